@@ -1,0 +1,270 @@
+#include "chat_client.h"
+
+#include <QPointer>
+#include <QTcpSocket>
+
+namespace brindlewick {
+
+const QString ChatClient::kReasonSocketFailed = QStringLiteral("소켓 생성 실패");
+const QString ChatClient::kReasonWriteFailed = QStringLiteral("쓰기 실패");
+const QString ChatClient::kReasonError = QStringLiteral("연결 오류");
+const QString ChatClient::kReasonClosed = QStringLiteral("서버 연결 종료");
+
+namespace {
+
+FieldList toFieldList(const QStringList& fields) {
+    FieldList out;
+    out.reserve(static_cast<std::size_t>(fields.size()));
+    for (const QString& field : fields)
+        out.push_back(field.toStdString());
+    return out;
+}
+
+QStringList toStringList(const FieldList& fields) {
+    QStringList out;
+    out.reserve(static_cast<qsizetype>(fields.size()));
+    for (const std::string& field : fields)
+        out.append(QString::fromUtf8(field.data(), static_cast<qsizetype>(field.size())));
+    return out;
+}
+
+} // namespace
+
+ChatClient::ChatClient(ServerConfig config, QObject* parent)
+    : QObject(parent), config_(std::move(config)) {
+    pingTimer_.setInterval(kDefaultPingIntervalMs);
+    QObject::connect(&pingTimer_, &QTimer::timeout, this, &ChatClient::sendPing);
+}
+
+ChatClient::~ChatClient() {
+    disconnect();
+}
+
+void ChatClient::setPingInterval(int milliseconds) {
+    pingTimer_.setInterval(milliseconds);
+}
+
+void ChatClient::connect() {
+    disconnect();
+    if (config_.host.empty() || config_.chatPort == 0) {
+        if (delegate_)
+            delegate_->chatClientDidDisconnect(kReasonSocketFailed);
+        return;
+    }
+    socket_ = new QTcpSocket();
+    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    QObject::connect(socket_, &QTcpSocket::connected, this, &ChatClient::onSocketConnected);
+    QObject::connect(socket_, &QTcpSocket::readyRead, this, &ChatClient::onReadyRead);
+    QObject::connect(socket_, &QTcpSocket::errorOccurred, this,
+                     [this](QAbstractSocket::SocketError error) {
+                         onSocketLost(error != QAbstractSocket::RemoteHostClosedError);
+                     });
+    QObject::connect(socket_, &QTcpSocket::disconnected, this, [this] { onSocketLost(false); });
+    recvBuffer_.clear();
+    socket_->connectToHost(QString::fromStdString(config_.host), config_.chatPort);
+    pingTimer_.start();
+}
+
+void ChatClient::disconnect() {
+    pingTimer_.stop();
+    releaseSocket();
+    writeQueue_.clear();
+    authQueued_ = false;
+    ++generation_;
+}
+
+void ChatClient::releaseSocket() {
+    if (!socket_)
+        return;
+    QTcpSocket* socket = socket_;
+    socket_ = nullptr;
+    QObject::disconnect(socket, nullptr, this, nullptr);
+    socket->abort();
+    // Deleting a socket inside one of its own signals is not allowed.
+    if (callbackDepth_ > 0)
+        socket->deleteLater();
+    else
+        delete socket;
+}
+
+void ChatClient::failWith(const QString& reason) {
+    disconnect();
+    if (delegate_)
+        delegate_->chatClientDidDisconnect(reason);
+}
+
+void ChatClient::onSocketConnected() {
+    QPointer<ChatClient> self(this);
+    ++callbackDepth_;
+    // Auth goes out ahead of anything requested while the connection opened:
+    // the server cannot take a message before it knows who sends it.
+    const quint64 generation = generation_;
+    writeFrame(ChatProtocol::encodeType(
+        MessageType::Auth,
+        toFieldList({phone_, nick_.isEmpty() ? phone_ : nick_, profilePic_, statusMsg_})));
+    if (generation_ == generation) {
+        authQueued_ = true;
+        flushWriteQueue();
+    }
+    if (generation_ == generation && delegate_)
+        delegate_->chatClientDidConnect();
+    if (self)
+        --callbackDepth_;
+}
+
+void ChatClient::flushWriteQueue() {
+    const quint64 generation = generation_;
+    while (!writeQueue_.empty() && generation_ == generation) {
+        std::string frame = std::move(writeQueue_.front());
+        writeQueue_.pop_front();
+        writeFrame(frame);
+    }
+}
+
+void ChatClient::writeFrame(const std::string& frame) {
+    if (!socket_)
+        return;
+    // The socket buffers whatever it cannot send yet, so a frame is never cut.
+    const qint64 written = socket_->write(frame.data(), static_cast<qint64>(frame.size()));
+    if (written < 0)
+        failWith(kReasonWriteFailed);
+}
+
+void ChatClient::onReadyRead() {
+    if (!socket_)
+        return;
+    QPointer<ChatClient> self(this);
+    ++callbackDepth_;
+    const QByteArray data = socket_->readAll();
+    recvBuffer_.append(data.constData(), static_cast<std::size_t>(data.size()));
+    if (delivering_) {
+        // A delegate running a nested event loop: the outer delivery picks these bytes up.
+        --callbackDepth_;
+        return;
+    }
+    delivering_ = true;
+    const quint64 generation = generation_;
+    bool protocolError = false;
+    while (!recvBuffer_.empty()) {
+        // The delegate may reenter (nested event loop) and append; cut a private copy.
+        std::string work;
+        work.swap(recvBuffer_);
+        const ConsumeResult result =
+            ChatProtocol::consumeBuffer(work, [&](std::uint8_t type, const FieldList& fields) {
+                if (!self || generation_ != generation)
+                    return;
+                if (delegate_)
+                    delegate_->chatClientDidReceiveType(type, toStringList(fields));
+            });
+        if (!self)
+            return;
+        if (generation_ != generation)
+            break; // the connection was replaced; its buffer is not ours
+        const bool arrivedMeanwhile = !recvBuffer_.empty();
+        work.append(recvBuffer_);
+        recvBuffer_.swap(work);
+        if (result.status == ConsumeStatus::ProtocolError) {
+            protocolError = true;
+            break;
+        }
+        if (!arrivedMeanwhile)
+            break;
+    }
+    delivering_ = false;
+    if (protocolError && generation_ == generation)
+        failWith(kReasonError); // reconnecting starts a clean stream
+    if (self)
+        --callbackDepth_;
+}
+
+void ChatClient::onSocketLost(bool error) {
+    if (!socket_)
+        return;
+    QPointer<ChatClient> self(this);
+    const quint64 generation = generation_;
+    if (socket_->bytesAvailable() > 0)
+        onReadyRead();
+    if (!self || generation_ != generation)
+        return;
+    ++callbackDepth_;
+    failWith(error ? kReasonError : kReasonClosed);
+    if (self)
+        --callbackDepth_;
+}
+
+void ChatClient::sendType(quint8 type, const FieldList& fields) {
+    if (!socket_)
+        return;
+    if (!authQueued_) {
+        writeQueue_.push_back(ChatProtocol::encodeType(type, fields));
+        return;
+    }
+    writeFrame(ChatProtocol::encodeType(type, fields));
+}
+
+void ChatClient::sendType(quint8 type, const QStringList& fields) {
+    if (!socket_)
+        return;
+    sendType(type, toFieldList(fields));
+}
+
+void ChatClient::authenticate() {
+    sendType(MessageType::Auth,
+             QStringList{phone_, nick_.isEmpty() ? phone_ : nick_, profilePic_, statusMsg_});
+}
+
+void ChatClient::sendPing() {
+    sendType(MessageType::Ping, FieldList{});
+}
+
+void ChatClient::joinRoom(const QString& room) {
+    if (room.isEmpty())
+        return;
+    sendType(MessageType::JoinRoom, QStringList{room});
+}
+
+void ChatClient::leaveRoom(const QString& room) {
+    if (room.isEmpty())
+        return;
+    sendType(MessageType::LeaveRoom, QStringList{room});
+}
+
+void ChatClient::sendChatToRoom(const QString& room, const QString& text,
+                                const QString& replyToId) {
+    if (room.isEmpty() || text.isEmpty())
+        return;
+    QStringList fields{room, text};
+    if (!replyToId.isEmpty())
+        fields.append(replyToId);
+    sendType(MessageType::Chat, fields);
+}
+
+void ChatClient::sendChatEditToRoom(const QString& room, const QString& msgId,
+                                    const QString& newText) {
+    if (room.isEmpty() || msgId.isEmpty() || newText.isEmpty())
+        return;
+    sendType(MessageType::ChatEdit, QStringList{room, msgId, newText});
+}
+
+void ChatClient::sendChatDeleteToRoom(const QString& room, const QString& msgId) {
+    if (room.isEmpty() || msgId.isEmpty())
+        return;
+    sendType(MessageType::ChatDelete, QStringList{room, msgId});
+}
+
+void ChatClient::sendReadWatermarkToRoom(const QString& room, const QString& msgId) {
+    if (room.isEmpty() || msgId.isEmpty())
+        return;
+    sendType(MessageType::ReadWatermark, QStringList{room, msgId});
+}
+
+void ChatClient::sendFileMetaToRoom(const QString& room, const QString& fileId, const QString& name,
+                                    const QString& size) {
+    if (room.isEmpty() || fileId.isEmpty())
+        return;
+    sendType(MessageType::FileMeta,
+             QStringList{room, fileId, name.isEmpty() ? QStringLiteral("file") : name,
+                         size.isEmpty() ? QStringLiteral("0") : size, QString()});
+}
+
+} // namespace brindlewick
