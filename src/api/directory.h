@@ -1,0 +1,43 @@
+#pragma once
+// The friend and room lists as the HTTP API answers them, and the bodies of the requests that
+// change them. Sending is the caller's (MainController's) business.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+namespace brindlewick {
+
+struct FriendRecord {
+    QString phone; // never empty
+    QString nick;
+    QString alias;
+    QString status;
+    QString profilePic; // file id
+};
+
+struct RoomRecord {
+    QString room; // RoomId; never empty
+    QString title;
+    QString peer;       // other member's phone, for a direct room
+    QString profilePic; // file id
+    qint64 unread = 0;
+};
+
+// One record per "{"-delimited part that carries the identifying key, in answer order.
+QList<FriendRecord> parseFriendObjects(const QString& json);
+QList<RoomRecord> parseRoomObjects(const QString& json);
+
+// GET paths of the two lists for the own phone (possibly empty).
+QString friendsListPath(const QString& myPhone);
+QString roomsListPath(const QString& myPhone);
+
+// POST bodies (UTF-8 JSON, content type "application/json").
+inline constexpr char kAddFriendPath[] = "/v1/friends/add";
+inline constexpr char kCreateRoomPath[] = "/v1/rooms";
+inline constexpr char kLeaveRoomPath[] = "/v1/rooms/leave";
+QByteArray addFriendBody(const QString& myPhone, const QString& friendPhone, const QString& alias);
+QByteArray createMemoRoomBody(const QString& myPhone, const QString& title);
+QByteArray leaveRoomBody(const QString& myPhone, const QString& room);
+
+} // namespace brindlewick

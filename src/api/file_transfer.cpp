@@ -1,0 +1,144 @@
+#include "file_transfer.h"
+#include "http_transport.h"
+#include "url_value.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace brindlewick {
+namespace {
+
+// A failed download's answer is only shown as a message; keep memory bounded.
+constexpr std::size_t kDownloadErrorBodyLimit = 64 * 1024;
+
+void fail(QString* error, const QString& requestError, const char* fallback) {
+    if (error)
+        *error = requestError.isEmpty() ? QString::fromUtf8(fallback) : requestError;
+}
+
+QString lastPathComponent(const QString& path) {
+    QString p = path;
+    while (p.size() > 1 && p.endsWith(u'/'))
+        p.chop(1);
+    return p.mid(p.lastIndexOf(u'/') + 1);
+}
+
+} // namespace
+
+QString FileTransfer::uploadPath(const ServerConfig& config, const QString& path,
+                                 const Progress& progress, QString* error) {
+    if (error)
+        error->clear();
+    if (path.isEmpty()) {
+        fail(error, QString(), "경로 없음");
+        return QString();
+    }
+    const QFileInfo info(path);
+    const quint64 size = info.exists() ? quint64(std::max<qint64>(0, info.size())) : 0;
+
+    const QString createBody =
+        QStringLiteral("{\"name\":\"") + jsonEscape(lastPathComponent(path)) +
+        QStringLiteral("\",\"size\":") + QString::number(size) +
+        QStringLiteral(",\"content_type\":\"application/octet-stream\",\"sha256\":\"\"}");
+    const QString json = QStringLiteral("application/json");
+    QString requestError;
+    const std::optional<QByteArray> created =
+        httpRequest(config, QStringLiteral("POST"), QStringLiteral("/v1/files"),
+                    createBody.toUtf8(), json, &requestError);
+    if (!created) {
+        fail(error, requestError, "create 실패");
+        return QString();
+    }
+    const QString fileId =
+        jsonStringValue(u"id", decodeUtf8(*created).value_or(QString())).value_or(QString());
+    if (fileId.isEmpty()) {
+        fail(error, QString(), "file id 없음");
+        return QString();
+    }
+    const QString filePath = QStringLiteral("/v1/files/") + urlValue(fileId);
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        fail(error, QString(), "파일 열기 실패");
+        return QString();
+    }
+    quint64 sent = 0;
+    qint32 chunkNumber = 0;
+    QByteArray chunk;
+    while (sent < size) {
+        // Never past the announced size, should the file have grown meanwhile.
+        const qint64 want = qint64(std::min<quint64>(kChunkSize, size - sent));
+        chunk.resize(want);
+        const qint64 got = file.read(chunk.data(), want);
+        if (got <= 0)
+            break; // the file became shorter: complete with what was sent
+        chunk.resize(got);
+        requestError.clear();
+        const QString chunkPath = filePath + QStringLiteral("/chunks/%1").arg(chunkNumber);
+        if (!httpRequest(config, QStringLiteral("PUT"), chunkPath, chunk,
+                         QStringLiteral("application/octet-stream"), &requestError)) {
+            fail(error, requestError, "청크 실패");
+            return QString();
+        }
+        sent += quint64(got);
+        ++chunkNumber;
+        if (size != 0 && progress)
+            progress(int(sent * 100 / size));
+    }
+    file.close();
+
+    requestError.clear();
+    if (!httpRequest(config, QStringLiteral("POST"), filePath + QStringLiteral("/complete"),
+                     QByteArray("{}"), json, &requestError)) {
+        fail(error, requestError, "complete 실패");
+        return QString();
+    }
+    if (progress)
+        progress(100);
+    return fileId;
+}
+
+bool FileTransfer::downloadFileId(const ServerConfig& config, const QString& fileId,
+                                  const QString& toPath, QString* error) {
+    if (error)
+        error->clear();
+    if (fileId.isEmpty() || toPath.isEmpty()) {
+        fail(error, QString(), "인자 없음");
+        return false;
+    }
+    // Removes its temporary file unless committed, so a failure leaves toPath as it was.
+    QSaveFile out(toPath);
+    if (!out.open(QIODevice::WriteOnly)) {
+        fail(error, QString(), "저장 실패");
+        return false;
+    }
+    const detail::BodySink sink = [&out](const char* data, std::size_t size) {
+        return out.write(data, qint64(size)) == qint64(size);
+    };
+    const detail::HttpResult r = detail::performHttp(
+        config, QStringLiteral("GET"), QStringLiteral("/v1/files/") + urlValue(fileId),
+        std::nullopt, QString(), sink, kDownloadErrorBodyLimit);
+    switch (r.outcome) {
+    case detail::HttpOutcome::Success:
+        break;
+    case detail::HttpOutcome::HttpStatus:
+        fail(error, detail::httpStatusText(r.status, r.errorBody), "다운로드 실패");
+        return false;
+    case detail::HttpOutcome::Transport:
+        fail(error, r.transportError, "다운로드 실패");
+        return false;
+    case detail::HttpOutcome::SinkFailed:
+        fail(error, QString(), "저장 실패");
+        return false;
+    }
+    if (!out.commit()) {
+        fail(error, QString(), "저장 실패");
+        return false;
+    }
+    return true;
+}
+
+} // namespace brindlewick

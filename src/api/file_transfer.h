@@ -1,0 +1,62 @@
+#pragma once
+// The HTTP API's building blocks: the JSON text helpers, the one request operation and the
+// chunked file transfer. All stateless; safe to call from several threads at once.
+
+#include "server_config.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringView>
+
+#include <functional>
+#include <optional>
+
+namespace brindlewick {
+
+class FileTransfer {
+public:
+    static constexpr qint64 kChunkSize = 1048576;
+
+    // --- JSON text helpers (a scanner, not a parser; see json_text.cpp) ---
+
+    // Text safe to place between double quotes in a JSON body. Never null.
+    static QString jsonEscape(const QString& text);
+    // String value that follows the first occurrence of "key" in blob, escapes decoded.
+    // nullopt when the key is missing or the value is not a string.
+    static std::optional<QString> jsonStringValue(QStringView key, QStringView blob);
+    // Non-negative integer value that follows "key"; 0 when missing or not bare digits.
+    static qint64 jsonIntValue(QStringView key, QStringView blob);
+
+    // --- HTTP ---
+
+    // Synchronous request to http://host:httpPort + path. `path` must already be encoded
+    // (see urlValue). No body: std::nullopt. No content type: an empty text.
+    // Success (2xx): the body, possibly empty. Failure: nullopt and, when `error` is
+    // given, the transport's description or "HTTP <code> <body>". `error` is written
+    // only on failure.
+    static std::optional<QByteArray> httpRequest(const ServerConfig& config, const QString& method,
+                                                 const QString& path,
+                                                 const std::optional<QByteArray>& body,
+                                                 const QString& contentType, QString* error);
+
+    // --- Files ---
+
+    using Progress = std::function<void(int percent)>;
+
+    // Uploads in 1 MiB chunks; `progress` runs on the calling thread after each chunk and
+    // once more with 100 at the end. Returns the new file id, or an empty text on failure.
+    static QString uploadPath(const ServerConfig& config, const QString& path,
+                              const Progress& progress, QString* error);
+    // Streams the file into a temporary file beside `toPath` and renames it over `toPath`
+    // when complete; on failure `toPath` is untouched.
+    static bool downloadFileId(const ServerConfig& config, const QString& fileId,
+                               const QString& toPath, QString* error);
+};
+
+// GET `path`; the body as text, or nullopt when the request failed or the body is not UTF-8.
+std::optional<QString> httpGetPath(const ServerConfig& config, const QString& path);
+
+// Strict UTF-8 decoding: nullopt for bytes that are not valid UTF-8.
+std::optional<QString> decodeUtf8(const QByteArray& bytes);
+
+} // namespace brindlewick

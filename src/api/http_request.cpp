@@ -1,0 +1,180 @@
+#include "file_transfer.h"
+#include "http_transport.h"
+
+#include <QStringDecoder>
+
+#include <curl/curl.h>
+
+#include <limits>
+#include <memory>
+#include <mutex>
+
+namespace brindlewick {
+namespace detail {
+namespace {
+
+constexpr long kTimeoutSeconds = 120;
+
+void initCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct Transfer {
+    CURL* curl = nullptr;
+    const BodySink* sink = nullptr;
+    std::size_t errorBodyLimit = 0;
+    long status = -1; // known at the first piece of body
+    QByteArray errorBody;
+    bool sinkFailed = false;
+};
+
+std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* t = static_cast<Transfer*>(user);
+    const std::size_t n = size * count;
+    if (t->status < 0)
+        curl_easy_getinfo(t->curl, CURLINFO_RESPONSE_CODE, &t->status);
+    if (t->status >= 200 && t->status <= 299) {
+        if (!(*t->sink)(data, n)) {
+            t->sinkFailed = true;
+            return 0;
+        }
+        return n;
+    }
+    const std::size_t room =
+        t->errorBodyLimit - std::min<std::size_t>(t->errorBodyLimit, t->errorBody.size());
+    t->errorBody.append(data, qsizetype(std::min(room, n)));
+    return n;
+}
+
+QByteArray baseAddress(const ServerConfig& config) {
+    QByteArray host = QByteArray::fromStdString(config.host);
+    if (host.contains(':')) // an IPv6 literal
+        host = '[' + host + ']';
+    return "http://" + host + ':' + QByteArray::number(config.httpPort);
+}
+
+} // namespace
+
+HttpResult performHttp(const ServerConfig& config, const QString& method, const QString& path,
+                       const std::optional<QByteArray>& body, const QString& contentType,
+                       const BodySink& sink, std::size_t errorBodyLimit) {
+    initCurlOnce();
+    HttpResult result;
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
+    if (!curl) {
+        result.transportError = QString::fromUtf8(curl_easy_strerror(CURLE_OUT_OF_MEMORY));
+        return result;
+    }
+    CURL* h = curl.get();
+    const QByteArray url = baseAddress(config) + path.toUtf8();
+    const QByteArray methodBytes = method.toUtf8();
+
+    curl_slist* headers = nullptr;
+    // Without a given type libcurl would add its form type to every body.
+    const QByteArray typeHeader = "Content-Type: " + contentType.toUtf8();
+    headers = curl_slist_append(headers,
+                                contentType.isEmpty() ? "Content-Type:" : typeHeader.constData());
+    // The server never sends "100 Continue"; waiting for it stalls every chunk.
+    headers = curl_slist_append(headers, "Expect:");
+    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headerList(headers,
+                                                                           &curl_slist_free_all);
+
+    Transfer t;
+    t.curl = h;
+    t.sink = &sink;
+    t.errorBodyLimit = errorBodyLimit;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+
+    curl_easy_setopt(h, CURLOPT_URL, url.constData());
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L); // used from several threads
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, kTimeoutSeconds);
+    // An idle limit, not a cap on the whole transfer: large files may take longer.
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kTimeoutSeconds);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get());
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &t);
+    curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024L);
+    if (body) {
+        // libcurl writes the one Content-Length from this size.
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body->size()));
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS, body->constData());
+        curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, methodBytes.constData());
+    } else if (method == QLatin1String("GET")) {
+        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    } else {
+        curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, methodBytes.constData());
+    }
+
+    const CURLcode code = curl_easy_perform(h);
+    if (t.sinkFailed) {
+        result.outcome = HttpOutcome::SinkFailed;
+        return result;
+    }
+    if (code != CURLE_OK) {
+        result.transportError =
+            QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code));
+        return result;
+    }
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &result.status);
+    if (result.status >= 200 && result.status <= 299) {
+        result.outcome = HttpOutcome::Success;
+    } else {
+        result.outcome = HttpOutcome::HttpStatus;
+        result.errorBody = std::move(t.errorBody);
+    }
+    return result;
+}
+
+QString httpStatusText(long status, const QByteArray& body) {
+    return QStringLiteral("HTTP ") + QString::number(status) + u' ' +
+           decodeUtf8(body).value_or(QString());
+}
+
+} // namespace detail
+
+std::optional<QString> decodeUtf8(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+std::optional<QByteArray> FileTransfer::httpRequest(const ServerConfig& config,
+                                                    const QString& method, const QString& path,
+                                                    const std::optional<QByteArray>& body,
+                                                    const QString& contentType, QString* error) {
+    QByteArray answer("");
+    const detail::BodySink sink = [&answer](const char* data, std::size_t size) {
+        answer.append(data, qsizetype(size));
+        return true;
+    };
+    const detail::HttpResult r = detail::performHttp(config, method, path, body, contentType, sink,
+                                                     std::numeric_limits<std::size_t>::max());
+    switch (r.outcome) {
+    case detail::HttpOutcome::Success:
+        return answer;
+    case detail::HttpOutcome::HttpStatus:
+        if (error)
+            *error = detail::httpStatusText(r.status, r.errorBody);
+        return std::nullopt;
+    default:
+        if (error)
+            *error = r.transportError;
+        return std::nullopt;
+    }
+}
+
+std::optional<QString> httpGetPath(const ServerConfig& config, const QString& path) {
+    QString error;
+    const std::optional<QByteArray> body = FileTransfer::httpRequest(
+        config, QStringLiteral("GET"), path, std::nullopt, QString(), &error);
+    if (!body)
+        return std::nullopt;
+    return decodeUtf8(*body);
+}
+
+} // namespace brindlewick

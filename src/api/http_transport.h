@@ -1,0 +1,39 @@
+#pragma once
+// The libcurl exchange behind httpRequest and the streaming download.
+
+#include "server_config.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+
+namespace brindlewick::detail {
+
+enum class HttpOutcome {
+    Success,    // 2xx; the body went to the sink
+    HttpStatus, // a status outside 2xx; the body is in errorBody
+    Transport,  // no usable answer; transportError says why
+    SinkFailed, // the sink refused a piece
+};
+
+struct HttpResult {
+    HttpOutcome outcome = HttpOutcome::Transport;
+    long status = 0;
+    QByteArray errorBody;
+    QString transportError;
+};
+
+// Takes each piece of a 2xx body as it arrives; false aborts the transfer.
+using BodySink = std::function<bool(const char* data, std::size_t size)>;
+
+HttpResult performHttp(const ServerConfig& config, const QString& method, const QString& path,
+                       const std::optional<QByteArray>& body, const QString& contentType,
+                       const BodySink& sink, std::size_t errorBodyLimit);
+
+// "HTTP <code> <body as UTF-8, or nothing>"
+QString httpStatusText(long status, const QByteArray& body);
+
+} // namespace brindlewick::detail
