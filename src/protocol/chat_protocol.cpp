@@ -40,10 +40,12 @@ void ChatProtocol::encodeTypeInto(std::string& out, std::uint8_t type, const Fie
         const std::string& field = fields[i];
         std::memcpy(p, field.data(), field.size());
         // 0x1F never occurs inside a multi-byte UTF-8 sequence, so a byte scan is exact.
-        for (std::size_t k = 0; k < field.size(); ++k)
-            if (p[k] == kFieldSeparator)
-                p[k] = ' ';
-        p += field.size();
+        char* end = p + field.size();
+        while (char* sep = static_cast<char*>(std::memchr(p, kFieldSeparator, end - p))) {
+            *sep = ' ';
+            p = sep + 1;
+        }
+        p = end;
     }
 }
 
@@ -57,19 +59,26 @@ bool ChatProtocol::isValidUtf8(const char* data, std::size_t size) {
     const auto* s = reinterpret_cast<const unsigned char*>(data);
     std::size_t i = 0;
     while (i < size) {
-        // ASCII fast path, eight bytes at a time.
-        while (i + 8 <= size) {
-            std::uint64_t word;
-            std::memcpy(&word, s + i, 8);
-            if (word & 0x8080808080808080ULL)
-                break;
-            i += 8;
-        }
-        if (i >= size)
-            break;
         const unsigned char c = s[i];
         if (c < 0x80) {
             ++i;
+            // ASCII runs, eight bytes at a time.
+            while (i + 8 <= size) {
+                std::uint64_t word;
+                std::memcpy(&word, s + i, 8);
+                if (word & 0x8080808080808080ULL)
+                    break;
+                i += 8;
+            }
+            continue;
+        }
+        // Hangul and most CJK text: runs of plain three-byte sequences.
+        if (i + 2 < size && (c & 0xF0) == 0xE0 && c != 0xE0 && c != 0xED) {
+            do {
+                if (((s[i + 1] & 0xC0) ^ 0x80) | ((s[i + 2] & 0xC0) ^ 0x80))
+                    return false;
+                i += 3;
+            } while (i + 2 < size && (s[i] & 0xF0) == 0xE0 && s[i] != 0xE0 && s[i] != 0xED);
             continue;
         }
         std::size_t need;
