@@ -1,0 +1,137 @@
+#include "directory.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+namespace brindlewick {
+namespace {
+
+TEST(ParseFriendObjects, NoRecordsWithoutBraces) {
+    for (const QString& text : {QString(), QString(""), QString("[]"), QString("not json")})
+        EXPECT_TRUE(parseFriendObjects(text).isEmpty()) << text.toStdString();
+}
+
+TEST(ParseFriendObjects, BareArrayInOrderWithFallbackKeys) {
+    const QString json = R"([
+      {"PhoneNumber":"010-1","Nickname":"Kim","Alias":"boss","StatusMessage":"busy",
+       "ProfilePic":"p1"},
+      {"PhoneNumber":"","phone":"010-2","Nickname":"","nick":"Lee","profile_pic":"p2"},
+      {"Nickname":"nobody"},
+      {"phone":"010-3"}
+    ])";
+    const QList<FriendRecord> list = parseFriendObjects(json);
+    ASSERT_EQ(list.size(), 3);
+
+    EXPECT_EQ(list[0].phone, "010-1");
+    EXPECT_EQ(list[0].nick, "Kim");
+    EXPECT_EQ(list[0].alias, "boss");
+    EXPECT_EQ(list[0].status, "busy");
+    EXPECT_EQ(list[0].profilePic, "p1");
+
+    EXPECT_EQ(list[1].phone, "010-2");
+    EXPECT_EQ(list[1].nick, "Lee");
+    EXPECT_EQ(list[1].profilePic, "p2");
+
+    // Missing values are empty texts, never taken from a neighbour.
+    EXPECT_EQ(list[2].phone, "010-3");
+    EXPECT_TRUE(list[2].nick.isEmpty());
+    EXPECT_TRUE(list[2].alias.isEmpty());
+    EXPECT_TRUE(list[2].status.isEmpty());
+    EXPECT_TRUE(list[2].profilePic.isEmpty());
+}
+
+TEST(ParseFriendObjects, WrapperObjects) {
+    // A wrapper without an identifying key adds nothing.
+    EXPECT_EQ(parseFriendObjects(R"({"friends":[{"phone":"1"},{"phone":"2"}]})").size(), 2);
+    // A wrapper that carries "phone" before the list becomes a record of its own.
+    const QList<FriendRecord> list =
+        parseFriendObjects(R"({"phone":"me","friends":[{"phone":"1","nick":"A"}]})");
+    ASSERT_EQ(list.size(), 2);
+    EXPECT_EQ(list[0].phone, "me");
+    EXPECT_TRUE(list[0].nick.isEmpty());
+    EXPECT_EQ(list[1].nick, "A");
+}
+
+TEST(ParseFriendObjects, NestedObjectSplitsTheRecord) {
+    const QList<FriendRecord> list =
+        parseFriendObjects(R"([{"phone":"1","meta":{"x":"y"},"nick":"after"}])");
+    ASSERT_EQ(list.size(), 1);
+    EXPECT_EQ(list[0].phone, "1");
+    EXPECT_TRUE(list[0].nick.isEmpty()); // "nick" stands in the part after the inner "{"
+}
+
+TEST(ParseFriendObjects, EscapedNamesAreDecoded) {
+    const QList<FriendRecord> list =
+        parseFriendObjects(R"([{"phone":"1","nick":"\uD64D\uAE38\uB3D9","Alias":"a\"b"}])");
+    ASSERT_EQ(list.size(), 1);
+    EXPECT_EQ(list[0].nick, QString::fromUtf16(u"홍길동"));
+    EXPECT_EQ(list[0].alias, "a\"b");
+}
+
+TEST(ParseRoomObjects, TitleFallbackUnreadAndSkips) {
+    const QString json = R"({"rooms":[
+      {"room_name":"dm:1:2","title":"","peer_alias":"Mom","peer_nick":"Kim","peer_phone":"2",
+       "peer_profile":"pic","unread_count":5},
+      {"room_name":"r2","title":"","peer_alias":"","peer_nick":"Lee","unread_count":"3"},
+      {"room_name":"r3","title":"Notes","unread_count":-4},
+      {"room_name":"r4"},
+      {"room_name":"","title":"dropped"},
+      {"title":"also dropped"}
+    ]})";
+    const QList<RoomRecord> list = parseRoomObjects(json);
+    ASSERT_EQ(list.size(), 4);
+    EXPECT_EQ(list[0].room, "dm:1:2");
+    EXPECT_EQ(list[0].title, "Mom");
+    EXPECT_EQ(list[0].peer, "2");
+    EXPECT_EQ(list[0].profilePic, "pic");
+    EXPECT_EQ(list[0].unread, 5);
+
+    EXPECT_EQ(list[1].title, "Lee");
+    EXPECT_EQ(list[1].unread, 0); // quoted
+    EXPECT_EQ(list[2].title, "Notes");
+    EXPECT_EQ(list[2].unread, 0); // negative
+    EXPECT_EQ(list[3].room, "r4");
+    EXPECT_TRUE(list[3].title.isEmpty());
+    EXPECT_TRUE(list[3].peer.isEmpty());
+    EXPECT_EQ(list[3].unread, 0); // missing
+}
+
+TEST(ParseRoomObjects, UnreadNeverReadFromTheNextObject) {
+    const QList<RoomRecord> list =
+        parseRoomObjects(R"([{"room_name":"a"},{"room_name":"b","unread_count":9}])");
+    ASSERT_EQ(list.size(), 2);
+    EXPECT_EQ(list[0].unread, 0);
+    EXPECT_EQ(list[1].unread, 9);
+}
+
+TEST(DirectoryPaths, ValuesAreEncodedButPlainPhonesUnchanged) {
+    EXPECT_EQ(friendsListPath("01012345678"), "/v1/friends?phone=01012345678");
+    EXPECT_EQ(roomsListPath("01012345678"), "/v1/rooms?phone=01012345678");
+    EXPECT_EQ(friendsListPath(QString()), "/v1/friends?phone=");
+    EXPECT_EQ(roomsListPath("1&phone=2#x ?"), "/v1/rooms?phone=1%26phone%3D2%23x%20%3F");
+}
+
+TEST(DirectoryBodies, TemplatesFilledWithEscapedValues) {
+    EXPECT_EQ(addFriendBody("010", "011", ""),
+              R"({"my_phone":"010","friend_phone":"011","alias":""})");
+    EXPECT_EQ(createMemoRoomBody("010", "My \"notes\""),
+              R"({"phone":"010","title":"My \"notes\"","type":"memo"})");
+    EXPECT_EQ(leaveRoomBody("010", "dm:010:011"), R"({"phone":"010","room":"dm:010:011"})");
+    // Placeholder-like text in one value must not leak into another.
+    EXPECT_EQ(addFriendBody("%2", "%1", "%3"),
+              R"({"my_phone":"%2","friend_phone":"%1","alias":"%3"})");
+}
+
+TEST(DirectoryBodies, UnicodeAndControlCharactersStayValidJson) {
+    const QString title = QString::fromUtf16(u"메모\u0001\n\\");
+    const QByteArray body = createMemoRoomBody("010", title);
+    QJsonParseError err;
+    const QJsonDocument doc = QJsonDocument::fromJson(body, &err);
+    ASSERT_EQ(err.error, QJsonParseError::NoError);
+    EXPECT_EQ(doc.object().value("title").toString(), title);
+}
+
+} // namespace
+} // namespace brindlewick

@@ -1,0 +1,158 @@
+#include "fake_http_server.h"
+#include "file_transfer.h"
+
+#include <QTcpServer>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace brindlewick {
+namespace {
+
+using test::FakeHttpServer;
+using test::HttpReply;
+
+class HttpRequestTest : public ::testing::Test {
+protected:
+    std::optional<QByteArray> get(const QString& path, QString* error) {
+        return FileTransfer::httpRequest(server.config(), "GET", path, std::nullopt, QString(),
+                                         error);
+    }
+    FakeHttpServer server;
+};
+
+TEST_F(HttpRequestTest, StatusAndBodyTable) {
+    const struct {
+        int status;
+        QByteArray body;
+        std::optional<QByteArray> result;
+        QString error;
+    } cases[] = {
+        {200, "hello", QByteArray("hello"), {}},
+        {201, "{\"id\":\"1\"}", QByteArray("{\"id\":\"1\"}"), {}},
+        {204, {}, QByteArray(""), {}},
+        {200, {}, QByteArray(""), {}},
+        {299, "x", QByteArray("x"), {}},
+        {404, {}, std::nullopt, "HTTP 404 "},
+        {302, "moved", std::nullopt, "HTTP 302 moved"},
+        {500, "서버 오류", std::nullopt, QString::fromUtf8("HTTP 500 서버 오류")},
+        {500, "bad \xff\xfe utf-8", std::nullopt, "HTTP 500 "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.status);
+        server.setReply("GET", "/v1/x", HttpReply{c.status, c.body, std::nullopt});
+        QString error = "untouched";
+        const std::optional<QByteArray> got = get("/v1/x", &error);
+        ASSERT_EQ(got.has_value(), c.result.has_value());
+        if (got) {
+            EXPECT_EQ(*got, *c.result);
+        }
+        // The slot is written only on failure.
+        EXPECT_EQ(error, c.result ? QString("untouched") : c.error);
+        // Without a slot the result is the same.
+        EXPECT_EQ(get("/v1/x", nullptr).has_value(), c.result.has_value());
+    }
+}
+
+TEST_F(HttpRequestTest, HeadersOfBodyAndBodylessRequests) {
+    server.setReply("POST", "/v1/rooms", HttpReply{200, "{}", std::nullopt});
+    server.setReply("PUT", "/v1/files/f/chunks/0", HttpReply{200, {}, std::nullopt});
+    server.setReply("GET", "/v1/friends", HttpReply{200, "[]", std::nullopt});
+
+    const QByteArray json = QString::fromUtf8(R"({"title":"메모"})").toUtf8();
+    ASSERT_TRUE(FileTransfer::httpRequest(server.config(), "POST", "/v1/rooms", json,
+                                          "application/json", nullptr));
+    ASSERT_TRUE(FileTransfer::httpRequest(server.config(), "PUT", "/v1/files/f/chunks/0",
+                                          QByteArray(""), QString(), nullptr));
+    ASSERT_TRUE(get("/v1/friends?phone=010", nullptr));
+
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 3u);
+
+    const auto& post = requests[0];
+    EXPECT_EQ(post.method, "POST");
+    EXPECT_EQ(post.body, json);
+    EXPECT_EQ(post.headerValues("Content-Length"),
+              QList<QByteArray>{QByteArray::number(json.size())});
+    EXPECT_EQ(post.headerValues("Content-Type"), QList<QByteArray>{"application/json"});
+    EXPECT_TRUE(post.headerValues("Expect").isEmpty());
+
+    const auto& put = requests[1];
+    EXPECT_EQ(put.method, "PUT");
+    EXPECT_EQ(put.headerValues("Content-Length"), QList<QByteArray>{"0"});
+    EXPECT_TRUE(put.headerValues("Content-Type").isEmpty());
+
+    const auto& getRequest = requests[2];
+    EXPECT_EQ(getRequest.method, "GET");
+    EXPECT_EQ(getRequest.path, "/v1/friends");
+    EXPECT_EQ(getRequest.query, "phone=010");
+    EXPECT_TRUE(getRequest.headerValues("Content-Length").isEmpty());
+    EXPECT_TRUE(getRequest.headerValues("Content-Type").isEmpty());
+    EXPECT_TRUE(getRequest.body.isEmpty());
+}
+
+TEST_F(HttpRequestTest, ChunkSizedBodyArrivesWhole) {
+    server.setReply("PUT", "/big", HttpReply{200, {}, std::nullopt});
+    QByteArray body(FileTransfer::kChunkSize, '\0');
+    for (qsizetype i = 0; i < body.size(); ++i)
+        body[i] = char(i * 7);
+    ASSERT_TRUE(FileTransfer::httpRequest(server.config(), "PUT", "/big", body,
+                                          "application/octet-stream", nullptr));
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].body, body);
+}
+
+TEST(HttpRequestTransport, RefusedConnectionAndBadAddressGiveATransportText) {
+    quint16 closedPort = 0;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+        closedPort = probe.serverPort();
+    }
+    ServerConfig config;
+    config.host = "127.0.0.1";
+    config.httpPort = closedPort;
+    QString error;
+    EXPECT_FALSE(
+        FileTransfer::httpRequest(config, "GET", "/v1/x", std::nullopt, QString(), &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(error.startsWith("HTTP "));
+
+    FakeHttpServer server;
+    error.clear();
+    EXPECT_FALSE(FileTransfer::httpRequest(server.config(), "GET", "/v1/a b\r\nX: y", std::nullopt,
+                                           QString(), &error));
+    EXPECT_FALSE(error.isEmpty());
+}
+
+TEST_F(HttpRequestTest, ManyThreadsAtOnce) {
+    server.setReply("GET", "/v1/x", HttpReply{200, "ok", std::nullopt});
+    std::atomic<int> okCount{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 10; ++i)
+                if (get("/v1/x", nullptr) == QByteArray("ok"))
+                    ++okCount;
+        });
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(okCount, 80);
+}
+
+TEST_F(HttpRequestTest, GetPathDecodesUtf8OrGivesNothing) {
+    server.setReply("GET", "/text", HttpReply{200, "친구", std::nullopt});
+    server.setReply("GET", "/empty", HttpReply{204, {}, std::nullopt});
+    server.setReply("GET", "/binary", HttpReply{200, "\xc3\x28", std::nullopt});
+    server.setReply("GET", "/gone", HttpReply{410, "gone", std::nullopt});
+    EXPECT_EQ(httpGetPath(server.config(), "/text"), QString::fromUtf8("친구"));
+    EXPECT_EQ(httpGetPath(server.config(), "/empty"), QString(""));
+    EXPECT_EQ(httpGetPath(server.config(), "/binary"), std::nullopt);
+    EXPECT_EQ(httpGetPath(server.config(), "/gone"), std::nullopt);
+}
+
+} // namespace
+} // namespace brindlewick
