@@ -4,15 +4,20 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QTemporaryFile>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace brindlewick {
 namespace {
 
 // A failed download's answer is only shown as a message; keep memory bounded.
 constexpr std::size_t kDownloadErrorBodyLimit = 64 * 1024;
+// A temporary file is private to its owner; the saved file is an ordinary one.
+constexpr QFileDevice::Permissions kSavedPermissions =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+    QFileDevice::ReadOther;
 
 void fail(QString* error, const QString& requestError, const char* fallback) {
     if (error)
@@ -109,9 +114,10 @@ bool FileTransfer::downloadFileId(const ServerConfig& config, const QString& fil
         fail(error, QString(), "인자 없음");
         return false;
     }
-    // Removes its temporary file unless committed, so a failure leaves toPath as it was.
-    QSaveFile out(toPath);
-    if (!out.open(QIODevice::WriteOnly)) {
+    // Written beside the destination and renamed over it only when complete, so a failure
+    // leaves toPath as it was; the temporary file removes itself unless renamed.
+    QTemporaryFile out(toPath + QStringLiteral(".XXXXXX.part"));
+    if (!out.open()) {
         fail(error, QString(), "저장 실패");
         return false;
     }
@@ -134,10 +140,20 @@ bool FileTransfer::downloadFileId(const ServerConfig& config, const QString& fil
         fail(error, QString(), "저장 실패");
         return false;
     }
-    if (!out.commit()) {
+    // Like a platform atomic write: rename without fsync, which would double the time of a
+    // large download.
+    if (!out.flush() || !out.setPermissions(kSavedPermissions)) {
         fail(error, QString(), "저장 실패");
         return false;
     }
+    out.close();
+    if (out.error() != QFileDevice::NoError ||
+        std::rename(QFile::encodeName(out.fileName()).constData(),
+                    QFile::encodeName(toPath).constData()) != 0) {
+        fail(error, QString(), "저장 실패");
+        return false;
+    }
+    out.setAutoRemove(false);
     return true;
 }
 
