@@ -1,0 +1,100 @@
+#include "file_link.h"
+
+#include <QStringDecoder>
+
+namespace brindlewick {
+
+namespace {
+
+const QString& prefix() {
+    static const QString p = QString::fromLatin1(kFileLinkScheme) + QStringLiteral("://");
+    return p;
+}
+
+// Escaped like the old "add percent escapes" call: everything outside the URL-legal ASCII set,
+// the percent sign included. '#' and '?' are escaped too, since they would cut the name short.
+QString escapeName(const QString& name) {
+    static const QByteArray keep = QByteArrayLiteral("!$&'()*+,/:;=@");
+    return QString::fromLatin1(name.toUtf8().toPercentEncoding(keep));
+}
+
+bool hostUsable(const QString& id) {
+    if (id.isEmpty())
+        return false;
+    for (QChar c : id) {
+        const char16_t u = c.unicode();
+        // Separators of the authority and the path, and what a URL cannot carry raw.
+        if (u <= 0x20 || u >= 0x7F || u == '/' || u == '?' || u == '#' || u == '@' || u == ':' ||
+            u == '%' || u == '\\' || u == '[' || u == ']')
+            return false;
+    }
+    return true;
+}
+
+QString decodeOnce(const QString& component, bool* ok) {
+    const QByteArray bytes = QByteArray::fromPercentEncoding(component.toUtf8());
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString out = utf8.decode(bytes);
+    *ok = !utf8.hasError();
+    return out;
+}
+
+} // namespace
+
+QString plainFileName(const QString& name) {
+    QString base = name;
+    const qsizetype cut =
+        std::max(base.lastIndexOf(QLatin1Char('/')), base.lastIndexOf(QLatin1Char('\\')));
+    if (cut >= 0)
+        base = base.mid(cut + 1);
+    base.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+    if (base.trimmed().isEmpty() || base == QLatin1String(".") || base == QLatin1String(".."))
+        return QStringLiteral("file");
+    return base;
+}
+
+std::optional<QString> buildFileLink(const QString& fileId, const QString& fileName) {
+    if (!hostUsable(fileId))
+        return std::nullopt;
+    const QString link = prefix() + fileId + QLatin1Char('/') +
+                         (fileName.isEmpty() ? QStringLiteral("file") : escapeName(fileName));
+    if (!QUrl(link, QUrl::StrictMode).isValid())
+        return std::nullopt;
+    return link;
+}
+
+std::optional<FileLink> parseFileLink(const QString& href) {
+    if (!href.startsWith(prefix(), Qt::CaseSensitive))
+        return std::nullopt;
+    if (!QUrl(href, QUrl::StrictMode).isValid())
+        return std::nullopt;
+    const qsizetype hostStart = prefix().size();
+    qsizetype hostEnd = hostStart;
+    while (hostEnd < href.size() && href.at(hostEnd) != QLatin1Char('/') &&
+           href.at(hostEnd) != QLatin1Char('?') && href.at(hostEnd) != QLatin1Char('#'))
+        ++hostEnd;
+    FileLink link;
+    link.fileId = href.mid(hostStart, hostEnd - hostStart);
+    if (!hostUsable(link.fileId))
+        return std::nullopt;
+
+    qsizetype pathEnd = hostEnd;
+    while (pathEnd < href.size() && href.at(pathEnd) != QLatin1Char('?') &&
+           href.at(pathEnd) != QLatin1Char('#'))
+        ++pathEnd;
+    QString path = href.mid(hostEnd, pathEnd - hostEnd);
+    // Last path component the way file paths count it: trailing slashes do not make one.
+    while (path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    const QString last = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    bool ok = false;
+    const QString name = decodeOnce(last, &ok);
+    link.suggestedName = ok ? plainFileName(name) : QStringLiteral("file");
+    return link;
+}
+
+std::optional<FileLink> parseFileLink(const QUrl& url) {
+    return parseFileLink(url.toString(QUrl::FullyEncoded));
+}
+
+} // namespace brindlewick

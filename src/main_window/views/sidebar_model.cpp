@@ -1,0 +1,77 @@
+#include "sidebar_model.h"
+
+namespace brindlewick {
+
+SidebarModel::SidebarModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+QPixmap SidebarModel::placeholderIcon() {
+    static const QPixmap icon =
+        QPixmap(QStringLiteral(":/brindlewick/views/user.png"))
+            .scaled(iconSize(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return icon;
+}
+
+void SidebarModel::setRows(QList<SideRow> rows) {
+    beginResetModel();
+    rows_ = std::move(rows);
+    endResetModel();
+}
+
+std::optional<SideRow> SidebarModel::rowAt(int index) const {
+    if (index < 0 || index >= rows_.size())
+        return std::nullopt;
+    return rows_.at(index);
+}
+
+void SidebarModel::refreshIcons() {
+    if (rows_.isEmpty())
+        return;
+    emit dataChanged(index(0, IconColumn), index(int(rows_.size()) - 1, IconColumn),
+                     {Qt::DecorationRole});
+}
+
+int SidebarModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(rows_.size());
+}
+
+int SidebarModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant SidebarModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() < 0 || index.row() >= rows_.size())
+        return {};
+    const SideRow& row = rows_.at(index.row());
+    if (index.column() == IconColumn) {
+        if (role == Qt::DecorationRole)
+            return iconFor(row);
+        return {};
+    }
+    if (index.column() == NameColumn && role == Qt::DisplayRole)
+        return row.title;
+    return {};
+}
+
+Qt::ItemFlags SidebarModel::flags(const QModelIndex& index) const {
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}
+
+QPixmap SidebarModel::iconFor(const SideRow& row) const {
+    if (row.profilePic.isEmpty() || !provider_)
+        return placeholderIcon();
+    const std::optional<QImage> image = provider_(row.profilePic);
+    if (!image || image->isNull())
+        return placeholderIcon();
+    // Scaling on every paint would be wasteful; keep one scaled copy per picture.
+    auto it = scaled_.find(row.profilePic);
+    if (it == scaled_.end() || it->sourceKey != image->cacheKey()) {
+        const QPixmap pixmap = QPixmap::fromImage(
+            image->scaled(iconSize(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        it = scaled_.insert(row.profilePic, {image->cacheKey(), pixmap});
+    }
+    return it->pixmap;
+}
+
+} // namespace brindlewick

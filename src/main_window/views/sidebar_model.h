@@ -1,0 +1,55 @@
+#pragma once
+// Table model of the sidebar: column 0 the picture, column 1 the row's title. Read-only; the rows
+// are replaced as a whole.
+
+#include "side_rows.h"
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QImage>
+#include <QPixmap>
+#include <functional>
+#include <optional>
+
+namespace brindlewick {
+
+class SidebarModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Column { IconColumn = 0, NameColumn = 1, ColumnCount = 2 };
+
+    // Answers a picture file id from the picture cache, or nothing (it may start a download).
+    using PictureProvider = std::function<std::optional<QImage>(const QString& fileId)>;
+
+    explicit SidebarModel(QObject* parent = nullptr);
+
+    static QSize iconSize() { return {20, 20}; }
+    // The neutral user picture shipped with the program, at icon size.
+    static QPixmap placeholderIcon();
+
+    void setPictureProvider(PictureProvider provider) { provider_ = std::move(provider); }
+    void setRows(QList<SideRow> rows);
+    const QList<SideRow>& rows() const { return rows_; }
+    // The row at `index`, or nothing when out of range.
+    std::optional<SideRow> rowAt(int index) const;
+    // A picture arrived: the icon column is asked again.
+    void refreshIcons();
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+private:
+    QPixmap iconFor(const SideRow& row) const;
+
+    QList<SideRow> rows_;
+    PictureProvider provider_;
+    struct Scaled {
+        qint64 sourceKey;
+        QPixmap pixmap;
+    };
+    mutable QHash<QString, Scaled> scaled_; // file id -> picture at icon size
+};
+
+} // namespace brindlewick

@@ -1,0 +1,357 @@
+#include "transcript_view.h"
+
+#include "file_link.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextImageFormat>
+
+namespace brindlewick {
+
+namespace {
+
+constexpr int kPictureSize = 16;
+constexpr int kFlashMs = 900;
+
+const QChar kLineBreak = QChar(QChar::LineSeparator);
+
+QFont systemFont(qreal points) {
+    QFont f = QApplication::font();
+    f.setPointSizeF(points);
+    return f;
+}
+
+QTextCharFormat textFormat(qreal points, bool bold = false) {
+    QTextCharFormat f;
+    f.setFontPointSize(points);
+    f.setFontWeight(bold ? QFont::Bold : QFont::Normal);
+    return f;
+}
+
+// Network text as plain characters: its own line breaks stay inside the entry's block, and the
+// document's frame markers cannot be smuggled in.
+QString plainEntryText(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        switch (c) {
+        case u'\r':
+            if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
+                ++i;
+            out.append(kLineBreak);
+            break;
+        case u'\n':
+        case QChar::ParagraphSeparator:
+            out.append(kLineBreak);
+            break;
+        case 0xFDD0: // QTextBeginningOfFrame
+        case 0xFDD1: // QTextEndOfFrame
+            out.append(QChar(QChar::ReplacementCharacter));
+            break;
+        default:
+            out.append(QChar(c));
+        }
+    }
+    return out;
+}
+
+QString orEmpty(const QString& s) {
+    return s.isNull() ? QString(QLatin1String("")) : s;
+}
+
+const QImage& placeholderImage() {
+    static const QImage image =
+        QImage(QStringLiteral(":/brindlewick/views/user.png"))
+            .scaled(kPictureSize, kPictureSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return image;
+}
+
+} // namespace
+
+TranscriptView::TranscriptView(QTextBrowser* view, QObject* parent) : QObject(parent), view_(view) {
+    Q_ASSERT(view);
+    view_->setReadOnly(true);
+    view_->setOpenLinks(false);
+    view_->setOpenExternalLinks(false);
+    view_->setUndoRedoEnabled(false);
+    view_->document()->setUndoRedoEnabled(false);
+    view_->setFont(systemFont(12));
+    view_->document()->setDefaultFont(systemFont(12));
+    QPalette palette = view_->palette();
+    palette.setColor(QPalette::Link, QColor::fromRgbF(0.1f, 0.4f, 0.8f, 1.0f));
+    view_->setPalette(palette);
+    connect(view_, &QTextBrowser::anchorClicked, this, &TranscriptView::onAnchorClicked);
+    view_->viewport()->installEventFilter(this);
+    flashTimer_.setSingleShot(true);
+    connect(&flashTimer_, &QTimer::timeout, this, [this] {
+        if (view_)
+            view_->setExtraSelections({});
+    });
+}
+
+QString TranscriptView::formatTimeISO(const QString& time) {
+    if (time.size() < 19)
+        return QLatin1String("");
+    return time.mid(11, 5);
+}
+
+QString TranscriptView::plainText() const {
+    return view_ ? view_->document()->toPlainText() : QString();
+}
+
+QTextCursor TranscriptView::endCursor() const {
+    QTextCursor cursor(view_->document());
+    cursor.movePosition(QTextCursor::End);
+    return cursor;
+}
+
+// The leading "\n" of an entry when the transcript holds text. After a chat entry the document
+// ends in an empty block, and a line separator there gives the same empty line without a block.
+void TranscriptView::beginEntry(QTextCursor& cursor) const {
+    if (view_->document()->isEmpty())
+        return;
+    if (cursor.block().length() <= 1)
+        cursor.insertText(QString(kLineBreak), QTextCharFormat());
+    else
+        cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+}
+
+void TranscriptView::appendChat(const QString& text) {
+    if (!view_ || text.isNull())
+        return;
+    QTextCursor cursor = endCursor();
+    cursor.beginEditBlock();
+    beginEntry(cursor);
+    cursor.insertText(plainEntryText(text), textFormat(12));
+    cursor.endEditBlock();
+    scheduleScrollToEnd();
+}
+
+void TranscriptView::appendChatMsgId(const QString& msgId, const QString& sender,
+                                     const QString& text, const QString& time, bool mine,
+                                     const QString& replyTo, const EntryPicture& picture) {
+    if (!view_)
+        return;
+    ChatItem item;
+    item.msgId = orEmpty(msgId);
+    item.sender = orEmpty(sender);
+    item.text = orEmpty(text);
+    item.time = formatTimeISO(time);
+    item.mine = mine;
+    chatItems_.append(item);
+
+    QTextCursor cursor = endCursor();
+    cursor.beginEditBlock();
+    beginEntry(cursor);
+    if (!replyTo.isEmpty()) {
+        QTextCharFormat reply = textFormat(10);
+        reply.setForeground(QColor::fromRgbF(0.5f, 0.5f, 0.5f, 1.0f));
+        cursor.insertText(
+            QStringLiteral("  ↳ [답장 #%1]").arg(plainEntryText(replyTo)) + kLineBreak, reply);
+    }
+    insertPicture(cursor, picture);
+    insertHeader(cursor, item.sender, item.time, mine);
+    QTextCharFormat body = textFormat(12);
+    body.setForeground(QColor(Qt::black));
+    cursor.insertText(plainEntryText(item.text), body);
+    // The entry's closing line break ends the block: the next entry starts a fresh one.
+    cursor.insertBlock(QTextBlockFormat(), body);
+    cursor.endEditBlock();
+    scheduleScrollToEnd();
+}
+
+void TranscriptView::appendFileChatFrom(const QString& sender, const QString& name,
+                                        const QString& fileId, const QString& msgId,
+                                        const QString& time, bool mine,
+                                        const EntryPicture& picture) {
+    if (!view_)
+        return;
+    if (fileId.isEmpty()) {
+        appendChat(QStringLiteral("%1: [파일] %2").arg(sender, name));
+        return;
+    }
+    ChatItem item;
+    item.msgId = orEmpty(msgId);
+    item.sender = orEmpty(sender);
+    item.text = QStringLiteral("[파일] ") + (name.isNull() ? fileId : name);
+    item.time = formatTimeISO(time);
+    item.mine = mine;
+    item.isFile = true;
+    item.fileId = fileId;
+    item.fileName = name.isNull() ? QStringLiteral("file") : name;
+    chatItems_.append(item);
+
+    const QString label = name.isEmpty() ? fileId : name;
+    QTextCharFormat line = textFormat(12);
+    if (const std::optional<QString> link = buildFileLink(fileId, name)) {
+        line.setAnchor(true);
+        line.setAnchorHref(*link);
+        line.setForeground(QColor(Qt::blue));
+        line.setFontUnderline(true);
+    }
+
+    QTextCursor cursor = endCursor();
+    cursor.beginEditBlock();
+    beginEntry(cursor);
+    insertPicture(cursor, picture);
+    insertHeader(cursor, item.sender, item.time, mine);
+    cursor.insertText(QStringLiteral("[파일] ") + plainEntryText(label) +
+                          QStringLiteral(" (클릭하여 저장)"),
+                      line);
+    cursor.insertBlock(QTextBlockFormat(), line);
+    cursor.endEditBlock();
+    scheduleScrollToEnd();
+}
+
+void TranscriptView::insertHeader(QTextCursor& cursor, const QString& sender, const QString& time,
+                                  bool mine) {
+    QTextCharFormat header = textFormat(11, true);
+    header.setForeground(mine ? QColor::fromRgbF(0.2f, 0.5f, 0.2f, 1.0f)
+                              : QColor::fromRgbF(0.2f, 0.2f, 0.8f, 1.0f));
+    cursor.insertText(plainEntryText(sender) + QStringLiteral("  ") + time + kLineBreak, header);
+}
+
+void TranscriptView::insertPicture(QTextCursor& cursor, const EntryPicture& picture) {
+    QTextImageFormat image;
+    image.setName(pictureName(picture));
+    image.setWidth(kPictureSize);
+    image.setHeight(kPictureSize);
+    cursor.insertImage(image);
+    cursor.insertText(QStringLiteral(" "), QTextCharFormat());
+}
+
+// One document resource per distinct picture, shared by every entry that shows it. A newer
+// picture under the same key gets a resource of its own, so earlier entries keep theirs.
+QString TranscriptView::pictureName(const EntryPicture& picture) {
+    const bool placeholder = picture.key.isEmpty() || picture.image.isNull();
+    const QString key = placeholder ? QString() : picture.key;
+    auto it = pictures_.find(key);
+    if (it != pictures_.end()) {
+        if (placeholder || it->sourceKey == picture.image.cacheKey())
+            return it->url.toString();
+    }
+    const QImage scaled =
+        placeholder ? placeholderImage()
+                    : picture.image.scaled(kPictureSize, kPictureSize, Qt::IgnoreAspectRatio,
+                                           Qt::SmoothTransformation);
+    if (it != pictures_.end() && it->scaled == scaled) {
+        it->sourceKey = picture.image.cacheKey();
+        return it->url.toString();
+    }
+    Picture entry;
+    entry.url = placeholder ? QUrl(QStringLiteral("bw-picture:placeholder"))
+                            : QUrl(QStringLiteral("bw-picture:%1").arg(nextPictureId_++));
+    entry.sourceKey = placeholder ? 0 : picture.image.cacheKey();
+    entry.scaled = scaled;
+    view_->document()->addResource(QTextDocument::ImageResource, entry.url, scaled);
+    pictures_.insert(key, entry);
+    return entry.url.toString();
+}
+
+void TranscriptView::clearChat() {
+    if (view_) {
+        view_->document()->clear();
+        view_->setExtraSelections({});
+    }
+    pictures_.clear(); // clear() dropped the document's resources too
+    chatItems_.clear();
+    flashTimer_.stop();
+    search_.reset();
+    emit findCounterChanged(search_.counterText());
+}
+
+// A burst of arrivals scrolls once, after the burst, instead of once per entry.
+void TranscriptView::scheduleScrollToEnd() {
+    if (scrollPending_)
+        return;
+    scrollPending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        scrollPending_ = false;
+        if (!view_)
+            return;
+        QScrollBar* bar = view_->verticalScrollBar();
+        bar->setValue(bar->maximum());
+    });
+}
+
+void TranscriptView::findSearchChanged(const QString& findText) {
+    search_.findSearchChanged(findText, view_ ? plainText() : QString());
+    applyFind(true);
+}
+
+void TranscriptView::highlightMatchAtIndex(qint64 index) {
+    if (search_.highlightMatchAtIndex(index))
+        applyFind(true);
+}
+
+void TranscriptView::findNext() {
+    if (search_.findNext())
+        applyFind(true);
+}
+
+void TranscriptView::findPrev() {
+    if (search_.findPrev())
+        applyFind(true);
+}
+
+void TranscriptView::closeFind() {
+    search_.reset();
+    applyFind(false);
+}
+
+void TranscriptView::applyFind(bool showCurrent) {
+    if (showCurrent) {
+        if (const std::optional<TextRange> match = search_.currentMatch())
+            showRange(*match);
+    }
+    emit findCounterChanged(search_.counterText());
+}
+
+void TranscriptView::showRange(TextRange range) {
+    if (!view_)
+        return;
+    const qsizetype last = view_->document()->characterCount() - 1;
+    const int start = int(std::clamp<qsizetype>(range.location, 0, last));
+    const int end = int(std::clamp<qsizetype>(range.end(), start, last));
+    QTextCursor cursor(view_->document());
+    cursor.setPosition(start);
+    cursor.setPosition(end, QTextCursor::KeepAnchor);
+    view_->setTextCursor(cursor);
+    view_->ensureCursorVisible();
+    QTextEdit::ExtraSelection flash;
+    flash.cursor = cursor;
+    flash.format.setBackground(QColor(255, 221, 0));
+    view_->setExtraSelections({flash});
+    flashTimer_.start(kFlashMs);
+}
+
+bool TranscriptView::eventFilter(QObject* watched, QEvent* event) {
+    // QUrl lower-cases hosts, and file ids keep their case: remember the raw href under the press.
+    if (view_ && watched == view_->viewport() && event->type() == QEvent::MouseButtonPress)
+        pressedHref_ = view_->anchorAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+    return QObject::eventFilter(watched, event);
+}
+
+void TranscriptView::onAnchorClicked(const QUrl& url) {
+    QString href = url.toString(QUrl::FullyEncoded);
+    const QString keyboardHref = view_ ? view_->textCursor().charFormat().anchorHref() : QString();
+    for (const QString& candidate : {pressedHref_, keyboardHref}) {
+        if (!candidate.isEmpty() && QUrl(candidate) == url) {
+            href = candidate;
+            break;
+        }
+    }
+    pressedHref_.clear();
+    if (const std::optional<FileLink> link = parseFileLink(href))
+        emit fileLinkClicked(link->fileId, link->suggestedName);
+}
+
+} // namespace brindlewick

@@ -1,0 +1,116 @@
+#pragma once
+// The transcript of the open room, drawn into a QTextBrowser that the window owns: system lines,
+// chat entries and file entries, the remembered entries, scrolling and find.
+//
+// Text only grows at the end. Each entry goes in with one edit and, where the visible lines allow,
+// in one text block (line breaks inside an entry are line separators), which keeps a long
+// transcript lean. Network text is always inserted as plain text.
+
+#include "text_match.h"
+#include "transcript_search.h"
+
+#include <QHash>
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QUrl>
+
+class QTextCursor;
+class QTextCharFormat;
+
+namespace brindlewick {
+
+struct ChatItem {
+    QString msgId;  // "" when none
+    QString sender; // "" when none
+    QString text;   // body, or "[파일] " and the name for a file entry
+    QString time;   // "HH:MM" or ""
+    bool mine = false;
+    bool isFile = false;
+    QString fileId;   // file entries only
+    QString fileName; // file entries only: the name, "file" when there was none at all
+};
+
+// The picture in front of an entry. An empty key means the placeholder (image ignored).
+struct EntryPicture {
+    QString key; // the picture's file id
+    QImage image;
+};
+
+class TranscriptView : public QObject {
+    Q_OBJECT
+public:
+    // Makes `view` read-only, link clicks reported (not followed), default font system 12.
+    explicit TranscriptView(QTextBrowser* view, QObject* parent = nullptr);
+
+    // "HH:MM" from characters 11..15 of a time of at least 19 characters, else "".
+    static QString formatTimeISO(const QString& time);
+
+    // Throughout, a null QString stands for "none"; for names it differs from "".
+    void appendChat(const QString& text);
+    void appendChatMsgId(const QString& msgId, const QString& sender, const QString& text,
+                         const QString& time, bool mine, const QString& replyTo,
+                         const EntryPicture& picture = {});
+    void appendFileChatFrom(const QString& sender, const QString& name, const QString& fileId,
+                            const QString& msgId, const QString& time, bool mine,
+                            const EntryPicture& picture = {});
+    // Empties the transcript, the entries and the find state (not the find text).
+    void clearChat();
+
+    const QList<ChatItem>& chatItems() const { return chatItems_; }
+    QTextBrowser* view() const { return view_; }
+    // The transcript's text as positions count it (pictures are U+FFFC, breaks are "\n").
+    QString plainText() const;
+
+    // Find bar logic; each reports the counter through findCounterChanged.
+    void findSearchChanged(const QString& findText);
+    void highlightMatchAtIndex(qint64 index);
+    void findNext();
+    void findPrev();
+    void closeFind();
+    const TranscriptSearch& search() const { return search_; }
+    // Selects the range, scrolls it into view and highlights it briefly.
+    void showRange(TextRange range);
+
+    // Number of distinct pictures held by the document (placeholder included).
+    int pictureResourceCount() const { return int(pictures_.size()); }
+
+signals:
+    void findCounterChanged(const QString& text);
+    // A file link was clicked: the file id as written and a plain file name to suggest.
+    void fileLinkClicked(const QString& fileId, const QString& suggestedName);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct Picture {
+        QUrl url;
+        qint64 sourceKey = 0;
+        QImage scaled;
+    };
+
+    QTextCursor endCursor() const;
+    void beginEntry(QTextCursor& cursor) const;
+    void insertPicture(QTextCursor& cursor, const EntryPicture& picture);
+    void insertHeader(QTextCursor& cursor, const QString& sender, const QString& time, bool mine);
+    QString pictureName(const EntryPicture& picture);
+    void scheduleScrollToEnd();
+    void onAnchorClicked(const QUrl& url);
+    void applyFind(bool showCurrent);
+
+    QPointer<QTextBrowser> view_;
+    QList<ChatItem> chatItems_;
+    TranscriptSearch search_;
+    QHash<QString, Picture> pictures_; // picture key -> document resource
+    int nextPictureId_ = 0;
+    bool scrollPending_ = false;
+    QTimer flashTimer_;
+    QString pressedHref_;
+};
+
+} // namespace brindlewick
