@@ -18,15 +18,36 @@ QString escapeName(const QString& name) {
     return QString::fromLatin1(name.toUtf8().toPercentEncoding(keep));
 }
 
-bool hostUsable(const QString& id) {
+// A registered name as RFC 3986 allows it, without percent escapes. QUrl is not used here: it
+// lower-cases hosts, reads "123" as an IPv4 address and rejects long labels and "~".
+bool hostUsable(QStringView id) {
     if (id.isEmpty())
         return false;
     for (QChar c : id) {
         const char16_t u = c.unicode();
-        // Separators of the authority and the path, and what a URL cannot carry raw.
-        if (u <= 0x20 || u >= 0x7F || u == '/' || u == '?' || u == '#' || u == '@' || u == ':' ||
-            u == '%' || u == '\\' || u == '[' || u == ']')
+        const bool alnum =
+            (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9');
+        if (!alnum && !QStringView(u"-._~!$&'()*+,;=").contains(c))
             return false;
+    }
+    return true;
+}
+
+bool isHex(QChar c) {
+    const char16_t u = c.unicode();
+    return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F');
+}
+
+// Path, query and fragment: URL characters only, every '%' starting an escape.
+bool tailWellFormed(QStringView tail) {
+    for (qsizetype i = 0; i < tail.size(); ++i) {
+        const char16_t u = tail.at(i).unicode();
+        if (u <= 0x20 || u >= 0x7F || QStringView(u"\"<>\\^`{|}[]").contains(QChar(u)))
+            return false;
+        if (u == '%') {
+            if (i + 2 >= tail.size() || !isHex(tail.at(i + 1)) || !isHex(tail.at(i + 2)))
+                return false;
+        }
     }
     return true;
 }
@@ -56,17 +77,12 @@ QString plainFileName(const QString& name) {
 std::optional<QString> buildFileLink(const QString& fileId, const QString& fileName) {
     if (!hostUsable(fileId))
         return std::nullopt;
-    const QString link = prefix() + fileId + QLatin1Char('/') +
-                         (fileName.isEmpty() ? QStringLiteral("file") : escapeName(fileName));
-    if (!QUrl(link, QUrl::StrictMode).isValid())
-        return std::nullopt;
-    return link;
+    return prefix() + fileId + QLatin1Char('/') +
+           (fileName.isEmpty() ? QStringLiteral("file") : escapeName(fileName));
 }
 
 std::optional<FileLink> parseFileLink(const QString& href) {
     if (!href.startsWith(prefix(), Qt::CaseSensitive))
-        return std::nullopt;
-    if (!QUrl(href, QUrl::StrictMode).isValid())
         return std::nullopt;
     const qsizetype hostStart = prefix().size();
     qsizetype hostEnd = hostStart;
@@ -75,7 +91,7 @@ std::optional<FileLink> parseFileLink(const QString& href) {
         ++hostEnd;
     FileLink link;
     link.fileId = href.mid(hostStart, hostEnd - hostStart);
-    if (!hostUsable(link.fileId))
+    if (!hostUsable(link.fileId) || !tailWellFormed(QStringView(href).mid(hostEnd)))
         return std::nullopt;
 
     qsizetype pathEnd = hostEnd;

@@ -341,14 +341,12 @@ bool TranscriptView::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TranscriptView::onAnchorClicked(const QUrl& url) {
-    QString href = url.toString(QUrl::FullyEncoded);
-    const QString keyboardHref = view_ ? view_->textCursor().charFormat().anchorHref() : QString();
-    for (const QString& candidate : {pressedHref_, keyboardHref}) {
-        if (!candidate.isEmpty() && QUrl(candidate) == url) {
-            href = candidate;
-            break;
-        }
-    }
+    // The href as written: QUrl mangles hosts (case, numbers), and file ids are hosts here.
+    QString href = pressedHref_;
+    if (href.isEmpty() && view_)
+        href = view_->textCursor().charFormat().anchorHref(); // activated from the keyboard
+    if (href.isEmpty())
+        href = url.toString(QUrl::FullyEncoded);
     pressedHref_.clear();
     if (const std::optional<FileLink> link = parseFileLink(href))
         emit fileLinkClicked(link->fileId, link->suggestedName);

@@ -1,0 +1,215 @@
+#include "side_rows.h"
+#include "sidebar_model.h"
+
+#include <QImage>
+#include <QPixmap>
+#include <gtest/gtest.h>
+
+using namespace brindlewick;
+
+namespace {
+
+FriendRecord friendOf(QString phone, QString nick, QString alias = {}, QString status = {},
+                      QString pic = {}) {
+    return {phone, nick, alias, status, pic};
+}
+
+RoomRecord roomOf(QString room, QString title, QString peer = {}, qint64 unread = 0,
+                  QString pic = {}) {
+    RoomRecord r;
+    r.room = room;
+    r.title = title;
+    r.peer = peer;
+    r.unread = unread;
+    r.profilePic = pic;
+    return r;
+}
+
+QStringList titles(const QList<SideRow>& rows) {
+    QStringList out;
+    for (const SideRow& r : rows)
+        out << r.title;
+    return out;
+}
+
+const QList<FriendRecord> kFriends = {
+    friendOf("01011112222", "minsu", "", "바쁨"),
+    friendOf("01033334444", "Jiyoung", "지영이"),
+    friendOf("01055556666", "", "", "회의 중"),
+    friendOf("01077778888", "Hana", "", "", "pic-hana"),
+};
+
+const QList<RoomRecord> kRooms = {
+    roomOf("dm:01011112222:01099990000", "", "01011112222", 3),
+    roomOf("r-team", "개발팀", "", 0, "pic-team"),
+    roomOf("memo-1", "", "", -2),
+    roomOf("r-big", "Big Room", "", 1234567890123LL),
+};
+
+} // namespace
+
+TEST(SideRowsTest, FriendRowsCarryDisplayNameAndStatusTitle) {
+    const QList<SideRow> rows = rebuildSideRows(kFriends, kRooms, 0, "");
+    ASSERT_EQ(rows.size(), 4);
+    EXPECT_EQ(titles(rows),
+              (QStringList{"minsu  (바쁨)", "지영이", "01055556666  (회의 중)", "Hana"}));
+    EXPECT_EQ(rows[0].kind, SideRow::Kind::Friend);
+    EXPECT_EQ(rows[0].name, "minsu");
+    EXPECT_EQ(rows[0].phone, "01011112222");
+    EXPECT_EQ(rows[0].status, "바쁨");
+    EXPECT_EQ(rows[1].name, "지영이"); // alias before nick
+    EXPECT_EQ(rows[2].name, "01055556666");
+    EXPECT_EQ(rows[3].profilePic, "pic-hana");
+    EXPECT_TRUE(rows[3].status.isEmpty());
+}
+
+TEST(SideRowsTest, RoomRowsCarryUnreadSuffixOnlyWhenPositive) {
+    const QList<SideRow> rows = rebuildSideRows(kFriends, kRooms, 1, "");
+    ASSERT_EQ(rows.size(), 4);
+    EXPECT_EQ(titles(rows),
+              (QStringList{"01011112222 [3]", "개발팀", "memo-1", "Big Room [1234567890123]"}));
+    EXPECT_EQ(rows[0].kind, SideRow::Kind::Room);
+    EXPECT_EQ(rows[0].name, "01011112222");
+    EXPECT_EQ(rows[0].room, "dm:01011112222:01099990000");
+    EXPECT_EQ(rows[0].phone, "01011112222");
+    EXPECT_EQ(rows[0].unread, 3);
+    EXPECT_EQ(rows[1].profilePic, "pic-team");
+    EXPECT_EQ(rows[2].unread, -2);
+}
+
+TEST(SideRowsTest, NamesHoldingPlaceholdersStayLiteral) {
+    const QList<SideRow> rows =
+        rebuildSideRows({friendOf("1", "%1 %2", "", "%1")}, {roomOf("r", "%2%1", "", 5)}, 0, "");
+    EXPECT_EQ(rows[0].title, "%1 %2  (%1)");
+    EXPECT_EQ(rebuildSideRows({}, {roomOf("r", "%2%1", "", 5)}, 1, "")[0].title, "%2%1 [5]");
+}
+
+struct FilterCase {
+    const char* label;
+    int mode;
+    QString filter;
+    QStringList expectedTitles;
+};
+
+class SideRowsFilterTest : public ::testing::TestWithParam<FilterCase> {};
+
+TEST_P(SideRowsFilterTest, KeepsMatchingRowsInListOrder) {
+    const FilterCase& c = GetParam();
+    EXPECT_EQ(titles(rebuildSideRows(kFriends, kRooms, c.mode, c.filter)), c.expectedTitles);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SideRowsFilterTest,
+    ::testing::Values(
+        FilterCase{
+            "emptyShowsAll", 0, "", {"minsu  (바쁨)", "지영이", "01055556666  (회의 중)", "Hana"}},
+        FilterCase{"blankShowsAll",
+                   0,
+                   " \n\t ",
+                   {"minsu  (바쁨)", "지영이", "01055556666  (회의 중)", "Hana"}},
+        FilterCase{"upperCaseFindsLowerNick", 0, "MINSU", {"minsu  (바쁨)"}},
+        FilterCase{"trimmed", 0, "  hana\n", {"Hana"}},
+        FilterCase{"statusNotSearched", 0, "바쁨", {}},
+        FilterCase{"nickHiddenByAliasNotSearched", 0, "jiyoung", {}},
+        FilterCase{"aliasSearched", 0, "지영", {"지영이"}},
+        FilterCase{"phoneSearched", 0, "5555", {"01055556666  (회의 중)"}},
+        FilterCase{"phoneOfNamedFriend", 0, "0101111", {"minsu  (바쁨)"}},
+        FilterCase{"otherModeValueMeansRooms", 7, "TEAM", {"개발팀"}},
+        FilterCase{"roomIdSearched", 1, "memo", {"memo-1"}},
+        FilterCase{"roomPeerAsNameSearched", 1, "01011112222", {"01011112222 [3]"}},
+        FilterCase{"unreadSuffixNotSearched", 1, "[3]", {}}, FilterCase{"noMatch", 1, "zzz", {}}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(SideRowsTest, DecomposedHangulFilterFindsComposedName) {
+    const QString decomposed = QString::fromUtf8("지영").normalized(QString::NormalizationForm_D);
+    EXPECT_EQ(titles(rebuildSideRows(kFriends, kRooms, 0, decomposed)), QStringList{"지영이"});
+}
+
+TEST(SideRowsTest, DuplicatesAreKeptAndEmptyListsGiveNoRows) {
+    EXPECT_EQ(rebuildSideRows({kFriends[0], kFriends[0]}, {}, 0, "").size(), 2);
+    EXPECT_TRUE(rebuildSideRows({}, {}, 0, "").isEmpty());
+    EXPECT_TRUE(rebuildSideRows({}, {}, 1, "x").isEmpty());
+}
+
+// Stale indexes, as a view may hold while the rows shrink.
+struct StaleIndexModel : SidebarModel {
+    using SidebarModel::createIndex;
+};
+
+class SidebarModelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        model.setRows(rebuildSideRows(kFriends, kRooms, 0, ""));
+        model.setPictureProvider([this](const QString& id) -> std::optional<QImage> {
+            asked << id;
+            if (id == "pic-hana")
+                return hana;
+            return std::nullopt;
+        });
+    }
+    QImage hana = [] {
+        QImage img(64, 48, QImage::Format_ARGB32);
+        img.fill(Qt::red);
+        return img;
+    }();
+    QStringList asked;
+    StaleIndexModel model;
+};
+
+TEST_F(SidebarModelTest, ShapeAndTitles) {
+    EXPECT_EQ(model.rowCount(), 4);
+    EXPECT_EQ(model.columnCount(), 2);
+    EXPECT_EQ(model.rowCount(model.index(0, 0)), 0);
+    EXPECT_EQ(model.data(model.index(0, SidebarModel::NameColumn)).toString(), "minsu  (바쁨)");
+    EXPECT_FALSE(model.data(model.index(0, SidebarModel::IconColumn)).isValid());
+    EXPECT_FALSE(model.flags(model.index(0, 1)) & Qt::ItemIsEditable);
+    EXPECT_FALSE(model.setData(model.index(0, 1), "x"));
+}
+
+TEST_F(SidebarModelTest, OutOfRangeRowsAnswerNothing) {
+    for (int row : {-1, 4, 100}) {
+        EXPECT_FALSE(model.data(model.createIndex(row, 1), Qt::DisplayRole).isValid()) << row;
+        EXPECT_FALSE(model.data(model.createIndex(row, 0), Qt::DecorationRole).isValid()) << row;
+        EXPECT_FALSE(model.rowAt(row).has_value()) << row;
+    }
+    model.setRows({});
+    EXPECT_FALSE(model.data(model.createIndex(0, 1), Qt::DisplayRole).isValid());
+}
+
+TEST_F(SidebarModelTest, IconComesFromProviderOrPlaceholder) {
+    const QPixmap placeholder = SidebarModel::placeholderIcon();
+    ASSERT_FALSE(placeholder.isNull());
+    EXPECT_EQ(placeholder.size(), SidebarModel::iconSize());
+
+    // No picture id: placeholder, and nothing is asked (so no download starts).
+    const QPixmap none = model.data(model.index(0, 0), Qt::DecorationRole).value<QPixmap>();
+    EXPECT_EQ(none.toImage(), placeholder.toImage());
+    EXPECT_TRUE(asked.isEmpty());
+
+    const QPixmap pic = model.data(model.index(3, 0), Qt::DecorationRole).value<QPixmap>();
+    EXPECT_EQ(asked, QStringList{"pic-hana"});
+    ASSERT_FALSE(pic.isNull());
+    EXPECT_LE(pic.width(), SidebarModel::iconSize().width());
+    EXPECT_EQ(pic.toImage().pixelColor(pic.width() / 2, pic.height() / 2), QColor(Qt::red));
+
+    // A picture the cache does not hold yet: placeholder.
+    model.setRows(rebuildSideRows({}, kRooms, 1, ""));
+    const QPixmap team = model.data(model.index(1, 0), Qt::DecorationRole).value<QPixmap>();
+    EXPECT_EQ(team.toImage(), placeholder.toImage());
+    EXPECT_EQ(asked.last(), "pic-team");
+}
+
+TEST_F(SidebarModelTest, SetRowsResetsAndRefreshIconsSignalsIconColumn) {
+    int resets = 0;
+    QObject::connect(&model, &QAbstractItemModel::modelReset, [&] { ++resets; });
+    QList<QModelIndex> changed;
+    QObject::connect(&model, &QAbstractItemModel::dataChanged,
+                     [&](const QModelIndex& a, const QModelIndex& b) { changed << a << b; });
+    model.setRows(rebuildSideRows(kFriends, kRooms, 1, ""));
+    EXPECT_EQ(resets, 1);
+    EXPECT_EQ(model.rowAt(0)->room, "dm:01011112222:01099990000");
+    model.refreshIcons();
+    ASSERT_EQ(changed.size(), 2);
+    EXPECT_EQ(changed[0], model.index(0, 0));
+    EXPECT_EQ(changed[1], model.index(3, 0));
+}
