@@ -1,0 +1,82 @@
+#include "app_delegate.h"
+
+#include "app_menu.h"
+#include "login_controller.h"
+#include "main_controller.h"
+#include "platform.h"
+#include "stored_sign_in.h"
+
+#include <QApplication>
+
+namespace brindlewick {
+
+AppDelegate::AppDelegate(const ServerConfig& config, std::unique_ptr<Platform> platform,
+                         QObject* parent)
+    : QObject(parent), config_(config), platform_(std::move(platform)) {}
+
+AppDelegate::~AppDelegate() {
+    // The main controller first: its teardown disconnects while the platform still exists.
+    mainCtl_.reset();
+    login_.reset();
+}
+
+QMenuBar* AppDelegate::buildMenuBar() {
+    AppMenuActions actions;
+    actions.quit = [] { QCoreApplication::quit(); };
+    // The search item reaches the main window's controller, when there is one.
+    actions.find = [this] {
+        if (mainCtl_)
+            mainCtl_->openFindBar();
+    };
+    return buildAppMenuBar(actions);
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    QApplication::setQuitOnLastWindowClosed(applicationShouldTerminateAfterLastWindowClosed());
+    login_ = std::make_unique<LoginController>(*platform_, [this] { return buildMenuBar(); });
+    login_->setOnLogin([this](const QString& phone, const QString& nick, const QString& status) {
+        loginCallback(phone, nick, status);
+    });
+
+    const std::unique_ptr<QSettings> settings = openUserSettings();
+    const QString phone = settings->value(kPhoneKey).toString();
+    if (!phone.isEmpty()) {
+        const QString nick =
+            settings->contains(kNickKey) ? settings->value(kNickKey).toString() : phone;
+        const QString status = settings->value(kStatusMsgKey, QStringLiteral("")).toString();
+        loginCallback(phone, nick, status);
+    } else {
+        login_->showLogin();
+    }
+}
+
+void AppDelegate::loginCallback(const QString& phone, const QString& nick,
+                                const QString& statusMsg) {
+    mainCtl_.reset();
+    mainCtl_ = std::make_unique<MainController>(phone, nick, statusMsg, config_, *platform_);
+    mainCtl_->setOnLogout([this] { logoutCallback(); });
+    mainCtl_->setMenuBar(buildMenuBar());
+    mainCtl_->showMain();
+}
+
+void AppDelegate::logoutCallback() {
+    {
+        const std::unique_ptr<QSettings> settings = openUserSettings();
+        settings->remove(kPhoneKey);
+        settings->sync();
+    }
+    // The login window replaces the main window; closing the one must not end the application.
+    const bool quitOnLast = QApplication::quitOnLastWindowClosed();
+    QApplication::setQuitOnLastWindowClosed(false);
+    if (mainCtl_) {
+        mainCtl_->close();
+        // This runs inside the controller's own logout action: it goes once that returns.
+        MainController* old = mainCtl_.release();
+        old->setParent(this);
+        old->deleteLater();
+    }
+    login_->showLogin();
+    QApplication::setQuitOnLastWindowClosed(quitOnLast);
+}
+
+} // namespace brindlewick

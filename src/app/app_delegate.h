@@ -1,0 +1,47 @@
+#pragma once
+// The application's owner object: the menu bar, the login window and the main controller
+// of the current sign-in.
+
+#include "server_config.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QMenuBar;
+
+namespace brindlewick {
+
+class LoginController;
+class MainController;
+class Platform;
+
+class AppDelegate : public QObject {
+    Q_OBJECT
+public:
+    AppDelegate(const ServerConfig& config, std::unique_ptr<Platform> platform,
+                QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    void applicationDidFinishLaunching();
+    bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
+
+    LoginController* login() const { return login_.get(); }
+    MainController* mainController() const { return mainCtl_.get(); }
+    Platform& platform() const { return *platform_; }
+
+    // Every window carries its own copy of the menu bar (macOS shows it at the top of the screen).
+    QMenuBar* buildMenuBar();
+
+private:
+    void loginCallback(const QString& phone, const QString& nick, const QString& statusMsg);
+    void logoutCallback();
+
+    ServerConfig config_;
+    std::unique_ptr<Platform> platform_;
+    std::unique_ptr<LoginController> login_;
+    std::unique_ptr<MainController> mainCtl_;
+};
+
+} // namespace brindlewick

@@ -1,0 +1,5 @@
+#include "app_main.h"
+
+int main(int argc, char** argv) {
+    return brindlewick::runBrindlewick(argc, argv);
+}

@@ -1,0 +1,46 @@
+#pragma once
+// Everything that would block a test or that a test cannot observe: sounds, attention,
+// desktop notifications, modal questions, file panels and opening files. The Qt
+// implementation is QtPlatform; tests use a recording fake. Decides nothing itself.
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+namespace brindlewick {
+
+struct AddFriendInput {
+    int result = 0; // 1 when the user pressed "추가"
+    QString phone;  // as typed
+    QString alias;  // as typed
+};
+
+class Platform {
+public:
+    static constexpr int kFirstButton = 1000;
+
+    virtual ~Platform() = default;
+
+    virtual void beep() = 0;
+    // Brief, informational request for the user's attention.
+    virtual void requestAttention() = 0;
+    // Whether this application is the one the user works in.
+    virtual bool isApplicationActive() const = 0;
+    // Shows a desktop notification where the desktop offers a service for it; silently
+    // nothing otherwise.
+    virtual void postDesktopNotification(const QString& title, const QString& body) = 0;
+
+    // Modal alert. Returns kFirstButton + index of the chosen button; without buttons the
+    // alert has one default button and returns kFirstButton.
+    virtual int runAlert(QWidget* parent, const QString& message, const QString& informativeText,
+                         const QStringList& buttons) = 0;
+    virtual AddFriendInput runAddFriendDialog(QWidget* parent) = 0;
+    // Chosen path, or an empty text when the panel was cancelled.
+    virtual QString runOpenPanel(QWidget* parent, const QString& title) = 0;
+    virtual QString runSavePanel(QWidget* parent, const QString& title,
+                                 const QString& suggestedName) = 0;
+    virtual void openFile(const QString& path) = 0;
+};
+
+} // namespace brindlewick

@@ -1,0 +1,113 @@
+#include "qt_platform.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QUrl>
+#include <QVariantMap>
+
+namespace brindlewick {
+
+namespace {
+
+// Long enough to be noticed, short enough to stay informational rather than critical.
+constexpr int kAttentionMs = 2000;
+
+} // namespace
+
+void QtPlatform::beep() {
+    QApplication::beep();
+}
+
+void QtPlatform::requestAttention() {
+    // A null widget asks for attention on every top-level window of the application.
+    QApplication::alert(nullptr, kAttentionMs);
+}
+
+bool QtPlatform::isApplicationActive() const {
+    return QGuiApplication::applicationState() == Qt::ApplicationActive;
+}
+
+void QtPlatform::postDesktopNotification(const QString& title, const QString& body) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.Notifications",
+                                                       "/org/freedesktop/Notifications",
+                                                       "org.freedesktop.Notifications", "Notify");
+    call << QStringLiteral("Brindlewick") << 0u << QString() << title << body << QStringList()
+         << QVariantMap() << -1;
+    // Fire and forget: no reply is awaited, so a missing service costs nothing.
+    bus.send(call);
+}
+
+int QtPlatform::runAlert(QWidget* parent, const QString& message, const QString& informativeText,
+                         const QStringList& buttons) {
+    QMessageBox box(parent);
+    box.setWindowTitle(QStringLiteral("Brindlewick"));
+    box.setText(message);
+    box.setInformativeText(informativeText);
+    QList<QAbstractButton*> added;
+    for (int i = 0; i < buttons.size(); ++i) {
+        QMessageBox::ButtonRole role = i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole;
+        added.append(box.addButton(buttons.at(i), role));
+    }
+    if (added.isEmpty())
+        box.setStandardButtons(QMessageBox::Ok);
+    else
+        box.setDefaultButton(static_cast<QPushButton*>(added.first()));
+    box.exec();
+    const int index = static_cast<int>(added.indexOf(box.clickedButton()));
+    return kFirstButton + (index < 0 ? 0 : index);
+}
+
+AddFriendInput QtPlatform::runAddFriendDialog(QWidget* parent) {
+    QDialog dialog(parent);
+    dialog.setWindowTitle(QStringLiteral("친구 추가"));
+    dialog.setFixedSize(320, 160);
+    // Frames below are top-left based: y = 160 - bottom-left y - height.
+    auto* prompt = new QLabel(QStringLiteral("친구 전화번호를 입력하세요:"), &dialog);
+    prompt->setGeometry(20, 20, 280, 20);
+    auto* phone = new QLineEdit(&dialog);
+    phone->setGeometry(20, 46, 280, 24);
+    auto* aliasLabel = new QLabel(QStringLiteral("별명(선택):"), &dialog);
+    aliasLabel->setGeometry(20, 80, 80, 20);
+    auto* alias = new QLineEdit(&dialog);
+    alias->setGeometry(100, 76, 200, 24);
+    auto* add = new QPushButton(QStringLiteral("추가"), &dialog);
+    add->setGeometry(210, 117, 90, 28);
+    add->setAutoDefault(false);
+    auto* cancel = new QPushButton(QStringLiteral("취소"), &dialog);
+    cancel->setGeometry(120, 117, 80, 28);
+    cancel->setAutoDefault(false);
+    QObject::connect(add, &QPushButton::clicked, &dialog, [&dialog] { dialog.done(1); });
+    QObject::connect(cancel, &QPushButton::clicked, &dialog, [&dialog] { dialog.done(0); });
+    AddFriendInput input;
+    input.result = dialog.exec();
+    input.phone = phone->text();
+    input.alias = alias->text();
+    return input;
+}
+
+QString QtPlatform::runOpenPanel(QWidget* parent, const QString& title) {
+    return QFileDialog::getOpenFileName(parent, title);
+}
+
+QString QtPlatform::runSavePanel(QWidget* parent, const QString& title,
+                                 const QString& suggestedName) {
+    return QFileDialog::getSaveFileName(parent, title, suggestedName);
+}
+
+void QtPlatform::openFile(const QString& path) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+} // namespace brindlewick

@@ -1,0 +1,229 @@
+#pragma once
+// The controller of the main window: one per sign-in. It owns the chat connection of that
+// sign-in and all state the window shows. Its methods are spread over one source file per
+// concern (layout, sidebar, transcript, composer, server events, files, avatars, find,
+// directory actions, notifications).
+
+#include "chat_client.h"
+#include "chat_client_delegate.h"
+#include "directory.h"
+#include "server_config.h"
+
+#include <QHash>
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <QVariantMap>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QEvent;
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QMainWindow;
+class QMenu;
+class QMenuBar;
+class QPlainTextEdit;
+class QPushButton;
+class QSplitter;
+class QTableView;
+class QTextBrowser;
+class QTimer;
+class QWidget;
+
+namespace brindlewick {
+
+class Platform;
+class SegmentedControl;
+
+// A match of the find text: position and length in UTF-16 units of the transcript text.
+struct TextRange {
+    qsizetype location = 0;
+    qsizetype length = 0;
+};
+
+class MainController : public QObject, public ChatClientDelegate {
+    Q_OBJECT
+public:
+    static constexpr int kReconnectDelayMs = 3000;
+    static constexpr double kDividerMinFromTop = 120.0;
+    static constexpr double kDividerMinFromBottom = 60.0;
+
+    MainController(const QString& phone, const QString& nick, const QString& status,
+                   const ServerConfig& config, Platform& platform, QObject* parent = nullptr);
+    ~MainController() override;
+
+    // --- Fields. Plain, as every concern's file reads and writes them. Views are owned by
+    // the window and stay null until showMain. ---
+    std::unique_ptr<ChatClient> client;
+    QTableView* sideTable = nullptr;
+    QSplitter* rightSplit = nullptr;
+    QWidget* chatScroll = nullptr;
+    QTextBrowser* chatView = nullptr;
+    QWidget* bottomContainer = nullptr;
+    QWidget* composeScroll = nullptr;
+    QPlainTextEdit* composeView = nullptr;
+    QLabel* statusLabel = nullptr;
+    QLabel* roomAvatarView = nullptr;
+    QLabel* roomLabel = nullptr;
+    SegmentedControl* sideSeg = nullptr;
+    QPushButton* attachBtn = nullptr;
+    QPushButton* sendBtn = nullptr;
+    QList<FriendRecord> friends;
+    QList<RoomRecord> rooms;
+    QList<QVariantMap> sideRows; // keyed as the sidebar rows: "kind", "title", "room", ...
+    QString currentRoom;         // null or empty: no room open
+    qint64 sideMode = 0;         // 0 friends, anything else chats
+    QPointer<QTimer> reconnectTimer;
+    QLineEdit* searchField = nullptr;
+    QPushButton* addBtn = nullptr;
+    QWidget* replyBar = nullptr;
+    QLabel* replyPreviewLabel = nullptr;
+    QString replyMsgId;
+    QString replySender;
+    QList<QVariantMap> chatItems; // keyed "msg_id", "sender", "text", "time", "mine", ...
+    std::unique_ptr<QMenu> chatContextMenu;
+    std::unique_ptr<QMenu> sideContextMenu;
+    bool uploading = false;
+    QHash<QString, QImage> avatarCache;
+    std::unique_ptr<QWidget> profileWindow;
+    QWidget* findBar = nullptr;
+    QLineEdit* findSearchField = nullptr;
+    QLabel* findResultLabel = nullptr;
+    QPushButton* findPrevBtn = nullptr;
+    QPushButton* findNextBtn = nullptr;
+    QList<TextRange> findMatches;
+    qint64 currentFindIndex = -1;
+    // The sidebar row last double-clicked or right-clicked; -1 for none.
+    int sideClickedRow = -1;
+
+    const std::function<void()>& onLogout() const { return onLogout_; }
+    void setOnLogout(std::function<void()> callback) { onLogout_ = std::move(callback); }
+
+    // The application's menu bar, placed in the window by showMain. Takes ownership.
+    void setMenuBar(QMenuBar* menuBar);
+    QMainWindow* window() const { return window_.get(); }
+    const ServerConfig& config() const { return config_; }
+    Platform& platform() const { return platform_; }
+    // Closes the window; it stays until the controller goes.
+    void close();
+
+    // --- Status line and divider limits ---
+    void setStatus(const QString& text);
+    double splitViewConstrainMinCoordinate(const QSplitter* splitView, double proposed,
+                                           int dividerIndex) const;
+    double splitViewConstrainMaxCoordinate(const QSplitter* splitView, double proposed,
+                                           int dividerIndex) const;
+
+    // --- Window ---
+    void showMain();
+
+    // --- Sidebar ---
+    void sideChanged();
+    void searchChanged();
+    void rebuildSideRows();
+    void sideDoubleClick();
+    void sideMenuOpen();
+    int numberOfRowsInTableView() const;
+    QVariant tableViewObjectValue(const QString& columnIdentifier, int row) const;
+
+    // --- Transcript ---
+    static QString formatTimeISO(const QString& time);
+    void appendChat(const QString& text);
+    void appendChatMsgId(const QString& msgId, const QString& sender, const QString& text,
+                         const QString& time, bool mine, const QString& replyTo);
+    void appendFileChatFrom(const QString& sender, const QString& name, const QString& fileId,
+                            const QString& msgId, const QString& time, bool mine);
+    void clearChat();
+
+    // --- Open room, composing and replies ---
+    void openRoom(const QString& room, const QString& title);
+    void sendMessage();
+    // Key handling of the two text views; true when the key was taken.
+    bool textViewDoCommandBySelector(QObject* textView, QKeyEvent* event);
+    void cancelReply();
+    void setReplyToMsgId(const QString& msgId, const QString& sender, const QString& preview);
+    void chatMenuReply();
+    void chatMenuDelete();
+
+    // --- Chat connection events ---
+    void chatClientDidConnect() override;
+    void chatClientDidDisconnect(const QString& reason) override;
+    void reconnect();
+    bool isMineSender(const QString& sender) const;
+    void chatClientDidReceiveType(quint8 type, const QStringList& fields) override;
+
+    // --- Files ---
+    void attachFile();
+    void saveFileId(const QString& fileId, const QString& suggestedName);
+    bool textViewClickedOnLink(const QUrl& link, int charIndex);
+
+    // --- Avatars and profile viewer ---
+    QImage imageForFileId(const QString& fileId); // null image: not (yet) available
+    QString profilePicForPhoneOrNick(const QString& phoneOrNick) const;
+    QString profilePicForSender(const QString& sender) const;
+    void viewProfileClicked();
+    void showProfileViewerFor(const QVariantMap& row); // an empty row: none
+    void profileChatAction();
+
+    // --- Transcript search ---
+    void openFindBar();
+    void closeFindBar();
+    void findSearchChanged();
+    void highlightMatchAtIndex(qint64 index);
+    void findNext();
+    void findPrev();
+
+    // --- Friend and room management ---
+    void sideMenuLeave();
+    void addAction();
+    void addFriendAction();
+    void createMemoRoom();
+    void leaveCurrentRoom();
+
+    // --- Logout and notifications ---
+    void logoutAction();
+    void maybeNotifyRoom(const QString& room, const QString& sender, const QString& body);
+
+    // --- Directory ---
+    std::optional<QString> httpGetPath(const QString& path) const;
+    static QList<FriendRecord> parseFriendObjects(const QString& json);
+    static QList<RoomRecord> parseRoomObjects(const QString& json);
+    void refreshLists();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildSidebar(QWidget* content);
+    void buildHeader(QWidget* content);
+    void buildFindBar(QWidget* content);
+    void buildSplit(QWidget* content);
+    void buildContextMenus();
+    // Places the children of the content view for its current size.
+    void layoutContent(int width, int height);
+    void layoutBottomContainer();
+    void layoutFindBar();
+    void layoutReplyBar();
+
+    ServerConfig config_;
+    Platform& platform_;
+    std::function<void()> onLogout_;
+    std::unique_ptr<QMenuBar> pendingMenuBar_;
+    std::unique_ptr<QMainWindow> window_;
+    QWidget* content_ = nullptr;
+    QWidget* refreshBtn_ = nullptr;
+    QList<QWidget*> headerButtons_; // find, leave, logout: kept at the right edge
+    QWidget* findCloseBtn_ = nullptr;
+    QWidget* replyCancelBtn_ = nullptr;
+    // Top edge of the composer while no reply is pending; the reply bar code moves it to 0.
+    int composeTopInset_ = 4;
+};
+
+} // namespace brindlewick

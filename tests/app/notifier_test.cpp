@@ -1,0 +1,104 @@
+#include "chat_notifier.h"
+#include "fake_platform.h"
+#include "main_controller.h"
+
+#include <gtest/gtest.h>
+
+using namespace brindlewick;
+using namespace brindlewick::test;
+
+namespace {
+
+struct DecisionCase {
+    const char* name;
+    bool active;
+    QString room;
+    QString currentRoom;
+    bool notify;
+};
+
+class NotifyDecision : public ::testing::TestWithParam<DecisionCase> {};
+
+TEST_P(NotifyDecision, Table) {
+    const DecisionCase& c = GetParam();
+    FakePlatform platform;
+    platform.active = c.active;
+    EXPECT_EQ(ChatNotifier::shouldNotifyForRoom(platform, c.room, c.currentRoom), c.notify);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, NotifyDecision,
+    ::testing::Values(DecisionCase{"active_open_room", true, "r1", "r1", false},
+                      DecisionCase{"active_other_room", true, "r2", "r1", true},
+                      DecisionCase{"active_no_room_open", true, "r1", QString(), true},
+                      DecisionCase{"active_empty_open_room", true, "r1", "", true},
+                      DecisionCase{"active_absent_message_room", true, QString(), "r1", true},
+                      DecisionCase{"background_open_room", false, "r1", "r1", true},
+                      DecisionCase{"background_other_room", false, "r2", "r1", true},
+                      DecisionCase{"room_ids_compare_exactly", true, "R1", "r1", true}),
+    [](const ::testing::TestParamInfo<DecisionCase>& info) {
+        return std::string(info.param.name);
+    });
+
+TEST(NotifyDelivery, BeepsThenAsksForAttentionThenNotifies) {
+    FakePlatform platform;
+    ChatNotifier::notifyTitle(platform, QStringLiteral("민지"), QStringLiteral("안녕"));
+    EXPECT_EQ(platform.calls, QStringList({"beep", "attention", "notify"}));
+    ASSERT_EQ(platform.notifications.size(), 1);
+    EXPECT_EQ(platform.notifications[0].title, "민지");
+    EXPECT_EQ(platform.notifications[0].body, "안녕");
+}
+
+TEST(NotifyDelivery, MissingTitleAndBodyFallBack) {
+    FakePlatform platform;
+    ChatNotifier::notifyTitle(platform, QString(), QString());
+    ASSERT_EQ(platform.notifications.size(), 1);
+    EXPECT_EQ(platform.notifications[0].title, "Brindlewick");
+    EXPECT_EQ(platform.notifications[0].body, "");
+    EXPECT_FALSE(platform.notifications[0].body.isNull());
+}
+
+struct GateCase {
+    const char* name;
+    bool active;
+    QString currentRoom;
+    QString room;
+    QString sender;
+    bool notified;
+};
+
+class NotifyGate : public ::testing::TestWithParam<GateCase> {};
+
+// The controller's gate: the user's own messages never notify; others follow the decision.
+TEST_P(NotifyGate, Table) {
+    const GateCase& c = GetParam();
+    FakePlatform platform;
+    platform.active = c.active;
+    ServerConfig config;
+    MainController controller(QStringLiteral("01011112222"), QStringLiteral("민지"),
+                              QStringLiteral(""), config, platform);
+    controller.currentRoom = c.currentRoom;
+    controller.maybeNotifyRoom(c.room, c.sender, QStringLiteral("[파일] a.txt"));
+    if (c.notified) {
+        EXPECT_EQ(platform.calls, QStringList({"beep", "attention", "notify"}));
+        ASSERT_EQ(platform.notifications.size(), 1);
+        EXPECT_EQ(platform.notifications[0].title, c.sender);
+        EXPECT_EQ(platform.notifications[0].body, "[파일] a.txt");
+    } else {
+        EXPECT_TRUE(platform.calls.isEmpty()) << platform.calls.join(',').toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, NotifyGate,
+    ::testing::Values(GateCase{"other_user_open_room_active", true, "r1", "r1", "준호", false},
+                      GateCase{"other_user_other_room_active", true, "r1", "r2", "준호", true},
+                      GateCase{"other_user_open_room_background", false, "r1", "r1", "준호", true},
+                      GateCase{"other_user_no_room_open", true, QString(), "r1", "준호", true},
+                      GateCase{"own_nick_other_room", true, "r1", "r2", "민지", false},
+                      GateCase{"own_phone_background", false, QString(), "r2", "01011112222",
+                               false},
+                      GateCase{"nick_differs_in_case", true, "r1", "r2", "민지 ", true}),
+    [](const ::testing::TestParamInfo<GateCase>& info) { return std::string(info.param.name); });
+
+} // namespace

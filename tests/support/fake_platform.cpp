@@ -1,0 +1,69 @@
+#include "fake_platform.h"
+
+namespace brindlewick::test {
+
+namespace {
+
+template <typename T> T takeFront(std::deque<T>& answers, T fallback) {
+    if (answers.empty())
+        return fallback;
+    T answer = std::move(answers.front());
+    answers.pop_front();
+    return answer;
+}
+
+} // namespace
+
+void FakePlatform::clear() {
+    calls.clear();
+    alerts.clear();
+    notifications.clear();
+    openedFiles.clear();
+    panelTitles.clear();
+    suggestedNames.clear();
+}
+
+void FakePlatform::beep() {
+    calls.append(QStringLiteral("beep"));
+}
+
+void FakePlatform::requestAttention() {
+    calls.append(QStringLiteral("attention"));
+}
+
+void FakePlatform::postDesktopNotification(const QString& title, const QString& body) {
+    calls.append(QStringLiteral("notify"));
+    notifications.append({title, body});
+}
+
+int FakePlatform::runAlert(QWidget*, const QString& message, const QString& informativeText,
+                           const QStringList& buttons) {
+    calls.append(QStringLiteral("alert"));
+    alerts.append({message, informativeText, buttons});
+    return takeFront(alertAnswers, static_cast<int>(kFirstButton));
+}
+
+AddFriendInput FakePlatform::runAddFriendDialog(QWidget*) {
+    calls.append(QStringLiteral("addFriendDialog"));
+    return takeFront(addFriendAnswers, AddFriendInput{});
+}
+
+QString FakePlatform::runOpenPanel(QWidget*, const QString& title) {
+    calls.append(QStringLiteral("openPanel"));
+    panelTitles.append(title);
+    return takeFront(openPanelAnswers, QString());
+}
+
+QString FakePlatform::runSavePanel(QWidget*, const QString& title, const QString& suggestedName) {
+    calls.append(QStringLiteral("savePanel"));
+    panelTitles.append(title);
+    suggestedNames.append(suggestedName);
+    return takeFront(savePanelAnswers, QString());
+}
+
+void FakePlatform::openFile(const QString& path) {
+    calls.append(QStringLiteral("openFile"));
+    openedFiles.append(path);
+}
+
+} // namespace brindlewick::test

@@ -1,0 +1,58 @@
+#pragma once
+// A platform that records what the code asked of it and answers modal questions from a
+// script, so tests can drive every path without a person at the screen.
+
+#include "platform.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+
+namespace brindlewick::test {
+
+class FakePlatform : public Platform {
+public:
+    struct Alert {
+        QString message;
+        QString informativeText;
+        QStringList buttons;
+    };
+    struct Notification {
+        QString title;
+        QString body;
+    };
+    // Everything in the order it happened: "beep", "attention", "notify", "alert",
+    // "addFriendDialog", "openPanel", "savePanel", "openFile".
+    QStringList calls;
+    QList<Alert> alerts;
+    QList<Notification> notifications;
+    QStringList openedFiles;
+    QStringList panelTitles;
+    QStringList suggestedNames;
+
+    bool active = true;
+    // Answers, used front first; when empty: the first button, a cancelled dialog or panel.
+    std::deque<int> alertAnswers;
+    std::deque<AddFriendInput> addFriendAnswers;
+    std::deque<QString> openPanelAnswers;
+    std::deque<QString> savePanelAnswers;
+
+    int count(const QString& call) const { return static_cast<int>(calls.count(call)); }
+    void clear();
+
+    void beep() override;
+    void requestAttention() override;
+    bool isApplicationActive() const override { return active; }
+    void postDesktopNotification(const QString& title, const QString& body) override;
+    int runAlert(QWidget* parent, const QString& message, const QString& informativeText,
+                 const QStringList& buttons) override;
+    AddFriendInput runAddFriendDialog(QWidget* parent) override;
+    QString runOpenPanel(QWidget* parent, const QString& title) override;
+    QString runSavePanel(QWidget* parent, const QString& title,
+                         const QString& suggestedName) override;
+    void openFile(const QString& path) override;
+};
+
+} // namespace brindlewick::test
