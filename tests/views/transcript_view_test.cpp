@@ -46,7 +46,8 @@ protected:
     // The lines as laid out on screen.
     QStringList visibleLines() {
         QStringList lines;
-        doc()->documentLayout()->documentSize(); // lays everything out
+        transcript.flush(); // the burst's layout
+        doc()->documentLayout()->documentSize();
         for (QTextBlock b = doc()->begin(); b.isValid(); b = b.next()) {
             QTextLayout* layout = b.layout();
             for (int i = 0; i < layout->lineCount(); ++i) {

@@ -35,6 +35,30 @@ QTextCharFormat textFormat(qreal points, bool bold = false) {
     return f;
 }
 
+QTextCharFormat withColor(QTextCharFormat f, const QColor& color) {
+    f.setForeground(color);
+    return f;
+}
+
+// Built once: a format object reused keeps its hash, which the document's format table looks up
+// on every insertion.
+struct Formats {
+    QTextCharFormat none;
+    QTextCharFormat system = textFormat(12);
+    QTextCharFormat reply = withColor(textFormat(10), QColor::fromRgbF(0.5f, 0.5f, 0.5f, 1.0f));
+    QTextCharFormat ownHeader =
+        withColor(textFormat(11, true), QColor::fromRgbF(0.2f, 0.5f, 0.2f, 1.0f));
+    QTextCharFormat otherHeader =
+        withColor(textFormat(11, true), QColor::fromRgbF(0.2f, 0.2f, 0.8f, 1.0f));
+    QTextCharFormat body = withColor(textFormat(12), QColor(Qt::black));
+    QTextBlockFormat block;
+};
+
+const Formats& formats() {
+    static const Formats f;
+    return f;
+}
+
 // Network text as plain characters: its own line breaks stay inside the entry's block, and the
 // document's frame markers cannot be smuggled in.
 QString plainEntryText(const QString& text) {
@@ -107,10 +131,35 @@ QString TranscriptView::plainText() const {
     return view_ ? view_->document()->toPlainText() : QString();
 }
 
-QTextCursor TranscriptView::endCursor() const {
+TranscriptView::~TranscriptView() {
+    flush();
+}
+
+// Entries arriving in one turn of the event loop share one edit: the text is in the document at
+// once, while layout, size updates and the scroll run once for the whole burst.
+QTextCursor TranscriptView::endCursor() {
+    if (!batchOpen_) {
+        batch_ = QTextCursor(view_->document());
+        batch_.beginEditBlock();
+        batchOpen_ = true;
+        QMetaObject::invokeMethod(this, &TranscriptView::flush, Qt::QueuedConnection);
+    }
     QTextCursor cursor(view_->document());
     cursor.movePosition(QTextCursor::End);
     return cursor;
+}
+
+void TranscriptView::flush() {
+    if (batchOpen_) {
+        batchOpen_ = false;
+        batch_.endEditBlock();
+        batch_ = QTextCursor();
+    }
+    if (scrollPending_ && view_) {
+        scrollPending_ = false;
+        QScrollBar* bar = view_->verticalScrollBar();
+        bar->setValue(bar->maximum());
+    }
 }
 
 // The leading "\n" of an entry when the transcript holds text. After a chat entry the document
@@ -119,9 +168,9 @@ void TranscriptView::beginEntry(QTextCursor& cursor) const {
     if (view_->document()->isEmpty())
         return;
     if (cursor.block().length() <= 1)
-        cursor.insertText(QString(kLineBreak), QTextCharFormat());
+        cursor.insertText(QString(kLineBreak), formats().none);
     else
-        cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+        cursor.insertBlock(formats().block, formats().none);
 }
 
 void TranscriptView::appendChat(const QString& text) {
@@ -130,7 +179,7 @@ void TranscriptView::appendChat(const QString& text) {
     QTextCursor cursor = endCursor();
     cursor.beginEditBlock();
     beginEntry(cursor);
-    cursor.insertText(plainEntryText(text), textFormat(12));
+    cursor.insertText(plainEntryText(text), formats().system);
     cursor.endEditBlock();
     scheduleScrollToEnd();
 }
@@ -159,11 +208,9 @@ void TranscriptView::appendChatMsgId(const QString& msgId, const QString& sender
     }
     insertPicture(cursor, picture);
     insertHeader(cursor, item.sender, item.time, mine);
-    QTextCharFormat body = textFormat(12);
-    body.setForeground(QColor(Qt::black));
-    cursor.insertText(plainEntryText(item.text), body);
+    cursor.insertText(plainEntryText(item.text), formats().body);
     // The entry's closing line break ends the block: the next entry starts a fresh one.
-    cursor.insertBlock(QTextBlockFormat(), body);
+    cursor.insertBlock(formats().block, formats().body);
     cursor.endEditBlock();
     scheduleScrollToEnd();
 }
@@ -190,7 +237,7 @@ void TranscriptView::appendFileChatFrom(const QString& sender, const QString& na
     chatItems_.append(item);
 
     const QString label = name.isEmpty() ? fileId : name;
-    QTextCharFormat line = textFormat(12);
+    QTextCharFormat line = formats().system;
     if (const std::optional<QString> link = buildFileLink(fileId, name)) {
         line.setAnchor(true);
         line.setAnchorHref(*link);
@@ -206,57 +253,52 @@ void TranscriptView::appendFileChatFrom(const QString& sender, const QString& na
     cursor.insertText(QStringLiteral("[파일] ") + plainEntryText(label) +
                           QStringLiteral(" (클릭하여 저장)"),
                       line);
-    cursor.insertBlock(QTextBlockFormat(), line);
+    cursor.insertBlock(formats().block, line);
     cursor.endEditBlock();
     scheduleScrollToEnd();
 }
 
 void TranscriptView::insertHeader(QTextCursor& cursor, const QString& sender, const QString& time,
                                   bool mine) {
-    QTextCharFormat header = textFormat(11, true);
-    header.setForeground(mine ? QColor::fromRgbF(0.2f, 0.5f, 0.2f, 1.0f)
-                              : QColor::fromRgbF(0.2f, 0.2f, 0.8f, 1.0f));
-    cursor.insertText(plainEntryText(sender) + QStringLiteral("  ") + time + kLineBreak, header);
+    cursor.insertText(plainEntryText(sender) + QStringLiteral("  ") + time + kLineBreak,
+                      mine ? formats().ownHeader : formats().otherHeader);
 }
 
 void TranscriptView::insertPicture(QTextCursor& cursor, const EntryPicture& picture) {
-    QTextImageFormat image;
-    image.setName(pictureName(picture));
-    image.setWidth(kPictureSize);
-    image.setHeight(kPictureSize);
-    cursor.insertImage(image);
-    cursor.insertText(QStringLiteral(" "), QTextCharFormat());
+    cursor.insertText(QString(QChar::ObjectReplacementCharacter), pictureFormat(picture));
+    cursor.insertText(QStringLiteral(" "), formats().none);
 }
 
 // One document resource per distinct picture, shared by every entry that shows it. A newer
 // picture under the same key gets a resource of its own, so earlier entries keep theirs.
-QString TranscriptView::pictureName(const EntryPicture& picture) {
+const QTextImageFormat& TranscriptView::pictureFormat(const EntryPicture& picture) {
     const bool placeholder = picture.key.isEmpty() || picture.image.isNull();
     const QString key = placeholder ? QString() : picture.key;
     auto it = pictures_.find(key);
-    if (it != pictures_.end()) {
-        if (placeholder || it->sourceKey == picture.image.cacheKey())
-            return it->url.toString();
-    }
+    if (it != pictures_.end() && (placeholder || it->sourceKey == picture.image.cacheKey()))
+        return it->format;
     const QImage scaled =
         placeholder ? placeholderImage()
                     : picture.image.scaled(kPictureSize, kPictureSize, Qt::IgnoreAspectRatio,
                                            Qt::SmoothTransformation);
     if (it != pictures_.end() && it->scaled == scaled) {
         it->sourceKey = picture.image.cacheKey();
-        return it->url.toString();
+        return it->format;
     }
     Picture entry;
-    entry.url = placeholder ? QUrl(QStringLiteral("bw-picture:placeholder"))
-                            : QUrl(QStringLiteral("bw-picture:%1").arg(nextPictureId_++));
+    const QUrl url = placeholder ? QUrl(QStringLiteral("bw-picture:placeholder"))
+                                 : QUrl(QStringLiteral("bw-picture:%1").arg(nextPictureId_++));
     entry.sourceKey = placeholder ? 0 : picture.image.cacheKey();
     entry.scaled = scaled;
-    view_->document()->addResource(QTextDocument::ImageResource, entry.url, scaled);
-    pictures_.insert(key, entry);
-    return entry.url.toString();
+    entry.format.setName(url.toString());
+    entry.format.setWidth(kPictureSize);
+    entry.format.setHeight(kPictureSize);
+    view_->document()->addResource(QTextDocument::ImageResource, url, scaled);
+    return pictures_.insert(key, entry)->format;
 }
 
 void TranscriptView::clearChat() {
+    flush();
     if (view_) {
         view_->document()->clear();
         view_->setExtraSelections({});
@@ -270,16 +312,7 @@ void TranscriptView::clearChat() {
 
 // A burst of arrivals scrolls once, after the burst, instead of once per entry.
 void TranscriptView::scheduleScrollToEnd() {
-    if (scrollPending_)
-        return;
     scrollPending_ = true;
-    QTimer::singleShot(0, this, [this] {
-        scrollPending_ = false;
-        if (!view_)
-            return;
-        QScrollBar* bar = view_->verticalScrollBar();
-        bar->setValue(bar->maximum());
-    });
 }
 
 void TranscriptView::findSearchChanged(const QString& findText) {
@@ -316,6 +349,7 @@ void TranscriptView::applyFind(bool showCurrent) {
 }
 
 void TranscriptView::showRange(TextRange range) {
+    flush(); // needs the layout
     if (!view_)
         return;
     const qsizetype last = view_->document()->characterCount() - 1;

@@ -16,11 +16,10 @@
 #include <QPointer>
 #include <QString>
 #include <QTextBrowser>
+#include <QTextCursor>
+#include <QTextImageFormat>
 #include <QTimer>
 #include <QUrl>
-
-class QTextCursor;
-class QTextCharFormat;
 
 namespace brindlewick {
 
@@ -46,6 +45,7 @@ class TranscriptView : public QObject {
 public:
     // Makes `view` read-only, link clicks reported (not followed), default font system 12.
     explicit TranscriptView(QTextBrowser* view, QObject* parent = nullptr);
+    ~TranscriptView() override;
 
     // "HH:MM" from characters 11..15 of a time of at least 19 characters, else "".
     static QString formatTimeISO(const QString& time);
@@ -76,6 +76,11 @@ public:
     // Selects the range, scrolls it into view and highlights it briefly.
     void showRange(TextRange range);
 
+    // Appends of the current turn of the event loop share one edit of the document; this ends it
+    // (lays out and scrolls) now instead of when control returns to the event loop. Callers that
+    // need the view's layout before that (geometry, painting) call it first.
+    void flush();
+
     // Number of distinct pictures held by the document (placeholder included).
     int pictureResourceCount() const { return int(pictures_.size()); }
 
@@ -89,16 +94,16 @@ protected:
 
 private:
     struct Picture {
-        QUrl url;
         qint64 sourceKey = 0;
         QImage scaled;
+        QTextImageFormat format;
     };
 
-    QTextCursor endCursor() const;
+    QTextCursor endCursor();
     void beginEntry(QTextCursor& cursor) const;
     void insertPicture(QTextCursor& cursor, const EntryPicture& picture);
     void insertHeader(QTextCursor& cursor, const QString& sender, const QString& time, bool mine);
-    QString pictureName(const EntryPicture& picture);
+    const QTextImageFormat& pictureFormat(const EntryPicture& picture);
     void scheduleScrollToEnd();
     void onAnchorClicked(const QUrl& url);
     void applyFind(bool showCurrent);
@@ -109,6 +114,8 @@ private:
     QHash<QString, Picture> pictures_; // picture key -> document resource
     int nextPictureId_ = 0;
     bool scrollPending_ = false;
+    bool batchOpen_ = false;
+    QTextCursor batch_;
     QTimer flashTimer_;
     QString pressedHref_;
 };
