@@ -308,7 +308,6 @@ void MainController::buildSplit(QWidget* content) {
     // The transcript takes what the compose area's 90 points and the divider leave.
     split->setSizes({446 - kBottomPaneHeight - kSplitHandleWidth, kBottomPaneHeight});
     layoutBottomContainer();
-    layoutReplyBar();
 }
 
 void MainController::layoutContent(int width, int height) {
@@ -363,6 +362,8 @@ void MainController::layoutBottomContainer() {
     // "파일" and "전송" keep their distance to the right and bottom edges.
     attachBtn->setGeometry(width - 150, height - 32, 66, 28);
     sendBtn->setGeometry(width - 80, height - 32, 76, 28);
+    // A hidden bar gets no resize events; place its children now.
+    layoutReplyBar();
 }
 
 bool MainController::eventFilter(QObject* watched, QEvent* event) {
