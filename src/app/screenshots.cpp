@@ -85,8 +85,9 @@ int main(int argc, char** argv) {
     MainController* main = delegate.mainController();
     if (!main)
         return 1;
-    main->setStatus(QStringLiteral("연결 중…"));
     settle(200);
+    // The moment right after the window opened, before the missing server is noticed.
+    main->setStatus(QStringLiteral("연결 중…"));
     ok = save(main->window(), out.filePath(QStringLiteral("main.png"))) && ok;
     return ok ? 0 : 1;
 }
