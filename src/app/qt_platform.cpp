@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QUrl>
 #include <QVariantMap>
 
@@ -22,6 +23,10 @@ namespace {
 constexpr int kAttentionMs = 2000;
 
 } // namespace
+
+QtPlatform::QtPlatform() = default;
+
+QtPlatform::~QtPlatform() = default;
 
 void QtPlatform::beep() {
     QApplication::beep();
@@ -37,6 +42,16 @@ bool QtPlatform::isApplicationActive() const {
 }
 
 void QtPlatform::postDesktopNotification(const QString& title, const QString& body) {
+#if defined(Q_OS_MACOS) || defined(Q_OS_WIN)
+    if (!QSystemTrayIcon::isSystemTrayAvailable() || !QSystemTrayIcon::supportsMessages())
+        return;
+    if (!tray_) {
+        tray_ = std::make_unique<QSystemTrayIcon>(QApplication::windowIcon());
+        tray_->show();
+    }
+    tray_->showMessage(title, body);
+    return;
+#endif
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;

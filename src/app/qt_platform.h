@@ -4,10 +4,17 @@
 
 #include "platform.h"
 
+#include <memory>
+
+class QSystemTrayIcon;
+
 namespace brindlewick {
 
 class QtPlatform : public Platform {
 public:
+    QtPlatform();
+    ~QtPlatform() override;
+
     void beep() override;
     void requestAttention() override;
     bool isApplicationActive() const override;
@@ -20,6 +27,10 @@ public:
     QString runSavePanel(QWidget* parent, const QString& title,
                          const QString& suggestedName) override;
     void openFile(const QString& path) override;
+
+private:
+    // Where desktops have no notification service on the session bus (macOS, Windows).
+    std::unique_ptr<QSystemTrayIcon> tray_;
 };
 
 } // namespace brindlewick

@@ -22,8 +22,9 @@ TEST_P(CommandLineCases, Parses) {
     const Case& c = GetParam();
     const CommandLine result = parseCommandLine(c.arguments);
     EXPECT_EQ(result.kind, c.kind) << result.error.toStdString();
-    if (c.kind == CommandLine::Error)
+    if (c.kind == CommandLine::Error) {
         EXPECT_FALSE(result.error.isEmpty());
+    }
     if (c.kind != CommandLine::Run)
         return;
     EXPECT_EQ(result.config.host, c.host);
