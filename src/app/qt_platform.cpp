@@ -75,13 +75,17 @@ int QtPlatform::runAlert(QWidget* parent, const QString& message, const QString&
         QMessageBox::ButtonRole role = i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole;
         added.append(box.addButton(buttons.at(i), role));
     }
-    if (added.isEmpty())
+    if (added.isEmpty()) {
         box.setStandardButtons(QMessageBox::Ok);
-    else
+    } else {
         box.setDefaultButton(static_cast<QPushButton*>(added.first()));
+        // The last button is the cancelling one; Escape or the close box mean it too.
+        box.setEscapeButton(added.last());
+    }
     box.exec();
     const int index = static_cast<int>(added.indexOf(box.clickedButton()));
-    return kFirstButton + (index < 0 ? 0 : index);
+    const int dismissed = added.isEmpty() ? 0 : static_cast<int>(added.size()) - 1;
+    return kFirstButton + (index < 0 ? dismissed : index);
 }
 
 AddFriendInput QtPlatform::runAddFriendDialog(QWidget* parent) {
