@@ -1,0 +1,282 @@
+#include "chat_session.h"
+
+#include "db_worker.h"
+#include "hub.h"
+#include "log.h"
+#include "room_logic.h"
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/write.hpp>
+
+#include <vector>
+
+namespace brindlewick::server {
+
+namespace asio = boost::asio;
+
+namespace {
+
+const std::string& fieldAt(const FieldList& fields, std::size_t index) {
+    static const std::string empty;
+    return index < fields.size() ? fields[index] : empty;
+}
+
+// The codec drops bytes without the magic silently; the server closes such a connection.
+bool hasBadMagic(const std::string& buffer) {
+    std::size_t offset = 0;
+    while (buffer.size() - offset >= ChatProtocol::kHeaderSize) {
+        const auto* h = reinterpret_cast<const unsigned char*>(buffer.data() + offset);
+        if (h[0] != ChatProtocol::kMagic0 || h[1] != ChatProtocol::kMagic1)
+            return true;
+        const std::uint64_t length = (std::uint64_t(h[4]) << 24) | (std::uint64_t(h[5]) << 16) |
+                                     (std::uint64_t(h[6]) << 8) | std::uint64_t(h[7]);
+        if (length > ChatProtocol::kMaxPayloadLength)
+            return false; // the codec reports this one
+        offset += ChatProtocol::kHeaderSize + length;
+        if (offset > buffer.size())
+            return false;
+    }
+    // Fewer than eight bytes left: check what there is of the magic.
+    const std::size_t rest = buffer.size() - offset;
+    const auto* h = reinterpret_cast<const unsigned char*>(buffer.data() + offset);
+    return (rest >= 1 && h[0] != ChatProtocol::kMagic0) ||
+           (rest >= 2 && h[1] != ChatProtocol::kMagic1);
+}
+
+} // namespace
+
+ChatSession::ChatSession(asio::ip::tcp::socket socket, DbWorker& worker, Hub& hub,
+                         ClosedFn onClosed)
+    : socket_(std::move(socket)), worker_(worker), hub_(hub), onClosed_(std::move(onClosed)) {
+    boost::system::error_code ec;
+    const auto endpoint = socket_.remote_endpoint(ec);
+    peer_ = ec ? std::string("?")
+               : endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
+    socket_.set_option(asio::ip::tcp::no_delay(true), ec);
+}
+
+void ChatSession::start() {
+    logLine("chat: connection from " + peer_);
+    readMore();
+}
+
+void ChatSession::readMore() {
+    if (closed_ || reading_ || closeAfterWrite_)
+        return;
+    if (inFlight_ >= kMaxInFlight) {
+        readPaused_ = true;
+        return;
+    }
+    reading_ = true;
+    socket_.async_read_some(
+        asio::buffer(readChunk_),
+        [self = shared_from_this()](boost::system::error_code ec, std::size_t bytes) {
+            self->reading_ = false;
+            if (ec) {
+                self->close(ec == asio::error::eof ? "closed by peer" : ec.message());
+                return;
+            }
+            self->onRead(bytes);
+        });
+}
+
+void ChatSession::onRead(std::size_t bytes) {
+    if (closed_)
+        return;
+    inbox_.append(readChunk_.data(), bytes);
+    const bool bad = hasBadMagic(inbox_);
+    const ConsumeResult result =
+        ChatProtocol::consumeBuffer(inbox_, [this](std::uint8_t type, const FieldList& fields) {
+            if (!closed_ && !closeAfterWrite_)
+                handleFrame(type, fields);
+        });
+    if (bad) {
+        close("bad magic bytes");
+        return;
+    }
+    if (result.status == ConsumeStatus::ProtocolError) {
+        close("frame over 16 MiB");
+        return;
+    }
+    readMore();
+}
+
+void ChatSession::handleFrame(std::uint8_t type, const FieldList& fields) {
+    lastActivity_ = Clock::now();
+    switch (type) {
+    case MessageType::Ping:
+        return;
+    case MessageType::Auth:
+        handleAuth(fields);
+        return;
+    default:
+        break;
+    }
+    if (phone_.empty()) {
+        sendError(type, ErrorText::kLoginRequired);
+        logLine("chat: " + peer_ + " refused type " + std::to_string(type) + " before login");
+        return;
+    }
+    switch (type) {
+    case MessageType::JoinRoom:
+    case MessageType::Chat:
+    case MessageType::FileMeta:
+    case MessageType::ChatEdit:
+    case MessageType::ChatDelete:
+    case MessageType::ReadWatermark:
+        postRoomRequest(type, fields);
+        return;
+    default:
+        // LeaveRoom only closes the room on the client; CallReject and unknown types need nothing.
+        return;
+    }
+}
+
+void ChatSession::handleAuth(const FieldList& fields) {
+    const std::string& phone = fieldAt(fields, 0);
+    if (phone.empty()) {
+        sendError(MessageType::Auth, ErrorText::kNeedPhone);
+        logLine("chat: " + peer_ + " refused sign-in without phone");
+        closeAfterWrite_ = true;
+        writeMore();
+        return;
+    }
+    if (!hubPhone_.empty()) {
+        hub_.remove(hubPhone_, this);
+        hubPhone_.clear();
+    }
+    phone_ = phone;
+    UserRecord user{phone, fieldAt(fields, 1), fieldAt(fields, 3), fieldAt(fields, 2)};
+    ++inFlight_;
+    auto self = shared_from_this();
+    worker_.post(
+        [self, phone, user](Storage& storage) -> Completion {
+            bool keepPicture = true;
+            if (!user.profilePic.empty()) {
+                const auto file = storage.file(user.profilePic);
+                keepPicture = !(file && file->complete);
+            }
+            storage.upsertUser(user, keepPicture);
+            return [self, phone](bool committed) {
+                self->jobDone();
+                if (self->closed_ || self->phone_ != phone)
+                    return;
+                if (!committed) {
+                    self->sendError(MessageType::Auth, ErrorText::kServerFailure);
+                    self->phone_.clear();
+                    return;
+                }
+                self->hub_.add(phone, self.get());
+                self->hubPhone_ = phone;
+                self->enqueue(std::make_shared<const std::string>(
+                    ChatProtocol::encodeType(MessageType::AuthOk, {phone})));
+                logLine("chat: " + self->peer_ + " signed in as " + phone);
+            };
+        },
+        [self](bool) {
+            self->jobDone();
+            self->sendError(MessageType::Auth, ErrorText::kServerFailure);
+        });
+}
+
+void ChatSession::postRoomRequest(std::uint8_t type, const FieldList& fields) {
+    ++inFlight_;
+    auto self = shared_from_this();
+    worker_.post(
+        [self, phone = phone_, type, fields](Storage& storage) -> Completion {
+            auto result =
+                std::make_shared<RoomResult>(RoomLogic::handleFrame(storage, phone, type, fields));
+            return [self, type, result](bool committed) {
+                self->jobDone();
+                if (!committed) {
+                    self->sendError(type, ErrorText::kServerFailure);
+                    return;
+                }
+                if (!result->error.empty()) {
+                    self->sendError(type, result->error);
+                    logLine("chat: " + self->peer_ + " refused type " + std::to_string(type) +
+                            ": " + result->error);
+                }
+                for (const Delivery& delivery : result->deliveries)
+                    self->hub_.deliver(delivery);
+            };
+        },
+        [self, type](bool) {
+            self->jobDone();
+            self->sendError(type, ErrorText::kServerFailure);
+        });
+}
+
+void ChatSession::jobDone() {
+    --inFlight_;
+    if (readPaused_ && inFlight_ < kMaxInFlight / 2) {
+        readPaused_ = false;
+        readMore();
+    }
+}
+
+void ChatSession::sendError(std::uint8_t refusedType, const std::string& text) {
+    enqueue(std::make_shared<const std::string>(
+        ChatProtocol::encodeType(MessageType::ServerError, {std::to_string(refusedType), text})));
+}
+
+void ChatSession::enqueue(std::shared_ptr<const std::string> frame) {
+    if (closed_)
+        return;
+    if (queuedBytes_ + frame->size() > kMaxQueuedBytes) {
+        close("not reading its deliveries");
+        return;
+    }
+    queuedBytes_ += frame->size();
+    outbox_.push_back(std::move(frame));
+    writeMore();
+}
+
+void ChatSession::writeMore() {
+    if (closed_ || writingCount_ > 0)
+        return;
+    if (outbox_.empty()) {
+        if (closeAfterWrite_)
+            close("sign-in refused");
+        return;
+    }
+    // Everything queued goes out in one gathered write.
+    std::vector<asio::const_buffer> buffers;
+    const std::size_t count = std::min<std::size_t>(outbox_.size(), 256);
+    buffers.reserve(count);
+    for (std::size_t i = 0; i < count; ++i)
+        buffers.emplace_back(asio::buffer(*outbox_[i]));
+    writingCount_ = count;
+    asio::async_write(
+        socket_, buffers, [self = shared_from_this()](boost::system::error_code ec, std::size_t) {
+            for (std::size_t i = 0; i < self->writingCount_ && !self->outbox_.empty(); ++i) {
+                self->queuedBytes_ -= self->outbox_.front()->size();
+                self->outbox_.pop_front();
+            }
+            self->writingCount_ = 0;
+            if (ec) {
+                self->close(ec.message());
+                return;
+            }
+            self->writeMore();
+        });
+}
+
+void ChatSession::close(const std::string& reason) {
+    if (closed_)
+        return;
+    closed_ = true;
+    if (!hubPhone_.empty())
+        hub_.remove(hubPhone_, this);
+    hubPhone_.clear();
+    boost::system::error_code ec;
+    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
+    socket_.close(ec);
+    logLine("chat: " + peer_ + (phone_.empty() ? "" : " (" + phone_ + ")") + " closed: " + reason);
+    // Keeps this object alive until the caller's stack has unwound.
+    asio::post(socket_.get_executor(), [self = shared_from_this()] {});
+    if (onClosed_)
+        onClosed_(this);
+}
+
+} // namespace brindlewick::server

@@ -1,0 +1,73 @@
+#pragma once
+// One chat connection: reads frames, hands requests to the database worker in order,
+// writes deliveries. io thread only.
+
+#include <chat_protocol.h>
+
+#include <boost/asio/ip/tcp.hpp>
+
+#include <array>
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace brindlewick::server {
+
+class DbWorker;
+class Hub;
+
+class ChatSession : public std::enable_shared_from_this<ChatSession> {
+public:
+    // More than this waiting for a client that does not read closes its connection.
+    static constexpr std::size_t kMaxQueuedBytes = 8u * 1024u * 1024u;
+    // Requests of one connection in flight at the worker before reading pauses.
+    static constexpr int kMaxInFlight = 256;
+
+    using Clock = std::chrono::steady_clock;
+    using ClosedFn = std::function<void(ChatSession*)>;
+
+    ChatSession(boost::asio::ip::tcp::socket socket, DbWorker& worker, Hub& hub, ClosedFn onClosed);
+
+    void start();
+    void enqueue(std::shared_ptr<const std::string> frame);
+    void close(const std::string& reason);
+    bool closed() const { return closed_; }
+    Clock::time_point lastActivity() const { return lastActivity_; }
+    const std::string& peer() const { return peer_; }
+
+private:
+    void readMore();
+    void onRead(std::size_t bytes);
+    void handleFrame(std::uint8_t type, const FieldList& fields);
+    void handleAuth(const FieldList& fields);
+    void postRoomRequest(std::uint8_t type, const FieldList& fields);
+    void sendError(std::uint8_t refusedType, const std::string& text);
+    void writeMore();
+    void jobDone();
+
+    boost::asio::ip::tcp::socket socket_;
+    DbWorker& worker_;
+    Hub& hub_;
+    ClosedFn onClosed_;
+    std::string peer_;
+
+    std::array<char, 64 * 1024> readChunk_;
+    std::string inbox_;
+    bool reading_ = false;
+    bool readPaused_ = false;
+    int inFlight_ = 0;
+
+    std::deque<std::shared_ptr<const std::string>> outbox_;
+    std::size_t queuedBytes_ = 0;
+    std::size_t writingCount_ = 0;
+    bool closeAfterWrite_ = false;
+
+    std::string phone_;    // set by Auth
+    std::string hubPhone_; // under which the hub lists this connection
+    bool closed_ = false;
+    Clock::time_point lastActivity_ = Clock::now();
+};
+
+} // namespace brindlewick::server

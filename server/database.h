@@ -1,0 +1,60 @@
+#pragma once
+// Thin RAII layer over the SQLite C API: one connection, cached prepared statements.
+// Errors throw DatabaseError so a job can be rolled back as a whole.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace brindlewick::server {
+
+class DatabaseError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class Statement {
+public:
+    explicit Statement(sqlite3_stmt* stmt) : stmt_(stmt) {}
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& bind(int index, const std::string& value);
+    Statement& bind(int index, std::int64_t value);
+    Statement& bind(int index, int value) { return bind(index, std::int64_t(value)); }
+    // True while a row is available.
+    bool step();
+    // Runs to completion; for statements without rows.
+    void run();
+    std::string text(int column) const;
+    std::int64_t integer(int column) const;
+    void reset();
+
+private:
+    sqlite3_stmt* stmt_;
+};
+
+class Database {
+public:
+    explicit Database(const std::string& path);
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    void exec(const std::string& sql);
+    // Prepared once per connection and reset on every call; bind from 1.
+    Statement& prepare(const char* sql);
+    std::int64_t changes() const;
+
+private:
+    sqlite3* db_ = nullptr;
+    std::map<const char*, std::unique_ptr<Statement>> cache_;
+    std::map<Statement*, sqlite3_stmt*> raw_;
+};
+
+} // namespace brindlewick::server

@@ -1,0 +1,52 @@
+#pragma once
+// The thread that owns the database. Jobs run in the order they were posted; every job
+// queued while a commit is in flight goes into the next transaction (group commit), so
+// one disk flush covers many messages. Completions return to the io_context in order,
+// after the commit, so nothing is announced before it is on disk.
+
+#include "storage.h"
+
+#include <boost/asio/io_context.hpp>
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace brindlewick::server {
+
+// Runs on the io_context; `committed` is false when the transaction failed.
+using Completion = std::function<void(bool committed)>;
+// Runs on the worker inside the transaction; a thrown DatabaseError rolls back this job only.
+using Job = std::function<Completion(Storage&)>;
+
+class DbWorker {
+public:
+    DbWorker(boost::asio::io_context& io, std::unique_ptr<Storage> storage);
+    ~DbWorker();
+
+    // `onFailure` runs instead of the job's completion when the job throws.
+    void post(Job job, Completion onFailure = {});
+    // Finishes every queued job, then stops the thread.
+    void stop();
+
+private:
+    void run();
+    struct Entry {
+        Job job;
+        Completion onFailure;
+    };
+    std::vector<Completion> runBatch(std::vector<Entry>& jobs, bool& committed);
+
+    boost::asio::io_context& io_;
+    std::unique_ptr<Storage> storage_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::vector<Entry> queue_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+} // namespace brindlewick::server

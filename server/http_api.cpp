@@ -1,0 +1,487 @@
+#include "http_api.h"
+
+#include "db_worker.h"
+#include "file_store.h"
+#include "hub.h"
+#include "ids.h"
+#include "room_logic.h"
+
+#include <nlohmann/json.hpp>
+
+#include <memory>
+#include <vector>
+
+namespace brindlewick::server {
+
+using nlohmann::json;
+
+namespace HttpText {
+const char* const kNotFound = "찾을 수 없습니다";
+const char* const kBadMethod = "허용되지 않는 요청 방식입니다";
+const char* const kBadJson = "잘못된 JSON입니다";
+const char* const kNeedPhone = "전화번호가 필요합니다";
+const char* const kUnknownUser = "가입하지 않은 사용자입니다";
+const char* const kSelfFriend = "자기 자신은 친구로 추가할 수 없습니다";
+const char* const kBadField = "요청 항목이 잘못되었습니다";
+const char* const kBadRoomType = "지원하지 않는 방 종류입니다";
+const char* const kBadChunk = "잘못된 조각 번호입니다";
+} // namespace HttpText
+
+namespace {
+
+HttpReply text(unsigned status, const std::string& body) {
+    HttpReply reply;
+    reply.status = status;
+    reply.contentType = "text/plain; charset=utf-8";
+    reply.body = body;
+    return reply;
+}
+
+HttpReply jsonReply(const json& value, unsigned status = 200) {
+    HttpReply reply;
+    reply.status = status;
+    // Compact, raw UTF-8: the client's scanner reads "key":"value" pairs as written.
+    reply.body = value.dump(-1, ' ', false, json::error_handler_t::replace);
+    return reply;
+}
+
+// A JSON object body, or nothing (the reply has then been sent).
+std::optional<json> parseObject(const std::string& body, const ReplyFn& reply) {
+    json value = json::parse(body, nullptr, false);
+    if (value.is_discarded() || !value.is_object()) {
+        reply(text(400, HttpText::kBadJson));
+        return std::nullopt;
+    }
+    return value;
+}
+
+// A member that must be a string when present; missing reads as empty.
+bool stringMember(const json& object, const char* key, std::string& out) {
+    auto it = object.find(key);
+    if (it == object.end() || it->is_null()) {
+        out.clear();
+        return true;
+    }
+    if (!it->is_string())
+        return false;
+    out = it->get<std::string>();
+    return true;
+}
+
+bool isBlank(const std::string& s) {
+    return s.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+std::vector<std::string> splitPath(const std::string& path) {
+    std::vector<std::string> parts;
+    std::size_t begin = 1;
+    while (begin <= path.size()) {
+        std::size_t end = path.find('/', begin);
+        if (end == std::string::npos)
+            end = path.size();
+        parts.push_back(path.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    return parts;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+HttpReply serverFailure() {
+    return text(500, ErrorText::kServerFailure);
+}
+
+Completion replyLater(const ReplyFn& reply, std::shared_ptr<HttpReply> answer) {
+    return [reply, answer](bool committed) {
+        reply(committed ? std::move(*answer) : serverFailure());
+    };
+}
+
+} // namespace
+
+std::string queryValue(const std::string& query, const std::string& key, bool& found) {
+    found = false;
+    std::size_t begin = 0;
+    while (begin <= query.size()) {
+        std::size_t end = query.find('&', begin);
+        if (end == std::string::npos)
+            end = query.size();
+        const std::string pair = query.substr(begin, end - begin);
+        const std::size_t eq = pair.find('=');
+        if (pair.substr(0, eq) == key) {
+            found = true;
+            const std::string raw = eq == std::string::npos ? std::string() : pair.substr(eq + 1);
+            std::string out;
+            for (std::size_t i = 0; i < raw.size(); ++i) {
+                int hi, lo;
+                if (raw[i] == '%' && i + 2 < raw.size() && (hi = hexValue(raw[i + 1])) >= 0 &&
+                    (lo = hexValue(raw[i + 2])) >= 0) {
+                    out += static_cast<char>(hi * 16 + lo);
+                    i += 2;
+                } else {
+                    out += raw[i];
+                }
+            }
+            return out;
+        }
+        begin = end + 1;
+    }
+    return {};
+}
+
+HttpApi::HttpApi(DbWorker& worker, FileStore& files, Hub& hub)
+    : worker_(worker), files_(files), hub_(hub) {}
+
+void HttpApi::handle(const HttpRequest& request, ReplyFn reply) {
+    const std::size_t q = request.target.find('?');
+    const std::string path = request.target.substr(0, q);
+    const std::string query = q == std::string::npos ? std::string() : request.target.substr(q + 1);
+    if (path.empty() || path[0] != '/') {
+        reply(text(404, HttpText::kNotFound));
+        return;
+    }
+    const std::vector<std::string> p = splitPath(path);
+    const std::string& m = request.method;
+    auto wrongMethod = [&] { reply(text(405, HttpText::kBadMethod)); };
+
+    if (p.size() < 2 || p[0] != "v1") {
+        reply(text(404, HttpText::kNotFound));
+        return;
+    }
+    if (p.size() == 2 && (p[1] == "friends" || p[1] == "rooms") && m == "GET") {
+        bool found = false;
+        const std::string phone = queryValue(query, "phone", found);
+        if (isBlank(phone)) {
+            reply(text(400, HttpText::kNeedPhone));
+            return;
+        }
+        p[1] == "friends" ? friends(phone, std::move(reply)) : rooms(phone, std::move(reply));
+        return;
+    }
+    if (p.size() == 2 && p[1] == "rooms")
+        return m == "POST" ? createRoom(request.body, std::move(reply)) : wrongMethod();
+    if (p.size() == 3 && p[1] == "friends" && p[2] == "add")
+        return m == "POST" ? addFriend(request.body, std::move(reply)) : wrongMethod();
+    if (p.size() == 3 && p[1] == "rooms" && p[2] == "leave")
+        return m == "POST" ? leaveRoom(request.body, std::move(reply)) : wrongMethod();
+    if (p.size() == 2 && p[1] == "profile")
+        return m == "POST" ? setProfile(request.body, std::move(reply)) : wrongMethod();
+    if (p.size() >= 2 && p[1] == "files") {
+        if (p.size() == 2)
+            return m == "POST" ? createFile(request.body, std::move(reply)) : wrongMethod();
+        // Identifiers are ours: anything but 32 hex digits (dots, slashes, escapes) is refused.
+        if (!isHex128(p[2])) {
+            reply(text(400, FileText::kBadId));
+            return;
+        }
+        if (p.size() == 3)
+            return m == "GET" ? download(p[2], std::move(reply)) : wrongMethod();
+        if (p.size() == 4 && p[3] == "complete")
+            return m == "POST" ? completeFile(p[2], std::move(reply)) : wrongMethod();
+        if (p.size() == 5 && p[3] == "chunks")
+            return m == "PUT" ? putChunk(p[2], p[4], request.body, std::move(reply))
+                              : wrongMethod();
+    }
+    reply(text(404, HttpText::kNotFound));
+}
+
+void HttpApi::friends(const std::string& phone, ReplyFn reply) {
+    worker_.post(
+        [phone, reply](Storage& storage) -> Completion {
+            json list = json::array();
+            for (const FriendRow& row : storage.friends(phone)) {
+                list.push_back({{"PhoneNumber", row.user.phone},
+                                {"Nickname", row.user.nickname},
+                                {"Alias", row.alias},
+                                {"StatusMessage", row.user.status},
+                                {"ProfilePic", row.user.profilePic}});
+            }
+            return replyLater(reply, std::make_shared<HttpReply>(jsonReply(list)));
+        },
+        [reply](bool) { reply(serverFailure()); });
+}
+
+void HttpApi::rooms(const std::string& phone, ReplyFn reply) {
+    worker_.post(
+        [phone, reply](Storage& storage) -> Completion {
+            json list = json::array();
+            for (const RoomRow& row : storage.roomsOf(phone)) {
+                std::string peer, peerAlias, peerNick, peerProfile;
+                if (row.kind == "dm") {
+                    peer = ChatProtocol::peerPhoneInDmRoom(row.id, phone);
+                    if (const auto user = storage.user(peer)) {
+                        peerNick = user->displayName();
+                        peerProfile = user->profilePic;
+                    } else {
+                        peerNick = peer;
+                    }
+                    peerAlias = storage.aliasOf(phone, peer);
+                }
+                list.push_back({{"room_name", row.id},
+                                {"title", row.title},
+                                {"peer_phone", peer},
+                                {"peer_alias", peerAlias},
+                                {"peer_nick", peerNick},
+                                {"peer_profile", peerProfile},
+                                {"unread_count", row.unread}});
+            }
+            return replyLater(reply, std::make_shared<HttpReply>(jsonReply(list)));
+        },
+        [reply](bool) { reply(serverFailure()); });
+}
+
+void HttpApi::addFriend(const std::string& body, ReplyFn reply) {
+    const auto request = parseObject(body, reply);
+    if (!request)
+        return;
+    std::string me, other, alias;
+    if (!stringMember(*request, "my_phone", me) || !stringMember(*request, "friend_phone", other) ||
+        !stringMember(*request, "alias", alias)) {
+        reply(text(400, HttpText::kBadField));
+        return;
+    }
+    if (isBlank(me) || isBlank(other)) {
+        reply(text(400, HttpText::kNeedPhone));
+        return;
+    }
+    if (me == other) {
+        reply(text(400, HttpText::kSelfFriend));
+        return;
+    }
+    worker_.post(
+        [me, other, alias, reply](Storage& storage) -> Completion {
+            auto answer = std::make_shared<HttpReply>();
+            if (!storage.user(other) || !storage.user(me)) {
+                *answer = text(404, HttpText::kUnknownUser);
+            } else {
+                storage.addFriend(me, other, alias);
+                *answer = jsonReply({{"ok", true}});
+            }
+            return replyLater(reply, answer);
+        },
+        [reply](bool) { reply(serverFailure()); });
+}
+
+void HttpApi::createRoom(const std::string& body, ReplyFn reply) {
+    const auto request = parseObject(body, reply);
+    if (!request)
+        return;
+    std::string phone, title, type;
+    if (!stringMember(*request, "phone", phone) || !stringMember(*request, "title", title) ||
+        !stringMember(*request, "type", type)) {
+        reply(text(400, HttpText::kBadField));
+        return;
+    }
+    if (isBlank(phone)) {
+        reply(text(400, HttpText::kNeedPhone));
+        return;
+    }
+    if (type.empty())
+        type = "memo";
+    // "group" is the server's own addition for load tests and admin scripts: creator plus
+    // the listed existing users.
+    std::vector<std::string> members;
+    if (type == "group") {
+        auto it = request->find("members");
+        if (it == request->end() || !it->is_array()) {
+            reply(text(400, HttpText::kBadField));
+            return;
+        }
+        for (const json& member : *it) {
+            if (!member.is_string() || isBlank(member.get<std::string>())) {
+                reply(text(400, HttpText::kBadField));
+                return;
+            }
+            members.push_back(member.get<std::string>());
+        }
+    } else if (type != "memo") {
+        reply(text(400, HttpText::kBadRoomType));
+        return;
+    }
+    worker_.post(
+        [phone, title, type, members, reply](Storage& storage) -> Completion {
+            auto answer = std::make_shared<HttpReply>();
+            for (const std::string& member : members)
+                if (!storage.user(member)) {
+                    *answer = text(404, HttpText::kUnknownUser);
+                    return replyLater(reply, answer);
+                }
+            if (!storage.user(phone)) {
+                *answer = text(404, HttpText::kUnknownUser);
+                return replyLater(reply, answer);
+            }
+            const std::string room = type + ":" + randomHex128();
+            storage.createRoom(room, type, title, phone);
+            storage.addMember(room, phone);
+            for (const std::string& member : members)
+                storage.addMember(room, member);
+            *answer = jsonReply({{"room_name", room}, {"title", title}, {"type", type}});
+            return replyLater(reply, answer);
+        },
+        [reply](bool) { reply(serverFailure()); });
+}
+
+void HttpApi::leaveRoom(const std::string& body, ReplyFn reply) {
+    const auto request = parseObject(body, reply);
+    if (!request)
+        return;
+    std::string phone, room;
+    if (!stringMember(*request, "phone", phone) || !stringMember(*request, "room", room)) {
+        reply(text(400, HttpText::kBadField));
+        return;
+    }
+    if (isBlank(phone) || room.empty()) {
+        reply(text(400, isBlank(phone) ? HttpText::kNeedPhone : HttpText::kBadField));
+        return;
+    }
+    Hub* hub = &hub_;
+    worker_.post(
+        [phone, room, reply, hub](Storage& storage) -> Completion {
+            auto result = std::make_shared<RoomResult>(RoomLogic::leaveRoom(storage, phone, room));
+            return [result, reply, hub](bool committed) {
+                if (!committed) {
+                    reply(serverFailure());
+                    return;
+                }
+                if (!result->error.empty()) {
+                    reply(text(403, result->error));
+                    return;
+                }
+                for (const Delivery& delivery : result->deliveries)
+                    hub->deliver(delivery);
+                reply(jsonReply({{"ok", true}}));
+            };
+        },
+        [reply](bool) { reply(serverFailure()); });
+}
+
+void HttpApi::setProfile(const std::string& body, ReplyFn reply) {
+    const auto request = parseObject(body, reply);
+    if (!request)
+        return;
+    std::string phone, picture;
+    if (!stringMember(*request, "phone", phone) ||
+        !stringMember(*request, "profile_pic", picture)) {
+        reply(text(400, HttpText::kBadField));
+        return;
+    }
+    if (isBlank(phone)) {
+        reply(text(400, HttpText::kNeedPhone));
+        return;
+    }
+    if (!picture.empty() && !isHex128(picture)) {
+        reply(text(400, FileText::kBadId));
+        return;
+    }
+    worker_.post(
+        [phone, picture, reply](Storage& storage) -> Completion {
+            auto answer = std::make_shared<HttpReply>();
+            const auto file = picture.empty() ? std::nullopt : storage.file(picture);
+            if (!storage.user(phone)) {
+                *answer = text(404, HttpText::kUnknownUser);
+            } else if (!picture.empty() && !(file && file->complete)) {
+                *answer = text(404, FileText::kNotFound);
+            } else {
+                storage.setProfilePic(phone, picture);
+                *answer = jsonReply({{"ok", true}});
+            }
+            return replyLater(reply, answer);
+        },
+        [reply](bool) { reply(serverFailure()); });
+}
+
+void HttpApi::createFile(const std::string& body, ReplyFn reply) {
+    const auto request = parseObject(body, reply);
+    if (!request)
+        return;
+    std::string name;
+    auto size = request->find("size");
+    if (!stringMember(*request, "name", name) || size == request->end() ||
+        !size->is_number_integer()) {
+        reply(text(400, HttpText::kBadField));
+        return;
+    }
+    if (size->is_number_unsigned() ? size->get<std::uint64_t>() > files_.maxUploadBytes()
+                                   : size->get<std::int64_t>() < 0) {
+        reply(text(size->is_number_unsigned() ? 413 : 400,
+                   size->is_number_unsigned() ? FileText::kTooLarge : HttpText::kBadField));
+        return;
+    }
+    const std::int64_t declared = size->get<std::int64_t>();
+    FileStore* files = &files_;
+    worker_.post(
+        [files, name, declared, reply](Storage& storage) -> Completion {
+            const FileAnswer result = files->create(storage, name, declared);
+            auto answer = std::make_shared<HttpReply>(result.status == 200
+                                                          ? jsonReply({{"id", result.id}})
+                                                          : text(result.status, result.text));
+            return replyLater(reply, answer);
+        },
+        [reply](bool) { reply(serverFailure()); });
+}
+
+void HttpApi::putChunk(const std::string& id, const std::string& index, std::string body,
+                       ReplyFn reply) {
+    const auto number = parseMessageId(index);
+    if (!number || *number > INT32_MAX) {
+        reply(text(400, HttpText::kBadChunk));
+        return;
+    }
+    if (body.size() > FileStore::kMaxChunkBytes) {
+        reply(text(413, FileText::kChunkTooLarge));
+        return;
+    }
+    FileStore* files = &files_;
+    auto bytes = std::make_shared<std::string>(std::move(body));
+    worker_.post(
+        [files, id, n = *number, bytes, reply](Storage& storage) -> Completion {
+            const FileAnswer result = files->putChunk(storage, id, n, *bytes);
+            bytes->clear();
+            bytes->shrink_to_fit();
+            auto answer = std::make_shared<HttpReply>(
+                result.status == 200 ? jsonReply({{"id", id}, {"received", result.size}})
+                                     : text(result.status, result.text));
+            return replyLater(reply, answer);
+        },
+        [reply](bool) { reply(serverFailure()); });
+}
+
+void HttpApi::completeFile(const std::string& id, ReplyFn reply) {
+    FileStore* files = &files_;
+    worker_.post(
+        [files, id, reply](Storage& storage) -> Completion {
+            const FileAnswer result = files->complete(storage, id);
+            auto answer = std::make_shared<HttpReply>(
+                result.status == 200 ? jsonReply({{"id", id}, {"size", result.size}})
+                                     : text(result.status, result.text));
+            return replyLater(reply, answer);
+        },
+        [reply](bool) { reply(serverFailure()); });
+}
+
+void HttpApi::download(const std::string& id, ReplyFn reply) {
+    FileStore* files = &files_;
+    worker_.post(
+        [files, id, reply](Storage& storage) -> Completion {
+            const FileAnswer result = files->locate(storage, id);
+            auto answer = std::make_shared<HttpReply>();
+            if (result.status == 200) {
+                answer->contentType = "application/octet-stream";
+                answer->filePath = files->pathOf(id);
+            } else {
+                *answer = text(result.status, result.text);
+            }
+            return replyLater(reply, answer);
+        },
+        [reply](bool) { reply(serverFailure()); });
+}
+
+} // namespace brindlewick::server

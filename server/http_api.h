@@ -1,0 +1,56 @@
+#pragma once
+// The HTTP API's requests and answers, independent of the transport. io thread only;
+// database work goes to the worker and the reply comes back through `reply`.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace brindlewick::server {
+
+class DbWorker;
+class FileStore;
+class Hub;
+
+struct HttpRequest {
+    std::string method;
+    std::string target; // path and query as received
+    std::string body;
+};
+
+struct HttpReply {
+    unsigned status = 200;
+    std::string contentType = "application/json; charset=utf-8";
+    std::string body;
+    std::string filePath; // non-empty: stream this file as the body
+};
+
+using ReplyFn = std::function<void(HttpReply)>;
+
+class HttpApi {
+public:
+    HttpApi(DbWorker& worker, FileStore& files, Hub& hub);
+
+    void handle(const HttpRequest& request, ReplyFn reply);
+
+private:
+    void friends(const std::string& phone, ReplyFn reply);
+    void rooms(const std::string& phone, ReplyFn reply);
+    void addFriend(const std::string& body, ReplyFn reply);
+    void createRoom(const std::string& body, ReplyFn reply);
+    void leaveRoom(const std::string& body, ReplyFn reply);
+    void setProfile(const std::string& body, ReplyFn reply);
+    void createFile(const std::string& body, ReplyFn reply);
+    void putChunk(const std::string& id, const std::string& index, std::string body, ReplyFn reply);
+    void completeFile(const std::string& id, ReplyFn reply);
+    void download(const std::string& id, ReplyFn reply);
+
+    DbWorker& worker_;
+    FileStore& files_;
+    Hub& hub_;
+};
+
+// Percent-decodes a query value; '+' stays '+' because clients insert phone numbers raw.
+std::string queryValue(const std::string& query, const std::string& key, bool& found);
+
+} // namespace brindlewick::server

@@ -1,0 +1,55 @@
+// brindlewick-server: the chat port and the HTTP API in one process.
+
+#include "log.h"
+#include "options.h"
+#include "server.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+using namespace brindlewick::server;
+
+int main(int argc, char** argv) {
+    // A peer that vanishes mid-write must not kill the process.
+    std::signal(SIGPIPE, SIG_IGN);
+    const OptionsResult parsed = parseServerOptions({argv + 1, argv + argc});
+    if (parsed.kind == OptionsResult::Help) {
+        std::cout << serverUsage();
+        return 0;
+    }
+    if (parsed.kind == OptionsResult::Error) {
+        std::cerr << "brindlewick-server: " << parsed.error << "\n" << serverUsage();
+        return 2;
+    }
+    const ServerOptions& options = parsed.options;
+
+    boost::asio::io_context io(1);
+    Server server(io, options);
+    std::string error;
+    if (!server.start(error)) {
+        std::cerr << "brindlewick-server: " << error << "\n";
+        return 2;
+    }
+    logLine("started: chat " + options.host + ":" + std::to_string(server.chatPort()) + ", http " +
+            options.host + ":" + std::to_string(server.httpPort()) + ", data " + options.dataDir);
+    // The chosen ports on stdout, for scripts that pass port 0.
+    std::printf("chat-port %u http-port %u\n", unsigned(server.chatPort()),
+                unsigned(server.httpPort()));
+    std::fflush(stdout);
+
+    boost::asio::signal_set signals(io, SIGINT, SIGTERM);
+    signals.async_wait([&](const boost::system::error_code& ec, int signal) {
+        if (ec)
+            return;
+        logLine(std::string("stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+        server.stop();
+        io.stop();
+    });
+    io.run();
+    logLine("stopped");
+    return 0;
+}

@@ -1,0 +1,64 @@
+#pragma once
+// Who may do what in a room, and what each request announces. Runs on the database worker
+// inside the batch transaction; the results are handed to the io thread for delivery.
+
+#include "storage.h"
+
+#include <chat_protocol.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace brindlewick::server {
+
+namespace ErrorText {
+inline const char* const kLoginRequired = "로그인이 필요합니다";
+inline const char* const kNeedPhone = "전화번호가 필요합니다";
+inline const char* const kNotMember = "방의 멤버가 아닙니다";
+inline const char* const kNotSender = "본인이 보낸 메시지만 수정하거나 삭제할 수 있습니다";
+inline const char* const kNoMessage = "메시지를 찾을 수 없습니다";
+inline const char* const kNoFile = "파일을 찾을 수 없습니다";
+inline const char* const kBadRequest = "잘못된 요청입니다";
+inline const char* const kTooLong = "메시지가 너무 깁니다";
+inline const char* const kServerFailure = "서버 오류가 발생했습니다";
+} // namespace ErrorText
+
+// One encoded frame for every connection of the listed users.
+struct Delivery {
+    std::vector<std::string> recipients;
+    std::shared_ptr<const std::string> frame;
+};
+
+struct RoomResult {
+    std::string error; // non-empty: a ServerError for the requester, nothing delivered
+    std::vector<Delivery> deliveries;
+};
+
+class RoomLogic {
+public:
+    static constexpr std::size_t kMaxTextBytes = 64 * 1024;
+
+    // Chat-connection requests of a signed-in user, fields as received.
+    static RoomResult handleFrame(Storage& storage, const std::string& phone, std::uint8_t type,
+                                  const FieldList& fields);
+
+    // Empty when `phone` may use `room`; a direct room is created (or its members restored)
+    // on first use by one of its two participants.
+    static std::string ensureAccess(Storage& storage, const std::string& phone,
+                                    const std::string& room);
+
+    // Removes the member and tells the others; error kNotMember when not a member.
+    static RoomResult leaveRoom(Storage& storage, const std::string& phone,
+                                const std::string& room);
+
+private:
+    static RoomResult chat(Storage& storage, const std::string& phone, const FieldList& fields);
+    static RoomResult fileMeta(Storage& storage, const std::string& phone, const FieldList& fields);
+    static RoomResult editOrDelete(Storage& storage, const std::string& phone, std::uint8_t type,
+                                   const FieldList& fields);
+    static RoomResult readWatermark(Storage& storage, const std::string& phone,
+                                    const FieldList& fields);
+};
+
+} // namespace brindlewick::server

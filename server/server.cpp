@@ -1,0 +1,111 @@
+#include "server.h"
+
+#include "chat_server.h"
+#include "db_worker.h"
+#include "file_store.h"
+#include "http_api.h"
+#include "http_server.h"
+#include "hub.h"
+
+#include <boost/asio/ip/address.hpp>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace brindlewick::server {
+
+namespace asio = boost::asio;
+
+namespace {
+
+// mkdir -p with private permissions for the folders we create.
+bool makeDirectories(const std::string& path, std::string& error) {
+    std::string partial;
+    std::size_t pos = 0;
+    while (pos != std::string::npos) {
+        pos = path.find('/', pos + 1);
+        partial = path.substr(0, pos);
+        if (partial.empty())
+            continue;
+        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
+            error = "cannot create " + partial + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        error = path + " is not a folder";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+Server::Server(asio::io_context& io, ServerOptions options)
+    : io_(io), options_(std::move(options)) {}
+
+Server::~Server() {
+    stop();
+    // Drains the queue: every accepted request is committed before the process ends.
+    if (worker_)
+        worker_->stop();
+}
+
+bool Server::start(std::string& error) {
+    if (!makeDirectories(options_.dataDir, error))
+        return false;
+    files_ = std::make_unique<FileStore>(options_.dataDir + "/files", options_.maxUploadBytes);
+    if (!files_->prepare(error))
+        return false;
+    std::unique_ptr<Storage> storage;
+    try {
+        storage = std::make_unique<Storage>(options_.dataDir + "/brindlewick.db");
+    } catch (const DatabaseError& e) {
+        error = std::string("database: ") + e.what();
+        return false;
+    }
+    hub_ = std::make_unique<Hub>();
+    worker_ = std::make_unique<DbWorker>(io_, std::move(storage));
+    api_ = std::make_unique<HttpApi>(*worker_, *files_, *hub_);
+    chat_ = std::make_unique<ChatServer>(io_, *worker_, *hub_,
+                                         std::chrono::seconds(options_.idleSeconds));
+    http_ = std::make_unique<HttpServer>(io_, *api_);
+
+    boost::system::error_code ec;
+    const auto address = asio::ip::make_address(options_.host, ec);
+    if (ec) {
+        error = "bad --host " + options_.host + ": " + ec.message();
+        return false;
+    }
+    try {
+        chat_->listen({address, options_.chatPort});
+    } catch (const boost::system::system_error& e) {
+        error = "chat port " + std::to_string(options_.chatPort) + ": " + e.code().message();
+        return false;
+    }
+    try {
+        http_->listen({address, options_.httpPort});
+    } catch (const boost::system::system_error& e) {
+        error = "HTTP port " + std::to_string(options_.httpPort) + ": " + e.code().message();
+        return false;
+    }
+    return true;
+}
+
+void Server::stop() {
+    if (chat_)
+        chat_->stop();
+    if (http_)
+        http_->stop();
+}
+
+std::uint16_t Server::chatPort() const {
+    return chat_->port();
+}
+std::uint16_t Server::httpPort() const {
+    return http_->port();
+}
+
+} // namespace brindlewick::server

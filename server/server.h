@@ -1,0 +1,43 @@
+#pragma once
+// Everything the process runs: database worker, file store, chat port and HTTP port.
+
+#include "options.h"
+
+#include <boost/asio/io_context.hpp>
+
+#include <memory>
+#include <string>
+
+namespace brindlewick::server {
+
+class ChatServer;
+class DbWorker;
+class FileStore;
+class HttpApi;
+class HttpServer;
+class Hub;
+
+class Server {
+public:
+    Server(boost::asio::io_context& io, ServerOptions options);
+    ~Server();
+
+    // Opens the database and both ports; false with a reason on failure.
+    bool start(std::string& error);
+    // Closes ports and connections; queued database work still finishes in the destructor.
+    void stop();
+    std::uint16_t chatPort() const;
+    std::uint16_t httpPort() const;
+
+private:
+    boost::asio::io_context& io_;
+    ServerOptions options_;
+    std::unique_ptr<Hub> hub_;
+    std::unique_ptr<FileStore> files_;
+    std::unique_ptr<DbWorker> worker_;
+    std::unique_ptr<HttpApi> api_;
+    std::unique_ptr<ChatServer> chat_;
+    std::unique_ptr<HttpServer> http_;
+};
+
+} // namespace brindlewick::server

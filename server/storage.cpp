@@ -1,0 +1,317 @@
+#include "storage.h"
+
+#include <chrono>
+
+namespace brindlewick::server {
+
+namespace {
+
+std::int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+const char* const kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS users(
+    phone TEXT PRIMARY KEY,
+    nickname TEXT NOT NULL DEFAULT '',
+    status TEXT NOT NULL DEFAULT '',
+    profile_pic TEXT NOT NULL DEFAULT '');
+CREATE TABLE IF NOT EXISTS friends(
+    owner TEXT NOT NULL,
+    friend TEXT NOT NULL,
+    alias TEXT NOT NULL DEFAULT '',
+    added INTEGER NOT NULL,
+    PRIMARY KEY(owner, friend)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS rooms(
+    id TEXT PRIMARY KEY,
+    kind TEXT NOT NULL,
+    title TEXT NOT NULL DEFAULT '',
+    creator TEXT NOT NULL DEFAULT '',
+    last_msg_id INTEGER NOT NULL DEFAULT 0,
+    activity INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE IF NOT EXISTS members(
+    room TEXT NOT NULL,
+    phone TEXT NOT NULL,
+    read_mark INTEGER NOT NULL DEFAULT 0,
+    PRIMARY KEY(room, phone)) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS members_by_phone ON members(phone);
+CREATE TABLE IF NOT EXISTS messages(
+    room TEXT NOT NULL,
+    id INTEGER NOT NULL,
+    kind TEXT NOT NULL,
+    sender TEXT NOT NULL,
+    sender_name TEXT NOT NULL,
+    text TEXT NOT NULL DEFAULT '',
+    time TEXT NOT NULL,
+    reply_to TEXT NOT NULL DEFAULT '',
+    file_id TEXT NOT NULL DEFAULT '',
+    file_name TEXT NOT NULL DEFAULT '',
+    file_size INTEGER NOT NULL DEFAULT 0,
+    edited INTEGER NOT NULL DEFAULT 0,
+    deleted INTEGER NOT NULL DEFAULT 0,
+    PRIMARY KEY(room, id)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS files(
+    id TEXT PRIMARY KEY,
+    name TEXT NOT NULL DEFAULT '',
+    declared_size INTEGER NOT NULL,
+    received INTEGER NOT NULL DEFAULT 0,
+    chunks INTEGER NOT NULL DEFAULT 0,
+    complete INTEGER NOT NULL DEFAULT 0,
+    created INTEGER NOT NULL);
+)sql";
+
+} // namespace
+
+Storage::Storage(const std::string& path) : db_(path) {
+    db_.exec("PRAGMA journal_mode=WAL");
+    // FULL: a commit reaches the disk before the message is delivered to anyone.
+    db_.exec("PRAGMA synchronous=FULL");
+    db_.exec("PRAGMA foreign_keys=OFF");
+    db_.exec(kSchema);
+}
+
+void Storage::upsertUser(const UserRecord& user, bool keepProfilePic) {
+    if (keepProfilePic) {
+        db_.prepare("INSERT INTO users(phone, nickname, status) VALUES(?1, ?2, ?3) "
+                    "ON CONFLICT(phone) DO UPDATE SET nickname=?2, status=?3")
+            .bind(1, user.phone)
+            .bind(2, user.nickname)
+            .bind(3, user.status)
+            .run();
+    } else {
+        db_.prepare("INSERT INTO users(phone, nickname, status, profile_pic) "
+                    "VALUES(?1, ?2, ?3, ?4) "
+                    "ON CONFLICT(phone) DO UPDATE SET nickname=?2, status=?3, profile_pic=?4")
+            .bind(1, user.phone)
+            .bind(2, user.nickname)
+            .bind(3, user.status)
+            .bind(4, user.profilePic)
+            .run();
+    }
+}
+
+std::optional<UserRecord> Storage::user(const std::string& phone) {
+    Statement& s = db_.prepare("SELECT nickname, status, profile_pic FROM users WHERE phone=?1")
+                       .bind(1, phone);
+    if (!s.step())
+        return std::nullopt;
+    UserRecord user{phone, s.text(0), s.text(1), s.text(2)};
+    s.reset();
+    return user;
+}
+
+void Storage::setProfilePic(const std::string& phone, const std::string& fileId) {
+    db_.prepare("UPDATE users SET profile_pic=?2 WHERE phone=?1")
+        .bind(1, phone)
+        .bind(2, fileId)
+        .run();
+}
+
+void Storage::addFriend(const std::string& owner, const std::string& friendPhone,
+                        const std::string& alias) {
+    db_.prepare("INSERT INTO friends(owner, friend, alias, added) VALUES(?1, ?2, ?3, ?4) "
+                "ON CONFLICT(owner, friend) DO UPDATE SET alias=?3")
+        .bind(1, owner)
+        .bind(2, friendPhone)
+        .bind(3, alias)
+        .bind(4, nowMs())
+        .run();
+}
+
+std::vector<FriendRow> Storage::friends(const std::string& owner) {
+    std::vector<FriendRow> rows;
+    Statement& s = db_.prepare("SELECT f.friend, f.alias, u.nickname, u.status, u.profile_pic "
+                               "FROM friends f LEFT JOIN users u ON u.phone = f.friend "
+                               "WHERE f.owner=?1 ORDER BY f.added, f.friend")
+                       .bind(1, owner);
+    while (s.step())
+        rows.push_back({{s.text(0), s.text(2), s.text(3), s.text(4)}, s.text(1)});
+    return rows;
+}
+
+std::string Storage::aliasOf(const std::string& owner, const std::string& friendPhone) {
+    Statement& s = db_.prepare("SELECT alias FROM friends WHERE owner=?1 AND friend=?2")
+                       .bind(1, owner)
+                       .bind(2, friendPhone);
+    std::string alias = s.step() ? s.text(0) : std::string();
+    s.reset();
+    return alias;
+}
+
+std::optional<std::string> Storage::roomKind(const std::string& room) {
+    Statement& s = db_.prepare("SELECT kind FROM rooms WHERE id=?1").bind(1, room);
+    if (!s.step())
+        return std::nullopt;
+    std::string kind = s.text(0);
+    s.reset();
+    return kind;
+}
+
+void Storage::createRoom(const std::string& room, const std::string& kind, const std::string& title,
+                         const std::string& creator) {
+    db_.prepare("INSERT INTO rooms(id, kind, title, creator, activity) VALUES(?1, ?2, ?3, ?4, ?5)")
+        .bind(1, room)
+        .bind(2, kind)
+        .bind(3, title)
+        .bind(4, creator)
+        .bind(5, nowMs())
+        .run();
+}
+
+bool Storage::isMember(const std::string& room, const std::string& phone) {
+    Statement& s = db_.prepare("SELECT 1 FROM members WHERE room=?1 AND phone=?2")
+                       .bind(1, room)
+                       .bind(2, phone);
+    const bool found = s.step();
+    s.reset();
+    return found;
+}
+
+void Storage::addMember(const std::string& room, const std::string& phone) {
+    // A returning member starts with everything read that was sent while away.
+    db_.prepare("INSERT OR IGNORE INTO members(room, phone, read_mark) "
+                "VALUES(?1, ?2, (SELECT last_msg_id FROM rooms WHERE id=?1))")
+        .bind(1, room)
+        .bind(2, phone)
+        .run();
+}
+
+bool Storage::removeMember(const std::string& room, const std::string& phone) {
+    db_.prepare("DELETE FROM members WHERE room=?1 AND phone=?2")
+        .bind(1, room)
+        .bind(2, phone)
+        .run();
+    return db_.changes() > 0;
+}
+
+std::vector<std::string> Storage::members(const std::string& room) {
+    std::vector<std::string> phones;
+    Statement& s = db_.prepare("SELECT phone FROM members WHERE room=?1").bind(1, room);
+    while (s.step())
+        phones.push_back(s.text(0));
+    return phones;
+}
+
+std::vector<RoomRow> Storage::roomsOf(const std::string& phone) {
+    std::vector<RoomRow> rows;
+    Statement& s =
+        db_.prepare("SELECT r.id, r.kind, r.title, "
+                    " (SELECT COUNT(*) FROM messages g WHERE g.room = r.id "
+                    "  AND g.id > m.read_mark AND g.sender <> m.phone AND g.deleted = 0) "
+                    "FROM members m JOIN rooms r ON r.id = m.room "
+                    "WHERE m.phone=?1 ORDER BY r.activity DESC, r.id")
+            .bind(1, phone);
+    while (s.step())
+        rows.push_back({s.text(0), s.text(1), s.text(2), s.integer(3)});
+    return rows;
+}
+
+void Storage::setReadMark(const std::string& room, const std::string& phone, std::int64_t id) {
+    // Marks only move forward: a late watermark from a second desktop must not resurrect unread.
+    // Never past the last message, or later messages would arrive already read.
+    db_.prepare("UPDATE members SET read_mark = MIN(?3, r.last_msg_id) FROM rooms r "
+                "WHERE r.id = ?1 AND members.room=?1 AND members.phone=?2 "
+                "AND members.read_mark < MIN(?3, r.last_msg_id)")
+        .bind(1, room)
+        .bind(2, phone)
+        .bind(3, id)
+        .run();
+}
+
+std::int64_t Storage::nextMessageId(const std::string& room) {
+    Statement& s = db_.prepare("UPDATE rooms SET last_msg_id = last_msg_id + 1, activity=?2 "
+                               "WHERE id=?1 RETURNING last_msg_id")
+                       .bind(1, room)
+                       .bind(2, nowMs());
+    if (!s.step())
+        throw DatabaseError("no room " + room);
+    const std::int64_t id = s.integer(0);
+    s.run();
+    return id;
+}
+
+void Storage::insertMessage(const MessageRecord& m) {
+    db_.prepare(
+           "INSERT INTO messages(room, id, kind, sender, sender_name, text, time, reply_to, "
+           "file_id, file_name, file_size) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)")
+        .bind(1, m.room)
+        .bind(2, m.id)
+        .bind(3, m.kind)
+        .bind(4, m.sender)
+        .bind(5, m.senderName)
+        .bind(6, m.text)
+        .bind(7, m.time)
+        .bind(8, m.replyTo)
+        .bind(9, m.fileId)
+        .bind(10, m.fileName)
+        .bind(11, m.fileSize)
+        .run();
+}
+
+std::optional<MessageState> Storage::messageState(const std::string& room, std::int64_t id) {
+    Statement& s = db_.prepare("SELECT sender, deleted FROM messages WHERE room=?1 AND id=?2")
+                       .bind(1, room)
+                       .bind(2, id);
+    if (!s.step())
+        return std::nullopt;
+    MessageState state{s.text(0), s.integer(1) != 0};
+    s.reset();
+    return state;
+}
+
+void Storage::editMessage(const std::string& room, std::int64_t id, const std::string& text) {
+    db_.prepare("UPDATE messages SET text=?3, edited=1 WHERE room=?1 AND id=?2")
+        .bind(1, room)
+        .bind(2, id)
+        .bind(3, text)
+        .run();
+}
+
+void Storage::deleteMessage(const std::string& room, std::int64_t id) {
+    // The row stays so ids are never reused; its content goes.
+    db_.prepare("UPDATE messages SET deleted=1, text='' WHERE room=?1 AND id=?2")
+        .bind(1, room)
+        .bind(2, id)
+        .run();
+}
+
+std::int64_t Storage::messageCount() {
+    Statement& s = db_.prepare("SELECT COUNT(*) FROM messages");
+    s.step();
+    const std::int64_t n = s.integer(0);
+    s.reset();
+    return n;
+}
+
+void Storage::createFile(const FileRecord& f) {
+    db_.prepare("INSERT INTO files(id, name, declared_size, created) VALUES(?1, ?2, ?3, ?4)")
+        .bind(1, f.id)
+        .bind(2, f.name)
+        .bind(3, f.declaredSize)
+        .bind(4, nowMs())
+        .run();
+}
+
+std::optional<FileRecord> Storage::file(const std::string& id) {
+    Statement& s =
+        db_.prepare("SELECT name, declared_size, received, chunks, complete FROM files WHERE id=?1")
+            .bind(1, id);
+    if (!s.step())
+        return std::nullopt;
+    FileRecord f{id, s.text(0), s.integer(1), s.integer(2), s.integer(3), s.integer(4) != 0};
+    s.reset();
+    return f;
+}
+
+void Storage::updateFile(const FileRecord& f) {
+    db_.prepare("UPDATE files SET received=?2, chunks=?3, complete=?4 WHERE id=?1")
+        .bind(1, f.id)
+        .bind(2, f.received)
+        .bind(3, f.chunks)
+        .bind(4, f.complete ? 1 : 0)
+        .run();
+}
+
+} // namespace brindlewick::server

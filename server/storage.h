@@ -1,0 +1,105 @@
+#pragma once
+// The server's tables: users, friends, rooms, members, messages, read marks and file records.
+// Used only from the database worker thread.
+
+#include "database.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brindlewick::server {
+
+struct UserRecord {
+    std::string phone;
+    std::string nickname;
+    std::string status;
+    std::string profilePic;
+    // Nickname, or the phone number when there is none.
+    std::string displayName() const { return nickname.empty() ? phone : nickname; }
+};
+
+struct FriendRow {
+    UserRecord user;
+    std::string alias;
+};
+
+struct RoomRow {
+    std::string id;
+    std::string kind; // "dm", "memo" or "group"
+    std::string title;
+    std::int64_t unread = 0;
+};
+
+struct MessageRecord {
+    std::string room;
+    std::int64_t id = 0;
+    std::string kind; // "chat" or "file"
+    std::string sender;
+    std::string senderName;
+    std::string text;
+    std::string time;
+    std::string replyTo;
+    std::string fileId;
+    std::string fileName;
+    std::int64_t fileSize = 0;
+};
+
+struct MessageState {
+    std::string sender;
+    bool deleted = false;
+};
+
+struct FileRecord {
+    std::string id;
+    std::string name;
+    std::int64_t declaredSize = 0;
+    std::int64_t received = 0;
+    std::int64_t chunks = 0;
+    bool complete = false;
+};
+
+class Storage {
+public:
+    // Opens (creating when needed) the database in WAL mode.
+    explicit Storage(const std::string& path);
+
+    Database& db() { return db_; }
+
+    void upsertUser(const UserRecord& user, bool keepProfilePic);
+    std::optional<UserRecord> user(const std::string& phone);
+    void setProfilePic(const std::string& phone, const std::string& fileId);
+
+    void addFriend(const std::string& owner, const std::string& friendPhone,
+                   const std::string& alias);
+    std::vector<FriendRow> friends(const std::string& owner);
+    std::string aliasOf(const std::string& owner, const std::string& friendPhone);
+
+    std::optional<std::string> roomKind(const std::string& room);
+    void createRoom(const std::string& room, const std::string& kind, const std::string& title,
+                    const std::string& creator);
+    bool isMember(const std::string& room, const std::string& phone);
+    void addMember(const std::string& room, const std::string& phone);
+    bool removeMember(const std::string& room, const std::string& phone);
+    std::vector<std::string> members(const std::string& room);
+    std::vector<RoomRow> roomsOf(const std::string& phone);
+    void setReadMark(const std::string& room, const std::string& phone, std::int64_t id);
+
+    // Takes the room's next message id.
+    std::int64_t nextMessageId(const std::string& room);
+    void insertMessage(const MessageRecord& message);
+    std::optional<MessageState> messageState(const std::string& room, std::int64_t id);
+    void editMessage(const std::string& room, std::int64_t id, const std::string& text);
+    void deleteMessage(const std::string& room, std::int64_t id);
+    std::int64_t messageCount();
+
+    void createFile(const FileRecord& file);
+    std::optional<FileRecord> file(const std::string& id);
+    void updateFile(const FileRecord& file);
+
+private:
+    Database db_;
+};
+
+} // namespace brindlewick::server

@@ -1,0 +1,17 @@
+#include "time_text.h"
+
+namespace brindlewick::server {
+
+std::string isoLocalTime(std::time_t when) {
+    std::tm local{};
+    localtime_r(&when, &local);
+    char text[40];
+    std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+    std::string out(text, n);
+    // strftime writes +0900; the colon form is what ISO 8601 readers expect.
+    if (out.size() >= 5)
+        out.insert(out.size() - 2, ":");
+    return out;
+}
+
+} // namespace brindlewick::server
