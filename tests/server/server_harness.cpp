@@ -1,0 +1,224 @@
+#include "server_harness.h"
+
+#include <curl/curl.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace brindlewick::test {
+
+std::string makeTempDir() {
+    char path[] = "/tmp/brindlewick-server-test-XXXXXX";
+    if (!::mkdtemp(path))
+        throw std::runtime_error("mkdtemp failed");
+    return path;
+}
+
+ServerProcess::ServerProcess(std::string dataDir, std::string extraArgs) {
+    int out[2];
+    if (::pipe(out) != 0)
+        throw std::runtime_error("pipe failed");
+    std::vector<std::string> args = {
+        BRINDLEWICK_SERVER_BINARY, "--chat-port", "0", "--http-port", "0", "--data-dir", dataDir};
+    std::istringstream extra(extraArgs);
+    for (std::string word; extra >> word;)
+        args.push_back(word);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        ::dup2(out[1], 1);
+        ::close(out[0]);
+        ::close(out[1]);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    // The server prints its ports once both are listening.
+    std::string line;
+    char c;
+    pollfd p{out[0], POLLIN, 0};
+    while (::poll(&p, 1, 20000) > 0 && ::read(out[0], &c, 1) == 1 && c != '\n')
+        line += c;
+    ::close(out[0]);
+    unsigned chat = 0, httpPort = 0;
+    if (std::sscanf(line.c_str(), "chat-port %u http-port %u", &chat, &httpPort) != 2) {
+        kill();
+        throw std::runtime_error("server did not start: " + line);
+    }
+    chatPort = static_cast<std::uint16_t>(chat);
+    this->httpPort = static_cast<std::uint16_t>(httpPort);
+}
+
+ServerProcess::~ServerProcess() {
+    stop();
+}
+
+void ServerProcess::stop() {
+    if (pid_ <= 0)
+        return;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+}
+
+void ServerProcess::kill() {
+    if (pid_ <= 0)
+        return;
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+}
+
+ChatConnection::ChatConnection(std::uint16_t port) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+        throw std::runtime_error("connect failed");
+    int one = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+ChatConnection::~ChatConnection() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+void ChatConnection::sendRaw(const std::string& bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0)
+            return;
+        sent += static_cast<std::size_t>(n);
+    }
+}
+
+bool ChatConnection::fill(int timeoutMs) {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, timeoutMs) <= 0)
+        return false;
+    char chunk[65536];
+    const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+    if (n <= 0) {
+        eof_ = true;
+        return false;
+    }
+    buffer_.append(chunk, static_cast<std::size_t>(n));
+    return true;
+}
+
+std::optional<Frame> ChatConnection::next(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        std::optional<Frame> frame;
+        std::string rest = buffer_;
+        // Take exactly one frame: cut the first one off a copy.
+        if (buffer_.size() >= ChatProtocol::kHeaderSize) {
+            const auto* h = reinterpret_cast<const unsigned char*>(buffer_.data());
+            const std::size_t len = (std::size_t(h[4]) << 24) | (std::size_t(h[5]) << 16) |
+                                    (std::size_t(h[6]) << 8) | h[7];
+            if (buffer_.size() >= ChatProtocol::kHeaderSize + len) {
+                std::string one = buffer_.substr(0, ChatProtocol::kHeaderSize + len);
+                buffer_.erase(0, one.size());
+                ChatProtocol::consumeBuffer(one, [&](std::uint8_t type, const FieldList& fields) {
+                    frame = Frame{type, fields};
+                });
+                return frame;
+            }
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0 || eof_ || !fill(static_cast<int>(left)))
+            return std::nullopt;
+    }
+}
+
+std::optional<Frame> ChatConnection::nextOf(std::uint8_t type, int timeoutMs) {
+    for (;;) {
+        auto frame = next(timeoutMs);
+        if (!frame || frame->type == type)
+            return frame;
+    }
+}
+
+bool ChatConnection::signIn(const std::string& phone, const std::string& nick) {
+    send(MessageType::Auth, {phone, nick, "", "상태"});
+    auto frame = next();
+    return frame && frame->type == MessageType::AuthOk;
+}
+
+bool ChatConnection::closedByServer(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!eof_) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0)
+            return false;
+        fill(static_cast<int>(left));
+    }
+    return true;
+}
+
+bool ChatConnection::quiet(int timeoutMs) {
+    return !next(timeoutMs).has_value();
+}
+
+namespace {
+
+std::size_t collect(char* data, std::size_t size, std::size_t count, void* user) {
+    static_cast<std::string*>(user)->append(data, size * count);
+    return size * count;
+}
+
+} // namespace
+
+HttpAnswer http(std::uint16_t port, const std::string& method, const std::string& path,
+                const std::string& body) {
+    HttpAnswer answer;
+    CURL* curl = curl_easy_init();
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + path;
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 20L);
+    curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
+    curl_slist* headers = nullptr;
+    if (method != "GET") {
+        headers = curl_slist_append(headers, "Content-Type: application/octet-stream");
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    }
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer.body);
+    if (curl_easy_perform(curl) == CURLE_OK)
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer.status);
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+    return answer;
+}
+
+} // namespace brindlewick::test
