@@ -193,3 +193,49 @@ TEST_F(TranscriptFindTest, EmptyTranscriptSaysNoResults) {
     transcript.findSearchChanged("x");
     EXPECT_EQ(counter.last().at(0).toString(), "결과 없음");
 }
+
+TEST(NormalizedTextTest, PiecewiseEqualsWholeAndMapsBack) {
+    const QStringList pieces = {"abc",
+                                "\n" + nfd("한국어") + " 문서",
+                                "\nx\u0301y " + nfd("각"),
+                                "\n😀 e\u0301\u0323 ok",
+                                "\nplain",
+                                "\n\u212B " + nfd("값")};
+    NormalizedText grown;
+    QString whole;
+    for (const QString& p : pieces) {
+        grown.append(p);
+        whole += p;
+    }
+    EXPECT_EQ(grown.text(), whole.normalized(QString::NormalizationForm_C));
+    EXPECT_EQ(grown.originalSize(), whole.size());
+    EXPECT_EQ(NormalizedText(whole).text(), grown.text());
+    // Every match maps onto original text that normalizes to the found text.
+    for (const QString& word : {QString("한국어"), QString("문서"), QString("ok"), QString("값"),
+                                QString("Å"), QString("plain")}) {
+        const QList<TextRange> found = findAllMatches(whole, word);
+        ASSERT_EQ(found.size(), 1) << word.toStdString();
+        EXPECT_EQ(whole.mid(found[0].location, found[0].length)
+                      .normalized(QString::NormalizationForm_C)
+                      .compare(word.normalized(QString::NormalizationForm_C), Qt::CaseInsensitive),
+                  0)
+            << word.toStdString();
+        EXPECT_EQ(findAllMatches(grown, word), found);
+    }
+}
+
+TEST_F(TranscriptFindTest, KeptSearchTextMatchesTheDocument) {
+    transcript.appendFileChatFrom(nfd("민수"), nfd("자료 word.hwp"), "F1", "", "", false);
+    transcript.appendChatMsgId("r", "a", "line\nword\r\nx\u0301 word", "", true, "word");
+    transcript.appendChat("word " + nfd("끝"));
+    for (const QString& w : {QString("word"), QString("민수"), QString("자료"), QString("끝")}) {
+        transcript.findSearchChanged(w);
+        EXPECT_EQ(transcript.search().matches(), findAllMatches(transcript.plainText(), w))
+            << w.toStdString();
+    }
+    // Text put into the document by someone else is still searched.
+    QTextCursor(browser.document()).insertText("word ");
+    transcript.findSearchChanged("word");
+    EXPECT_EQ(transcript.search().matches(), findAllMatches(transcript.plainText(), "word"));
+    EXPECT_EQ(transcript.search().matches().first().location, 0);
+}

@@ -38,14 +38,14 @@ bool stableAlone(char16_t c) {
     return QChar(c).decompositionTag() == QChar::NoDecomposition;
 }
 
-char32_t codePointAt(const QString& s, qsizetype i) {
+char32_t codePointAt(QStringView s, qsizetype i) {
     const QChar c = s.at(i);
     if (c.isHighSurrogate() && i + 1 < s.size() && s.at(i + 1).isLowSurrogate())
         return QChar::surrogateToUcs4(c, s.at(i + 1));
     return c.unicode();
 }
 
-bool followedByMark(const QString& s, qsizetype pos) {
+bool followedByMark(QStringView s, qsizetype pos) {
     if (pos >= s.size())
         return false;
     const char32_t c = codePointAt(s, pos);
@@ -54,15 +54,61 @@ bool followedByMark(const QString& s, qsizetype pos) {
 
 } // namespace
 
-NormalizedText::NormalizedText(const QString& original) {
-    text_ = original.normalized(QString::NormalizationForm_C);
-    // The normalizer hands back the same shared data when nothing needed changing.
-    if (text_.constData() == original.constData() || text_ == original) {
-        text_ = original;
-        return;
-    }
+void NormalizedText::clear() {
     text_.clear();
-    text_.reserve(original.size());
+    originalSize_ = 0;
+    changed_.clear();
+}
+
+namespace {
+
+// Characters that are NFC whatever stands around them (given the neighbours are such too).
+bool alwaysStable(char16_t c) {
+    if (c < 0x300 || (c >= 0xAC00 && c <= 0xD7A3))
+        return true;
+    if (QChar::isSurrogate(c))
+        return false;
+    return startsSegment(c) && QChar(c).decompositionTag() == QChar::NoDecomposition;
+}
+
+} // namespace
+
+// Qt's normalizer is not used on long text: it edits the string in place and turns quadratic
+// when many decomposable characters follow one that needs work.
+void NormalizedText::append(const QString& original) {
+    const QStringView all(original);
+    const qsizetype n = all.size();
+    qsizetype copyFrom = 0; // start of the stretch known to be NFC already
+    qsizetype lineStart = 0;
+    qsizetype i = 0;
+    while (i < n) {
+        const char16_t c = all.at(i).unicode();
+        if (c == u'\n') {
+            lineStart = ++i;
+            continue;
+        }
+        if (alwaysStable(c)) {
+            ++i;
+            continue;
+        }
+        // A line break ends every normalization segment: work on this line alone.
+        qsizetype lineEnd = all.indexOf(QLatin1Char('\n'), i);
+        lineEnd = lineEnd < 0 ? n : lineEnd + 1;
+        text_.append(all.mid(copyFrom, lineStart - copyFrom));
+        originalSize_ += lineStart - copyFrom;
+        appendSegments(all.mid(lineStart, lineEnd - lineStart));
+        copyFrom = lineStart = i = lineEnd;
+    }
+    if (copyFrom == 0 && text_.isEmpty())
+        text_ = original; // shares, no copy
+    else
+        text_.append(all.mid(copyFrom));
+    originalSize_ += n - copyFrom;
+}
+
+void NormalizedText::appendSegments(QStringView original) {
+    const qsizetype origBase = originalSize_;
+    originalSize_ += original.size();
     const qsizetype n = original.size();
     qsizetype start = 0;
     while (start < n) {
@@ -72,10 +118,10 @@ NormalizedText::NormalizedText(const QString& original) {
         if (end - start == 1 && stableAlone(original.at(start).unicode())) {
             text_.append(original.at(start));
         } else {
-            const QString seg = original.mid(start, end - start);
+            const QString seg = original.mid(start, end - start).toString();
             const QString norm = seg.normalized(QString::NormalizationForm_C);
             if (norm != seg)
-                changed_.append({text_.size(), norm.size(), start, seg.size()});
+                changed_.append({text_.size(), norm.size(), origBase + start, seg.size()});
             text_.append(norm);
         }
         start = end;
@@ -114,12 +160,17 @@ TextRange NormalizedText::toOriginal(TextRange r) const {
 }
 
 QList<TextRange> findAllMatches(const QString& haystack, const QString& needle) {
-    QList<TextRange> matches;
     if (needle.isEmpty() || haystack.isEmpty())
+        return {};
+    return findAllMatches(NormalizedText(haystack), needle);
+}
+
+QList<TextRange> findAllMatches(const NormalizedText& hay, const QString& needle) {
+    QList<TextRange> matches;
+    const QString& text = hay.text();
+    if (needle.isEmpty() || text.isEmpty())
         return matches;
     const QString key = needle.normalized(QString::NormalizationForm_C);
-    const NormalizedText hay(haystack);
-    const QString& text = hay.text();
     qsizetype pos = 0;
     while (pos < text.size()) {
         const qsizetype at = text.indexOf(key, pos, Qt::CaseInsensitive);

@@ -17,12 +17,19 @@ struct TextRange {
     }
 };
 
-// An NFC copy of a text plus what is needed to map its positions back to the original.
+// An NFC copy of a text plus what is needed to map its positions back to the original. It can
+// grow at the end: each appended piece must start where normalization cannot reach back across
+// (a line break does), so that normalizing piecewise equals normalizing the whole.
 class NormalizedText {
 public:
-    explicit NormalizedText(const QString& original);
+    NormalizedText() = default;
+    explicit NormalizedText(const QString& original) { append(original); }
+
+    void append(const QString& piece);
+    void clear();
 
     const QString& text() const { return text_; }
+    qsizetype originalSize() const { return originalSize_; }
     // Range in the normalized copy -> range in the original (widened to whole changed segments).
     TextRange toOriginal(TextRange normalized) const;
 
@@ -30,10 +37,12 @@ private:
     struct Changed { // a segment whose NFC form differs from the original
         qsizetype normStart, normLength, origStart, origLength;
     };
+    void appendSegments(QStringView original);
     qsizetype mapStart(qsizetype pos) const;
     qsizetype mapEnd(qsizetype pos) const;
 
     QString text_;
+    qsizetype originalSize_ = 0;
     QList<Changed> changed_; // ascending
 };
 
@@ -41,6 +50,7 @@ private:
 // never overlap. Positions refer to `haystack` as given. A match never ends in front of a
 // combining mark (that would split a character as the reader sees it).
 QList<TextRange> findAllMatches(const QString& haystack, const QString& needle);
+QList<TextRange> findAllMatches(const NormalizedText& haystack, const QString& needle);
 
 // True when findAllMatches would find at least one match.
 bool containsText(const QString& haystack, const QString& needle);

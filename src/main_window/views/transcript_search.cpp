@@ -3,6 +3,13 @@
 namespace brindlewick {
 
 bool TranscriptSearch::findSearchChanged(const QString& findText, const QString& transcript) {
+    if (findText.isEmpty() || transcript.isEmpty())
+        return findSearchChanged(findText, NormalizedText());
+    return findSearchChanged(findText, NormalizedText(transcript));
+}
+
+bool TranscriptSearch::findSearchChanged(const QString& findText,
+                                         const NormalizedText& transcript) {
     matches_.clear();
     current_ = -1;
     if (findText.isEmpty()) {

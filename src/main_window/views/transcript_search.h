@@ -15,6 +15,8 @@ public:
     // Forgets the old matches, then scans `transcript` once. Returns true when there is a first
     // match (it becomes current); otherwise the counter reads "" (empty find text) or "결과 없음".
     bool findSearchChanged(const QString& findText, const QString& transcript);
+    // The same over a transcript kept normalized as it grows.
+    bool findSearchChanged(const QString& findText, const NormalizedText& transcript);
 
     // Makes match `index` current. Out of range: nothing changes and false is returned.
     bool highlightMatchAtIndex(qint64 index);

@@ -135,18 +135,59 @@ TranscriptView::~TranscriptView() {
     flush();
 }
 
+// What one append writes: the document edit, and the same characters as the document's plain
+// text shows them (breaks as "\n", a picture as U+FFFC) for the search copy.
+struct TranscriptView::Entry {
+    QTextCursor cursor;
+    QString plain;
+
+    void text(const QString& s, const QTextCharFormat& format) {
+        cursor.insertText(s, format);
+        const qsizetype at = plain.size();
+        plain.append(s);
+        for (qsizetype i = at; i < plain.size(); ++i)
+            if (plain.at(i) == kLineBreak)
+                plain[i] = QLatin1Char('\n');
+    }
+    void lineEnd(const QTextCharFormat& format) {
+        cursor.insertBlock(formats().block, format);
+        plain.append(QLatin1Char('\n'));
+    }
+    void picture(const QTextImageFormat& format) {
+        cursor.insertText(QString(QChar::ObjectReplacementCharacter), format);
+        plain.append(QChar::ObjectReplacementCharacter);
+    }
+};
+
 // Entries arriving in one turn of the event loop share one edit: the text is in the document at
 // once, while layout, size updates and the scroll run once for the whole burst.
-QTextCursor TranscriptView::endCursor() {
+TranscriptView::Entry TranscriptView::beginEntry() {
+    QTextDocument* doc = view_->document();
     if (!batchOpen_) {
-        batch_ = QTextCursor(view_->document());
+        batch_ = QTextCursor(doc);
         batch_.beginEditBlock();
         batchOpen_ = true;
         QMetaObject::invokeMethod(this, &TranscriptView::flush, Qt::QueuedConnection);
     }
-    QTextCursor cursor(view_->document());
-    cursor.movePosition(QTextCursor::End);
-    return cursor;
+    Entry entry;
+    entry.cursor = QTextCursor(doc);
+    entry.cursor.movePosition(QTextCursor::End);
+    entry.cursor.beginEditBlock();
+    // The leading "\n" when the transcript holds text. After a chat entry the document ends in
+    // an empty block; a line separator there gives the same empty line without another block.
+    if (!doc->isEmpty()) {
+        if (entry.cursor.block().length() <= 1)
+            entry.text(QString(kLineBreak), formats().none);
+        else
+            entry.lineEnd(formats().none);
+    }
+    return entry;
+}
+
+void TranscriptView::finishEntry(Entry& entry) {
+    entry.cursor.endEditBlock();
+    searchText_.append(entry.plain);
+    scrollPending_ = true; // done by flush, once per burst
 }
 
 void TranscriptView::flush() {
@@ -162,26 +203,12 @@ void TranscriptView::flush() {
     }
 }
 
-// The leading "\n" of an entry when the transcript holds text. After a chat entry the document
-// ends in an empty block, and a line separator there gives the same empty line without a block.
-void TranscriptView::beginEntry(QTextCursor& cursor) const {
-    if (view_->document()->isEmpty())
-        return;
-    if (cursor.block().length() <= 1)
-        cursor.insertText(QString(kLineBreak), formats().none);
-    else
-        cursor.insertBlock(formats().block, formats().none);
-}
-
 void TranscriptView::appendChat(const QString& text) {
     if (!view_ || text.isNull())
         return;
-    QTextCursor cursor = endCursor();
-    cursor.beginEditBlock();
-    beginEntry(cursor);
-    cursor.insertText(plainEntryText(text), formats().system);
-    cursor.endEditBlock();
-    scheduleScrollToEnd();
+    Entry entry = beginEntry();
+    entry.text(plainEntryText(text), formats().system);
+    finishEntry(entry);
 }
 
 void TranscriptView::appendChatMsgId(const QString& msgId, const QString& sender,
@@ -197,22 +224,16 @@ void TranscriptView::appendChatMsgId(const QString& msgId, const QString& sender
     item.mine = mine;
     chatItems_.append(item);
 
-    QTextCursor cursor = endCursor();
-    cursor.beginEditBlock();
-    beginEntry(cursor);
-    if (!replyTo.isEmpty()) {
-        QTextCharFormat reply = textFormat(10);
-        reply.setForeground(QColor::fromRgbF(0.5f, 0.5f, 0.5f, 1.0f));
-        cursor.insertText(
-            QStringLiteral("  ↳ [답장 #%1]").arg(plainEntryText(replyTo)) + kLineBreak, reply);
-    }
-    insertPicture(cursor, picture);
-    insertHeader(cursor, item.sender, item.time, mine);
-    cursor.insertText(plainEntryText(item.text), formats().body);
+    Entry entry = beginEntry();
+    if (!replyTo.isEmpty())
+        entry.text(QStringLiteral("  ↳ [답장 #") + plainEntryText(replyTo) + QStringLiteral("]") +
+                       kLineBreak,
+                   formats().reply);
+    writePictureAndHeader(entry, picture, item.sender, item.time, mine);
+    entry.text(plainEntryText(item.text), formats().body);
     // The entry's closing line break ends the block: the next entry starts a fresh one.
-    cursor.insertBlock(formats().block, formats().body);
-    cursor.endEditBlock();
-    scheduleScrollToEnd();
+    entry.lineEnd(formats().body);
+    finishEntry(entry);
 }
 
 void TranscriptView::appendFileChatFrom(const QString& sender, const QString& name,
@@ -245,28 +266,21 @@ void TranscriptView::appendFileChatFrom(const QString& sender, const QString& na
         line.setFontUnderline(true);
     }
 
-    QTextCursor cursor = endCursor();
-    cursor.beginEditBlock();
-    beginEntry(cursor);
-    insertPicture(cursor, picture);
-    insertHeader(cursor, item.sender, item.time, mine);
-    cursor.insertText(QStringLiteral("[파일] ") + plainEntryText(label) +
-                          QStringLiteral(" (클릭하여 저장)"),
-                      line);
-    cursor.insertBlock(formats().block, line);
-    cursor.endEditBlock();
-    scheduleScrollToEnd();
+    Entry entry = beginEntry();
+    writePictureAndHeader(entry, picture, item.sender, item.time, mine);
+    entry.text(QStringLiteral("[파일] ") + plainEntryText(label) +
+                   QStringLiteral(" (클릭하여 저장)"),
+               line);
+    entry.lineEnd(line);
+    finishEntry(entry);
 }
 
-void TranscriptView::insertHeader(QTextCursor& cursor, const QString& sender, const QString& time,
-                                  bool mine) {
-    cursor.insertText(plainEntryText(sender) + QStringLiteral("  ") + time + kLineBreak,
-                      mine ? formats().ownHeader : formats().otherHeader);
-}
-
-void TranscriptView::insertPicture(QTextCursor& cursor, const EntryPicture& picture) {
-    cursor.insertText(QString(QChar::ObjectReplacementCharacter), pictureFormat(picture));
-    cursor.insertText(QStringLiteral(" "), formats().none);
+void TranscriptView::writePictureAndHeader(Entry& entry, const EntryPicture& picture,
+                                           const QString& sender, const QString& time, bool mine) {
+    entry.picture(pictureFormat(picture));
+    entry.text(QStringLiteral(" "), formats().none);
+    entry.text(plainEntryText(sender) + QStringLiteral("  ") + time + kLineBreak,
+               mine ? formats().ownHeader : formats().otherHeader);
 }
 
 // One document resource per distinct picture, shared by every entry that shows it. A newer
@@ -304,19 +318,19 @@ void TranscriptView::clearChat() {
         view_->setExtraSelections({});
     }
     pictures_.clear(); // clear() dropped the document's resources too
+    searchText_.clear();
     chatItems_.clear();
     flashTimer_.stop();
     search_.reset();
     emit findCounterChanged(search_.counterText());
 }
 
-// A burst of arrivals scrolls once, after the burst, instead of once per entry.
-void TranscriptView::scheduleScrollToEnd() {
-    scrollPending_ = true;
-}
-
 void TranscriptView::findSearchChanged(const QString& findText) {
-    search_.findSearchChanged(findText, view_ ? plainText() : QString());
+    // The copy kept while appending saves reading and normalizing the whole document; should the
+    // document have been changed behind our back, read it afresh.
+    if (view_ && searchText_.originalSize() != view_->document()->characterCount() - 1)
+        searchText_ = NormalizedText(plainText());
+    search_.findSearchChanged(findText, searchText_);
     applyFind(true);
 }
 

@@ -99,18 +99,19 @@ private:
         QTextImageFormat format;
     };
 
-    QTextCursor endCursor();
-    void beginEntry(QTextCursor& cursor) const;
-    void insertPicture(QTextCursor& cursor, const EntryPicture& picture);
-    void insertHeader(QTextCursor& cursor, const QString& sender, const QString& time, bool mine);
+    struct Entry;
+    Entry beginEntry();
+    void finishEntry(Entry& entry);
+    void writePictureAndHeader(Entry& entry, const EntryPicture& picture, const QString& sender,
+                               const QString& time, bool mine);
     const QTextImageFormat& pictureFormat(const EntryPicture& picture);
-    void scheduleScrollToEnd();
     void onAnchorClicked(const QUrl& url);
     void applyFind(bool showCurrent);
 
     QPointer<QTextBrowser> view_;
     QList<ChatItem> chatItems_;
     TranscriptSearch search_;
+    NormalizedText searchText_;        // the transcript's text as searched, kept while appending
     QHash<QString, Picture> pictures_; // picture key -> document resource
     int nextPictureId_ = 0;
     bool scrollPending_ = false;
