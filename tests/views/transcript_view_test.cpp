@@ -401,3 +401,18 @@ TEST_F(TranscriptTest, ClickOnFileLinkReportsIdAsWritten) {
         EXPECT_EQ(clicked[i][1].toString(), "100%25 보고서 " + ids[i]);
     }
 }
+
+TEST(TranscriptLifetimeTest, BrowserDestroyedFirstIsHarmless) {
+    auto* browser = new QTextBrowser;
+    TranscriptView transcript(browser);
+    transcript.appendChatMsgId("1", "a", "x", "", false, ""); // edit of this turn still open
+    delete browser;
+    transcript.appendChat("after");
+    transcript.appendFileChatFrom("a", "n", "F", "", "", false);
+    transcript.findSearchChanged("x");
+    transcript.findNext();
+    transcript.clearChat();
+    transcript.flush();
+    test::spin(5);
+    EXPECT_TRUE(transcript.chatItems().isEmpty());
+}

@@ -383,7 +383,8 @@ void TranscriptView::showRange(TextRange range) {
 
 bool TranscriptView::eventFilter(QObject* watched, QEvent* event) {
     // QUrl lower-cases hosts, and file ids keep their case: remember the raw href under the press.
-    if (view_ && watched == view_->viewport() && event->type() == QEvent::MouseButtonPress)
+    // The type is checked first: the viewport also reports here while the browser is torn down.
+    if (event->type() == QEvent::MouseButtonPress && view_ && watched == view_->viewport())
         pressedHref_ = view_->anchorAt(static_cast<QMouseEvent*>(event)->position().toPoint());
     return QObject::eventFilter(watched, event);
 }
