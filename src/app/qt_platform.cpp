@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QUrl>
 #include <QVariantMap>
@@ -92,6 +93,9 @@ AddFriendInput QtPlatform::runAddFriendDialog(QWidget* parent) {
     QDialog dialog(parent);
     dialog.setWindowTitle(QStringLiteral("친구 추가"));
     dialog.setFixedSize(320, 160);
+    // Centred on the screen, not over the main window.
+    if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
+        dialog.move(screen->availableGeometry().center() - dialog.rect().center());
     // Frames below are top-left based: y = 160 - bottom-left y - height.
     auto* prompt = new QLabel(QStringLiteral("친구 전화번호를 입력하세요:"), &dialog);
     prompt->setGeometry(20, 20, 280, 20);
