@@ -33,7 +33,6 @@ MainController::~MainController() {
     friends.clear();
     rooms.clear();
     sideRows.clear();
-    chatItems.clear();
     currentRoom.clear();
     replyMsgId.clear();
     replySender.clear();
@@ -44,6 +43,7 @@ MainController::~MainController() {
     if (profileWindow)
         profileWindow->close();
     profileWindow.reset();
+    transcript.reset();
     // The views go with the window; nothing may reach this controller through them now.
     if (window_)
         window_->removeEventFilter(this);

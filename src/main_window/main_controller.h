@@ -8,6 +8,8 @@
 #include "chat_client_delegate.h"
 #include "directory.h"
 #include "server_config.h"
+#include "side_rows.h"
+#include "transcript_view.h"
 
 #include <QHash>
 #include <QImage>
@@ -41,12 +43,7 @@ namespace brindlewick {
 
 class Platform;
 class SegmentedControl;
-
-// A match of the find text: position and length in UTF-16 units of the transcript text.
-struct TextRange {
-    qsizetype location = 0;
-    qsizetype length = 0;
-};
+class SidebarModel;
 
 class MainController : public QObject, public ChatClientDelegate {
     Q_OBJECT
@@ -77,7 +74,8 @@ public:
     QPushButton* sendBtn = nullptr;
     QList<FriendRecord> friends;
     QList<RoomRecord> rooms;
-    QList<QVariantMap> sideRows; // keyed as the sidebar rows: "kind", "title", "room", ...
+    QList<SideRow> sideRows;        // what the sidebar shows, in order
+    SidebarModel* sideModel = nullptr; // sideTable's model, over sideRows
     QString currentRoom;         // null or empty: no room open
     qint64 sideMode = 0;         // 0 friends, anything else chats
     QPointer<QTimer> reconnectTimer;
@@ -87,7 +85,8 @@ public:
     QLabel* replyPreviewLabel = nullptr;
     QString replyMsgId;
     QString replySender;
-    QList<QVariantMap> chatItems; // keyed "msg_id", "sender", "text", "time", "mine", ...
+    // Draws into chatView and remembers its entries (chatItems) and find state.
+    std::unique_ptr<TranscriptView> transcript;
     std::unique_ptr<QMenu> chatContextMenu;
     std::unique_ptr<QMenu> sideContextMenu;
     bool uploading = false;
@@ -132,6 +131,8 @@ public:
     void sideMenuOpen();
     int numberOfRowsInTableView() const;
     QVariant tableViewObjectValue(const QString& columnIdentifier, int row) const;
+    // The row at `row`, or nothing when out of range.
+    std::optional<SideRow> sideRowAt(int row) const;
 
     // --- Transcript ---
     static QString formatTimeISO(const QString& time);
@@ -141,6 +142,8 @@ public:
     void appendFileChatFrom(const QString& sender, const QString& name, const QString& fileId,
                             const QString& msgId, const QString& time, bool mine);
     void clearChat();
+    // The remembered entries of the open room, oldest first.
+    const QList<ChatItem>& chatItems() const;
 
     // --- Open room, composing and replies ---
     void openRoom(const QString& room, const QString& title);
@@ -211,6 +214,9 @@ private:
     void layoutBottomContainer();
     void layoutFindBar();
     void layoutReplyBar();
+    // Put the sidebar model and the transcript view over the views showMain built.
+    void attachSidebarModel();
+    void attachTranscript();
 
     ServerConfig config_;
     Platform& platform_;

@@ -98,6 +98,8 @@ void MainController::showMain() {
     buildHeader(content_);
     buildFindBar(content_);
     buildSplit(content_);
+    attachSidebarModel();
+    attachTranscript();
     statusLabel = makeLabel(QStringLiteral("statusLabel"), QStringLiteral("연결 중…"), content_);
     setTextColor(statusLabel, darkGray());
     content_->installEventFilter(this);

@@ -1,5 +1,6 @@
 // The chat connection's reports: connection state, retries and received frames.
 
+#include "chat_notifier.h"
 #include "main_controller.h"
 
 #include <QTimer>
@@ -37,9 +38,124 @@ bool MainController::isMineSender(const QString& sender) const {
     return sender == client->nick() || sender == client->phone();
 }
 
+namespace {
+
+enum : quint8 {
+    kAuthOk = 2,
+    kChat = 5,
+    kRoomNotice = 6,
+    kFileMeta = 9,
+    kChatEdit = 10,
+    kChatDelete = 11,
+    kQuietEvent = 13,
+    kServerError = 15,
+    kCallInvite = 17,
+    kCallReject = 19,
+};
+
+// Field `i`, or "" past the end.
+QString field(const QStringList& fields, int i) {
+    return i < fields.size() ? fields.at(i) : QStringLiteral("");
+}
+
+// Tagged texts shown by a short label instead of their raw form.
+QString displayText(const QString& text) {
+    static const std::pair<QLatin1String, QString> tags[] = {
+        {QLatin1String("[sticker:"), QStringLiteral("[이모티콘]")},
+        {QLatin1String("[file:"), QStringLiteral("[파일]")},
+        {QLatin1String("[loc:"), QStringLiteral("[위치]")},
+        {QLatin1String("[call:"), QStringLiteral("[통화]")},
+    };
+    for (const auto& [prefix, label] : tags)
+        if (text.startsWith(prefix))
+            return label;
+    return text;
+}
+
+bool matches(const QString& openRoom, const QString& room) {
+    return !openRoom.isEmpty() && room == openRoom;
+}
+
+} // namespace
+
 void MainController::chatClientDidReceiveType(quint8 type, const QStringList& fields) {
-    Q_UNUSED(type);
-    Q_UNUSED(fields);
+    const int count = int(fields.size());
+    switch (type) {
+    case kAuthOk:
+        setStatus(QStringLiteral("로그인 완료"));
+        // The server forgets the open room with every sign-in.
+        if (!currentRoom.isEmpty())
+            client->joinRoom(currentRoom);
+        refreshLists();
+        break;
+    case kChat: {
+        if (count < 3)
+            return;
+        const QString room = fields.at(0);
+        const QString sender = fields.at(1);
+        const QString text = displayText(fields.at(2));
+        const QString msgId = field(fields, 4);
+        const bool mine = isMineSender(sender);
+        if (matches(currentRoom, room)) {
+            appendChatMsgId(msgId, sender, text, field(fields, 3), mine, field(fields, 6));
+            if (!msgId.isEmpty())
+                client->sendReadWatermarkToRoom(currentRoom, msgId);
+        } else if (!mine) {
+            setStatus(QStringLiteral("새 메시지 · %1: %2").arg(sender, text));
+        }
+        maybeNotifyRoom(room, sender, text);
+        break;
+    }
+    case kRoomNotice:
+        if (count >= 2 && matches(currentRoom, fields.at(0)))
+            appendChat(fields.at(1));
+        break;
+    case kFileMeta: {
+        if (count < 4)
+            return;
+        const QString room = fields.at(0);
+        const QString sender = fields.at(1);
+        const QString name = fields.at(3);
+        const QString msgId = field(fields, 6);
+        const bool mine = isMineSender(sender);
+        if (matches(currentRoom, room)) {
+            appendFileChatFrom(sender, name, fields.at(2), msgId, QStringLiteral(""), mine);
+            if (!msgId.isEmpty())
+                client->sendReadWatermarkToRoom(currentRoom, msgId);
+        } else if (!mine) {
+            setStatus(QStringLiteral("파일 · %1: %2").arg(sender, name));
+        }
+        maybeNotifyRoom(room, sender, QStringLiteral("[파일] %1").arg(name));
+        break;
+    }
+    case kChatEdit:
+        if (count >= 3 && matches(currentRoom, fields.at(0)))
+            appendChat(QStringLiteral("[수정 #%1] %2").arg(fields.at(1), fields.at(2)));
+        break;
+    case kChatDelete:
+        if (count >= 2 && matches(currentRoom, fields.at(0)))
+            appendChat(QStringLiteral("[메시지 삭제됨 #%1]").arg(fields.at(1)));
+        break;
+    case kServerError:
+        if (count >= 2)
+            appendChat(QStringLiteral("[오류] %1").arg(fields.at(1)));
+        break;
+    case kCallInvite: {
+        const QString callId = field(fields, 0);
+        const QString caller = count >= 2 ? fields.at(1) : QStringLiteral("상대");
+        ChatNotifier::notifyTitle(platform_, QStringLiteral("수신 전화"),
+                                  QStringLiteral("%1 (WebRTC 미지원 — 자동 거절)").arg(caller));
+        setStatus(QStringLiteral("통화 수신(미지원) · %1 — 자동 거절").arg(caller));
+        if (!currentRoom.isEmpty())
+            appendChat(QStringLiteral("[통화] %1 수신 → 자동 거절 (WebRTC 없음)").arg(caller));
+        if (!callId.isEmpty())
+            client->sendType(kCallReject, {callId, QStringLiteral("unsupported")});
+        break;
+    }
+    case kQuietEvent:
+    default:
+        break;
+    }
 }
 
 } // namespace brindlewick

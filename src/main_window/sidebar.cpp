@@ -3,9 +3,37 @@
 #include "chat_protocol.h"
 #include "main_controller.h"
 #include "segmented_control.h"
+#include "sidebar_model.h"
 #include "user_picture.h"
 
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QTableView>
+
 namespace brindlewick {
+
+namespace {
+
+constexpr int kIconColumnWidth = 24;
+constexpr int kNameColumnWidth = 190;
+
+} // namespace
+
+void MainController::attachSidebarModel() {
+    sideModel = new SidebarModel(sideTable);
+    // Pictures come from the avatar cache; a miss starts a download that reloads the icons.
+    sideModel->setPictureProvider([this](const QString& fileId) -> std::optional<QImage> {
+        const QImage image = imageForFileId(fileId);
+        if (image.isNull())
+            return std::nullopt;
+        return image;
+    });
+    sideModel->setRows(sideRows);
+    sideTable->setModel(sideModel);
+    sideTable->setColumnWidth(SidebarModel::IconColumn, kIconColumnWidth);
+    sideTable->setColumnWidth(SidebarModel::NameColumn, kNameColumnWidth);
+    sideTable->setIconSize(SidebarModel::iconSize());
+}
 
 void MainController::sideChanged() {
     if (sideSeg)
@@ -18,35 +46,50 @@ void MainController::searchChanged() {
 }
 
 void MainController::rebuildSideRows() {
-    // The rows are built by the sidebar model, which takes over this table.
+    const QString filter = searchField ? searchField->text() : QString();
+    sideRows = brindlewick::rebuildSideRows(friends, rooms, int(sideMode != 0), filter);
+    if (sideModel)
+        sideModel->setRows(sideRows);
 }
 
 int MainController::numberOfRowsInTableView() const {
     return static_cast<int>(sideRows.size());
 }
 
-QVariant MainController::tableViewObjectValue(const QString& columnIdentifier, int row) const {
+std::optional<SideRow> MainController::sideRowAt(int row) const {
     if (row < 0 || row >= sideRows.size())
+        return std::nullopt;
+    return sideRows.at(row);
+}
+
+QVariant MainController::tableViewObjectValue(const QString& columnIdentifier, int row) const {
+    const std::optional<SideRow> side = sideRowAt(row);
+    if (!side)
         return {};
-    const QVariantMap& side = sideRows.at(row);
-    if (columnIdentifier == QLatin1String("icon"))
+    if (columnIdentifier == QLatin1String("icon")) {
+        if (!side->profilePic.isEmpty()) {
+            // The picture lookup fills a cache; asking is not a change of this controller.
+            const QImage image =
+                const_cast<MainController*>(this)->imageForFileId(side->profilePic);
+            if (!image.isNull())
+                return image;
+        }
         return genericUserPicture();
-    return side.value(QStringLiteral("title")).toString();
+    }
+    return side->title;
 }
 
 void MainController::sideDoubleClick() {
-    const int row = sideClickedRow;
-    if (row < 0 || row >= sideRows.size())
+    const std::optional<SideRow> side = sideRowAt(sideClickedRow);
+    if (!side)
         return;
-    const QVariantMap& side = sideRows.at(row);
-    if (side.value(QStringLiteral("kind")).toString() == QLatin1String("friend")) {
-        const std::string room = ChatProtocol::dmRoomForPhone(
-            client->phone().toStdString(),
-            side.value(QStringLiteral("phone")).toString().toStdString());
-        openRoom(QString::fromStdString(room), side.value(QStringLiteral("name")).toString());
+    if (side->kind == SideRow::Kind::Friend) {
+        const std::string room =
+            ChatProtocol::dmRoomForPhone(client->phone().toStdString(), side->phone.toStdString());
+        openRoom(QString::fromStdString(room), side->name);
     } else {
-        openRoom(side.value(QStringLiteral("room")).toString(),
-                 side.value(QStringLiteral("title")).toString());
+        // The shown title, unread suffix included.
+        openRoom(side->room, side->title);
     }
 }
 

@@ -1,4 +1,4 @@
-// The transcript: entries, system lines and clearing.
+// The transcript: entries, system lines and clearing, drawn by the transcript view.
 
 #include "main_controller.h"
 
@@ -7,45 +7,63 @@
 
 namespace brindlewick {
 
-QString MainController::formatTimeISO(const QString& time) {
-    if (time.size() < 19)
-        return QStringLiteral("");
-    return time.mid(11, 5);
+void MainController::attachTranscript() {
+    transcript = std::make_unique<TranscriptView>(chatView);
 }
 
-// Entries are drawn by the transcript view, which takes over these three.
+QString MainController::formatTimeISO(const QString& time) {
+    return TranscriptView::formatTimeISO(time);
+}
+
+const QList<ChatItem>& MainController::chatItems() const {
+    static const QList<ChatItem> none;
+    return transcript ? transcript->chatItems() : none;
+}
+
+namespace {
+
+// The sender's picture as the avatar cache has it now; an entry keeps what it got.
+EntryPicture pictureForSender(MainController& controller, const QString& sender) {
+    EntryPicture picture;
+    const QString fileId = controller.profilePicForSender(sender);
+    if (fileId.isEmpty())
+        return picture;
+    picture.image = controller.imageForFileId(fileId);
+    if (!picture.image.isNull())
+        picture.key = fileId;
+    return picture;
+}
+
+} // namespace
+
 void MainController::appendChat(const QString& text) {
-    Q_UNUSED(text);
+    if (transcript)
+        transcript->appendChat(text);
 }
 
 void MainController::appendChatMsgId(const QString& msgId, const QString& sender,
                                      const QString& text, const QString& time, bool mine,
                                      const QString& replyTo) {
-    Q_UNUSED(msgId);
-    Q_UNUSED(sender);
-    Q_UNUSED(text);
-    Q_UNUSED(time);
-    Q_UNUSED(mine);
-    Q_UNUSED(replyTo);
+    if (transcript)
+        transcript->appendChatMsgId(msgId, sender, text, time, mine, replyTo,
+                                    pictureForSender(*this, sender));
 }
 
 void MainController::appendFileChatFrom(const QString& sender, const QString& name,
                                         const QString& fileId, const QString& msgId,
                                         const QString& time, bool mine) {
-    Q_UNUSED(sender);
-    Q_UNUSED(name);
-    Q_UNUSED(fileId);
-    Q_UNUSED(msgId);
-    Q_UNUSED(time);
-    Q_UNUSED(mine);
+    if (!transcript)
+        return;
+    // Without a file id the view writes a system line and needs no picture.
+    const EntryPicture picture =
+        fileId.isEmpty() ? EntryPicture{} : pictureForSender(*this, sender);
+    transcript->appendFileChatFrom(sender, name, fileId, msgId, time, mine, picture);
 }
 
 void MainController::clearChat() {
-    if (chatView)
-        chatView->clear();
-    chatItems.clear();
-    findMatches.clear();
-    currentFindIndex = -1;
+    // The view also drops the find matches and reports the blank counter.
+    if (transcript)
+        transcript->clearChat();
     if (findResultLabel)
         findResultLabel->setText(QStringLiteral(""));
 }

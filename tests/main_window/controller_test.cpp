@@ -50,7 +50,7 @@ TEST_F(Controller, StartsEmptyAndUnconnected) {
     EXPECT_TRUE(controller->friends.isEmpty());
     EXPECT_TRUE(controller->rooms.isEmpty());
     EXPECT_TRUE(controller->sideRows.isEmpty());
-    EXPECT_TRUE(controller->chatItems.isEmpty());
+    EXPECT_TRUE(controller->chatItems().isEmpty());
     EXPECT_TRUE(controller->findMatches.isEmpty());
     EXPECT_TRUE(controller->avatarCache.isEmpty());
     EXPECT_TRUE(controller->currentRoom.isEmpty());
