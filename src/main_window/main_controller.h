@@ -4,6 +4,7 @@
 // concern (layout, sidebar, transcript, composer, server events, files, avatars, find,
 // directory actions, notifications).
 
+#include "avatar_requests.h"
 #include "chat_client.h"
 #include "chat_client_delegate.h"
 #include "directory.h"
@@ -32,6 +33,7 @@ class QMainWindow;
 class QMenu;
 class QMenuBar;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QSplitter;
 class QTableView;
@@ -92,6 +94,9 @@ public:
     bool uploading = false;
     QHash<QString, QImage> avatarCache;
     std::unique_ptr<QWidget> profileWindow;
+    // Picture downloads running or lately failed, so a repaint does not ask again.
+    AvatarRequests avatarRequests;
+    QProgressBar* uploadProgressBar = nullptr; // beside the status line while uploading
     QWidget* findBar = nullptr;
     QLineEdit* findSearchField = nullptr;
     QLabel* findResultLabel = nullptr;
@@ -166,13 +171,16 @@ public:
     void attachFile();
     void saveFileId(const QString& fileId, const QString& suggestedName);
     bool textViewClickedOnLink(const QUrl& link, int charIndex);
+    bool textViewClickedOnLink(const QString& link, int charIndex);
+    // A file dropped on the window: sent as if it had been chosen in the open panel.
+    void attachDroppedFile(const QString& path);
 
     // --- Avatars and profile viewer ---
     QImage imageForFileId(const QString& fileId); // null image: not (yet) available
     QString profilePicForPhoneOrNick(const QString& phoneOrNick) const;
     QString profilePicForSender(const QString& sender) const;
     void viewProfileClicked();
-    void showProfileViewerFor(const QVariantMap& row); // an empty row: none
+    void showProfileViewerFor(const std::optional<SideRow>& row);
     void profileChatAction();
 
     // --- Transcript search ---
@@ -217,6 +225,11 @@ private:
     // Put the sidebar model and the transcript view over the views showMain built.
     void attachSidebarModel();
     void attachTranscript();
+    // Link clicks, file drops and the upload's progress bar.
+    void attachFiles();
+    void startUpload(const QString& path);
+    void requestPicture(const QString& fileId);
+    void pictureArrived(const QString& fileId, const QImage& image);
 
     ServerConfig config_;
     Platform& platform_;

@@ -102,6 +102,7 @@ void MainController::showMain() {
     attachTranscript();
     statusLabel = makeLabel(QStringLiteral("statusLabel"), QStringLiteral("연결 중…"), content_);
     setTextColor(statusLabel, darkGray());
+    attachFiles();
     content_->installEventFilter(this);
     layoutContent(kContentWidth, kContentHeight);
 
@@ -261,8 +262,6 @@ void MainController::buildSplit(QWidget* content) {
     QPalette palette = chatView->palette();
     palette.setColor(QPalette::Link, QColor::fromRgbF(0.1f, 0.4f, 0.8f, 1.0f));
     chatView->setPalette(palette);
-    connect(chatView, &QTextBrowser::anchorClicked, this,
-            [this](const QUrl& url) { textViewClickedOnLink(url, 0); });
     chatView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(chatView, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         chatContextMenu->exec(chatView->viewport()->mapToGlobal(pos));

@@ -1,0 +1,56 @@
+#include "file_drop.h"
+
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QTimer>
+#include <QUrl>
+
+namespace brindlewick {
+
+FileDropFilter::FileDropFilter(Handler handler, QObject* parent)
+    : QObject(parent), handler_(std::move(handler)) {}
+
+QString FileDropFilter::droppedFile(const QMimeData* mime) {
+    if (!mime || !mime->hasUrls())
+        return QString();
+    for (const QUrl& url : mime->urls()) {
+        if (!url.isLocalFile())
+            continue;
+        // The open panel chooses files only, never folders.
+        const QString path = url.toLocalFile();
+        if (QFileInfo(path).isFile())
+            return path;
+    }
+    return QString();
+}
+
+bool FileDropFilter::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        if (droppedFile(drag->mimeData()).isEmpty())
+            break;
+        drag->setDropAction(Qt::CopyAction);
+        drag->accept();
+        return true;
+    }
+    case QEvent::Drop: {
+        auto* drop = static_cast<QDropEvent*>(event);
+        const QString path = droppedFile(drop->mimeData());
+        if (path.isEmpty())
+            break;
+        drop->setDropAction(Qt::CopyAction);
+        drop->accept();
+        // Not inside the drag's own event handling: what follows may show a modal alert.
+        QTimer::singleShot(0, this, [this, path] { handler_(path); });
+        return true;
+    }
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace brindlewick

@@ -1,0 +1,32 @@
+#pragma once
+// Files dragged from the desktop onto the main window. Installed on the window and on the text
+// views (which would otherwise take a dropped file as text); a drop of a local file hands its
+// path on, the rest is left to the widget.
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QMimeData;
+
+namespace brindlewick {
+
+class FileDropFilter : public QObject {
+    Q_OBJECT
+public:
+    using Handler = std::function<void(const QString& path)>;
+
+    FileDropFilter(Handler handler, QObject* parent);
+
+    // The first local regular file of the drag, or an empty text.
+    static QString droppedFile(const QMimeData* mime);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    Handler handler_;
+};
+
+} // namespace brindlewick
