@@ -1,4 +1,5 @@
-// The find bar over the transcript.
+// The find bar over the transcript. The search and its state are the transcript view's; the
+// controller shows the bar and hands it the find text.
 
 #include "main_controller.h"
 
@@ -7,6 +8,24 @@
 #include <QTextBrowser>
 
 namespace brindlewick {
+
+void MainController::attachFindBar() {
+    if (!transcript || !findBar)
+        return;
+    connect(transcript.get(), &TranscriptView::findCounterChanged, findResultLabel,
+            &QLabel::setText);
+    // Return searches again from the first match, as typing does; it does not step.
+    connect(findSearchField, &QLineEdit::returnPressed, this, &MainController::findSearchChanged);
+}
+
+const QList<TextRange>& MainController::findMatches() const {
+    static const QList<TextRange> none;
+    return transcript ? transcript->search().matches() : none;
+}
+
+qint64 MainController::currentFindIndex() const {
+    return transcript ? transcript->search().currentFindIndex() : -1;
+}
 
 void MainController::openFindBar() {
     if (!findBar)
@@ -24,19 +43,29 @@ void MainController::closeFindBar() {
         return;
     findBar->hide();
     chatView->setFocus();
-    findMatches.clear();
-    currentFindIndex = -1;
+    if (transcript)
+        transcript->closeFind();
     findResultLabel->setText(QStringLiteral(""));
 }
 
-void MainController::findSearchChanged() {}
-
-void MainController::highlightMatchAtIndex(qint64 index) {
-    Q_UNUSED(index);
+void MainController::findSearchChanged() {
+    if (transcript && findSearchField)
+        transcript->findSearchChanged(findSearchField->text());
 }
 
-void MainController::findNext() {}
+void MainController::highlightMatchAtIndex(qint64 index) {
+    if (transcript)
+        transcript->highlightMatchAtIndex(index);
+}
 
-void MainController::findPrev() {}
+void MainController::findNext() {
+    if (transcript)
+        transcript->findNext();
+}
+
+void MainController::findPrev() {
+    if (transcript)
+        transcript->findPrev();
+}
 
 } // namespace brindlewick

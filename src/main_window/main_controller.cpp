@@ -39,7 +39,6 @@ MainController::~MainController() {
     chatContextMenu.reset();
     sideContextMenu.reset();
     avatarCache.clear();
-    findMatches.clear();
     if (profileWindow)
         profileWindow->close();
     profileWindow.reset();

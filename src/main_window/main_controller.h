@@ -102,8 +102,6 @@ public:
     QLabel* findResultLabel = nullptr;
     QPushButton* findPrevBtn = nullptr;
     QPushButton* findNextBtn = nullptr;
-    QList<TextRange> findMatches;
-    qint64 currentFindIndex = -1;
     // The sidebar row last double-clicked or right-clicked; -1 for none.
     int sideClickedRow = -1;
 
@@ -184,6 +182,9 @@ public:
     void profileChatAction();
 
     // --- Transcript search ---
+    // The find state is the transcript view's; these read it (empty / -1 before showMain).
+    const QList<TextRange>& findMatches() const;
+    qint64 currentFindIndex() const;
     void openFindBar();
     void closeFindBar();
     void findSearchChanged();
@@ -225,6 +226,8 @@ private:
     // Put the sidebar model and the transcript view over the views showMain built.
     void attachSidebarModel();
     void attachTranscript();
+    // Counter and Return of the find bar, once the transcript view exists.
+    void attachFindBar();
     // Link clicks, file drops and the upload's progress bar.
     void attachFiles();
     void startUpload(const QString& path);

@@ -100,6 +100,7 @@ void MainController::showMain() {
     buildSplit(content_);
     attachSidebarModel();
     attachTranscript();
+    attachFindBar();
     statusLabel = makeLabel(QStringLiteral("statusLabel"), QStringLiteral("연결 중…"), content_);
     setTextColor(statusLabel, darkGray());
     attachFiles();

@@ -45,13 +45,13 @@ protected:
 };
 
 TEST_F(Controller, StartsEmptyAndUnconnected) {
-    EXPECT_EQ(controller->currentFindIndex, -1);
+    EXPECT_EQ(controller->currentFindIndex(), -1);
     EXPECT_EQ(controller->sideMode, 0);
     EXPECT_TRUE(controller->friends.isEmpty());
     EXPECT_TRUE(controller->rooms.isEmpty());
     EXPECT_TRUE(controller->sideRows.isEmpty());
     EXPECT_TRUE(controller->chatItems().isEmpty());
-    EXPECT_TRUE(controller->findMatches.isEmpty());
+    EXPECT_TRUE(controller->findMatches().isEmpty());
     EXPECT_TRUE(controller->avatarCache.isEmpty());
     EXPECT_TRUE(controller->currentRoom.isEmpty());
     EXPECT_TRUE(controller->replyMsgId.isNull());
