@@ -30,6 +30,8 @@ void MainController::attachSidebarModel() {
     });
     sideModel->setRows(sideRows);
     sideTable->setModel(sideModel);
+    // The style's minimum section would widen the narrow picture column.
+    sideTable->horizontalHeader()->setMinimumSectionSize(0);
     sideTable->setColumnWidth(SidebarModel::IconColumn, kIconColumnWidth);
     sideTable->setColumnWidth(SidebarModel::NameColumn, kNameColumnWidth);
     sideTable->setIconSize(SidebarModel::iconSize());

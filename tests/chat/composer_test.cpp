@@ -1,0 +1,202 @@
+// Opening rooms, sending from the composer, replies and delete requests.
+
+#include "chat_fixture.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+using namespace brindlewick;
+using namespace brindlewick::test;
+
+namespace {
+
+const QString kTime = QStringLiteral("2024-05-06T07:08:09");
+
+class Composer : public ChatWindow {
+protected:
+    QPlainTextEdit* composer() const { return controller->composeView; }
+    void type(const QString& text) {
+        composer()->setPlainText(text);
+        composer()->moveCursor(QTextCursor::End);
+    }
+    void pressReturn(Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(composer(), Qt::Key_Return, modifiers);
+    }
+    std::vector<ReceivedFrame> framesAfterSettle() {
+        settle();
+        return chat.frames();
+    }
+    QRect frameOf(QWidget* w) const { return w->geometry(); }
+};
+
+TEST_F(Composer, OpeningARoomInOrder) {
+    controller->openRoom("r-1", "팀");
+    type("남은 글");
+    controller->setReplyToMsgId("5", "준호", "x");
+    receive(5, {"r-1", "준호", "안녕", kTime, "1"});
+    ASSERT_FALSE(controller->chatItems().isEmpty());
+
+    controller->openRoom("r-2", QString());
+    EXPECT_EQ(controller->currentRoom, "r-2");
+    EXPECT_EQ(controller->roomLabel->text(), "r-2  (r-2)");
+    EXPECT_TRUE(controller->roomAvatarView->isVisible());
+    EXPECT_EQ(status(), "방 참가: r-2");
+    EXPECT_TRUE(controller->chatItems().isEmpty());
+    EXPECT_EQ(transcriptText(), "");
+    EXPECT_TRUE(controller->replyMsgId.isNull());
+    EXPECT_FALSE(controller->replyBar->isVisible());
+    EXPECT_EQ(composer()->toPlainText(), "남은 글");
+
+    // The same room again: cleared and joined again, not left. An empty title leads with spaces.
+    controller->openRoom("r-2", "");
+    EXPECT_EQ(controller->roomLabel->text(), "  (r-2)");
+    // No room id: nothing at all.
+    controller->openRoom("", "x");
+    controller->openRoom(QString(), "x");
+    EXPECT_EQ(controller->currentRoom, "r-2");
+
+    QStringList order;
+    for (const ReceivedFrame& f : framesAfterSettle())
+        if (f.type == 3 || f.type == 4)
+            order << QString::number(f.type) + ":" + QString::fromStdString(f.fields.at(0));
+    EXPECT_EQ(order, QStringList({"3:r-1", "4:r-1", "3:r-2", "3:r-2"}));
+}
+
+TEST_F(Composer, ReturnSendsTrimmedTextAndShiftReturnBreaksTheLine) {
+    controller->openRoom("r-1", "팀");
+    type("\n  첫 줄");
+    pressReturn(Qt::ShiftModifier);
+    composer()->insertPlainText("둘째 줄");
+    composer()->insertPlainText("\n \n");
+    EXPECT_EQ(composer()->toPlainText(), "\n  첫 줄\n둘째 줄\n \n");
+    pressReturn();
+    EXPECT_EQ(composer()->toPlainText(), "");
+    // Keypad Enter sends too.
+    type("둘");
+    QTest::keyClick(composer(), Qt::Key_Enter, Qt::KeypadModifier);
+    ASSERT_TRUE(chat.waitForFrames(3));
+    EXPECT_EQ(sent(5), QList<QStringList>({{"r-1", "첫 줄\n둘째 줄"}, {"r-1", "둘"}}));
+    // Nothing is shown before the server delivers it back.
+    EXPECT_EQ(transcriptText(), "");
+
+    // Return in the transcript is not the composer's.
+    controller->chatView->setFocus();
+    QTest::keyClick(controller->chatView, Qt::Key_Return);
+    EXPECT_EQ(sent(5).size(), 2);
+}
+
+TEST_F(Composer, RefusedSendsKeepTheText) {
+    struct Case {
+        const char* room;
+        const char* text;
+        bool disconnect;
+        const char* status; // nullptr: unchanged
+    };
+    const Case cases[] = {
+        {"", "안녕", false, nullptr},
+        {"r-1", " \n\t\n ", false, nullptr},
+        {"r-1", "", false, nullptr},
+        {"r-1", "안녕", true, "연결되지 않아 보내지 못했습니다"},
+    };
+    for (const Case& c : cases) {
+        if (*c.room)
+            controller->openRoom(c.room, "x");
+        if (c.disconnect)
+            controller->client->disconnect();
+        controller->setStatus("전");
+        platform.clear();
+        type(QString::fromUtf8(c.text));
+        controller->sendBtn->click();
+        EXPECT_EQ(platform.calls, QStringList({"beep"})) << c.text;
+        EXPECT_EQ(composer()->toPlainText(), QString::fromUtf8(c.text));
+        EXPECT_EQ(status(), c.status ? QString::fromUtf8(c.status) : QStringLiteral("전"));
+    }
+    EXPECT_TRUE(sent(5).isEmpty());
+}
+
+TEST_F(Composer, ReplyBarGeometryAndSending) {
+    QWidget* bottom = controller->bottomContainer;
+    const int w = bottom->width();
+    const int h = bottom->height();
+    controller->openRoom("r-1", "팀");
+    EXPECT_EQ(frameOf(controller->composeScroll), QRect(0, 0, w - 156, h));
+
+    receive(5, {"r-1", "준호", "질문", kTime, "17"});
+    controller->chatMenuReply();
+    EXPECT_EQ(controller->replyMsgId, "17");
+    EXPECT_EQ(controller->replySender, "준호");
+    EXPECT_TRUE(controller->replyBar->isVisible());
+    EXPECT_EQ(controller->replyPreviewLabel->text(), "준호 님에게 답장: 질문");
+    EXPECT_EQ(frameOf(controller->replyBar), QRect(0, 0, w, 24));
+    EXPECT_EQ(frameOf(controller->composeScroll), QRect(0, 24, w - 156, h - 24));
+    EXPECT_TRUE(composer()->hasFocus() || !QApplication::activeWindow());
+
+    type("답");
+    pressReturn();
+    EXPECT_FALSE(controller->replyBar->isVisible());
+    EXPECT_TRUE(controller->replyMsgId.isNull());
+    EXPECT_EQ(frameOf(controller->composeScroll), QRect(0, 0, w - 156, h));
+    type("그냥");
+    pressReturn();
+    ASSERT_TRUE(chat.waitForFrames(4));
+    EXPECT_EQ(sent(5), QList<QStringList>({{"r-1", "답", "17"}, {"r-1", "그냥"}}));
+
+    // "✕" drops the reply.
+    controller->chatMenuReply();
+    ASSERT_TRUE(controller->replyBar->isVisible());
+    controller->replyBar->findChild<QAbstractButton*>()->click();
+    EXPECT_FALSE(controller->replyBar->isVisible());
+    EXPECT_TRUE(controller->replySender.isNull());
+}
+
+TEST_F(Composer, ReplyTargetsTheNewestEntry) {
+    controller->openRoom("r-1", "팀");
+    controller->chatMenuReply(); // nothing yet
+    EXPECT_TRUE(controller->replyMsgId.isNull());
+    receive(5, {"r-1", "준호", "하나", kTime, "1"});
+    receive(6, {"r-1", "공지"});
+    controller->chatMenuReply(); // after a system line: the entry before it
+    EXPECT_EQ(controller->replyMsgId, "1");
+    controller->cancelReply();
+    receive(5, {"r-1", "준호", "id 없음"});
+    controller->chatMenuReply();
+    EXPECT_TRUE(controller->replyMsgId.isNull());
+    EXPECT_FALSE(controller->replyBar->isVisible());
+}
+
+TEST_F(Composer, DeleteAsksForTheNewestOwnMessageWithAnId) {
+    platform.alertAnswers = {Platform::kFirstButton};
+    controller->chatMenuDelete(); // no room open
+    ASSERT_EQ(platform.alerts.size(), 1);
+    EXPECT_EQ(platform.alerts[0].message, "삭제할 본인 메시지가 없습니다.");
+    EXPECT_TRUE(platform.alerts[0].buttons.isEmpty());
+
+    controller->openRoom("r-1", "팀");
+    receive(5, {"r-1", "준호", "남의 글", kTime, "1"});
+    controller->chatMenuDelete();
+    EXPECT_EQ(platform.alerts.size(), 2);
+
+    receive(5, {"r-1", "민지", "내 글", kTime, "2"});
+    receive(5, {"r-1", "01011112222", "내 글 2", kTime, "3"});
+    receive(5, {"r-1", "민지", "id 없는 내 글"});
+    receive(5, {"r-1", "준호", "남의 글", kTime, "4"});
+    controller->chatMenuDelete();
+    EXPECT_EQ(platform.alerts.size(), 2);
+    EXPECT_TRUE(transcriptText().endsWith("\n[시스템] 메시지 삭제 요청을 보냈습니다."));
+    EXPECT_EQ(controller->chatItems().size(), 5); // the entry stays until the server says so
+    ASSERT_TRUE(waitUntil([&] { return !sent(11).isEmpty(); }));
+    EXPECT_EQ(sent(11), QList<QStringList>({{"r-1", "3"}}));
+
+    // The context menu reaches the same actions.
+    QList<QAction*> actions = controller->chatContextMenu->actions();
+    ASSERT_EQ(actions.size(), 2);
+    actions[1]->trigger();
+    ASSERT_TRUE(waitUntil([&] { return sent(11).size() == 2; }));
+    actions[0]->trigger();
+    EXPECT_EQ(controller->replyMsgId, "4");
+}
+
+} // namespace

@@ -1,0 +1,236 @@
+// Frames from the server turned into transcript lines, status texts, read marks, notifications
+// and call refusals; the connection's status texts and retries.
+
+#include "chat_fixture.h"
+
+#include <QTimer>
+
+using namespace brindlewick;
+using namespace brindlewick::test;
+
+namespace {
+
+const QString kTime = QStringLiteral("2024-05-06T07:08:09");
+
+class ServerEvents : public ChatWindow {
+protected:
+    void openRoom(const QString& room = QStringLiteral("r-1")) {
+        controller->openRoom(room, QStringLiteral("팀"));
+        settle();
+        chat.clearFrames();
+        platform.clear();
+    }
+};
+
+// Each type with too few, exactly enough and more fields, for the open room.
+struct FieldCountCase {
+    quint8 type;
+    QStringList fields;
+    QString transcript; // "" when nothing is shown
+};
+
+class FieldCounts : public ServerEvents, public ::testing::WithParamInterface<FieldCountCase> {};
+
+TEST_P(FieldCounts, ShowExactlyWhatTheMinimumAllows) {
+    openRoom();
+    receive(GetParam().type, GetParam().fields);
+    EXPECT_EQ(transcriptText(), GetParam().transcript);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllTypes, FieldCounts,
+    ::testing::Values(
+        FieldCountCase{5, {"r-1", "준호"}, ""},
+        FieldCountCase{5, {"r-1", "준호", "안녕"}, kPicture + " 준호  \n안녕\n"},
+        FieldCountCase{5,
+                       {"r-1", "준호", "안녕", kTime, "9", "x", "4", "extra"},
+                       "  ↳ [답장 #4]\n" + kPicture + " 준호  07:08\n안녕\n"},
+        FieldCountCase{6, {"r-1"}, ""}, FieldCountCase{6, {"r-1", "공지", "extra"}, "공지"},
+        FieldCountCase{9, {"r-1", "준호", "f1"}, ""},
+        FieldCountCase{9,
+                       {"r-1", "준호", "f1", "a b.txt"},
+                       kPicture + " 준호  \n[파일] a b.txt (클릭하여 저장)\n"},
+        FieldCountCase{9, {"r-1", "준호", "", "a.txt", "3", kTime, "9"}, "준호: [파일] a.txt"},
+        FieldCountCase{10, {"r-1", "9"}, ""},
+        FieldCountCase{10, {"r-1", "9", "고침", "extra"}, "[수정 #9] 고침"},
+        FieldCountCase{11, {"r-1"}, ""}, FieldCountCase{11, {"r-1", "9"}, "[메시지 삭제됨 #9]"},
+        FieldCountCase{13, {"r-1", "x", "y"}, ""}, FieldCountCase{15, {"oops"}, ""},
+        FieldCountCase{15, {"", "권한 없음"}, "[오류] 권한 없음"},
+        FieldCountCase{17, {""}, "[통화] 상대 수신 → 자동 거절 (WebRTC 없음)"},
+        FieldCountCase{1, {"r-1", "a", "b"}, ""}, FieldCountCase{12, {"r-1", "9"}, ""},
+        FieldCountCase{200, {"r-1", "a", "b"}, ""}));
+
+TEST_F(ServerEvents, LineBreakRulesAcrossKinds) {
+    openRoom();
+    receive(6, {"r-1", "들어왔습니다"});
+    receive(5, {"r-1", "준호", "하나", kTime, "1"});
+    receive(5, {"r-1", "민지", "둘", kTime, "2", "", "1"});
+    receive(11, {"r-1", "1"});
+    receive(9, {"r-1", "준호", "f1", "사진.png", "10", kTime, "3"});
+    const QString entry = kPicture + " %1  %2\n%3\n";
+    EXPECT_EQ(transcriptText(), "들어왔습니다\n" + entry.arg("준호", "07:08", "하나") +
+                                    "\n  ↳ [답장 #1]\n" + entry.arg("민지", "07:08", "둘") +
+                                    "\n[메시지 삭제됨 #1]\n" + kPicture +
+                                    " 준호  \n[파일] 사진.png (클릭하여 저장)\n");
+    // Headers coloured by who wrote them: the nick "민지" is this user.
+    const QString text = transcriptText();
+    EXPECT_EQ(formatAt(int(text.indexOf("준호"))).foreground().color(),
+              QColor::fromRgbF(0.2f, 0.2f, 0.8f, 1.0f));
+    EXPECT_EQ(formatAt(int(text.indexOf("민지"))).foreground().color(),
+              QColor::fromRgbF(0.2f, 0.5f, 0.2f, 1.0f));
+    const QTextCharFormat link = formatAt(int(text.indexOf("[파일]")));
+    EXPECT_TRUE(link.isAnchor());
+    EXPECT_EQ(link.anchorHref(), "brindlewick-file://f1/%EC%82%AC%EC%A7%84.png");
+
+    ASSERT_EQ(controller->chatItems().size(), 3);
+    EXPECT_TRUE(controller->chatItems().at(1).mine);
+    EXPECT_FALSE(controller->chatItems().at(0).mine);
+    EXPECT_EQ(controller->chatItems().at(2).fileId, "f1");
+    EXPECT_EQ(controller->chatItems().at(2).time, "");
+}
+
+TEST_F(ServerEvents, NetworkTextIsNeverMarkup) {
+    openRoom();
+    const QString markup = QStringLiteral("<b>x</b><img src=\"file:///etc/passwd\">");
+    receive(5, {"r-1", "<i>준호</i>", markup, kTime, "1"});
+    receive(6, {"r-1", markup});
+    receive(9, {"r-1", "<u>a</u>", "f1", markup});
+    receive(15, {"", markup});
+    const QString text = transcriptText();
+    EXPECT_EQ(text.count(markup), 4);
+    EXPECT_TRUE(text.contains("<i>준호</i>  07:08"));
+    // The only pictures are the entries' own (one shared resource).
+    EXPECT_EQ(text.count(kPicture), 2);
+    EXPECT_EQ(controller->transcript->pictureResourceCount(), 1);
+    EXPECT_FALSE(controller->chatView->toHtml().contains("<b>x</b>"));
+}
+
+TEST_F(ServerEvents, ChatForTheOpenRoomIsShownAndMarkedRead) {
+    openRoom();
+    receive(5, {"r-1", "준호", "안녕", kTime, "41", "", ""});
+    ASSERT_TRUE(chat.waitForFrames(1));
+    EXPECT_EQ(sent(12), QList<QStringList>({{"r-1", "41"}}));
+    // Active application with this room open: no notification.
+    EXPECT_TRUE(platform.calls.isEmpty());
+    // Exactly three fields: no id, so no read mark.
+    receive(5, {"r-1", "준호", "둘"});
+    settle();
+    EXPECT_EQ(sent(12).size(), 1);
+    // In the background even the open room is announced.
+    platform.active = false;
+    receive(5, {"r-1", "준호", "셋", kTime, "42"});
+    ASSERT_EQ(platform.notifications.size(), 1);
+    EXPECT_EQ(platform.notifications[0].title, "준호");
+    EXPECT_EQ(platform.notifications[0].body, "셋");
+}
+
+TEST_F(ServerEvents, OtherRoomsGoToTheStatusLineAndNotify) {
+    openRoom();
+    const QString before = transcriptText();
+    receive(5, {"r-9", "준호", "[sticker:12]", kTime, "7"});
+    EXPECT_EQ(status(), "새 메시지 · 준호: [이모티콘]");
+    ASSERT_EQ(platform.notifications.size(), 1);
+    EXPECT_EQ(platform.notifications[0].body, "[이모티콘]");
+    EXPECT_EQ(platform.calls, QStringList({"beep", "attention", "notify"}));
+
+    receive(9, {"r-9", "준호", "f1", "보고서.pdf"});
+    EXPECT_EQ(status(), "파일 · 준호: 보고서.pdf");
+    EXPECT_EQ(platform.notifications.last().body, "[파일] 보고서.pdf");
+
+    // Own messages elsewhere: no status change, no notification.
+    platform.clear();
+    controller->setStatus("그대로");
+    for (const QString& me : {QStringLiteral("민지"), QStringLiteral("01011112222")}) {
+        receive(5, {"r-9", me, "내 글", kTime, "8"});
+        receive(9, {"r-9", me, "f2", "x"});
+    }
+    EXPECT_EQ(status(), "그대로");
+    EXPECT_TRUE(platform.calls.isEmpty());
+    // Edits, deletions and notices of other rooms change nothing.
+    receive(10, {"r-9", "7", "고침"});
+    receive(11, {"r-9", "7"});
+    receive(6, {"r-9", "공지"});
+    EXPECT_EQ(transcriptText(), before);
+    settle();
+    EXPECT_TRUE(sent(12).isEmpty());
+}
+
+TEST_F(ServerEvents, TagLabels) {
+    openRoom();
+    const std::pair<QString, QString> cases[] = {
+        {"[sticker:1]", "[이모티콘]"}, {"[file:x]", "[파일]"},       {"[loc:1,2]", "[위치]"},
+        {"[call:x]", "[통화]"},        {"hi [loc:1]", "hi [loc:1]"}, {"[sticker", "[sticker"},
+    };
+    for (const auto& [text, shown] : cases) {
+        receive(5, {"r-1", "준호", text});
+        EXPECT_EQ(controller->chatItems().last().text, shown) << text.toStdString();
+    }
+}
+
+TEST_F(ServerEvents, NothingOpenStillShowsErrorsButNotEdits) {
+    receive(10, {"", "1", "x"});
+    receive(11, {"", "1"});
+    receive(6, {"", "x"});
+    receive(5, {"", "준호", "안녕"}); // "" is not an open room
+    EXPECT_EQ(transcriptText(), "");
+    EXPECT_EQ(status(), "새 메시지 · 준호: 안녕");
+    receive(15, {"x", "서버 오류"});
+    EXPECT_EQ(transcriptText(), "[오류] 서버 오류");
+}
+
+TEST_F(ServerEvents, CallsAreRefusedAndAnnounced) {
+    receive(17, {""});
+    EXPECT_EQ(status(), "통화 수신(미지원) · 상대 — 자동 거절");
+    ASSERT_EQ(platform.notifications.size(), 1);
+    EXPECT_EQ(platform.notifications[0].title, "수신 전화");
+    EXPECT_EQ(platform.notifications[0].body, "상대 (WebRTC 미지원 — 자동 거절)");
+    EXPECT_EQ(transcriptText(), ""); // no room open
+
+    openRoom();
+    receive(17, {"c-1", "준호", "extra"});
+    EXPECT_EQ(platform.notifications.size(), 1); // even for the active application
+    EXPECT_EQ(transcriptText(), "[통화] 준호 수신 → 자동 거절 (WebRTC 없음)");
+    ASSERT_TRUE(chat.waitForFrames(1));
+    EXPECT_EQ(sent(19), QList<QStringList>({{"c-1", "unsupported"}}));
+}
+
+TEST_F(ServerEvents, AuthOkRejoinsTheOpenRoomAndRefreshes) {
+    receive(2, {""});
+    EXPECT_EQ(status(), "친구 3 · 채팅 3");
+    settle();
+    EXPECT_TRUE(sent(3).isEmpty());
+
+    openRoom();
+    http.clearRequests();
+    receive(2, {});
+    ASSERT_TRUE(chat.waitForFrames(1));
+    EXPECT_EQ(sent(3), QList<QStringList>({{"r-1"}}));
+    EXPECT_EQ(http.requests().size(), 2u);
+}
+
+TEST_F(ServerEvents, LossRetriesUntilTheServerAnswers) {
+    openRoom();
+    chat.resetConnection();
+    ASSERT_TRUE(waitUntil([&] { return !controller->reconnectTimer.isNull(); }));
+    EXPECT_TRUE(status().startsWith("끊김: "));
+    EXPECT_TRUE(status().endsWith(" — 재연결 예정"));
+    EXPECT_EQ(controller->reconnectTimer->interval(), MainController::kReconnectDelayMs);
+    // A newer loss replaces the pending retry.
+    QPointer<QTimer> first = controller->reconnectTimer;
+    controller->chatClientDidDisconnect("쓰기 실패");
+    EXPECT_EQ(status(), "끊김: 쓰기 실패 — 재연결 예정");
+    EXPECT_TRUE(first.isNull() || !first->isActive());
+    ASSERT_TRUE(controller->reconnectTimer);
+    // Shortened for the test.
+    controller->reconnectTimer->start(50);
+    ASSERT_TRUE(chat.waitForConnection(2));
+    EXPECT_FALSE(controller->reconnectTimer);
+    // Signed in again: the open room is joined anew.
+    ASSERT_TRUE(chat.waitForFrames(1));
+    chat.sendFrame(2, {});
+    ASSERT_TRUE(waitUntil([&] { return !sent(3).isEmpty(); }));
+    EXPECT_EQ(sent(3).last(), QStringList({"r-1"}));
+    EXPECT_EQ(status(), "친구 3 · 채팅 3");
+}
+
+} // namespace
