@@ -1,0 +1,143 @@
+// Two signed-in clients in one process against the real server: a file goes from one to the
+// other through the file button and a click on the link, and a picture set on the server shows.
+
+#include "chat_protocol.h"
+#include "directory.h"
+#include "event_loop.h"
+#include "fake_platform.h"
+#include "file_transfer.h"
+#include "main_controller.h"
+#include "server_harness.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QLabel>
+#include <QMainWindow>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QThreadPool>
+#include <gtest/gtest.h>
+
+namespace brindlewick::test {
+namespace {
+
+const QString kPhoneA = "01000000001";
+const QString kPhoneB = "01000000002";
+
+class FilesEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.running());
+        config.host = "127.0.0.1";
+        config.chatPort = server.chatPort;
+        config.httpPort = server.httpPort;
+        a = std::make_unique<MainController>(kPhoneA, "에이", "", config, platformA);
+        b = std::make_unique<MainController>(kPhoneB, "비", "", config, platformB);
+        a->showMain();
+        b->showMain();
+        room = QString::fromStdString(
+            ChatProtocol::dmRoomForPhone(kPhoneA.toStdString(), kPhoneB.toStdString()));
+    }
+
+    void TearDown() override {
+        QThreadPool::globalInstance()->waitForDone();
+        a.reset();
+        b.reset();
+    }
+
+    ServerProcess server{makeTempDir()};
+    ServerConfig config;
+    FakePlatform platformA, platformB;
+    std::unique_ptr<MainController> a, b;
+    QString room;
+    QTemporaryDir dir;
+};
+
+// Clicks the first link of the transcript the way a user would.
+bool clickFirstLink(QTextBrowser* view) {
+    for (QTextBlock block = view->document()->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (!fragment.charFormat().isAnchor())
+                continue;
+            QTextCursor cursor(view->document());
+            cursor.setPosition(fragment.position() + 1);
+            const QPoint at = view->cursorRect(cursor).center();
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(FilesEndToEnd, AFileSentByOneIsSavedByTheOtherByteForByte) {
+    a->openRoom(room, "비");
+    b->openRoom(room, "에이");
+
+    QByteArray original(3 * 1024 * 1024 + 123, '\0');
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(original.data()), original.size() / 4);
+    const QString source = dir.filePath("사진 모음 100%.bin");
+    {
+        QFile file(source);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(original);
+    }
+    platformA.openPanelAnswers = {source};
+    a->attachFile();
+    ASSERT_TRUE(waitUntil([&] { return !a->uploading; }, 30000));
+    EXPECT_EQ(a->statusLabel->text(), "업로드 완료 — 전송됨");
+
+    // The server hands the file message to both; B shows it as a link.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const QList<ChatItem>& items = b->chatItems();
+            return !items.isEmpty() && items.last().isFile;
+        },
+        10000));
+    EXPECT_EQ(b->chatItems().last().fileName, "사진 모음 100%.bin");
+
+    const QString saved = dir.filePath("받은 파일.bin");
+    platformB.savePanelAnswers = {saved};
+    b->window()->resize(840, 600);
+    b->transcript->flush();
+    ASSERT_TRUE(clickFirstLink(b->chatView));
+    ASSERT_TRUE(waitUntil([&] { return !platformB.openedFiles.isEmpty(); }, 30000))
+        << b->statusLabel->text().toStdString();
+    EXPECT_EQ(platformB.suggestedNames, QStringList{"사진 모음 100%.bin"});
+    EXPECT_EQ(platformB.openedFiles, QStringList{saved});
+    QFile file(saved);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll() == original);
+}
+
+TEST_F(FilesEndToEnd, AFriendsPictureSetOnTheServerShowsInTheSidebarAndHeader) {
+    QImage image(16, 16, QImage::Format_ARGB32);
+    image.fill(Qt::red);
+    const QString png = dir.filePath("me.png");
+    ASSERT_TRUE(image.save(png, "PNG"));
+    QString error;
+    const QString pictureId = FileTransfer::uploadPath(config, png, nullptr, &error);
+    ASSERT_FALSE(pictureId.isEmpty()) << error.toStdString();
+    const std::string setPicture = "{\"phone\":\"" + kPhoneB.toStdString() +
+                                   "\",\"profile_pic\":\"" + pictureId.toStdString() + "\"}";
+    // B exists on the server once signed in.
+    ASSERT_TRUE(waitUntil([&] {
+        const std::string body = addFriendBody(kPhoneA, kPhoneB, "").toStdString();
+        return http(server.httpPort, "POST", kAddFriendPath, body).status == 200;
+    }));
+    ASSERT_EQ(http(server.httpPort, "POST", "/v1/profile", setPicture).status, 200);
+
+    a->refreshLists();
+    ASSERT_EQ(a->friends.size(), 1);
+    EXPECT_EQ(a->friends[0].profilePic, pictureId);
+    a->openRoom(room, "비"); // the header asks for the picture too
+    ASSERT_TRUE(waitUntil([&] { return a->avatarCache.contains(pictureId); }, 10000));
+    const QImage header = a->roomAvatarView->pixmap().toImage();
+    EXPECT_EQ(header.pixelColor(header.width() / 2, header.height() / 2), QColor(Qt::red));
+}
+
+} // namespace
+} // namespace brindlewick::test

@@ -1,0 +1,75 @@
+#pragma once
+// A signed-in controller with its window, talking to a fake chat server and a fake HTTP server,
+// with a recording platform.
+
+#include "event_loop.h"
+#include "fake_chat_server.h"
+#include "fake_http_server.h"
+#include "fake_platform.h"
+#include "main_controller.h"
+
+#include <QImage>
+#include <QLabel>
+#include <QObject>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace brindlewick::test {
+
+inline constexpr char kMyPhone[] = "01011112222";
+inline constexpr char kMyNick[] = "민지";
+
+inline HttpReply answer(int status, QByteArray body) {
+    HttpReply reply;
+    reply.status = status;
+    reply.body = std::move(body);
+    return reply;
+}
+
+// PNG bytes of a small picture filled with one colour.
+QByteArray pngOf(const QColor& color, QSize size = {8, 8});
+// Colour at the centre of a label's picture.
+QColor centreColor(const QLabel* label);
+
+// Records the status line after each step the background work hands to the main thread, so a
+// test sees every status in order, repeats included.
+class StatusRecorder : public QObject {
+public:
+    explicit StatusRecorder(const QLabel* status);
+    ~StatusRecorder() override;
+    QStringList texts;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    const QLabel* status_;
+};
+
+class FilesTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Writes `bytes` to a new file in the temporary folder; returns its path.
+    QString writeFile(const QString& name, const QByteArray& bytes);
+    // The three requests of a successful upload of `chunks` chunks under file id `id`.
+    void scriptUpload(const QString& id, int chunks);
+    // Requests for `path` so far.
+    int requestCount(const QString& method, const QString& path) const;
+    // Runs until no upload runs.
+    bool waitForUpload() {
+        return waitUntil([&] { return !controller->uploading; }, 10000);
+    }
+
+    FakeChatServer chat;
+    FakeHttpServer http;
+    FakePlatform platform;
+    QTemporaryDir dir;
+    std::unique_ptr<MainController> controller;
+};
+
+} // namespace brindlewick::test

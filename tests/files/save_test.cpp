@@ -1,0 +1,120 @@
+// Saving a file from a transcript link: which links count, the name offered, the download.
+
+#include "file_link.h"
+#include "files_fixture.h"
+
+#include <QFile>
+#include <QTextBrowser>
+
+namespace brindlewick::test {
+namespace {
+
+QByteArray contentsOf(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+TEST_F(FilesTest, LinksOfferTheirFileUnderAPlainName) {
+    struct Case {
+        QString link;
+        QString fileId; // empty: no save panel at all
+        QString suggestion;
+    };
+    const Case cases[] = {
+        {"http://example.com/a.txt", "", ""},
+        {"mailto:x@example.com", "", ""},
+        {"Brindlewick-File://abc/a.txt", "", ""},
+        {"brindlewick-file:///a.txt", "", ""},
+        {"brindlewick-file://abc/a.txt", "abc", "a.txt"},
+        {*buildFileLink("abc", "보고서 최종.pdf"), "abc", "보고서 최종.pdf"},
+        // A name really holding "%25" arrives as written, decoded once only.
+        {*buildFileLink("abc", "100%25.txt"), "abc", "100%25.txt"},
+        {"brindlewick-file://abc/50%25%20off.txt", "abc", "50% off.txt"},
+        // Another user's name never points the panel at another folder.
+        {"brindlewick-file://abc/..%2F..%2F.bashrc", "abc", ".bashrc"},
+        {"brindlewick-file://abc/%2E%2E", "abc", "file"},
+        {"brindlewick-file://abc/", "abc", "file"},
+        {"brindlewick-file://abc/%FF%FE", "abc", "file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.link.toStdString());
+        platform.clear();
+        EXPECT_TRUE(controller->textViewClickedOnLink(c.link, 0));
+        if (c.fileId.isEmpty()) {
+            EXPECT_TRUE(platform.calls.isEmpty());
+            continue;
+        }
+        EXPECT_EQ(platform.calls, QStringList{"savePanel"});
+        EXPECT_EQ(platform.panelTitles, QStringList{"파일 저장"});
+        EXPECT_EQ(platform.suggestedNames, QStringList{c.suggestion});
+    }
+    // A cancelled panel downloads nothing.
+    spin(20);
+    EXPECT_TRUE(http.requests().empty());
+}
+
+TEST_F(FilesTest, AClickOnAFileEntryOpensOneSavePanel) {
+    controller->currentRoom = "room";
+    controller->appendFileChatFrom("01099998888", "사진 1.png", "abc", "m1", "", false);
+    // The browser reports the click once; only the transcript view may act on it.
+    emit controller->chatView->anchorClicked(QUrl(*buildFileLink("abc", "사진 1.png")));
+    EXPECT_EQ(platform.count("savePanel"), 1);
+    EXPECT_EQ(platform.suggestedNames, QStringList{"사진 1.png"});
+}
+
+TEST_F(FilesTest, ASavedFileIsWrittenAndOpened) {
+    http.setReply("GET", "/v1/files/abc", answer(200, "파일 내용"));
+    const QString dest = dir.filePath("저장.txt");
+    platform.savePanelAnswers = {dest};
+    controller->saveFileId("abc", "a.txt");
+    EXPECT_EQ(controller->statusLabel->text(), "다운로드 중…");
+    ASSERT_TRUE(waitUntil([&] { return !platform.openedFiles.isEmpty(); }));
+    EXPECT_EQ(platform.openedFiles, QStringList{dest});
+    EXPECT_EQ(contentsOf(dest), "파일 내용");
+    EXPECT_EQ(controller->statusLabel->text(), "저장됨: " + dest);
+    EXPECT_TRUE(platform.alerts.isEmpty());
+}
+
+TEST_F(FilesTest, AFailedDownloadShowsStatusAndAlertAndKeepsTheOldFile) {
+    http.setReply("GET", "/v1/files/gone", answer(410, "만료됨"));
+    const QString dest = writeFile("old.txt", "keep me");
+    platform.savePanelAnswers = {dest};
+    controller->saveFileId("gone", QString());
+    EXPECT_EQ(platform.suggestedNames, QStringList{""});
+    ASSERT_TRUE(waitUntil([&] { return !platform.alerts.isEmpty(); }));
+    EXPECT_EQ(controller->statusLabel->text(), "다운로드 실패: HTTP 410 만료됨");
+    EXPECT_EQ(platform.alerts[0].message, "다운로드 실패");
+    EXPECT_EQ(platform.alerts[0].informativeText, "HTTP 410 만료됨");
+    EXPECT_TRUE(platform.openedFiles.isEmpty());
+    EXPECT_EQ(contentsOf(dest), "keep me");
+
+    // Into a folder that does not exist.
+    http.setReply("GET", "/v1/files/abc", answer(200, "x"));
+    platform.savePanelAnswers = {dir.filePath("no/such/folder/x.txt")};
+    controller->saveFileId("abc", "x.txt");
+    ASSERT_TRUE(waitUntil([&] { return platform.alerts.size() == 2; }));
+    EXPECT_EQ(controller->statusLabel->text(), "다운로드 실패: 저장 실패");
+}
+
+TEST_F(FilesTest, TwoDownloadsRunSideBySideAndEachReportsItself) {
+    http.setReply("GET", "/v1/files/one", answer(200, "첫째"));
+    http.setReply("GET", "/v1/files/two", answer(200, "둘째"));
+    const QString first = dir.filePath("1.txt");
+    const QString second = dir.filePath("2.txt");
+    platform.savePanelAnswers = {first, second};
+    controller->saveFileId("one", "1.txt");
+    controller->saveFileId("two", "2.txt");
+    ASSERT_TRUE(waitUntil([&] { return platform.openedFiles.size() == 2; }));
+    EXPECT_TRUE(platform.openedFiles.contains(first));
+    EXPECT_TRUE(platform.openedFiles.contains(second));
+    EXPECT_EQ(contentsOf(first), "첫째");
+    EXPECT_EQ(contentsOf(second), "둘째");
+}
+
+TEST_F(FilesTest, NoFileIdNoPanel) {
+    controller->saveFileId(QString(), "a.txt");
+    EXPECT_TRUE(platform.calls.isEmpty());
+}
+
+} // namespace
+} // namespace brindlewick::test
