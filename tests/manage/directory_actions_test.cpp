@@ -1,0 +1,382 @@
+// Adding friends, creating the memo room and leaving rooms, against the fake HTTP server: what
+// is sent, what the user is asked and told, and what the window shows afterwards.
+
+#include "manage_fixture.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QPushButton>
+#include <QTcpServer>
+
+using namespace brindlewick;
+using namespace brindlewick::test;
+
+namespace {
+
+constexpr int kFirst = Platform::kFirstButton;
+const QStringList kRefresh = {"GET /v1/friends", "GET /v1/rooms"};
+
+class DirectoryActions : public ManageWindow {
+protected:
+    void openTeamRoom() {
+        controller->openRoom(QStringLiteral("r-1"), QStringLiteral("팀"));
+        controller->appendChat(QStringLiteral("[시스템] 팀 방 기록"));
+        http.clearRequests();
+        platform.clear();
+    }
+    void clickButton(const char* name) {
+        QPushButton* button = controller->window()->findChild<QPushButton*>(name);
+        ASSERT_NE(button, nullptr) << name;
+        button->click();
+    }
+    void triggerSideLeave() {
+        const QList<QAction*> items = controller->sideContextMenu->actions();
+        for (QAction* item : items)
+            if (item->text() == QStringLiteral("방 나가기"))
+                return item->trigger();
+        ADD_FAILURE() << "no 방 나가기 item";
+    }
+};
+
+// Every way of saying no, and every action that has nothing to act on, sends no request.
+TEST_F(DirectoryActions, NothingIsSentWithoutConsent) {
+    struct Case {
+        const char* name;
+        std::function<void()> prepare;
+        std::function<void()> act;
+        QStringList calls;
+        QStringList alerts;
+    };
+    const std::vector<Case> cases = {
+        {"choice alert cancelled",
+         [&] { platform.alertAnswers = {kFirst + 2}; },
+         [&] { clickButton("addBtn"); },
+         {"alert"},
+         {"추가 기능 선택"}},
+        {"add-friend dialog cancelled",
+         [&] {
+             platform.alertAnswers = {kFirst};
+             platform.addFriendAnswers = {{0, "01099998888", "친구"}};
+         },
+         [&] { clickButton("addBtn"); },
+         {"alert", "addFriendDialog"},
+         {"추가 기능 선택"}},
+        {"blank phone",
+         [&] {
+             platform.alertAnswers = {kFirst};
+             platform.addFriendAnswers = {{1, " \t\n\u3000", "친구"}};
+         },
+         [&] { clickButton("addBtn"); },
+         {"alert", "addFriendDialog"},
+         {"추가 기능 선택"}},
+        {"leave with no open room", [] {}, [&] { clickButton("leaveButton"); }, {"beep"}, {}},
+        {"leave cancelled",
+         [&] {
+             openTeamRoom();
+             platform.alertAnswers = {kFirst + 1};
+         },
+         [&] { clickButton("leaveButton"); },
+         {"alert"},
+         {"현재 대화방을 나가시겠습니까?"}},
+        {"side leave cancelled",
+         [&] {
+             showChats();
+             controller->sideClickedRow = rowOfRoom("r-2");
+             platform.alertAnswers = {kFirst + 1};
+         },
+         [&] { triggerSideLeave(); },
+         {"alert"},
+         {"'가족' 방을 나가시겠습니까?"}},
+        {"side leave on no row",
+         [&] { controller->sideClickedRow = -1; },
+         [&] { triggerSideLeave(); },
+         {},
+         {}},
+        {"side leave past the last row",
+         [&] { controller->sideClickedRow = 99; },
+         [&] { triggerSideLeave(); },
+         {},
+         {}},
+        {"side leave from the friends list",
+         [&] {
+             controller->sideMode = 0;
+             controller->rebuildSideRows();
+             controller->sideClickedRow = 0;
+         },
+         [&] { triggerSideLeave(); },
+         {"alert"},
+         {"친구 목록에서는 방 나가기를 할 수 없습니다."}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.prepare();
+        http.clearRequests();
+        platform.clear();
+        const QString roomBefore = controller->currentRoom;
+        const QString transcriptBefore = transcriptText();
+        c.act();
+        EXPECT_TRUE(http.requests().empty()) << requestLines().join(", ").toStdString();
+        EXPECT_EQ(platform.calls, c.calls);
+        EXPECT_EQ(alertMessages(), c.alerts);
+        EXPECT_EQ(controller->currentRoom, roomBefore);
+        EXPECT_EQ(transcriptText(), transcriptBefore);
+        platform.alertAnswers.clear();
+        platform.addFriendAnswers.clear();
+    }
+}
+
+TEST_F(DirectoryActions, ChoiceAlertOffersThreeButtonsAndTheSecondCreatesTheMemoRoom) {
+    http.setReply("POST", "/v1/rooms", {200, R"({"room_name":"memo:1"})", std::nullopt});
+    platform.alertAnswers = {kFirst + 1};
+    clickButton("addBtn");
+    ASSERT_EQ(platform.alerts.size(), 1);
+    EXPECT_EQ(platform.alerts[0].informativeText, "");
+    EXPECT_EQ(platform.alerts[0].buttons, QStringList({"친구 추가", "메모방 생성", "취소"}));
+    EXPECT_EQ(requestLines(), QStringList({"POST /v1/rooms"}) + kRefresh);
+    EXPECT_EQ(controller->currentRoom, "memo:1");
+}
+
+TEST_F(DirectoryActions, AddFriendSendsTheTrimmedFieldsAndRefreshes) {
+    struct Case {
+        AddFriendInput input;
+        QByteArray body;
+    };
+    const std::vector<Case> cases = {
+        {{1, " 01099998888 \n", "  친구 "},
+         R"({"my_phone":"01011112222","friend_phone":"01099998888","alias":"친구"})"},
+        {{1, "01099998888", ""},
+         R"({"my_phone":"01011112222","friend_phone":"01099998888","alias":""})"},
+        // Sent as typed apart from the trimming, escaped for JSON.
+        {{1, "+82 \"10\"", "a\\b"},
+         R"({"my_phone":"01011112222","friend_phone":"+82 \"10\"","alias":"a\\b"})"},
+    };
+    http.setReply("POST", "/v1/friends/add", {200, "", std::nullopt});
+    http.setReply("GET", "/v1/friends", {200, R"([{"phone":"1"},{"phone":"2"}])", std::nullopt});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.body.toStdString());
+        http.clearRequests();
+        platform.clear();
+        platform.alertAnswers = {kFirst};
+        platform.addFriendAnswers = {c.input};
+        clickButton("addBtn");
+        ASSERT_EQ(requestLines(), QStringList({"POST /v1/friends/add"}) + kRefresh);
+        const RecordedRequest post = posts().at(0);
+        EXPECT_EQ(post.body, c.body);
+        EXPECT_EQ(post.headerValues("Content-Type"), QList<QByteArray>({"application/json"}));
+        EXPECT_EQ(platform.calls, QStringList({"alert", "addFriendDialog"}));
+        // The refresh's counts replace the success text at once.
+        EXPECT_EQ(status(), "친구 2 · 채팅 2");
+        EXPECT_EQ(controller->friends.size(), 2);
+    }
+}
+
+// A refused request shows the operation's failure text with the server's answer, refreshes
+// nothing and leaves the open room as it was.
+TEST_F(DirectoryActions, FailuresAlertWithTheErrorTextAndChangeNothing) {
+    struct Case {
+        const char* name;
+        QString path;
+        std::function<void()> act;
+        QString message;
+        HttpReply reply;
+        QString informative;
+    };
+    const std::vector<Case> cases = {
+        {"add friend",
+         "/v1/friends/add",
+         [&] {
+             platform.alertAnswers = {kFirst};
+             platform.addFriendAnswers = {{1, "01000000000", ""}};
+             clickButton("addBtn");
+         },
+         "친구 추가 실패",
+         {404, "가입하지 않은 사용자입니다", std::nullopt},
+         "HTTP 404 가입하지 않은 사용자입니다"},
+        {"memo room",
+         "/v1/rooms",
+         [&] { controller->createMemoRoom(); },
+         "메모방 생성 실패",
+         {500, "boom", std::nullopt},
+         "HTTP 500 boom"},
+        {"leave the open room",
+         "/v1/rooms/leave",
+         [&] {
+             platform.alertAnswers = {kFirst};
+             clickButton("leaveButton");
+         },
+         "방 나가기 실패",
+         {403, "", std::nullopt},
+         "HTTP 403 "},
+        {"leave from the sidebar",
+         "/v1/rooms/leave",
+         [&] {
+             showChats();
+             controller->sideClickedRow = rowOfRoom("r-1");
+             platform.alertAnswers = {kFirst};
+             triggerSideLeave();
+         },
+         "방 나가기 실패",
+         {404, "없는 방", std::nullopt},
+         "HTTP 404 없는 방"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        openTeamRoom();
+        http.setReply("POST", c.path, c.reply);
+        const QString transcriptBefore = transcriptText();
+        const QString statusBefore = status();
+        c.act();
+        EXPECT_EQ(requestLines(), QStringList({"POST " + c.path})) << "no refresh";
+        ASSERT_FALSE(platform.alerts.isEmpty());
+        const FakePlatform::Alert& failure = platform.alerts.last();
+        EXPECT_EQ(failure.message, c.message);
+        EXPECT_EQ(failure.informativeText, c.informative);
+        EXPECT_TRUE(failure.buttons.isEmpty());
+        EXPECT_EQ(controller->currentRoom, "r-1");
+        EXPECT_EQ(controller->roomLabel->text(), "팀  (r-1)");
+        EXPECT_EQ(transcriptText(), transcriptBefore);
+        EXPECT_EQ(status(), statusBefore);
+    }
+}
+
+// Nothing listens on the HTTP port: the transport's own description reaches the alert.
+TEST(DirectoryActionsOffline, TransportFailureTextReachesTheAlert) {
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    ServerConfig config;
+    config.host = "127.0.0.1";
+    config.httpPort = probe.serverPort();
+    config.chatPort = probe.serverPort();
+    probe.close();
+    FakePlatform platform;
+    MainController controller(QStringLiteral("010"), QStringLiteral("n"), QStringLiteral(""),
+                              config, platform);
+    platform.addFriendAnswers = {{1, "011", ""}};
+    controller.addFriendAction();
+    controller.createMemoRoom();
+    ASSERT_EQ(platform.alerts.size(), 2);
+    EXPECT_EQ(platform.alerts[0].message, "친구 추가 실패");
+    EXPECT_EQ(platform.alerts[1].message, "메모방 생성 실패");
+    for (const FakePlatform::Alert& alert : platform.alerts) {
+        EXPECT_FALSE(alert.informativeText.isEmpty());
+        EXPECT_FALSE(alert.informativeText.startsWith(QLatin1String("HTTP")));
+    }
+}
+
+TEST_F(DirectoryActions, MemoRoomRefreshesThenOpensTheNamedRoom) {
+    struct Case {
+        const char* name;
+        QByteArray answer;
+        QString room; // empty: none opened
+    };
+    const std::vector<Case> cases = {
+        {"named", R"({"room_name":"memo:ab12","title":"나의 메모","type":"memo"})", "memo:ab12"},
+        {"escaped name", R"({"room_name":"memo:\u0041\/1"})", "memo:A/1"},
+        {"no name", R"({"ok":true})", ""},
+        {"empty name", R"({"room_name":""})", ""},
+        {"not UTF-8", "{\"room_name\":\"\xff\xfe\"}", ""},
+        {"empty answer", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        controller->currentRoom = QString();
+        controller->roomLabel->setText(QStringLiteral("방을 선택하세요"));
+        http.setReply("POST", "/v1/rooms", {200, c.answer, std::nullopt});
+        http.clearRequests();
+        chat.clearFrames();
+        controller->createMemoRoom();
+        ASSERT_EQ(requestLines(), QStringList({"POST /v1/rooms"}) + kRefresh);
+        EXPECT_EQ(posts().at(0).body,
+                  R"({"phone":"01011112222","title":"나의 메모","type":"memo"})");
+        EXPECT_TRUE(platform.alerts.isEmpty());
+        spin(50);
+        if (c.room.isEmpty()) {
+            EXPECT_TRUE(controller->currentRoom.isEmpty());
+            EXPECT_EQ(controller->roomLabel->text(), "방을 선택하세요");
+            EXPECT_EQ(status(), "친구 1 · 채팅 2");
+            EXPECT_TRUE(chat.framesOfType(MessageType::JoinRoom).empty());
+        } else {
+            EXPECT_EQ(controller->currentRoom, c.room);
+            EXPECT_EQ(controller->roomLabel->text(), "나의 메모  (" + c.room + ")");
+            // Opened after the refresh, whose counts it replaces.
+            EXPECT_EQ(status(), "방 참가: " + c.room);
+            ASSERT_EQ(chat.framesOfType(MessageType::JoinRoom).size(), 1u);
+            EXPECT_EQ(chat.framesOfType(MessageType::JoinRoom)[0].fields,
+                      FieldList({c.room.toStdString()}));
+        }
+    }
+}
+
+TEST_F(DirectoryActions, LeavingTheOpenRoomClearsItButKeepsTheFindBar) {
+    openTeamRoom();
+    controller->openFindBar();
+    controller->findSearchField->setText(QStringLiteral("기록"));
+    ASSERT_EQ(counter(), "1 / 1");
+    http.setReply("POST", "/v1/rooms/leave", {200, R"({"ok":true})", std::nullopt});
+    chat.clearFrames();
+    platform.alertAnswers = {kFirst};
+    clickButton("leaveButton");
+
+    ASSERT_EQ(platform.alerts.size(), 1);
+    EXPECT_EQ(platform.alerts[0].message, "현재 대화방을 나가시겠습니까?");
+    EXPECT_EQ(platform.alerts[0].buttons, QStringList({"나가기", "취소"}));
+    EXPECT_EQ(requestLines(), QStringList({"POST /v1/rooms/leave"}) + kRefresh);
+    EXPECT_EQ(posts().at(0).body, R"({"phone":"01011112222","room":"r-1"})");
+    EXPECT_TRUE(controller->currentRoom.isEmpty());
+    EXPECT_EQ(controller->roomLabel->text(), "방을 선택하세요");
+    EXPECT_EQ(transcriptText(), "");
+    EXPECT_TRUE(controller->chatItems().isEmpty());
+    EXPECT_EQ(status(), "친구 1 · 채팅 2");
+    // The bar stays with its text; the matches went with the transcript.
+    EXPECT_TRUE(controller->findBar->isVisible());
+    EXPECT_EQ(controller->findSearchField->text(), "기록");
+    EXPECT_EQ(counter(), "");
+    EXPECT_TRUE(controller->findMatches().isEmpty());
+    // The server learns of it through the request alone.
+    spin(50);
+    EXPECT_TRUE(chat.framesOfType(MessageType::LeaveRoom).empty());
+    // Leaving again finds no room.
+    platform.clear();
+    clickButton("leaveButton");
+    EXPECT_EQ(platform.calls, QStringList({"beep"}));
+}
+
+TEST_F(DirectoryActions, LeavingFromTheSidebarClearsOnlyTheOpenRoom) {
+    struct Case {
+        QString room;
+        QString question;
+        bool isOpen;
+    };
+    const std::vector<Case> cases = {
+        {"r-2", "'가족' 방을 나가시겠습니까?", false},
+        // The row's title as shown, unread count included.
+        {"r-1", "'팀 [2]' 방을 나가시겠습니까?", true},
+    };
+    http.setReply("POST", "/v1/rooms/leave", {200, "", std::nullopt});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.room.toStdString());
+        openTeamRoom();
+        showChats();
+        controller->sideClickedRow = rowOfRoom(c.room);
+        ASSERT_GE(controller->sideClickedRow, 0);
+        platform.alertAnswers = {kFirst};
+        triggerSideLeave();
+        ASSERT_EQ(alertMessages(), QStringList({c.question}));
+        EXPECT_EQ(platform.alerts[0].buttons, QStringList({"나가기", "취소"}));
+        EXPECT_EQ(requestLines(), QStringList({"POST /v1/rooms/leave"}) + kRefresh);
+        EXPECT_EQ(posts().at(0).body,
+                  R"({"phone":"01011112222","room":")" + c.room.toUtf8() + "\"}");
+        if (c.isOpen) {
+            EXPECT_TRUE(controller->currentRoom.isEmpty());
+            EXPECT_EQ(controller->roomLabel->text(), "방을 선택하세요");
+            EXPECT_EQ(transcriptText(), "");
+        } else {
+            EXPECT_EQ(controller->currentRoom, "r-1");
+            EXPECT_EQ(controller->roomLabel->text(), "팀  (r-1)");
+            EXPECT_EQ(transcriptText(), "[시스템] 팀 방 기록");
+        }
+        EXPECT_EQ(status(), "친구 1 · 채팅 2");
+    }
+}
+
+} // namespace

@@ -1,0 +1,266 @@
+// The find bar of the main window: opening, searching, stepping, the counter, and what opening
+// a room or appending text does to the matches.
+
+#include "manage_fixture.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QPushButton>
+#include <QScrollBar>
+
+using namespace brindlewick;
+using namespace brindlewick::test;
+
+namespace {
+
+// "한글" as stored by systems that decompose file names, and as typed.
+const QString kHangulJamo = QString::fromUtf8("\u1112\u1161\u11AB\u1100\u1173\u11AF");
+const QString kHangul = QString::fromUtf8("한글");
+
+class FindBar : public ManageWindow {
+protected:
+    void fill(const QStringList& lines) {
+        for (const QString& line : lines)
+            controller->appendChat(line);
+    }
+    // Through the header button and typing, as the user does.
+    void search(const QString& text) {
+        clickNamed("findButton");
+        controller->findSearchField->setText(text);
+    }
+    void clickNamed(const char* name) {
+        QAbstractButton* button = controller->window()->findChild<QAbstractButton*>(name);
+        ASSERT_NE(button, nullptr) << name;
+        button->click();
+    }
+    qsizetype selectionStart() const { return controller->chatView->textCursor().selectionStart(); }
+    // The current match's text as the transcript shows it.
+    QString currentMatchText() const {
+        const TextRange r = controller->findMatches().at(controller->currentFindIndex());
+        return transcriptText().mid(r.location, r.length);
+    }
+};
+
+TEST_F(FindBar, SearchCases) {
+    struct Case {
+        const char* name;
+        QStringList lines;
+        QString find;
+        QStringList found; // each match's text, in order
+        QString counter;
+    };
+    const std::vector<Case> cases = {
+        {"capitalisations",
+         {"Hello there", "say HELLO", "hElLo!"},
+         "hello",
+         {"Hello", "HELLO", "hElLo"},
+         "1 / 3"},
+        {"upper-case find text", {"hello"}, "HELLO", {"hello"}, "1 / 1"},
+        {"overlapping candidates do not overlap", {"aaaa"}, "aa", {"aa", "aa"}, "1 / 2"},
+        {"composed find, decomposed text",
+         {"파일 " + kHangulJamo + ".txt"},
+         kHangul,
+         {kHangulJamo},
+         "1 / 1"},
+        {"decomposed find, composed text", {"한글 파일"}, kHangulJamo, {kHangul}, "1 / 1"},
+        {"a syllable is not matched inside its jamo",
+         {kHangulJamo},
+         QString::fromUtf8("하"),
+         {},
+         "결과 없음"},
+        {"one match", {"안녕하세요", "반가워요"}, "반가", {"반가"}, "1 / 1"},
+        {"no match", {"안녕"}, "xyz", {}, "결과 없음"},
+        {"empty transcript", {}, "a", {}, "결과 없음"},
+        {"empty find text", {"abc"}, "", {}, ""},
+        {"find text is not trimmed", {"ab", "a b"}, " b", {" b"}, "1 / 1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        controller->clearChat();
+        controller->findSearchField->clear();
+        fill(c.lines);
+        search(c.find);
+        EXPECT_EQ(counter(), c.counter);
+        QStringList found;
+        for (const TextRange& r : controller->findMatches())
+            found << transcriptText().mid(r.location, r.length);
+        EXPECT_EQ(found, c.found);
+        if (c.found.isEmpty()) {
+            EXPECT_EQ(controller->currentFindIndex(), -1);
+            EXPECT_EQ(selectedText(), "");
+        } else {
+            EXPECT_EQ(controller->currentFindIndex(), 0);
+            EXPECT_EQ(selectedText(), c.found.first());
+        }
+    }
+}
+
+TEST_F(FindBar, SteppingWrapsAroundAndIgnoresBadIndexes) {
+    fill({"one x", "two x", "three x"});
+    search("x");
+    const QList<TextRange> matches = controller->findMatches();
+    ASSERT_EQ(matches.size(), 3);
+    struct Step {
+        const char* op;
+        qint64 arg;
+        qint64 index;
+    };
+    const std::vector<Step> steps = {
+        {"prev", 0, 2}, {"next", 0, 0},  {"next", 0, 1},  {"next", 0, 2},
+        {"next", 0, 0}, {"index", 2, 2}, {"index", 3, 2}, {"index", -1, 2},
+        {"prev", 0, 1}, {"prev", 0, 0},  {"prev", 0, 2},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(std::string(s.op) + " " + std::to_string(s.arg));
+        if (s.op == std::string("next"))
+            clickNamed("findNextBtn");
+        else if (s.op == std::string("prev"))
+            clickNamed("findPrevBtn");
+        else
+            controller->highlightMatchAtIndex(s.arg);
+        EXPECT_EQ(controller->currentFindIndex(), s.index);
+        EXPECT_EQ(counter(), QStringLiteral("%1 / 3").arg(s.index + 1));
+        EXPECT_EQ(selectionStart(), matches.at(s.index).location);
+        EXPECT_EQ(selectedText(), "x");
+    }
+}
+
+TEST_F(FindBar, OneMatchIsShownAgainAndNoMatchesChangeNothing) {
+    fill({"only once"});
+    search("once");
+    for (const char* button : {"findNextBtn", "findPrevBtn"}) {
+        controller->chatView->moveCursor(QTextCursor::Start); // drops the selection
+        clickNamed(button);
+        EXPECT_EQ(counter(), "1 / 1");
+        EXPECT_EQ(selectedText(), "once");
+    }
+
+    controller->findSearchField->setText(QStringLiteral("never"));
+    ASSERT_EQ(counter(), "결과 없음");
+    // Not even the counter is touched.
+    controller->findResultLabel->setText(QStringLiteral("untouched"));
+    clickNamed("findNextBtn");
+    clickNamed("findPrevBtn");
+    controller->highlightMatchAtIndex(0);
+    EXPECT_EQ(counter(), "untouched");
+    EXPECT_EQ(controller->currentFindIndex(), -1);
+}
+
+TEST_F(FindBar, ReturnAndEmptyingTheFieldSearchAgain) {
+    fill({"x1", "x2", "x3", "x4", "x5"});
+    search("x");
+    clickNamed("findNextBtn");
+    clickNamed("findNextBtn");
+    ASSERT_EQ(counter(), "3 / 5");
+    QTest::keyClick(controller->findSearchField, Qt::Key_Return);
+    EXPECT_EQ(counter(), "1 / 5");
+    EXPECT_EQ(controller->currentFindIndex(), 0);
+
+    // Emptying the text forgets the matches but leaves the selection where it was.
+    clickNamed("findNextBtn");
+    const qsizetype selected = selectionStart();
+    controller->findSearchField->clear();
+    EXPECT_EQ(counter(), "");
+    EXPECT_TRUE(controller->findMatches().isEmpty());
+    EXPECT_EQ(selectionStart(), selected);
+}
+
+TEST_F(FindBar, ClosingForgetsAndReopeningSearchesAgain) {
+    fill({"a x", "b x", "c x"});
+    search("x");
+    clickNamed("findNextBtn");
+    ASSERT_EQ(counter(), "2 / 3");
+    const qsizetype selected = selectionStart();
+
+    clickNamed("findCloseButton");
+    EXPECT_FALSE(controller->findBar->isVisible());
+    EXPECT_EQ(counter(), "");
+    EXPECT_TRUE(controller->findMatches().isEmpty());
+    EXPECT_EQ(controller->currentFindIndex(), -1);
+    EXPECT_EQ(controller->findSearchField->text(), "x");
+    EXPECT_EQ(selectionStart(), selected);
+    EXPECT_TRUE(controller->chatView->hasFocus());
+
+    // The menu's key equivalent brings it back, searched again from the first match.
+    QMainWindow* window = controller->window();
+    QApplication::setActiveWindow(window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QTest::keyClick(window, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(controller->findBar->isVisible());
+    EXPECT_TRUE(controller->findSearchField->hasFocus());
+    EXPECT_EQ(counter(), "1 / 3");
+    EXPECT_EQ(controller->currentFindIndex(), 0);
+
+    // Opened with an empty field, it searches nothing and keeps the counter.
+    clickNamed("findCloseButton");
+    controller->findSearchField->clear();
+    clickNamed("findButton");
+    EXPECT_EQ(counter(), "");
+    EXPECT_TRUE(controller->findMatches().isEmpty());
+}
+
+TEST_F(FindBar, TextAppendedAfterASearchWaitsForTheNextSearch) {
+    fill({"x one", "x two"});
+    search("x");
+    const QList<TextRange> before = controller->findMatches();
+    controller->appendChatMsgId(QStringLiteral("m1"), QStringLiteral("준호"),
+                                QStringLiteral("x three"), QStringLiteral("2024-01-02T10:20:30Z"),
+                                false, QString());
+    EXPECT_EQ(controller->findMatches(), before);
+    clickNamed("findNextBtn");
+    EXPECT_EQ(counter(), "2 / 2");
+    EXPECT_EQ(currentMatchText(), "x");
+    clickNamed("findNextBtn");
+    EXPECT_EQ(counter(), "1 / 2");
+
+    QTest::keyClick(controller->findSearchField, Qt::Key_Return);
+    EXPECT_EQ(counter(), "1 / 3");
+    clickNamed("findPrevBtn");
+    EXPECT_EQ(selectedText(), "x");
+    EXPECT_GT(selectionStart(), before.last().location);
+}
+
+TEST_F(FindBar, OpeningARoomClearsTheMatchesButKeepsTheBar) {
+    fill({"x in the old room"});
+    search("x");
+    ASSERT_EQ(counter(), "1 / 1");
+    controller->openRoom(QStringLiteral("r-2"), QStringLiteral("가족"));
+    EXPECT_TRUE(controller->findBar->isVisible());
+    EXPECT_EQ(controller->findSearchField->text(), "x");
+    EXPECT_EQ(counter(), "");
+    EXPECT_TRUE(controller->findMatches().isEmpty());
+    EXPECT_EQ(controller->currentFindIndex(), -1);
+    clickNamed("findNextBtn");
+    EXPECT_EQ(counter(), "");
+
+    fill({"new x", "newer x"});
+    clickNamed("findButton"); // reopening searches the new transcript
+    EXPECT_EQ(counter(), "1 / 2");
+    EXPECT_EQ(selectedText(), "x");
+}
+
+TEST_F(FindBar, TheMatchIsScrolledIntoViewAndFlashedBriefly) {
+    QStringList lines;
+    for (int i = 0; i < 300; ++i)
+        lines << QStringLiteral("line %1").arg(i);
+    lines[5] = QStringLiteral("needle near the top");
+    lines[290] = QStringLiteral("needle near the end");
+    fill(lines);
+    QScrollBar* bar = controller->chatView->verticalScrollBar();
+    search("needle");
+    ASSERT_EQ(counter(), "1 / 2");
+    const QRect viewport = controller->chatView->viewport()->rect();
+    EXPECT_TRUE(viewport.contains(controller->chatView->cursorRect()));
+    const int topValue = bar->value();
+
+    clickNamed("findNextBtn");
+    EXPECT_EQ(counter(), "2 / 2");
+    EXPECT_GT(bar->value(), topValue);
+    EXPECT_TRUE(viewport.contains(controller->chatView->cursorRect()));
+    ASSERT_EQ(controller->chatView->extraSelections().size(), 1);
+    EXPECT_EQ(controller->chatView->extraSelections()[0].cursor.selectedText(), "needle");
+    EXPECT_TRUE(waitUntil([&] { return controller->chatView->extraSelections().isEmpty(); }));
+    EXPECT_EQ(selectedText(), "needle"); // the selection outlasts the flash
+}
+
+} // namespace

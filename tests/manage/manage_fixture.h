@@ -1,0 +1,103 @@
+#pragma once
+// A signed-in main window over the fake chat and HTTP servers, with the menu bar the application
+// gives it, for the friend, room and find tests.
+
+#include "app_menu.h"
+#include "event_loop.h"
+#include "fake_chat_server.h"
+#include "fake_http_server.h"
+#include "fake_platform.h"
+#include "main_controller.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QTest>
+#include <QTextBrowser>
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+// Readable texts in failure messages.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace brindlewick::test {
+
+class ManageWindow : public ::testing::Test {
+protected:
+    static constexpr const char* kMyPhone = "01011112222";
+
+    void SetUp() override {
+        http.setReply("GET", "/v1/friends", {200, friendsJson, std::nullopt});
+        http.setReply("GET", "/v1/rooms", {200, roomsJson, std::nullopt});
+        ServerConfig config = http.config();
+        config.chatPort = chat.port();
+        controller =
+            std::make_unique<MainController>(QString::fromUtf8(kMyPhone), QStringLiteral("민지"),
+                                             QStringLiteral(""), config, platform);
+        AppMenuActions actions;
+        actions.quit = [] {};
+        actions.find = [this] { controller->openFindBar(); };
+        controller->setMenuBar(buildAppMenuBar(actions));
+        controller->showMain();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
+        ASSERT_TRUE(chat.waitForConnection());
+        ASSERT_TRUE(chat.waitForFrames(1)); // Auth
+        chat.clearFrames();
+        http.clearRequests();
+        platform.clear();
+    }
+
+    std::vector<RecordedRequest> posts() const {
+        std::vector<RecordedRequest> out;
+        for (const RecordedRequest& r : http.requests())
+            if (r.method == QLatin1String("POST"))
+                out.push_back(r);
+        return out;
+    }
+    // "GET /v1/friends", "POST /v1/rooms/leave", ... in the order sent.
+    QStringList requestLines() const {
+        QStringList out;
+        for (const RecordedRequest& r : http.requests())
+            out << r.method + QLatin1Char(' ') + r.path;
+        return out;
+    }
+    QStringList alertMessages() const {
+        QStringList out;
+        for (const FakePlatform::Alert& a : platform.alerts)
+            out << a.message;
+        return out;
+    }
+    QString transcriptText() const { return controller->transcript->plainText(); }
+    QString status() const { return controller->statusLabel->text(); }
+    QString counter() const { return controller->findResultLabel->text(); }
+    QString selectedText() const {
+        // The document's paragraph separators read back as "\n", as the search sees them.
+        return controller->chatView->textCursor().selectedText().replace(QChar::ParagraphSeparator,
+                                                                         QLatin1Char('\n'));
+    }
+    // The row of the sidebar showing `room` (chats list), -1 when not shown.
+    int rowOfRoom(const QString& room) const {
+        for (int i = 0; i < controller->sideRows.size(); ++i)
+            if (controller->sideRows.at(i).room == room)
+                return i;
+        return -1;
+    }
+    void showChats() {
+        controller->sideMode = 1;
+        controller->rebuildSideRows();
+    }
+
+    QByteArray friendsJson = R"([{"phone":"01033334444","nick":"준호"}])";
+    QByteArray roomsJson = R"({"rooms":[{"room_name":"r-1","title":"팀","unread_count":2},)"
+                           R"({"room_name":"r-2","title":"가족"}]})";
+
+    FakeChatServer chat;
+    FakeHttpServer http;
+    FakePlatform platform;
+    std::unique_ptr<MainController> controller;
+};
+
+} // namespace brindlewick::test
