@@ -46,6 +46,7 @@ namespace brindlewick {
 class Platform;
 class SegmentedControl;
 class SidebarModel;
+class FrameBacklog;
 
 class MainController : public QObject, public ChatClientDelegate {
     Q_OBJECT
@@ -226,6 +227,11 @@ private:
     // Put the sidebar model and the transcript view over the views showMain built.
     void attachSidebarModel();
     void attachTranscript();
+    // One received frame, handled now; chatClientDidReceiveType spreads bursts over turns.
+    void handleFrame(quint8 type, const QStringList& fields);
+    void drainFrames();
+    // Queues `handler` behind waiting frames; false when nothing waits (the caller goes on).
+    bool deferBehindBacklog(std::function<void()> handler);
     // Counter and Return of the find bar, once the transcript view exists.
     void attachFindBar();
     // Link clicks, file drops and the upload's progress bar.
@@ -246,6 +252,7 @@ private:
     QWidget* replyCancelBtn_ = nullptr;
     // Top edge of the composer while no reply is pending; the reply bar code moves it to 0.
     int composeTopInset_ = 4;
+    FrameBacklog* frameBacklog_ = nullptr; // child object; frames waiting for the next turn
 };
 
 } // namespace brindlewick

@@ -5,13 +5,22 @@
 
 #include <QTimer>
 
+#include <deque>
+#include <functional>
+
 namespace brindlewick {
 
 void MainController::chatClientDidConnect() {
+    // Behind frames still waiting, so the texts keep the order of events.
+    if (deferBehindBacklog([this] { chatClientDidConnect(); }))
+        return;
     setStatus(QStringLiteral("서버 연결됨 — 인증 중…"));
 }
 
 void MainController::chatClientDidDisconnect(const QString& reason) {
+    // What arrived before the loss is shown before it.
+    if (deferBehindBacklog([this, reason] { chatClientDidDisconnect(reason); }))
+        return;
     setStatus(QStringLiteral("끊김: %1 — 재연결 예정").arg(reason));
     // At most one retry is pending; the newest loss decides when.
     if (reconnectTimer) {
@@ -78,7 +87,75 @@ bool matches(const QString& openRoom, const QString& room) {
 
 } // namespace
 
+// Frames a burst brought beyond what one turn of the event loop handles. The connection hands
+// over everything it read at once, which can be thousands of frames; spreading them keeps the
+// window responsive while keeping their order. Turns are marked with posted calls, not zero
+// timers, which the event loop starves while the socket keeps it busy.
+class FrameBacklog : public QObject {
+public:
+    static constexpr int kFramesPerTurn = 256;
+
+    explicit FrameBacklog(QObject* owner) : QObject(owner) {}
+
+    bool full() const { return !waiting.empty() || handledThisTurn >= kFramesPerTurn; }
+
+    std::deque<std::function<void()>> waiting; // handlers of frames and connection events
+    int handledThisTurn = 0;
+    bool turnMarked = false;     // a call that resets the count is posted
+    bool drainScheduled = false; // a call that runs waiting handlers is posted
+};
+
 void MainController::chatClientDidReceiveType(quint8 type, const QStringList& fields) {
+    if (!frameBacklog_)
+        frameBacklog_ = new FrameBacklog(this);
+    FrameBacklog& backlog = *frameBacklog_;
+    if (!backlog.turnMarked) {
+        backlog.turnMarked = true;
+        QMetaObject::invokeMethod(
+            &backlog,
+            [&backlog] {
+                backlog.turnMarked = false;
+                backlog.handledThisTurn = 0;
+            },
+            Qt::QueuedConnection);
+    }
+    if (deferBehindBacklog([this, type, fields] { handleFrame(type, fields); }))
+        return;
+    ++backlog.handledThisTurn;
+    handleFrame(type, fields);
+}
+
+bool MainController::deferBehindBacklog(std::function<void()> handler) {
+    if (!frameBacklog_ || !frameBacklog_->full())
+        return false;
+    frameBacklog_->waiting.push_back(std::move(handler));
+    if (!frameBacklog_->drainScheduled) {
+        frameBacklog_->drainScheduled = true;
+        QMetaObject::invokeMethod(
+            frameBacklog_, [this] { drainFrames(); }, Qt::QueuedConnection);
+    }
+    return true;
+}
+
+void MainController::drainFrames() {
+    if (!frameBacklog_)
+        return;
+    FrameBacklog& backlog = *frameBacklog_;
+    backlog.drainScheduled = false;
+    // A handler may open rooms or drop the connection; each step re-reads the queue.
+    for (int i = 0; i < FrameBacklog::kFramesPerTurn && !backlog.waiting.empty(); ++i) {
+        const std::function<void()> handler = std::move(backlog.waiting.front());
+        backlog.waiting.pop_front();
+        handler();
+    }
+    if (!backlog.waiting.empty() && !backlog.drainScheduled) {
+        backlog.drainScheduled = true;
+        QMetaObject::invokeMethod(
+            &backlog, [this] { drainFrames(); }, Qt::QueuedConnection);
+    }
+}
+
+void MainController::handleFrame(quint8 type, const QStringList& fields) {
     const int count = int(fields.size());
     switch (type) {
     case kAuthOk:

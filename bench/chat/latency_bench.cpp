@@ -1,0 +1,107 @@
+// Return in A's composer to the entry in B's transcript, two windows in one process talking
+// through the real server on loopback. Baseline from the same run: the same message between two
+// bare sockets through the same server (its own delivery time, no window on either side).
+//
+//   chat_latency_bench [messages]
+
+#include "bench_support.h"
+#include "main_controller.h"
+#include "server_harness.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QTest>
+
+#include <cstdio>
+#include <filesystem>
+
+using namespace brindlewick;
+
+namespace {
+
+bool spinUntil(QApplication& app, const std::function<bool()>& done, int timeoutMs = 10000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        app.processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    }
+    return true;
+}
+
+void report(const char* what, const std::vector<double>& ms) {
+    std::printf("%s: %zu messages, median %.3f ms, p99 %.3f ms, max %.3f ms\n", what, ms.size(),
+                bench::percentile(ms, 0.5), bench::percentile(ms, 0.99),
+                *std::max_element(ms.begin(), ms.end()));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    bench::ensureOffscreen();
+    QApplication app(argc, argv);
+    const int count = argc > 1 ? std::max(20, atoi(argv[1])) : 1000;
+    const std::string dataDir = test::makeTempDir();
+    std::vector<double> windowMs, bareMs;
+    {
+        test::ServerProcess server(dataDir);
+        ServerConfig config;
+        config.chatPort = server.chatPort;
+        config.httpPort = server.httpPort;
+        bench::QuietPlatform platformA, platformB;
+        MainController a(QStringLiteral("01000000001"), QStringLiteral("에이"), QStringLiteral(""),
+                         config, platformA);
+        MainController b(QStringLiteral("01000000002"), QStringLiteral("비"), QStringLiteral(""),
+                         config, platformB);
+        a.showMain();
+        b.showMain();
+        const QString room = QStringLiteral("dm:01000000001:01000000002");
+        if (!spinUntil(app, [&] { return a.client->connected() && b.client->connected(); }))
+            return 1;
+        a.openRoom(room, QStringLiteral("비"));
+        b.openRoom(room, QStringLiteral("에이"));
+        // Warm up until both see a message: both joined, both signed in.
+        a.composeView->setPlainText(QStringLiteral("준비"));
+        QTest::keyClick(a.composeView, Qt::Key_Return);
+        if (!spinUntil(app, [&] { return !b.chatItems().isEmpty(); }))
+            return 1;
+
+        QElapsedTimer clock;
+        for (int i = 0; i < count; ++i) {
+            const qsizetype before = b.chatItems().size();
+            a.composeView->setPlainText(QStringLiteral("지연 측정 메시지 %1").arg(i));
+            clock.start();
+            QTest::keyClick(a.composeView, Qt::Key_Return);
+            if (!spinUntil(app, [&] { return b.chatItems().size() > before; }))
+                return 1;
+            windowMs.push_back(clock.nsecsElapsed() / 1e6);
+        }
+        std::printf("transcripts: A %lld entries, B %lld entries\n",
+                    static_cast<long long>(a.chatItems().size()),
+                    static_cast<long long>(b.chatItems().size()));
+
+        // Baseline: two plain connections through the same server.
+        test::ChatConnection sa(server.chatPort), sb(server.chatPort);
+        if (!sa.signIn("01000000003", "씨") || !sb.signIn("01000000004", "디"))
+            return 1;
+        const std::string bareRoom = "dm:01000000003:01000000004";
+        sa.send(3, {bareRoom});
+        sb.send(3, {bareRoom});
+        for (int i = 0; i < count; ++i) {
+            clock.start();
+            sa.send(5, {bareRoom, "지연 측정 메시지 " + std::to_string(i)});
+            if (!sb.nextOf(5))
+                return 1;
+            bareMs.push_back(clock.nsecsElapsed() / 1e6);
+            sa.nextOf(5); // its own echo
+        }
+    }
+    std::filesystem::remove_all(dataDir);
+    report("window A Return -> window B entry", windowMs);
+    report("baseline, bare socket -> bare socket", bareMs);
+    std::printf("median ratio window / bare: %.2fx (aim: window median < 5 ms)\n",
+                bench::percentile(windowMs, 0.5) / bench::percentile(bareMs, 0.5));
+    return 0;
+}
