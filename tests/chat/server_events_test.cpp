@@ -89,6 +89,22 @@ TEST_F(ServerEvents, LineBreakRulesAcrossKinds) {
     EXPECT_EQ(controller->chatItems().at(2).time, "");
 }
 
+TEST_F(ServerEvents, ABurstKeepsItsOrderAcrossTurnsAndTheLossComesLast) {
+    openRoom();
+    const int burst = 1000;
+    for (int i = 0; i < burst; ++i)
+        receive(5, {"r-1", "준호", QString::number(i), kTime, QString::number(i + 1)});
+    // A loss reported behind the burst is shown after it.
+    controller->chatClientDidDisconnect("서버 연결 종료");
+    EXPECT_LT(controller->chatItems().size(), burst);
+    EXPECT_FALSE(status().startsWith("끊김"));
+    ASSERT_TRUE(waitUntil([&] { return controller->chatItems().size() == burst; }));
+    for (int i = 0; i < burst; ++i)
+        ASSERT_EQ(controller->chatItems().at(i).text, QString::number(i));
+    ASSERT_TRUE(waitUntil([&] { return status() == "끊김: 서버 연결 종료 — 재연결 예정"; }));
+    EXPECT_TRUE(controller->reconnectTimer);
+}
+
 TEST_F(ServerEvents, NetworkTextIsNeverMarkup) {
     openRoom();
     const QString markup = QStringLiteral("<b>x</b><img src=\"file:///etc/passwd\">");
