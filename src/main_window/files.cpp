@@ -89,8 +89,10 @@ void MainController::attachFiles() {
     // The text views take drops themselves; a file must not become text in the composer.
     for (QAbstractScrollArea* view : {static_cast<QAbstractScrollArea*>(chatView),
                                       static_cast<QAbstractScrollArea*>(composeView)})
-        if (view)
+        if (view) {
+            view->installEventFilter(drops);
             view->viewport()->installEventFilter(drops);
+        }
 }
 
 void MainController::attachFile() {

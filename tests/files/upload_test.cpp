@@ -186,16 +186,23 @@ TEST_F(FilesTest, ADroppedFileIsSentLikeAChosenOne) {
     controller->currentRoom = "room";
     const QString path = writeFile("끌어놓기.txt", "dropped");
     std::unique_ptr<QMimeData> mime(urlsOf({QUrl::fromLocalFile(path)}));
-    // On the composer, which would otherwise take the file's address as text.
-    QWidget* composer = controller->composeView->viewport();
-    EXPECT_TRUE(drop(composer, mime.get()));
-    ASSERT_TRUE(waitUntil([&] { return !chat.framesOfType(kFileMeta).empty(); }));
-    EXPECT_FALSE(controller->uploading);
-    EXPECT_EQ(controller->composeView->toPlainText(), "");
+    // The text views would otherwise take the file's address as text.
+    QWidget* const targets[] = {controller->window(), controller->composeView,
+                                controller->composeView->viewport(), controller->chatView,
+                                controller->chatView->viewport()};
+    std::size_t sent = 0;
+    for (QWidget* target : targets) {
+        SCOPED_TRACE(target->objectName().toStdString());
+        EXPECT_TRUE(drop(target, mime.get()));
+        ASSERT_TRUE(waitUntil([&] { return chat.framesOfType(kFileMeta).size() == sent + 1; }));
+        ++sent;
+        EXPECT_FALSE(controller->uploading);
+        EXPECT_EQ(controller->composeView->toPlainText(), "");
+        EXPECT_EQ(chat.framesOfType(kFileMeta).back().fields.at(2), "끌어놓기.txt");
+    }
     EXPECT_EQ(platform.count("openPanel"), 0);
-    EXPECT_EQ(chat.framesOfType(kFileMeta).front().fields.at(2), "끌어놓기.txt");
 
-    // On the window while no room is open: the same alert as the button.
+    // While no room is open: the same alert as the button.
     controller->currentRoom.clear();
     EXPECT_TRUE(drop(controller->window(), mime.get()));
     ASSERT_TRUE(waitUntil([&] { return platform.alerts.size() == 1; }));

@@ -193,14 +193,15 @@ TEST_F(MainWindow, FramesAt840By540) {
     EXPECT_EQ(controller->rightSplit->handleWidth(), 1);
     EXPECT_EQ(controller->chatView->parentWidget(), controller->chatScroll);
     EXPECT_EQ(controller->composeView->parentWidget(), controller->composeScroll);
-    // Children of the content view in table order.
+    // Children of the content view in table order, then the upload's bar beside the status line.
     QStringList order;
     for (QObject* child : content()->children())
         if (child->isWidgetType())
             order << child->objectName();
     EXPECT_EQ(order, QStringList({"sideSeg", "addBtn", "refreshButton", "searchField", "sideTable",
                                   "roomAvatarView", "roomLabel", "findButton", "leaveButton",
-                                  "logoutButton", "findBar", "rightSplit", "statusLabel"}));
+                                  "logoutButton", "findBar", "rightSplit", "statusLabel",
+                                  "uploadProgressBar"}));
 }
 
 TEST_F(MainWindow, FontsAndColours) {
