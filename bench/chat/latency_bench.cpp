@@ -3,6 +3,7 @@
 // bare sockets through the same server (its own delivery time, no window on either side).
 //
 //   chat_latency_bench [messages]
+//   BENCH_READ_MARKS=1 also sends the read marks the windows send, on the bare sockets
 
 #include "bench_support.h"
 #include "main_controller.h"
@@ -12,6 +13,8 @@
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QTextDocument>
+#include <QTimer>
 
 #include <cstdio>
 #include <filesystem>
@@ -20,15 +23,26 @@ using namespace brindlewick;
 
 namespace {
 
-bool spinUntil(QApplication& app, const std::function<bool()>& done, int timeoutMs = 10000) {
+// Runs the event loop as the application does (blocking until something happens) until `done`
+// holds; `done` is checked whenever `document` changes and on a slow timer.
+bool runUntil(QTextDocument* document, const std::function<bool()>& done, int timeoutMs = 10000) {
+    if (done())
+        return true;
+    QEventLoop loop;
     QElapsedTimer t;
     t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        app.processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
-    }
-    return true;
+    auto check = [&] {
+        if (done() || t.elapsed() > timeoutMs)
+            loop.quit();
+    };
+    const QMetaObject::Connection changed =
+        QObject::connect(document, &QTextDocument::contentsChanged, &loop, check);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, check);
+    poll.start(20);
+    loop.exec();
+    QObject::disconnect(changed);
+    return done();
 }
 
 void report(const char* what, const std::vector<double>& ms) {
@@ -58,15 +72,29 @@ int main(int argc, char** argv) {
         a.showMain();
         b.showMain();
         const QString room = QStringLiteral("dm:01000000001:01000000002");
-        if (!spinUntil(app, [&] { return a.client->connected() && b.client->connected(); }))
+        if (!runUntil(b.chatView->document(),
+                      [&] { return a.client->connected() && b.client->connected(); }))
             return 1;
+        // The first message creates the room on the server; B joins after it.
         a.openRoom(room, QStringLiteral("비"));
-        b.openRoom(room, QStringLiteral("에이"));
-        // Warm up until both see a message: both joined, both signed in.
         a.composeView->setPlainText(QStringLiteral("준비"));
         QTest::keyClick(a.composeView, Qt::Key_Return);
-        if (!spinUntil(app, [&] { return !b.chatItems().isEmpty(); }))
+        if (!runUntil(a.chatView->document(), [&] { return !a.chatItems().isEmpty(); }))
             return 1;
+        b.openRoom(room, QStringLiteral("에이"));
+        // Warm up until B sees a message.
+        for (int tries = 0; b.chatItems().isEmpty() && tries < 50; ++tries) {
+            a.composeView->setPlainText(QStringLiteral("준비"));
+            QTest::keyClick(a.composeView, Qt::Key_Return);
+            runUntil(
+                b.chatView->document(), [&] { return !b.chatItems().isEmpty(); }, 200);
+        }
+        if (b.chatItems().isEmpty()) {
+            std::printf("no delivery; B shows: %s\n", qPrintable(b.transcript->plainText()));
+            return 1;
+        }
+        runUntil(
+            b.chatView->document(), [] { return false; }, 300); // warm-up echoes settle
 
         QElapsedTimer clock;
         for (int i = 0; i < count; ++i) {
@@ -74,7 +102,7 @@ int main(int argc, char** argv) {
             a.composeView->setPlainText(QStringLiteral("지연 측정 메시지 %1").arg(i));
             clock.start();
             QTest::keyClick(a.composeView, Qt::Key_Return);
-            if (!spinUntil(app, [&] { return b.chatItems().size() > before; }))
+            if (!runUntil(b.chatView->document(), [&] { return b.chatItems().size() > before; }))
                 return 1;
             windowMs.push_back(clock.nsecsElapsed() / 1e6);
         }
@@ -89,13 +117,19 @@ int main(int argc, char** argv) {
         const std::string bareRoom = "dm:01000000003:01000000004";
         sa.send(3, {bareRoom});
         sb.send(3, {bareRoom});
+        const bool withReadMarks = qEnvironmentVariableIsSet("BENCH_READ_MARKS");
         for (int i = 0; i < count; ++i) {
             clock.start();
             sa.send(5, {bareRoom, "지연 측정 메시지 " + std::to_string(i)});
-            if (!sb.nextOf(5))
+            const std::optional<test::Frame> got = sb.nextOf(5);
+            if (!got || got->fields.size() < 5)
                 return 1;
             bareMs.push_back(clock.nsecsElapsed() / 1e6);
-            sa.nextOf(5); // its own echo
+            sa.nextOf(5);        // its own echo
+            if (withReadMarks) { // what the windows send for every entry they show
+                sb.send(12, {bareRoom, got->fields[4]});
+                sa.send(12, {bareRoom, got->fields[4]});
+            }
         }
     }
     std::filesystem::remove_all(dataDir);
