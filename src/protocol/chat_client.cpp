@@ -52,7 +52,6 @@ void ChatClient::connect() {
         return;
     }
     socket_ = new QTcpSocket();
-    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     QObject::connect(socket_, &QTcpSocket::connected, this, &ChatClient::onSocketConnected);
     QObject::connect(socket_, &QTcpSocket::readyRead, this, &ChatClient::onReadyRead);
     QObject::connect(socket_, &QTcpSocket::errorOccurred, this,
@@ -94,6 +93,8 @@ void ChatClient::failWith(const QString& reason) {
 }
 
 void ChatClient::onSocketConnected() {
+    // Only takes effect on a connected socket; without it small frames wait for delayed acks.
+    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     QPointer<ChatClient> self(this);
     ++callbackDepth_;
     // Auth goes out ahead of anything requested while the connection opened:
