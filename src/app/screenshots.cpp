@@ -11,6 +11,7 @@
 #include <QFontDatabase>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QPlainTextEdit>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -89,5 +90,39 @@ int main(int argc, char** argv) {
     // The moment right after the window opened, before the missing server is noticed.
     main->setStatus(QStringLiteral("연결 중…"));
     ok = save(main->window(), out.filePath(QStringLiteral("main.png"))) && ok;
+
+    // A conversation as the user sees it, filled in locally since no server runs.
+    auto friendRecord = [](const char* phone, const char* nick, const char* status) {
+        FriendRecord record;
+        record.phone = QString::fromUtf8(phone);
+        record.nick = QString::fromUtf8(nick);
+        record.status = QString::fromUtf8(status);
+        return record;
+    };
+    main->friends = {friendRecord("01098765432", "서준", "회의 중"),
+                     friendRecord("01055512345", "하은", ""),
+                     friendRecord("01077788899", "도윤", "주말엔 연락 주세요")};
+    main->rebuildSideRows();
+    const QString room = QStringLiteral("dm:01012345678:01098765432");
+    main->openRoom(room, QStringLiteral("서준"));
+    main->appendChatMsgId(QStringLiteral("41"), QStringLiteral("서준"),
+                          QStringLiteral("안녕하세요! 오늘 회의 자료 보셨어요?"),
+                          QStringLiteral("2026-12-10T09:12:04+09:00"), false, QString());
+    main->appendChatMsgId(QStringLiteral("42"), QStringLiteral("민지"),
+                          QStringLiteral("네, 방금 읽었어요.\n3쪽 그래프만 고치면 될 것 같아요."),
+                          QStringLiteral("2026-12-10T09:13:37+09:00"), true, QString());
+    main->appendFileChatFrom(QStringLiteral("서준"), QStringLiteral("회의자료 v2.pdf"),
+                             QStringLiteral("5f2c9a0e4b7d41c3a8e6d2b190f7c345"),
+                             QStringLiteral("43"), QString(), false);
+    main->appendChatMsgId(QStringLiteral("44"), QStringLiteral("서준"),
+                          QStringLiteral("고친 버전 올렸습니다!"),
+                          QStringLiteral("2026-12-10T09:20:51+09:00"), false, QStringLiteral("42"));
+    main->appendChat(QStringLiteral("[수정 #44] 고친 버전 올렸습니다"));
+    main->setReplyToMsgId(QStringLiteral("44"), QStringLiteral("서준"),
+                          QStringLiteral("고친 버전 올렸습니다!"));
+    main->composeView->setPlainText(QStringLiteral("고마워요, 확인할게요"));
+    main->setStatus(QStringLiteral("로그인 완료"));
+    settle(200);
+    ok = save(main->window(), out.filePath(QStringLiteral("conversation.png"))) && ok;
     return ok ? 0 : 1;
 }
