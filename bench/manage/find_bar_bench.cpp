@@ -6,6 +6,7 @@
 //   QT_QPA_PLATFORM=offscreen manage_find_bar_bench [entries]
 
 #include "main_controller.h"
+#include "search_baseline.h"
 #include "platform.h"
 
 #include <QApplication>
@@ -16,6 +17,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+
+using brindlewick::bench::bestMs;
+using brindlewick::bench::indexOfLoop;
 
 namespace {
 
@@ -35,24 +39,6 @@ public:
     void openFile(const QString&) override {}
 };
 
-template <typename F> double bestMs(int rounds, F&& f) {
-    double best = 1e18;
-    for (int r = 0; r < rounds; ++r) {
-        QElapsedTimer t;
-        t.start();
-        f();
-        best = std::min(best, t.nsecsElapsed() / 1e6);
-    }
-    return best;
-}
-
-qsizetype indexOfLoop(const QString& text, const QString& word) {
-    qsizetype n = 0;
-    for (qsizetype pos = 0; (pos = text.indexOf(word, pos, Qt::CaseInsensitive)) >= 0;
-         pos += word.size())
-        ++n;
-    return n;
-}
 
 const QStringList kSenders = {"민수", "지영", "01012345678", "하나", "서준", "Jun"};
 const QStringList kTexts = {

@@ -4,32 +4,13 @@
 //   QT_QPA_PLATFORM=offscreen views_transcript_search_bench [entries]
 
 #include "bench_corpus.h"
+#include "search_baseline.h"
 
 #include <QTextBrowser>
 #include <algorithm>
 
-namespace {
-
-template <typename F> double bestMs(int rounds, F&& f) {
-    double best = 1e18;
-    for (int r = 0; r < rounds; ++r) {
-        QElapsedTimer t;
-        t.start();
-        f();
-        best = std::min(best, t.nsecsElapsed() / 1e6);
-    }
-    return best;
-}
-
-qsizetype indexOfLoop(const QString& text, const QString& word) {
-    qsizetype n = 0;
-    for (qsizetype pos = 0; (pos = text.indexOf(word, pos, Qt::CaseInsensitive)) >= 0;
-         pos += word.size())
-        ++n;
-    return n;
-}
-
-} // namespace
+using brindlewick::bench::bestMs;
+using brindlewick::bench::indexOfLoop;
 
 int main(int argc, char** argv) {
     bench::ensureOffscreen();

@@ -95,16 +95,22 @@ void MainController::attachFiles() {
         }
 }
 
-void MainController::attachFile() {
+bool MainController::mayStartUpload() {
     if (uploading) {
         platform_.beep();
-        return;
+        return false;
     }
     if (currentRoom.isEmpty()) {
         platform_.runAlert(window_.get(), QStringLiteral("먼저 채팅방을 열어주세요."), QString(),
                            {});
-        return;
+        return false;
     }
+    return true;
+}
+
+void MainController::attachFile() {
+    if (!mayStartUpload())
+        return;
     const QString path = platform_.runOpenPanel(window_.get(), QStringLiteral("보낼 파일 선택"));
     if (path.isEmpty())
         return;
@@ -112,15 +118,8 @@ void MainController::attachFile() {
 }
 
 void MainController::attachDroppedFile(const QString& path) {
-    if (uploading) {
-        platform_.beep();
+    if (!mayStartUpload())
         return;
-    }
-    if (currentRoom.isEmpty()) {
-        platform_.runAlert(window_.get(), QStringLiteral("먼저 채팅방을 열어주세요."), QString(),
-                           {});
-        return;
-    }
     if (!path.isEmpty())
         startUpload(path);
 }

@@ -236,6 +236,8 @@ private:
     void attachFindBar();
     // Link clicks, file drops and the upload's progress bar.
     void attachFiles();
+    // Beeps during an upload, alerts without an open room.
+    bool mayStartUpload();
     void startUpload(const QString& path);
     void requestPicture(const QString& fileId);
     void pictureArrived(const QString& fileId, const QImage& image);
