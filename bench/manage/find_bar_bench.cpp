@@ -6,8 +6,8 @@
 //   QT_QPA_PLATFORM=offscreen manage_find_bar_bench [entries]
 
 #include "main_controller.h"
-#include "search_baseline.h"
 #include "platform.h"
+#include "search_baseline.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -38,7 +38,6 @@ public:
     QString runSavePanel(QWidget*, const QString&, const QString&) override { return {}; }
     void openFile(const QString&) override {}
 };
-
 
 const QStringList kSenders = {"민수", "지영", "01012345678", "하나", "서준", "Jun"};
 const QStringList kTexts = {

@@ -22,14 +22,14 @@ volatile std::size_t sink;
 std::vector<FieldList> makeMessages(std::size_t count) {
     std::mt19937 rng(7);
     const std::string syllables[] = {"안", "녕", "하", "세", "요", "오", "늘", "회", "의", "는",
-                                     "몇", "시", "에", "할", "까", " ", " ", "?", "!", "ㅋ"};
+                                     "몇", "시", "에", "할", "까", " ",  " ",  "?",  "!",  "ㅋ"};
     std::uniform_int_distribution<int> pick(0, 19);
     std::uniform_int_distribution<int> length(60, 600);
     std::vector<FieldList> out;
     out.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         FieldList fields{"dm:01012345678:01098765432", "홍길동", "", "2026-12-10T21:05:09+09:00",
-                         std::to_string(100000 + i), "", ""};
+                         std::to_string(100000 + i),   "",       ""};
         std::size_t target = static_cast<std::size_t>(length(rng));
         std::size_t fixed = 0;
         for (const auto& f : fields)
@@ -68,8 +68,8 @@ double splitSeconds(const std::string& stream, int repeats) {
         repeats, [&] { buffer = stream; },
         [&] {
             std::size_t fields = 0;
-            ChatProtocol::consumeBuffer(buffer,
-                                        [&](std::uint8_t, const FieldList& f) { fields += f.size(); });
+            ChatProtocol::consumeBuffer(
+                buffer, [&](std::uint8_t, const FieldList& f) { fields += f.size(); });
             sink = fields;
         });
 }
@@ -98,14 +98,17 @@ int main() {
     std::printf("split:  %8.0f MiB/s   memcpy: %8.0f MiB/s   ratio split/memcpy = 1/%.1f\n",
                 mib / tSplit, mib / tMemcpy, tSplit / tMemcpy);
 
-    const double tEncode = bestSeconds(15, [] {}, [&] {
-        std::string out;
-        out.reserve(stream.size());
-        for (const auto& m : messages)
-            ChatProtocol::encodeTypeInto(out, MessageType::Chat, m);
-        sink = out.size();
-    });
-    std::printf("encode: %8.0f MiB/s   ratio encode/memcpy = 1/%.1f\n", mib / tEncode, tEncode / tMemcpy);
+    const double tEncode = bestSeconds(
+        15, [] {},
+        [&] {
+            std::string out;
+            out.reserve(stream.size());
+            for (const auto& m : messages)
+                ChatProtocol::encodeTypeInto(out, MessageType::Chat, m);
+            sink = out.size();
+        });
+    std::printf("encode: %8.0f MiB/s   ratio encode/memcpy = 1/%.1f\n", mib / tEncode,
+                tEncode / tMemcpy);
 
     // Linearity: one buffer holding many frames must cost the same per frame.
     const auto small = makeMessages(10000);

@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ChatProtocol::consumeBuffer(buffer, [&](std::uint8_t type, const FieldList& fields) {
                 check(before.size() - offset >= ChatProtocol::kHeaderSize);
                 const std::uint32_t length = lengthAt(before, offset);
-                const std::string original = before.substr(offset, ChatProtocol::kHeaderSize + length);
+                const std::string original =
+                    before.substr(offset, ChatProtocol::kHeaderSize + length);
                 check(original.size() == ChatProtocol::kHeaderSize + length);
                 check(static_cast<std::uint8_t>(original[3]) == type);
                 const std::string payload = original.substr(ChatProtocol::kHeaderSize);

@@ -77,10 +77,10 @@ public:
     QPushButton* sendBtn = nullptr;
     QList<FriendRecord> friends;
     QList<RoomRecord> rooms;
-    QList<SideRow> sideRows;        // what the sidebar shows, in order
+    QList<SideRow> sideRows;           // what the sidebar shows, in order
     SidebarModel* sideModel = nullptr; // sideTable's model, over sideRows
-    QString currentRoom;         // null or empty: no room open
-    qint64 sideMode = 0;         // 0 friends, anything else chats
+    QString currentRoom;               // null or empty: no room open
+    qint64 sideMode = 0;               // 0 friends, anything else chats
     QPointer<QTimer> reconnectTimer;
     QLineEdit* searchField = nullptr;
     QPushButton* addBtn = nullptr;
