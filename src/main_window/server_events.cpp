@@ -49,19 +49,6 @@ bool MainController::isMineSender(const QString& sender) const {
 
 namespace {
 
-enum : quint8 {
-    kAuthOk = 2,
-    kChat = 5,
-    kRoomNotice = 6,
-    kFileMeta = 9,
-    kChatEdit = 10,
-    kChatDelete = 11,
-    kQuietEvent = 13,
-    kServerError = 15,
-    kCallInvite = 17,
-    kCallReject = 19,
-};
-
 // Field `i`, or "" past the end.
 QString field(const QStringList& fields, int i) {
     return i < fields.size() ? fields.at(i) : QStringLiteral("");
@@ -158,14 +145,14 @@ void MainController::drainFrames() {
 void MainController::handleFrame(quint8 type, const QStringList& fields) {
     const int count = int(fields.size());
     switch (type) {
-    case kAuthOk:
+    case MessageType::AuthOk:
         setStatus(QStringLiteral("로그인 완료"));
         // The server forgets the open room with every sign-in.
         if (!currentRoom.isEmpty())
             client->joinRoom(currentRoom);
         refreshLists();
         break;
-    case kChat: {
+    case MessageType::Chat: {
         if (count < 3)
             return;
         const QString room = fields.at(0);
@@ -183,11 +170,11 @@ void MainController::handleFrame(quint8 type, const QStringList& fields) {
         maybeNotifyRoom(room, sender, text);
         break;
     }
-    case kRoomNotice:
+    case MessageType::RoomNotice:
         if (count >= 2 && matches(currentRoom, fields.at(0)))
             appendChat(fields.at(1));
         break;
-    case kFileMeta: {
+    case MessageType::FileMeta: {
         if (count < 4)
             return;
         const QString room = fields.at(0);
@@ -205,19 +192,19 @@ void MainController::handleFrame(quint8 type, const QStringList& fields) {
         maybeNotifyRoom(room, sender, QStringLiteral("[파일] %1").arg(name));
         break;
     }
-    case kChatEdit:
+    case MessageType::ChatEdit:
         if (count >= 3 && matches(currentRoom, fields.at(0)))
             appendChat(QStringLiteral("[수정 #%1] %2").arg(fields.at(1), fields.at(2)));
         break;
-    case kChatDelete:
+    case MessageType::ChatDelete:
         if (count >= 2 && matches(currentRoom, fields.at(0)))
             appendChat(QStringLiteral("[메시지 삭제됨 #%1]").arg(fields.at(1)));
         break;
-    case kServerError:
+    case MessageType::ServerError:
         if (count >= 2)
             appendChat(QStringLiteral("[오류] %1").arg(fields.at(1)));
         break;
-    case kCallInvite: {
+    case MessageType::CallInvite: {
         const QString callId = field(fields, 0);
         const QString caller = count >= 2 ? fields.at(1) : QStringLiteral("상대");
         ChatNotifier::notifyTitle(platform_, QStringLiteral("수신 전화"),
@@ -226,10 +213,10 @@ void MainController::handleFrame(quint8 type, const QStringList& fields) {
         if (!currentRoom.isEmpty())
             appendChat(QStringLiteral("[통화] %1 수신 → 자동 거절 (WebRTC 없음)").arg(caller));
         if (!callId.isEmpty())
-            client->sendType(kCallReject, {callId, QStringLiteral("unsupported")});
+            client->sendType(MessageType::CallReject, {callId, QStringLiteral("unsupported")});
         break;
     }
-    case kQuietEvent:
+    case MessageType::QuietEvent:
     default:
         break;
     }

@@ -21,8 +21,6 @@ using namespace brindlewick::test;
 
 namespace {
 
-constexpr std::uint8_t kAuth = 1;
-
 QStringList fieldsOf(const ReceivedFrame& frame) {
     QStringList out;
     for (const std::string& field : frame.fields)
@@ -75,7 +73,7 @@ protected:
     // The Auth frame the server saw first on its newest connection.
     QStringList authFields() {
         EXPECT_TRUE(chatServer.waitForFrames(1));
-        const auto auths = chatServer.framesOfType(kAuth);
+        const auto auths = chatServer.framesOfType(MessageType::Auth);
         return auths.empty() ? QStringList() : fieldsOf(auths.back());
     }
 

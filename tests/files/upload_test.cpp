@@ -16,8 +16,6 @@
 namespace brindlewick::test {
 namespace {
 
-constexpr std::uint8_t kFileMeta = 9;
-
 QString transcriptText(const MainController& c) {
     return c.transcript->plainText();
 }
@@ -47,8 +45,8 @@ TEST_F(FilesTest, UploadReportsEachPercentOnceAndAnnouncesTheFile) {
               "[시스템] 업로드 시작: 보고서 v2.pdf\n[시스템] 업로드 완료: 보고서 v2.pdf");
 
     ASSERT_TRUE(chat.waitForFrames(1));
-    ASSERT_TRUE(waitUntil([&] { return !chat.framesOfType(kFileMeta).empty(); }));
-    const FieldList meta = chat.framesOfType(kFileMeta).front().fields;
+    ASSERT_TRUE(waitUntil([&] { return !chat.framesOfType(MessageType::FileMeta).empty(); }));
+    const FieldList meta = chat.framesOfType(MessageType::FileMeta).front().fields;
     EXPECT_EQ(meta, (FieldList{"room-1", "f1", "보고서 v2.pdf", "2621440", ""}));
 }
 
@@ -59,8 +57,8 @@ TEST_F(FilesTest, TheAnnouncementGoesToTheRoomOpenWhenTheUploadStarted) {
     controller->attachFile();
     controller->openRoom("second", "둘째");
     ASSERT_TRUE(waitForUpload());
-    ASSERT_TRUE(waitUntil([&] { return !chat.framesOfType(kFileMeta).empty(); }));
-    EXPECT_EQ(chat.framesOfType(kFileMeta).front().fields.at(0), "first");
+    ASSERT_TRUE(waitUntil([&] { return !chat.framesOfType(MessageType::FileMeta).empty(); }));
+    EXPECT_EQ(chat.framesOfType(MessageType::FileMeta).front().fields.at(0), "first");
     // The lines go to whatever the window shows now.
     EXPECT_EQ(transcriptText(*controller), "[시스템] 업로드 완료: a.txt");
 }
@@ -73,8 +71,8 @@ TEST_F(FilesTest, AnEmptyFileReportsOnlyTheFinalPercent) {
     controller->attachFile();
     ASSERT_TRUE(waitForUpload());
     EXPECT_EQ(recorder.texts, (QStringList{"업로드 100%", "업로드 완료 — 전송됨"}));
-    ASSERT_TRUE(waitUntil([&] { return !chat.framesOfType(kFileMeta).empty(); }));
-    EXPECT_EQ(chat.framesOfType(kFileMeta).front().fields.at(3), "0");
+    ASSERT_TRUE(waitUntil([&] { return !chat.framesOfType(MessageType::FileMeta).empty(); }));
+    EXPECT_EQ(chat.framesOfType(MessageType::FileMeta).front().fields.at(3), "0");
 }
 
 TEST_F(FilesTest, EveryFailureShowsItsLineAndStatusAndFreesTheButton) {
@@ -130,7 +128,7 @@ TEST_F(FilesTest, EveryFailureShowsItsLineAndStatusAndFreesTheButton) {
         EXPECT_FALSE(local.uploadProgressBar->isVisibleTo(local.window()));
         QThreadPool::globalInstance()->waitForDone();
     }
-    EXPECT_TRUE(chat.framesOfType(kFileMeta).empty());
+    EXPECT_TRUE(chat.framesOfType(MessageType::FileMeta).empty());
 }
 
 TEST_F(FilesTest, PressingTheButtonDuringAnUploadOnlyBeeps) {
@@ -142,8 +140,8 @@ TEST_F(FilesTest, PressingTheButtonDuringAnUploadOnlyBeeps) {
     EXPECT_EQ(platform.count("beep"), 1);
     EXPECT_EQ(platform.count("openPanel"), 1);
     ASSERT_TRUE(waitForUpload());
-    ASSERT_TRUE(waitUntil([&] { return chat.framesOfType(kFileMeta).size() == 1; }));
-    EXPECT_EQ(chat.framesOfType(kFileMeta).front().fields.at(2), "a");
+    ASSERT_TRUE(waitUntil([&] { return chat.framesOfType(MessageType::FileMeta).size() == 1; }));
+    EXPECT_EQ(chat.framesOfType(MessageType::FileMeta).front().fields.at(2), "a");
     EXPECT_EQ(requestCount("POST", "/v1/files"), 1);
 }
 
@@ -194,11 +192,12 @@ TEST_F(FilesTest, ADroppedFileIsSentLikeAChosenOne) {
     for (QWidget* target : targets) {
         SCOPED_TRACE(target->objectName().toStdString());
         EXPECT_TRUE(drop(target, mime.get()));
-        ASSERT_TRUE(waitUntil([&] { return chat.framesOfType(kFileMeta).size() == sent + 1; }));
+        ASSERT_TRUE(
+            waitUntil([&] { return chat.framesOfType(MessageType::FileMeta).size() == sent + 1; }));
         ++sent;
         EXPECT_FALSE(controller->uploading);
         EXPECT_EQ(controller->composeView->toPlainText(), "");
-        EXPECT_EQ(chat.framesOfType(kFileMeta).back().fields.at(2), "끌어놓기.txt");
+        EXPECT_EQ(chat.framesOfType(MessageType::FileMeta).back().fields.at(2), "끌어놓기.txt");
     }
     EXPECT_EQ(platform.count("openPanel"), 0);
 
