@@ -63,7 +63,7 @@ QString FileTransfer::uploadPath(const ServerConfig& config, const QString& path
         fail(error, QString(), "file id 없음");
         return QString();
     }
-    const QString filePath = QStringLiteral("/v1/files/") + urlValue(fileId);
+    const QString fileUrlPath = filePath(fileId);
 
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -82,7 +82,7 @@ QString FileTransfer::uploadPath(const ServerConfig& config, const QString& path
             break; // the file became shorter: complete with what was sent
         chunk.resize(got);
         requestError.clear();
-        const QString chunkPath = filePath + QStringLiteral("/chunks/%1").arg(chunkNumber);
+        const QString chunkPath = fileUrlPath + QStringLiteral("/chunks/%1").arg(chunkNumber);
         if (!httpRequest(config, QStringLiteral("PUT"), chunkPath, chunk,
                          QStringLiteral("application/octet-stream"), &requestError)) {
             fail(error, requestError, "청크 실패");
@@ -96,7 +96,7 @@ QString FileTransfer::uploadPath(const ServerConfig& config, const QString& path
     file.close();
 
     requestError.clear();
-    if (!httpRequest(config, QStringLiteral("POST"), filePath + QStringLiteral("/complete"),
+    if (!httpRequest(config, QStringLiteral("POST"), fileUrlPath + QStringLiteral("/complete"),
                      QByteArray("{}"), json, &requestError)) {
         fail(error, requestError, "complete 실패");
         return QString();
@@ -125,7 +125,7 @@ bool FileTransfer::downloadFileId(const ServerConfig& config, const QString& fil
         return out.write(data, qint64(size)) == qint64(size);
     };
     const detail::HttpResult r = detail::performHttp(
-        config, QStringLiteral("GET"), QStringLiteral("/v1/files/") + urlValue(fileId),
+        config, QStringLiteral("GET"), filePath(fileId),
         std::nullopt, QString(), sink, kDownloadErrorBodyLimit);
     switch (r.outcome) {
     case detail::HttpOutcome::Success:
@@ -155,6 +155,10 @@ bool FileTransfer::downloadFileId(const ServerConfig& config, const QString& fil
     }
     out.setAutoRemove(false);
     return true;
+}
+
+QString FileTransfer::filePath(const QString& fileId) {
+    return QStringLiteral("/v1/files/") + urlValue(fileId);
 }
 
 } // namespace brindlewick

@@ -51,6 +51,9 @@ public:
     // when complete; on failure `toPath` is untouched.
     static bool downloadFileId(const ServerConfig& config, const QString& fileId,
                                const QString& toPath, QString* error);
+
+    // "/v1/files/<id>" with the id percent-encoded, so no id can address another resource.
+    static QString filePath(const QString& fileId);
 };
 
 // GET `path`; the body as text, or nullopt when the request failed or the body is not UTF-8.

@@ -5,7 +5,6 @@
 #include "main_controller.h"
 #include "profile_window.h"
 #include "sidebar_model.h"
-#include "url_value.h"
 
 #include <QCoreApplication>
 #include <QItemSelectionModel>
@@ -32,7 +31,7 @@ void MainController::requestPicture(const QString& fileId) {
     QPointer<MainController> self(this);
     QThreadPool::globalInstance()->start([self, config, fileId] {
         const std::optional<QByteArray> body = FileTransfer::httpRequest(
-            config, QStringLiteral("GET"), QStringLiteral("/v1/files/") + urlValue(fileId),
+            config, QStringLiteral("GET"), FileTransfer::filePath(fileId),
             std::nullopt, QString(), nullptr);
         QImage image;
         if (body && !body->isEmpty())
