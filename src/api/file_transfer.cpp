@@ -124,9 +124,9 @@ bool FileTransfer::downloadFileId(const ServerConfig& config, const QString& fil
     const detail::BodySink sink = [&out](const char* data, std::size_t size) {
         return out.write(data, qint64(size)) == qint64(size);
     };
-    const detail::HttpResult r = detail::performHttp(
-        config, QStringLiteral("GET"), filePath(fileId),
-        std::nullopt, QString(), sink, kDownloadErrorBodyLimit);
+    const detail::HttpResult r =
+        detail::performHttp(config, QStringLiteral("GET"), filePath(fileId), std::nullopt,
+                            QString(), sink, kDownloadErrorBodyLimit);
     switch (r.outcome) {
     case detail::HttpOutcome::Success:
         break;
