@@ -30,9 +30,9 @@ void MainController::requestPicture(const QString& fileId) {
     const ServerConfig config = config_;
     QPointer<MainController> self(this);
     QThreadPool::globalInstance()->start([self, config, fileId] {
-        const std::optional<QByteArray> body = FileTransfer::httpRequest(
-            config, QStringLiteral("GET"), FileTransfer::filePath(fileId),
-            std::nullopt, QString(), nullptr);
+        const std::optional<QByteArray> body =
+            FileTransfer::httpRequest(config, QStringLiteral("GET"), FileTransfer::filePath(fileId),
+                                      std::nullopt, QString(), nullptr);
         QImage image;
         if (body && !body->isEmpty())
             image.loadFromData(*body);
@@ -60,11 +60,8 @@ void MainController::pictureArrived(const QString& fileId, const QImage& image) 
     if (currentRoom.isEmpty() || !roomAvatarView)
         return;
     QString headerId = profilePicForPhoneOrNick(currentRoom);
-    if (headerId.isEmpty() && currentRoom.startsWith(QLatin1String("dm:"))) {
-        const QStringList parts = currentRoom.split(QLatin1Char(':'));
-        if (parts.size() >= 3)
-            headerId = profilePicForPhoneOrNick(parts[1] == client->phone() ? parts[2] : parts[1]);
-    }
+    if (headerId.isEmpty())
+        headerId = peerPictureInDmRoom(currentRoom);
     if (headerId == fileId)
         roomAvatarView->setPixmap(QPixmap::fromImage(image));
 }
@@ -83,6 +80,15 @@ QString MainController::profilePicForPhoneOrNick(const QString& phoneOrNick) con
             return r.profilePic;
     }
     return QString();
+}
+
+QString MainController::peerPictureInDmRoom(const QString& room) const {
+    if (!room.startsWith(QLatin1String("dm:")))
+        return QString();
+    const QStringList parts = room.split(QLatin1Char(':'));
+    if (parts.size() < 3)
+        return QString();
+    return profilePicForPhoneOrNick(parts.at(1) == client->phone() ? parts.at(2) : parts.at(1));
 }
 
 QString MainController::profilePicForSender(const QString& sender) const {

@@ -33,14 +33,7 @@ void MainController::openRoom(const QString& room, const QString& title) {
     if (roomLabel)
         roomLabel->setText(QStringLiteral("%1  (%2)").arg(title.isNull() ? room : title, room));
 
-    QString pictureId;
-    if (room.startsWith(QLatin1String("dm:"))) {
-        const QStringList parts = room.split(QLatin1Char(':'));
-        if (parts.size() >= 3) {
-            const QString peer = parts.at(1) == client->phone() ? parts.at(2) : parts.at(1);
-            pictureId = profilePicForPhoneOrNick(peer);
-        }
-    }
+    QString pictureId = peerPictureInDmRoom(room);
     if (pictureId.isEmpty()) {
         for (const RoomRecord& record : rooms) {
             if (record.room == room) {

@@ -177,6 +177,8 @@ public:
     // --- Avatars and profile viewer ---
     QImage imageForFileId(const QString& fileId); // null image: not (yet) available
     QString profilePicForPhoneOrNick(const QString& phoneOrNick) const;
+    // The picture id of the other person of a "dm:" room (at least three parts), or "".
+    QString peerPictureInDmRoom(const QString& room) const;
     QString profilePicForSender(const QString& sender) const;
     void viewProfileClicked();
     void showProfileViewerFor(const std::optional<SideRow>& row);
