@@ -29,6 +29,20 @@ RoomResult deliver(Storage& storage, const std::string& room, std::uint8_t type,
     return result;
 }
 
+// A new message of `room` by `phone`, with the next id, the sender's name and the time.
+MessageRecord newMessage(Storage& storage, const std::string& room, const std::string& phone,
+                         const char* kind) {
+    const auto user = storage.user(phone);
+    MessageRecord m;
+    m.room = room;
+    m.id = storage.nextMessageId(room);
+    m.kind = kind;
+    m.sender = phone;
+    m.senderName = user ? user->displayName() : phone;
+    m.time = isoLocalTime(std::time(nullptr));
+    return m;
+}
+
 } // namespace
 
 std::string RoomLogic::ensureAccess(Storage& storage, const std::string& phone,
@@ -90,15 +104,8 @@ RoomResult RoomLogic::chat(Storage& storage, const std::string& phone, const Fie
         if (!replyId || !storage.messageState(room, *replyId))
             return refuse(ErrorText::kNoMessage);
     }
-    const auto user = storage.user(phone);
-    MessageRecord m;
-    m.room = room;
-    m.id = storage.nextMessageId(room);
-    m.kind = "chat";
-    m.sender = phone;
-    m.senderName = user ? user->displayName() : phone;
+    MessageRecord m = newMessage(storage, room, phone, "chat");
     m.text = text;
-    m.time = isoLocalTime(std::time(nullptr));
     m.replyTo = replyTo;
     storage.insertMessage(m);
     return deliver(storage, room, MessageType::Chat,
@@ -122,15 +129,8 @@ RoomResult RoomLogic::fileMeta(Storage& storage, const std::string& phone,
     const auto file = isHex128(fileId) ? storage.file(fileId) : std::nullopt;
     if (!file || !file->complete)
         return refuse(ErrorText::kNoFile);
-    const auto user = storage.user(phone);
-    MessageRecord m;
-    m.room = room;
-    m.id = storage.nextMessageId(room);
-    m.kind = "file";
-    m.sender = phone;
-    m.senderName = user ? user->displayName() : phone;
+    MessageRecord m = newMessage(storage, room, phone, "file");
     m.text = name;
-    m.time = isoLocalTime(std::time(nullptr));
     m.fileId = fileId;
     m.fileName = name;
     m.fileSize = file->received;
