@@ -145,6 +145,7 @@ ConsumeResult ChatProtocol::consumeBuffer(std::string& buffer, const FrameHandle
         const auto* header = reinterpret_cast<const unsigned char*>(buffer.data() + offset);
         if (header[0] != kMagic0 || header[1] != kMagic1) {
             buffer.clear();
+            result.status = ConsumeStatus::BadMagic;
             return result;
         }
         const std::uint32_t length = getBigEndian32(header + 4);

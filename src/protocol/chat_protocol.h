@@ -38,6 +38,7 @@ using FrameHandler = std::function<void(std::uint8_t type, const FieldList& fiel
 enum class ConsumeStatus {
     NeedMore,      // nothing (more) to cut; partial frame, if any, stays in the buffer
     ProtocolError, // declared payload length exceeds kMaxPayloadLength
+    BadMagic,      // bytes that do not start a frame; the buffer was emptied
 };
 
 struct ConsumeResult {
@@ -63,8 +64,8 @@ public:
 
     // Cuts every complete frame off the front of `buffer`, in order, calling
     // `handler` for each (a null handler drops them). Bytes that do not start
-    // with the magic empty the buffer. Linear in the buffer's size: consumed
-    // bytes are erased once per call.
+    // with the magic empty the buffer and report BadMagic. Linear in the
+    // buffer's size: consumed bytes are erased once per call.
     static ConsumeResult consumeBuffer(std::string& buffer, const FrameHandler& handler);
 
     // Payload text to fields: split at U+001F; invalid UTF-8 gives one empty field.

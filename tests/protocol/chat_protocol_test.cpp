@@ -169,13 +169,16 @@ TEST(ChatProtocolSplit, OneAndAHalfFrames) {
 TEST(ChatProtocolSplit, BadMagicEmptiesWholeBuffer) {
     const std::string good = ChatProtocol::encodeType(MessageType::Chat, {"r", "x"});
     std::string buffer = "garbage!" + good + good;
-    EXPECT_TRUE(consumeAll(buffer).empty());
+    ConsumeResult result;
+    EXPECT_TRUE(consumeAll(buffer, &result).empty());
     EXPECT_TRUE(buffer.empty());
+    EXPECT_EQ(result.status, ConsumeStatus::BadMagic);
 
     // Good frames before the bad bytes are delivered; everything after is dropped.
     buffer = good + "XY" + good.substr(2) + good;
-    EXPECT_EQ(consumeAll(buffer).size(), 1u);
+    EXPECT_EQ(consumeAll(buffer, &result).size(), 1u);
     EXPECT_TRUE(buffer.empty());
+    EXPECT_EQ(result.status, ConsumeStatus::BadMagic);
 
     // What arrives next starts a fresh frame.
     buffer = good;

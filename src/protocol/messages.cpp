@@ -1,0 +1,135 @@
+#include "messages.h"
+
+namespace brindlewick::wire {
+
+namespace {
+
+// Field `i`, or "" past the end.
+std::string at(const FieldList& fields, std::size_t i) {
+    return i < fields.size() ? fields[i] : std::string();
+}
+
+} // namespace
+
+FieldList Auth::encode() const {
+    return {phone, nick.empty() ? phone : nick, profilePic, statusMsg};
+}
+std::optional<Auth> Auth::decode(const FieldList& f) {
+    return Auth{at(f, 0), at(f, 1), at(f, 2), at(f, 3)};
+}
+
+FieldList JoinRoom::encode() const {
+    return {room};
+}
+std::optional<JoinRoom> JoinRoom::decode(const FieldList& f) {
+    return JoinRoom{at(f, 0)};
+}
+
+FieldList LeaveRoom::encode() const {
+    return {room};
+}
+std::optional<LeaveRoom> LeaveRoom::decode(const FieldList& f) {
+    return LeaveRoom{at(f, 0)};
+}
+
+FieldList ChatRequest::encode() const {
+    if (replyTo.empty())
+        return {room, text};
+    return {room, text, replyTo};
+}
+std::optional<ChatRequest> ChatRequest::decode(const FieldList& f) {
+    return ChatRequest{at(f, 0), at(f, 1), at(f, 2)};
+}
+
+FieldList FileRequest::encode() const {
+    return {room, fileId, name.empty() ? std::string("file") : name,
+            size.empty() ? std::string("0") : size, std::string()};
+}
+std::optional<FileRequest> FileRequest::decode(const FieldList& f) {
+    return FileRequest{at(f, 0), at(f, 1), at(f, 2), at(f, 3)};
+}
+
+FieldList ReadWatermark::encode() const {
+    return {room, msgId};
+}
+std::optional<ReadWatermark> ReadWatermark::decode(const FieldList& f) {
+    return ReadWatermark{at(f, 0), at(f, 1)};
+}
+
+FieldList CallReject::encode() const {
+    return {callId, reason};
+}
+std::optional<CallReject> CallReject::decode(const FieldList& f) {
+    return CallReject{at(f, 0), at(f, 1)};
+}
+
+FieldList Edit::encode() const {
+    return {room, msgId, text};
+}
+std::optional<Edit> Edit::decode(const FieldList& f) {
+    if (f.size() < 3)
+        return std::nullopt;
+    return Edit{f[0], f[1], f[2]};
+}
+
+FieldList Delete::encode() const {
+    return {room, msgId};
+}
+std::optional<Delete> Delete::decode(const FieldList& f) {
+    if (f.size() < 2)
+        return std::nullopt;
+    return Delete{f[0], f[1]};
+}
+
+FieldList AuthOk::encode() const {
+    return {phone};
+}
+std::optional<AuthOk> AuthOk::decode(const FieldList& f) {
+    return AuthOk{at(f, 0)};
+}
+
+FieldList ChatMessage::encode() const {
+    return {room, sender, text, time, msgId, senderPhone, replyTo};
+}
+std::optional<ChatMessage> ChatMessage::decode(const FieldList& f) {
+    if (f.size() < 3)
+        return std::nullopt;
+    return ChatMessage{f[0], f[1], f[2], at(f, 3), at(f, 4), at(f, 5), at(f, 6)};
+}
+
+FieldList FileMessage::encode() const {
+    return {room, sender, fileId, name, size, time, msgId};
+}
+std::optional<FileMessage> FileMessage::decode(const FieldList& f) {
+    if (f.size() < 4)
+        return std::nullopt;
+    return FileMessage{f[0], f[1], f[2], f[3], at(f, 4), at(f, 5), at(f, 6)};
+}
+
+FieldList Notice::encode() const {
+    return {room, text};
+}
+std::optional<Notice> Notice::decode(const FieldList& f) {
+    if (f.size() < 2)
+        return std::nullopt;
+    return Notice{f[0], f[1]};
+}
+
+FieldList ServerError::encode() const {
+    return {refusedType, text};
+}
+std::optional<ServerError> ServerError::decode(const FieldList& f) {
+    if (f.size() < 2)
+        return std::nullopt;
+    return ServerError{f[0], f[1]};
+}
+
+FieldList CallInvite::encode() const {
+    return {callId, caller};
+}
+std::optional<CallInvite> CallInvite::decode(const FieldList& f) {
+    // An empty payload arrives as one empty field: no call id, nobody named.
+    return CallInvite{at(f, 0), f.size() >= 2 ? f[1] : std::string("상대")};
+}
+
+} // namespace brindlewick::wire

@@ -1,0 +1,160 @@
+#pragma once
+// Typed messages of the chat connection, shared by the client and the server. Each has one
+// encode (to the frame's fields) and one decode (from them); decode returns nothing when the
+// frame has fewer fields than the message needs, and reads missing optional fields as "".
+// Plain C++17 like the codec.
+
+#include "chat_protocol.h"
+
+#include <optional>
+#include <string>
+
+namespace brindlewick::wire {
+
+// --- Client to server ---
+
+struct Auth {
+    static constexpr std::uint8_t kType = MessageType::Auth;
+    std::string phone;
+    std::string nick; // the phone when no nickname is set
+    std::string profilePic;
+    std::string statusMsg;
+    FieldList encode() const;
+    static std::optional<Auth> decode(const FieldList& fields);
+};
+
+struct JoinRoom {
+    static constexpr std::uint8_t kType = MessageType::JoinRoom;
+    std::string room;
+    FieldList encode() const;
+    static std::optional<JoinRoom> decode(const FieldList& fields);
+};
+
+struct LeaveRoom {
+    static constexpr std::uint8_t kType = MessageType::LeaveRoom;
+    std::string room;
+    FieldList encode() const;
+    static std::optional<LeaveRoom> decode(const FieldList& fields);
+};
+
+// A message the user sends; the server answers every member with a ChatMessage.
+struct ChatRequest {
+    static constexpr std::uint8_t kType = MessageType::Chat;
+    std::string room;
+    std::string text;
+    std::string replyTo; // only written when not empty
+    FieldList encode() const;
+    static std::optional<ChatRequest> decode(const FieldList& fields);
+};
+
+// A file the user uploaded; the server answers every member with a FileMessage.
+struct FileRequest {
+    static constexpr std::uint8_t kType = MessageType::FileMeta;
+    std::string room;
+    std::string fileId;
+    std::string name;
+    std::string size; // decimal bytes
+    FieldList encode() const;
+    static std::optional<FileRequest> decode(const FieldList& fields);
+};
+
+struct ReadWatermark {
+    static constexpr std::uint8_t kType = MessageType::ReadWatermark;
+    std::string room;
+    std::string msgId;
+    FieldList encode() const;
+    static std::optional<ReadWatermark> decode(const FieldList& fields);
+};
+
+struct CallReject {
+    static constexpr std::uint8_t kType = MessageType::CallReject;
+    std::string callId;
+    std::string reason;
+    FieldList encode() const;
+    static std::optional<CallReject> decode(const FieldList& fields);
+};
+
+// --- Both directions: a request from the sender, the same announcement to the room ---
+
+struct Edit {
+    static constexpr std::uint8_t kType = MessageType::ChatEdit;
+    std::string room;
+    std::string msgId;
+    std::string text;
+    FieldList encode() const;
+    static std::optional<Edit> decode(const FieldList& fields);
+};
+
+struct Delete {
+    static constexpr std::uint8_t kType = MessageType::ChatDelete;
+    std::string room;
+    std::string msgId;
+    FieldList encode() const;
+    static std::optional<Delete> decode(const FieldList& fields);
+};
+
+// --- Server to client ---
+
+struct AuthOk {
+    static constexpr std::uint8_t kType = MessageType::AuthOk;
+    std::string phone;
+    FieldList encode() const;
+    static std::optional<AuthOk> decode(const FieldList& fields);
+};
+
+struct ChatMessage {
+    static constexpr std::uint8_t kType = MessageType::Chat;
+    std::string room;
+    std::string sender; // nickname or phone
+    std::string text;
+    std::string time; // ISO 8601
+    std::string msgId;
+    std::string senderPhone; // the reference server's; other servers may leave it out
+    std::string replyTo;
+    FieldList encode() const;
+    static std::optional<ChatMessage> decode(const FieldList& fields);
+};
+
+struct FileMessage {
+    static constexpr std::uint8_t kType = MessageType::FileMeta;
+    std::string room;
+    std::string sender;
+    std::string fileId;
+    std::string name;
+    std::string size;
+    std::string time;
+    std::string msgId;
+    FieldList encode() const;
+    static std::optional<FileMessage> decode(const FieldList& fields);
+};
+
+struct Notice {
+    static constexpr std::uint8_t kType = MessageType::RoomNotice;
+    std::string room;
+    std::string text;
+    FieldList encode() const;
+    static std::optional<Notice> decode(const FieldList& fields);
+};
+
+struct ServerError {
+    static constexpr std::uint8_t kType = MessageType::ServerError;
+    std::string refusedType; // the type number of the refused request, as digits
+    std::string text;
+    FieldList encode() const;
+    static std::optional<ServerError> decode(const FieldList& fields);
+};
+
+struct CallInvite {
+    static constexpr std::uint8_t kType = MessageType::CallInvite;
+    std::string callId;
+    std::string caller; // "상대" when the frame names nobody
+    FieldList encode() const;
+    static std::optional<CallInvite> decode(const FieldList& fields);
+};
+
+// The whole frame of a typed message.
+template <typename Message> std::string encodeFrame(const Message& message) {
+    return ChatProtocol::encodeType(Message::kType, message.encode());
+}
+
+} // namespace brindlewick::wire
