@@ -34,7 +34,9 @@ QString lastPathComponent(const QString& path) {
 } // namespace
 
 QString FileTransfer::uploadPath(const ServerConfig& config, const QString& path,
-                                 const Progress& progress, QString* error) {
+                                 const Progress& progress, QString* error,
+                                 const std::atomic<bool>* cancelled) {
+    const RequestLimits limits{0, cancelled};
     if (error)
         error->clear();
     if (path.isEmpty()) {
@@ -52,7 +54,7 @@ QString FileTransfer::uploadPath(const ServerConfig& config, const QString& path
     QString requestError;
     const std::optional<QByteArray> created =
         httpRequest(config, QStringLiteral("POST"), QStringLiteral("/v1/files"),
-                    createBody.toUtf8(), json, &requestError);
+                    createBody.toUtf8(), json, &requestError, limits);
     if (!created) {
         fail(error, requestError, "create 실패");
         return QString();
@@ -84,7 +86,7 @@ QString FileTransfer::uploadPath(const ServerConfig& config, const QString& path
         requestError.clear();
         const QString chunkPath = fileUrlPath + QStringLiteral("/chunks/%1").arg(chunkNumber);
         if (!httpRequest(config, QStringLiteral("PUT"), chunkPath, chunk,
-                         QStringLiteral("application/octet-stream"), &requestError)) {
+                         QStringLiteral("application/octet-stream"), &requestError, limits)) {
             fail(error, requestError, "청크 실패");
             return QString();
         }
@@ -97,7 +99,7 @@ QString FileTransfer::uploadPath(const ServerConfig& config, const QString& path
 
     requestError.clear();
     if (!httpRequest(config, QStringLiteral("POST"), fileUrlPath + QStringLiteral("/complete"),
-                     QByteArray("{}"), json, &requestError)) {
+                     QByteArray("{}"), json, &requestError, limits)) {
         fail(error, requestError, "complete 실패");
         return QString();
     }
@@ -107,7 +109,8 @@ QString FileTransfer::uploadPath(const ServerConfig& config, const QString& path
 }
 
 bool FileTransfer::downloadFileId(const ServerConfig& config, const QString& fileId,
-                                  const QString& toPath, QString* error) {
+                                  const QString& toPath, QString* error,
+                                  const std::atomic<bool>* cancelled) {
     if (error)
         error->clear();
     if (fileId.isEmpty() || toPath.isEmpty()) {
@@ -126,7 +129,7 @@ bool FileTransfer::downloadFileId(const ServerConfig& config, const QString& fil
     };
     const detail::HttpResult r =
         detail::performHttp(config, QStringLiteral("GET"), filePath(fileId), std::nullopt,
-                            QString(), sink, kDownloadErrorBodyLimit);
+                            QString(), sink, kDownloadErrorBodyLimit, RequestLimits{0, cancelled});
     switch (r.outcome) {
     case detail::HttpOutcome::Success:
         break;

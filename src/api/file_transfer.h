@@ -8,10 +8,19 @@
 #include <QString>
 #include <QStringView>
 
+#include <atomic>
 #include <functional>
 #include <optional>
 
 namespace brindlewick {
+
+// How long a request may take and how to stop it early. Transfers keep only the idle limit
+// (a large file may take long); other requests also get a cap on the whole exchange.
+struct RequestLimits {
+    static constexpr long kTotalSeconds = 120;
+    long totalSeconds = 0;                        // 0: no cap on the whole exchange
+    const std::atomic<bool>* cancelled = nullptr; // set from any thread to abort
+};
 
 class FileTransfer {
 public:
@@ -37,7 +46,8 @@ public:
     static std::optional<QByteArray> httpRequest(const ServerConfig& config, const QString& method,
                                                  const QString& path,
                                                  const std::optional<QByteArray>& body,
-                                                 const QString& contentType, QString* error);
+                                                 const QString& contentType, QString* error,
+                                                 const RequestLimits& limits = {});
 
     // --- Files ---
 
@@ -45,19 +55,23 @@ public:
 
     // Uploads in 1 MiB chunks; `progress` runs on the calling thread after each chunk and
     // once more with 100 at the end. Returns the new file id, or an empty text on failure.
+    // A set `cancelled` stops it between and inside chunks with the error "취소됨".
     static QString uploadPath(const ServerConfig& config, const QString& path,
-                              const Progress& progress, QString* error);
+                              const Progress& progress, QString* error,
+                              const std::atomic<bool>* cancelled = nullptr);
     // Streams the file into a temporary file beside `toPath` and renames it over `toPath`
     // when complete; on failure `toPath` is untouched.
     static bool downloadFileId(const ServerConfig& config, const QString& fileId,
-                               const QString& toPath, QString* error);
+                               const QString& toPath, QString* error,
+                               const std::atomic<bool>* cancelled = nullptr);
 
     // "/v1/files/<id>" with the id percent-encoded, so no id can address another resource.
     static QString filePath(const QString& fileId);
 };
 
 // GET `path`; the body as text, or nullopt when the request failed or the body is not UTF-8.
-std::optional<QString> httpGetPath(const ServerConfig& config, const QString& path);
+std::optional<QString> httpGetPath(const ServerConfig& config, const QString& path,
+                                   const RequestLimits& limits = {});
 
 // Strict UTF-8 decoding: nullopt for bytes that are not valid UTF-8.
 std::optional<QString> decodeUtf8(const QByteArray& bytes);

@@ -14,6 +14,7 @@ namespace detail {
 namespace {
 
 constexpr long kTimeoutSeconds = 120;
+const QString kCancelledText = QStringLiteral("취소됨");
 
 void initCurlOnce() {
     static std::once_flag once;
@@ -28,6 +29,11 @@ struct Transfer {
     QByteArray errorBody;
     bool sinkFailed = false;
 };
+
+int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    const auto* cancelled = static_cast<const std::atomic<bool>*>(user);
+    return cancelled->load(std::memory_order_relaxed) ? 1 : 0;
+}
 
 std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
     auto* t = static_cast<Transfer*>(user);
@@ -58,8 +64,14 @@ QByteArray baseAddress(const ServerConfig& config) {
 
 HttpResult performHttp(const ServerConfig& config, const QString& method, const QString& path,
                        const std::optional<QByteArray>& body, const QString& contentType,
-                       const BodySink& sink, std::size_t errorBodyLimit) {
+                       const BodySink& sink, std::size_t errorBodyLimit,
+                       const RequestLimits& limits) {
     initCurlOnce();
+    HttpResult result;
+    if (limits.cancelled && limits.cancelled->load()) {
+        result.transportError = kCancelledText;
+        return result;
+    }
     HttpResult result;
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
     if (!curl) {
@@ -92,6 +104,13 @@ HttpResult performHttp(const ServerConfig& config, const QString& method, const 
     // An idle limit, not a cap on the whole transfer: large files may take longer.
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kTimeoutSeconds);
+    if (limits.totalSeconds > 0)
+        curl_easy_setopt(h, CURLOPT_TIMEOUT, limits.totalSeconds);
+    if (limits.cancelled) {
+        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &onProgress);
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(limits.cancelled));
+    }
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get());
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onBody);
@@ -111,6 +130,10 @@ HttpResult performHttp(const ServerConfig& config, const QString& method, const 
     const CURLcode code = curl_easy_perform(h);
     if (t.sinkFailed) {
         result.outcome = HttpOutcome::SinkFailed;
+        return result;
+    }
+    if (code == CURLE_ABORTED_BY_CALLBACK) {
+        result.transportError = kCancelledText;
         return result;
     }
     if (code != CURLE_OK) {
@@ -146,14 +169,16 @@ std::optional<QString> decodeUtf8(const QByteArray& bytes) {
 std::optional<QByteArray> FileTransfer::httpRequest(const ServerConfig& config,
                                                     const QString& method, const QString& path,
                                                     const std::optional<QByteArray>& body,
-                                                    const QString& contentType, QString* error) {
+                                                    const QString& contentType, QString* error,
+                                                    const RequestLimits& limits) {
     QByteArray answer("");
     const detail::BodySink sink = [&answer](const char* data, std::size_t size) {
         answer.append(data, qsizetype(size));
         return true;
     };
     const detail::HttpResult r = detail::performHttp(config, method, path, body, contentType, sink,
-                                                     std::numeric_limits<std::size_t>::max());
+                                                     std::numeric_limits<std::size_t>::max(),
+                                                     limits);
     switch (r.outcome) {
     case detail::HttpOutcome::Success:
         return answer;
@@ -168,10 +193,11 @@ std::optional<QByteArray> FileTransfer::httpRequest(const ServerConfig& config,
     }
 }
 
-std::optional<QString> httpGetPath(const ServerConfig& config, const QString& path) {
+std::optional<QString> httpGetPath(const ServerConfig& config, const QString& path,
+                                   const RequestLimits& limits) {
     QString error;
     const std::optional<QByteArray> body = FileTransfer::httpRequest(
-        config, QStringLiteral("GET"), path, std::nullopt, QString(), &error);
+        config, QStringLiteral("GET"), path, std::nullopt, QString(), &error, limits);
     if (!body)
         return std::nullopt;
     return decodeUtf8(*body);

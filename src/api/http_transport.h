@@ -1,11 +1,13 @@
 #pragma once
 // The libcurl exchange behind httpRequest and the streaming download.
 
+#include "file_transfer.h"
 #include "server_config.h"
 
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -31,7 +33,8 @@ using BodySink = std::function<bool(const char* data, std::size_t size)>;
 
 HttpResult performHttp(const ServerConfig& config, const QString& method, const QString& path,
                        const std::optional<QByteArray>& body, const QString& contentType,
-                       const BodySink& sink, std::size_t errorBodyLimit);
+                       const BodySink& sink, std::size_t errorBodyLimit,
+                       const RequestLimits& limits = {});
 
 // "HTTP <code> <body as UTF-8, or nothing>"
 QString httpStatusText(long status, const QByteArray& body);

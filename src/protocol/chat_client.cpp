@@ -1,5 +1,7 @@
 #include "chat_client.h"
 
+#include "messages.h"
+
 #include <QPointer>
 #include <QTcpSocket>
 
@@ -20,12 +22,8 @@ FieldList toFieldList(const QStringList& fields) {
     return out;
 }
 
-QStringList toStringList(const FieldList& fields) {
-    QStringList out;
-    out.reserve(static_cast<qsizetype>(fields.size()));
-    for (const std::string& field : fields)
-        out.append(QString::fromUtf8(field.data(), static_cast<qsizetype>(field.size())));
-    return out;
+std::string utf8(const QString& text) {
+    return text.toStdString();
 }
 
 } // namespace
@@ -47,8 +45,8 @@ void ChatClient::setPingInterval(int milliseconds) {
 void ChatClient::connect() {
     disconnect();
     if (config_.host.empty() || config_.chatPort == 0) {
-        if (delegate_)
-            delegate_->chatClientDidDisconnect(kReasonSocketFailed);
+        if (listener_)
+            listener_->chatDisconnected(kReasonSocketFailed);
         return;
     }
     socket_ = new QTcpSocket();
@@ -88,8 +86,8 @@ void ChatClient::releaseSocket() {
 
 void ChatClient::failWith(const QString& reason) {
     disconnect();
-    if (delegate_)
-        delegate_->chatClientDidDisconnect(reason);
+    if (listener_)
+        listener_->chatDisconnected(reason);
 }
 
 void ChatClient::onSocketConnected() {
@@ -100,15 +98,13 @@ void ChatClient::onSocketConnected() {
     // Auth goes out ahead of anything requested while the connection opened:
     // the server cannot take a message before it knows who sends it.
     const quint64 generation = generation_;
-    writeFrame(ChatProtocol::encodeType(
-        MessageType::Auth,
-        toFieldList({phone_, nick_.isEmpty() ? phone_ : nick_, profilePic_, statusMsg_})));
+    writeFrame(wire::encodeFrame(authMessage()));
     if (generation_ == generation) {
         authQueued_ = true;
         flushWriteQueue();
     }
-    if (generation_ == generation && delegate_)
-        delegate_->chatClientDidConnect();
+    if (generation_ == generation && listener_)
+        listener_->chatConnected();
     if (self)
         --callbackDepth_;
 }
@@ -139,7 +135,7 @@ void ChatClient::onReadyRead() {
     const QByteArray data = socket_->readAll();
     recvBuffer_.append(data.constData(), static_cast<std::size_t>(data.size()));
     if (delivering_) {
-        // A delegate running a nested event loop: the outer delivery picks these bytes up.
+        // A listener running a nested event loop: the outer delivery picks these bytes up.
         --callbackDepth_;
         return;
     }
@@ -147,15 +143,15 @@ void ChatClient::onReadyRead() {
     const quint64 generation = generation_;
     bool protocolError = false;
     while (!recvBuffer_.empty()) {
-        // The delegate may reenter (nested event loop) and append; cut a private copy.
+        // The listener may reenter (nested event loop) and append; cut a private copy.
         std::string work;
         work.swap(recvBuffer_);
         const ConsumeResult result =
             ChatProtocol::consumeBuffer(work, [&](std::uint8_t type, const FieldList& fields) {
                 if (!self || generation_ != generation)
                     return;
-                if (delegate_)
-                    delegate_->chatClientDidReceiveType(type, toStringList(fields));
+                if (listener_)
+                    listener_->frameReceived(type, fields);
             });
         if (!self)
             return;
@@ -164,7 +160,7 @@ void ChatClient::onReadyRead() {
         const bool arrivedMeanwhile = !recvBuffer_.empty();
         work.append(recvBuffer_);
         recvBuffer_.swap(work);
-        if (result.status == ConsumeStatus::ProtocolError) {
+        if (result.status != ConsumeStatus::NeedMore) {
             protocolError = true;
             break;
         }
@@ -209,9 +205,12 @@ void ChatClient::sendType(quint8 type, const QStringList& fields) {
     sendType(type, toFieldList(fields));
 }
 
+wire::Auth ChatClient::authMessage() const {
+    return wire::Auth{utf8(phone_), utf8(nick_), utf8(profilePic_), utf8(statusMsg_)};
+}
+
 void ChatClient::authenticate() {
-    sendType(MessageType::Auth,
-             QStringList{phone_, nick_.isEmpty() ? phone_ : nick_, profilePic_, statusMsg_});
+    send(authMessage());
 }
 
 void ChatClient::sendPing() {
@@ -221,51 +220,52 @@ void ChatClient::sendPing() {
 void ChatClient::joinRoom(const QString& room) {
     if (room.isEmpty())
         return;
-    sendType(MessageType::JoinRoom, QStringList{room});
+    send(wire::JoinRoom{utf8(room)});
 }
 
 void ChatClient::leaveRoom(const QString& room) {
     if (room.isEmpty())
         return;
-    sendType(MessageType::LeaveRoom, QStringList{room});
+    send(wire::LeaveRoom{utf8(room)});
 }
 
 void ChatClient::sendChatToRoom(const QString& room, const QString& text,
                                 const QString& replyToId) {
     if (room.isEmpty() || text.isEmpty())
         return;
-    QStringList fields{room, text};
-    if (!replyToId.isEmpty())
-        fields.append(replyToId);
-    sendType(MessageType::Chat, fields);
+    send(wire::ChatRequest{utf8(room), utf8(text), utf8(replyToId)});
 }
 
 void ChatClient::sendChatEditToRoom(const QString& room, const QString& msgId,
                                     const QString& newText) {
     if (room.isEmpty() || msgId.isEmpty() || newText.isEmpty())
         return;
-    sendType(MessageType::ChatEdit, QStringList{room, msgId, newText});
+    send(wire::Edit{utf8(room), utf8(msgId), utf8(newText)});
 }
 
 void ChatClient::sendChatDeleteToRoom(const QString& room, const QString& msgId) {
     if (room.isEmpty() || msgId.isEmpty())
         return;
-    sendType(MessageType::ChatDelete, QStringList{room, msgId});
+    send(wire::Delete{utf8(room), utf8(msgId)});
 }
 
 void ChatClient::sendReadWatermarkToRoom(const QString& room, const QString& msgId) {
     if (room.isEmpty() || msgId.isEmpty())
         return;
-    sendType(MessageType::ReadWatermark, QStringList{room, msgId});
+    send(wire::ReadWatermark{utf8(room), utf8(msgId)});
 }
 
 void ChatClient::sendFileMetaToRoom(const QString& room, const QString& fileId, const QString& name,
                                     const QString& size) {
     if (room.isEmpty() || fileId.isEmpty())
         return;
-    sendType(MessageType::FileMeta,
-             QStringList{room, fileId, name.isEmpty() ? QStringLiteral("file") : name,
-                         size.isEmpty() ? QStringLiteral("0") : size, QString()});
+    send(wire::FileRequest{utf8(room), utf8(fileId), utf8(name), utf8(size)});
+}
+
+void ChatClient::rejectCall(const QString& callId) {
+    if (callId.isEmpty())
+        return;
+    send(wire::CallReject{utf8(callId), "unsupported"});
 }
 
 } // namespace brindlewick

@@ -1,8 +1,9 @@
 #pragma once
 // The one TCP connection of a signed-in user to the chat server.
 
-#include "chat_client_delegate.h"
+#include "chat_client_listener.h"
 #include "chat_protocol.h"
+#include "messages.h"
 #include "server_config.h"
 
 #include <QByteArray>
@@ -23,7 +24,7 @@ class ChatClient : public QObject {
 public:
     static constexpr int kDefaultPingIntervalMs = 25000;
 
-    // Reasons given to chatClientDidDisconnect.
+    // Reasons given to chatDisconnected.
     static const QString kReasonSocketFailed; // "소켓 생성 실패"
     static const QString kReasonWriteFailed;  // "쓰기 실패"
     static const QString kReasonError;        // "연결 오류"
@@ -32,8 +33,8 @@ public:
     explicit ChatClient(ServerConfig config = {}, QObject* parent = nullptr);
     ~ChatClient() override;
 
-    void setDelegate(ChatClientDelegate* delegate) { delegate_ = delegate; }
-    ChatClientDelegate* delegate() const { return delegate_; }
+    void setListener(ChatClientListener* listener) { listener_ = listener; }
+    ChatClientListener* listener() const { return listener_; }
 
     void setPhone(const QString& phone) { phone_ = phone; }
     void setNick(const QString& nick) { nick_ = nick; }
@@ -66,6 +67,11 @@ public:
     void sendReadWatermarkToRoom(const QString& room, const QString& msgId);
     void sendFileMetaToRoom(const QString& room, const QString& fileId, const QString& name,
                             const QString& size);
+    void rejectCall(const QString& callId);
+    // Any typed message, queued like the others while the connection opens.
+    template <typename Message> void send(const Message& message) {
+        sendType(Message::kType, message.encode());
+    }
 
 private:
     void onSocketConnected();
@@ -76,6 +82,7 @@ private:
     void failWith(const QString& reason);
     void sendType(quint8 type, const FieldList& fields);
     void releaseSocket();
+    wire::Auth authMessage() const;
 
     ServerConfig config_;
     QTcpSocket* socket_ = nullptr;
@@ -86,7 +93,7 @@ private:
     bool delivering_ = false;
     int callbackDepth_ = 0;
     quint64 generation_ = 0; // changes with every connect and disconnect
-    ChatClientDelegate* delegate_ = nullptr;
+    ChatClientListener* listener_ = nullptr;
     QString phone_;
     QString nick_;
     QString profilePic_;

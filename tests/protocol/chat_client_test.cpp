@@ -13,23 +13,26 @@ using namespace brindlewick::test;
 
 namespace {
 
-struct RecordingDelegate : ChatClientDelegate {
+struct RecordingListener : ChatClientListener {
     int connects = 0;
     QStringList reasons;
     std::vector<std::pair<quint8, QStringList>> received;
     std::function<void(quint8, const QStringList&)> onReceive;
     std::function<void(const QString&)> onDisconnect;
 
-    void chatClientDidConnect() override { ++connects; }
-    void chatClientDidDisconnect(const QString& reason) override {
+    void chatConnected() override { ++connects; }
+    void chatDisconnected(const QString& reason) override {
         reasons << reason;
         if (onDisconnect)
             onDisconnect(reason);
     }
-    void chatClientDidReceiveType(quint8 type, const QStringList& fields) override {
-        received.emplace_back(type, fields);
+    void frameReceived(quint8 type, const FieldList& fields) override {
+        QStringList texts;
+        for (const std::string& field : fields)
+            texts << QString::fromStdString(field);
+        received.emplace_back(type, texts);
         if (onReceive)
-            onReceive(type, fields);
+            onReceive(type, texts);
     }
 };
 
@@ -46,7 +49,7 @@ protected:
         ServerConfig config;
         config.chatPort = server.port();
         client = std::make_unique<ChatClient>(config);
-        client->setDelegate(&delegate);
+        client->setListener(&listener);
         client->setPhone("01012345678");
         client->setNick(QStringLiteral("홍길동"));
         client->setStatusMsg(QStringLiteral("바빠요"));
@@ -57,11 +60,11 @@ protected:
         client->connect();
         ASSERT_TRUE(server.waitForFrames(1));
         ASSERT_EQ(server.frames()[0].type, MessageType::Auth);
-        ASSERT_TRUE(waitUntil([&] { return delegate.connects == 1; }));
+        ASSERT_TRUE(waitUntil([&] { return listener.connects == 1; }));
     }
 
     FakeChatServer server;
-    RecordingDelegate delegate;
+    RecordingListener listener;
     std::unique_ptr<ChatClient> client;
 };
 
@@ -109,7 +112,7 @@ TEST_F(ChatClientTest, FramesRequestedWhileOpeningFollowAuthInOrder) {
     EXPECT_EQ(frames[1].type, MessageType::JoinRoom);
     EXPECT_EQ(frames[2].type, MessageType::Chat);
     EXPECT_EQ(frames[2].fields, utf8({"dm:1:2", QStringLiteral("안녕하세요")}));
-    EXPECT_EQ(delegate.connects, 1);
+    EXPECT_EQ(listener.connects, 1);
 }
 
 TEST_F(ChatClientTest, RequestsWhileIdleAreDropped) {
@@ -123,7 +126,7 @@ TEST_F(ChatClientTest, RequestsWhileIdleAreDropped) {
     client->sendChatToRoom("r", "also lost");
     spin(100);
     EXPECT_EQ(server.frames().size(), 1u);   // only Auth
-    EXPECT_TRUE(delegate.reasons.isEmpty()); // disconnect is silent
+    EXPECT_TRUE(listener.reasons.isEmpty()); // disconnect is silent
 }
 
 TEST_F(ChatClientTest, SendOperationsBuildFieldsAndDropEmptyRequests) {
@@ -222,17 +225,17 @@ TEST_F(ChatClientTest, DeliversFramesWholeOrInPieces) {
         ChatProtocol::encodeType(MessageType::Chat, {"r", "s", "첫째", "2026-12-10T21:05:09", "1"});
     const std::string b = ChatProtocol::encodeType(MessageType::RoomNotice, {"r", "둘째"});
     server.sendBytes(QByteArray::fromStdString(a + b));
-    ASSERT_TRUE(waitUntil([&] { return delegate.received.size() == 2; }));
-    EXPECT_EQ(delegate.received[0].first, MessageType::Chat);
-    EXPECT_EQ(delegate.received[0].second[2], QStringLiteral("첫째"));
-    EXPECT_EQ(delegate.received[1].second, (QStringList{"r", QStringLiteral("둘째")}));
+    ASSERT_TRUE(waitUntil([&] { return listener.received.size() == 2; }));
+    EXPECT_EQ(listener.received[0].first, MessageType::Chat);
+    EXPECT_EQ(listener.received[0].second[2], QStringLiteral("첫째"));
+    EXPECT_EQ(listener.received[1].second, (QStringList{"r", QStringLiteral("둘째")}));
 
     server.sendBytes(QByteArray::fromStdString(a.substr(0, 10)));
     spin(100);
-    EXPECT_EQ(delegate.received.size(), 2u);
+    EXPECT_EQ(listener.received.size(), 2u);
     server.sendBytes(QByteArray::fromStdString(a.substr(10)));
-    ASSERT_TRUE(waitUntil([&] { return delegate.received.size() == 3; }));
-    EXPECT_EQ(delegate.received[2].second[2], QStringLiteral("첫째"));
+    ASSERT_TRUE(waitUntil([&] { return listener.received.size() == 3; }));
+    EXPECT_EQ(listener.received[2].second[2], QStringLiteral("첫째"));
 }
 
 TEST_F(ChatClientTest, ReportsEachLostConnectionOnce) {
@@ -250,19 +253,22 @@ TEST_F(ChatClientTest, ReportsEachLostConnectionOnce) {
                  QByteArray::fromStdString(std::string("\xC7\xA7\x01\x05\xFF\xFF\xFF\xFF", 8)));
          },
          ChatClient::kReasonError},
+        {"bytes that are no frame",
+         [&] { server.sendBytes(QByteArray("garbage, not a frame header")); },
+         ChatClient::kReasonError},
     };
     int connections = 0;
     for (const Case& c : cases) {
-        delegate.reasons.clear();
-        delegate.connects = 0;
+        listener.reasons.clear();
+        listener.connects = 0;
         server.clearFrames();
         client->connect();
         ASSERT_TRUE(server.waitForConnection(++connections)) << c.name;
-        ASSERT_TRUE(waitUntil([&] { return delegate.connects == 1; })) << c.name;
+        ASSERT_TRUE(waitUntil([&] { return listener.connects == 1; })) << c.name;
         c.lose();
-        ASSERT_TRUE(waitUntil([&] { return !delegate.reasons.isEmpty(); })) << c.name;
+        ASSERT_TRUE(waitUntil([&] { return !listener.reasons.isEmpty(); })) << c.name;
         spin(100);
-        EXPECT_EQ(delegate.reasons, QStringList{c.reason}) << c.name;
+        EXPECT_EQ(listener.reasons, QStringList{c.reason}) << c.name;
         EXPECT_FALSE(client->connected()) << c.name;
     }
 }
@@ -271,9 +277,9 @@ TEST_F(ChatClientTest, FramesBeforeTheEndAreDelivered) {
     connectAndAuth();
     server.sendFrame(MessageType::ServerError, {"x", "bye"});
     server.closeConnection();
-    ASSERT_TRUE(waitUntil([&] { return !delegate.reasons.isEmpty(); }));
-    ASSERT_EQ(delegate.received.size(), 1u);
-    EXPECT_EQ(delegate.received[0].second[1], "bye");
+    ASSERT_TRUE(waitUntil([&] { return !listener.reasons.isEmpty(); }));
+    ASSERT_EQ(listener.received.size(), 1u);
+    EXPECT_EQ(listener.received[0].second[1], "bye");
 }
 
 TEST_F(ChatClientTest, RefusedConnectionIsAnError) {
@@ -283,20 +289,20 @@ TEST_F(ChatClientTest, RefusedConnectionIsAnError) {
     config.chatPort = closed.serverPort();
     closed.close();
     ChatClient refused(config);
-    refused.setDelegate(&delegate);
+    refused.setListener(&listener);
     refused.connect();
-    ASSERT_TRUE(waitUntil([&] { return !delegate.reasons.isEmpty(); }));
+    ASSERT_TRUE(waitUntil([&] { return !listener.reasons.isEmpty(); }));
     spin(50);
-    EXPECT_EQ(delegate.reasons, QStringList{ChatClient::kReasonError});
+    EXPECT_EQ(listener.reasons, QStringList{ChatClient::kReasonError});
 }
 
 TEST_F(ChatClientTest, MissingHostFailsAtOnce) {
     ServerConfig config;
     config.host.clear();
     ChatClient broken(config);
-    broken.setDelegate(&delegate);
+    broken.setListener(&listener);
     broken.connect();
-    EXPECT_EQ(delegate.reasons, QStringList{ChatClient::kReasonSocketFailed});
+    EXPECT_EQ(listener.reasons, QStringList{ChatClient::kReasonSocketFailed});
     EXPECT_FALSE(broken.connected());
 }
 
@@ -305,36 +311,36 @@ TEST_F(ChatClientTest, SecondConnectSilencesTheFirst) {
     client->sendChatToRoom("r", "dropped with the first connection");
     client->connect();
     ASSERT_TRUE(server.waitForConnection(2));
-    ASSERT_TRUE(waitUntil([&] { return delegate.connects >= 1; }));
+    ASSERT_TRUE(waitUntil([&] { return listener.connects >= 1; }));
     spin(100);
-    EXPECT_TRUE(delegate.reasons.isEmpty());
-    EXPECT_EQ(delegate.connects, 1);
+    EXPECT_TRUE(listener.reasons.isEmpty());
+    EXPECT_EQ(listener.connects, 1);
     for (const auto& frame : server.frames())
         EXPECT_NE(frame.type, MessageType::Chat);
     server.closeConnection();
-    ASSERT_TRUE(waitUntil([&] { return !delegate.reasons.isEmpty(); }));
+    ASSERT_TRUE(waitUntil([&] { return !listener.reasons.isEmpty(); }));
     spin(100);
-    EXPECT_EQ(delegate.reasons.size(), 1);
+    EXPECT_EQ(listener.reasons.size(), 1);
 }
 
-TEST_F(ChatClientTest, DelegateMayReconnectOrDestroyInsideCallbacks) {
+TEST_F(ChatClientTest, ListenerMayReconnectOrDestroyInsideCallbacks) {
     connectAndAuth();
     // Reconnecting from inside a delivery drops the rest of the old stream.
-    delegate.onReceive = [&](quint8, const QStringList&) { client->connect(); };
+    listener.onReceive = [&](quint8, const QStringList&) { client->connect(); };
     server.sendBytes(
         QByteArray::fromStdString(ChatProtocol::encodeType(MessageType::Chat, {"r", "a", "1"}) +
                                   ChatProtocol::encodeType(MessageType::Chat, {"r", "b", "2"})));
     ASSERT_TRUE(server.waitForConnection(2));
-    ASSERT_TRUE(waitUntil([&] { return delegate.connects == 2; }));
-    EXPECT_EQ(delegate.received.size(), 1u);
+    ASSERT_TRUE(waitUntil([&] { return listener.connects == 2; }));
+    EXPECT_EQ(listener.received.size(), 1u);
 
     // Destroying the client from inside a delivery must not touch freed memory.
-    delegate.onReceive = [&](quint8, const QStringList&) { client.reset(); };
+    listener.onReceive = [&](quint8, const QStringList&) { client.reset(); };
     server.sendBytes(
         QByteArray::fromStdString(ChatProtocol::encodeType(MessageType::Chat, {"r", "c", "3"}) +
                                   ChatProtocol::encodeType(MessageType::Chat, {"r", "d", "4"})));
     ASSERT_TRUE(waitUntil([&] { return !client; }));
     spin(100);
-    EXPECT_EQ(delegate.received.size(), 2u);
-    EXPECT_TRUE(delegate.reasons.isEmpty());
+    EXPECT_EQ(listener.received.size(), 2u);
+    EXPECT_TRUE(listener.reasons.isEmpty());
 }
