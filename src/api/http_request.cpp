@@ -72,7 +72,6 @@ HttpResult performHttp(const ServerConfig& config, const QString& method, const 
         result.transportError = kCancelledText;
         return result;
     }
-    HttpResult result;
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
     if (!curl) {
         result.transportError = QString::fromUtf8(curl_easy_strerror(CURLE_OUT_OF_MEMORY));
@@ -176,9 +175,9 @@ std::optional<QByteArray> FileTransfer::httpRequest(const ServerConfig& config,
         answer.append(data, qsizetype(size));
         return true;
     };
-    const detail::HttpResult r = detail::performHttp(config, method, path, body, contentType, sink,
-                                                     std::numeric_limits<std::size_t>::max(),
-                                                     limits);
+    const detail::HttpResult r =
+        detail::performHttp(config, method, path, body, contentType, sink,
+                            std::numeric_limits<std::size_t>::max(), limits);
     switch (r.outcome) {
     case detail::HttpOutcome::Success:
         return answer;

@@ -2,9 +2,13 @@
 //   brindlewick-screenshots OUTPUT_DIR   (run with QT_QPA_PLATFORM=offscreen)
 
 #include "app_delegate.h"
+#include "chat_events.h"
+#include "directory_service.h"
 #include "login_controller.h"
 #include "main_controller.h"
+#include "main_window.h"
 #include "qt_platform.h"
+#include "room_session.h"
 
 #include <QApplication>
 #include <QDir>
@@ -88,7 +92,7 @@ int main(int argc, char** argv) {
         return 1;
     settle(200);
     // The moment right after the window opened, before the missing server is noticed.
-    main->setStatus(QStringLiteral("연결 중…"));
+    main->mainWindow().setStatus(QStringLiteral("연결 중…"));
     ok = save(main->window(), out.filePath(QStringLiteral("main.png"))) && ok;
 
     // A conversation as the user sees it, filled in locally since no server runs.
@@ -99,29 +103,37 @@ int main(int argc, char** argv) {
         record.status = QString::fromUtf8(status);
         return record;
     };
-    main->friends = {friendRecord("01098765432", "서준", "회의 중"),
-                     friendRecord("01055512345", "하은", ""),
-                     friendRecord("01077788899", "도윤", "주말엔 연락 주세요")};
-    main->rebuildSideRows();
-    const QString room = QStringLiteral("dm:01012345678:01098765432");
-    main->openRoom(room, QStringLiteral("서준"));
-    main->appendChatMsgId(QStringLiteral("41"), QStringLiteral("서준"),
-                          QStringLiteral("안녕하세요! 오늘 회의 자료 보셨어요?"),
-                          QStringLiteral("2026-12-10T09:12:04+09:00"), false, QString());
-    main->appendChatMsgId(QStringLiteral("42"), QStringLiteral("민지"),
-                          QStringLiteral("네, 방금 읽었어요.\n3쪽 그래프만 고치면 될 것 같아요."),
-                          QStringLiteral("2026-12-10T09:13:37+09:00"), true, QString());
-    main->appendFileChatFrom(QStringLiteral("서준"), QStringLiteral("회의자료 v2.pdf"),
-                             QStringLiteral("5f2c9a0e4b7d41c3a8e6d2b190f7c345"),
-                             QStringLiteral("43"), QString(), false);
-    main->appendChatMsgId(QStringLiteral("44"), QStringLiteral("서준"),
-                          QStringLiteral("고친 버전 올렸습니다!"),
-                          QStringLiteral("2026-12-10T09:20:51+09:00"), false, QStringLiteral("42"));
-    main->appendChat(QStringLiteral("[수정 #44] 고친 버전 올렸습니다"));
-    main->setReplyToMsgId(QStringLiteral("44"), QStringLiteral("서준"),
+    main->directory().setLists({friendRecord("01098765432", "서준", "회의 중"),
+                                friendRecord("01055512345", "하은", ""),
+                                friendRecord("01077788899", "도윤", "주말엔 연락 주세요")},
+                               {});
+    const std::string room = "dm:01012345678:01098765432";
+    main->room().open(QString::fromStdString(room), QStringLiteral("서준"));
+    // Frames as the server would deliver them.
+    ChatEvents& events = main->events();
+    events.frameReceived(MessageType::Chat,
+                         wire::ChatMessage{room, "서준", "안녕하세요! 오늘 회의 자료 보셨어요?",
+                                           "2026-12-10T09:12:04+09:00", "41", "01098765432", ""}
+                             .encode());
+    events.frameReceived(MessageType::Chat,
+                         wire::ChatMessage{room, "민지",
+                                           "네, 방금 읽었어요.\n3쪽 그래프만 고치면 될 것 같아요.",
+                                           "2026-12-10T09:13:37+09:00", "42", "01012345678", ""}
+                             .encode());
+    events.frameReceived(MessageType::FileMeta,
+                         wire::FileMessage{room, "서준", "5f2c9a0e4b7d41c3a8e6d2b190f7c345",
+                                           "회의자료 v2.pdf", "1048576", "", "43"}
+                             .encode());
+    events.frameReceived(MessageType::Chat,
+                         wire::ChatMessage{room, "서준", "고친 버전 올렸습니다!",
+                                           "2026-12-10T09:20:51+09:00", "44", "01098765432", "42"}
+                             .encode());
+    events.frameReceived(MessageType::ChatEdit,
+                         wire::Edit{room, "44", "고친 버전 올렸습니다"}.encode());
+    main->room().setReply(QStringLiteral("44"), QStringLiteral("서준"),
                           QStringLiteral("고친 버전 올렸습니다!"));
-    main->composeView->setPlainText(QStringLiteral("고마워요, 확인할게요"));
-    main->setStatus(QStringLiteral("로그인 완료"));
+    main->mainWindow().composer()->setPlainText(QStringLiteral("고마워요, 확인할게요"));
+    main->mainWindow().setStatus(QStringLiteral("로그인 완료"));
     settle(200);
     ok = save(main->window(), out.filePath(QStringLiteral("conversation.png"))) && ok;
     return ok ? 0 : 1;

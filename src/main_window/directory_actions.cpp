@@ -1,160 +1,165 @@
-// The friend and room lists from the HTTP API, and the actions that change them.
+#include "directory_actions.h"
 
-#include "file_transfer.h"
-#include "main_controller.h"
+#include "chat_client.h"
+#include "directory_service.h"
+#include "main_window.h"
+#include "picture_cache.h"
 #include "platform.h"
+#include "profile_window.h"
+#include "room_session.h"
 
-#include <QLabel>
 #include <QMainWindow>
 
 namespace brindlewick {
 
 namespace {
 
-const QString kJsonContentType = QStringLiteral("application/json");
 const QString kMemoRoomTitle = QStringLiteral("나의 메모");
 
-// POST with a JSON body; the error text is "" when the request gave none.
-bool postJson(const ServerConfig& config, const char* path, const QByteArray& body,
-              QByteArray* answer, QString* error) {
-    QString failure;
-    const std::optional<QByteArray> result =
-        FileTransfer::httpRequest(config, QStringLiteral("POST"), QString::fromLatin1(path), body,
-                                  kJsonContentType, &failure);
-    if (!result) {
-        *error = failure.isNull() ? QStringLiteral("") : failure;
-        return false;
+QString failureTitle(Directory::Action action) {
+    switch (action) {
+    case Directory::Action::AddFriend:
+        return QStringLiteral("친구 추가 실패");
+    case Directory::Action::CreateMemoRoom:
+        return QStringLiteral("메모방 생성 실패");
+    case Directory::Action::Leave:
+        return QStringLiteral("방 나가기 실패");
     }
-    if (answer)
-        *answer = *result;
-    return true;
-}
-
-// After the open room was left: no room open, an empty transcript.
-void forgetCurrentRoom(MainController& controller) {
-    controller.clearChat();
-    controller.currentRoom = QString();
-    if (controller.roomLabel)
-        controller.roomLabel->setText(QStringLiteral("방을 선택하세요"));
+    return QString();
 }
 
 } // namespace
 
-std::optional<QString> MainController::httpGetPath(const QString& path) const {
-    return brindlewick::httpGetPath(config_, path);
+DirectoryActions::DirectoryActions(ChatClient& client, RoomSession& session, Directory& directory,
+                                   PictureCache& pictures, MainWindow& window, Platform& platform,
+                                   QObject* parent)
+    : QObject(parent), client_(client), session_(session), directory_(directory),
+      pictures_(pictures), window_(window), platform_(platform) {
+    connect(&window_, &MainWindow::addRequested, this, &DirectoryActions::addAction);
+    connect(&window_, &MainWindow::refreshRequested, &directory_, &Directory::refresh);
+    connect(&window_, &MainWindow::leaveRoomRequested, this, &DirectoryActions::leaveOpenRoom);
+    connect(&directory_, &Directory::failed, this,
+            [this](Directory::Action action, const QString& error) {
+                platform_.runAlert(window_.window(), failureTitle(action), error, {});
+            });
+    connect(&directory_, &Directory::friendAdded, this, [this](const QString& phone) {
+        window_.setStatus(QStringLiteral("친구 추가 완료: %1").arg(phone));
+    });
+    connect(&directory_, &Directory::memoRoomCreated, &session_, &RoomSession::open);
+    connect(&directory_, &Directory::roomLeft, this, [this](const QString& room) {
+        if (room == session_.room())
+            session_.close();
+    });
+    connect(&directory_, &Directory::listsChanged, this, [this] {
+        window_.setStatus(QStringLiteral("친구 %1 · 채팅 %2")
+                              .arg(directory_.friends().size())
+                              .arg(directory_.rooms().size()));
+    });
+    connect(&pictures_, &PictureCache::pictureArrived, this,
+            [this](const QString& fileId, const QImage& image) {
+                if (profile_ && profile_->pictureId() == fileId)
+                    profile_->setPicture(image);
+            });
 }
 
-QList<FriendRecord> MainController::parseFriendObjects(const QString& json) {
-    return brindlewick::parseFriendObjects(json);
+DirectoryActions::~DirectoryActions() {
+    if (profile_)
+        profile_->close();
 }
 
-QList<RoomRecord> MainController::parseRoomObjects(const QString& json) {
-    return brindlewick::parseRoomObjects(json);
-}
-
-void MainController::refreshLists() {
-    const QString myPhone = client->phone();
-    // Both requests go out before either list changes; a failed one reads as an empty list.
-    const std::optional<QString> friendsText = httpGetPath(friendsListPath(myPhone));
-    const std::optional<QString> roomsText = httpGetPath(roomsListPath(myPhone));
-    friends = parseFriendObjects(friendsText.value_or(QString()));
-    rooms = parseRoomObjects(roomsText.value_or(QString()));
-    rebuildSideRows();
-    setStatus(QStringLiteral("친구 %1 · 채팅 %2").arg(friends.size()).arg(rooms.size()));
-}
-
-void MainController::addAction() {
+void DirectoryActions::addAction() {
     const int choice = platform_.runAlert(
-        window_.get(), QStringLiteral("추가 기능 선택"), QStringLiteral(""),
+        window_.window(), QStringLiteral("추가 기능 선택"), QStringLiteral(""),
         {QStringLiteral("친구 추가"), QStringLiteral("메모방 생성"), QStringLiteral("취소")});
     if (choice == Platform::kFirstButton)
-        addFriendAction();
+        addFriend();
     else if (choice == Platform::kFirstButton + 1)
         createMemoRoom();
 }
 
-void MainController::addFriendAction() {
-    const AddFriendInput input = platform_.runAddFriendDialog(window_.get());
+void DirectoryActions::addFriend() {
+    const AddFriendInput input = platform_.runAddFriendDialog(window_.window());
     if (input.result != 1)
         return;
     const QString phone = input.phone.trimmed();
-    const QString alias = input.alias.trimmed();
     if (phone.isEmpty())
         return;
-    QString error;
-    if (!postJson(config_, kAddFriendPath, addFriendBody(client->phone(), phone, alias), nullptr,
-                  &error)) {
-        platform_.runAlert(window_.get(), QStringLiteral("친구 추가 실패"), error, {});
-        return;
-    }
-    setStatus(QStringLiteral("친구 추가 완료: %1").arg(phone));
-    refreshLists();
+    directory_.addFriend(phone, input.alias.trimmed());
 }
 
-void MainController::createMemoRoom() {
-    QByteArray answer;
-    QString error;
-    if (!postJson(config_, kCreateRoomPath, createMemoRoomBody(client->phone(), kMemoRoomTitle),
-                  &answer, &error)) {
-        platform_.runAlert(window_.get(), QStringLiteral("메모방 생성 실패"), error, {});
-        return;
-    }
-    // An answer that is not UTF-8 names no room.
-    const QString text = decodeUtf8(answer).value_or(QString());
-    const QString room = FileTransfer::jsonStringValue(u"room_name", text).value_or(QString());
-    refreshLists();
-    if (!room.isEmpty())
-        openRoom(room, kMemoRoomTitle);
+void DirectoryActions::createMemoRoom() {
+    directory_.createMemoRoom(kMemoRoomTitle);
 }
 
-void MainController::leaveCurrentRoom() {
-    if (currentRoom.isEmpty()) {
+void DirectoryActions::leaveOpenRoom() {
+    if (!session_.isOpen()) {
         platform_.beep();
         return;
     }
-    const int answer =
-        platform_.runAlert(window_.get(), QStringLiteral("현재 대화방을 나가시겠습니까?"),
-                           QStringLiteral(""), {QStringLiteral("나가기"), QStringLiteral("취소")});
-    if (answer != Platform::kFirstButton)
-        return;
-    QString error;
-    if (!postJson(config_, kLeaveRoomPath, leaveRoomBody(client->phone(), currentRoom), nullptr,
-                  &error)) {
-        platform_.runAlert(window_.get(), QStringLiteral("방 나가기 실패"), error, {});
-        return;
-    }
-    forgetCurrentRoom(*this);
-    refreshLists();
+    // The room as it is now: the alert runs the event loop.
+    confirmAndLeave(session_.room(), QStringLiteral("현재 대화방을 나가시겠습니까?"));
 }
 
-void MainController::sideMenuLeave() {
-    // A copy: the alerts below run the event loop, and a refresh may replace the rows.
-    const std::optional<SideRow> side = sideRowAt(sideClickedRow);
-    if (!side)
-        return;
-    if (side->kind != SideRow::Kind::Room) {
-        platform_.runAlert(window_.get(),
+void DirectoryActions::leaveRow(const SideRow& row) {
+    if (row.kind != SideRow::Kind::Room) {
+        platform_.runAlert(window_.window(),
                            QStringLiteral("친구 목록에서는 방 나가기를 할 수 없습니다."),
                            QStringLiteral(""), {});
         return;
     }
-    const QString room = side->room;
-    if (room.isEmpty())
+    if (row.room.isEmpty())
         return;
-    const QString title = side->title;
-    const int answer =
-        platform_.runAlert(window_.get(), QStringLiteral("'%1' 방을 나가시겠습니까?").arg(title),
-                           QStringLiteral(""), {QStringLiteral("나가기"), QStringLiteral("취소")});
-    if (answer != Platform::kFirstButton)
+    confirmAndLeave(row.room, QStringLiteral("'%1' 방을 나가시겠습니까?").arg(row.title));
+}
+
+void DirectoryActions::confirmAndLeave(const QString& room, const QString& question) {
+    const int answer = platform_.runAlert(window_.window(), question, QStringLiteral(""),
+                                          {QStringLiteral("나가기"), QStringLiteral("취소")});
+    if (answer == Platform::kFirstButton)
+        directory_.leave(room);
+}
+
+void DirectoryActions::openRow(const SideRow& row) {
+    if (row.kind == SideRow::Kind::Friend)
+        openDirectRoom(row.phone, row.name);
+    else
+        session_.open(row.room, row.title); // the shown title, unread suffix included
+}
+
+void DirectoryActions::openDirectRoom(const QString& phone, const QString& name) {
+    if (phone.isEmpty())
         return;
-    QString error;
-    if (!postJson(config_, kLeaveRoomPath, leaveRoomBody(client->phone(), room), nullptr, &error)) {
-        platform_.runAlert(window_.get(), QStringLiteral("방 나가기 실패"), error, {});
-        return;
-    }
-    if (room == currentRoom)
-        forgetCurrentRoom(*this);
-    refreshLists();
+    const std::string room =
+        ChatProtocol::dmRoomForPhone(client_.phone().toStdString(), phone.toStdString());
+    session_.open(QString::fromStdString(room), name);
+}
+
+void DirectoryActions::showProfile(const SideRow& row) {
+    ProfileWindow::Content content;
+    content.name = row.name.isEmpty() ? row.title : row.name;
+    content.phone = row.phone;
+    content.status = row.status;
+    content.pictureId = row.profilePic;
+
+    if (profile_)
+        profile_->close();
+    profile_.reset();
+    // A miss shows the placeholder; the download fills this window's picture when it lands.
+    auto window = std::make_unique<ProfileWindow>(content, pictures_.image(content.pictureId));
+    // The row as it was clicked, whatever the sidebar shows by the time the button is pressed.
+    connect(window.get(), &ProfileWindow::chatRequested, this,
+            [this, phone = row.phone, name = row.name] {
+                if (profile_) {
+                    profile_->hide();
+                    // Not deleted here: this runs inside the window's own button signal.
+                    profile_.release()->deleteLater();
+                }
+                openDirectRoom(phone, name);
+            });
+    window->show();
+    window->raise();
+    window->activateWindow();
+    profile_ = std::move(window);
 }
 
 } // namespace brindlewick

@@ -1,92 +1,92 @@
 #include "main_controller.h"
 
+#include "chat_client.h"
+#include "chat_events.h"
+#include "conversation.h"
+#include "directory_actions.h"
+#include "directory_service.h"
+#include "file_actions.h"
+#include "incoming_events.h"
+#include "main_window.h"
+#include "picture_cache.h"
 #include "platform.h"
+#include "room_session.h"
+#include "sidebar_controller.h"
+#include "transfers.h"
 
-#include <QLabel>
 #include <QMainWindow>
-#include <QMenu>
-#include <QMenuBar>
-#include <QSplitter>
-#include <QTimer>
 
 namespace brindlewick {
 
 MainController::MainController(const QString& phone, const QString& nick, const QString& status,
                                const ServerConfig& config, Platform& platform, QObject* parent)
     : QObject(parent), config_(config), platform_(platform) {
-    client = std::make_unique<ChatClient>(config_);
-    client->setDelegate(this);
-    client->setPhone(phone);
-    client->setNick(nick);
-    client->setStatusMsg(status);
-    client->setProfilePic(QStringLiteral(""));
+    client_ = std::make_unique<ChatClient>(config_);
+    client_->setPhone(phone);
+    client_->setNick(nick);
+    client_->setStatusMsg(status);
+    client_->setProfilePic(QStringLiteral(""));
+
+    events_ = std::make_unique<ChatEvents>(*client_);
+    room_ = std::make_unique<RoomSession>(*client_);
+    directory_ =
+        std::make_unique<Directory>(config_, Directory::Self{phone, nick, client_->profilePic()});
+    pictures_ = std::make_unique<PictureCache>(config_);
+    transfers_ = std::make_unique<Transfers>(config_);
+
+    window_ = std::make_unique<MainWindow>();
+    sidebar_ = std::make_unique<SidebarController>(*window_, *directory_, *pictures_);
+    conversation_ = std::make_unique<Conversation>(*client_, *room_, *directory_, *pictures_,
+                                                   *window_, platform_);
+    incoming_ = std::make_unique<IncomingEvents>(*client_, *events_, *room_, *directory_,
+                                                 *conversation_, *window_, platform_);
+    files_ = std::make_unique<FileActions>(*client_, *room_, *transfers_, *conversation_, *window_,
+                                           platform_);
+    directoryActions_ = std::make_unique<DirectoryActions>(*client_, *room_, *directory_,
+                                                           *pictures_, *window_, platform_);
+
+    connect(sidebar_.get(), &SidebarController::openRequested, directoryActions_.get(),
+            &DirectoryActions::openRow);
+    connect(sidebar_.get(), &SidebarController::leaveRequested, directoryActions_.get(),
+            &DirectoryActions::leaveRow);
+    connect(sidebar_.get(), &SidebarController::profileRequested, directoryActions_.get(),
+            &DirectoryActions::showProfile);
+    connect(window_.get(), &MainWindow::logoutRequested, this, &MainController::logout);
 }
 
 MainController::~MainController() {
     onLogout_ = nullptr;
-    if (reconnectTimer) {
-        reconnectTimer->stop();
-        delete reconnectTimer.data();
-    }
-    client->disconnect();
-    client.reset();
-    friends.clear();
-    rooms.clear();
-    sideRows.clear();
-    currentRoom.clear();
-    replyMsgId.clear();
-    replySender.clear();
-    chatContextMenu.reset();
-    sideContextMenu.reset();
-    avatarCache.clear();
-    if (profileWindow)
-        profileWindow->close();
-    profileWindow.reset();
-    transcript.reset();
-    // The views go with the window; nothing may reach this controller through them now.
-    if (window_)
-        window_->removeEventFilter(this);
-    window_.reset();
+    // Nothing may report into the objects below while they go.
+    transfers_->cancelAll();
+    client_->setListener(nullptr);
+    client_->disconnect();
 }
 
 void MainController::setMenuBar(QMenuBar* menuBar) {
-    if (window_)
-        window_->setMenuBar(menuBar);
-    else
-        pendingMenuBar_.reset(menuBar);
+    window_->setMenuBar(menuBar);
+}
+
+void MainController::showMain() {
+    window_->show();
+    client_->connect();
+    directory_->refresh();
 }
 
 void MainController::close() {
-    if (window_)
-        window_->close();
+    window_->close();
 }
 
-void MainController::setStatus(const QString& text) {
-    if (statusLabel)
-        statusLabel->setText(text.isNull() ? QStringLiteral("") : text);
+void MainController::openFindBar() {
+    window_->openFindBar();
 }
 
-double MainController::splitViewConstrainMinCoordinate(const QSplitter* splitView, double proposed,
-                                                       int dividerIndex) const {
-    if (splitView == rightSplit && splitView && dividerIndex == 0)
-        return kDividerMinFromTop;
-    return proposed;
+QMainWindow* MainController::window() const {
+    return window_->window();
 }
 
-double MainController::splitViewConstrainMaxCoordinate(const QSplitter* splitView, double proposed,
-                                                       int dividerIndex) const {
-    if (splitView == rightSplit && splitView && dividerIndex == 0)
-        return splitView->height() - kDividerMinFromBottom;
-    return proposed;
-}
-
-} // namespace brindlewick
-
-namespace brindlewick {
-
-void MainController::logoutAction() {
+void MainController::logout() {
     const int answer = platform_.runAlert(
-        window_.get(), QStringLiteral("로그아웃 하시겠습니까?"),
+        window_->window(), QStringLiteral("로그아웃 하시겠습니까?"),
         QStringLiteral("로그아웃 시 저장된 로그인 정보가 삭제되고 로그인 창이 표시됩니다."),
         {QStringLiteral("로그아웃"), QStringLiteral("취소")});
     if (answer != Platform::kFirstButton)

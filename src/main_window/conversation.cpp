@@ -1,0 +1,109 @@
+#include "conversation.h"
+
+#include "chat_client.h"
+#include "directory_service.h"
+#include "main_window.h"
+#include "picture_cache.h"
+#include "platform.h"
+#include "room_session.h"
+#include "transcript_view.h"
+
+#include <QMainWindow>
+
+namespace brindlewick {
+
+Conversation::Conversation(ChatClient& client, RoomSession& session, Directory& directory,
+                           PictureCache& pictures, MainWindow& window, Platform& platform,
+                           QObject* parent)
+    : QObject(parent), client_(client), session_(session), directory_(directory),
+      pictures_(pictures), window_(window), platform_(platform) {
+    connect(&session_, &RoomSession::roomChanged, this, &Conversation::roomChanged);
+    connect(&session_, &RoomSession::replyChanged, &window_, &MainWindow::showReply);
+    // The header's picture may become known with the lists or arrive later.
+    connect(&directory_, &Directory::listsChanged, this, &Conversation::refreshHeaderPicture);
+    connect(&pictures_, &PictureCache::pictureArrived, this,
+            [this](const QString& fileId, const QImage& image) {
+                if (session_.isOpen() && directory_.headerPicture(session_.room()) == fileId)
+                    window_.setHeaderPicture(image);
+            });
+    connect(&window_, &MainWindow::sendRequested, this, &Conversation::send);
+    connect(&window_, &MainWindow::replyToEntryRequested, this, &Conversation::replyToNewest);
+    connect(&window_, &MainWindow::deleteEntryRequested, this, &Conversation::deleteNewestOwn);
+    connect(&window_, &MainWindow::replyCancelled, &session_, &RoomSession::cancelReply);
+}
+
+// Opening and leaving reset the same things: transcript, find state, header (the reply is the
+// session's own).
+void Conversation::roomChanged(const QString& room, const QString& title) {
+    window_.clearTranscript();
+    if (room.isEmpty()) {
+        window_.showNoRoomHeader();
+        return;
+    }
+    window_.showRoomHeader(QStringLiteral("%1  (%2)").arg(title, room),
+                           pictures_.image(directory_.headerPicture(room)));
+    window_.setStatus(QStringLiteral("방 참가: %1").arg(room));
+}
+
+void Conversation::refreshHeaderPicture() {
+    if (!session_.isOpen())
+        return;
+    const QImage image = pictures_.image(directory_.headerPicture(session_.room()));
+    if (!image.isNull())
+        window_.setHeaderPicture(image);
+}
+
+EntryPicture Conversation::pictureForSender(const QString& sender) {
+    EntryPicture picture;
+    const QString fileId = directory_.pictureFor(sender);
+    if (fileId.isEmpty())
+        return picture;
+    picture.image = pictures_.image(fileId);
+    if (!picture.image.isNull())
+        picture.key = fileId;
+    return picture;
+}
+
+void Conversation::appendSystemLine(const QString& text) {
+    window_.transcript().appendChat(text);
+}
+
+void Conversation::send(const QString& text) {
+    switch (session_.send(text)) {
+    case RoomSession::SendResult::Sent:
+        window_.clearComposer();
+        break;
+    case RoomSession::SendResult::NothingToSend:
+        platform_.beep();
+        break;
+    case RoomSession::SendResult::NotConnected:
+        platform_.beep();
+        window_.setStatus(QStringLiteral("연결되지 않아 보내지 못했습니다"));
+        break;
+    }
+}
+
+void Conversation::replyToNewest() {
+    const QList<ChatItem>& items = window_.transcript().chatItems();
+    if (items.isEmpty())
+        return;
+    const ChatItem& last = items.constLast();
+    session_.setReply(last.msgId, last.sender, last.text);
+}
+
+void Conversation::deleteNewestOwn() {
+    if (session_.isOpen()) {
+        const QList<ChatItem>& items = window_.transcript().chatItems();
+        for (auto it = items.crbegin(); it != items.crend(); ++it) {
+            if (!it->mine || it->msgId.isEmpty())
+                continue;
+            client_.sendChatDeleteToRoom(session_.room(), it->msgId);
+            appendSystemLine(QStringLiteral("[시스템] 메시지 삭제 요청을 보냈습니다."));
+            return;
+        }
+    }
+    platform_.runAlert(window_.window(), QStringLiteral("삭제할 본인 메시지가 없습니다."),
+                       QStringLiteral(""), {});
+}
+
+} // namespace brindlewick

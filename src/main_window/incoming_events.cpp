@@ -1,0 +1,145 @@
+#include "incoming_events.h"
+
+#include "chat_client.h"
+#include "chat_events.h"
+#include "chat_notifier.h"
+#include "conversation.h"
+#include "directory_service.h"
+#include "main_window.h"
+#include "room_session.h"
+#include "transcript_view.h"
+
+namespace brindlewick {
+
+namespace {
+
+QString qt(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// Tagged texts shown by a short label instead of their raw form.
+QString displayText(const QString& text) {
+    static const std::pair<QLatin1String, QString> tags[] = {
+        {QLatin1String("[sticker:"), QStringLiteral("[이모티콘]")},
+        {QLatin1String("[file:"), QStringLiteral("[파일]")},
+        {QLatin1String("[loc:"), QStringLiteral("[위치]")},
+        {QLatin1String("[call:"), QStringLiteral("[통화]")},
+    };
+    for (const auto& [prefix, label] : tags)
+        if (text.startsWith(prefix))
+            return label;
+    return text;
+}
+
+} // namespace
+
+IncomingEvents::IncomingEvents(ChatClient& client, ChatEvents& events, RoomSession& session,
+                               Directory& directory, Conversation& conversation, MainWindow& window,
+                               Platform& platform, QObject* parent)
+    : QObject(parent), client_(client), session_(session), directory_(directory),
+      conversation_(conversation), window_(window), platform_(platform) {
+    connect(&events, &ChatEvents::connectionChanged, this,
+            [this](ChatEvents::Connection state, const QString& reason) {
+                switch (state) {
+                case ChatEvents::Connection::Opened:
+                    window_.setStatus(QStringLiteral("서버 연결됨 — 인증 중…"));
+                    break;
+                case ChatEvents::Connection::Lost:
+                    window_.setStatus(QStringLiteral("끊김: %1 — 재연결 예정").arg(reason));
+                    break;
+                case ChatEvents::Connection::SignedIn:
+                    window_.setStatus(QStringLiteral("로그인 완료"));
+                    session_.rejoin();
+                    directory_.refresh();
+                    break;
+                }
+            });
+    connect(&events, &ChatEvents::chatReceived, this, &IncomingEvents::chatReceived);
+    connect(&events, &ChatEvents::fileReceived, this, &IncomingEvents::fileReceived);
+    connect(&events, &ChatEvents::callInvite, this, &IncomingEvents::callInvite);
+    connect(&events, &ChatEvents::notice, this, [this](const wire::Notice& notice) {
+        if (inOpenRoom(notice.room))
+            conversation_.appendSystemLine(qt(notice.text));
+    });
+    connect(&events, &ChatEvents::edited, this, [this](const wire::Edit& edit) {
+        if (inOpenRoom(edit.room))
+            conversation_.appendSystemLine(
+                QStringLiteral("[수정 #%1] %2").arg(qt(edit.msgId), qt(edit.text)));
+    });
+    connect(&events, &ChatEvents::deleted, this, [this](const wire::Delete& deletion) {
+        if (inOpenRoom(deletion.room))
+            conversation_.appendSystemLine(
+                QStringLiteral("[메시지 삭제됨 #%1]").arg(qt(deletion.msgId)));
+    });
+    connect(&events, &ChatEvents::serverError, this, [this](const wire::ServerError& error) {
+        conversation_.appendSystemLine(QStringLiteral("[오류] %1").arg(qt(error.text)));
+    });
+}
+
+bool IncomingEvents::isMine(const QString& sender) const {
+    if (sender.isEmpty())
+        return false;
+    return sender == client_.nick() || sender == client_.phone();
+}
+
+bool IncomingEvents::inOpenRoom(const std::string& room) const {
+    return session_.isOpen() && qt(room) == session_.room();
+}
+
+void IncomingEvents::maybeNotify(const QString& room, const QString& sender, const QString& body) {
+    if (isMine(sender))
+        return;
+    if (ChatNotifier::shouldNotifyForRoom(platform_, room, session_.room()))
+        ChatNotifier::notifyTitle(platform_, sender, body);
+}
+
+void IncomingEvents::chatReceived(const wire::ChatMessage& message) {
+    const QString room = qt(message.room);
+    const QString sender = qt(message.sender);
+    const QString text = displayText(qt(message.text));
+    const QString msgId = qt(message.msgId);
+    const bool mine = isMine(sender);
+    if (session_.isOpen() && room == session_.room()) {
+        window_.transcript().appendChatMsgId(msgId, sender, text, qt(message.time), mine,
+                                             qt(message.replyTo),
+                                             conversation_.pictureForSender(sender));
+        if (!msgId.isEmpty())
+            client_.sendReadWatermarkToRoom(room, msgId);
+    } else if (!mine) {
+        window_.setStatus(QStringLiteral("새 메시지 · %1: %2").arg(sender, text));
+    }
+    maybeNotify(room, sender, text);
+}
+
+void IncomingEvents::fileReceived(const wire::FileMessage& message) {
+    const QString room = qt(message.room);
+    const QString sender = qt(message.sender);
+    const QString name = qt(message.name);
+    const QString fileId = qt(message.fileId);
+    const QString msgId = qt(message.msgId);
+    const bool mine = isMine(sender);
+    if (session_.isOpen() && room == session_.room()) {
+        // Without a file id the view writes a system line and needs no picture.
+        window_.transcript().appendFileChatFrom(
+            sender, name, fileId, msgId, QStringLiteral(""), mine,
+            fileId.isEmpty() ? EntryPicture{} : conversation_.pictureForSender(sender));
+        if (!msgId.isEmpty())
+            client_.sendReadWatermarkToRoom(room, msgId);
+    } else if (!mine) {
+        window_.setStatus(QStringLiteral("파일 · %1: %2").arg(sender, name));
+    }
+    maybeNotify(room, sender, QStringLiteral("[파일] %1").arg(name));
+}
+
+void IncomingEvents::callInvite(const wire::CallInvite& invite) {
+    const QString caller = qt(invite.caller);
+    ChatNotifier::notifyTitle(platform_, QStringLiteral("수신 전화"),
+                              QStringLiteral("%1 (WebRTC 미지원 — 자동 거절)").arg(caller));
+    window_.setStatus(QStringLiteral("통화 수신(미지원) · %1 — 자동 거절").arg(caller));
+    if (session_.isOpen())
+        conversation_.appendSystemLine(
+            QStringLiteral("[통화] %1 수신 → 자동 거절 (WebRTC 없음)").arg(caller));
+    client_.rejectCall(qt(invite.callId));
+}
+
+} // namespace brindlewick

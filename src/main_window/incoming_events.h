@@ -1,0 +1,47 @@
+#pragma once
+// Shows what the chat connection reports: entries of the open room in its transcript (and the
+// read mark), other rooms' messages in the status line and as notifications, connection
+// states in the status line, and the answer to a call this client cannot take.
+
+#include "messages.h"
+
+#include <QObject>
+#include <QString>
+
+namespace brindlewick {
+
+class ChatClient;
+class ChatEvents;
+class Conversation;
+class Directory;
+class MainWindow;
+class Platform;
+class RoomSession;
+
+class IncomingEvents : public QObject {
+    Q_OBJECT
+public:
+    IncomingEvents(ChatClient& client, ChatEvents& events, RoomSession& session,
+                   Directory& directory, Conversation& conversation, MainWindow& window,
+                   Platform& platform, QObject* parent = nullptr);
+
+    // A sender is the user when it is the user's nickname or phone.
+    bool isMine(const QString& sender) const;
+    // Announces a message of `room` unless it is the user's own or the room is in view.
+    void maybeNotify(const QString& room, const QString& sender, const QString& body);
+
+private:
+    void chatReceived(const wire::ChatMessage& message);
+    void fileReceived(const wire::FileMessage& message);
+    void callInvite(const wire::CallInvite& invite);
+    bool inOpenRoom(const std::string& room) const;
+
+    ChatClient& client_;
+    RoomSession& session_;
+    Directory& directory_;
+    Conversation& conversation_;
+    MainWindow& window_;
+    Platform& platform_;
+};
+
+} // namespace brindlewick

@@ -1,0 +1,430 @@
+// The main window: widget tree, texts and what the widgets report. Frames are in
+// main_window_layout.cpp.
+
+#include "main_window.h"
+
+#include "divider_splitter.h"
+#include "file_drop.h"
+#include "segmented_control.h"
+#include "transcript_view.h"
+#include "user_picture.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTableView>
+#include <QTextBrowser>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace brindlewick {
+
+namespace {
+
+constexpr int kMinWindowWidth = 680;
+constexpr int kMinWindowHeight = 440;
+
+QColor darkGray() {
+    return QColor::fromRgbF(1.0f / 3, 1.0f / 3, 1.0f / 3);
+}
+
+// Sizes are in logical pixels, which is what the tabled frames measure.
+QFont systemFont(int pixelSize, bool bold = false) {
+    QFont font = QApplication::font();
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    return font;
+}
+
+QLabel* makeLabel(const QString& name, const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+void setTextColor(QWidget* widget, const QColor& color) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, color);
+    palette.setColor(QPalette::Text, color);
+    widget->setPalette(palette);
+}
+
+QWidget* wrapInFrame(const QString& name, QWidget* inner, QWidget* parent) {
+    auto* frame = new QWidget(parent);
+    frame->setObjectName(name);
+    auto* layout = new QVBoxLayout(frame);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(inner);
+    return frame;
+}
+
+QToolButton* makeCloseButton(const QString& name, QWidget* parent) {
+    auto* button = new QToolButton(parent);
+    button->setObjectName(name);
+    button->setText(QStringLiteral("✕"));
+    button->setAutoRaise(true);
+    return button;
+}
+
+} // namespace
+
+MainWindow::MainWindow(QObject* parent) : QObject(parent) {
+    window_ = std::make_unique<QMainWindow>();
+    window_->setObjectName(QStringLiteral("mainWindow"));
+    window_->setWindowTitle(QStringLiteral("Brindlewick (Lion)"));
+    content_ = new QWidget;
+    content_->setObjectName(QStringLiteral("contentView"));
+    content_->resize(kContentWidth, kContentHeight);
+    window_->setCentralWidget(content_);
+
+    // Children in table order.
+    buildSidebar();
+    buildHeader();
+    buildFindBar();
+    buildSplit();
+    buildStatusLine();
+    content_->installEventFilter(this);
+    layoutContent(kContentWidth, kContentHeight);
+}
+
+MainWindow::~MainWindow() {
+    // The views go with the window; nothing may reach this object through them now.
+    transcript_.reset();
+    window_->removeEventFilter(this);
+    content_->removeEventFilter(this);
+    composeView_->removeEventFilter(this);
+    window_.reset();
+}
+
+void MainWindow::setMenuBar(QMenuBar* menuBar) {
+    window_->setMenuBar(menuBar);
+}
+
+void MainWindow::show() {
+    // The menu bar sits inside the window here (outside it on macOS); the content keeps its size.
+    QMenuBar* menuBar = window_->menuWidget() ? window_->menuBar() : nullptr;
+    const int menuHeight =
+        menuBar && !menuBar->isNativeMenuBar() ? menuBar->sizeHint().height() : 0;
+    window_->setMinimumSize(kMinWindowWidth, kMinWindowHeight);
+    window_->resize(kContentWidth, kContentHeight + menuHeight);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(0, 0), window_->size());
+        frame.moveCenter(screen->availableGeometry().center());
+        window_->move(frame.topLeft());
+    }
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
+
+void MainWindow::close() {
+    window_->close();
+}
+
+void MainWindow::buildSidebar() {
+    sideSeg_ = new SegmentedControl({QStringLiteral("친구"), QStringLiteral("채팅")}, content_);
+    sideSeg_->setObjectName(QStringLiteral("sideSeg"));
+
+    addBtn_ = new QPushButton(QStringLiteral("+"), content_);
+    addBtn_->setObjectName(QStringLiteral("addBtn"));
+    addBtn_->setToolTip(QStringLiteral("친구 추가 또는 메모방 만들기"));
+    connect(addBtn_, &QPushButton::clicked, this, &MainWindow::addRequested);
+
+    refreshBtn_ = new QPushButton(QStringLiteral("↻"), content_);
+    refreshBtn_->setObjectName(QStringLiteral("refreshButton"));
+    refreshBtn_->setToolTip(QStringLiteral("새로고침"));
+    connect(refreshBtn_, &QPushButton::clicked, this, &MainWindow::refreshRequested);
+
+    searchField_ = new QLineEdit(content_);
+    searchField_->setObjectName(QStringLiteral("searchField"));
+    searchField_->setPlaceholderText(QStringLiteral("검색"));
+    searchField_->setClearButtonEnabled(true);
+
+    sideTable_ = new QTableView(content_);
+    sideTable_->setObjectName(QStringLiteral("sideTable"));
+    sideTable_->horizontalHeader()->hide();
+    sideTable_->verticalHeader()->hide();
+    sideTable_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    sideTable_->verticalHeader()->setDefaultSectionSize(26);
+    sideTable_->setShowGrid(false);
+    sideTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    sideTable_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    sideTable_->setSelectionMode(QAbstractItemView::SingleSelection);
+    sideTable_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    sideTable_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    sideTable_->setContextMenuPolicy(Qt::CustomContextMenu);
+}
+
+void MainWindow::buildHeader() {
+    roomAvatarView_ = makeLabel(QStringLiteral("roomAvatarView"), QString(), content_);
+    roomAvatarView_->setScaledContents(true);
+    roomAvatarView_->setPixmap(genericUserPicture());
+    roomAvatarView_->hide();
+
+    roomLabel_ =
+        makeLabel(QStringLiteral("roomLabel"), QStringLiteral("방을 선택하세요"), content_);
+    roomLabel_->setFont(systemFont(13, true));
+
+    struct HeaderButton {
+        const char* name;
+        QString title;
+        void (MainWindow::*action)();
+    };
+    const HeaderButton buttons[] = {
+        {"findButton", QStringLiteral("대화 검색"), &MainWindow::openFindBar},
+        {"leaveButton", QStringLiteral("방 나가기"), &MainWindow::leaveRoomRequested},
+        {"logoutButton", QStringLiteral("로그아웃"), &MainWindow::logoutRequested},
+    };
+    for (const HeaderButton& spec : buttons) {
+        auto* button = new QPushButton(spec.title, content_);
+        button->setObjectName(QString::fromLatin1(spec.name));
+        connect(button, &QPushButton::clicked, this, spec.action);
+        headerButtons_.append(button);
+    }
+}
+
+void MainWindow::buildFindBar() {
+    findBar_ = new QWidget(content_);
+    findBar_->setObjectName(QStringLiteral("findBar"));
+    findBar_->setAutoFillBackground(true);
+    findBar_->hide();
+
+    findSearchField_ = new QLineEdit(findBar_);
+    findSearchField_->setObjectName(QStringLiteral("findSearchField"));
+    findSearchField_->setClearButtonEnabled(true);
+    findPrevBtn_ = new QPushButton(QStringLiteral("이전"), findBar_);
+    findPrevBtn_->setObjectName(QStringLiteral("findPrevBtn"));
+    findNextBtn_ = new QPushButton(QStringLiteral("다음"), findBar_);
+    findNextBtn_->setObjectName(QStringLiteral("findNextBtn"));
+
+    findResultLabel_ = makeLabel(QStringLiteral("findResultLabel"), QStringLiteral(""), findBar_);
+    findResultLabel_->setFont(systemFont(11));
+    setTextColor(findResultLabel_, darkGray());
+
+    auto* close = makeCloseButton(QStringLiteral("findCloseButton"), findBar_);
+    connect(close, &QToolButton::clicked, this, &MainWindow::closeFindBar);
+    findCloseBtn_ = close;
+    findBar_->installEventFilter(this);
+}
+
+void MainWindow::buildSplit() {
+    auto* split = new DividerSplitter(Qt::Vertical, content_);
+    split->setObjectName(QStringLiteral("rightSplit"));
+    split->setHandleWidth(kSplitHandleWidth);
+    split->setDividerLimits(
+        [this](const QSplitter* s, double p, int i) { return dividerMinimum(s, p, i); },
+        [this](const QSplitter* s, double p, int i) { return dividerMaximum(s, p, i); });
+    rightSplit_ = split;
+
+    chatView_ = new QTextBrowser;
+    chatView_->setObjectName(QStringLiteral("chatView"));
+    chatView_->setReadOnly(true);
+    chatView_->setOpenLinks(false);
+    chatView_->setOpenExternalLinks(false);
+    chatView_->setFont(systemFont(12));
+    chatView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    chatView_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    QPalette palette = chatView_->palette();
+    palette.setColor(QPalette::Link, QColor::fromRgbF(0.1f, 0.4f, 0.8f, 1.0f));
+    chatView_->setPalette(palette);
+    chatScroll_ = wrapInFrame(QStringLiteral("chatScroll"), chatView_, split);
+    transcript_ = std::make_unique<TranscriptView>(chatView_);
+    connect(transcript_.get(), &TranscriptView::fileLinkClicked, this,
+            &MainWindow::fileLinkClicked);
+
+    // The find bar searches the transcript; its state is the transcript view's.
+    connect(transcript_.get(), &TranscriptView::findCounterChanged, findResultLabel_,
+            &QLabel::setText);
+    const auto search = [this] { transcript_->findSearchChanged(findSearchField_->text()); };
+    connect(findSearchField_, &QLineEdit::textChanged, this, search);
+    // Return searches again from the first match, as typing does; it does not step.
+    connect(findSearchField_, &QLineEdit::returnPressed, this, search);
+    connect(findPrevBtn_, &QPushButton::clicked, transcript_.get(), &TranscriptView::findPrev);
+    connect(findNextBtn_, &QPushButton::clicked, transcript_.get(), &TranscriptView::findNext);
+
+    chatMenu_ = std::make_unique<QMenu>(QStringLiteral("ChatMenu"));
+    chatMenu_->setObjectName(QStringLiteral("chatContextMenu"));
+    chatMenu_->addAction(QStringLiteral("답장하기"), this, &MainWindow::replyToEntryRequested);
+    chatMenu_->addAction(QStringLiteral("삭제하기"), this, &MainWindow::deleteEntryRequested);
+    chatView_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(chatView_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        chatMenu_->exec(chatView_->viewport()->mapToGlobal(pos));
+    });
+
+    bottomContainer_ = new QWidget(split);
+    bottomContainer_->setObjectName(QStringLiteral("bottomContainer"));
+    bottomContainer_->resize(576, kBottomPaneHeight);
+
+    replyBar_ = new QWidget(bottomContainer_);
+    replyBar_->setObjectName(QStringLiteral("replyBar"));
+    replyBar_->hide();
+    replyPreviewLabel_ = makeLabel(QStringLiteral("replyPreviewLabel"), QString(), replyBar_);
+    replyPreviewLabel_->setFont(systemFont(11));
+    setTextColor(replyPreviewLabel_, darkGray());
+    auto* cancel = makeCloseButton(QStringLiteral("replyCancelButton"), replyBar_);
+    connect(cancel, &QToolButton::clicked, this, &MainWindow::replyCancelled);
+    replyCancelBtn_ = cancel;
+    replyBar_->installEventFilter(this);
+
+    composeView_ = new QPlainTextEdit;
+    composeView_->setObjectName(QStringLiteral("composeView"));
+    composeView_->setFont(systemFont(12));
+    composeView_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    composeView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    composeView_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    composeView_->setTabChangesFocus(false);
+    composeView_->installEventFilter(this);
+    composeScroll_ = wrapInFrame(QStringLiteral("composeScroll"), composeView_, bottomContainer_);
+    composeScroll_->setMinimumHeight(24);
+
+    attachBtn_ = new QPushButton(QStringLiteral("파일"), bottomContainer_);
+    attachBtn_->setObjectName(QStringLiteral("attachBtn"));
+    connect(attachBtn_, &QPushButton::clicked, this, &MainWindow::attachRequested);
+    sendBtn_ = new QPushButton(QStringLiteral("전송"), bottomContainer_);
+    sendBtn_->setObjectName(QStringLiteral("sendBtn"));
+    connect(sendBtn_, &QPushButton::clicked, this,
+            [this] { emit sendRequested(composeView_->toPlainText()); });
+    bottomContainer_->installEventFilter(this);
+
+    split->addWidget(chatScroll_);
+    split->addWidget(bottomContainer_);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 0);
+    // The transcript takes what the compose area's 90 points and the divider leave.
+    split->setSizes({446 - kBottomPaneHeight - kSplitHandleWidth, kBottomPaneHeight});
+    layoutBottomContainer();
+}
+
+void MainWindow::buildStatusLine() {
+    statusLabel_ = makeLabel(QStringLiteral("statusLabel"), QStringLiteral("연결 중…"), content_);
+    setTextColor(statusLabel_, darkGray());
+
+    uploadProgressBar_ = new QProgressBar(content_);
+    uploadProgressBar_->setObjectName(QStringLiteral("uploadProgressBar"));
+    uploadProgressBar_->setRange(0, 100);
+    uploadProgressBar_->setTextVisible(false);
+    uploadProgressBar_->hide();
+
+    auto* drops =
+        new FileDropFilter([this](const QString& path) { emit fileDropped(path); }, window_.get());
+    window_->setAcceptDrops(true);
+    window_->installEventFilter(drops);
+    // The text views take drops themselves; a file must not become text in the composer.
+    for (QAbstractScrollArea* view : {static_cast<QAbstractScrollArea*>(chatView_),
+                                      static_cast<QAbstractScrollArea*>(composeView_)}) {
+        view->installEventFilter(drops);
+        view->viewport()->installEventFilter(drops);
+    }
+}
+
+QString MainWindow::statusText() const {
+    return statusLabel_->text();
+}
+
+QString MainWindow::headerText() const {
+    return roomLabel_->text();
+}
+
+void MainWindow::setStatus(const QString& text) {
+    statusLabel_->setText(text.isNull() ? QStringLiteral("") : text);
+}
+
+void MainWindow::showRoomHeader(const QString& text, const QImage& picture) {
+    roomLabel_->setText(text);
+    roomAvatarView_->show();
+    setHeaderPicture(picture);
+}
+
+void MainWindow::showNoRoomHeader() {
+    roomLabel_->setText(QStringLiteral("방을 선택하세요"));
+    roomAvatarView_->setPixmap(genericUserPicture());
+    roomAvatarView_->hide();
+}
+
+void MainWindow::setHeaderPicture(const QImage& picture) {
+    roomAvatarView_->setPixmap(picture.isNull() ? genericUserPicture()
+                                                : QPixmap::fromImage(picture));
+}
+
+void MainWindow::showReply(const PendingReply& reply) {
+    composeTopInset_ = 0; // the composer takes the whole height from now on
+    if (reply.msgId.isEmpty()) {
+        replyBar_->hide();
+        layoutBottomContainer();
+        return;
+    }
+    replyPreviewLabel_->setText(
+        QStringLiteral("%1 님에게 답장: %2").arg(reply.sender, reply.preview));
+    replyBar_->show();
+    layoutBottomContainer();
+    composeView_->setFocus();
+}
+
+void MainWindow::clearComposer() {
+    composeView_->clear();
+}
+
+void MainWindow::focusComposer() {
+    composeView_->setFocus();
+}
+
+void MainWindow::setUploading(bool uploading) {
+    attachBtn_->setEnabled(!uploading);
+    if (uploading)
+        uploadProgressBar_->setValue(0);
+    uploadProgressBar_->setVisible(uploading);
+}
+
+void MainWindow::setUploadProgress(int percent) {
+    uploadProgressBar_->setValue(percent);
+}
+
+void MainWindow::openFindBar() {
+    findBar_->show();
+    // In front of the split view, whose top strip it covers.
+    findBar_->raise();
+    findSearchField_->setFocus();
+    if (!findSearchField_->text().isEmpty())
+        transcript_->findSearchChanged(findSearchField_->text());
+}
+
+void MainWindow::closeFindBar() {
+    findBar_->hide();
+    chatView_->setFocus();
+    transcript_->closeFind();
+    findResultLabel_->setText(QStringLiteral(""));
+}
+
+void MainWindow::clearTranscript() {
+    // The view also drops the find matches and reports the blank counter.
+    transcript_->clearChat();
+    findResultLabel_->setText(QStringLiteral(""));
+}
+
+bool MainWindow::composerKeyPressed(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)
+        return false;
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (modifiers == Qt::ShiftModifier) {
+        composeView_->insertPlainText(QStringLiteral("\n"));
+        return true;
+    }
+    // Other combinations keep the editor's own meaning.
+    if (modifiers != Qt::NoModifier)
+        return false;
+    emit sendRequested(composeView_->toPlainText());
+    return true;
+}
+
+} // namespace brindlewick

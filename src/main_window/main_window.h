@@ -1,0 +1,150 @@
+#pragma once
+// The main window's widgets and their geometry. It decides nothing: slots show what the
+// session's objects report, signals say what the user asked for. Widgets carry object names,
+// which is how tests find them.
+
+#include "room_session.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QEvent;
+class QImage;
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QMainWindow;
+class QMenu;
+class QMenuBar;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QSplitter;
+class QTableView;
+class QTextBrowser;
+class QWidget;
+
+namespace brindlewick {
+
+class SegmentedControl;
+class TranscriptView;
+
+class MainWindow : public QObject {
+    Q_OBJECT
+public:
+    static constexpr double kDividerMinFromTop = 120.0;
+    static constexpr double kDividerMinFromBottom = 60.0;
+    static constexpr int kContentWidth = 840;
+    static constexpr int kContentHeight = 540;
+    static constexpr int kSplitHandleWidth = 1;
+    static constexpr int kBottomPaneHeight = 90;
+
+    // Builds the widget tree; nothing is shown until show().
+    explicit MainWindow(QObject* parent = nullptr);
+    ~MainWindow() override;
+
+    // Takes ownership; the content keeps its tabled size below an in-window menu bar.
+    void setMenuBar(QMenuBar* menuBar);
+    // Centred on the screen, raised and activated.
+    void show();
+    void close();
+
+    QMainWindow* window() const { return window_.get(); }
+    TranscriptView& transcript() const { return *transcript_; }
+    QTableView* sideTable() const { return sideTable_; }
+    SegmentedControl* sideSegments() const { return sideSeg_; }
+    QLineEdit* searchField() const { return searchField_; }
+    QPlainTextEdit* composer() const { return composeView_; }
+    QString statusText() const;
+    QString headerText() const;
+
+    // Where divider 0 of `splitter` may be dragged; other splitters and dividers keep `proposed`.
+    double dividerMinimum(const QSplitter* splitter, double proposed, int dividerIndex) const;
+    double dividerMaximum(const QSplitter* splitter, double proposed, int dividerIndex) const;
+
+public slots:
+    void setStatus(const QString& text);
+    // The header of the open room; a null picture shows the neutral user picture.
+    void showRoomHeader(const QString& text, const QImage& picture);
+    // No room open: the prompt, no picture.
+    void showNoRoomHeader();
+    void setHeaderPicture(const QImage& picture);
+    // Shows the bar for a pending reply, hides it for none.
+    void showReply(const brindlewick::PendingReply& reply);
+    void clearComposer();
+    void focusComposer();
+    void setUploading(bool uploading);
+    void setUploadProgress(int percent);
+    void openFindBar();
+    void closeFindBar();
+    // Empties the transcript and the find counter.
+    void clearTranscript();
+
+signals:
+    // Return in the composer (Shift+Return starts a new line) or "전송".
+    void sendRequested(const QString& text);
+    void attachRequested();
+    void fileDropped(const QString& path);
+    void fileLinkClicked(const QString& fileId, const QString& suggestedName);
+    void addRequested();
+    void refreshRequested();
+    void leaveRoomRequested();
+    void logoutRequested();
+    void replyToEntryRequested();
+    void deleteEntryRequested();
+    void replyCancelled();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildSidebar();
+    void buildHeader();
+    void buildFindBar();
+    void buildSplit();
+    void buildStatusLine();
+    void layoutContent(int width, int height);
+    void layoutBottomContainer();
+    void layoutFindBar();
+    void layoutReplyBar();
+    void layoutProgressBar();
+    bool composerKeyPressed(QKeyEvent* event);
+
+    std::unique_ptr<QMainWindow> window_;
+    std::unique_ptr<TranscriptView> transcript_;
+    std::unique_ptr<QMenu> chatMenu_;
+    QWidget* content_ = nullptr;
+    SegmentedControl* sideSeg_ = nullptr;
+    QPushButton* addBtn_ = nullptr;
+    QPushButton* refreshBtn_ = nullptr;
+    QLineEdit* searchField_ = nullptr;
+    QTableView* sideTable_ = nullptr;
+    QLabel* roomAvatarView_ = nullptr;
+    QLabel* roomLabel_ = nullptr;
+    QList<QWidget*> headerButtons_; // find, leave, logout: kept at the right edge
+    QWidget* findBar_ = nullptr;
+    QLineEdit* findSearchField_ = nullptr;
+    QLabel* findResultLabel_ = nullptr;
+    QPushButton* findPrevBtn_ = nullptr;
+    QPushButton* findNextBtn_ = nullptr;
+    QWidget* findCloseBtn_ = nullptr;
+    QSplitter* rightSplit_ = nullptr;
+    QTextBrowser* chatView_ = nullptr;
+    QWidget* chatScroll_ = nullptr;
+    QWidget* bottomContainer_ = nullptr;
+    QWidget* replyBar_ = nullptr;
+    QLabel* replyPreviewLabel_ = nullptr;
+    QWidget* replyCancelBtn_ = nullptr;
+    QWidget* composeScroll_ = nullptr;
+    QPlainTextEdit* composeView_ = nullptr;
+    QPushButton* attachBtn_ = nullptr;
+    QPushButton* sendBtn_ = nullptr;
+    QLabel* statusLabel_ = nullptr;
+    QProgressBar* uploadProgressBar_ = nullptr;
+    // Top edge of the composer until the first reply bar change; from then on 0.
+    int composeTopInset_ = 4;
+};
+
+} // namespace brindlewick

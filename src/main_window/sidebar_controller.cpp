@@ -1,0 +1,117 @@
+#include "sidebar_controller.h"
+
+#include "directory_service.h"
+#include "main_window.h"
+#include "picture_cache.h"
+#include "segmented_control.h"
+#include "sidebar_model.h"
+
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTableView>
+
+namespace brindlewick {
+
+namespace {
+
+constexpr int kIconColumnWidth = 24;
+constexpr int kNameColumnWidth = 190;
+
+} // namespace
+
+SidebarController::SidebarController(MainWindow& window, Directory& directory,
+                                     PictureCache& pictures, QObject* parent)
+    : QObject(parent), window_(window), directory_(directory) {
+    QTableView* table = window_.sideTable();
+    model_ = new SidebarModel(table);
+    // A picture not yet cached shows the placeholder; its download reloads the icons.
+    model_->setPictureProvider([&pictures](const QString& fileId) -> std::optional<QImage> {
+        const QImage image = pictures.image(fileId);
+        if (image.isNull())
+            return std::nullopt;
+        return image;
+    });
+    table->setModel(model_);
+    // The style's minimum section would widen the narrow picture column.
+    table->horizontalHeader()->setMinimumSectionSize(0);
+    table->setColumnWidth(SidebarModel::IconColumn, kIconColumnWidth);
+    table->setColumnWidth(SidebarModel::NameColumn, kNameColumnWidth);
+    table->setIconSize(SidebarModel::iconSize());
+    connect(&pictures, &PictureCache::pictureArrived, model_, &SidebarModel::refreshIcons);
+    connect(&directory_, &Directory::listsChanged, this, &SidebarController::rebuild);
+
+    connect(window_.sideSegments(), &SegmentedControl::segmentClicked, this, [this] {
+        setMode(window_.sideSegments()->selectedSegment() == 0 ? Mode::Friends : Mode::Chats);
+    });
+    connect(window_.searchField(), &QLineEdit::textChanged, this, &SidebarController::rebuild);
+    connect(table, &QTableView::doubleClicked, this,
+            [this](const QModelIndex& index) { activateRow(index.row()); });
+
+    menu_ = std::make_unique<QMenu>(QStringLiteral("SideMenu"));
+    menu_->setObjectName(QStringLiteral("sideContextMenu"));
+    const std::pair<QString, RowAction> items[] = {
+        {QStringLiteral("프로필 보기"), RowAction::ViewProfile},
+        {QStringLiteral("대화 열기"), RowAction::Open},
+        {QStringLiteral("방 나가기"), RowAction::Leave},
+    };
+    for (const auto& [title, action] : items) {
+        menu_->addAction(title, this, [this, action = action] {
+            if (!menuRow_)
+                return;
+            const SideRow row = *menuRow_; // handlers may run the event loop
+            act(row, action);
+        });
+    }
+    connect(table, &QWidget::customContextMenuRequested, this, [this, table](const QPoint& pos) {
+        // A copy: the menu runs the event loop, and a refresh may replace the rows.
+        menuRow_ = model_->rowAt(table->indexAt(pos).row());
+        menu_->exec(table->viewport()->mapToGlobal(pos));
+    });
+}
+
+SidebarController::~SidebarController() = default;
+
+const QList<SideRow>& SidebarController::rows() const {
+    return model_->rows();
+}
+
+void SidebarController::setMode(Mode mode) {
+    mode_ = mode;
+    window_.sideSegments()->setSelectedSegment(mode == Mode::Friends ? 0 : 1);
+    rebuild();
+}
+
+void SidebarController::rebuild() {
+    model_->setRows(rebuildSideRows(directory_.friends(), directory_.rooms(), int(mode_),
+                                    window_.searchField()->text()));
+}
+
+void SidebarController::activateRow(int index) {
+    if (const std::optional<SideRow> row = model_->rowAt(index))
+        emit openRequested(*row);
+}
+
+void SidebarController::actOnRow(int index, RowAction action) {
+    menuRow_ = model_->rowAt(index);
+    if (!menuRow_)
+        return;
+    const SideRow row = *menuRow_; // handlers may run the event loop
+    act(row, action);
+}
+
+void SidebarController::act(const SideRow& row, RowAction action) {
+    switch (action) {
+    case RowAction::ViewProfile:
+        emit profileRequested(row);
+        break;
+    case RowAction::Open:
+        emit openRequested(row);
+        break;
+    case RowAction::Leave:
+        emit leaveRequested(row);
+        break;
+    }
+}
+
+} // namespace brindlewick

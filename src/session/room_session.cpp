@@ -1,0 +1,62 @@
+#include "room_session.h"
+
+#include "chat_client.h"
+
+namespace brindlewick {
+
+RoomSession::RoomSession(ChatClient& client, QObject* parent) : QObject(parent), client_(client) {}
+
+void RoomSession::open(const QString& room, const QString& title) {
+    if (room.isEmpty())
+        return;
+    cancelReply();
+    // Leave before joining, so the server never counts us in two rooms.
+    if (!room_.isEmpty() && room_ != room)
+        client_.leaveRoom(room_);
+    room_ = room;
+    title_ = title.isNull() ? room : title;
+    emit roomChanged(room_, title_);
+    // Only after the listeners reset: what the server sends for the room lands in a clean view.
+    client_.joinRoom(room_);
+}
+
+void RoomSession::close() {
+    cancelReply();
+    if (room_.isEmpty())
+        return;
+    room_.clear();
+    title_.clear();
+    emit roomChanged(room_, title_);
+}
+
+void RoomSession::rejoin() {
+    if (!room_.isEmpty())
+        client_.joinRoom(room_);
+}
+
+RoomSession::SendResult RoomSession::send(const QString& text) {
+    // White space and line breaks at both ends go; inner line breaks stay.
+    const QString message = text.trimmed();
+    if (message.isEmpty() || room_.isEmpty())
+        return SendResult::NothingToSend;
+    // A message handed to a closed connection would be lost with the composer emptied.
+    if (!client_.connected())
+        return SendResult::NotConnected;
+    client_.sendChatToRoom(room_, message, reply_.msgId);
+    cancelReply();
+    return SendResult::Sent;
+}
+
+void RoomSession::setReply(const QString& msgId, const QString& sender, const QString& preview) {
+    if (msgId.isEmpty())
+        return;
+    reply_ = PendingReply{msgId, sender, preview.isNull() ? QStringLiteral("") : preview};
+    emit replyChanged(reply_);
+}
+
+void RoomSession::cancelReply() {
+    reply_ = PendingReply{};
+    emit replyChanged(reply_);
+}
+
+} // namespace brindlewick

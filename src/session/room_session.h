@@ -1,0 +1,54 @@
+#pragma once
+// The open room: which one, its title and the reply being written. open() and close() are the
+// only ways to change the room, so everything that depends on it listens to roomChanged.
+
+#include <QObject>
+#include <QString>
+
+namespace brindlewick {
+
+class ChatClient;
+
+struct PendingReply {
+    QString msgId; // empty: no reply pending
+    QString sender;
+    QString preview;
+};
+
+class RoomSession : public QObject {
+    Q_OBJECT
+public:
+    enum class SendResult { Sent, NothingToSend, NotConnected };
+
+    explicit RoomSession(ChatClient& client, QObject* parent = nullptr);
+
+    const QString& room() const { return room_; } // empty: no room open
+    const QString& title() const { return title_; }
+    bool isOpen() const { return !room_.isEmpty(); }
+    const PendingReply& reply() const { return reply_; }
+
+    // Opens `room` (the title may be null: the room id stands in). An empty room does nothing.
+    void open(const QString& room, const QString& title);
+    // No room open any more, as after leaving it.
+    void close();
+    // The server forgets the open room with every sign-in.
+    void rejoin();
+
+    // Sends `text` (trimmed) to the open room, as a reply when one is pending.
+    SendResult send(const QString& text);
+    void setReply(const QString& msgId, const QString& sender, const QString& preview);
+    void cancelReply();
+
+signals:
+    // After the room changed; whatever the server sends for the new room comes after this.
+    void roomChanged(const QString& room, const QString& title);
+    void replyChanged(const brindlewick::PendingReply& reply);
+
+private:
+    ChatClient& client_;
+    QString room_;
+    QString title_;
+    PendingReply reply_;
+};
+
+} // namespace brindlewick
