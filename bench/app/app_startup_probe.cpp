@@ -3,6 +3,7 @@
 
 #include "app_delegate.h"
 #include "app_main.h"
+#include "chat_client.h"
 #include "main_controller.h"
 #include "probe_common.h"
 
@@ -17,6 +18,6 @@ int main(int argc, char** argv) {
             std::exit(1);
         }
         new brindlewick::bench::FirstPaintProbe(
-            main->window(), [main] { return main->client && main->client->connected(); });
+            main->window(), [main] { return main->client().connected(); });
     });
 }

@@ -6,7 +6,11 @@
 //   ingest_bench [frames]
 
 #include "bench_support.h"
+#include "chat_protocol.h"
 #include "main_controller.h"
+#include "main_window.h"
+#include "room_session.h"
+#include "transcript_view.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -131,7 +135,7 @@ int main(int argc, char** argv) {
     MainController controller(QStringLiteral("01000000000"), QStringLiteral("벤치"),
                               QStringLiteral(""), config, platform);
     controller.showMain();
-    controller.openRoom(room, QStringLiteral("벤치"));
+    controller.room().open(room, QStringLiteral("벤치"));
     app.processEvents();
     const long rssBefore = bench::statusKiB("VmRSS:");
 
@@ -155,15 +159,15 @@ int main(int argc, char** argv) {
     server.go();
     QElapsedTimer deadline;
     deadline.start();
-    while (controller.chatItems().size() < count && deadline.elapsed() < 300000)
+    while (controller.mainWindow().transcript().chatItems().size() < count && deadline.elapsed() < 300000)
         app.processEvents(QEventLoop::AllEvents, 50);
-    controller.transcript->flush();
+    controller.mainWindow().transcript().flush();
     const double seconds = clock.nsecsElapsed() / 1e9;
     beating = false;
     // The stretch still running when the last message was shown counts as well.
     longestGap = std::max(longestGap, clock.nsecsElapsed() - lastBeat);
     const long rssAfter = bench::statusKiB("VmRSS:");
-    const qsizetype shown = controller.chatItems().size();
+    const qsizetype shown = controller.mainWindow().transcript().chatItems().size();
 
     // Baseline: the same texts into a bare document, one insertText per message.
     QElapsedTimer bareClock;

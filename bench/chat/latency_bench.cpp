@@ -6,7 +6,13 @@
 //   BENCH_READ_MARKS=1 also sends the read marks the windows send, on the bare sockets
 
 #include "bench_support.h"
+#include "chat_client.h"
 #include "main_controller.h"
+#include "main_window.h"
+#include "room_session.h"
+#include "transcript_view.h"
+
+#include <QPlainTextEdit>
 #include "server_harness.h"
 
 #include <QApplication>
@@ -72,63 +78,63 @@ int main(int argc, char** argv) {
         a.showMain();
         b.showMain();
         const QString room = QStringLiteral("dm:01000000001:01000000002");
-        if (!runUntil(b.chatView->document(),
-                      [&] { return a.client->connected() && b.client->connected(); }))
+        if (!runUntil(b.mainWindow().transcript().view()->document(),
+                      [&] { return a.client().connected() && b.client().connected(); }))
             return 1;
         // The first message creates the room on the server; B joins after it.
-        a.openRoom(room, QStringLiteral("비"));
-        a.composeView->setPlainText(QStringLiteral("준비"));
-        QTest::keyClick(a.composeView, Qt::Key_Return);
-        if (!runUntil(a.chatView->document(), [&] { return !a.chatItems().isEmpty(); }))
+        a.room().open(room, QStringLiteral("비"));
+        a.mainWindow().composer()->setPlainText(QStringLiteral("준비"));
+        QTest::keyClick(a.mainWindow().composer(), Qt::Key_Return);
+        if (!runUntil(a.mainWindow().transcript().view()->document(), [&] { return !a.mainWindow().transcript().chatItems().isEmpty(); }))
             return 1;
-        b.openRoom(room, QStringLiteral("에이"));
+        b.room().open(room, QStringLiteral("에이"));
         // Warm up until B sees a message.
-        for (int tries = 0; b.chatItems().isEmpty() && tries < 50; ++tries) {
-            a.composeView->setPlainText(QStringLiteral("준비"));
-            QTest::keyClick(a.composeView, Qt::Key_Return);
+        for (int tries = 0; b.mainWindow().transcript().chatItems().isEmpty() && tries < 50; ++tries) {
+            a.mainWindow().composer()->setPlainText(QStringLiteral("준비"));
+            QTest::keyClick(a.mainWindow().composer(), Qt::Key_Return);
             runUntil(
-                b.chatView->document(), [&] { return !b.chatItems().isEmpty(); }, 200);
+                b.mainWindow().transcript().view()->document(), [&] { return !b.mainWindow().transcript().chatItems().isEmpty(); }, 200);
         }
-        if (b.chatItems().isEmpty()) {
-            std::printf("no delivery; B shows: %s\n", qPrintable(b.transcript->plainText()));
+        if (b.mainWindow().transcript().chatItems().isEmpty()) {
+            std::printf("no delivery; B shows: %s\n", qPrintable(b.mainWindow().transcript().plainText()));
             return 1;
         }
         runUntil(
-            b.chatView->document(), [] { return false; }, 300); // warm-up echoes settle
+            b.mainWindow().transcript().view()->document(), [] { return false; }, 300); // warm-up echoes settle
 
         QElapsedTimer clock;
         for (int i = 0; i < count; ++i) {
-            const qsizetype before = b.chatItems().size();
-            a.composeView->setPlainText(QStringLiteral("지연 측정 메시지 %1").arg(i));
+            const qsizetype before = b.mainWindow().transcript().chatItems().size();
+            a.mainWindow().composer()->setPlainText(QStringLiteral("지연 측정 메시지 %1").arg(i));
             clock.start();
-            QTest::keyClick(a.composeView, Qt::Key_Return);
-            if (!runUntil(b.chatView->document(), [&] { return b.chatItems().size() > before; }))
+            QTest::keyClick(a.mainWindow().composer(), Qt::Key_Return);
+            if (!runUntil(b.mainWindow().transcript().view()->document(), [&] { return b.mainWindow().transcript().chatItems().size() > before; }))
                 return 1;
             windowMs.push_back(clock.nsecsElapsed() / 1e6);
         }
         std::printf("transcripts: A %lld entries, B %lld entries\n",
-                    static_cast<long long>(a.chatItems().size()),
-                    static_cast<long long>(b.chatItems().size()));
+                    static_cast<long long>(a.mainWindow().transcript().chatItems().size()),
+                    static_cast<long long>(b.mainWindow().transcript().chatItems().size()));
 
         // Baseline: two plain connections through the same server.
         test::ChatConnection sa(server.chatPort), sb(server.chatPort);
         if (!sa.signIn("01000000003", "씨") || !sb.signIn("01000000004", "디"))
             return 1;
         const std::string bareRoom = "dm:01000000003:01000000004";
-        sa.send(3, {bareRoom});
-        sb.send(3, {bareRoom});
+        sa.send(MessageType::JoinRoom, {bareRoom});
+        sb.send(MessageType::JoinRoom, {bareRoom});
         const bool withReadMarks = qEnvironmentVariableIsSet("BENCH_READ_MARKS");
         for (int i = 0; i < count; ++i) {
             clock.start();
-            sa.send(5, {bareRoom, "지연 측정 메시지 " + std::to_string(i)});
-            const std::optional<test::Frame> got = sb.nextOf(5);
+            sa.send(MessageType::Chat, {bareRoom, "지연 측정 메시지 " + std::to_string(i)});
+            const std::optional<test::Frame> got = sb.nextOf(MessageType::Chat);
             if (!got || got->fields.size() < 5)
                 return 1;
             bareMs.push_back(clock.nsecsElapsed() / 1e6);
-            sa.nextOf(5);        // its own echo
+            sa.nextOf(MessageType::Chat);        // its own echo
             if (withReadMarks) { // what the windows send for every entry they show
-                sb.send(12, {bareRoom, got->fields[4]});
-                sa.send(12, {bareRoom, got->fields[4]});
+                sb.send(MessageType::ReadWatermark, {bareRoom, got->fields[4]});
+                sa.send(MessageType::ReadWatermark, {bareRoom, got->fields[4]});
             }
         }
     }

@@ -10,7 +10,10 @@
 // Each round starts a fresh server with an empty data folder. The client runs in its own
 // process (this program with --client) so the memory figure belongs to it alone.
 
+#include "file_actions.h"
 #include "main_controller.h"
+#include "main_window.h"
+#include "room_session.h"
 #include "platform.h"
 
 #include <QApplication>
@@ -75,7 +78,7 @@ int runClient(int argc, char** argv, quint16 chatPort, quint16 httpPort, const Q
     BenchPlatform platform(path);
     MainController controller("01099990000", "bench", "", config, platform);
     controller.showMain();
-    controller.openRoom("memo:bench", "bench");
+    controller.room().open("memo:bench", "bench");
     // Let the window settle and the connection sign in before measuring.
     QElapsedTimer settle;
     settle.start();
@@ -95,21 +98,21 @@ int runClient(int argc, char** argv, quint16 chatPort, quint16 httpPort, const Q
         if (lastTick >= 0)
             longestGapNs = std::max(longestGapNs, now - lastTick);
         lastTick = now;
-        if (started && !controller.uploading)
+        if (started && !controller.files().uploading())
             app.quit();
     });
     QElapsedTimer upload;
     QTimer::singleShot(5, [&] {
         upload.start();
-        controller.attachFile();
+        controller.files().attachFile();
         started = true;
     });
     clock.start();
     heartbeat.start();
     app.exec();
     const double seconds = upload.nsecsElapsed() / 1e9;
-    if (controller.statusLabel->text() != QStringLiteral("업로드 완료 — 전송됨")) {
-        std::fprintf(stderr, "upload failed: %s\n", qPrintable(controller.statusLabel->text()));
+    if (controller.mainWindow().statusText() != QStringLiteral("업로드 완료 — 전송됨")) {
+        std::fprintf(stderr, "upload failed: %s\n", qPrintable(controller.mainWindow().statusText()));
         return 1;
     }
     std::printf("%.6f %.3f %ld %ld\n", seconds, longestGapNs / 1e6, peakRssKiB(), before);

@@ -5,7 +5,13 @@
 //
 //   QT_QPA_PLATFORM=offscreen manage_find_bar_bench [entries]
 
+#include "chat_client.h"
 #include "main_controller.h"
+#include "main_window.h"
+#include "transcript_view.h"
+
+#include <QLineEdit>
+#include <QMainWindow>
 #include "platform.h"
 #include "search_baseline.h"
 
@@ -66,7 +72,7 @@ Figures measure(int count, const QString& word, int rounds) {
     brindlewick::MainController controller(QStringLiteral("01000000000"), QStringLiteral("나"),
                                            QStringLiteral(""), config, platform);
     controller.showMain();
-    controller.client->disconnect();
+    controller.client().disconnect();
 
     const int markEvery = std::max(1, count / 1000);
     for (int i = 0; i < count; ++i) {
@@ -76,7 +82,7 @@ Figures measure(int count, const QString& word, int rounds) {
         const QString time = QStringLiteral("2024-05-06T%1:%2:00Z")
                                  .arg((i / 60) % 24, 2, 10, QChar('0'))
                                  .arg(i % 60, 2, 10, QChar('0'));
-        controller.appendChatMsgId(QString::number(1000000 + i),
+        controller.mainWindow().transcript().appendChatMsgId(QString::number(1000000 + i),
                                    kSenders[(i * 7) % kSenders.size()], text, time, false,
                                    QString());
         if (i % 500 == 499)
@@ -85,23 +91,24 @@ Figures measure(int count, const QString& word, int rounds) {
     QApplication::processEvents();
 
     Figures f;
-    const QString text = controller.transcript->plainText();
+    const QString text = controller.mainWindow().transcript().plainText();
     f.units = text.size();
     f.baseline = bestMs(rounds, [&] { f.baselineMatches = indexOfLoop(text, word); });
 
     controller.openFindBar();
+    auto* findField = controller.window()->findChild<QLineEdit*>(QStringLiteral("findSearchField"));
     {
-        const QSignalBlocker quiet(controller.findSearchField); // set the text without searching
-        controller.findSearchField->setText(word);
+        const QSignalBlocker quiet(findField); // set the text without searching
+        findField->setText(word);
     }
-    f.search = bestMs(rounds, [&] { controller.findSearchChanged(); });
-    f.matches = controller.findMatches().size();
+    f.search = bestMs(rounds, [&] { controller.mainWindow().transcript().findSearchChanged(findField->text()); });
+    f.matches = controller.mainWindow().transcript().search().matches().size();
 
     const int steps = 1000;
     f.step = bestMs(rounds,
                     [&] {
                         for (int i = 0; i < steps; ++i)
-                            controller.findNext();
+                            controller.mainWindow().transcript().findNext();
                     }) /
              steps;
     return f;
@@ -124,7 +131,7 @@ int main(int argc, char** argv) {
                 count, (long long)big.units, (long long)big.matches,
                 (long long)big.baselineMatches);
     std::printf("baseline indexOf loop: %.2f ms\n", big.baseline);
-    std::printf("MainController::findSearchChanged (search, select, scroll, counter): %.2f ms, "
+    std::printf("find bar search (search, select, scroll, counter): %.2f ms, "
                 "ratio %.2f (aim <= 3)\n",
                 big.search, big.search / big.baseline);
     std::printf("step to next match (findNext): %.1f us = %.5f of a search; at %d entries "
