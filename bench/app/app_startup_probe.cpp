@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "no stored sign-in: the login window opened instead\n");
             std::exit(1);
         }
-        new brindlewick::bench::FirstPaintProbe(
-            main->window(), [main] { return main->client().connected(); });
+        new brindlewick::bench::FirstPaintProbe(main->window(),
+                                                [main] { return main->client().connected(); });
     });
 }

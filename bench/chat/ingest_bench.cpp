@@ -159,7 +159,8 @@ int main(int argc, char** argv) {
     server.go();
     QElapsedTimer deadline;
     deadline.start();
-    while (controller.mainWindow().transcript().chatItems().size() < count && deadline.elapsed() < 300000)
+    while (controller.mainWindow().transcript().chatItems().size() < count &&
+           deadline.elapsed() < 300000)
         app.processEvents(QEventLoop::AllEvents, 50);
     controller.mainWindow().transcript().flush();
     const double seconds = clock.nsecsElapsed() / 1e9;

@@ -12,8 +12,8 @@
 #include "room_session.h"
 #include "transcript_view.h"
 
-#include <QPlainTextEdit>
 #include "server_harness.h"
+#include <QPlainTextEdit>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -85,22 +85,27 @@ int main(int argc, char** argv) {
         a.room().open(room, QStringLiteral("비"));
         a.mainWindow().composer()->setPlainText(QStringLiteral("준비"));
         QTest::keyClick(a.mainWindow().composer(), Qt::Key_Return);
-        if (!runUntil(a.mainWindow().transcript().view()->document(), [&] { return !a.mainWindow().transcript().chatItems().isEmpty(); }))
+        if (!runUntil(a.mainWindow().transcript().view()->document(),
+                      [&] { return !a.mainWindow().transcript().chatItems().isEmpty(); }))
             return 1;
         b.room().open(room, QStringLiteral("에이"));
         // Warm up until B sees a message.
-        for (int tries = 0; b.mainWindow().transcript().chatItems().isEmpty() && tries < 50; ++tries) {
+        for (int tries = 0; b.mainWindow().transcript().chatItems().isEmpty() && tries < 50;
+             ++tries) {
             a.mainWindow().composer()->setPlainText(QStringLiteral("준비"));
             QTest::keyClick(a.mainWindow().composer(), Qt::Key_Return);
             runUntil(
-                b.mainWindow().transcript().view()->document(), [&] { return !b.mainWindow().transcript().chatItems().isEmpty(); }, 200);
+                b.mainWindow().transcript().view()->document(),
+                [&] { return !b.mainWindow().transcript().chatItems().isEmpty(); }, 200);
         }
         if (b.mainWindow().transcript().chatItems().isEmpty()) {
-            std::printf("no delivery; B shows: %s\n", qPrintable(b.mainWindow().transcript().plainText()));
+            std::printf("no delivery; B shows: %s\n",
+                        qPrintable(b.mainWindow().transcript().plainText()));
             return 1;
         }
         runUntil(
-            b.mainWindow().transcript().view()->document(), [] { return false; }, 300); // warm-up echoes settle
+            b.mainWindow().transcript().view()->document(), [] { return false; },
+            300); // warm-up echoes settle
 
         QElapsedTimer clock;
         for (int i = 0; i < count; ++i) {
@@ -108,7 +113,8 @@ int main(int argc, char** argv) {
             a.mainWindow().composer()->setPlainText(QStringLiteral("지연 측정 메시지 %1").arg(i));
             clock.start();
             QTest::keyClick(a.mainWindow().composer(), Qt::Key_Return);
-            if (!runUntil(b.mainWindow().transcript().view()->document(), [&] { return b.mainWindow().transcript().chatItems().size() > before; }))
+            if (!runUntil(b.mainWindow().transcript().view()->document(),
+                          [&] { return b.mainWindow().transcript().chatItems().size() > before; }))
                 return 1;
             windowMs.push_back(clock.nsecsElapsed() / 1e6);
         }
@@ -131,8 +137,8 @@ int main(int argc, char** argv) {
             if (!got || got->fields.size() < 5)
                 return 1;
             bareMs.push_back(clock.nsecsElapsed() / 1e6);
-            sa.nextOf(MessageType::Chat);        // its own echo
-            if (withReadMarks) { // what the windows send for every entry they show
+            sa.nextOf(MessageType::Chat); // its own echo
+            if (withReadMarks) {          // what the windows send for every entry they show
                 sb.send(MessageType::ReadWatermark, {bareRoom, got->fields[4]});
                 sa.send(MessageType::ReadWatermark, {bareRoom, got->fields[4]});
             }

@@ -13,8 +13,8 @@
 #include "file_actions.h"
 #include "main_controller.h"
 #include "main_window.h"
-#include "room_session.h"
 #include "platform.h"
+#include "room_session.h"
 
 #include <QApplication>
 #include <QDir>
@@ -112,7 +112,8 @@ int runClient(int argc, char** argv, quint16 chatPort, quint16 httpPort, const Q
     app.exec();
     const double seconds = upload.nsecsElapsed() / 1e9;
     if (controller.mainWindow().statusText() != QStringLiteral("업로드 완료 — 전송됨")) {
-        std::fprintf(stderr, "upload failed: %s\n", qPrintable(controller.mainWindow().statusText()));
+        std::fprintf(stderr, "upload failed: %s\n",
+                     qPrintable(controller.mainWindow().statusText()));
         return 1;
     }
     std::printf("%.6f %.3f %ld %ld\n", seconds, longestGapNs / 1e6, peakRssKiB(), before);

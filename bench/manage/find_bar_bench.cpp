@@ -10,10 +10,10 @@
 #include "main_window.h"
 #include "transcript_view.h"
 
-#include <QLineEdit>
-#include <QMainWindow>
 #include "platform.h"
 #include "search_baseline.h"
+#include <QLineEdit>
+#include <QMainWindow>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -83,8 +83,8 @@ Figures measure(int count, const QString& word, int rounds) {
                                  .arg((i / 60) % 24, 2, 10, QChar('0'))
                                  .arg(i % 60, 2, 10, QChar('0'));
         controller.mainWindow().transcript().appendChatMsgId(QString::number(1000000 + i),
-                                   kSenders[(i * 7) % kSenders.size()], text, time, false,
-                                   QString());
+                                                             kSenders[(i * 7) % kSenders.size()],
+                                                             text, time, false, QString());
         if (i % 500 == 499)
             QApplication::processEvents();
     }
@@ -101,7 +101,8 @@ Figures measure(int count, const QString& word, int rounds) {
         const QSignalBlocker quiet(findField); // set the text without searching
         findField->setText(word);
     }
-    f.search = bestMs(rounds, [&] { controller.mainWindow().transcript().findSearchChanged(findField->text()); });
+    f.search = bestMs(
+        rounds, [&] { controller.mainWindow().transcript().findSearchChanged(findField->text()); });
     f.matches = controller.mainWindow().transcript().search().matches().size();
 
     const int steps = 1000;

@@ -40,6 +40,11 @@ int FakePlatform::runAlert(QWidget*, const QString& message, const QString& info
                            const QStringList& buttons) {
     calls.append(QStringLiteral("alert"));
     alerts.append({message, informativeText, buttons});
+    if (duringAlert) {
+        const std::function<void()> during = std::move(duringAlert);
+        duringAlert = nullptr;
+        during();
+    }
     return takeFront(alertAnswers, static_cast<int>(kFirstButton));
 }
 

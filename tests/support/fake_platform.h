@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <functional>
 
 namespace brindlewick::test {
 
@@ -38,6 +39,8 @@ public:
     std::deque<AddFriendInput> addFriendAnswers;
     std::deque<QString> openPanelAnswers;
     std::deque<QString> savePanelAnswers;
+    // Runs while an alert is up, as events that a real modal loop delivers would.
+    std::function<void()> duringAlert;
 
     int count(const QString& call) const { return static_cast<int>(calls.count(call)); }
     void clear();

@@ -1,0 +1,122 @@
+// The directory's requests run off the main thread: results arrive in the order asked, a
+// running refresh is not started twice, and a server that never answers freezes nothing.
+
+#include "directory_service.h"
+#include "event_loop.h"
+#include "fake_http_server.h"
+
+#include <QSignalSpy>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace brindlewick;
+using namespace brindlewick::test;
+
+namespace {
+
+// A port whose connections the kernel accepts and nobody ever answers.
+class SilentServer {
+public:
+    SilentServer() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(fd_, 64);
+        socklen_t len = sizeof addr;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+        port_ = ntohs(addr.sin_port);
+    }
+    ~SilentServer() { ::close(fd_); }
+    quint16 port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    quint16 port_ = 0;
+};
+
+Directory::Self me() {
+    return {QStringLiteral("01011112222"), QStringLiteral("민지"), QString()};
+}
+
+} // namespace
+
+TEST(DirectoryRequests, ResultsArriveInTheOrderAsked) {
+    FakeHttpServer http;
+    http.setReply("POST", "/v1/friends/add", {200, "{}", std::nullopt});
+    http.setReply("POST", "/v1/rooms", {200, R"({"room_name":"memo-9"})", std::nullopt});
+    http.setReply("POST", "/v1/rooms/leave", {500, "gone", std::nullopt});
+    http.setReply("GET", "/v1/friends", {200, R"([{"phone":"010A"}])", std::nullopt});
+    http.setReply("GET", "/v1/rooms", {200, R"([{"room_name":"memo-9"}])", std::nullopt});
+    Directory directory(http.config(), me());
+    QStringList order;
+    QObject::connect(&directory, &Directory::friendAdded,
+                     [&](const QString& phone) { order << "added " + phone; });
+    QObject::connect(&directory, &Directory::memoRoomCreated,
+                     [&](const QString& room) { order << "created " + room; });
+    QObject::connect(&directory, &Directory::failed,
+                     [&](Directory::Action action, const QString& error) {
+                         order << QStringLiteral("failed %1 %2").arg(int(action)).arg(error);
+                     });
+    QObject::connect(&directory, &Directory::listsChanged, [&] { order << "lists"; });
+
+    directory.addFriend("010A", "");
+    directory.createMemoRoom("나의 메모");
+    directory.leave("r-1");
+    ASSERT_TRUE(waitUntil([&] { return order.size() >= 4; }));
+    spin(200);
+    // One refresh follows the first success; the second waits for it and finds it running.
+    ASSERT_GE(order.size(), 4);
+    EXPECT_EQ(order.mid(0, 3),
+              (QStringList{
+                  "added 010A", "created memo-9",
+                  QStringLiteral("failed %1 HTTP 500 gone").arg(int(Directory::Action::Leave))}));
+    EXPECT_EQ(order.last(), "lists");
+    EXPECT_EQ(directory.friends().size(), 1);
+    EXPECT_EQ(directory.rooms().size(), 1);
+}
+
+TEST(DirectoryRequests, ARunningRefreshIsNotStartedTwice) {
+    FakeHttpServer http;
+    http.setReply("GET", "/v1/friends", {200, "[]", std::nullopt});
+    http.setReply("GET", "/v1/rooms", {200, "[]", std::nullopt});
+    Directory directory(http.config(), me());
+    QSignalSpy lists(&directory, &Directory::listsChanged);
+    directory.refresh();
+    directory.refresh();
+    EXPECT_TRUE(directory.refreshing());
+    ASSERT_TRUE(waitUntil([&] { return lists.count() == 1; }));
+    spin(200);
+    EXPECT_EQ(lists.count(), 1);
+    int friendRequests = 0;
+    for (const RecordedRequest& r : http.requests())
+        friendRequests += r.path == "/v1/friends";
+    EXPECT_EQ(friendRequests, 1);
+    // Once it ended, the next one runs.
+    directory.refresh();
+    ASSERT_TRUE(waitUntil([&] { return lists.count() == 2; }));
+}
+
+TEST(DirectoryRequests, ASilentServerBlocksNothingAndGoingAwayStopsTheRequest) {
+    SilentServer silent;
+    ServerConfig config;
+    config.httpPort = silent.port();
+    auto directory = std::make_unique<Directory>(config, me());
+    directory->refresh();
+    // The main thread keeps running timers while the request hangs.
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(50);
+    ASSERT_TRUE(waitUntil([&] { return ticks >= 5; }));
+    EXPECT_TRUE(directory->refreshing());
+    // Destroying it cancels the request instead of waiting out its time limit.
+    directory.reset();
+    SUCCEED();
+}
