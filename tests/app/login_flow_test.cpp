@@ -1,4 +1,5 @@
 #include "app_delegate.h"
+#include "chat_client.h"
 #include "event_loop.h"
 #include "fake_chat_server.h"
 #include "fake_http_server.h"
@@ -176,8 +177,8 @@ TEST_F(LoginFlow, StoredSignInSkipsTheLoginWindow) {
     ASSERT_NE(main, nullptr);
     EXPECT_TRUE(main->window()->isVisible());
     // No "nick": the phone stands in; no "statusMsg": the empty text.
-    EXPECT_EQ(main->client->nick(), "777");
-    EXPECT_EQ(main->client->statusMsg(), "");
+    EXPECT_EQ(main->client().nick(), "777");
+    EXPECT_EQ(main->client().statusMsg(), "");
     ASSERT_TRUE(chatServer.waitForConnection());
     EXPECT_EQ(authFields(), QStringList({"777", "777", "", ""}));
 }
@@ -245,7 +246,7 @@ TEST_F(LoginFlow, LogoutConfirmedRemovesOnlyThePhoneAndSignsInAgainFresh) {
     delegate->login()->doLogin();
     ASSERT_NE(delegate->mainController(), nullptr);
     EXPECT_TRUE(chatServer.waitForConnection(2));
-    EXPECT_EQ(delegate->mainController()->client->statusMsg(), " 바빠요 ");
+    EXPECT_EQ(delegate->mainController()->client().statusMsg(), " 바빠요 ");
 }
 
 } // namespace

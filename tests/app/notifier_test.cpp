@@ -1,6 +1,8 @@
 #include "chat_notifier.h"
 #include "fake_platform.h"
+#include "incoming_events.h"
 #include "main_controller.h"
+#include "room_session.h"
 
 #include <gtest/gtest.h>
 
@@ -77,8 +79,9 @@ TEST_P(NotifyGate, Table) {
     ServerConfig config;
     MainController controller(QStringLiteral("01011112222"), QStringLiteral("민지"),
                               QStringLiteral(""), config, platform);
-    controller.currentRoom = c.currentRoom;
-    controller.maybeNotifyRoom(c.room, c.sender, QStringLiteral("[파일] a.txt"));
+    controller.room().open(c.currentRoom, QStringLiteral("팀"));
+    ASSERT_EQ(controller.room().room(), c.currentRoom);
+    controller.incoming().maybeNotify(c.room, c.sender, QStringLiteral("[파일] a.txt"));
     if (c.notified) {
         EXPECT_EQ(platform.calls, QStringList({"beep", "attention", "notify"}));
         ASSERT_EQ(platform.notifications.size(), 1);

@@ -1,14 +1,21 @@
 #pragma once
 // A signed-in main window against the fake chat and HTTP servers, for the chat tests.
 
+#include "chat_events.h"
+#include "directory_service.h"
 #include "event_loop.h"
 #include "fake_chat_server.h"
 #include "fake_http_server.h"
 #include "fake_platform.h"
 #include "main_controller.h"
+#include "main_window.h"
+#include "room_session.h"
+#include "transcript_view.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMenu>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTextCursor>
@@ -18,6 +25,13 @@
 namespace brindlewick::test {
 
 inline const QString kPicture = QString(QChar::ObjectReplacementCharacter);
+
+inline FieldList toFields(const QStringList& fields) {
+    FieldList out;
+    for (const QString& field : fields)
+        out.push_back(field.toStdString());
+    return out;
+}
 
 class ChatWindow : public ::testing::Test {
 protected:
@@ -36,18 +50,38 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
         ASSERT_TRUE(chat.waitForConnection());
         ASSERT_TRUE(chat.waitForFrames(1)); // Auth
+        // The lists arrive on their own; the tests start from them.
+        ASSERT_TRUE(waitUntil([&] { return !controller->directory().refreshing(); }));
+        ASSERT_EQ(controller->directory().friends().size(), 3);
         chat.clearFrames();
         platform.clear();
     }
 
+    MainWindow& ui() const { return controller->mainWindow(); }
+    template <typename T = QWidget> T* named(const char* name) const {
+        T* found = controller->window()->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    // The transcript's context menu is a window of its own, not a child of the main window.
+    static QMenu* chatMenu() {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (widget->objectName() == QLatin1String("chatContextMenu"))
+                return qobject_cast<QMenu*>(widget);
+        ADD_FAILURE() << "no chatContextMenu";
+        return nullptr;
+    }
+    void chooseInChatMenu(int item) const { chatMenu()->actions().at(item)->trigger(); }
+
     // A frame from the server, handled as the connection would hand it over.
     void receive(quint8 type, const QStringList& fields) {
-        controller->chatClientDidReceiveType(type, fields);
+        controller->events().frameReceived(type, toFields(fields));
     }
-    QString transcriptText() const { return controller->transcript->plainText(); }
-    QString status() const { return controller->statusLabel->text(); }
+    const QList<ChatItem>& chatItems() const { return ui().transcript().chatItems(); }
+    QString transcriptText() const { return ui().transcript().plainText(); }
+    QString status() const { return ui().statusText(); }
     QTextCharFormat formatAt(int pos) const {
-        QTextCursor c(controller->chatView->document());
+        QTextCursor c(ui().transcript().view()->document());
         c.setPosition(pos + 1);
         return c.charFormat();
     }

@@ -14,10 +14,13 @@ using namespace brindlewick::test;
 namespace {
 
 const QString kTime = QStringLiteral("2024-05-06T07:08:09");
+// Items of the transcript's context menu.
+constexpr int kReply = 0;
+constexpr int kDelete = 1;
 
 class Composer : public ChatWindow {
 protected:
-    QPlainTextEdit* composer() const { return controller->composeView; }
+    QPlainTextEdit* composer() const { return ui().composer(); }
     void type(const QString& text) {
         composer()->setPlainText(text);
         composer()->moveCursor(QTextCursor::End);
@@ -33,30 +36,30 @@ protected:
 };
 
 TEST_F(Composer, OpeningARoomInOrder) {
-    controller->openRoom("r-1", "팀");
+    controller->room().open("r-1", "팀");
     type("남은 글");
-    controller->setReplyToMsgId("5", "준호", "x");
+    controller->room().setReply("5", "준호", "x");
     receive(5, {"r-1", "준호", "안녕", kTime, "1"});
-    ASSERT_FALSE(controller->chatItems().isEmpty());
+    ASSERT_FALSE(chatItems().isEmpty());
 
-    controller->openRoom("r-2", QString());
-    EXPECT_EQ(controller->currentRoom, "r-2");
-    EXPECT_EQ(controller->roomLabel->text(), "r-2  (r-2)");
-    EXPECT_TRUE(controller->roomAvatarView->isVisible());
+    controller->room().open("r-2", QString());
+    EXPECT_EQ(controller->room().room(), "r-2");
+    EXPECT_EQ(ui().headerText(), "r-2  (r-2)");
+    EXPECT_TRUE(named("roomAvatarView")->isVisible());
     EXPECT_EQ(status(), "방 참가: r-2");
-    EXPECT_TRUE(controller->chatItems().isEmpty());
+    EXPECT_TRUE(chatItems().isEmpty());
     EXPECT_EQ(transcriptText(), "");
-    EXPECT_TRUE(controller->replyMsgId.isNull());
-    EXPECT_FALSE(controller->replyBar->isVisible());
+    EXPECT_TRUE(controller->room().reply().msgId.isNull());
+    EXPECT_FALSE(named("replyBar")->isVisible());
     EXPECT_EQ(composer()->toPlainText(), "남은 글");
 
     // The same room again: cleared and joined again, not left. An empty title leads with spaces.
-    controller->openRoom("r-2", "");
-    EXPECT_EQ(controller->roomLabel->text(), "  (r-2)");
+    controller->room().open("r-2", "");
+    EXPECT_EQ(ui().headerText(), "  (r-2)");
     // No room id: nothing at all.
-    controller->openRoom("", "x");
-    controller->openRoom(QString(), "x");
-    EXPECT_EQ(controller->currentRoom, "r-2");
+    controller->room().open("", "x");
+    controller->room().open(QString(), "x");
+    EXPECT_EQ(controller->room().room(), "r-2");
 
     QStringList order;
     for (const ReceivedFrame& f : framesAfterSettle())
@@ -66,7 +69,7 @@ TEST_F(Composer, OpeningARoomInOrder) {
 }
 
 TEST_F(Composer, ReturnSendsTrimmedTextAndShiftReturnBreaksTheLine) {
-    controller->openRoom("r-1", "팀");
+    controller->room().open("r-1", "팀");
     type("\n  첫 줄");
     pressReturn(Qt::ShiftModifier);
     composer()->insertPlainText("둘째 줄");
@@ -83,8 +86,9 @@ TEST_F(Composer, ReturnSendsTrimmedTextAndShiftReturnBreaksTheLine) {
     EXPECT_EQ(transcriptText(), "");
 
     // Return in the transcript is not the composer's.
-    controller->chatView->setFocus();
-    QTest::keyClick(controller->chatView, Qt::Key_Return);
+    QTextBrowser* transcript = named<QTextBrowser>("chatView");
+    transcript->setFocus();
+    QTest::keyClick(transcript, Qt::Key_Return);
     EXPECT_EQ(sent(5).size(), 2);
 }
 
@@ -103,13 +107,13 @@ TEST_F(Composer, RefusedSendsKeepTheText) {
     };
     for (const Case& c : cases) {
         if (*c.room)
-            controller->openRoom(c.room, "x");
+            controller->room().open(c.room, "x");
         if (c.disconnect)
-            controller->client->disconnect();
-        controller->setStatus("전");
+            controller->client().disconnect();
+        ui().setStatus("전");
         platform.clear();
         type(QString::fromUtf8(c.text));
-        controller->sendBtn->click();
+        named<QPushButton>("sendBtn")->click();
         EXPECT_EQ(platform.calls, QStringList({"beep"})) << c.text;
         EXPECT_EQ(composer()->toPlainText(), QString::fromUtf8(c.text));
         EXPECT_EQ(status(), c.status ? QString::fromUtf8(c.status) : QStringLiteral("전"));
@@ -118,85 +122,85 @@ TEST_F(Composer, RefusedSendsKeepTheText) {
 }
 
 TEST_F(Composer, ReplyBarGeometryAndSending) {
-    QWidget* bottom = controller->bottomContainer;
+    QWidget* bottom = named("bottomContainer");
     const int w = bottom->width();
     const int h = bottom->height();
-    controller->openRoom("r-1", "팀");
-    EXPECT_EQ(frameOf(controller->composeScroll), QRect(0, 0, w - 156, h));
+    controller->room().open("r-1", "팀");
+    EXPECT_EQ(frameOf(named("composeScroll")), QRect(0, 0, w - 156, h));
 
     receive(5, {"r-1", "준호", "질문", kTime, "17"});
-    controller->chatMenuReply();
-    EXPECT_EQ(controller->replyMsgId, "17");
-    EXPECT_EQ(controller->replySender, "준호");
-    EXPECT_TRUE(controller->replyBar->isVisible());
-    EXPECT_EQ(controller->replyPreviewLabel->text(), "준호 님에게 답장: 질문");
-    EXPECT_EQ(frameOf(controller->replyBar), QRect(0, 0, w, 24));
-    EXPECT_EQ(frameOf(controller->composeScroll), QRect(0, 24, w - 156, h - 24));
+    chooseInChatMenu(kReply);
+    EXPECT_EQ(controller->room().reply().msgId, "17");
+    EXPECT_EQ(controller->room().reply().sender, "준호");
+    EXPECT_TRUE(named("replyBar")->isVisible());
+    EXPECT_EQ(named<QLabel>("replyPreviewLabel")->text(), "준호 님에게 답장: 질문");
+    EXPECT_EQ(frameOf(named("replyBar")), QRect(0, 0, w, 24));
+    EXPECT_EQ(frameOf(named("composeScroll")), QRect(0, 24, w - 156, h - 24));
     EXPECT_TRUE(composer()->hasFocus() || !QApplication::activeWindow());
 
     type("답");
     pressReturn();
-    EXPECT_FALSE(controller->replyBar->isVisible());
-    EXPECT_TRUE(controller->replyMsgId.isNull());
-    EXPECT_EQ(frameOf(controller->composeScroll), QRect(0, 0, w - 156, h));
+    EXPECT_FALSE(named("replyBar")->isVisible());
+    EXPECT_TRUE(controller->room().reply().msgId.isNull());
+    EXPECT_EQ(frameOf(named("composeScroll")), QRect(0, 0, w - 156, h));
     type("그냥");
     pressReturn();
     ASSERT_TRUE(chat.waitForFrames(4));
     EXPECT_EQ(sent(5), QList<QStringList>({{"r-1", "답", "17"}, {"r-1", "그냥"}}));
 
     // "✕" drops the reply.
-    controller->chatMenuReply();
-    ASSERT_TRUE(controller->replyBar->isVisible());
-    controller->replyBar->findChild<QAbstractButton*>()->click();
-    EXPECT_FALSE(controller->replyBar->isVisible());
-    EXPECT_TRUE(controller->replySender.isNull());
+    chooseInChatMenu(kReply);
+    ASSERT_TRUE(named("replyBar")->isVisible());
+    named<QAbstractButton>("replyCancelButton")->click();
+    EXPECT_FALSE(named("replyBar")->isVisible());
+    EXPECT_TRUE(controller->room().reply().sender.isNull());
 }
 
 TEST_F(Composer, ReplyTargetsTheNewestEntry) {
-    controller->openRoom("r-1", "팀");
-    controller->chatMenuReply(); // nothing yet
-    EXPECT_TRUE(controller->replyMsgId.isNull());
+    controller->room().open("r-1", "팀");
+    chooseInChatMenu(kReply); // nothing yet
+    EXPECT_TRUE(controller->room().reply().msgId.isNull());
     receive(5, {"r-1", "준호", "하나", kTime, "1"});
     receive(6, {"r-1", "공지"});
-    controller->chatMenuReply(); // after a system line: the entry before it
-    EXPECT_EQ(controller->replyMsgId, "1");
-    controller->cancelReply();
+    chooseInChatMenu(kReply); // after a system line: the entry before it
+    EXPECT_EQ(controller->room().reply().msgId, "1");
+    controller->room().cancelReply();
     receive(5, {"r-1", "준호", "id 없음"});
-    controller->chatMenuReply();
-    EXPECT_TRUE(controller->replyMsgId.isNull());
-    EXPECT_FALSE(controller->replyBar->isVisible());
+    chooseInChatMenu(kReply);
+    EXPECT_TRUE(controller->room().reply().msgId.isNull());
+    EXPECT_FALSE(named("replyBar")->isVisible());
 }
 
 TEST_F(Composer, DeleteAsksForTheNewestOwnMessageWithAnId) {
     platform.alertAnswers = {Platform::kFirstButton};
-    controller->chatMenuDelete(); // no room open
+    chooseInChatMenu(kDelete); // no room open
     ASSERT_EQ(platform.alerts.size(), 1);
     EXPECT_EQ(platform.alerts[0].message, "삭제할 본인 메시지가 없습니다.");
     EXPECT_TRUE(platform.alerts[0].buttons.isEmpty());
 
-    controller->openRoom("r-1", "팀");
+    controller->room().open("r-1", "팀");
     receive(5, {"r-1", "준호", "남의 글", kTime, "1"});
-    controller->chatMenuDelete();
+    chooseInChatMenu(kDelete);
     EXPECT_EQ(platform.alerts.size(), 2);
 
     receive(5, {"r-1", "민지", "내 글", kTime, "2"});
     receive(5, {"r-1", "01011112222", "내 글 2", kTime, "3"});
     receive(5, {"r-1", "민지", "id 없는 내 글"});
     receive(5, {"r-1", "준호", "남의 글", kTime, "4"});
-    controller->chatMenuDelete();
+    chooseInChatMenu(kDelete);
     EXPECT_EQ(platform.alerts.size(), 2);
     EXPECT_TRUE(transcriptText().endsWith("\n[시스템] 메시지 삭제 요청을 보냈습니다."));
-    EXPECT_EQ(controller->chatItems().size(), 5); // the entry stays until the server says so
+    EXPECT_EQ(chatItems().size(), 5); // the entry stays until the server says so
     ASSERT_TRUE(waitUntil([&] { return !sent(11).isEmpty(); }));
     EXPECT_EQ(sent(11), QList<QStringList>({{"r-1", "3"}}));
 
-    // The context menu reaches the same actions.
-    QList<QAction*> actions = controller->chatContextMenu->actions();
-    ASSERT_EQ(actions.size(), 2);
-    actions[1]->trigger();
+    // The entry stays, so asking again asks for it again; replying takes the newest entry.
+    ASSERT_EQ(chatMenu()->actions().size(), 2);
+    chooseInChatMenu(kDelete);
     ASSERT_TRUE(waitUntil([&] { return sent(11).size() == 2; }));
-    actions[0]->trigger();
-    EXPECT_EQ(controller->replyMsgId, "4");
+    EXPECT_EQ(sent(11).last(), QStringList({"r-1", "3"}));
+    chooseInChatMenu(kReply);
+    EXPECT_EQ(controller->room().reply().msgId, "4");
 }
 
 } // namespace

@@ -1,13 +1,20 @@
 // Two signed-in windows in one process talking through the real server, including a server
 // restart on the same ports and data.
 
+#include "chat_events.h"
+#include "conversation.h"
+#include "directory_service.h"
 #include "event_loop.h"
 #include "fake_platform.h"
 #include "main_controller.h"
+#include "main_window.h"
+#include "room_session.h"
 #include "server_harness.h"
+#include "sidebar_controller.h"
+#include "transcript_view.h"
 
-#include <QLabel>
 #include <QPlainTextEdit>
+#include <QSignalSpy>
 #include <QTest>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -25,30 +32,43 @@ struct User {
         : controller(phone, nick, QStringLiteral(""), config, platform) {
         controller.showMain();
     }
-    QString status() const { return controller.statusLabel->text(); }
-    QString text() const { return controller.transcript->plainText(); }
+    QString status() const { return controller.mainWindow().statusText(); }
+    QString text() const { return controller.mainWindow().transcript().plainText(); }
+    const QList<ChatItem>& items() const {
+        return controller.mainWindow().transcript().chatItems();
+    }
+    QString openRoom() const { return controller.room().room(); }
     void send(const QString& message) {
-        controller.composeView->setPlainText(message);
-        QTest::keyClick(controller.composeView, Qt::Key_Return);
+        QPlainTextEdit* composer = controller.mainWindow().composer();
+        composer->setPlainText(message);
+        QTest::keyClick(composer, Qt::Key_Return);
     }
     // Index of the sidebar row for `room` / friend `phone`, -1 when not listed.
     int rowOf(const QString& key) const {
-        for (int i = 0; i < controller.sideRows.size(); ++i)
-            if (controller.sideRows[i].room == key ||
-                (controller.sideRows[i].kind == SideRow::Kind::Friend &&
-                 controller.sideRows[i].phone == key))
+        const QList<SideRow>& rows = controller.sidebar().rows();
+        for (int i = 0; i < rows.size(); ++i)
+            if (rows[i].room == key ||
+                (rows[i].kind == SideRow::Kind::Friend && rows[i].phone == key))
                 return i;
         return -1;
     }
-    void open(int mode, const QString& key) {
-        controller.sideMode = mode;
-        controller.rebuildSideRows();
-        controller.sideClickedRow = rowOf(key);
-        controller.sideDoubleClick();
+    void open(SidebarController::Mode mode, const QString& key) {
+        controller.sidebar().setMode(mode);
+        controller.sidebar().activateRow(rowOf(key));
+    }
+    // Fetches the lists anew and waits for them.
+    bool refreshLists() {
+        Directory& directory = controller.directory();
+        if (!waitUntil([&] { return !directory.refreshing(); }))
+            return false;
+        QSignalSpy arrived(&directory, &Directory::listsChanged);
+        directory.refresh();
+        return waitUntil([&] { return arrived.count() > 0; });
     }
     qint64 unreadOf(const QString& room) {
-        controller.refreshLists();
-        for (const RoomRecord& r : controller.rooms)
+        if (!refreshLists())
+            return -2;
+        for (const RoomRecord& r : controller.directory().rooms())
             if (r.room == room)
                 return r.unread;
         return -1;
@@ -76,15 +96,15 @@ TEST(EndToEnd, TwoUsersTalkAndSurviveAServerRestart) {
         [&] { return http(httpPort, "POST", "/v1/friends/add", addBody).status == 200; }));
     ASSERT_TRUE(waitUntil([&] { return a.status() != "서버 연결됨 — 인증 중…"; }));
     ASSERT_TRUE(waitUntil([&] { return b.status().startsWith("친구"); }));
-    a.controller.refreshLists();
+    ASSERT_TRUE(a.refreshLists());
 
     // A opens the direct room from the friends list and says hello.
     const QString room = QStringLiteral("dm:01000000001:01000000002");
-    a.open(0, kPhoneB);
-    ASSERT_EQ(a.controller.currentRoom, room);
+    a.open(SidebarController::Mode::Friends, kPhoneB);
+    ASSERT_EQ(a.openRoom(), room);
     a.send(QStringLiteral("안녕하세요"));
     ASSERT_TRUE(waitUntil([&] { return a.text().contains("안녕하세요"); }));
-    EXPECT_TRUE(a.controller.chatItems().last().mine);
+    EXPECT_TRUE(a.items().last().mine);
 
     // B has no room open: status line and a notification.
     ASSERT_TRUE(waitUntil([&] { return b.status() == "새 메시지 · 에이: 안녕하세요"; }));
@@ -94,25 +114,25 @@ TEST(EndToEnd, TwoUsersTalkAndSurviveAServerRestart) {
     EXPECT_EQ(b.text(), "");
     EXPECT_EQ(b.unreadOf(room), 1);
 
-    b.open(1, room);
-    ASSERT_EQ(b.controller.currentRoom, room);
+    b.open(SidebarController::Mode::Chats, room);
+    ASSERT_EQ(b.openRoom(), room);
     spin(100); // the join reaches the server before the next message
 
     // A replies to its own message: the marker shows on both sides.
-    a.controller.chatMenuReply();
-    const QString firstId = a.controller.replyMsgId;
+    a.controller.conversation().replyToNewest();
+    const QString firstId = a.controller.room().reply().msgId;
     ASSERT_FALSE(firstId.isEmpty());
     a.send(QStringLiteral("답장입니다"));
     const QString marker = QStringLiteral("  ↳ [답장 #%1]\n").arg(firstId);
     ASSERT_TRUE(waitUntil([&] { return b.text().contains(marker + QChar(0xFFFC) + " 에이  "); }));
     ASSERT_TRUE(waitUntil([&] { return a.text().contains(marker); }));
-    EXPECT_FALSE(b.controller.chatItems().last().mine);
+    EXPECT_FALSE(b.items().last().mine);
     // B read it: the unread count falls.
     ASSERT_TRUE(waitUntil([&] { return b.unreadOf(room) == 0; }));
 
     // A deletes its newest message: both sides show the marker line.
-    const QString replyId = a.controller.chatItems().last().msgId;
-    a.controller.chatMenuDelete();
+    const QString replyId = a.items().last().msgId;
+    a.controller.conversation().deleteNewestOwn();
     const QString deleted = QStringLiteral("[메시지 삭제됨 #%1]").arg(replyId);
     ASSERT_TRUE(waitUntil([&] { return b.text().endsWith(deleted); }));
     ASSERT_TRUE(waitUntil([&] { return a.text().endsWith(deleted); }));
@@ -127,17 +147,17 @@ TEST(EndToEnd, TwoUsersTalkAndSurviveAServerRestart) {
                                                      " --http-port " + std::to_string(httpPort));
     // Signed in again (the lists are fetched after the sign-in) within the retry delay.
     ASSERT_TRUE(waitUntil([&] { return b.status().startsWith("친구"); },
-                          MainController::kReconnectDelayMs + 3000));
+                          ChatEvents::kReconnectDelayMs + 3000));
     ASSERT_TRUE(waitUntil([&] { return a.status().startsWith("친구"); },
-                          MainController::kReconnectDelayMs + 3000));
-    EXPECT_FALSE(b.controller.reconnectTimer);
-    EXPECT_EQ(b.controller.currentRoom, room);
+                          ChatEvents::kReconnectDelayMs + 3000));
+    EXPECT_FALSE(b.controller.events().reconnectPending());
+    EXPECT_EQ(b.openRoom(), room);
 
     // Both rejoined the open room: a new message arrives without opening anything.
     spin(100);
     a.send(QStringLiteral("다시 왔어요"));
     ASSERT_TRUE(waitUntil([&] { return b.text().endsWith("다시 왔어요\n"); }));
-    EXPECT_TRUE(a.controller.composeView->toPlainText().isEmpty());
+    EXPECT_TRUE(a.controller.mainWindow().composer()->toPlainText().isEmpty());
     server.reset();
     std::filesystem::remove_all(dataDir);
 }

@@ -3,8 +3,6 @@
 
 #include "chat_fixture.h"
 
-#include <QTimer>
-
 using namespace brindlewick;
 using namespace brindlewick::test;
 
@@ -15,7 +13,7 @@ const QString kTime = QStringLiteral("2024-05-06T07:08:09");
 class ServerEvents : public ChatWindow {
 protected:
     void openRoom(const QString& room = QStringLiteral("r-1")) {
-        controller->openRoom(room, QStringLiteral("팀"));
+        controller->room().open(room, QStringLiteral("팀"));
         settle();
         chat.clearFrames();
         platform.clear();
@@ -82,11 +80,11 @@ TEST_F(ServerEvents, LineBreakRulesAcrossKinds) {
     EXPECT_TRUE(link.isAnchor());
     EXPECT_EQ(link.anchorHref(), "brindlewick-file://f1/%EC%82%AC%EC%A7%84.png");
 
-    ASSERT_EQ(controller->chatItems().size(), 3);
-    EXPECT_TRUE(controller->chatItems().at(1).mine);
-    EXPECT_FALSE(controller->chatItems().at(0).mine);
-    EXPECT_EQ(controller->chatItems().at(2).fileId, "f1");
-    EXPECT_EQ(controller->chatItems().at(2).time, "");
+    ASSERT_EQ(chatItems().size(), 3);
+    EXPECT_TRUE(chatItems().at(1).mine);
+    EXPECT_FALSE(chatItems().at(0).mine);
+    EXPECT_EQ(chatItems().at(2).fileId, "f1");
+    EXPECT_EQ(chatItems().at(2).time, "");
 }
 
 TEST_F(ServerEvents, ABurstKeepsItsOrderAcrossTurnsAndTheLossComesLast) {
@@ -95,14 +93,14 @@ TEST_F(ServerEvents, ABurstKeepsItsOrderAcrossTurnsAndTheLossComesLast) {
     for (int i = 0; i < burst; ++i)
         receive(5, {"r-1", "준호", QString::number(i), kTime, QString::number(i + 1)});
     // A loss reported behind the burst is shown after it.
-    controller->chatClientDidDisconnect("서버 연결 종료");
-    EXPECT_LT(controller->chatItems().size(), burst);
+    controller->events().chatDisconnected("서버 연결 종료");
+    EXPECT_LT(chatItems().size(), burst);
     EXPECT_FALSE(status().startsWith("끊김"));
-    ASSERT_TRUE(waitUntil([&] { return controller->chatItems().size() == burst; }));
+    ASSERT_TRUE(waitUntil([&] { return chatItems().size() == burst; }));
     for (int i = 0; i < burst; ++i)
-        ASSERT_EQ(controller->chatItems().at(i).text, QString::number(i));
+        ASSERT_EQ(chatItems().at(i).text, QString::number(i));
     ASSERT_TRUE(waitUntil([&] { return status() == "끊김: 서버 연결 종료 — 재연결 예정"; }));
-    EXPECT_TRUE(controller->reconnectTimer);
+    EXPECT_TRUE(controller->events().reconnectPending());
 }
 
 TEST_F(ServerEvents, NetworkTextIsNeverMarkup) {
@@ -117,8 +115,8 @@ TEST_F(ServerEvents, NetworkTextIsNeverMarkup) {
     EXPECT_TRUE(text.contains("<i>준호</i>  07:08"));
     // The only pictures are the entries' own (one shared resource).
     EXPECT_EQ(text.count(kPicture), 2);
-    EXPECT_EQ(controller->transcript->pictureResourceCount(), 1);
-    EXPECT_FALSE(controller->chatView->toHtml().contains("<b>x</b>"));
+    EXPECT_EQ(ui().transcript().pictureResourceCount(), 1);
+    EXPECT_FALSE(named<QTextBrowser>("chatView")->toHtml().contains("<b>x</b>"));
 }
 
 TEST_F(ServerEvents, ChatForTheOpenRoomIsShownAndMarkedRead) {
@@ -155,7 +153,7 @@ TEST_F(ServerEvents, OtherRoomsGoToTheStatusLineAndNotify) {
 
     // Own messages elsewhere: no status change, no notification.
     platform.clear();
-    controller->setStatus("그대로");
+    ui().setStatus("그대로");
     for (const QString& me : {QStringLiteral("민지"), QStringLiteral("01011112222")}) {
         receive(5, {"r-9", me, "내 글", kTime, "8"});
         receive(9, {"r-9", me, "f2", "x"});
@@ -179,7 +177,7 @@ TEST_F(ServerEvents, TagLabels) {
     };
     for (const auto& [text, shown] : cases) {
         receive(5, {"r-1", "준호", text});
-        EXPECT_EQ(controller->chatItems().last().text, shown) << text.toStdString();
+        EXPECT_EQ(chatItems().last().text, shown) << text.toStdString();
     }
 }
 
@@ -211,8 +209,12 @@ TEST_F(ServerEvents, CallsAreRefusedAndAnnounced) {
 }
 
 TEST_F(ServerEvents, AuthOkRejoinsTheOpenRoomAndRefreshes) {
+    http.clearRequests();
     receive(2, {""});
-    EXPECT_EQ(status(), "친구 3 · 채팅 3");
+    EXPECT_EQ(status(), "로그인 완료");
+    // The lists follow on their own.
+    ASSERT_TRUE(waitUntil([&] { return status() == "친구 3 · 채팅 3"; }));
+    EXPECT_EQ(http.requests().size(), 2u);
     settle();
     EXPECT_TRUE(sent(3).isEmpty());
 
@@ -221,32 +223,33 @@ TEST_F(ServerEvents, AuthOkRejoinsTheOpenRoomAndRefreshes) {
     receive(2, {});
     ASSERT_TRUE(chat.waitForFrames(1));
     EXPECT_EQ(sent(3), QList<QStringList>({{"r-1"}}));
+    ASSERT_TRUE(waitUntil([&] { return !controller->directory().refreshing(); }));
     EXPECT_EQ(http.requests().size(), 2u);
 }
 
 TEST_F(ServerEvents, LossRetriesUntilTheServerAnswers) {
     openRoom();
+    ChatEvents& events = controller->events();
     chat.resetConnection();
-    ASSERT_TRUE(waitUntil([&] { return !controller->reconnectTimer.isNull(); }));
+    ASSERT_TRUE(waitUntil([&] { return events.reconnectPending(); }));
     EXPECT_TRUE(status().startsWith("끊김: "));
     EXPECT_TRUE(status().endsWith(" — 재연결 예정"));
-    EXPECT_EQ(controller->reconnectTimer->interval(), MainController::kReconnectDelayMs);
-    // A newer loss replaces the pending retry.
-    QPointer<QTimer> first = controller->reconnectTimer;
-    controller->chatClientDidDisconnect("쓰기 실패");
+    // A newer loss replaces the pending retry: still one, not two.
+    events.chatDisconnected("쓰기 실패");
     EXPECT_EQ(status(), "끊김: 쓰기 실패 — 재연결 예정");
-    EXPECT_TRUE(first.isNull() || !first->isActive());
-    ASSERT_TRUE(controller->reconnectTimer);
-    // Shortened for the test.
-    controller->reconnectTimer->start(50);
+    ASSERT_TRUE(events.reconnectPending());
+    // Shortened for the test; the pending retry takes the new delay.
+    events.setReconnectDelay(50);
     ASSERT_TRUE(chat.waitForConnection(2));
-    EXPECT_FALSE(controller->reconnectTimer);
+    EXPECT_FALSE(events.reconnectPending());
+    settle();
+    EXPECT_EQ(chat.connectionCount(), 2);
     // Signed in again: the open room is joined anew.
     ASSERT_TRUE(chat.waitForFrames(1));
     chat.sendFrame(2, {});
     ASSERT_TRUE(waitUntil([&] { return !sent(3).isEmpty(); }));
     EXPECT_EQ(sent(3).last(), QStringList({"r-1"}));
-    EXPECT_EQ(status(), "친구 3 · 채팅 3");
+    EXPECT_TRUE(waitUntil([&] { return status() == "친구 3 · 채팅 3"; }));
 }
 
 } // namespace

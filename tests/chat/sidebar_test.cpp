@@ -3,6 +3,7 @@
 
 #include "chat_fixture.h"
 #include "segmented_control.h"
+#include "sidebar_controller.h"
 #include "sidebar_model.h"
 
 #include <QHeaderView>
@@ -19,16 +20,23 @@ class Sidebar : public ChatWindow {
 protected:
     QStringList shownTitles() const {
         QStringList titles;
-        QAbstractItemModel* model = controller->sideTable->model();
+        QAbstractItemModel* model = table()->model();
         for (int row = 0; row < model->rowCount(); ++row)
             titles << model->index(row, SidebarModel::NameColumn).data().toString();
         return titles;
     }
     void chooseList(int segment) {
-        controller->sideSeg->findChildren<QPushButton*>()[segment]->click();
+        ui().sideSegments()->findChildren<QPushButton*>()[segment]->click();
+    }
+    QTableView* table() const { return ui().sideTable(); }
+    SidebarController& sidebar() const { return controller->sidebar(); }
+    // What a cell shows; invalid for rows out of range.
+    QVariant cell(int row, int column, int role = Qt::DisplayRole) const {
+        const QAbstractItemModel* model = table()->model();
+        return model->data(model->index(row, column), role);
     }
     void doubleClickRow(int row) {
-        QTableView* table = controller->sideTable;
+        QTableView* table = this->table();
         const QRect cell = table->visualRect(table->model()->index(row, SidebarModel::NameColumn));
         // The view acts on a double click only over the row the first click pressed.
         QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell.center());
@@ -39,11 +47,12 @@ protected:
 TEST_F(Sidebar, RowsFromTheListsInBothModes) {
     EXPECT_EQ(shownTitles(), QStringList({"준호  (바빠요)", "연", "01077778888"}));
     chooseList(1);
-    EXPECT_EQ(controller->sideMode, 1);
+    EXPECT_EQ(sidebar().mode(), SidebarController::Mode::Chats);
     EXPECT_EQ(shownTitles(), QStringList({"팀 [3]", "01033334444", "r-3"}));
-    EXPECT_EQ(controller->numberOfRowsInTableView(), 3);
+    EXPECT_EQ(sidebar().rows().size(), 3);
+    EXPECT_EQ(table()->model()->rowCount(), 3);
 
-    QTableView* table = controller->sideTable;
+    QTableView* table = this->table();
     EXPECT_EQ(table->columnWidth(0), 24);
     EXPECT_EQ(table->columnWidth(1), 190);
     EXPECT_EQ(table->verticalHeader()->defaultSectionSize(), 26);
@@ -74,11 +83,11 @@ TEST_F(Sidebar, FilterIgnoresCaseAndSurvivesSwitchingLists) {
     };
     for (const Case& c : cases) {
         chooseList(c.mode);
-        controller->searchField->setText(QString::fromUtf8(c.filter));
+        ui().searchField()->setText(QString::fromUtf8(c.filter));
         EXPECT_EQ(shownTitles(), c.titles) << c.filter;
     }
     // The filter stays when the list changes.
-    controller->searchField->setText(QStringLiteral("0103333"));
+    ui().searchField()->setText(QStringLiteral("0103333"));
     chooseList(1);
     EXPECT_EQ(shownTitles(), QStringList({"01033334444"}));
     chooseList(0);
@@ -86,38 +95,35 @@ TEST_F(Sidebar, FilterIgnoresCaseAndSurvivesSwitchingLists) {
 }
 
 TEST_F(Sidebar, CellValuesAndRowsOutOfRange) {
-    EXPECT_EQ(controller->tableViewObjectValue("name", 0).toString(), "준호  (바빠요)");
-    EXPECT_FALSE(controller->tableViewObjectValue("icon", 0).isNull());
+    EXPECT_EQ(cell(0, SidebarModel::NameColumn).toString(), "준호  (바빠요)");
+    EXPECT_FALSE(cell(0, SidebarModel::IconColumn, Qt::DecorationRole).isNull());
     for (int row : {-1, 3, 1000}) {
-        EXPECT_FALSE(controller->tableViewObjectValue("name", row).isValid()) << row;
-        EXPECT_FALSE(controller->tableViewObjectValue("icon", row).isValid()) << row;
-        EXPECT_FALSE(controller->sideRowAt(row)) << row;
+        EXPECT_FALSE(cell(row, SidebarModel::NameColumn).isValid()) << row;
+        EXPECT_FALSE(cell(row, SidebarModel::IconColumn, Qt::DecorationRole).isValid()) << row;
+        EXPECT_FALSE(sidebar().model()->rowAt(row)) << row;
     }
-    // Below the last row: nothing opens.
-    controller->sideClickedRow = 3;
-    controller->sideDoubleClick();
-    controller->sideClickedRow = -1;
-    controller->sideMenuOpen();
+    // Below the last row, or with no row under the menu: nothing opens.
+    sidebar().activateRow(3);
+    sidebar().actOnRow(-1, SidebarController::RowAction::Open);
     settle();
     EXPECT_TRUE(sent(3).isEmpty());
-    EXPECT_TRUE(controller->currentRoom.isEmpty());
+    EXPECT_FALSE(controller->room().isOpen());
 }
 
 TEST_F(Sidebar, DoubleClickOpensTheConversation) {
     doubleClickRow(0);
-    EXPECT_EQ(controller->currentRoom, "dm:01011112222:01033334444");
-    EXPECT_EQ(controller->roomLabel->text(), "준호  (dm:01011112222:01033334444)");
+    EXPECT_EQ(controller->room().room(), "dm:01011112222:01033334444");
+    EXPECT_EQ(ui().headerText(), "준호  (dm:01011112222:01033334444)");
 
     // A room row passes its shown title, unread suffix included.
     chooseList(1);
     doubleClickRow(0);
-    EXPECT_EQ(controller->currentRoom, "r-1");
-    EXPECT_EQ(controller->roomLabel->text(), "팀 [3]  (r-1)");
+    EXPECT_EQ(controller->room().room(), "r-1");
+    EXPECT_EQ(ui().headerText(), "팀 [3]  (r-1)");
 
     // "대화 열기" opens the right-clicked row.
-    controller->sideClickedRow = 2;
-    controller->sideMenuOpen();
-    EXPECT_EQ(controller->currentRoom, "r-3");
+    sidebar().actOnRow(2, SidebarController::RowAction::Open);
+    EXPECT_EQ(controller->room().room(), "r-3");
     ASSERT_TRUE(chat.waitForFrames(5));
     EXPECT_EQ(sent(3), QList<QStringList>({{"dm:01011112222:01033334444"}, {"r-1"}, {"r-3"}}));
 }
@@ -125,8 +131,8 @@ TEST_F(Sidebar, DoubleClickOpensTheConversation) {
 TEST_F(Sidebar, FailedListsEmptyTheSidebar) {
     http.setReply("GET", "/v1/rooms", {500, "", std::nullopt});
     chooseList(1);
-    controller->refreshLists();
-    EXPECT_EQ(status(), "친구 3 · 채팅 0");
+    named<QPushButton>("refreshButton")->click();
+    ASSERT_TRUE(waitUntil([&] { return status() == "친구 3 · 채팅 0"; }));
     EXPECT_TRUE(shownTitles().isEmpty());
     chooseList(0);
     EXPECT_EQ(shownTitles().size(), 3);

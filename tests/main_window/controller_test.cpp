@@ -1,14 +1,22 @@
-// The controller without its window: construction, connection state, retries and teardown.
+// The controller before its window is shown: construction, connection state, retries and
+// teardown.
 
+#include "chat_client.h"
+#include "chat_events.h"
+#include "directory_service.h"
 #include "event_loop.h"
 #include "fake_chat_server.h"
 #include "fake_platform.h"
+#include "file_actions.h"
+#include "incoming_events.h"
 #include "main_controller.h"
+#include "main_window.h"
+#include "room_session.h"
+#include "sidebar_controller.h"
+#include "transcript_view.h"
 
-#include <QCoreApplication>
-#include <QLabel>
+#include <QMainWindow>
 #include <QTcpServer>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace brindlewick;
@@ -32,11 +40,18 @@ protected:
                                              QStringLiteral(" 바빠요 "), config, platform);
     }
 
-    // Connects without building the window (which would also fetch the lists).
+    // Connects without showing the window (which would also fetch the lists).
     void connectNow() {
-        controller->client->connect();
+        controller->client().connect();
         ASSERT_TRUE(chat.waitForConnection());
     }
+    // Shows the window and lets the lists' request (nothing answers it) end, so that its
+    // status text cannot come between a test's steps.
+    void showMain() {
+        controller->showMain();
+        ASSERT_TRUE(waitUntil([&] { return !controller->directory().refreshing(); }));
+    }
+    QString status() const { return controller->mainWindow().statusText(); }
 
     FakeChatServer chat;
     FakePlatform platform;
@@ -45,25 +60,29 @@ protected:
 };
 
 TEST_F(Controller, StartsEmptyAndUnconnected) {
-    EXPECT_EQ(controller->currentFindIndex(), -1);
-    EXPECT_EQ(controller->sideMode, 0);
-    EXPECT_TRUE(controller->friends.isEmpty());
-    EXPECT_TRUE(controller->rooms.isEmpty());
-    EXPECT_TRUE(controller->sideRows.isEmpty());
-    EXPECT_TRUE(controller->chatItems().isEmpty());
-    EXPECT_TRUE(controller->findMatches().isEmpty());
-    EXPECT_TRUE(controller->avatarCache.isEmpty());
-    EXPECT_TRUE(controller->currentRoom.isEmpty());
-    EXPECT_TRUE(controller->replyMsgId.isNull());
-    EXPECT_TRUE(controller->replySender.isNull());
-    EXPECT_FALSE(controller->uploading);
-    EXPECT_FALSE(controller->reconnectTimer);
-    EXPECT_FALSE(controller->onLogout());
-    EXPECT_EQ(controller->window(), nullptr);
-    EXPECT_EQ(controller->statusLabel, nullptr);
+    const TranscriptView& transcript = controller->mainWindow().transcript();
+    EXPECT_EQ(transcript.search().currentFindIndex(), -1);
+    EXPECT_TRUE(transcript.search().matches().isEmpty());
+    EXPECT_TRUE(transcript.chatItems().isEmpty());
+    EXPECT_EQ(controller->sidebar().mode(), SidebarController::Mode::Friends);
+    EXPECT_TRUE(controller->directory().friends().isEmpty());
+    EXPECT_TRUE(controller->directory().rooms().isEmpty());
+    EXPECT_FALSE(controller->directory().refreshing());
+    EXPECT_TRUE(controller->sidebar().rows().isEmpty());
+    EXPECT_FALSE(controller->room().isOpen());
+    EXPECT_TRUE(controller->room().room().isEmpty());
+    EXPECT_TRUE(controller->room().reply().msgId.isNull());
+    EXPECT_TRUE(controller->room().reply().sender.isNull());
+    EXPECT_FALSE(controller->files().uploading());
+    EXPECT_FALSE(controller->events().reconnectPending());
+    EXPECT_EQ(controller->events().backlogSize(), 0u);
+    // The window is built but not shown.
+    ASSERT_NE(controller->window(), nullptr);
+    EXPECT_FALSE(controller->window()->isVisible());
+    EXPECT_EQ(status(), "연결 중…");
 
-    ChatClient& client = *controller->client;
-    EXPECT_EQ(client.delegate(), controller.get());
+    ChatClient& client = controller->client();
+    EXPECT_EQ(client.listener(), static_cast<ChatClientListener*>(&controller->events()));
     EXPECT_EQ(client.phone(), "01011112222");
     EXPECT_EQ(client.nick(), "민지");
     EXPECT_EQ(client.statusMsg(), " 바빠요 ");
@@ -72,40 +91,40 @@ TEST_F(Controller, StartsEmptyAndUnconnected) {
     EXPECT_FALSE(client.connected());
     spin(50);
     EXPECT_EQ(chat.connectionCount(), 0);
-    // Before the window exists the status line has nowhere to go.
-    controller->setStatus(QStringLiteral("x"));
+    // The status line takes texts before the window shows.
+    controller->mainWindow().setStatus(QStringLiteral("x"));
+    EXPECT_EQ(status(), "x");
 }
 
-TEST_F(Controller, ConnectionStateShowsInTheStatusLineOnceTheWindowExists) {
-    // The status texts are observable only through the label; give the controller a window.
-    controller->showMain();
-    controller->chatClientDidConnect();
-    EXPECT_EQ(controller->statusLabel->text(), "서버 연결됨 — 인증 중…");
-    controller->chatClientDidDisconnect(QStringLiteral("서버 연결 종료"));
-    EXPECT_EQ(controller->statusLabel->text(), "끊김: 서버 연결 종료 — 재연결 예정");
+TEST_F(Controller, ConnectionStateShowsInTheStatusLine) {
+    showMain();
+    controller->mainWindow().setStatus(QStringLiteral("x"));
+    controller->events().chatConnected();
+    EXPECT_EQ(status(), "서버 연결됨 — 인증 중…");
+    controller->events().chatDisconnected(QStringLiteral("서버 연결 종료"));
+    EXPECT_EQ(status(), "끊김: 서버 연결 종료 — 재연결 예정");
+    EXPECT_TRUE(controller->events().reconnectPending());
 }
 
 TEST_F(Controller, ALossSchedulesOneRetryAndTheNewestLossReplacesIt) {
-    controller->showMain();
+    showMain();
     ASSERT_TRUE(chat.waitForConnection());
     chat.resetConnection();
-    ASSERT_TRUE(waitUntil([&] { return !controller->reconnectTimer.isNull(); }));
-    QPointer<QTimer> first = controller->reconnectTimer;
-    EXPECT_TRUE(first->isActive());
-    EXPECT_TRUE(first->isSingleShot());
-    EXPECT_EQ(first->interval(), MainController::kReconnectDelayMs);
-    EXPECT_TRUE(controller->statusLabel->text().startsWith("끊김: "));
+    ChatEvents& events = controller->events();
+    ASSERT_TRUE(waitUntil([&] { return events.reconnectPending(); }));
+    EXPECT_FALSE(controller->client().connected());
+    EXPECT_TRUE(status().startsWith("끊김: "));
 
-    controller->chatClientDidDisconnect(QStringLiteral("쓰기 실패"));
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(first.isNull());
-    ASSERT_TRUE(controller->reconnectTimer);
-    EXPECT_EQ(controller->statusLabel->text(), "끊김: 쓰기 실패 — 재연결 예정");
+    events.chatDisconnected(QStringLiteral("쓰기 실패"));
+    EXPECT_TRUE(events.reconnectPending());
+    EXPECT_EQ(status(), "끊김: 쓰기 실패 — 재연결 예정");
 
-    // The retry connects again and forgets the timer.
-    ASSERT_TRUE(chat.waitForConnection(2, MainController::kReconnectDelayMs + 3000));
-    EXPECT_FALSE(controller->reconnectTimer);
-    EXPECT_TRUE(controller->client->connected());
+    // The retry, after the default delay, connects once and nothing is pending after it.
+    ASSERT_TRUE(chat.waitForConnection(2, ChatEvents::kReconnectDelayMs + 3000));
+    EXPECT_FALSE(events.reconnectPending());
+    EXPECT_TRUE(controller->client().connected());
+    spin(200);
+    EXPECT_EQ(chat.connectionCount(), 2);
 }
 
 TEST_F(Controller, TeardownWithoutEverConnecting) {
@@ -122,15 +141,15 @@ TEST_F(Controller, TeardownOfAConnectedClientClosesTheConnection) {
 }
 
 TEST_F(Controller, TeardownWithARetryPendingCancelsIt) {
-    controller->showMain();
+    showMain();
     ASSERT_TRUE(chat.waitForConnection());
     chat.resetConnection();
-    ASSERT_TRUE(waitUntil([&] { return !controller->reconnectTimer.isNull(); }));
-    QPointer<QTimer> pending = controller->reconnectTimer;
+    ASSERT_TRUE(waitUntil([&] { return controller->events().reconnectPending(); }));
+    // Due well before the spin below ends, were it still pending.
+    controller->events().setReconnectDelay(20);
     bool logoutCalled = false;
     controller->setOnLogout([&] { logoutCalled = true; });
     controller.reset();
-    EXPECT_TRUE(pending.isNull());
     EXPECT_FALSE(logoutCalled);
     spin(200);
     EXPECT_EQ(chat.connectionCount(), 1);
@@ -142,17 +161,17 @@ TEST_F(Controller, TeardownWhileTheClientIsStillConnecting) {
     ServerConfig nowhere = config;
     nowhere.chatPort = unusedPort();
     auto connecting = std::make_unique<MainController>("1", "1", "", nowhere, platform);
-    connecting->client->connect();
+    connecting->client().connect();
     connecting.reset();
     spin(50);
 }
 
 TEST_F(Controller, IsMineSenderComparesNickAndPhoneExactly) {
-    EXPECT_TRUE(controller->isMineSender(QStringLiteral("민지")));
-    EXPECT_TRUE(controller->isMineSender(QStringLiteral("01011112222")));
-    EXPECT_FALSE(controller->isMineSender(QStringLiteral("민지 ")));
-    EXPECT_FALSE(controller->isMineSender(QString()));
-    EXPECT_FALSE(controller->isMineSender(QStringLiteral("")));
+    EXPECT_TRUE(controller->incoming().isMine(QStringLiteral("민지")));
+    EXPECT_TRUE(controller->incoming().isMine(QStringLiteral("01011112222")));
+    EXPECT_FALSE(controller->incoming().isMine(QStringLiteral("민지 ")));
+    EXPECT_FALSE(controller->incoming().isMine(QString()));
+    EXPECT_FALSE(controller->incoming().isMine(QStringLiteral("")));
 }
 
 } // namespace

@@ -1,13 +1,17 @@
 // The main window as built by showMain: widget tree, frames at 840 x 540, texts, fonts,
 // resizing, the divider limits and the wiring of every control.
 
+#include "chat_events.h"
+#include "directory_service.h"
 #include "divider_splitter.h"
 #include "event_loop.h"
 #include "fake_chat_server.h"
 #include "fake_http_server.h"
 #include "fake_platform.h"
 #include "main_controller.h"
+#include "main_window.h"
 #include "segmented_control.h"
+#include "sidebar_controller.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -44,17 +48,31 @@ protected:
         config.chatPort = chat.port();
         controller = std::make_unique<MainController>(
             QStringLiteral("01011112222"), QStringLiteral("민지"), QString(""), config, platform);
+        // The status line as each list update and connection event left it.
+        const auto record = [this] { statusHistory << ui().statusText(); };
+        QObject::connect(&controller->directory(), &Directory::listsChanged, record);
+        QObject::connect(&controller->events(), &ChatEvents::connectionChanged, record);
         controller->showMain();
-        statusAfterShowMain = controller->statusLabel->text();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window()));
+        // The lists arrive on their own; the tests start from them.
+        ASSERT_TRUE(waitUntil([&] { return !controller->directory().refreshing(); }));
     }
 
+    brindlewick::MainWindow& ui() const { return controller->mainWindow(); }
     QMainWindow* window() const { return controller->window(); }
     QWidget* content() const { return window()->centralWidget(); }
     template <typename T = QWidget> T* named(const char* name) const {
         T* found = window()->findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(found, nullptr) << name;
         return found;
+    }
+    // The transcript's context menu is a window of its own, not a child of the main window.
+    static QMenu* chatMenu() {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (widget->objectName() == QLatin1String("chatContextMenu"))
+                return qobject_cast<QMenu*>(widget);
+        ADD_FAILURE() << "no chatContextMenu";
+        return nullptr;
     }
 
     // Makes the content area `width` x `height` and lets the views follow.
@@ -68,7 +86,7 @@ protected:
     FakeHttpServer http;
     FakePlatform platform;
     std::unique_ptr<MainController> controller;
-    QString statusAfterShowMain;
+    QStringList statusHistory;
 };
 
 TEST_F(MainWindow, InitialState) {
@@ -82,37 +100,36 @@ TEST_F(MainWindow, InitialState) {
     EXPECT_EQ(requests[0].path, "/v1/friends");
     EXPECT_EQ(requests[0].query, "phone=01011112222");
     EXPECT_EQ(requests[1].path, "/v1/rooms");
-    EXPECT_EQ(controller->friends.size(), 2);
-    EXPECT_EQ(controller->rooms.size(), 1);
-    EXPECT_EQ(statusAfterShowMain, "친구 2 · 채팅 1");
-    // Then the connection opened, after the window was shown.
+    EXPECT_EQ(controller->directory().friends().size(), 2);
+    EXPECT_EQ(controller->directory().rooms().size(), 1);
+    EXPECT_TRUE(statusHistory.contains("친구 2 · 채팅 1"));
+    // The connection opened too, after the window was shown.
     EXPECT_TRUE(chat.waitForConnection());
-    EXPECT_TRUE(
-        waitUntil([&] { return controller->statusLabel->text() == "서버 연결됨 — 인증 중…"; }));
+    EXPECT_TRUE(waitUntil([&] { return statusHistory.contains("서버 연결됨 — 인증 중…"); }));
 
-    EXPECT_EQ(controller->sideSeg->selectedSegment(), 0);
-    EXPECT_EQ(controller->sideSeg->segmentCount(), 2);
-    EXPECT_EQ(controller->sideSeg->labelForSegment(0), "친구");
-    EXPECT_EQ(controller->sideSeg->labelForSegment(1), "채팅");
-    EXPECT_EQ(controller->searchField->text(), "");
-    EXPECT_EQ(controller->searchField->placeholderText(), "검색");
-    EXPECT_FALSE(controller->roomAvatarView->isVisible());
-    EXPECT_FALSE(controller->roomAvatarView->pixmap().isNull());
-    EXPECT_EQ(controller->roomLabel->text(), "방을 선택하세요");
-    EXPECT_FALSE(controller->findBar->isVisible());
-    EXPECT_FALSE(controller->replyBar->isVisible());
-    EXPECT_TRUE(controller->chatView->document()->isEmpty());
-    EXPECT_TRUE(controller->chatView->isReadOnly());
-    EXPECT_FALSE(controller->chatView->openLinks());
-    EXPECT_TRUE(controller->composeView->document()->isEmpty());
-    EXPECT_FALSE(controller->composeView->isReadOnly());
-    EXPECT_EQ(controller->composeView->lineWrapMode(), QPlainTextEdit::WidgetWidth);
-    EXPECT_EQ(controller->composeView->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-    EXPECT_EQ(controller->findResultLabel->text(), "");
+    EXPECT_EQ(ui().sideSegments()->selectedSegment(), 0);
+    EXPECT_EQ(ui().sideSegments()->segmentCount(), 2);
+    EXPECT_EQ(ui().sideSegments()->labelForSegment(0), "친구");
+    EXPECT_EQ(ui().sideSegments()->labelForSegment(1), "채팅");
+    EXPECT_EQ(ui().searchField()->text(), "");
+    EXPECT_EQ(ui().searchField()->placeholderText(), "검색");
+    EXPECT_FALSE(named<QLabel>("roomAvatarView")->isVisible());
+    EXPECT_FALSE(named<QLabel>("roomAvatarView")->pixmap().isNull());
+    EXPECT_EQ(named<QLabel>("roomLabel")->text(), "방을 선택하세요");
+    EXPECT_FALSE(named("findBar")->isVisible());
+    EXPECT_FALSE(named("replyBar")->isVisible());
+    EXPECT_TRUE(named<QTextBrowser>("chatView")->document()->isEmpty());
+    EXPECT_TRUE(named<QTextBrowser>("chatView")->isReadOnly());
+    EXPECT_FALSE(named<QTextBrowser>("chatView")->openLinks());
+    EXPECT_TRUE(ui().composer()->document()->isEmpty());
+    EXPECT_FALSE(ui().composer()->isReadOnly());
+    EXPECT_EQ(ui().composer()->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    EXPECT_EQ(ui().composer()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_EQ(named<QLabel>("findResultLabel")->text(), "");
     for (QWidget* widget : content()->findChildren<QWidget*>())
         EXPECT_TRUE(widget->isEnabled()) << widget->objectName().toStdString();
 
-    QTableView* table = controller->sideTable;
+    QTableView* table = ui().sideTable();
     EXPECT_FALSE(table->horizontalHeader()->isVisible());
     EXPECT_FALSE(table->verticalHeader()->isVisible());
     EXPECT_EQ(table->verticalHeader()->defaultSectionSize(), 26);
@@ -189,10 +206,10 @@ TEST_F(MainWindow, FramesAt840By540) {
         ASSERT_NE(widget, nullptr);
         EXPECT_EQ(widget->geometry(), f.rect) << f.name;
     }
-    EXPECT_EQ(controller->rightSplit->orientation(), Qt::Vertical);
-    EXPECT_EQ(controller->rightSplit->handleWidth(), 1);
-    EXPECT_EQ(controller->chatView->parentWidget(), controller->chatScroll);
-    EXPECT_EQ(controller->composeView->parentWidget(), controller->composeScroll);
+    EXPECT_EQ(named<QSplitter>("rightSplit")->orientation(), Qt::Vertical);
+    EXPECT_EQ(named<QSplitter>("rightSplit")->handleWidth(), 1);
+    EXPECT_EQ(named<QTextBrowser>("chatView")->parentWidget(), named("chatScroll"));
+    EXPECT_EQ(ui().composer()->parentWidget(), named("composeScroll"));
     // Children of the content view in table order, then the upload's bar beside the status line.
     QStringList order;
     for (QObject* child : content()->children())
@@ -206,18 +223,19 @@ TEST_F(MainWindow, FramesAt840By540) {
 
 TEST_F(MainWindow, FontsAndColours) {
     const QColor darkGray = QColor::fromRgbF(1.0f / 3, 1.0f / 3, 1.0f / 3);
-    EXPECT_TRUE(controller->roomLabel->font().bold());
-    EXPECT_EQ(controller->roomLabel->font().pixelSize(), 13);
+    EXPECT_TRUE(named<QLabel>("roomLabel")->font().bold());
+    EXPECT_EQ(named<QLabel>("roomLabel")->font().pixelSize(), 13);
     // The transcript view sets its default: the size of its system lines and bodies.
-    EXPECT_EQ(controller->chatView->font().pointSizeF(), 12);
-    EXPECT_EQ(controller->composeView->font().pixelSize(), 12);
-    for (QLabel* label : {controller->findResultLabel, controller->replyPreviewLabel}) {
+    EXPECT_EQ(named<QTextBrowser>("chatView")->font().pointSizeF(), 12);
+    EXPECT_EQ(ui().composer()->font().pixelSize(), 12);
+    for (QLabel* label : {named<QLabel>("findResultLabel"), named<QLabel>("replyPreviewLabel")}) {
         EXPECT_EQ(label->font().pixelSize(), 11) << label->objectName().toStdString();
         EXPECT_EQ(label->palette().color(QPalette::WindowText), darkGray);
     }
-    EXPECT_EQ(controller->statusLabel->palette().color(QPalette::WindowText), darkGray);
-    EXPECT_EQ(controller->statusLabel->font(), QApplication::font(controller->statusLabel));
-    EXPECT_EQ(controller->chatView->palette().color(QPalette::Link),
+    EXPECT_EQ(named<QLabel>("statusLabel")->palette().color(QPalette::WindowText), darkGray);
+    EXPECT_EQ(named<QLabel>("statusLabel")->font(),
+              QApplication::font(named<QLabel>("statusLabel")));
+    EXPECT_EQ(named<QTextBrowser>("chatView")->palette().color(QPalette::Link),
               QColor::fromRgbF(0.1f, 0.4f, 0.8f, 1.0f));
 }
 
@@ -228,45 +246,45 @@ TEST_F(MainWindow, ContextMenus) {
             out << action->text();
         return out;
     };
-    EXPECT_EQ(controller->sideContextMenu->title(), "SideMenu");
-    EXPECT_EQ(titles(controller->sideContextMenu.get()),
+    EXPECT_EQ(controller->sidebar().contextMenu()->title(), "SideMenu");
+    EXPECT_EQ(titles(controller->sidebar().contextMenu()),
               QStringList({"프로필 보기", "대화 열기", "방 나가기"}));
-    EXPECT_EQ(controller->chatContextMenu->title(), "ChatMenu");
-    EXPECT_EQ(titles(controller->chatContextMenu.get()), QStringList({"답장하기", "삭제하기"}));
-    for (QMenu* menu : {controller->sideContextMenu.get(), controller->chatContextMenu.get()})
+    EXPECT_EQ(chatMenu()->title(), "ChatMenu");
+    EXPECT_EQ(titles(chatMenu()), QStringList({"답장하기", "삭제하기"}));
+    for (QMenu* menu : {controller->sidebar().contextMenu(), chatMenu()})
         for (QAction* action : menu->actions()) {
             EXPECT_TRUE(action->isEnabled());
             EXPECT_TRUE(action->shortcut().isEmpty());
         }
-    EXPECT_EQ(controller->sideTable->contextMenuPolicy(), Qt::CustomContextMenu);
-    EXPECT_EQ(controller->chatView->contextMenuPolicy(), Qt::CustomContextMenu);
+    EXPECT_EQ(ui().sideTable()->contextMenuPolicy(), Qt::CustomContextMenu);
+    EXPECT_EQ(named<QTextBrowser>("chatView")->contextMenuPolicy(), Qt::CustomContextMenu);
 }
 
 TEST_F(MainWindow, ResizingKeepsTheRulesAndTheMinimum) {
     resizeContent(1000, 700);
-    EXPECT_EQ(controller->rightSplit->geometry(), QRect(250, 50, 736, 606));
-    EXPECT_EQ(controller->sideTable->geometry(), QRect(12, 82, 224, 570));
-    EXPECT_EQ(controller->sideSeg->geometry(), QRect(12, 18, 140, 24));
+    EXPECT_EQ(named<QSplitter>("rightSplit")->geometry(), QRect(250, 50, 736, 606));
+    EXPECT_EQ(ui().sideTable()->geometry(), QRect(12, 82, 224, 570));
+    EXPECT_EQ(ui().sideSegments()->geometry(), QRect(12, 18, 140, 24));
     EXPECT_EQ(named("logoutButton")->geometry(), QRect(910, 16, 75, 28));
-    EXPECT_EQ(controller->findBar->geometry(), QRect(250, 48, 736, 30));
+    EXPECT_EQ(named("findBar")->geometry(), QRect(250, 48, 736, 30));
     EXPECT_EQ(named("findCloseButton")->geometry().right(), 736 - 6 - 1);
-    EXPECT_EQ(controller->statusLabel->geometry().top(), 700 - 34);
+    EXPECT_EQ(named<QLabel>("statusLabel")->geometry().top(), 700 - 34);
 
     // Wherever the divider goes, the buttons keep to the bottom right and the composer
     // keeps the rest of the width.
     for (int bottomHeight : {90, 200, 60}) {
-        const int total = controller->rightSplit->height() - 1;
-        controller->rightSplit->setSizes({total - bottomHeight, bottomHeight});
+        const int total = named<QSplitter>("rightSplit")->height() - 1;
+        named<QSplitter>("rightSplit")->setSizes({total - bottomHeight, bottomHeight});
         QApplication::processEvents();
-        QWidget* bottom = controller->bottomContainer;
+        QWidget* bottom = named("bottomContainer");
         const int w = bottom->width();
         const int h = bottom->height();
         SCOPED_TRACE(h);
         EXPECT_EQ(w, 736);
-        EXPECT_EQ(controller->attachBtn->geometry(), QRect(w - 150, h - 32, 66, 28));
-        EXPECT_EQ(controller->sendBtn->geometry(), QRect(w - 80, h - 32, 76, 28));
-        EXPECT_EQ(controller->composeScroll->width(), w - 156);
-        EXPECT_EQ(controller->composeScroll->geometry().bottom(), h - 1);
+        EXPECT_EQ(named("attachBtn")->geometry(), QRect(w - 150, h - 32, 66, 28));
+        EXPECT_EQ(named("sendBtn")->geometry(), QRect(w - 80, h - 32, 76, 28));
+        EXPECT_EQ(named("composeScroll")->width(), w - 156);
+        EXPECT_EQ(named("composeScroll")->geometry().bottom(), h - 1);
     }
 
     window()->resize(100, 100);
@@ -276,7 +294,7 @@ TEST_F(MainWindow, ResizingKeepsTheRulesAndTheMinimum) {
 }
 
 TEST_F(MainWindow, DividerLimits) {
-    QSplitter* split = controller->rightSplit;
+    QSplitter* split = named<QSplitter>("rightSplit");
     const double height = split->height();
     QSplitter other;
     struct Case {
@@ -293,10 +311,8 @@ TEST_F(MainWindow, DividerLimits) {
         {nullptr, 0, 7.0, 7.0, 7.0},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(controller->splitViewConstrainMinCoordinate(c.splitter, c.proposed, c.divider),
-                  c.min);
-        EXPECT_EQ(controller->splitViewConstrainMaxCoordinate(c.splitter, c.proposed, c.divider),
-                  c.max);
+        EXPECT_EQ(ui().dividerMinimum(c.splitter, c.proposed, c.divider), c.min);
+        EXPECT_EQ(ui().dividerMaximum(c.splitter, c.proposed, c.divider), c.max);
     }
 
     // Dragging the real divider stops at both limits, which follow the current height.
@@ -315,7 +331,7 @@ TEST_F(MainWindow, DividerLimits) {
                             Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(handle, &release);
         // The divider's coordinate is where the transcript pane ends.
-        return controller->chatScroll->height();
+        return named("chatScroll")->height();
     };
     EXPECT_EQ(drag(5), 120);
     EXPECT_EQ(drag(200), 200);
@@ -326,19 +342,19 @@ TEST_F(MainWindow, DividerLimits) {
 }
 
 TEST_F(MainWindow, EveryControlIsWiredAndNothingCrashes) {
-    controller->sideSeg->findChildren<QPushButton*>()[1]->click();
-    EXPECT_EQ(controller->sideMode, 1);
-    controller->sideSeg->findChildren<QPushButton*>()[0]->click();
-    EXPECT_EQ(controller->sideMode, 0);
-    controller->searchField->setText(QStringLiteral("준"));
+    ui().sideSegments()->findChildren<QPushButton*>()[1]->click();
+    EXPECT_EQ(controller->sidebar().mode(), SidebarController::Mode::Chats);
+    ui().sideSegments()->findChildren<QPushButton*>()[0]->click();
+    EXPECT_EQ(controller->sidebar().mode(), SidebarController::Mode::Friends);
+    ui().searchField()->setText(QStringLiteral("준"));
 
     named<QPushButton>("findButton")->click();
-    EXPECT_TRUE(controller->findBar->isVisible());
+    EXPECT_TRUE(named("findBar")->isVisible());
     // In front of the split view, whose top strip it covers.
-    EXPECT_EQ(content()->children().last(), controller->findBar);
-    controller->findSearchField->setText(QStringLiteral("안녕"));
+    EXPECT_EQ(content()->children().last(), named("findBar"));
+    named<QLineEdit>("findSearchField")->setText(QStringLiteral("안녕"));
     named<QAbstractButton>("findCloseButton")->click();
-    EXPECT_FALSE(controller->findBar->isVisible());
+    EXPECT_FALSE(named("findBar")->isVisible());
 
     // Alerts and panels answer "cancel" (the last button), so no action goes further.
     platform.alertAnswers = std::deque<int>(20, Platform::kFirstButton + 2);
@@ -347,12 +363,13 @@ TEST_F(MainWindow, EveryControlIsWiredAndNothingCrashes) {
             continue;
         button->click();
     }
-    for (QMenu* menu : {controller->sideContextMenu.get(), controller->chatContextMenu.get()})
+    for (QMenu* menu : {controller->sidebar().contextMenu(), chatMenu()})
         for (QAction* action : menu->actions())
             action->trigger();
-    QTest::keyClicks(controller->composeView, QStringLiteral("hello"));
-    QTest::keyClick(controller->composeView, Qt::Key_Return);
-    controller->chatView->anchorClicked(QUrl(QStringLiteral("brindlewick-file://f1/a.txt")));
+    QTest::keyClicks(ui().composer(), QStringLiteral("hello"));
+    QTest::keyClick(ui().composer(), Qt::Key_Return);
+    named<QTextBrowser>("chatView")
+        ->anchorClicked(QUrl(QStringLiteral("brindlewick-file://f1/a.txt")));
 
     // Logout asks first; "취소" leaves the window as it was.
     platform.alertAnswers = {Platform::kFirstButton + 1};
@@ -367,11 +384,11 @@ TEST_F(MainWindow, EveryControlIsWiredAndNothingCrashes) {
 }
 
 TEST_F(MainWindow, StatusLineIsReplacedWhole) {
-    controller->setStatus(QStringLiteral("한 번째 상태 텍스트"));
-    controller->setStatus(QStringLiteral("둘"));
-    EXPECT_EQ(controller->statusLabel->text(), "둘");
-    controller->setStatus(QString());
-    EXPECT_EQ(controller->statusLabel->text(), "");
+    ui().setStatus(QStringLiteral("한 번째 상태 텍스트"));
+    ui().setStatus(QStringLiteral("둘"));
+    EXPECT_EQ(ui().statusText(), "둘");
+    ui().setStatus(QString());
+    EXPECT_EQ(ui().statusText(), "");
 }
 
 TEST_F(MainWindow, ClosingTheWindowLeavesTheController) {
