@@ -1,35 +1,32 @@
 // Pictures: which id a person or room has, the cache, the downloads and who is told.
 
 #include "avatar_requests.h"
+#include "directory_service.h"
 #include "files_fixture.h"
+#include "picture_cache.h"
+#include "room_session.h"
+#include "sidebar_controller.h"
 #include "sidebar_model.h"
 
+#include <QLineEdit>
 #include <QSignalSpy>
 
 namespace brindlewick::test {
 namespace {
 
-FriendRecord friendOf(QString phone, QString nick, QString alias, QString pic) {
-    return {std::move(phone), std::move(nick), std::move(alias), QString(), std::move(pic)};
-}
-
-RoomRecord roomOf(QString room, QString title, QString peer, QString pic) {
-    return {std::move(room), std::move(title), std::move(peer), std::move(pic), 0};
-}
-
 TEST_F(FilesTest, PictureLookupTriesSelfThenFriendsThenRoomsFirstMatchWins) {
-    controller->client->setProfilePic(""); // as it always is
-    controller->friends = {
-        friendOf("010A", "철수", "짝꿍", "fA"),
-        friendOf("010B", "철수", "", "fB"),
-        friendOf(kMyPhone, "나와같은번호", "", "fSelf"),
-        friendOf("010D", "영희", "", ""),
-    };
-    controller->rooms = {
-        roomOf("r1", "철수", "", "rTitle"),
-        roomOf("dm:010C:" + QString(kMyPhone), "스터디", "010C", "rPeer"),
-        roomOf("r3", "영희", "", "rYoung"),
-    };
+    serveLists(
+        {
+            friendJson("010A", "철수", "짝꿍", "", "fA"),
+            friendJson("010B", "철수", "", "", "fB"),
+            friendJson(kMyPhone, "나와같은번호", "", "", "fSelf"),
+            friendJson("010D", "영희", "", "", ""),
+        },
+        {
+            roomJson("r1", "철수", "", "rTitle"),
+            roomJson("dm:010C:" + QString(kMyPhone), "스터디", "010C", "rPeer"),
+            roomJson("r3", "영희", "", "rYoung"),
+        });
     const struct {
         QString key;
         QString expected;
@@ -50,57 +47,62 @@ TEST_F(FilesTest, PictureLookupTriesSelfThenFriendsThenRoomsFirstMatchWins) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.key.toStdString());
-        EXPECT_EQ(controller->profilePicForPhoneOrNick(c.key), c.expected);
-        EXPECT_EQ(controller->profilePicForSender(c.key), c.expected);
+        EXPECT_EQ(controller->directory().pictureFor(c.key), c.expected);
     }
 }
 
 TEST_F(FilesTest, ACachedPictureIsAnsweredWithoutARequest) {
-    QImage image(4, 4, QImage::Format_ARGB32);
-    image.fill(Qt::green);
-    controller->avatarCache.insert("cached", image);
-    EXPECT_EQ(controller->imageForFileId("cached"), image);
-    EXPECT_TRUE(controller->imageForFileId("").isNull());
+    http.setReply("GET", "/v1/files/cached", answer(200, pngOf(Qt::green)));
+    PictureCache& pictures = controller->pictures();
+    QSignalSpy arrived(&pictures, &PictureCache::pictureArrived);
+    EXPECT_TRUE(pictures.image("cached").isNull());
+    ASSERT_TRUE(waitUntil([&] { return arrived.count() == 1; }));
+    EXPECT_EQ(arrived.at(0).at(0).toString(), "cached");
+    http.clearRequests();
+    EXPECT_EQ(pictures.image("cached").pixelColor(0, 0), QColor(Qt::green));
+    EXPECT_TRUE(pictures.image("").isNull());
     spin(20);
     EXPECT_TRUE(http.requests().empty());
 }
 
 TEST_F(FilesTest, OneRequestPerPictureWhileItIsOnItsWay) {
     http.setReply("GET", "/v1/files/p1", answer(200, pngOf(Qt::red)));
-    EXPECT_TRUE(controller->imageForFileId("p1").isNull());
-    EXPECT_TRUE(controller->imageForFileId("p1").isNull());
-    ASSERT_TRUE(waitUntil([&] { return controller->avatarCache.contains("p1"); }));
-    EXPECT_EQ(controller->imageForFileId("p1").pixelColor(0, 0), QColor(Qt::red));
+    PictureCache& pictures = controller->pictures();
+    EXPECT_TRUE(pictures.image("p1").isNull());
+    EXPECT_TRUE(pictures.image("p1").isNull());
+    ASSERT_TRUE(waitUntil([&] { return pictures.contains("p1"); }));
+    EXPECT_EQ(pictures.image("p1").pixelColor(0, 0), QColor(Qt::red));
     spin(20);
     EXPECT_EQ(requestCount("GET", "/v1/files/p1"), 1);
 }
 
 TEST_F(FilesTest, AFailedPictureIsNotAskedForAgainForAMinute) {
+    PictureCache& pictures = controller->pictures();
     qint64 now = 1000;
-    controller->avatarRequests.setClock([&] { return now; });
+    pictures.requests().setClock([&] { return now; });
     http.setReply("GET", "/v1/files/broken", answer(200, "not a picture"));
     http.setReply("GET", "/v1/files/empty", answer(200, ""));
     const QStringList ids = {"broken", "empty", "missing"}; // missing: 404
     for (const QString& id : ids)
-        controller->imageForFileId(id);
+        pictures.image(id);
     ASSERT_TRUE(waitUntil([&] {
-        return std::none_of(ids.begin(), ids.end(), [&](const QString& id) {
-            return controller->avatarRequests.running(id);
-        });
+        return std::none_of(ids.begin(), ids.end(),
+                            [&](const QString& id) { return pictures.requests().running(id); });
     }));
     now += AvatarRequests::kFailurePauseMs - 1;
     for (const QString& id : ids)
-        EXPECT_TRUE(controller->imageForFileId(id).isNull());
+        EXPECT_TRUE(pictures.image(id).isNull());
     spin(50);
     for (const QString& id : ids)
         EXPECT_EQ(requestCount("GET", "/v1/files/" + id), 1) << id.toStdString();
 
     now += 1;
     http.setReply("GET", "/v1/files/missing", answer(200, pngOf(Qt::blue)));
-    controller->imageForFileId("missing");
-    ASSERT_TRUE(waitUntil([&] { return controller->avatarCache.contains("missing"); }));
+    pictures.image("missing");
+    ASSERT_TRUE(waitUntil([&] { return pictures.contains("missing"); }));
     EXPECT_EQ(requestCount("GET", "/v1/files/missing"), 2);
-    EXPECT_TRUE(controller->avatarCache.size() == 1);
+    EXPECT_FALSE(pictures.contains("broken"));
+    EXPECT_FALSE(pictures.contains("empty"));
 }
 
 TEST(AvatarRequests, RunningAndPausedIdsWait) {
@@ -124,55 +126,67 @@ TEST(AvatarRequests, RunningAndPausedIdsWait) {
 
 TEST_F(FilesTest, AnArrivingPictureReloadsTheSidebarIcons) {
     http.setReply("GET", "/v1/files/pf", answer(200, pngOf(Qt::red)));
-    controller->friends = {friendOf("010A", "철수", "", "pf")};
-    controller->rebuildSideRows();
-    ASSERT_EQ(controller->sideModel->rowCount(), 1);
-    QSignalSpy changed(controller->sideModel, &QAbstractItemModel::dataChanged);
-    const QModelIndex icon = controller->sideModel->index(0, SidebarModel::IconColumn);
-    controller->sideModel->data(icon, Qt::DecorationRole); // a miss starts the download
-    ASSERT_TRUE(waitUntil([&] { return controller->avatarCache.contains("pf"); }));
+    serveLists({friendJson("010A", "철수", "", "", "pf")});
+    SidebarModel* model = controller->sidebar().model();
+    ASSERT_EQ(model->rowCount(), 1);
+    QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
+    const QModelIndex icon = model->index(0, SidebarModel::IconColumn);
+    model->data(icon, Qt::DecorationRole); // a miss starts the download
+    ASSERT_TRUE(waitUntil([&] { return controller->pictures().contains("pf"); }));
     EXPECT_GE(changed.count(), 1);
-    const QPixmap shown = controller->sideModel->data(icon, Qt::DecorationRole).value<QPixmap>();
+    const QPixmap shown = model->data(icon, Qt::DecorationRole).value<QPixmap>();
     ASSERT_FALSE(shown.isNull());
     EXPECT_EQ(shown.toImage().pixelColor(shown.width() / 2, shown.height() / 2), QColor(Qt::red));
 }
 
-TEST_F(FilesTest, TheRoomHeaderTakesAnArrivingPictureOnlyWhenItIsTheRoomsOwn) {
+// One rule for the header picture, whether the picture is cached when the room opens or arrives
+// later: a direct room shows the other member's picture, any other room its record's.
+TEST_F(FilesTest, TheRoomHeaderShowsTheRoomsOwnPictureOnOpenAndOnArrival) {
     struct Case {
         const char* what;
         QString room;
-        QString picture;
+        QString picture; // the one picture the server has
         bool header;
     };
     const QString me = kMyPhone;
     const Case cases[] = {
         {"direct room, peer first", "dm:010A:" + me, "pa", true},
         {"direct room, peer second", "dm:" + me + ":010Z", "pz", true},
-        {"room id known as a peer", "010A", "pa", true},
         {"another person's picture", "dm:010A:" + me, "pz", false},
         {"too few parts", "dm:010A", "pa", false},
-        {"group room: the room list is not asked", "group-1", "pg", false},
+        {"a friend's phone is no direct room", "010A", "pa", false},
+        {"group room with a picture", "group-1", "pg", true},
+        {"a group room is no person", "group-1", "pa", false},
         {"no room open", "", "pa", false},
     };
-    controller->friends = {friendOf("010A", "", "", "pa"), friendOf("010Z", "", "", "pz")};
-    controller->rooms = {roomOf("group-1", "모임", "", "pg")};
+    QLabel* header = widget<QLabel>("roomAvatarView");
+    // No sidebar rows, so only the header asks for pictures.
+    widget<QLineEdit>("searchField")->setText("아무도 없음");
     int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const QString id = c.picture + QString::number(n++);
-        // Each case its own picture id, so the cache never answers for an earlier case.
-        for (FriendRecord& f : controller->friends)
-            if (f.profilePic.startsWith(c.picture))
-                f.profilePic = id;
-        for (RoomRecord& r : controller->rooms)
-            if (r.profilePic.startsWith(c.picture))
-                r.profilePic = id;
+        // Each case its own picture ids, so the cache never answers for an earlier case.
+        const QString suffix = QString::number(n++);
+        serveLists({friendJson("010A", "", "", "", "pa" + suffix),
+                    friendJson("010Z", "", "", "", "pz" + suffix)},
+                   {roomJson("group-1", "모임", "", "pg" + suffix)});
+        const QString id = c.picture + suffix;
         http.setReply("GET", "/v1/files/" + id, answer(200, pngOf(Qt::red)));
-        controller->roomAvatarView->setPixmap(QPixmap());
-        controller->currentRoom = c.room;
-        controller->imageForFileId(id);
-        ASSERT_TRUE(waitUntil([&] { return controller->avatarCache.contains(id); }));
-        EXPECT_EQ(centreColor(controller->roomAvatarView) == QColor(Qt::red), c.header);
+
+        // Arrival: the room opens before its picture is here.
+        if (!c.room.isEmpty())
+            controller->room().open(c.room, "방");
+        EXPECT_NE(centreColor(header), QColor(Qt::red));
+        controller->pictures().image(id);
+        ASSERT_TRUE(waitUntil([&] { return controller->pictures().contains(id); }));
+        EXPECT_EQ(centreColor(header) == QColor(Qt::red), c.header);
+
+        // Open: the same room again with the picture cached.
+        controller->room().close();
+        if (!c.room.isEmpty())
+            controller->room().open(c.room, "방");
+        EXPECT_EQ(centreColor(header) == QColor(Qt::red), c.header);
+        controller->room().close();
     }
 }
 

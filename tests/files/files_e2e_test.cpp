@@ -3,22 +3,28 @@
 
 #include "chat_protocol.h"
 #include "directory.h"
+#include "directory_service.h"
 #include "event_loop.h"
 #include "fake_platform.h"
+#include "file_actions.h"
 #include "file_transfer.h"
 #include "main_controller.h"
+#include "main_window.h"
+#include "picture_cache.h"
+#include "room_session.h"
 #include "server_harness.h"
+#include "transcript_view.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QLabel>
 #include <QMainWindow>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
-#include <QThreadPool>
 #include <gtest/gtest.h>
 
 namespace brindlewick::test {
@@ -43,7 +49,6 @@ protected:
     }
 
     void TearDown() override {
-        QThreadPool::globalInstance()->waitForDone();
         a.reset();
         b.reset();
     }
@@ -74,8 +79,8 @@ bool clickFirstLink(QTextBrowser* view) {
 }
 
 TEST_F(FilesEndToEnd, AFileSentByOneIsSavedByTheOtherByteForByte) {
-    a->openRoom(room, "비");
-    b->openRoom(room, "에이");
+    a->room().open(room, "비");
+    b->room().open(room, "에이");
 
     QByteArray original(3 * 1024 * 1024 + 123, '\0');
     QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(original.data()), original.size() / 4);
@@ -86,26 +91,26 @@ TEST_F(FilesEndToEnd, AFileSentByOneIsSavedByTheOtherByteForByte) {
         file.write(original);
     }
     platformA.openPanelAnswers = {source};
-    a->attachFile();
-    ASSERT_TRUE(waitUntil([&] { return !a->uploading; }, 30000));
-    EXPECT_EQ(a->statusLabel->text(), "업로드 완료 — 전송됨");
+    a->files().attachFile();
+    ASSERT_TRUE(waitUntil([&] { return !a->files().uploading(); }, 30000));
+    EXPECT_EQ(a->mainWindow().statusText(), "업로드 완료 — 전송됨");
 
     // The server hands the file message to both; B shows it as a link.
     ASSERT_TRUE(waitUntil(
         [&] {
-            const QList<ChatItem>& items = b->chatItems();
+            const QList<ChatItem>& items = b->mainWindow().transcript().chatItems();
             return !items.isEmpty() && items.last().isFile;
         },
         10000));
-    EXPECT_EQ(b->chatItems().last().fileName, "사진 모음 100%.bin");
+    EXPECT_EQ(b->mainWindow().transcript().chatItems().last().fileName, "사진 모음 100%.bin");
 
     const QString saved = dir.filePath("받은 파일.bin");
     platformB.savePanelAnswers = {saved};
     b->window()->resize(840, 600);
-    b->transcript->flush();
-    ASSERT_TRUE(clickFirstLink(b->chatView));
+    b->mainWindow().transcript().flush();
+    ASSERT_TRUE(clickFirstLink(b->window()->findChild<QTextBrowser*>("chatView")));
     ASSERT_TRUE(waitUntil([&] { return !platformB.openedFiles.isEmpty(); }, 30000))
-        << b->statusLabel->text().toStdString();
+        << b->mainWindow().statusText().toStdString();
     EXPECT_EQ(platformB.suggestedNames, QStringList{"사진 모음 100%.bin"});
     EXPECT_EQ(platformB.openedFiles, QStringList{saved});
     QFile file(saved);
@@ -130,12 +135,17 @@ TEST_F(FilesEndToEnd, AFriendsPictureSetOnTheServerShowsInTheSidebarAndHeader) {
     }));
     ASSERT_EQ(http(server.httpPort, "POST", "/v1/profile", setPicture).status, 200);
 
-    a->refreshLists();
-    ASSERT_EQ(a->friends.size(), 1);
-    EXPECT_EQ(a->friends[0].profilePic, pictureId);
-    a->openRoom(room, "비"); // the header asks for the picture too
-    ASSERT_TRUE(waitUntil([&] { return a->avatarCache.contains(pictureId); }, 10000));
-    const QImage header = a->roomAvatarView->pixmap().toImage();
+    // The refresh started by showMain may still run: wait for it, then ask again.
+    Directory& directory = a->directory();
+    ASSERT_TRUE(waitUntil([&] { return !directory.refreshing(); }));
+    QSignalSpy listed(&directory, &Directory::listsChanged);
+    directory.refresh();
+    ASSERT_TRUE(waitUntil([&] { return listed.count() > 0; }));
+    ASSERT_EQ(directory.friends().size(), 1);
+    EXPECT_EQ(directory.friends()[0].profilePic, pictureId);
+    a->room().open(room, "비"); // the header asks for the picture too
+    ASSERT_TRUE(waitUntil([&] { return a->pictures().contains(pictureId); }, 10000));
+    const QImage header = a->window()->findChild<QLabel*>("roomAvatarView")->pixmap().toImage();
     EXPECT_EQ(header.pixelColor(header.width() / 2, header.height() / 2), QColor(Qt::red));
 }
 

@@ -1,8 +1,13 @@
 #include "files_fixture.h"
 
+#include "directory_service.h"
+#include "main_window.h"
+#include "transcript_view.h"
+
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>
+#include <QSignalSpy>
 #include <QThreadPool>
 
 namespace brindlewick::test {
@@ -22,6 +27,22 @@ QColor centreColor(const QLabel* label) {
     if (image.isNull())
         return {};
     return image.pixelColor(image.width() / 2, image.height() / 2);
+}
+
+QByteArray friendJson(const QString& phone, const QString& nick, const QString& alias,
+                      const QString& status, const QString& picture) {
+    return QStringLiteral(
+               R"({"phone":"%1","nick":"%2","Alias":"%3","StatusMessage":"%4","profile_pic":"%5"})")
+        .arg(phone, nick, alias, status, picture)
+        .toUtf8();
+}
+
+QByteArray roomJson(const QString& room, const QString& title, const QString& peer,
+                    const QString& picture) {
+    return QStringLiteral(
+               R"({"room_name":"%1","title":"%2","peer_phone":"%3","peer_profile":"%4"})")
+        .arg(room, title, peer, picture)
+        .toUtf8();
 }
 
 StatusRecorder::StatusRecorder(const QLabel* status) : status_(status) {
@@ -49,13 +70,13 @@ void FilesTest::SetUp() {
         QString::fromUtf8(kMyPhone), QString::fromUtf8(kMyNick), QString(), config, platform);
     controller->showMain();
     ASSERT_TRUE(chat.waitForConnection());
+    // The first refresh (empty lists) is over before a test serves its own.
+    ASSERT_TRUE(waitUntil([&] { return !controller->directory().refreshing(); }));
     http.clearRequests();
     platform.clear();
 }
 
 void FilesTest::TearDown() {
-    // Work still on the pool must not outlive what it reports to.
-    QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
     controller.reset();
 }
@@ -81,6 +102,21 @@ int FilesTest::requestCount(const QString& method, const QString& path) const {
     for (const RecordedRequest& r : http.requests())
         n += r.method == method && r.path == path;
     return n;
+}
+
+void FilesTest::serveLists(const QList<QByteArray>& friends, const QList<QByteArray>& rooms) {
+    http.setReply("GET", QStringLiteral("/v1/friends"), answer(200, "[" + friends.join(',') + "]"));
+    http.setReply("GET", QStringLiteral("/v1/rooms"),
+                  answer(200, "{\"rooms\":[" + rooms.join(',') + "]}"));
+    Directory& directory = controller->directory();
+    ASSERT_TRUE(waitUntil([&] { return !directory.refreshing(); }));
+    QSignalSpy changed(&directory, &Directory::listsChanged);
+    directory.refresh();
+    ASSERT_TRUE(waitUntil([&] { return changed.count() > 0; }));
+}
+
+QString FilesTest::transcriptText() const {
+    return controller->mainWindow().transcript().plainText();
 }
 
 } // namespace brindlewick::test

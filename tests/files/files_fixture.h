@@ -6,16 +6,24 @@
 #include "fake_chat_server.h"
 #include "fake_http_server.h"
 #include "fake_platform.h"
+#include "file_actions.h"
 #include "main_controller.h"
 
 #include <QImage>
 #include <QLabel>
+#include <QMainWindow>
 #include <QObject>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
+
+// Readable texts in failure messages.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace brindlewick::test {
 
@@ -33,6 +41,12 @@ inline HttpReply answer(int status, QByteArray body) {
 QByteArray pngOf(const QColor& color, QSize size = {8, 8});
 // Colour at the centre of a label's picture.
 QColor centreColor(const QLabel* label);
+
+// One entry of the server's friend or room list, as JSON.
+QByteArray friendJson(const QString& phone, const QString& nick, const QString& alias = {},
+                      const QString& status = {}, const QString& picture = {});
+QByteArray roomJson(const QString& room, const QString& title, const QString& peer = {},
+                    const QString& picture = {});
 
 // Records the status line after each step the background work hands to the main thread, so a
 // test sees every status in order, repeats included.
@@ -60,10 +74,17 @@ protected:
     void scriptUpload(const QString& id, int chunks);
     // Requests for `path` so far.
     int requestCount(const QString& method, const QString& path) const;
+    // Serves these lists and waits until the directory has fetched them.
+    void serveLists(const QList<QByteArray>& friends, const QList<QByteArray>& rooms = {});
     // Runs until no upload runs.
     bool waitForUpload() {
-        return waitUntil([&] { return !controller->uploading; }, 10000);
+        return waitUntil([&] { return !controller->files().uploading(); }, 10000);
     }
+    template <typename T> T* widget(const char* name) const {
+        return controller->window()->findChild<T*>(QString::fromLatin1(name));
+    }
+    QLabel* statusLabel() const { return widget<QLabel>("statusLabel"); }
+    QString transcriptText() const;
 
     FakeChatServer chat;
     FakeHttpServer http;

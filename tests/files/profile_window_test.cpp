@@ -1,15 +1,22 @@
 // The profile window opened from the sidebar, and its button.
 
 #include "chat_protocol.h"
+#include "directory_actions.h"
 #include "files_fixture.h"
+#include "picture_cache.h"
 #include "profile_window.h"
+#include "room_session.h"
+#include "sidebar_controller.h"
 
 #include <QApplication>
+#include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
-#include <QTableView>
 
 namespace brindlewick::test {
 namespace {
+
+using RowAction = SidebarController::RowAction;
 
 QString labelText(QWidget* window, const char* name) {
     auto* label = window->findChild<QLabel*>(name);
@@ -53,10 +60,11 @@ TEST_F(FilesTest, ProfileShowsWhatTheRowHas) {
         {"friend without status", friendRow("영희", "010B", ""), "영희", "010B", "<none>", true},
         {"group room", group, "스터디 모임 (3)", "", "<none>", false},
     };
+    DirectoryActions& actions = controller->directoryActions();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        controller->showProfileViewerFor(c.row);
-        QWidget* window = controller->profileWindow.get();
+        actions.showProfile(c.row);
+        QWidget* window = actions.profileWindow();
         ASSERT_NE(window, nullptr);
         EXPECT_EQ(window->windowTitle(), "프로필");
         EXPECT_EQ(window->size(), QSize(320, 380));
@@ -74,65 +82,60 @@ TEST_F(FilesTest, ProfileShowsWhatTheRowHas) {
         EXPECT_FALSE(window->findChild<QLabel*>("profilePicture")->pixmap().isNull());
         EXPECT_EQ(visibleProfileWindows(), 1);
     }
-    controller->showProfileViewerFor(std::nullopt);
+    // "프로필 보기" on no row changes nothing.
+    controller->sidebar().actOnRow(-1, RowAction::ViewProfile);
     EXPECT_EQ(visibleProfileWindows(), 1);
 }
 
 TEST_F(FilesTest, ProfileFromTheSidebarShowsItsPictureOnceItArrives) {
     http.setReply("GET", "/v1/files/pic", answer(200, pngOf(Qt::red, {40, 20})));
-    controller->friends = {{"010A", "철수", "", "상태", "pic"}};
-    controller->rebuildSideRows();
-    controller->sideClickedRow = 5; // out of range: nothing
-    controller->viewProfileClicked();
-    EXPECT_FALSE(controller->profileWindow);
-    controller->sideClickedRow = 0;
-    controller->viewProfileClicked();
-    ASSERT_TRUE(controller->profileWindow);
-    auto* picture = controller->profileWindow->findChild<QLabel*>("profilePicture");
-    ASSERT_TRUE(waitUntil([&] { return controller->avatarCache.contains("pic"); }));
+    serveLists({friendJson("010A", "철수", "", "상태", "pic")});
+    DirectoryActions& actions = controller->directoryActions();
+    controller->sidebar().actOnRow(5, RowAction::ViewProfile); // out of range: nothing
+    EXPECT_EQ(actions.profileWindow(), nullptr);
+    controller->sidebar().actOnRow(0, RowAction::ViewProfile);
+    ASSERT_NE(actions.profileWindow(), nullptr);
+    EXPECT_EQ(labelText(actions.profileWindow(), "profileStatus"), "상태");
+    auto* picture = actions.profileWindow()->findChild<QLabel*>("profilePicture");
+    ASSERT_TRUE(waitUntil([&] { return controller->pictures().contains("pic"); }));
     EXPECT_EQ(centreColor(picture), QColor(Qt::red));
     // Scaled to fit, keeping its proportions.
     EXPECT_EQ(picture->pixmap().width(), 2 * picture->pixmap().height());
 }
 
-TEST_F(FilesTest, TheButtonOpensTheConversationOfTheRowTheSidebarReportsNow) {
-    controller->friends = {{"010A", "철수", "", "", ""}, {"010B", "영희", "", "", ""}};
-    controller->rebuildSideRows();
-    controller->sideClickedRow = 0;
-    controller->viewProfileClicked();
-    ASSERT_TRUE(controller->profileWindow);
-    QPointer<QWidget> window = controller->profileWindow.get();
+TEST_F(FilesTest, TheButtonOpensTheConversationOfTheRowThatWasClicked) {
+    serveLists({friendJson("010A", "철수"), friendJson("010B", "영희")});
+    DirectoryActions& actions = controller->directoryActions();
+    controller->sidebar().actOnRow(0, RowAction::ViewProfile);
+    ASSERT_NE(actions.profileWindow(), nullptr);
+    QPointer<QWidget> window = actions.profileWindow();
 
-    controller->sideClickedRow = 1; // the sidebar moved on meanwhile
+    // The sidebar moves on meanwhile: a new order from the server, then a filter.
+    serveLists({friendJson("010B", "영희"), friendJson("010A", "철수")});
+    widget<QLineEdit>("searchField")->setText("영희");
+    ASSERT_EQ(controller->sidebar().rows().size(), 1);
     window->findChild<QPushButton*>("profileChatButton")->click();
-    EXPECT_FALSE(controller->profileWindow);
-    EXPECT_EQ(controller->currentRoom, dmWith("010B"));
+    EXPECT_EQ(actions.profileWindow(), nullptr);
+    EXPECT_EQ(controller->room().room(), dmWith("010A"));
+    EXPECT_EQ(controller->room().title(), "철수");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(window.isNull());
-
-    // Without a clicked row the selected one counts; without either nothing opens.
-    controller->sideClickedRow = -1;
-    controller->sideTable->selectRow(0);
-    controller->profileChatAction();
-    EXPECT_EQ(controller->currentRoom, dmWith("010A"));
-    controller->sideTable->clearSelection();
-    controller->profileChatAction();
-    EXPECT_EQ(controller->currentRoom, dmWith("010A"));
 }
 
 TEST_F(FilesTest, ASecondProfileReplacesTheFirst) {
+    DirectoryActions& actions = controller->directoryActions();
     SideRow row;
     row.name = "하나";
-    controller->showProfileViewerFor(row);
-    QPointer<QWidget> first = controller->profileWindow.get();
+    actions.showProfile(row);
+    QPointer<QWidget> first = actions.profileWindow();
     row.name = "둘";
-    controller->showProfileViewerFor(row);
+    actions.showProfile(row);
     EXPECT_TRUE(first.isNull());
     EXPECT_EQ(visibleProfileWindows(), 1);
-    EXPECT_EQ(labelText(controller->profileWindow.get(), "profileName"), "둘");
+    EXPECT_EQ(labelText(actions.profileWindow(), "profileName"), "둘");
     // Closing only hides it.
-    controller->profileWindow->close();
-    EXPECT_TRUE(controller->profileWindow);
+    actions.profileWindow()->close();
+    EXPECT_NE(actions.profileWindow(), nullptr);
     EXPECT_EQ(visibleProfileWindows(), 0);
 }
 

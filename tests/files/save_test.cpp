@@ -1,8 +1,15 @@
 // Saving a file from a transcript link: which links count, the name offered, the download.
 
+#include "chat_events.h"
+#include "file_actions.h"
 #include "file_link.h"
 #include "files_fixture.h"
+#include "main_window.h"
+#include "messages.h"
+#include "room_session.h"
+#include "transcript_view.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTextBrowser>
 
@@ -20,10 +27,10 @@ TEST_F(FilesTest, LinksOfferTheirFileUnderAPlainName) {
         QString fileId; // empty: no save panel at all
         QString suggestion;
     };
+    // As the browser reports a click: a QUrl (the scheme's case is the file link test's).
     const Case cases[] = {
         {"http://example.com/a.txt", "", ""},
         {"mailto:x@example.com", "", ""},
-        {"Brindlewick-File://abc/a.txt", "", ""},
         {"brindlewick-file:///a.txt", "", ""},
         {"brindlewick-file://abc/a.txt", "abc", "a.txt"},
         {*buildFileLink("abc", "보고서 최종.pdf"), "abc", "보고서 최종.pdf"},
@@ -36,10 +43,11 @@ TEST_F(FilesTest, LinksOfferTheirFileUnderAPlainName) {
         {"brindlewick-file://abc/", "abc", "file"},
         {"brindlewick-file://abc/%FF%FE", "abc", "file"},
     };
+    auto* view = widget<QTextBrowser>("chatView");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.link.toStdString());
         platform.clear();
-        EXPECT_TRUE(controller->textViewClickedOnLink(c.link, 0));
+        emit view->anchorClicked(QUrl(c.link));
         if (c.fileId.isEmpty()) {
             EXPECT_TRUE(platform.calls.isEmpty());
             continue;
@@ -54,10 +62,20 @@ TEST_F(FilesTest, LinksOfferTheirFileUnderAPlainName) {
 }
 
 TEST_F(FilesTest, AClickOnAFileEntryOpensOneSavePanel) {
-    controller->currentRoom = "room";
-    controller->appendFileChatFrom("01099998888", "사진 1.png", "abc", "m1", "", false);
+    controller->room().open("room", "방");
+    wire::FileMessage file;
+    file.room = "room";
+    file.sender = "01099998888";
+    file.fileId = "abc";
+    file.name = "사진 1.png";
+    file.size = "3";
+    file.msgId = "m1";
+    controller->events().frameReceived(wire::FileMessage::kType, file.encode());
+    const TranscriptView& transcript = controller->mainWindow().transcript();
+    ASSERT_TRUE(waitUntil([&] { return transcript.chatItems().size() == 1; }));
+    ASSERT_TRUE(transcript.chatItems()[0].isFile);
     // The browser reports the click once; only the transcript view may act on it.
-    emit controller->chatView->anchorClicked(QUrl(*buildFileLink("abc", "사진 1.png")));
+    emit widget<QTextBrowser>("chatView")->anchorClicked(QUrl(*buildFileLink("abc", "사진 1.png")));
     EXPECT_EQ(platform.count("savePanel"), 1);
     EXPECT_EQ(platform.suggestedNames, QStringList{"사진 1.png"});
 }
@@ -66,23 +84,25 @@ TEST_F(FilesTest, ASavedFileIsWrittenAndOpened) {
     http.setReply("GET", "/v1/files/abc", answer(200, "파일 내용"));
     const QString dest = dir.filePath("저장.txt");
     platform.savePanelAnswers = {dest};
-    controller->saveFileId("abc", "a.txt");
-    EXPECT_EQ(controller->statusLabel->text(), "다운로드 중…");
+    controller->files().saveFile("abc", "a.txt");
+    EXPECT_EQ(statusLabel()->text(), "다운로드 중…");
     ASSERT_TRUE(waitUntil([&] { return !platform.openedFiles.isEmpty(); }));
     EXPECT_EQ(platform.openedFiles, QStringList{dest});
     EXPECT_EQ(contentsOf(dest), "파일 내용");
-    EXPECT_EQ(controller->statusLabel->text(), "저장됨: " + dest);
+    EXPECT_EQ(statusLabel()->text(), "저장됨: " + dest);
     EXPECT_TRUE(platform.alerts.isEmpty());
+    // Nothing of the download stays beside it.
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"저장.txt"});
 }
 
 TEST_F(FilesTest, AFailedDownloadShowsStatusAndAlertAndKeepsTheOldFile) {
     http.setReply("GET", "/v1/files/gone", answer(410, "만료됨"));
     const QString dest = writeFile("old.txt", "keep me");
     platform.savePanelAnswers = {dest};
-    controller->saveFileId("gone", QString());
+    controller->files().saveFile("gone", QString());
     EXPECT_EQ(platform.suggestedNames, QStringList{""});
     ASSERT_TRUE(waitUntil([&] { return !platform.alerts.isEmpty(); }));
-    EXPECT_EQ(controller->statusLabel->text(), "다운로드 실패: HTTP 410 만료됨");
+    EXPECT_EQ(statusLabel()->text(), "다운로드 실패: HTTP 410 만료됨");
     EXPECT_EQ(platform.alerts[0].message, "다운로드 실패");
     EXPECT_EQ(platform.alerts[0].informativeText, "HTTP 410 만료됨");
     EXPECT_TRUE(platform.openedFiles.isEmpty());
@@ -91,9 +111,9 @@ TEST_F(FilesTest, AFailedDownloadShowsStatusAndAlertAndKeepsTheOldFile) {
     // Into a folder that does not exist.
     http.setReply("GET", "/v1/files/abc", answer(200, "x"));
     platform.savePanelAnswers = {dir.filePath("no/such/folder/x.txt")};
-    controller->saveFileId("abc", "x.txt");
+    controller->files().saveFile("abc", "x.txt");
     ASSERT_TRUE(waitUntil([&] { return platform.alerts.size() == 2; }));
-    EXPECT_EQ(controller->statusLabel->text(), "다운로드 실패: 저장 실패");
+    EXPECT_EQ(statusLabel()->text(), "다운로드 실패: 저장 실패");
 }
 
 TEST_F(FilesTest, TwoDownloadsRunSideBySideAndEachReportsItself) {
@@ -102,8 +122,8 @@ TEST_F(FilesTest, TwoDownloadsRunSideBySideAndEachReportsItself) {
     const QString first = dir.filePath("1.txt");
     const QString second = dir.filePath("2.txt");
     platform.savePanelAnswers = {first, second};
-    controller->saveFileId("one", "1.txt");
-    controller->saveFileId("two", "2.txt");
+    controller->files().saveFile("one", "1.txt");
+    controller->files().saveFile("two", "2.txt");
     ASSERT_TRUE(waitUntil([&] { return platform.openedFiles.size() == 2; }));
     EXPECT_TRUE(platform.openedFiles.contains(first));
     EXPECT_TRUE(platform.openedFiles.contains(second));
@@ -112,7 +132,7 @@ TEST_F(FilesTest, TwoDownloadsRunSideBySideAndEachReportsItself) {
 }
 
 TEST_F(FilesTest, NoFileIdNoPanel) {
-    controller->saveFileId(QString(), "a.txt");
+    controller->files().saveFile(QString(), "a.txt");
     EXPECT_TRUE(platform.calls.isEmpty());
 }
 

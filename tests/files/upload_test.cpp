@@ -1,7 +1,13 @@
 // Sending a file: the open panel, the upload's progress and outcome, the announcement, drops.
 
+#include "chat_protocol.h"
+#include "directory_service.h"
+#include "file_actions.h"
 #include "file_transfer.h"
 #include "files_fixture.h"
+#include "main_window.h"
+#include "room_session.h"
+#include "transcript_view.h"
 
 #include <QCoreApplication>
 #include <QDropEvent>
@@ -10,41 +16,38 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QThreadPool>
+#include <QTextBrowser>
 #include <QUrl>
 
 namespace brindlewick::test {
 namespace {
-
-QString transcriptText(const MainController& c) {
-    return c.transcript->plainText();
-}
 
 TEST_F(FilesTest, UploadReportsEachPercentOnceAndAnnouncesTheFile) {
     // Two and a half chunks: 40, 80, 100 after the chunks, then 100 again at the end.
     const QString path =
         writeFile("보고서 v2.pdf", QByteArray(5 * FileTransfer::kChunkSize / 2, 'x'));
     scriptUpload("f1", 3);
-    controller->currentRoom = "room-1";
+    controller->room().open("room-1", "방");
     platform.openPanelAnswers = {path};
-    StatusRecorder recorder(controller->statusLabel);
+    StatusRecorder recorder(statusLabel());
+    auto* attach = widget<QPushButton>("attachBtn");
+    auto* progress = widget<QProgressBar>("uploadProgressBar");
 
-    controller->attachFile();
+    attach->click();
     EXPECT_EQ(platform.panelTitles, QStringList{"보낼 파일 선택"});
-    EXPECT_TRUE(controller->uploading);
-    EXPECT_FALSE(controller->attachBtn->isEnabled());
-    EXPECT_TRUE(controller->uploadProgressBar->isVisibleTo(controller->window()));
-    EXPECT_EQ(controller->statusLabel->text(), "파일 업로드 중…");
+    EXPECT_TRUE(controller->files().uploading());
+    EXPECT_FALSE(attach->isEnabled());
+    EXPECT_TRUE(progress->isVisibleTo(controller->window()));
+    EXPECT_EQ(statusLabel()->text(), "파일 업로드 중…");
 
     ASSERT_TRUE(waitForUpload());
     EXPECT_EQ(recorder.texts,
               (QStringList{"업로드 40%", "업로드 80%", "업로드 100%", "업로드 완료 — 전송됨"}));
-    EXPECT_TRUE(controller->attachBtn->isEnabled());
-    EXPECT_FALSE(controller->uploadProgressBar->isVisibleTo(controller->window()));
-    EXPECT_EQ(transcriptText(*controller),
+    EXPECT_TRUE(attach->isEnabled());
+    EXPECT_FALSE(progress->isVisibleTo(controller->window()));
+    EXPECT_EQ(transcriptText(),
               "[시스템] 업로드 시작: 보고서 v2.pdf\n[시스템] 업로드 완료: 보고서 v2.pdf");
 
-    ASSERT_TRUE(chat.waitForFrames(1));
     ASSERT_TRUE(waitUntil([&] { return !chat.framesOfType(MessageType::FileMeta).empty(); }));
     const FieldList meta = chat.framesOfType(MessageType::FileMeta).front().fields;
     EXPECT_EQ(meta, (FieldList{"room-1", "f1", "보고서 v2.pdf", "2621440", ""}));
@@ -52,23 +55,23 @@ TEST_F(FilesTest, UploadReportsEachPercentOnceAndAnnouncesTheFile) {
 
 TEST_F(FilesTest, TheAnnouncementGoesToTheRoomOpenWhenTheUploadStarted) {
     scriptUpload("f2", 1);
-    controller->currentRoom = "first";
+    controller->room().open("first", "첫째");
     platform.openPanelAnswers = {writeFile("a.txt", "abc")};
-    controller->attachFile();
-    controller->openRoom("second", "둘째");
+    controller->files().attachFile();
+    controller->room().open("second", "둘째");
     ASSERT_TRUE(waitForUpload());
     ASSERT_TRUE(waitUntil([&] { return !chat.framesOfType(MessageType::FileMeta).empty(); }));
     EXPECT_EQ(chat.framesOfType(MessageType::FileMeta).front().fields.at(0), "first");
     // The lines go to whatever the window shows now.
-    EXPECT_EQ(transcriptText(*controller), "[시스템] 업로드 완료: a.txt");
+    EXPECT_EQ(transcriptText(), "[시스템] 업로드 완료: a.txt");
 }
 
 TEST_F(FilesTest, AnEmptyFileReportsOnlyTheFinalPercent) {
     scriptUpload("f0", 0);
-    controller->currentRoom = "room";
+    controller->room().open("room", "방");
     platform.openPanelAnswers = {writeFile("empty", "")};
-    StatusRecorder recorder(controller->statusLabel);
-    controller->attachFile();
+    StatusRecorder recorder(statusLabel());
+    controller->files().attachFile();
     ASSERT_TRUE(waitForUpload());
     EXPECT_EQ(recorder.texts, (QStringList{"업로드 100%", "업로드 완료 — 전송됨"}));
     ASSERT_TRUE(waitUntil([&] { return !chat.framesOfType(MessageType::FileMeta).empty(); }));
@@ -105,7 +108,6 @@ TEST_F(FilesTest, EveryFailureShowsItsLineAndStatusAndFreesTheButton) {
          [](FakeHttpServer& h) { h.setReply("POST", "/v1/files", answer(200, "{\"id\":\"c3\"}")); },
          false, "파일 열기 실패"},
     };
-    controller->currentRoom = "room";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         FakeHttpServer http;
@@ -115,29 +117,34 @@ TEST_F(FilesTest, EveryFailureShowsItsLineAndStatusAndFreesTheButton) {
         config.chatPort = chat.port();
         MainController local(kMyPhone, kMyNick, QString(), config, platform);
         local.showMain();
-        local.currentRoom = "room";
+        // The lists' counts would replace the failure's status.
+        ASSERT_TRUE(waitUntil([&] { return !local.directory().refreshing(); }));
+        local.room().open("room", "방");
         const QString path = c.fileExists ? writeFile("up.bin", "data") : dir.filePath("missing");
         platform.openPanelAnswers = {path};
-        local.attachFile();
-        ASSERT_TRUE(waitUntil([&] { return !local.uploading; }, 10000));
-        EXPECT_EQ(local.statusLabel->text(), "업로드 실패");
-        EXPECT_TRUE(
-            local.transcript->plainText().endsWith("[시스템] 업로드 실패: " + c.expectedError))
-            << local.transcript->plainText().toStdString();
-        EXPECT_TRUE(local.attachBtn->isEnabled());
-        EXPECT_FALSE(local.uploadProgressBar->isVisibleTo(local.window()));
-        QThreadPool::globalInstance()->waitForDone();
+        local.files().attachFile();
+        ASSERT_TRUE(waitUntil([&] { return !local.files().uploading(); }, 10000));
+        const QString transcript = local.mainWindow().transcript().plainText();
+        EXPECT_EQ(local.mainWindow().statusText(), "업로드 실패");
+        EXPECT_TRUE(transcript.endsWith("[시스템] 업로드 실패: " + c.expectedError))
+            << transcript.toStdString();
+        EXPECT_TRUE(local.window()->findChild<QPushButton*>("attachBtn")->isEnabled());
+        EXPECT_FALSE(local.window()
+                         ->findChild<QProgressBar*>("uploadProgressBar")
+                         ->isVisibleTo(local.window()));
     }
     EXPECT_TRUE(chat.framesOfType(MessageType::FileMeta).empty());
 }
 
-TEST_F(FilesTest, PressingTheButtonDuringAnUploadOnlyBeeps) {
+TEST_F(FilesTest, AskingAgainDuringAnUploadOnlyBeeps) {
     scriptUpload("f3", 1);
-    controller->currentRoom = "room";
+    controller->room().open("room", "방");
     platform.openPanelAnswers = {writeFile("a", "1"), writeFile("b", "2")};
-    controller->attachFile();
-    controller->attachFile();
-    EXPECT_EQ(platform.count("beep"), 1);
+    controller->files().attachFile();
+    controller->files().attachFile();
+    // A drop too: the same one upload at a time.
+    controller->files().attachDroppedFile(writeFile("c", "3"));
+    EXPECT_EQ(platform.count("beep"), 2);
     EXPECT_EQ(platform.count("openPanel"), 1);
     ASSERT_TRUE(waitForUpload());
     ASSERT_TRUE(waitUntil([&] { return chat.framesOfType(MessageType::FileMeta).size() == 1; }));
@@ -146,19 +153,19 @@ TEST_F(FilesTest, PressingTheButtonDuringAnUploadOnlyBeeps) {
 }
 
 TEST_F(FilesTest, WithoutARoomOnlyTheAlertAndACancelledPanelChangesNothing) {
-    controller->attachFile();
+    widget<QPushButton>("attachBtn")->click();
     ASSERT_EQ(platform.alerts.size(), 1);
     EXPECT_EQ(platform.alerts[0].message, "먼저 채팅방을 열어주세요.");
     EXPECT_EQ(platform.count("openPanel"), 0);
 
-    controller->currentRoom = "room";
-    controller->setStatus("전");
-    controller->attachFile(); // no answer scripted: cancelled
+    controller->room().open("room", "방");
+    const QString status = statusLabel()->text();
+    controller->files().attachFile(); // no answer scripted: cancelled
     EXPECT_EQ(platform.count("openPanel"), 1);
-    EXPECT_FALSE(controller->uploading);
-    EXPECT_TRUE(controller->attachBtn->isEnabled());
-    EXPECT_EQ(controller->statusLabel->text(), "전");
-    EXPECT_EQ(transcriptText(*controller), "");
+    EXPECT_FALSE(controller->files().uploading());
+    EXPECT_TRUE(widget<QPushButton>("attachBtn")->isEnabled());
+    EXPECT_EQ(statusLabel()->text(), status);
+    EXPECT_EQ(transcriptText(), "");
     EXPECT_TRUE(http.requests().empty());
 }
 
@@ -181,13 +188,14 @@ bool drop(QWidget* target, QMimeData* mime) {
 
 TEST_F(FilesTest, ADroppedFileIsSentLikeAChosenOne) {
     scriptUpload("d1", 1);
-    controller->currentRoom = "room";
+    controller->room().open("room", "방");
     const QString path = writeFile("끌어놓기.txt", "dropped");
     std::unique_ptr<QMimeData> mime(urlsOf({QUrl::fromLocalFile(path)}));
+    auto* composer = widget<QPlainTextEdit>("composeView");
+    auto* chatView = widget<QTextBrowser>("chatView");
     // The text views would otherwise take the file's address as text.
-    QWidget* const targets[] = {controller->window(), controller->composeView,
-                                controller->composeView->viewport(), controller->chatView,
-                                controller->chatView->viewport()};
+    QWidget* const targets[] = {controller->window(), composer, composer->viewport(), chatView,
+                                chatView->viewport()};
     std::size_t sent = 0;
     for (QWidget* target : targets) {
         SCOPED_TRACE(target->objectName().toStdString());
@@ -195,27 +203,27 @@ TEST_F(FilesTest, ADroppedFileIsSentLikeAChosenOne) {
         ASSERT_TRUE(
             waitUntil([&] { return chat.framesOfType(MessageType::FileMeta).size() == sent + 1; }));
         ++sent;
-        EXPECT_FALSE(controller->uploading);
-        EXPECT_EQ(controller->composeView->toPlainText(), "");
+        EXPECT_FALSE(controller->files().uploading());
+        EXPECT_EQ(composer->toPlainText(), "");
         EXPECT_EQ(chat.framesOfType(MessageType::FileMeta).back().fields.at(2), "끌어놓기.txt");
     }
     EXPECT_EQ(platform.count("openPanel"), 0);
 
     // While no room is open: the same alert as the button.
-    controller->currentRoom.clear();
+    controller->room().close();
     EXPECT_TRUE(drop(controller->window(), mime.get()));
     ASSERT_TRUE(waitUntil([&] { return platform.alerts.size() == 1; }));
     EXPECT_EQ(platform.alerts[0].message, "먼저 채팅방을 열어주세요.");
 }
 
 TEST_F(FilesTest, FoldersAndRemoteAddressesAreNotTakenAsFiles) {
-    controller->currentRoom = "room";
+    controller->room().open("room", "방");
     std::unique_ptr<QMimeData> folder(urlsOf({QUrl::fromLocalFile(dir.path())}));
     std::unique_ptr<QMimeData> remote(urlsOf({QUrl("https://example.com/a.txt")}));
     EXPECT_FALSE(drop(controller->window(), folder.get()));
     EXPECT_FALSE(drop(controller->window(), remote.get()));
     spin(50);
-    EXPECT_FALSE(controller->uploading);
+    EXPECT_FALSE(controller->files().uploading());
     EXPECT_TRUE(platform.calls.isEmpty());
     EXPECT_TRUE(http.requests().empty());
 }

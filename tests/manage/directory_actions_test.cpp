@@ -3,8 +3,6 @@
 
 #include "manage_fixture.h"
 
-#include <QAction>
-#include <QMenu>
 #include <QPushButton>
 #include <QTcpServer>
 
@@ -16,30 +14,25 @@ namespace {
 constexpr int kFirst = Platform::kFirstButton;
 const QStringList kRefresh = {"GET /v1/friends", "GET /v1/rooms"};
 
-class DirectoryActions : public ManageWindow {
+class DirectoryActionsTest : public ManageWindow {
 protected:
     void openTeamRoom() {
-        controller->openRoom(QStringLiteral("r-1"), QStringLiteral("팀"));
-        controller->appendChat(QStringLiteral("[시스템] 팀 방 기록"));
+        room().open(QStringLiteral("r-1"), QStringLiteral("팀"));
+        transcript().appendChat(QStringLiteral("[시스템] 팀 방 기록"));
         http.clearRequests();
         platform.clear();
     }
     void clickButton(const char* name) {
-        QPushButton* button = controller->window()->findChild<QPushButton*>(name);
+        QPushButton* button = widget<QPushButton>(name);
         ASSERT_NE(button, nullptr) << name;
         button->click();
     }
-    void triggerSideLeave() {
-        const QList<QAction*> items = controller->sideContextMenu->actions();
-        for (QAction* item : items)
-            if (item->text() == QStringLiteral("방 나가기"))
-                return item->trigger();
-        ADD_FAILURE() << "no 방 나가기 item";
-    }
+    // "방 나가기" in the menu opened on row `index`.
+    void sideLeave(int index) { controller->sidebar().actOnRow(index, RowAction::Leave); }
 };
 
 // Every way of saying no, and every action that has nothing to act on, sends no request.
-TEST_F(DirectoryActions, NothingIsSentWithoutConsent) {
+TEST_F(DirectoryActionsTest, NothingIsSentWithoutConsent) {
     struct Case {
         const char* name;
         std::function<void()> prepare;
@@ -81,29 +74,16 @@ TEST_F(DirectoryActions, NothingIsSentWithoutConsent) {
         {"side leave cancelled",
          [&] {
              showChats();
-             controller->sideClickedRow = rowOfRoom("r-2");
              platform.alertAnswers = {kFirst + 1};
          },
-         [&] { triggerSideLeave(); },
+         [&] { sideLeave(rowOfRoom("r-2")); },
          {"alert"},
          {"'가족' 방을 나가시겠습니까?"}},
-        {"side leave on no row",
-         [&] { controller->sideClickedRow = -1; },
-         [&] { triggerSideLeave(); },
-         {},
-         {}},
-        {"side leave past the last row",
-         [&] { controller->sideClickedRow = 99; },
-         [&] { triggerSideLeave(); },
-         {},
-         {}},
+        {"side leave on no row", [] {}, [&] { sideLeave(-1); }, {}, {}},
+        {"side leave past the last row", [] {}, [&] { sideLeave(99); }, {}, {}},
         {"side leave from the friends list",
-         [&] {
-             controller->sideMode = 0;
-             controller->rebuildSideRows();
-             controller->sideClickedRow = 0;
-         },
-         [&] { triggerSideLeave(); },
+         [&] { controller->sidebar().setMode(SidebarController::Mode::Friends); },
+         [&] { sideLeave(0); },
          {"alert"},
          {"친구 목록에서는 방 나가기를 할 수 없습니다."}},
     };
@@ -112,31 +92,34 @@ TEST_F(DirectoryActions, NothingIsSentWithoutConsent) {
         c.prepare();
         http.clearRequests();
         platform.clear();
-        const QString roomBefore = controller->currentRoom;
+        const QString roomBefore = room().room();
         const QString transcriptBefore = transcriptText();
         c.act();
+        spin(50); // a request would go out from the directory's thread
         EXPECT_TRUE(http.requests().empty()) << requestLines().join(", ").toStdString();
         EXPECT_EQ(platform.calls, c.calls);
         EXPECT_EQ(alertMessages(), c.alerts);
-        EXPECT_EQ(controller->currentRoom, roomBefore);
+        EXPECT_EQ(room().room(), roomBefore);
         EXPECT_EQ(transcriptText(), transcriptBefore);
         platform.alertAnswers.clear();
         platform.addFriendAnswers.clear();
     }
 }
 
-TEST_F(DirectoryActions, ChoiceAlertOffersThreeButtonsAndTheSecondCreatesTheMemoRoom) {
+TEST_F(DirectoryActionsTest, ChoiceAlertOffersThreeButtonsAndTheSecondCreatesTheMemoRoom) {
     http.setReply("POST", "/v1/rooms", {200, R"({"room_name":"memo:1"})", std::nullopt});
     platform.alertAnswers = {kFirst + 1};
+    QSignalSpy listed(&directory(), &Directory::listsChanged);
     clickButton("addBtn");
     ASSERT_EQ(platform.alerts.size(), 1);
     EXPECT_EQ(platform.alerts[0].informativeText, "");
     EXPECT_EQ(platform.alerts[0].buttons, QStringList({"친구 추가", "메모방 생성", "취소"}));
+    ASSERT_TRUE(waitUntil([&] { return listed.count() == 1; }));
     EXPECT_EQ(requestLines(), QStringList({"POST /v1/rooms"}) + kRefresh);
-    EXPECT_EQ(controller->currentRoom, "memo:1");
+    EXPECT_EQ(room().room(), "memo:1");
 }
 
-TEST_F(DirectoryActions, AddFriendSendsTheTrimmedFieldsAndRefreshes) {
+TEST_F(DirectoryActionsTest, AddFriendSendsTheTrimmedFieldsAndRefreshes) {
     struct Case {
         AddFriendInput input;
         QByteArray body;
@@ -158,21 +141,23 @@ TEST_F(DirectoryActions, AddFriendSendsTheTrimmedFieldsAndRefreshes) {
         platform.clear();
         platform.alertAnswers = {kFirst};
         platform.addFriendAnswers = {c.input};
+        QSignalSpy listed(&directory(), &Directory::listsChanged);
         clickButton("addBtn");
+        ASSERT_TRUE(waitUntil([&] { return listed.count() == 1; }));
         ASSERT_EQ(requestLines(), QStringList({"POST /v1/friends/add"}) + kRefresh);
         const RecordedRequest post = posts().at(0);
         EXPECT_EQ(post.body, c.body);
         EXPECT_EQ(post.headerValues("Content-Type"), QList<QByteArray>({"application/json"}));
         EXPECT_EQ(platform.calls, QStringList({"alert", "addFriendDialog"}));
-        // The refresh's counts replace the success text at once.
+        // The refresh's counts replace the success text.
         EXPECT_EQ(status(), "친구 2 · 채팅 2");
-        EXPECT_EQ(controller->friends.size(), 2);
+        EXPECT_EQ(directory().friends().size(), 2);
     }
 }
 
 // A refused request shows the operation's failure text with the server's answer, refreshes
 // nothing and leaves the open room as it was.
-TEST_F(DirectoryActions, FailuresAlertWithTheErrorTextAndChangeNothing) {
+TEST_F(DirectoryActionsTest, FailuresAlertWithTheErrorTextAndChangeNothing) {
     struct Case {
         const char* name;
         QString path;
@@ -194,7 +179,7 @@ TEST_F(DirectoryActions, FailuresAlertWithTheErrorTextAndChangeNothing) {
          "HTTP 404 가입하지 않은 사용자입니다"},
         {"memo room",
          "/v1/rooms",
-         [&] { controller->createMemoRoom(); },
+         [&] { controller->directoryActions().createMemoRoom(); },
          "메모방 생성 실패",
          {500, "boom", std::nullopt},
          "HTTP 500 boom"},
@@ -211,9 +196,8 @@ TEST_F(DirectoryActions, FailuresAlertWithTheErrorTextAndChangeNothing) {
          "/v1/rooms/leave",
          [&] {
              showChats();
-             controller->sideClickedRow = rowOfRoom("r-1");
              platform.alertAnswers = {kFirst};
-             triggerSideLeave();
+             sideLeave(rowOfRoom("r-1"));
          },
          "방 나가기 실패",
          {404, "없는 방", std::nullopt},
@@ -226,14 +210,15 @@ TEST_F(DirectoryActions, FailuresAlertWithTheErrorTextAndChangeNothing) {
         const QString transcriptBefore = transcriptText();
         const QString statusBefore = status();
         c.act();
+        ASSERT_TRUE(waitUntil([&] { return alertMessages().contains(c.message); }));
+        spin(50); // a refresh would follow at once
         EXPECT_EQ(requestLines(), QStringList({"POST " + c.path})) << "no refresh";
-        ASSERT_FALSE(platform.alerts.isEmpty());
         const FakePlatform::Alert& failure = platform.alerts.last();
         EXPECT_EQ(failure.message, c.message);
         EXPECT_EQ(failure.informativeText, c.informative);
         EXPECT_TRUE(failure.buttons.isEmpty());
-        EXPECT_EQ(controller->currentRoom, "r-1");
-        EXPECT_EQ(controller->roomLabel->text(), "팀  (r-1)");
+        EXPECT_EQ(room().room(), "r-1");
+        EXPECT_EQ(header(), "팀  (r-1)");
         EXPECT_EQ(transcriptText(), transcriptBefore);
         EXPECT_EQ(status(), statusBefore);
     }
@@ -252,9 +237,9 @@ TEST(DirectoryActionsOffline, TransportFailureTextReachesTheAlert) {
     MainController controller(QStringLiteral("010"), QStringLiteral("n"), QStringLiteral(""),
                               config, platform);
     platform.addFriendAnswers = {{1, "011", ""}};
-    controller.addFriendAction();
-    controller.createMemoRoom();
-    ASSERT_EQ(platform.alerts.size(), 2);
+    controller.directoryActions().addFriend();
+    controller.directoryActions().createMemoRoom();
+    ASSERT_TRUE(waitUntil([&] { return platform.alerts.size() == 2; }, 10000));
     EXPECT_EQ(platform.alerts[0].message, "친구 추가 실패");
     EXPECT_EQ(platform.alerts[1].message, "메모방 생성 실패");
     for (const FakePlatform::Alert& alert : platform.alerts) {
@@ -263,7 +248,7 @@ TEST(DirectoryActionsOffline, TransportFailureTextReachesTheAlert) {
     }
 }
 
-TEST_F(DirectoryActions, MemoRoomRefreshesThenOpensTheNamedRoom) {
+TEST_F(DirectoryActionsTest, MemoRoomRefreshesThenOpensTheNamedRoom) {
     struct Case {
         const char* name;
         QByteArray answer;
@@ -279,27 +264,27 @@ TEST_F(DirectoryActions, MemoRoomRefreshesThenOpensTheNamedRoom) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        controller->currentRoom = QString();
-        controller->roomLabel->setText(QStringLiteral("방을 선택하세요"));
+        room().close();
         http.setReply("POST", "/v1/rooms", {200, c.answer, std::nullopt});
         http.clearRequests();
         chat.clearFrames();
-        controller->createMemoRoom();
+        QSignalSpy listed(&directory(), &Directory::listsChanged);
+        controller->directoryActions().createMemoRoom();
+        ASSERT_TRUE(waitUntil([&] { return listed.count() == 1; }));
         ASSERT_EQ(requestLines(), QStringList({"POST /v1/rooms"}) + kRefresh);
         EXPECT_EQ(posts().at(0).body,
                   R"({"phone":"01011112222","title":"나의 메모","type":"memo"})");
         EXPECT_TRUE(platform.alerts.isEmpty());
+        // The room opens as soon as it is named; the refresh's counts come after.
+        EXPECT_EQ(status(), "친구 1 · 채팅 2");
         spin(50);
         if (c.room.isEmpty()) {
-            EXPECT_TRUE(controller->currentRoom.isEmpty());
-            EXPECT_EQ(controller->roomLabel->text(), "방을 선택하세요");
-            EXPECT_EQ(status(), "친구 1 · 채팅 2");
+            EXPECT_FALSE(room().isOpen());
+            EXPECT_EQ(header(), "방을 선택하세요");
             EXPECT_TRUE(chat.framesOfType(MessageType::JoinRoom).empty());
         } else {
-            EXPECT_EQ(controller->currentRoom, c.room);
-            EXPECT_EQ(controller->roomLabel->text(), "나의 메모  (" + c.room + ")");
-            // Opened after the refresh, whose counts it replaces.
-            EXPECT_EQ(status(), "방 참가: " + c.room);
+            EXPECT_EQ(room().room(), c.room);
+            EXPECT_EQ(header(), "나의 메모  (" + c.room + ")");
             ASSERT_EQ(chat.framesOfType(MessageType::JoinRoom).size(), 1u);
             EXPECT_EQ(chat.framesOfType(MessageType::JoinRoom)[0].fields,
                       FieldList({c.room.toStdString()}));
@@ -307,31 +292,33 @@ TEST_F(DirectoryActions, MemoRoomRefreshesThenOpensTheNamedRoom) {
     }
 }
 
-TEST_F(DirectoryActions, LeavingTheOpenRoomClearsItButKeepsTheFindBar) {
+TEST_F(DirectoryActionsTest, LeavingTheOpenRoomClearsItButKeepsTheFindBar) {
     openTeamRoom();
     controller->openFindBar();
-    controller->findSearchField->setText(QStringLiteral("기록"));
+    findField()->setText(QStringLiteral("기록"));
     ASSERT_EQ(counter(), "1 / 1");
     http.setReply("POST", "/v1/rooms/leave", {200, R"({"ok":true})", std::nullopt});
     chat.clearFrames();
     platform.alertAnswers = {kFirst};
+    QSignalSpy listed(&directory(), &Directory::listsChanged);
     clickButton("leaveButton");
 
     ASSERT_EQ(platform.alerts.size(), 1);
     EXPECT_EQ(platform.alerts[0].message, "현재 대화방을 나가시겠습니까?");
     EXPECT_EQ(platform.alerts[0].buttons, QStringList({"나가기", "취소"}));
+    ASSERT_TRUE(waitUntil([&] { return listed.count() == 1; }));
     EXPECT_EQ(requestLines(), QStringList({"POST /v1/rooms/leave"}) + kRefresh);
     EXPECT_EQ(posts().at(0).body, R"({"phone":"01011112222","room":"r-1"})");
-    EXPECT_TRUE(controller->currentRoom.isEmpty());
-    EXPECT_EQ(controller->roomLabel->text(), "방을 선택하세요");
+    EXPECT_FALSE(room().isOpen());
+    EXPECT_EQ(header(), "방을 선택하세요");
     EXPECT_EQ(transcriptText(), "");
-    EXPECT_TRUE(controller->chatItems().isEmpty());
+    EXPECT_TRUE(transcript().chatItems().isEmpty());
     EXPECT_EQ(status(), "친구 1 · 채팅 2");
     // The bar stays with its text; the matches went with the transcript.
-    EXPECT_TRUE(controller->findBar->isVisible());
-    EXPECT_EQ(controller->findSearchField->text(), "기록");
+    EXPECT_TRUE(widget<QWidget>("findBar")->isVisible());
+    EXPECT_EQ(findField()->text(), "기록");
     EXPECT_EQ(counter(), "");
-    EXPECT_TRUE(controller->findMatches().isEmpty());
+    EXPECT_TRUE(transcript().search().matches().isEmpty());
     // The server learns of it through the request alone.
     spin(50);
     EXPECT_TRUE(chat.framesOfType(MessageType::LeaveRoom).empty());
@@ -341,7 +328,7 @@ TEST_F(DirectoryActions, LeavingTheOpenRoomClearsItButKeepsTheFindBar) {
     EXPECT_EQ(platform.calls, QStringList({"beep"}));
 }
 
-TEST_F(DirectoryActions, LeavingFromTheSidebarClearsOnlyTheOpenRoom) {
+TEST_F(DirectoryActionsTest, LeavingFromTheSidebarClearsOnlyTheOpenRoom) {
     struct Case {
         QString room;
         QString question;
@@ -357,22 +344,24 @@ TEST_F(DirectoryActions, LeavingFromTheSidebarClearsOnlyTheOpenRoom) {
         SCOPED_TRACE(c.room.toStdString());
         openTeamRoom();
         showChats();
-        controller->sideClickedRow = rowOfRoom(c.room);
-        ASSERT_GE(controller->sideClickedRow, 0);
+        const int row = rowOfRoom(c.room);
+        ASSERT_GE(row, 0);
         platform.alertAnswers = {kFirst};
-        triggerSideLeave();
+        QSignalSpy listed(&directory(), &Directory::listsChanged);
+        sideLeave(row);
         ASSERT_EQ(alertMessages(), QStringList({c.question}));
         EXPECT_EQ(platform.alerts[0].buttons, QStringList({"나가기", "취소"}));
+        ASSERT_TRUE(waitUntil([&] { return listed.count() == 1; }));
         EXPECT_EQ(requestLines(), QStringList({"POST /v1/rooms/leave"}) + kRefresh);
         EXPECT_EQ(posts().at(0).body,
                   R"({"phone":"01011112222","room":")" + c.room.toUtf8() + "\"}");
         if (c.isOpen) {
-            EXPECT_TRUE(controller->currentRoom.isEmpty());
-            EXPECT_EQ(controller->roomLabel->text(), "방을 선택하세요");
+            EXPECT_FALSE(room().isOpen());
+            EXPECT_EQ(header(), "방을 선택하세요");
             EXPECT_EQ(transcriptText(), "");
         } else {
-            EXPECT_EQ(controller->currentRoom, "r-1");
-            EXPECT_EQ(controller->roomLabel->text(), "팀  (r-1)");
+            EXPECT_EQ(room().room(), "r-1");
+            EXPECT_EQ(header(), "팀  (r-1)");
             EXPECT_EQ(transcriptText(), "[시스템] 팀 방 기록");
         }
         EXPECT_EQ(status(), "친구 1 · 채팅 2");

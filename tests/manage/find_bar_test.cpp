@@ -1,7 +1,9 @@
 // The find bar of the main window: opening, searching, stepping, the counter, and what opening
 // a room or appending text does to the matches.
 
+#include "chat_events.h"
 #include "manage_fixture.h"
+#include "messages.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -21,22 +23,24 @@ class FindBar : public ManageWindow {
 protected:
     void fill(const QStringList& lines) {
         for (const QString& line : lines)
-            controller->appendChat(line);
+            transcript().appendChat(line);
     }
     // Through the header button and typing, as the user does.
     void search(const QString& text) {
         clickNamed("findButton");
-        controller->findSearchField->setText(text);
+        findField()->setText(text);
     }
     void clickNamed(const char* name) {
-        QAbstractButton* button = controller->window()->findChild<QAbstractButton*>(name);
+        QAbstractButton* button = widget<QAbstractButton>(name);
         ASSERT_NE(button, nullptr) << name;
         button->click();
     }
-    qsizetype selectionStart() const { return controller->chatView->textCursor().selectionStart(); }
+    qsizetype selectionStart() const { return chatView()->textCursor().selectionStart(); }
+    const QList<TextRange>& matches() const { return transcript().search().matches(); }
+    qint64 currentIndex() const { return transcript().search().currentFindIndex(); }
     // The current match's text as the transcript shows it.
     QString currentMatchText() const {
-        const TextRange r = controller->findMatches().at(controller->currentFindIndex());
+        const TextRange r = matches().at(currentIndex());
         return transcriptText().mid(r.location, r.length);
     }
 };
@@ -76,20 +80,20 @@ TEST_F(FindBar, SearchCases) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        controller->clearChat();
-        controller->findSearchField->clear();
+        transcript().clearChat();
+        findField()->clear();
         fill(c.lines);
         search(c.find);
         EXPECT_EQ(counter(), c.counter);
         QStringList found;
-        for (const TextRange& r : controller->findMatches())
+        for (const TextRange& r : matches())
             found << transcriptText().mid(r.location, r.length);
         EXPECT_EQ(found, c.found);
         if (c.found.isEmpty()) {
-            EXPECT_EQ(controller->currentFindIndex(), -1);
+            EXPECT_EQ(currentIndex(), -1);
             EXPECT_EQ(selectedText(), "");
         } else {
-            EXPECT_EQ(controller->currentFindIndex(), 0);
+            EXPECT_EQ(currentIndex(), 0);
             EXPECT_EQ(selectedText(), c.found.first());
         }
     }
@@ -98,8 +102,8 @@ TEST_F(FindBar, SearchCases) {
 TEST_F(FindBar, SteppingWrapsAroundAndIgnoresBadIndexes) {
     fill({"one x", "two x", "three x"});
     search("x");
-    const QList<TextRange> matches = controller->findMatches();
-    ASSERT_EQ(matches.size(), 3);
+    const QList<TextRange> found = matches();
+    ASSERT_EQ(found.size(), 3);
     struct Step {
         const char* op;
         qint64 arg;
@@ -117,10 +121,10 @@ TEST_F(FindBar, SteppingWrapsAroundAndIgnoresBadIndexes) {
         else if (s.op == std::string("prev"))
             clickNamed("findPrevBtn");
         else
-            controller->highlightMatchAtIndex(s.arg);
-        EXPECT_EQ(controller->currentFindIndex(), s.index);
+            transcript().highlightMatchAtIndex(s.arg);
+        EXPECT_EQ(currentIndex(), s.index);
         EXPECT_EQ(counter(), QStringLiteral("%1 / 3").arg(s.index + 1));
-        EXPECT_EQ(selectionStart(), matches.at(s.index).location);
+        EXPECT_EQ(selectionStart(), found.at(s.index).location);
         EXPECT_EQ(selectedText(), "x");
     }
 }
@@ -129,21 +133,21 @@ TEST_F(FindBar, OneMatchIsShownAgainAndNoMatchesChangeNothing) {
     fill({"only once"});
     search("once");
     for (const char* button : {"findNextBtn", "findPrevBtn"}) {
-        controller->chatView->moveCursor(QTextCursor::Start); // drops the selection
+        chatView()->moveCursor(QTextCursor::Start); // drops the selection
         clickNamed(button);
         EXPECT_EQ(counter(), "1 / 1");
         EXPECT_EQ(selectedText(), "once");
     }
 
-    controller->findSearchField->setText(QStringLiteral("never"));
+    findField()->setText(QStringLiteral("never"));
     ASSERT_EQ(counter(), "결과 없음");
     // Not even the counter is touched.
-    controller->findResultLabel->setText(QStringLiteral("untouched"));
+    widget<QLabel>("findResultLabel")->setText(QStringLiteral("untouched"));
     clickNamed("findNextBtn");
     clickNamed("findPrevBtn");
-    controller->highlightMatchAtIndex(0);
+    transcript().highlightMatchAtIndex(0);
     EXPECT_EQ(counter(), "untouched");
-    EXPECT_EQ(controller->currentFindIndex(), -1);
+    EXPECT_EQ(currentIndex(), -1);
 }
 
 TEST_F(FindBar, ReturnAndEmptyingTheFieldSearchAgain) {
@@ -152,16 +156,16 @@ TEST_F(FindBar, ReturnAndEmptyingTheFieldSearchAgain) {
     clickNamed("findNextBtn");
     clickNamed("findNextBtn");
     ASSERT_EQ(counter(), "3 / 5");
-    QTest::keyClick(controller->findSearchField, Qt::Key_Return);
+    QTest::keyClick(findField(), Qt::Key_Return);
     EXPECT_EQ(counter(), "1 / 5");
-    EXPECT_EQ(controller->currentFindIndex(), 0);
+    EXPECT_EQ(currentIndex(), 0);
 
     // Emptying the text forgets the matches but leaves the selection where it was.
     clickNamed("findNextBtn");
     const qsizetype selected = selectionStart();
-    controller->findSearchField->clear();
+    findField()->clear();
     EXPECT_EQ(counter(), "");
-    EXPECT_TRUE(controller->findMatches().isEmpty());
+    EXPECT_TRUE(matches().isEmpty());
     EXPECT_EQ(selectionStart(), selected);
 }
 
@@ -173,47 +177,54 @@ TEST_F(FindBar, ClosingForgetsAndReopeningSearchesAgain) {
     const qsizetype selected = selectionStart();
 
     clickNamed("findCloseButton");
-    EXPECT_FALSE(controller->findBar->isVisible());
+    EXPECT_FALSE(widget<QWidget>("findBar")->isVisible());
     EXPECT_EQ(counter(), "");
-    EXPECT_TRUE(controller->findMatches().isEmpty());
-    EXPECT_EQ(controller->currentFindIndex(), -1);
-    EXPECT_EQ(controller->findSearchField->text(), "x");
+    EXPECT_TRUE(matches().isEmpty());
+    EXPECT_EQ(currentIndex(), -1);
+    EXPECT_EQ(findField()->text(), "x");
     EXPECT_EQ(selectionStart(), selected);
-    EXPECT_TRUE(controller->chatView->hasFocus());
+    EXPECT_TRUE(chatView()->hasFocus());
 
     // The menu's key equivalent brings it back, searched again from the first match.
     QMainWindow* window = controller->window();
     QApplication::setActiveWindow(window);
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     QTest::keyClick(window, Qt::Key_F, Qt::ControlModifier);
-    EXPECT_TRUE(controller->findBar->isVisible());
-    EXPECT_TRUE(controller->findSearchField->hasFocus());
+    EXPECT_TRUE(widget<QWidget>("findBar")->isVisible());
+    EXPECT_TRUE(findField()->hasFocus());
     EXPECT_EQ(counter(), "1 / 3");
-    EXPECT_EQ(controller->currentFindIndex(), 0);
+    EXPECT_EQ(currentIndex(), 0);
 
     // Opened with an empty field, it searches nothing and keeps the counter.
     clickNamed("findCloseButton");
-    controller->findSearchField->clear();
+    findField()->clear();
     clickNamed("findButton");
     EXPECT_EQ(counter(), "");
-    EXPECT_TRUE(controller->findMatches().isEmpty());
+    EXPECT_TRUE(matches().isEmpty());
 }
 
 TEST_F(FindBar, TextAppendedAfterASearchWaitsForTheNextSearch) {
+    room().open(QStringLiteral("r-1"), QStringLiteral("팀"));
     fill({"x one", "x two"});
     search("x");
-    const QList<TextRange> before = controller->findMatches();
-    controller->appendChatMsgId(QStringLiteral("m1"), QStringLiteral("준호"),
-                                QStringLiteral("x three"), QStringLiteral("2024-01-02T10:20:30Z"),
-                                false, QString());
-    EXPECT_EQ(controller->findMatches(), before);
+    const QList<TextRange> before = matches();
+    wire::ChatMessage message;
+    message.room = "r-1";
+    message.sender = "준호";
+    message.text = "x three";
+    message.time = "2024-01-02T10:20:30Z";
+    message.msgId = "m1";
+    const qsizetype entries = transcript().chatItems().size();
+    controller->events().frameReceived(wire::ChatMessage::kType, message.encode());
+    ASSERT_TRUE(waitUntil([&] { return transcript().chatItems().size() == entries + 1; }));
+    EXPECT_EQ(matches(), before);
     clickNamed("findNextBtn");
     EXPECT_EQ(counter(), "2 / 2");
     EXPECT_EQ(currentMatchText(), "x");
     clickNamed("findNextBtn");
     EXPECT_EQ(counter(), "1 / 2");
 
-    QTest::keyClick(controller->findSearchField, Qt::Key_Return);
+    QTest::keyClick(findField(), Qt::Key_Return);
     EXPECT_EQ(counter(), "1 / 3");
     clickNamed("findPrevBtn");
     EXPECT_EQ(selectedText(), "x");
@@ -224,12 +235,12 @@ TEST_F(FindBar, OpeningARoomClearsTheMatchesButKeepsTheBar) {
     fill({"x in the old room"});
     search("x");
     ASSERT_EQ(counter(), "1 / 1");
-    controller->openRoom(QStringLiteral("r-2"), QStringLiteral("가족"));
-    EXPECT_TRUE(controller->findBar->isVisible());
-    EXPECT_EQ(controller->findSearchField->text(), "x");
+    room().open(QStringLiteral("r-2"), QStringLiteral("가족"));
+    EXPECT_TRUE(widget<QWidget>("findBar")->isVisible());
+    EXPECT_EQ(findField()->text(), "x");
     EXPECT_EQ(counter(), "");
-    EXPECT_TRUE(controller->findMatches().isEmpty());
-    EXPECT_EQ(controller->currentFindIndex(), -1);
+    EXPECT_TRUE(matches().isEmpty());
+    EXPECT_EQ(currentIndex(), -1);
     clickNamed("findNextBtn");
     EXPECT_EQ(counter(), "");
 
@@ -246,20 +257,20 @@ TEST_F(FindBar, TheMatchIsScrolledIntoViewAndFlashedBriefly) {
     lines[5] = QStringLiteral("needle near the top");
     lines[290] = QStringLiteral("needle near the end");
     fill(lines);
-    QScrollBar* bar = controller->chatView->verticalScrollBar();
+    QScrollBar* bar = chatView()->verticalScrollBar();
     search("needle");
     ASSERT_EQ(counter(), "1 / 2");
-    const QRect viewport = controller->chatView->viewport()->rect();
-    EXPECT_TRUE(viewport.contains(controller->chatView->cursorRect()));
+    const QRect viewport = chatView()->viewport()->rect();
+    EXPECT_TRUE(viewport.contains(chatView()->cursorRect()));
     const int topValue = bar->value();
 
     clickNamed("findNextBtn");
     EXPECT_EQ(counter(), "2 / 2");
     EXPECT_GT(bar->value(), topValue);
-    EXPECT_TRUE(viewport.contains(controller->chatView->cursorRect()));
-    ASSERT_EQ(controller->chatView->extraSelections().size(), 1);
-    EXPECT_EQ(controller->chatView->extraSelections()[0].cursor.selectedText(), "needle");
-    EXPECT_TRUE(waitUntil([&] { return controller->chatView->extraSelections().isEmpty(); }));
+    EXPECT_TRUE(viewport.contains(chatView()->cursorRect()));
+    ASSERT_EQ(chatView()->extraSelections().size(), 1);
+    EXPECT_EQ(chatView()->extraSelections()[0].cursor.selectedText(), "needle");
+    EXPECT_TRUE(waitUntil([&] { return chatView()->extraSelections().isEmpty(); }));
     EXPECT_EQ(selectedText(), "needle"); // the selection outlasts the flash
 }
 

@@ -1,15 +1,26 @@
 // Friends, memo rooms, leaving and search with two signed-in windows against the real server.
 
+#include "chat_events.h"
+#include "directory_actions.h"
+#include "directory_service.h"
 #include "event_loop.h"
 #include "fake_platform.h"
 #include "main_controller.h"
+#include "main_window.h"
+#include "room_session.h"
 #include "server_harness.h"
+#include "sidebar_controller.h"
+#include "transcript_view.h"
 
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
+#include <QTextBrowser>
 #include <gtest/gtest.h>
 
 using namespace brindlewick;
@@ -19,36 +30,28 @@ namespace {
 
 constexpr int kFirst = Platform::kFirstButton;
 
-// Sits between the client and its controller to tell when the server accepted the sign-in.
-class SignInWatch : public ChatClientDelegate {
-public:
-    explicit SignInWatch(MainController& controller) : controller_(controller) {}
-    void chatClientDidConnect() override { controller_.chatClientDidConnect(); }
-    void chatClientDidDisconnect(const QString& reason) override {
-        controller_.chatClientDidDisconnect(reason);
-    }
-    void chatClientDidReceiveType(quint8 type, const QStringList& fields) override {
-        if (type == MessageType::AuthOk)
-            signedIn = true;
-        controller_.chatClientDidReceiveType(type, fields);
-    }
-    bool signedIn = false;
-
-private:
-    MainController& controller_;
-};
-
 struct Window {
     FakePlatform platform;
     std::unique_ptr<MainController> controller;
-    std::unique_ptr<SignInWatch> watch;
+    bool signedIn = false;
 
-    QString transcript() const { return controller->transcript->plainText(); }
+    QString transcript() const { return controller->mainWindow().transcript().plainText(); }
+    QString header() const { return controller->mainWindow().headerText(); }
+    QString status() const { return controller->mainWindow().statusText(); }
+    QString openRoom() const { return controller->room().room(); }
+    Directory& directory() const { return controller->directory(); }
+    DirectoryActions& actions() const { return controller->directoryActions(); }
     QStringList roomIds() const {
         QStringList out;
-        for (const RoomRecord& r : controller->rooms)
+        for (const RoomRecord& r : directory().rooms())
             out << r.room;
         return out;
+    }
+    // Runs `act` and waits for the refresh that follows it.
+    bool actAndRefresh(const std::function<void()>& act) {
+        QSignalSpy listed(&directory(), &Directory::listsChanged);
+        act();
+        return waitUntil([&] { return listed.count() > 0; });
     }
 };
 
@@ -75,21 +78,28 @@ protected:
         w.controller =
             std::make_unique<MainController>(QString::fromUtf8(phone), QString::fromUtf8(nick),
                                              QStringLiteral(""), config_, w.platform);
-        w.watch = std::make_unique<SignInWatch>(*w.controller);
-        w.controller->client->setDelegate(w.watch.get());
+        QObject::connect(&w.controller->events(), &ChatEvents::connectionChanged,
+                         [&w](ChatEvents::Connection state, const QString&) {
+                             if (state == ChatEvents::Connection::SignedIn)
+                                 w.signedIn = true;
+                         });
         w.controller->showMain();
-        ASSERT_TRUE(waitUntil([&] { return w.watch->signedIn; })) << phone;
+        ASSERT_TRUE(waitUntil([&] { return w.signedIn; })) << phone;
+        // The lists asked for on showing are in.
+        ASSERT_TRUE(waitUntil([&] { return !w.directory().refreshing(); }));
         w.platform.clear();
     }
     // Types into the composer and sends; waits until the server delivered it back.
     void say(Window& w, const QString& text) {
-        w.controller->composeView->setPlainText(text);
-        w.controller->sendMessage();
+        QPlainTextEdit* composer = w.controller->mainWindow().composer();
+        composer->setPlainText(text);
+        QTest::keyClick(composer, Qt::Key_Return);
         ASSERT_TRUE(waitUntil([&] { return w.transcript().contains(text); }));
     }
     static int rowOfRoom(const Window& w, const QString& room) {
-        for (int i = 0; i < w.controller->sideRows.size(); ++i)
-            if (w.controller->sideRows.at(i).room == room)
+        const QList<SideRow>& rows = w.controller->sidebar().rows();
+        for (int i = 0; i < rows.size(); ++i)
+            if (rows.at(i).room == room)
                 return i;
         return -1;
     }
@@ -106,35 +116,35 @@ private:
 TEST_F(ManageEndToEnd, AddingFriends) {
     // Someone who never signed in is unknown to the server.
     alice.platform.addFriendAnswers = {{1, "01099990000", ""}};
-    alice.controller->addFriendAction();
-    ASSERT_EQ(alice.platform.alerts.size(), 1);
+    alice.actions().addFriend();
+    ASSERT_TRUE(waitUntil([&] { return alice.platform.alerts.size() == 1; }));
     EXPECT_EQ(alice.platform.alerts[0].message, "친구 추가 실패");
     EXPECT_EQ(alice.platform.alerts[0].informativeText, "HTTP 404 가입하지 않은 사용자입니다");
-    EXPECT_TRUE(alice.controller->friends.isEmpty());
+    EXPECT_TRUE(alice.directory().friends().isEmpty());
 
     alice.platform.addFriendAnswers = {{1, " 01020000002 ", " 밥이 "}};
-    alice.controller->addFriendAction();
+    ASSERT_TRUE(alice.actAndRefresh([&] { alice.actions().addFriend(); }));
     EXPECT_EQ(alice.platform.alerts.size(), 1);
-    ASSERT_EQ(alice.controller->friends.size(), 1);
-    EXPECT_EQ(alice.controller->friends[0].phone, "01020000002");
-    EXPECT_EQ(alice.controller->friends[0].alias, "밥이");
-    EXPECT_EQ(alice.controller->statusLabel->text(), "친구 1 · 채팅 0");
-    ASSERT_EQ(alice.controller->sideRows.size(), 1);
-    EXPECT_EQ(alice.controller->sideRows[0].name, "밥이");
+    ASSERT_EQ(alice.directory().friends().size(), 1);
+    EXPECT_EQ(alice.directory().friends()[0].phone, "01020000002");
+    EXPECT_EQ(alice.directory().friends()[0].alias, "밥이");
+    EXPECT_EQ(alice.status(), "친구 1 · 채팅 0");
+    const QList<SideRow>& rows = alice.controller->sidebar().rows();
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0].name, "밥이");
 
     // The friends list refuses to leave.
-    alice.controller->sideClickedRow = 0;
-    alice.controller->sideMenuLeave();
+    alice.controller->sidebar().actOnRow(0, SidebarController::RowAction::Leave);
     ASSERT_EQ(alice.platform.alerts.size(), 2);
     EXPECT_EQ(alice.platform.alerts[1].message, "친구 목록에서는 방 나가기를 할 수 없습니다.");
-    EXPECT_EQ(alice.controller->friends.size(), 1);
+    EXPECT_EQ(alice.directory().friends().size(), 1);
 }
 
 TEST_F(ManageEndToEnd, MemoRoomOpensAndIsSearchable) {
-    alice.controller->createMemoRoom();
-    const QString memo = alice.controller->currentRoom;
+    ASSERT_TRUE(alice.actAndRefresh([&] { alice.actions().createMemoRoom(); }));
+    const QString memo = alice.openRoom();
     ASSERT_TRUE(memo.startsWith(QLatin1String("memo:"))) << memo.toStdString();
-    EXPECT_EQ(alice.controller->roomLabel->text(), "나의 메모  (" + memo + ")");
+    EXPECT_EQ(alice.header(), "나의 메모  (" + memo + ")");
     EXPECT_EQ(alice.roomIds(), QStringList({memo}));
     EXPECT_TRUE(alice.platform.alerts.isEmpty());
 
@@ -144,56 +154,61 @@ TEST_F(ManageEndToEnd, MemoRoomOpensAndIsSearchable) {
     say(alice, "Note " + decomposed);
     say(alice, "note again");
     alice.controller->openFindBar();
-    alice.controller->findSearchField->setText(QStringLiteral("NOTE"));
-    EXPECT_EQ(alice.controller->findResultLabel->text(), "1 / 2");
-    alice.controller->findSearchField->setText(QStringLiteral("한글 메모"));
-    EXPECT_EQ(alice.controller->findResultLabel->text(), "1 / 1");
-    EXPECT_EQ(alice.controller->chatView->textCursor().selectedText(),
+    QMainWindow* window = alice.controller->window();
+    auto* field = window->findChild<QLineEdit*>("findSearchField");
+    auto* counter = window->findChild<QLabel*>("findResultLabel");
+    field->setText(QStringLiteral("NOTE"));
+    EXPECT_EQ(counter->text(), "1 / 2");
+    field->setText(QStringLiteral("한글 메모"));
+    EXPECT_EQ(counter->text(), "1 / 1");
+    EXPECT_EQ(window->findChild<QTextBrowser*>("chatView")->textCursor().selectedText(),
               QStringLiteral("한글 메모").normalized(QString::NormalizationForm_D));
 }
 
 TEST_F(ManageEndToEnd, LeavingRooms) {
-    alice.controller->createMemoRoom();
-    const QString first = alice.controller->currentRoom;
-    alice.controller->createMemoRoom();
-    const QString second = alice.controller->currentRoom;
+    ASSERT_TRUE(alice.actAndRefresh([&] { alice.actions().createMemoRoom(); }));
+    const QString first = alice.openRoom();
+    ASSERT_TRUE(alice.actAndRefresh([&] { alice.actions().createMemoRoom(); }));
+    const QString second = alice.openRoom();
     ASSERT_NE(first, second);
     say(alice, QStringLiteral("두 번째 방"));
     ASSERT_EQ(alice.roomIds().size(), 2);
 
     // Another room, from the sidebar: the open one stays as it is.
-    alice.controller->sideMode = 1;
-    alice.controller->rebuildSideRows();
-    alice.controller->sideClickedRow = rowOfRoom(alice, first);
-    ASSERT_GE(alice.controller->sideClickedRow, 0);
+    alice.controller->sidebar().setMode(SidebarController::Mode::Chats);
+    const int row = rowOfRoom(alice, first);
+    ASSERT_GE(row, 0);
+    const SideRow firstRow = alice.controller->sidebar().rows().at(row);
     alice.platform.alertAnswers = {kFirst};
-    alice.controller->sideMenuLeave();
+    ASSERT_TRUE(alice.actAndRefresh(
+        [&] { alice.controller->sidebar().actOnRow(row, SidebarController::RowAction::Leave); }));
     EXPECT_EQ(alice.roomIds(), QStringList({second}));
-    EXPECT_EQ(alice.controller->currentRoom, second);
+    EXPECT_EQ(alice.openRoom(), second);
     EXPECT_TRUE(alice.transcript().contains(QStringLiteral("두 번째 방")));
-    EXPECT_EQ(alice.controller->roomLabel->text(), "나의 메모  (" + second + ")");
+    EXPECT_EQ(alice.header(), "나의 메모  (" + second + ")");
 
     // The open room, from the header button.
     alice.platform.alertAnswers = {kFirst};
-    alice.controller->leaveCurrentRoom();
+    ASSERT_TRUE(alice.actAndRefresh(
+        [&] { alice.controller->window()->findChild<QPushButton*>("leaveButton")->click(); }));
     EXPECT_TRUE(alice.roomIds().isEmpty());
-    EXPECT_TRUE(alice.controller->currentRoom.isEmpty());
+    EXPECT_TRUE(alice.openRoom().isEmpty());
     EXPECT_EQ(alice.transcript(), "");
-    EXPECT_EQ(alice.controller->roomLabel->text(), "방을 선택하세요");
-    EXPECT_EQ(alice.controller->statusLabel->text(), "친구 0 · 채팅 0");
+    EXPECT_EQ(alice.header(), "방을 선택하세요");
+    EXPECT_EQ(alice.status(), "친구 0 · 채팅 0");
     EXPECT_TRUE(alice.platform.alerts.size() == 2); // the two questions, no failure
 
-    // Leaving a room one is no longer in is the server's to refuse; the alert carries its text.
-    alice.controller->currentRoom = first;
+    // Leaving a room one is no longer in (a row kept from before) is the server's to refuse;
+    // the alert carries its text.
     alice.platform.alertAnswers = {kFirst};
-    alice.controller->leaveCurrentRoom();
-    ASSERT_EQ(alice.platform.alerts.size(), 4);
+    alice.actions().leaveRow(firstRow);
+    ASSERT_TRUE(waitUntil([&] { return alice.platform.alerts.size() == 4; }));
     EXPECT_EQ(alice.platform.alerts[3].message, "방 나가기 실패");
     EXPECT_TRUE(alice.platform.alerts[3].informativeText.startsWith(QLatin1String("HTTP 4")));
-    EXPECT_EQ(alice.controller->currentRoom, first);
+    EXPECT_TRUE(alice.openRoom().isEmpty());
 
     // Bob's lists never saw any of it.
-    bob.controller->refreshLists();
+    ASSERT_TRUE(bob.actAndRefresh([&] { bob.directory().refresh(); }));
     EXPECT_TRUE(bob.roomIds().isEmpty());
 }
 

@@ -3,15 +3,22 @@
 // gives it, for the friend, room and find tests.
 
 #include "app_menu.h"
+#include "directory_actions.h"
+#include "directory_service.h"
 #include "event_loop.h"
 #include "fake_chat_server.h"
 #include "fake_http_server.h"
 #include "fake_platform.h"
 #include "main_controller.h"
+#include "main_window.h"
+#include "room_session.h"
+#include "sidebar_controller.h"
+#include "transcript_view.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTextBrowser>
 #include <gtest/gtest.h>
@@ -28,6 +35,7 @@ namespace brindlewick::test {
 class ManageWindow : public ::testing::Test {
 protected:
     static constexpr const char* kMyPhone = "01011112222";
+    using RowAction = SidebarController::RowAction;
 
     void SetUp() override {
         http.setReply("GET", "/v1/friends", {200, friendsJson, std::nullopt});
@@ -45,10 +53,22 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
         ASSERT_TRUE(chat.waitForConnection());
         ASSERT_TRUE(chat.waitForFrames(1)); // Auth
+        // The lists the window asked for on showing are in.
+        ASSERT_TRUE(waitUntil(
+            [&] { return !directory().refreshing() && directory().rooms().size() == 2; }));
         chat.clearFrames();
         http.clearRequests();
         platform.clear();
     }
+
+    Directory& directory() const { return controller->directory(); }
+    RoomSession& room() const { return controller->room(); }
+    template <typename T> T* widget(const char* name) const {
+        return controller->window()->findChild<T*>(QString::fromLatin1(name));
+    }
+    QTextBrowser* chatView() const { return widget<QTextBrowser>("chatView"); }
+    QLineEdit* findField() const { return widget<QLineEdit>("findSearchField"); }
+    TranscriptView& transcript() const { return controller->mainWindow().transcript(); }
 
     std::vector<RecordedRequest> posts() const {
         std::vector<RecordedRequest> out;
@@ -70,25 +90,24 @@ protected:
             out << a.message;
         return out;
     }
-    QString transcriptText() const { return controller->transcript->plainText(); }
-    QString status() const { return controller->statusLabel->text(); }
-    QString counter() const { return controller->findResultLabel->text(); }
+    QString transcriptText() const { return transcript().plainText(); }
+    QString status() const { return controller->mainWindow().statusText(); }
+    QString header() const { return controller->mainWindow().headerText(); }
+    QString counter() const { return widget<QLabel>("findResultLabel")->text(); }
     QString selectedText() const {
         // The document's paragraph separators read back as "\n", as the search sees them.
-        return controller->chatView->textCursor().selectedText().replace(QChar::ParagraphSeparator,
-                                                                         QLatin1Char('\n'));
+        return chatView()->textCursor().selectedText().replace(QChar::ParagraphSeparator,
+                                                               QLatin1Char('\n'));
     }
     // The row of the sidebar showing `room` (chats list), -1 when not shown.
     int rowOfRoom(const QString& room) const {
-        for (int i = 0; i < controller->sideRows.size(); ++i)
-            if (controller->sideRows.at(i).room == room)
+        const QList<SideRow>& rows = controller->sidebar().rows();
+        for (int i = 0; i < rows.size(); ++i)
+            if (rows.at(i).room == room)
                 return i;
         return -1;
     }
-    void showChats() {
-        controller->sideMode = 1;
-        controller->rebuildSideRows();
-    }
+    void showChats() { controller->sidebar().setMode(SidebarController::Mode::Chats); }
 
     QByteArray friendsJson = R"([{"phone":"01033334444","nick":"준호"}])";
     QByteArray roomsJson = R"({"rooms":[{"room_name":"r-1","title":"팀","unread_count":2},)"
