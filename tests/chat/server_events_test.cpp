@@ -153,12 +153,12 @@ TEST_F(ServerEvents, OtherRoomsGoToTheStatusLineAndNotify) {
 
     // Own messages elsewhere: no status change, no notification.
     platform.clear();
-    ui().setStatus("그대로");
+    const QString shown = status();
     for (const QString& me : {QStringLiteral("민지"), QStringLiteral("01011112222")}) {
         receive(5, {"r-9", me, "내 글", kTime, "8"});
         receive(9, {"r-9", me, "f2", "x"});
     }
-    EXPECT_EQ(status(), "그대로");
+    EXPECT_EQ(status(), shown);
     EXPECT_TRUE(platform.calls.isEmpty());
     // Edits, deletions and notices of other rooms change nothing.
     receive(10, {"r-9", "7", "고침"});

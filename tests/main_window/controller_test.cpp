@@ -98,7 +98,8 @@ TEST_F(Controller, StartsEmptyAndUnconnected) {
 
 TEST_F(Controller, ConnectionStateShowsInTheStatusLine) {
     showMain();
-    controller->mainWindow().setStatus(QStringLiteral("x"));
+    controller->events().chatDisconnected(QStringLiteral("연결 오류"));
+    EXPECT_EQ(status(), "끊김: 연결 오류 — 재연결 예정");
     controller->events().chatConnected();
     EXPECT_EQ(status(), "서버 연결됨 — 인증 중…");
     controller->events().chatDisconnected(QStringLiteral("서버 연결 종료"));

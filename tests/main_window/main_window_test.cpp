@@ -66,6 +66,8 @@ protected:
         EXPECT_NE(found, nullptr) << name;
         return found;
     }
+    QTextBrowser* chatView() const { return named<QTextBrowser>("chatView"); }
+    QSplitter* rightSplit() const { return named<QSplitter>("rightSplit"); }
     // The transcript's context menu is a window of its own, not a child of the main window.
     static QMenu* chatMenu() {
         for (QWidget* widget : QApplication::topLevelWidgets())
@@ -118,9 +120,9 @@ TEST_F(MainWindow, InitialState) {
     EXPECT_EQ(named<QLabel>("roomLabel")->text(), "방을 선택하세요");
     EXPECT_FALSE(named("findBar")->isVisible());
     EXPECT_FALSE(named("replyBar")->isVisible());
-    EXPECT_TRUE(named<QTextBrowser>("chatView")->document()->isEmpty());
-    EXPECT_TRUE(named<QTextBrowser>("chatView")->isReadOnly());
-    EXPECT_FALSE(named<QTextBrowser>("chatView")->openLinks());
+    EXPECT_TRUE(chatView()->document()->isEmpty());
+    EXPECT_TRUE(chatView()->isReadOnly());
+    EXPECT_FALSE(chatView()->openLinks());
     EXPECT_TRUE(ui().composer()->document()->isEmpty());
     EXPECT_FALSE(ui().composer()->isReadOnly());
     EXPECT_EQ(ui().composer()->lineWrapMode(), QPlainTextEdit::WidgetWidth);
@@ -206,9 +208,9 @@ TEST_F(MainWindow, FramesAt840By540) {
         ASSERT_NE(widget, nullptr);
         EXPECT_EQ(widget->geometry(), f.rect) << f.name;
     }
-    EXPECT_EQ(named<QSplitter>("rightSplit")->orientation(), Qt::Vertical);
-    EXPECT_EQ(named<QSplitter>("rightSplit")->handleWidth(), 1);
-    EXPECT_EQ(named<QTextBrowser>("chatView")->parentWidget(), named("chatScroll"));
+    EXPECT_EQ(rightSplit()->orientation(), Qt::Vertical);
+    EXPECT_EQ(rightSplit()->handleWidth(), 1);
+    EXPECT_EQ(chatView()->parentWidget(), named("chatScroll"));
     EXPECT_EQ(ui().composer()->parentWidget(), named("composeScroll"));
     // Children of the content view in table order, then the upload's bar beside the status line.
     QStringList order;
@@ -226,7 +228,7 @@ TEST_F(MainWindow, FontsAndColours) {
     EXPECT_TRUE(named<QLabel>("roomLabel")->font().bold());
     EXPECT_EQ(named<QLabel>("roomLabel")->font().pixelSize(), 13);
     // The transcript view sets its default: the size of its system lines and bodies.
-    EXPECT_EQ(named<QTextBrowser>("chatView")->font().pointSizeF(), 12);
+    EXPECT_EQ(chatView()->font().pointSizeF(), 12);
     EXPECT_EQ(ui().composer()->font().pixelSize(), 12);
     for (QLabel* label : {named<QLabel>("findResultLabel"), named<QLabel>("replyPreviewLabel")}) {
         EXPECT_EQ(label->font().pixelSize(), 11) << label->objectName().toStdString();
@@ -235,7 +237,7 @@ TEST_F(MainWindow, FontsAndColours) {
     EXPECT_EQ(named<QLabel>("statusLabel")->palette().color(QPalette::WindowText), darkGray);
     EXPECT_EQ(named<QLabel>("statusLabel")->font(),
               QApplication::font(named<QLabel>("statusLabel")));
-    EXPECT_EQ(named<QTextBrowser>("chatView")->palette().color(QPalette::Link),
+    EXPECT_EQ(chatView()->palette().color(QPalette::Link),
               QColor::fromRgbF(0.1f, 0.4f, 0.8f, 1.0f));
 }
 
@@ -257,12 +259,12 @@ TEST_F(MainWindow, ContextMenus) {
             EXPECT_TRUE(action->shortcut().isEmpty());
         }
     EXPECT_EQ(ui().sideTable()->contextMenuPolicy(), Qt::CustomContextMenu);
-    EXPECT_EQ(named<QTextBrowser>("chatView")->contextMenuPolicy(), Qt::CustomContextMenu);
+    EXPECT_EQ(chatView()->contextMenuPolicy(), Qt::CustomContextMenu);
 }
 
 TEST_F(MainWindow, ResizingKeepsTheRulesAndTheMinimum) {
     resizeContent(1000, 700);
-    EXPECT_EQ(named<QSplitter>("rightSplit")->geometry(), QRect(250, 50, 736, 606));
+    EXPECT_EQ(rightSplit()->geometry(), QRect(250, 50, 736, 606));
     EXPECT_EQ(ui().sideTable()->geometry(), QRect(12, 82, 224, 570));
     EXPECT_EQ(ui().sideSegments()->geometry(), QRect(12, 18, 140, 24));
     EXPECT_EQ(named("logoutButton")->geometry(), QRect(910, 16, 75, 28));
@@ -273,8 +275,8 @@ TEST_F(MainWindow, ResizingKeepsTheRulesAndTheMinimum) {
     // Wherever the divider goes, the buttons keep to the bottom right and the composer
     // keeps the rest of the width.
     for (int bottomHeight : {90, 200, 60}) {
-        const int total = named<QSplitter>("rightSplit")->height() - 1;
-        named<QSplitter>("rightSplit")->setSizes({total - bottomHeight, bottomHeight});
+        const int total = rightSplit()->height() - 1;
+        rightSplit()->setSizes({total - bottomHeight, bottomHeight});
         QApplication::processEvents();
         QWidget* bottom = named("bottomContainer");
         const int w = bottom->width();
@@ -294,7 +296,7 @@ TEST_F(MainWindow, ResizingKeepsTheRulesAndTheMinimum) {
 }
 
 TEST_F(MainWindow, DividerLimits) {
-    QSplitter* split = named<QSplitter>("rightSplit");
+    QSplitter* split = rightSplit();
     const double height = split->height();
     QSplitter other;
     struct Case {
@@ -368,8 +370,7 @@ TEST_F(MainWindow, EveryControlIsWiredAndNothingCrashes) {
             action->trigger();
     QTest::keyClicks(ui().composer(), QStringLiteral("hello"));
     QTest::keyClick(ui().composer(), Qt::Key_Return);
-    named<QTextBrowser>("chatView")
-        ->anchorClicked(QUrl(QStringLiteral("brindlewick-file://f1/a.txt")));
+    emit chatView()->anchorClicked(QUrl(QStringLiteral("brindlewick-file://f1/a.txt")));
 
     // Logout asks first; "취소" leaves the window as it was.
     platform.alertAnswers = {Platform::kFirstButton + 1};
