@@ -51,6 +51,9 @@ void Directory::refresh() {
             directory.refreshing_ = false;
             directory.setLists(parseFriendObjects(lists.friendsText),
                                parseRoomObjects(lists.roomsText));
+            // New memo rooms open once the lists know them, as their header needs.
+            for (const auto& [room, title] : std::exchange(directory.createdRooms_, {}))
+                emit directory.memoRoomCreated(room, title);
         });
 }
 
@@ -96,9 +99,10 @@ void Directory::createMemoRoom(const QString& title) {
              const QString text = decodeUtf8(outcome.answer).value_or(QString());
              const QString room =
                  FileTransfer::jsonStringValue(u"room_name", text).value_or(QString());
-             directory.refresh();
              if (!room.isEmpty())
-                 emit directory.memoRoomCreated(room, title);
+                 directory.createdRooms_.append({room, title});
+             // The requests run in order, so the next lists answered come after the room.
+             directory.refresh();
          });
 }
 

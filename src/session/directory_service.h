@@ -54,6 +54,7 @@ signals:
     void listsChanged();
     void failed(brindlewick::Directory::Action action, const QString& error);
     void friendAdded(const QString& phone);
+    // After the lists that include it arrived.
     void memoRoomCreated(const QString& room, const QString& title);
     void roomLeft(const QString& room);
 
@@ -71,6 +72,7 @@ private:
     QList<FriendRecord> friends_;
     QList<RoomRecord> rooms_;
     bool refreshing_ = false;
+    QList<QPair<QString, QString>> createdRooms_; // room and title, opened with the next lists
     QThreadPool pool_; // one thread: requests keep the order they were asked in
     std::shared_ptr<std::atomic<bool>> cancelled_ = std::make_shared<std::atomic<bool>>(false);
 };

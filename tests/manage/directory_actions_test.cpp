@@ -275,16 +275,17 @@ TEST_F(DirectoryActionsTest, MemoRoomRefreshesThenOpensTheNamedRoom) {
         EXPECT_EQ(posts().at(0).body,
                   R"({"phone":"01011112222","title":"나의 메모","type":"memo"})");
         EXPECT_TRUE(platform.alerts.isEmpty());
-        // The room opens as soon as it is named; the refresh's counts come after.
-        EXPECT_EQ(status(), "친구 1 · 채팅 2");
         spin(50);
         if (c.room.isEmpty()) {
             EXPECT_FALSE(room().isOpen());
             EXPECT_EQ(header(), "방을 선택하세요");
+            EXPECT_EQ(status(), "친구 1 · 채팅 2");
             EXPECT_TRUE(chat.framesOfType(MessageType::JoinRoom).empty());
         } else {
             EXPECT_EQ(room().room(), c.room);
             EXPECT_EQ(header(), "나의 메모  (" + c.room + ")");
+            // Opened after the refresh, whose counts it replaces.
+            EXPECT_EQ(status(), "방 참가: " + c.room);
             ASSERT_EQ(chat.framesOfType(MessageType::JoinRoom).size(), 1u);
             EXPECT_EQ(chat.framesOfType(MessageType::JoinRoom)[0].fields,
                       FieldList({c.room.toStdString()}));
