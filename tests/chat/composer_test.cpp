@@ -39,7 +39,7 @@ TEST_F(Composer, OpeningARoomInOrder) {
     controller->room().open("r-1", "팀");
     type("남은 글");
     controller->room().setReply("5", "준호", "x");
-    receive(5, {"r-1", "준호", "안녕", kTime, "1"});
+    receive(MessageType::Chat, {"r-1", "준호", "안녕", kTime, "1"});
     ASSERT_FALSE(chatItems().isEmpty());
 
     controller->room().open("r-2", QString());
@@ -128,7 +128,7 @@ TEST_F(Composer, ReplyBarGeometryAndSending) {
     controller->room().open("r-1", "팀");
     EXPECT_EQ(frameOf(named("composeScroll")), QRect(0, 0, w - 156, h));
 
-    receive(5, {"r-1", "준호", "질문", kTime, "17"});
+    receive(MessageType::Chat, {"r-1", "준호", "질문", kTime, "17"});
     chooseInChatMenu(kReply);
     EXPECT_EQ(controller->room().reply().msgId, "17");
     EXPECT_EQ(controller->room().reply().sender, "준호");
@@ -160,12 +160,12 @@ TEST_F(Composer, ReplyTargetsTheNewestEntry) {
     controller->room().open("r-1", "팀");
     chooseInChatMenu(kReply); // nothing yet
     EXPECT_TRUE(controller->room().reply().msgId.isNull());
-    receive(5, {"r-1", "준호", "하나", kTime, "1"});
-    receive(6, {"r-1", "공지"});
+    receive(MessageType::Chat, {"r-1", "준호", "하나", kTime, "1"});
+    receive(MessageType::RoomNotice, {"r-1", "공지"});
     chooseInChatMenu(kReply); // after a system line: the entry before it
     EXPECT_EQ(controller->room().reply().msgId, "1");
     controller->room().cancelReply();
-    receive(5, {"r-1", "준호", "id 없음"});
+    receive(MessageType::Chat, {"r-1", "준호", "id 없음"});
     chooseInChatMenu(kReply);
     EXPECT_TRUE(controller->room().reply().msgId.isNull());
     EXPECT_FALSE(named("replyBar")->isVisible());
@@ -179,14 +179,14 @@ TEST_F(Composer, DeleteAsksForTheNewestOwnMessageWithAnId) {
     EXPECT_TRUE(platform.alerts[0].buttons.isEmpty());
 
     controller->room().open("r-1", "팀");
-    receive(5, {"r-1", "준호", "남의 글", kTime, "1"});
+    receive(MessageType::Chat, {"r-1", "준호", "남의 글", kTime, "1"});
     chooseInChatMenu(kDelete);
     EXPECT_EQ(platform.alerts.size(), 2);
 
-    receive(5, {"r-1", "민지", "내 글", kTime, "2"});
-    receive(5, {"r-1", "01011112222", "내 글 2", kTime, "3"});
-    receive(5, {"r-1", "민지", "id 없는 내 글"});
-    receive(5, {"r-1", "준호", "남의 글", kTime, "4"});
+    receive(MessageType::Chat, {"r-1", "민지", "내 글", kTime, "2"});
+    receive(MessageType::Chat, {"r-1", "01011112222", "내 글 2", kTime, "3"});
+    receive(MessageType::Chat, {"r-1", "민지", "id 없는 내 글"});
+    receive(MessageType::Chat, {"r-1", "준호", "남의 글", kTime, "4"});
     chooseInChatMenu(kDelete);
     EXPECT_EQ(platform.alerts.size(), 2);
     EXPECT_TRUE(transcriptText().endsWith("\n[시스템] 메시지 삭제 요청을 보냈습니다."));

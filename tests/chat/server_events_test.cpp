@@ -38,33 +38,39 @@ TEST_P(FieldCounts, ShowExactlyWhatTheMinimumAllows) {
 INSTANTIATE_TEST_SUITE_P(
     AllTypes, FieldCounts,
     ::testing::Values(
-        FieldCountCase{5, {"r-1", "준호"}, ""},
-        FieldCountCase{5, {"r-1", "준호", "안녕"}, kPicture + " 준호  \n안녕\n"},
-        FieldCountCase{5,
+        FieldCountCase{MessageType::Chat, {"r-1", "준호"}, ""},
+        FieldCountCase{MessageType::Chat, {"r-1", "준호", "안녕"}, kPicture + " 준호  \n안녕\n"},
+        FieldCountCase{MessageType::Chat,
                        {"r-1", "준호", "안녕", kTime, "9", "x", "4", "extra"},
                        "  ↳ [답장 #4]\n" + kPicture + " 준호  07:08\n안녕\n"},
-        FieldCountCase{6, {"r-1"}, ""}, FieldCountCase{6, {"r-1", "공지", "extra"}, "공지"},
-        FieldCountCase{9, {"r-1", "준호", "f1"}, ""},
-        FieldCountCase{9,
+        FieldCountCase{MessageType::RoomNotice, {"r-1"}, ""},
+        FieldCountCase{MessageType::RoomNotice, {"r-1", "공지", "extra"}, "공지"},
+        FieldCountCase{MessageType::FileMeta, {"r-1", "준호", "f1"}, ""},
+        FieldCountCase{MessageType::FileMeta,
                        {"r-1", "준호", "f1", "a b.txt"},
                        kPicture + " 준호  \n[파일] a b.txt (클릭하여 저장)\n"},
-        FieldCountCase{9, {"r-1", "준호", "", "a.txt", "3", kTime, "9"}, "준호: [파일] a.txt"},
-        FieldCountCase{10, {"r-1", "9"}, ""},
-        FieldCountCase{10, {"r-1", "9", "고침", "extra"}, "[수정 #9] 고침"},
-        FieldCountCase{11, {"r-1"}, ""}, FieldCountCase{11, {"r-1", "9"}, "[메시지 삭제됨 #9]"},
-        FieldCountCase{13, {"r-1", "x", "y"}, ""}, FieldCountCase{15, {"oops"}, ""},
-        FieldCountCase{15, {"", "권한 없음"}, "[오류] 권한 없음"},
-        FieldCountCase{17, {""}, "[통화] 상대 수신 → 자동 거절 (WebRTC 없음)"},
-        FieldCountCase{1, {"r-1", "a", "b"}, ""}, FieldCountCase{12, {"r-1", "9"}, ""},
-        FieldCountCase{200, {"r-1", "a", "b"}, ""}));
+        FieldCountCase{MessageType::FileMeta,
+                       {"r-1", "준호", "", "a.txt", "3", kTime, "9"},
+                       "준호: [파일] a.txt"},
+        FieldCountCase{MessageType::ChatEdit, {"r-1", "9"}, ""},
+        FieldCountCase{MessageType::ChatEdit, {"r-1", "9", "고침", "extra"}, "[수정 #9] 고침"},
+        FieldCountCase{MessageType::ChatDelete, {"r-1"}, ""},
+        FieldCountCase{MessageType::ChatDelete, {"r-1", "9"}, "[메시지 삭제됨 #9]"},
+        FieldCountCase{MessageType::QuietEvent, {"r-1", "x", "y"}, ""},
+        FieldCountCase{MessageType::ServerError, {"oops"}, ""},
+        FieldCountCase{MessageType::ServerError, {"", "권한 없음"}, "[오류] 권한 없음"},
+        FieldCountCase{MessageType::CallInvite, {""}, "[통화] 상대 수신 → 자동 거절 (WebRTC 없음)"},
+        FieldCountCase{MessageType::Auth, {"r-1", "a", "b"}, ""},
+        FieldCountCase{MessageType::ReadWatermark, {"r-1", "9"}, ""},
+        FieldCountCase{200, {"r-1", "a", "b"}, ""})); // 200: a type this client does not know
 
 TEST_F(ServerEvents, LineBreakRulesAcrossKinds) {
     openRoom();
-    receive(6, {"r-1", "들어왔습니다"});
-    receive(5, {"r-1", "준호", "하나", kTime, "1"});
-    receive(5, {"r-1", "민지", "둘", kTime, "2", "", "1"});
-    receive(11, {"r-1", "1"});
-    receive(9, {"r-1", "준호", "f1", "사진.png", "10", kTime, "3"});
+    receive(MessageType::RoomNotice, {"r-1", "들어왔습니다"});
+    receive(MessageType::Chat, {"r-1", "준호", "하나", kTime, "1"});
+    receive(MessageType::Chat, {"r-1", "민지", "둘", kTime, "2", "", "1"});
+    receive(MessageType::ChatDelete, {"r-1", "1"});
+    receive(MessageType::FileMeta, {"r-1", "준호", "f1", "사진.png", "10", kTime, "3"});
     const QString entry = kPicture + " %1  %2\n%3\n";
     EXPECT_EQ(transcriptText(), "들어왔습니다\n" + entry.arg("준호", "07:08", "하나") +
                                     "\n  ↳ [답장 #1]\n" + entry.arg("민지", "07:08", "둘") +
@@ -91,7 +97,8 @@ TEST_F(ServerEvents, ABurstKeepsItsOrderAcrossTurnsAndTheLossComesLast) {
     openRoom();
     const int burst = 1000;
     for (int i = 0; i < burst; ++i)
-        receive(5, {"r-1", "준호", QString::number(i), kTime, QString::number(i + 1)});
+        receive(MessageType::Chat,
+                {"r-1", "준호", QString::number(i), kTime, QString::number(i + 1)});
     // A loss reported behind the burst is shown after it.
     controller->events().chatDisconnected("서버 연결 종료");
     EXPECT_LT(chatItems().size(), burst);
@@ -106,10 +113,10 @@ TEST_F(ServerEvents, ABurstKeepsItsOrderAcrossTurnsAndTheLossComesLast) {
 TEST_F(ServerEvents, NetworkTextIsNeverMarkup) {
     openRoom();
     const QString markup = QStringLiteral("<b>x</b><img src=\"file:///etc/passwd\">");
-    receive(5, {"r-1", "<i>준호</i>", markup, kTime, "1"});
-    receive(6, {"r-1", markup});
-    receive(9, {"r-1", "<u>a</u>", "f1", markup});
-    receive(15, {"", markup});
+    receive(MessageType::Chat, {"r-1", "<i>준호</i>", markup, kTime, "1"});
+    receive(MessageType::RoomNotice, {"r-1", markup});
+    receive(MessageType::FileMeta, {"r-1", "<u>a</u>", "f1", markup});
+    receive(MessageType::ServerError, {"", markup});
     const QString text = transcriptText();
     EXPECT_EQ(text.count(markup), 4);
     EXPECT_TRUE(text.contains("<i>준호</i>  07:08"));
@@ -121,18 +128,18 @@ TEST_F(ServerEvents, NetworkTextIsNeverMarkup) {
 
 TEST_F(ServerEvents, ChatForTheOpenRoomIsShownAndMarkedRead) {
     openRoom();
-    receive(5, {"r-1", "준호", "안녕", kTime, "41", "", ""});
+    receive(MessageType::Chat, {"r-1", "준호", "안녕", kTime, "41", "", ""});
     ASSERT_TRUE(chat.waitForFrames(1));
     EXPECT_EQ(sent(12), QList<QStringList>({{"r-1", "41"}}));
     // Active application with this room open: no notification.
     EXPECT_TRUE(platform.calls.isEmpty());
     // Exactly three fields: no id, so no read mark.
-    receive(5, {"r-1", "준호", "둘"});
+    receive(MessageType::Chat, {"r-1", "준호", "둘"});
     settle();
     EXPECT_EQ(sent(12).size(), 1);
     // In the background even the open room is announced.
     platform.active = false;
-    receive(5, {"r-1", "준호", "셋", kTime, "42"});
+    receive(MessageType::Chat, {"r-1", "준호", "셋", kTime, "42"});
     ASSERT_EQ(platform.notifications.size(), 1);
     EXPECT_EQ(platform.notifications[0].title, "준호");
     EXPECT_EQ(platform.notifications[0].body, "셋");
@@ -141,13 +148,13 @@ TEST_F(ServerEvents, ChatForTheOpenRoomIsShownAndMarkedRead) {
 TEST_F(ServerEvents, OtherRoomsGoToTheStatusLineAndNotify) {
     openRoom();
     const QString before = transcriptText();
-    receive(5, {"r-9", "준호", "[sticker:12]", kTime, "7"});
+    receive(MessageType::Chat, {"r-9", "준호", "[sticker:12]", kTime, "7"});
     EXPECT_EQ(status(), "새 메시지 · 준호: [이모티콘]");
     ASSERT_EQ(platform.notifications.size(), 1);
     EXPECT_EQ(platform.notifications[0].body, "[이모티콘]");
     EXPECT_EQ(platform.calls, QStringList({"beep", "attention", "notify"}));
 
-    receive(9, {"r-9", "준호", "f1", "보고서.pdf"});
+    receive(MessageType::FileMeta, {"r-9", "준호", "f1", "보고서.pdf"});
     EXPECT_EQ(status(), "파일 · 준호: 보고서.pdf");
     EXPECT_EQ(platform.notifications.last().body, "[파일] 보고서.pdf");
 
@@ -155,15 +162,15 @@ TEST_F(ServerEvents, OtherRoomsGoToTheStatusLineAndNotify) {
     platform.clear();
     const QString shown = status();
     for (const QString& me : {QStringLiteral("민지"), QStringLiteral("01011112222")}) {
-        receive(5, {"r-9", me, "내 글", kTime, "8"});
-        receive(9, {"r-9", me, "f2", "x"});
+        receive(MessageType::Chat, {"r-9", me, "내 글", kTime, "8"});
+        receive(MessageType::FileMeta, {"r-9", me, "f2", "x"});
     }
     EXPECT_EQ(status(), shown);
     EXPECT_TRUE(platform.calls.isEmpty());
     // Edits, deletions and notices of other rooms change nothing.
-    receive(10, {"r-9", "7", "고침"});
-    receive(11, {"r-9", "7"});
-    receive(6, {"r-9", "공지"});
+    receive(MessageType::ChatEdit, {"r-9", "7", "고침"});
+    receive(MessageType::ChatDelete, {"r-9", "7"});
+    receive(MessageType::RoomNotice, {"r-9", "공지"});
     EXPECT_EQ(transcriptText(), before);
     settle();
     EXPECT_TRUE(sent(12).isEmpty());
@@ -176,24 +183,24 @@ TEST_F(ServerEvents, TagLabels) {
         {"[call:x]", "[통화]"},        {"hi [loc:1]", "hi [loc:1]"}, {"[sticker", "[sticker"},
     };
     for (const auto& [text, shown] : cases) {
-        receive(5, {"r-1", "준호", text});
+        receive(MessageType::Chat, {"r-1", "준호", text});
         EXPECT_EQ(chatItems().last().text, shown) << text.toStdString();
     }
 }
 
 TEST_F(ServerEvents, NothingOpenStillShowsErrorsButNotEdits) {
-    receive(10, {"", "1", "x"});
-    receive(11, {"", "1"});
-    receive(6, {"", "x"});
-    receive(5, {"", "준호", "안녕"}); // "" is not an open room
+    receive(MessageType::ChatEdit, {"", "1", "x"});
+    receive(MessageType::ChatDelete, {"", "1"});
+    receive(MessageType::RoomNotice, {"", "x"});
+    receive(MessageType::Chat, {"", "준호", "안녕"}); // "" is not an open room
     EXPECT_EQ(transcriptText(), "");
     EXPECT_EQ(status(), "새 메시지 · 준호: 안녕");
-    receive(15, {"x", "서버 오류"});
+    receive(MessageType::ServerError, {"x", "서버 오류"});
     EXPECT_EQ(transcriptText(), "[오류] 서버 오류");
 }
 
 TEST_F(ServerEvents, CallsAreRefusedAndAnnounced) {
-    receive(17, {""});
+    receive(MessageType::CallInvite, {""});
     EXPECT_EQ(status(), "통화 수신(미지원) · 상대 — 자동 거절");
     ASSERT_EQ(platform.notifications.size(), 1);
     EXPECT_EQ(platform.notifications[0].title, "수신 전화");
@@ -201,7 +208,7 @@ TEST_F(ServerEvents, CallsAreRefusedAndAnnounced) {
     EXPECT_EQ(transcriptText(), ""); // no room open
 
     openRoom();
-    receive(17, {"c-1", "준호", "extra"});
+    receive(MessageType::CallInvite, {"c-1", "준호", "extra"});
     EXPECT_EQ(platform.notifications.size(), 1); // even for the active application
     EXPECT_EQ(transcriptText(), "[통화] 준호 수신 → 자동 거절 (WebRTC 없음)");
     ASSERT_TRUE(chat.waitForFrames(1));
@@ -210,7 +217,7 @@ TEST_F(ServerEvents, CallsAreRefusedAndAnnounced) {
 
 TEST_F(ServerEvents, AuthOkRejoinsTheOpenRoomAndRefreshes) {
     http.clearRequests();
-    receive(2, {""});
+    receive(MessageType::AuthOk, {""});
     EXPECT_EQ(status(), "로그인 완료");
     // The lists follow on their own.
     ASSERT_TRUE(waitUntil([&] { return status() == "친구 3 · 채팅 3"; }));
@@ -220,7 +227,7 @@ TEST_F(ServerEvents, AuthOkRejoinsTheOpenRoomAndRefreshes) {
 
     openRoom();
     http.clearRequests();
-    receive(2, {});
+    receive(MessageType::AuthOk, {});
     ASSERT_TRUE(chat.waitForFrames(1));
     EXPECT_EQ(sent(3), QList<QStringList>({{"r-1"}}));
     ASSERT_TRUE(waitUntil([&] { return !controller->directory().refreshing(); }));
@@ -246,7 +253,7 @@ TEST_F(ServerEvents, LossRetriesUntilTheServerAnswers) {
     EXPECT_EQ(chat.connectionCount(), 2);
     // Signed in again: the open room is joined anew.
     ASSERT_TRUE(chat.waitForFrames(1));
-    chat.sendFrame(2, {});
+    chat.sendFrame(MessageType::AuthOk, {});
     ASSERT_TRUE(waitUntil([&] { return !sent(3).isEmpty(); }));
     EXPECT_EQ(sent(3).last(), QStringList({"r-1"}));
     EXPECT_TRUE(waitUntil([&] { return status() == "친구 3 · 채팅 3"; }));
