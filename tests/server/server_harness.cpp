@@ -165,7 +165,7 @@ std::optional<Frame> ChatConnection::nextOf(std::uint8_t type, int timeoutMs) {
 }
 
 bool ChatConnection::signIn(const std::string& phone, const std::string& nick) {
-    send(MessageType::Auth, {phone, nick, "", "상태"});
+    sendRaw(ChatProtocol::encodeType(MessageType::Auth, {phone, nick, "", "상태"}));
     auto frame = next();
     return frame && frame->type == MessageType::AuthOk;
 }
