@@ -9,9 +9,9 @@ namespace brindlewick::server {
 
 namespace asio = boost::asio;
 
-ChatServer::ChatServer(asio::io_context& io, DbWorker& worker, Hub& hub,
+ChatServer::ChatServer(asio::io_context& io, DbWorker& worker, std::shared_ptr<Hub> hub,
                        std::chrono::seconds idleTimeout)
-    : io_(io), worker_(worker), hub_(hub), idleTimeout_(idleTimeout), acceptor_(io),
+    : io_(io), worker_(worker), hub_(std::move(hub)), idleTimeout_(idleTimeout), acceptor_(io),
       sweepTimer_(io) {}
 
 void ChatServer::listen(const asio::ip::tcp::endpoint& endpoint) {

@@ -18,7 +18,7 @@ class DbWorker;
 
 class ChatServer {
 public:
-    ChatServer(boost::asio::io_context& io, DbWorker& worker, Hub& hub,
+    ChatServer(boost::asio::io_context& io, DbWorker& worker, std::shared_ptr<Hub> hub,
                std::chrono::seconds idleTimeout);
 
     // Throws boost::system::system_error when the address is busy or invalid.
@@ -32,7 +32,7 @@ private:
 
     boost::asio::io_context& io_;
     DbWorker& worker_;
-    Hub& hub_;
+    std::shared_ptr<Hub> hub_;
     std::chrono::seconds idleTimeout_;
     boost::asio::ip::tcp::acceptor acceptor_;
     boost::asio::steady_timer sweepTimer_;

@@ -5,6 +5,8 @@
 #include "log.h"
 #include "room_logic.h"
 
+#include <messages.h>
+
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
@@ -14,45 +16,25 @@ namespace brindlewick::server {
 
 namespace asio = boost::asio;
 
-namespace {
-
-const std::string& fieldAt(const FieldList& fields, std::size_t index) {
-    static const std::string empty;
-    return index < fields.size() ? fields[index] : empty;
-}
-
-// The codec drops bytes without the magic silently; the server closes such a connection.
-bool hasBadMagic(const std::string& buffer) {
-    std::size_t offset = 0;
-    while (buffer.size() - offset >= ChatProtocol::kHeaderSize) {
-        const auto* h = reinterpret_cast<const unsigned char*>(buffer.data() + offset);
-        if (h[0] != ChatProtocol::kMagic0 || h[1] != ChatProtocol::kMagic1)
-            return true;
-        const std::uint64_t length = (std::uint64_t(h[4]) << 24) | (std::uint64_t(h[5]) << 16) |
-                                     (std::uint64_t(h[6]) << 8) | std::uint64_t(h[7]);
-        if (length > ChatProtocol::kMaxPayloadLength)
-            return false; // the codec reports this one
-        offset += ChatProtocol::kHeaderSize + length;
-        if (offset > buffer.size())
-            return false;
-    }
-    // Fewer than eight bytes left: check what there is of the magic.
-    const std::size_t rest = buffer.size() - offset;
-    const auto* h = reinterpret_cast<const unsigned char*>(buffer.data() + offset);
-    return (rest >= 1 && h[0] != ChatProtocol::kMagic0) ||
-           (rest >= 2 && h[1] != ChatProtocol::kMagic1);
-}
-
-} // namespace
-
-ChatSession::ChatSession(asio::ip::tcp::socket socket, DbWorker& worker, Hub& hub,
+ChatSession::ChatSession(asio::ip::tcp::socket socket, DbWorker& worker, std::shared_ptr<Hub> hub,
                          ClosedFn onClosed)
-    : socket_(std::move(socket)), worker_(worker), hub_(hub), onClosed_(std::move(onClosed)) {
+    : socket_(std::move(socket)), worker_(worker), hub_(std::move(hub)),
+      onClosed_(std::move(onClosed)) {
     boost::system::error_code ec;
     const auto endpoint = socket_.remote_endpoint(ec);
     peer_ = ec ? std::string("?")
                : endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
     socket_.set_option(asio::ip::tcp::no_delay(true), ec);
+}
+
+ChatSession::~ChatSession() {
+    leaveHub();
+}
+
+void ChatSession::leaveHub() {
+    if (!hubPhone_.empty())
+        hub_->remove(hubPhone_, this);
+    hubPhone_.clear();
 }
 
 void ChatSession::start() {
@@ -84,13 +66,13 @@ void ChatSession::onRead(std::size_t bytes) {
     if (closed_)
         return;
     inbox_.append(readChunk_.data(), bytes);
-    const bool bad = hasBadMagic(inbox_);
+    // Frames before bad bytes are handled; then the connection closes.
     const ConsumeResult result =
         ChatProtocol::consumeBuffer(inbox_, [this](std::uint8_t type, const FieldList& fields) {
             if (!closed_ && !closeAfterWrite_)
                 handleFrame(type, fields);
         });
-    if (bad) {
+    if (result.status == ConsumeStatus::BadMagic) {
         close("bad magic bytes");
         return;
     }
@@ -133,20 +115,18 @@ void ChatSession::handleFrame(std::uint8_t type, const FieldList& fields) {
 }
 
 void ChatSession::handleAuth(const FieldList& fields) {
-    const std::string& phone = fieldAt(fields, 0);
-    if (phone.empty()) {
+    const auto auth = wire::Auth::decode(fields);
+    if (!auth || auth->phone.empty()) {
         sendError(MessageType::Auth, ErrorText::kNeedPhone);
         logLine("chat: " + peer_ + " refused sign-in without phone");
         closeAfterWrite_ = true;
         writeMore();
         return;
     }
-    if (!hubPhone_.empty()) {
-        hub_.remove(hubPhone_, this);
-        hubPhone_.clear();
-    }
+    leaveHub();
+    const std::string phone = auth->phone;
     phone_ = phone;
-    UserRecord user{phone, fieldAt(fields, 1), fieldAt(fields, 3), fieldAt(fields, 2)};
+    UserRecord user{phone, auth->nick, auth->statusMsg, auth->profilePic};
     ++inFlight_;
     auto self = shared_from_this();
     worker_.post(
@@ -166,10 +146,10 @@ void ChatSession::handleAuth(const FieldList& fields) {
                     self->phone_.clear();
                     return;
                 }
-                self->hub_.add(phone, self.get());
+                self->hub_->add(phone, self);
                 self->hubPhone_ = phone;
-                self->enqueue(std::make_shared<const std::string>(
-                    ChatProtocol::encodeType(MessageType::AuthOk, {phone})));
+                self->enqueue(
+                    std::make_shared<const std::string>(wire::encodeFrame(wire::AuthOk{phone})));
                 logLine("chat: " + self->peer_ + " signed in as " + phone);
             };
         },
@@ -198,7 +178,7 @@ void ChatSession::postRoomRequest(std::uint8_t type, const FieldList& fields) {
                             ": " + result->error);
                 }
                 for (const Delivery& delivery : result->deliveries)
-                    self->hub_.deliver(delivery);
+                    self->hub_->deliver(delivery);
             };
         },
         [self, type](bool) {
@@ -217,7 +197,7 @@ void ChatSession::jobDone() {
 
 void ChatSession::sendError(std::uint8_t refusedType, const std::string& text) {
     enqueue(std::make_shared<const std::string>(
-        ChatProtocol::encodeType(MessageType::ServerError, {std::to_string(refusedType), text})));
+        wire::encodeFrame(wire::ServerError{std::to_string(refusedType), text})));
 }
 
 void ChatSession::enqueue(std::shared_ptr<const std::string> frame) {
@@ -266,9 +246,7 @@ void ChatSession::close(const std::string& reason) {
     if (closed_)
         return;
     closed_ = true;
-    if (!hubPhone_.empty())
-        hub_.remove(hubPhone_, this);
-    hubPhone_.clear();
+    leaveHub();
     boost::system::error_code ec;
     socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
     socket_.close(ec);

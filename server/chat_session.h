@@ -1,6 +1,7 @@
 #pragma once
 // One chat connection: reads frames, hands requests to the database worker in order,
-// writes deliveries. io thread only.
+// writes deliveries. io thread only. ChatServer owns it (and pending handlers keep it alive);
+// the hub only refers to it weakly.
 
 #include <chat_protocol.h>
 
@@ -28,7 +29,12 @@ public:
     using Clock = std::chrono::steady_clock;
     using ClosedFn = std::function<void(ChatSession*)>;
 
-    ChatSession(boost::asio::ip::tcp::socket socket, DbWorker& worker, Hub& hub, ClosedFn onClosed);
+    // Shares the hub so that the destructor can always leave it, whatever is torn down first.
+    ChatSession(boost::asio::ip::tcp::socket socket, DbWorker& worker, std::shared_ptr<Hub> hub,
+                ClosedFn onClosed);
+    ~ChatSession();
+    ChatSession(const ChatSession&) = delete;
+    ChatSession& operator=(const ChatSession&) = delete;
 
     void start();
     void enqueue(std::shared_ptr<const std::string> frame);
@@ -42,6 +48,7 @@ private:
     void onRead(std::size_t bytes);
     void handleFrame(std::uint8_t type, const FieldList& fields);
     void handleAuth(const FieldList& fields);
+    void leaveHub();
     void postRoomRequest(std::uint8_t type, const FieldList& fields);
     void sendError(std::uint8_t refusedType, const std::string& text);
     void writeMore();
@@ -49,7 +56,7 @@ private:
 
     boost::asio::ip::tcp::socket socket_;
     DbWorker& worker_;
-    Hub& hub_;
+    std::shared_ptr<Hub> hub_;
     ClosedFn onClosed_;
     std::string peer_;
 

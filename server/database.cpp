@@ -12,6 +12,10 @@ namespace {
 
 } // namespace
 
+Statement::~Statement() {
+    sqlite3_finalize(stmt_);
+}
+
 Statement& Statement::bind(int index, const std::string& value) {
     if (sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()),
                           SQLITE_TRANSIENT) != SQLITE_OK)
@@ -70,8 +74,7 @@ Database::Database(const std::string& path) {
 }
 
 Database::~Database() {
-    for (auto& entry : raw_)
-        sqlite3_finalize(entry.second);
+    cache_.clear(); // finalizes before the close
     sqlite3_close(db_);
 }
 
@@ -84,20 +87,19 @@ void Database::exec(const std::string& sql) {
     }
 }
 
-// Keyed by the literal's address: every call site passes a string literal.
-Statement& Database::prepare(const char* sql) {
+Statement& Database::prepare(std::string_view sql) {
     auto it = cache_.find(sql);
     if (it != cache_.end()) {
         it->second->reset();
         return *it->second;
     }
     sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK)
-        fail(db_, std::string("prepare ") + sql);
+    if (sqlite3_prepare_v3(db_, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
+                           &stmt, nullptr) != SQLITE_OK)
+        fail(db_, "prepare " + std::string(sql));
     auto statement = std::make_unique<Statement>(stmt);
     Statement& ref = *statement;
-    raw_[statement.get()] = stmt;
-    cache_[sql] = std::move(statement);
+    cache_.emplace(std::string(sql), std::move(statement));
     return ref;
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -21,6 +22,7 @@ public:
 class Statement {
 public:
     explicit Statement(sqlite3_stmt* stmt) : stmt_(stmt) {}
+    ~Statement();
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -47,14 +49,15 @@ public:
     Database& operator=(const Database&) = delete;
 
     void exec(const std::string& sql);
-    // Prepared once per connection and reset on every call; bind from 1.
-    Statement& prepare(const char* sql);
+    // Prepared once per connection and SQL text, and reset on every call; bind from 1.
+    Statement& prepare(std::string_view sql);
     std::int64_t changes() const;
 
 private:
     sqlite3* db_ = nullptr;
-    std::map<const char*, std::unique_ptr<Statement>> cache_;
-    std::map<Statement*, sqlite3_stmt*> raw_;
+    // Keyed by the text, not its address: a caller's temporary string may be freed and its
+    // address reused by different SQL. std::less<> looks up without copying the text.
+    std::map<std::string, std::unique_ptr<Statement>, std::less<>> cache_;
 };
 
 } // namespace brindlewick::server

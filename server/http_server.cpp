@@ -21,8 +21,6 @@ namespace http = beast::http;
 
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
 public:
-    // A chunk plus room for a JSON body's worth of slack.
-    static constexpr std::uint64_t kBodyLimit = FileStore::kMaxChunkBytes + 64 * 1024;
     static constexpr std::chrono::seconds kTimeout{60};
 
     HttpSession(asio::ip::tcp::socket socket, HttpApi& api,
@@ -51,7 +49,7 @@ private:
         if (closed_)
             return;
         parser_.emplace();
-        parser_->body_limit(kBodyLimit);
+        parser_->body_limit(HttpServer::kBodyLimit);
         stream_.expires_after(kTimeout);
         http::async_read(
             stream_, buffer_, *parser_,
@@ -80,8 +78,7 @@ private:
         }
         auto& request = parser_->get();
         keepAlive_ = request.keep_alive();
-        HttpRequest r{std::string(request.method_string()), std::string(request.target()),
-                      std::move(request.body())};
+        HttpRequest r = HttpServer::toApiRequest(request);
         const std::string line = r.method + " " + r.target;
         stream_.expires_never();
         api_.handle(r, [self = shared_from_this(), line](HttpReply reply) {
@@ -157,6 +154,11 @@ private:
     bool keepAlive_ = true;
     bool closed_ = false;
 };
+
+HttpRequest HttpServer::toApiRequest(BeastRequest& request) {
+    return {std::string(request.method_string()), std::string(request.target()),
+            std::move(request.body())};
+}
 
 HttpServer::HttpServer(asio::io_context& io, HttpApi& api) : io_(io), api_(api), acceptor_(io) {}
 

@@ -1,19 +1,30 @@
 #pragma once
 // The HTTP port on Boost.Beast: reads requests, hands them to HttpApi, writes the answers.
 
+#include "file_store.h"
+#include "http_api.h"
+
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/http/message.hpp>
+#include <boost/beast/http/string_body.hpp>
 
 #include <memory>
 #include <unordered_map>
 
 namespace brindlewick::server {
 
-class HttpApi;
 class HttpSession;
 
 class HttpServer {
 public:
+    using BeastRequest = boost::beast::http::request<boost::beast::http::string_body>;
+    // A chunk plus room for a JSON body's worth of slack; the parser refuses more.
+    static constexpr std::uint64_t kBodyLimit = FileStore::kMaxChunkBytes + 64 * 1024;
+
+    // What the API sees of a parsed request; the body is moved out.
+    static HttpRequest toApiRequest(BeastRequest& request);
+
     HttpServer(boost::asio::io_context& io, HttpApi& api);
 
     // Throws boost::system::system_error when the address is busy or invalid.

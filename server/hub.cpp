@@ -6,20 +6,22 @@
 
 namespace brindlewick::server {
 
-void Hub::add(const std::string& phone, ChatSession* session) {
+void Hub::add(const std::string& phone, const std::shared_ptr<ChatSession>& session) {
     auto& list = byPhone_[phone];
-    if (std::find(list.begin(), list.end(), session) == list.end()) {
-        list.push_back(session);
+    const ChatSession* key = session.get();
+    if (std::none_of(list.begin(), list.end(), [key](const Entry& e) { return e.key == key; })) {
+        list.push_back({key, session});
         ++count_;
     }
 }
 
-void Hub::remove(const std::string& phone, ChatSession* session) {
+void Hub::remove(const std::string& phone, const ChatSession* session) {
     auto it = byPhone_.find(phone);
     if (it == byPhone_.end())
         return;
     auto& list = it->second;
-    auto pos = std::find(list.begin(), list.end(), session);
+    auto pos = std::find_if(list.begin(), list.end(),
+                            [session](const Entry& e) { return e.key == session; });
     if (pos != list.end()) {
         list.erase(pos);
         --count_;
@@ -29,15 +31,17 @@ void Hub::remove(const std::string& phone, ChatSession* session) {
 }
 
 void Hub::deliver(const Delivery& delivery) {
+    std::vector<std::weak_ptr<ChatSession>> targets;
     for (const std::string& phone : delivery.recipients) {
         auto it = byPhone_.find(phone);
         if (it == byPhone_.end())
             continue;
-        // A copy: a slow reader closed by enqueue() removes itself from the list.
-        const std::vector<ChatSession*> sessions = it->second;
-        for (ChatSession* session : sessions)
-            session->enqueue(delivery.frame);
+        for (const Entry& entry : it->second)
+            targets.push_back(entry.session);
     }
+    for (const auto& target : targets)
+        if (auto session = target.lock())
+            session->enqueue(delivery.frame);
 }
 
 } // namespace brindlewick::server

@@ -1,8 +1,11 @@
 #pragma once
 // Which chat connections belong to which signed-in user. io thread only.
+// The hub never owns a connection: it holds weak references, and a connection takes itself
+// out when it closes and, at the latest, in its destructor.
 
 #include "room_logic.h"
 
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -13,14 +16,20 @@ class ChatSession;
 
 class Hub {
 public:
-    void add(const std::string& phone, ChatSession* session);
-    void remove(const std::string& phone, ChatSession* session);
-    // Every connection of every recipient gets the frame, in call order.
+    void add(const std::string& phone, const std::shared_ptr<ChatSession>& session);
+    // Takes a plain pointer so a destructor can call it after its weak references expired.
+    void remove(const std::string& phone, const ChatSession* session);
+    // Every connection of every recipient gets the frame, in call order. The recipients are
+    // copied first: a slow reader that enqueue() closes leaves the hub during the loop.
     void deliver(const Delivery& delivery);
     std::size_t connectionCount() const { return count_; }
 
 private:
-    std::unordered_map<std::string, std::vector<ChatSession*>> byPhone_;
+    struct Entry {
+        const ChatSession* key; // identity even after the session is gone
+        std::weak_ptr<ChatSession> session;
+    };
+    std::unordered_map<std::string, std::vector<Entry>> byPhone_;
     std::size_t count_ = 0;
 };
 

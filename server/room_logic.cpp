@@ -9,24 +9,28 @@ namespace brindlewick::server {
 
 namespace {
 
-const std::string& field(const FieldList& fields, std::size_t index) {
-    static const std::string empty;
-    return index < fields.size() ? fields[index] : empty;
-}
-
 RoomResult refuse(const char* text) {
     RoomResult result;
     result.error = text;
     return result;
 }
 
-RoomResult deliver(Storage& storage, const std::string& room, std::uint8_t type,
-                   const FieldList& fields) {
+// One frame of `message` for every member of `room`.
+template <typename Message>
+RoomResult deliver(Storage& storage, const std::string& room, const Message& message) {
     RoomResult result;
     result.deliveries.push_back(
-        {storage.members(room),
-         std::make_shared<const std::string>(ChatProtocol::encodeType(type, fields))});
+        {storage.members(room), std::make_shared<const std::string>(wire::encodeFrame(message))});
     return result;
+}
+
+// A request too short for its layout is refused like one with empty fields.
+template <typename Request, typename Rule>
+RoomResult decoded(Storage& storage, const std::string& phone, const FieldList& fields, Rule rule) {
+    const auto request = Request::decode(fields);
+    if (!request)
+        return refuse(ErrorText::kBadRequest);
+    return rule(storage, phone, *request);
 }
 
 // A new message of `room` by `phone`, with the next id, the sender's name and the time.
@@ -70,59 +74,62 @@ std::string RoomLogic::ensureAccess(Storage& storage, const std::string& phone,
 RoomResult RoomLogic::handleFrame(Storage& storage, const std::string& phone, std::uint8_t type,
                                   const FieldList& fields) {
     switch (type) {
-    case MessageType::JoinRoom: {
-        RoomResult result;
-        result.error = ensureAccess(storage, phone, field(fields, 0));
-        return result;
-    }
+    case MessageType::JoinRoom:
+        return decoded<wire::JoinRoom>(storage, phone, fields, join);
     case MessageType::Chat:
-        return chat(storage, phone, fields);
+        return decoded<wire::ChatRequest>(storage, phone, fields, chat);
     case MessageType::FileMeta:
-        return fileMeta(storage, phone, fields);
+        return decoded<wire::FileRequest>(storage, phone, fields, fileMeta);
     case MessageType::ChatEdit:
+        return decoded<wire::Edit>(storage, phone, fields, edit);
     case MessageType::ChatDelete:
-        return editOrDelete(storage, phone, type, fields);
+        return decoded<wire::Delete>(storage, phone, fields, remove);
     case MessageType::ReadWatermark:
-        return readWatermark(storage, phone, fields);
+        return decoded<wire::ReadWatermark>(storage, phone, fields, readWatermark);
     default:
         return {};
     }
 }
 
-RoomResult RoomLogic::chat(Storage& storage, const std::string& phone, const FieldList& fields) {
-    const std::string& room = field(fields, 0);
-    const std::string& text = field(fields, 1);
-    const std::string& replyTo = field(fields, 2);
-    if (room.empty() || text.empty())
+RoomResult RoomLogic::join(Storage& storage, const std::string& phone,
+                           const wire::JoinRoom& request) {
+    RoomResult result;
+    result.error = ensureAccess(storage, phone, request.room);
+    return result;
+}
+
+RoomResult RoomLogic::chat(Storage& storage, const std::string& phone,
+                           const wire::ChatRequest& request) {
+    const std::string& room = request.room;
+    if (room.empty() || request.text.empty())
         return refuse(ErrorText::kBadRequest);
-    if (text.size() > kMaxTextBytes)
+    if (request.text.size() > kMaxTextBytes)
         return refuse(ErrorText::kTooLong);
     if (std::string error = ensureAccess(storage, phone, room); !error.empty())
         return RoomResult{error, {}};
-    if (!replyTo.empty()) {
-        const auto replyId = parseMessageId(replyTo);
+    if (!request.replyTo.empty()) {
+        const auto replyId = parseMessageId(request.replyTo);
         if (!replyId || !storage.messageState(room, *replyId))
             return refuse(ErrorText::kNoMessage);
     }
     MessageRecord m = newMessage(storage, room, phone, "chat");
-    m.text = text;
-    m.replyTo = replyTo;
+    m.text = request.text;
+    m.replyTo = request.replyTo;
     storage.insertMessage(m);
-    return deliver(storage, room, MessageType::Chat,
-                   {room, m.senderName, text, m.time, std::to_string(m.id), phone, replyTo});
+    return deliver(storage, room,
+                   wire::ChatMessage{room, m.senderName, m.text, m.time, std::to_string(m.id),
+                                     phone, m.replyTo});
 }
 
 RoomResult RoomLogic::fileMeta(Storage& storage, const std::string& phone,
-                               const FieldList& fields) {
-    const std::string& room = field(fields, 0);
-    const std::string& fileId = field(fields, 1);
-    std::string name = field(fields, 2);
+                               const wire::FileRequest& request) {
+    const std::string& room = request.room;
+    const std::string& fileId = request.fileId;
     if (room.empty() || fileId.empty())
         return refuse(ErrorText::kBadRequest);
-    if (name.size() > kMaxTextBytes)
+    if (request.name.size() > kMaxTextBytes)
         return refuse(ErrorText::kTooLong);
-    if (name.empty())
-        name = "file";
+    const std::string name = request.name.empty() ? std::string("file") : request.name;
     if (std::string error = ensureAccess(storage, phone, room); !error.empty())
         return RoomResult{error, {}};
     // Announcing a file nobody can download would leave a dead link in every transcript.
@@ -135,46 +142,60 @@ RoomResult RoomLogic::fileMeta(Storage& storage, const std::string& phone,
     m.fileName = name;
     m.fileSize = file->received;
     storage.insertMessage(m);
-    return deliver(storage, room, MessageType::FileMeta,
-                   {room, m.senderName, fileId, name, std::to_string(m.fileSize), m.time,
-                    std::to_string(m.id)});
+    return deliver(storage, room,
+                   wire::FileMessage{room, m.senderName, fileId, name, std::to_string(m.fileSize),
+                                     m.time, std::to_string(m.id)});
 }
 
-RoomResult RoomLogic::editOrDelete(Storage& storage, const std::string& phone, std::uint8_t type,
-                                   const FieldList& fields) {
-    const std::string& room = field(fields, 0);
-    const std::string& idText = field(fields, 1);
-    const std::string& text = field(fields, 2);
-    const auto id = parseMessageId(idText);
-    if (room.empty() || !id || (type == MessageType::ChatEdit && text.empty()))
-        return refuse(ErrorText::kBadRequest);
-    if (text.size() > kMaxTextBytes)
-        return refuse(ErrorText::kTooLong);
-    if (std::string error = ensureAccess(storage, phone, room); !error.empty())
-        return RoomResult{error, {}};
-    const auto state = storage.messageState(room, *id);
+namespace {
+
+// The sender's own live message of the room, or the refusal.
+std::string checkOwnMessage(Storage& storage, const std::string& phone, const std::string& room,
+                            std::int64_t id) {
+    if (std::string error = RoomLogic::ensureAccess(storage, phone, room); !error.empty())
+        return error;
+    const auto state = storage.messageState(room, id);
     if (!state || state->deleted)
-        return refuse(ErrorText::kNoMessage);
+        return ErrorText::kNoMessage;
     if (state->sender != phone)
-        return refuse(ErrorText::kNotSender);
-    const std::string canonicalId = std::to_string(*id);
-    if (type == MessageType::ChatEdit) {
-        storage.editMessage(room, *id, text);
-        return deliver(storage, room, MessageType::ChatEdit, {room, canonicalId, text});
-    }
-    storage.deleteMessage(room, *id);
-    return deliver(storage, room, MessageType::ChatDelete, {room, canonicalId});
+        return ErrorText::kNotSender;
+    return {};
+}
+
+} // namespace
+
+RoomResult RoomLogic::edit(Storage& storage, const std::string& phone, const wire::Edit& request) {
+    const auto id = parseMessageId(request.msgId);
+    if (request.room.empty() || !id || request.text.empty())
+        return refuse(ErrorText::kBadRequest);
+    if (request.text.size() > kMaxTextBytes)
+        return refuse(ErrorText::kTooLong);
+    if (std::string error = checkOwnMessage(storage, phone, request.room, *id); !error.empty())
+        return RoomResult{error, {}};
+    storage.editMessage(request.room, *id, request.text);
+    return deliver(storage, request.room,
+                   wire::Edit{request.room, std::to_string(*id), request.text});
+}
+
+RoomResult RoomLogic::remove(Storage& storage, const std::string& phone,
+                             const wire::Delete& request) {
+    const auto id = parseMessageId(request.msgId);
+    if (request.room.empty() || !id)
+        return refuse(ErrorText::kBadRequest);
+    if (std::string error = checkOwnMessage(storage, phone, request.room, *id); !error.empty())
+        return RoomResult{error, {}};
+    storage.deleteMessage(request.room, *id);
+    return deliver(storage, request.room, wire::Delete{request.room, std::to_string(*id)});
 }
 
 RoomResult RoomLogic::readWatermark(Storage& storage, const std::string& phone,
-                                    const FieldList& fields) {
-    const std::string& room = field(fields, 0);
-    const auto id = parseMessageId(field(fields, 1));
-    if (room.empty() || !id)
+                                    const wire::ReadWatermark& request) {
+    const auto id = parseMessageId(request.msgId);
+    if (request.room.empty() || !id)
         return refuse(ErrorText::kBadRequest);
-    if (std::string error = ensureAccess(storage, phone, room); !error.empty())
+    if (std::string error = ensureAccess(storage, phone, request.room); !error.empty())
         return RoomResult{error, {}};
-    storage.setReadMark(room, phone, *id);
+    storage.setReadMark(request.room, phone, *id);
     return {};
 }
 
@@ -184,7 +205,7 @@ RoomResult RoomLogic::leaveRoom(Storage& storage, const std::string& phone,
         return refuse(ErrorText::kNotMember);
     const auto user = storage.user(phone);
     const std::string name = user ? user->displayName() : phone;
-    return deliver(storage, room, MessageType::RoomNotice, {room, name + "님이 나갔습니다."});
+    return deliver(storage, room, wire::Notice{room, name + "님이 나갔습니다."});
 }
 
 } // namespace brindlewick::server

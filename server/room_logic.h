@@ -4,7 +4,7 @@
 
 #include "storage.h"
 
-#include <chat_protocol.h>
+#include <messages.h>
 
 #include <memory>
 #include <string>
@@ -39,9 +39,22 @@ class RoomLogic {
 public:
     static constexpr std::size_t kMaxTextBytes = 64 * 1024;
 
-    // Chat-connection requests of a signed-in user, fields as received.
+    // Chat-connection requests of a signed-in user, fields as received: decoded here and
+    // handed to the request's own rule below. Types without a room rule give an empty result.
     static RoomResult handleFrame(Storage& storage, const std::string& phone, std::uint8_t type,
                                   const FieldList& fields);
+
+    static RoomResult join(Storage& storage, const std::string& phone,
+                           const wire::JoinRoom& request);
+    static RoomResult chat(Storage& storage, const std::string& phone,
+                           const wire::ChatRequest& request);
+    static RoomResult fileMeta(Storage& storage, const std::string& phone,
+                               const wire::FileRequest& request);
+    static RoomResult edit(Storage& storage, const std::string& phone, const wire::Edit& request);
+    static RoomResult remove(Storage& storage, const std::string& phone,
+                             const wire::Delete& request);
+    static RoomResult readWatermark(Storage& storage, const std::string& phone,
+                                    const wire::ReadWatermark& request);
 
     // Empty when `phone` may use `room`; a direct room is created (or its members restored)
     // on first use by one of its two participants.
@@ -51,14 +64,6 @@ public:
     // Removes the member and tells the others; error kNotMember when not a member.
     static RoomResult leaveRoom(Storage& storage, const std::string& phone,
                                 const std::string& room);
-
-private:
-    static RoomResult chat(Storage& storage, const std::string& phone, const FieldList& fields);
-    static RoomResult fileMeta(Storage& storage, const std::string& phone, const FieldList& fields);
-    static RoomResult editOrDelete(Storage& storage, const std::string& phone, std::uint8_t type,
-                                   const FieldList& fields);
-    static RoomResult readWatermark(Storage& storage, const std::string& phone,
-                                    const FieldList& fields);
 };
 
 } // namespace brindlewick::server

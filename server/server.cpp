@@ -66,10 +66,10 @@ bool Server::start(std::string& error) {
         error = std::string("database: ") + e.what();
         return false;
     }
-    hub_ = std::make_unique<Hub>();
+    hub_ = std::make_shared<Hub>();
     worker_ = std::make_unique<DbWorker>(io_, std::move(storage));
     api_ = std::make_unique<HttpApi>(*worker_, *files_, *hub_);
-    chat_ = std::make_unique<ChatServer>(io_, *worker_, *hub_,
+    chat_ = std::make_unique<ChatServer>(io_, *worker_, hub_,
                                          std::chrono::seconds(options_.idleSeconds));
     http_ = std::make_unique<HttpServer>(io_, *api_);
 

@@ -32,7 +32,7 @@ public:
 private:
     boost::asio::io_context& io_;
     ServerOptions options_;
-    std::unique_ptr<Hub> hub_;
+    std::shared_ptr<Hub> hub_; // sessions share it: they leave it in their destructors
     std::unique_ptr<FileStore> files_;
     std::unique_ptr<DbWorker> worker_;
     std::unique_ptr<HttpApi> api_;

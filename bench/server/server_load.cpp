@@ -5,7 +5,7 @@
 //
 //   server_load [--users 1000] [--room-size 10] [--seconds-per-step 6] [--rates 1000,2000,...]
 
-#include <chat_protocol.h>
+#include <messages.h>
 
 #include <boost/asio.hpp>
 #include <curl/curl.h>
@@ -74,8 +74,8 @@ void writeMore(Connection& c) {
                       });
 }
 
-void send(Connection& c, std::uint8_t type, const FieldList& fields) {
-    c.outbox.push_back(ChatProtocol::encodeType(type, fields));
+template <typename Message> void send(Connection& c, const Message& message) {
+    c.outbox.push_back(wire::encodeFrame(message));
     writeMore(c);
 }
 
@@ -93,18 +93,21 @@ void readMore(Connection& c) {
                 if (type == MessageType::AuthOk && !c.signedIn) {
                     c.signedIn = true;
                     ++signedInCount;
-                } else if (type == MessageType::Chat && f.size() > 2) {
+                } else if (const auto m = type == MessageType::Chat ? wire::ChatMessage::decode(f)
+                                                                    : std::nullopt) {
                     // Text: "<stage> <send time in ns>"
                     int stage = 0;
                     long long sentAt = 0;
-                    if (std::sscanf(f[2].c_str(), "%d %lld", &stage, &sentAt) == 2 && stage >= 0 &&
-                        stage < int(stages.size())) {
+                    if (std::sscanf(m->text.c_str(), "%d %lld", &stage, &sentAt) == 2 &&
+                        stage >= 0 && stage < int(stages.size())) {
                         stages[stage].delivered++;
                         stages[stage].latencyNs.push_back(now - sentAt);
                         ++totalDelivered;
                     }
-                } else if (type == MessageType::ServerError) {
-                    std::fprintf(stderr, "server error: %s\n", f.size() > 1 ? f[1].c_str() : "");
+                } else if (const auto e = type == MessageType::ServerError
+                                              ? wire::ServerError::decode(f)
+                                              : std::nullopt) {
+                    std::fprintf(stderr, "server error: %s\n", e->text.c_str());
                 }
             });
             readMore(c);
@@ -166,7 +169,7 @@ void baselineEcho(double& p50, double& p99) {
         }
     });
     std::vector<std::int64_t> trips;
-    const std::string frame = ChatProtocol::encodeType(MessageType::Chat, {"room", "0 123456789"});
+    const std::string frame = wire::encodeFrame(wire::ChatRequest{"room", "0 123456789", ""});
     std::string back(frame.size(), '\0');
     for (int i = 0; i < 2000; ++i) {
         const std::int64_t t0 = nowNs();
@@ -239,7 +242,7 @@ int main(int argc, char** argv) {
         char phone[16];
         std::snprintf(phone, sizeof phone, "u%05d", i);
         c->phone = phone;
-        send(*c, MessageType::Auth, {c->phone, "사용자" + std::to_string(i), "", ""});
+        send(*c, wire::Auth{c->phone, "사용자" + std::to_string(i), "", ""});
         readMore(*c);
         conns.push_back(std::move(c));
     }
@@ -287,8 +290,8 @@ int main(int argc, char** argv) {
             owed += rates[s] * tickMs / 1000.0;
             for (; owed >= 1; owed -= 1) {
                 Connection& c = *conns[random() % conns.size()];
-                send(c, MessageType::Chat,
-                     {c.room, std::to_string(s) + " " + std::to_string(nowNs())});
+                send(c, wire::ChatRequest{c.room, std::to_string(s) + " " + std::to_string(nowNs()),
+                                          ""});
                 ++stages[s].sent;
                 ++totalSent;
             }

@@ -162,6 +162,17 @@ ConsumeResult ChatProtocol::consumeBuffer(std::string& buffer, const FrameHandle
         if (handler)
             handler(type, fields);
     }
+    // A short tail is judged by what there is of the magic, so a peer that sends a few
+    // stray bytes is not left waiting for a header that never comes.
+    const std::size_t rest = size - offset;
+    if (result.status == ConsumeStatus::NeedMore && rest > 0 && rest < kHeaderSize) {
+        const auto* tail = reinterpret_cast<const unsigned char*>(buffer.data() + offset);
+        if (tail[0] != kMagic0 || (rest >= 2 && tail[1] != kMagic1)) {
+            buffer.clear();
+            result.status = ConsumeStatus::BadMagic;
+            return result;
+        }
+    }
     buffer.erase(0, offset);
     return result;
 }

@@ -64,7 +64,8 @@ public:
 
     // Cuts every complete frame off the front of `buffer`, in order, calling
     // `handler` for each (a null handler drops them). Bytes that do not start
-    // with the magic empty the buffer and report BadMagic. Linear in the
+    // with the magic (a tail shorter than a header included) empty the buffer and report
+    // BadMagic. Linear in the
     // buffer's size: consumed bytes are erased once per call.
     static ConsumeResult consumeBuffer(std::string& buffer, const FrameHandler& handler);
 

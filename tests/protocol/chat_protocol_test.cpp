@@ -180,6 +180,18 @@ TEST(ChatProtocolSplit, BadMagicEmptiesWholeBuffer) {
     EXPECT_TRUE(buffer.empty());
     EXPECT_EQ(result.status, ConsumeStatus::BadMagic);
 
+    // A tail shorter than a header is judged by the magic bytes it has; a true prefix waits.
+    const struct {
+        std::string tail;
+        bool bad;
+    } tails[] = {{"G", true}, {"\xC7X", true}, {"\xC7", false}, {good.substr(0, 7), false}};
+    for (const auto& t : tails) {
+        buffer = good + t.tail;
+        EXPECT_EQ(consumeAll(buffer, &result).size(), 1u);
+        EXPECT_EQ(result.status == ConsumeStatus::BadMagic, t.bad) << t.tail.size();
+        EXPECT_EQ(buffer, t.bad ? std::string() : t.tail) << t.tail.size();
+    }
+
     // What arrives next starts a fresh frame.
     buffer = good;
     EXPECT_EQ(consumeAll(buffer).size(), 1u);

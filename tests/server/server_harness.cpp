@@ -165,7 +165,9 @@ std::optional<Frame> ChatConnection::nextOf(std::uint8_t type, int timeoutMs) {
 }
 
 bool ChatConnection::signIn(const std::string& phone, const std::string& nick) {
-    send(MessageType::Auth, {phone, nick, "", "상태"});
+    // Raw: Auth's encode writes the phone as nickname when there is none, and these tests
+    // need users without one.
+    sendRaw(ChatProtocol::encodeType(MessageType::Auth, {phone, nick, "", "상태"}));
     auto frame = next();
     return frame && frame->type == MessageType::AuthOk;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Starts the real server process on free ports and talks to it like a client would.
 
-#include <chat_protocol.h>
+#include <messages.h>
 
 #include <optional>
 #include <string>
@@ -36,10 +36,18 @@ public:
     void send(std::uint8_t type, const FieldList& fields) {
         sendRaw(ChatProtocol::encodeType(type, fields));
     }
+    template <typename Message> void send(const Message& message) {
+        sendRaw(wire::encodeFrame(message));
+    }
     // Next frame within five seconds, skipping none.
     std::optional<Frame> next(int timeoutMs = 5000);
     // Next frame of `type`, dropping others.
     std::optional<Frame> nextOf(std::uint8_t type, int timeoutMs = 5000);
+    // Next frame of the message's type, decoded; nothing on timeout or a short layout.
+    template <typename Message> std::optional<Message> nextMessage(int timeoutMs = 5000) {
+        const auto frame = nextOf(Message::kType, timeoutMs);
+        return frame ? Message::decode(frame->fields) : std::nullopt;
+    }
     // Signs in and waits for AuthOk.
     bool signIn(const std::string& phone, const std::string& nick = {});
     // True when the server closed the connection within the time.

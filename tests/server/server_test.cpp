@@ -80,56 +80,60 @@ TEST_F(ServerTest, DeliversToEveryConnectionOfEveryMemberWithTheCatalogueLayout)
     auto alice1 = signedIn("111", "앨리스");
     auto alice2 = signedIn("111", "앨리스");
     auto bob = signedIn("222", "");
-    alice1->send(MessageType::Chat, {kDm, "안녕"});
+    alice1->send(wire::ChatRequest{kDm, "안녕", ""});
     std::string firstId;
     for (ChatConnection* c : {alice1.get(), alice2.get(), bob.get()}) {
         auto f = c->nextOf(MessageType::Chat);
         ASSERT_TRUE(f);
-        ASSERT_GE(f->fields.size(), 7u);
-        EXPECT_EQ(f->fields[0], kDm);
-        EXPECT_EQ(f->fields[1], "앨리스");
-        EXPECT_EQ(f->fields[2], "안녕");
-        EXPECT_TRUE(std::regex_match(f->fields[3],
-                                     std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)")))
-            << f->fields[3];
-        EXPECT_FALSE(f->fields[4].empty());
-        firstId = f->fields[4];
+        ASSERT_EQ(f->fields.size(), 7u);
+        const auto m = wire::ChatMessage::decode(f->fields);
+        ASSERT_TRUE(m);
+        EXPECT_EQ(m->room, kDm);
+        EXPECT_EQ(m->sender, "앨리스");
+        EXPECT_EQ(m->text, "안녕");
+        EXPECT_TRUE(
+            std::regex_match(m->time, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)")))
+            << m->time;
+        EXPECT_FALSE(m->msgId.empty());
+        EXPECT_EQ(m->senderPhone, "111");
+        EXPECT_EQ(m->replyTo, "");
+        firstId = m->msgId;
     }
     // A reply from the user without a nickname carries the phone as sender and the replied-to id.
-    bob->send(MessageType::Chat, {kDm, "답장", firstId});
+    bob->send(wire::ChatRequest{kDm, "답장", firstId});
     for (ChatConnection* c : {alice1.get(), alice2.get(), bob.get()}) {
-        auto f = c->nextOf(MessageType::Chat);
-        ASSERT_TRUE(f);
-        EXPECT_EQ(f->fields[1], "222");
-        EXPECT_EQ(std::stoll(f->fields[4]), std::stoll(firstId) + 1);
-        EXPECT_EQ(f->fields[6], firstId);
+        auto m = c->nextMessage<wire::ChatMessage>();
+        ASSERT_TRUE(m);
+        EXPECT_EQ(m->sender, "222");
+        EXPECT_EQ(std::stoll(m->msgId), std::stoll(firstId) + 1);
+        EXPECT_EQ(m->replyTo, firstId);
     }
     // Edit and delete reach everyone too.
-    bob->send(MessageType::ChatEdit, {kDm, std::to_string(std::stoll(firstId) + 1), "고침"});
-    bob->send(MessageType::ChatDelete, {kDm, firstId}); // not bob's: refused
-    auto edit = alice2->nextOf(MessageType::ChatEdit);
+    bob->send(wire::Edit{kDm, std::to_string(std::stoll(firstId) + 1), "고침"});
+    bob->send(wire::Delete{kDm, firstId}); // not bob's: refused
+    auto edit = alice2->nextMessage<wire::Edit>();
     ASSERT_TRUE(edit);
-    EXPECT_EQ(edit->fields[2], "고침");
+    EXPECT_EQ(edit->text, "고침");
     auto refusal = bob->nextOf(MessageType::ServerError);
     ASSERT_TRUE(refusal);
     EXPECT_EQ(refusal->fields.size(), 2u);
-    alice1->send(MessageType::ChatDelete, {kDm, firstId});
-    auto del = bob->nextOf(MessageType::ChatDelete);
+    alice1->send(wire::Delete{kDm, firstId});
+    auto del = bob->nextMessage<wire::Delete>();
     ASSERT_TRUE(del);
-    EXPECT_EQ(del->fields[1], firstId);
+    EXPECT_EQ(del->msgId, firstId);
 }
 
 TEST_F(ServerTest, FramesBeforeSignInAreRefusedAndEmptyPhoneCloses) {
     ChatConnection c(server->chatPort);
     c.send(MessageType::Ping, {});
-    c.send(MessageType::Chat, {kDm, "x"});
-    auto f = c.next();
+    c.send(wire::ChatRequest{kDm, "x", ""});
+    auto f = c.nextMessage<wire::ServerError>();
     ASSERT_TRUE(f);
-    EXPECT_EQ(f->type, MessageType::ServerError);
-    EXPECT_EQ(f->fields.at(1), "로그인이 필요합니다");
+    EXPECT_EQ(f->refusedType, std::to_string(MessageType::Chat));
+    EXPECT_EQ(f->text, "로그인이 필요합니다");
 
     ChatConnection empty(server->chatPort);
-    empty.send(MessageType::Auth, {"", "nick", "", ""});
+    empty.send(wire::Auth{"", "nick", "", ""});
     auto e = empty.next();
     ASSERT_TRUE(e);
     EXPECT_EQ(e->type, MessageType::ServerError);
@@ -142,35 +146,31 @@ TEST_F(ServerTest, NonMembersAreRefusedEverywhere) {
     auto eve = signedIn("333", "e");
     const std::string memo = memoRoom("111");
     ASSERT_FALSE(memo.empty());
-    alice->send(MessageType::Chat, {kDm, "hi"});
+    alice->send(wire::ChatRequest{kDm, "hi", ""});
     ASSERT_TRUE(bob->nextOf(MessageType::Chat));
-    const std::string id = alice->nextOf(MessageType::Chat)->fields[4];
+    const std::string id = alice->nextMessage<wire::ChatMessage>()->msgId;
 
-    struct Case {
-        std::uint8_t type;
-        FieldList fields;
+    const std::vector<std::string> refused = {
+        wire::encodeFrame(wire::JoinRoom{kDm}),
+        wire::encodeFrame(wire::ChatRequest{kDm, "끼어들기", ""}),
+        wire::encodeFrame(wire::JoinRoom{memo}),
+        wire::encodeFrame(wire::ChatRequest{memo, "x", ""}),
+        wire::encodeFrame(wire::Delete{kDm, id}),
+        wire::encodeFrame(wire::Edit{kDm, id, "x"}),
+        wire::encodeFrame(wire::ReadWatermark{kDm, id}),
+        wire::encodeFrame(wire::JoinRoom{"dm:222:111"}), // not the canonical spelling
+        wire::encodeFrame(wire::ChatRequest{"no-such-room", "x", ""}),
     };
-    const std::vector<Case> refused = {
-        {MessageType::JoinRoom, {kDm}},
-        {MessageType::Chat, {kDm, "끼어들기"}},
-        {MessageType::JoinRoom, {memo}},
-        {MessageType::Chat, {memo, "x"}},
-        {MessageType::ChatDelete, {kDm, id}},
-        {MessageType::ChatEdit, {kDm, id, "x"}},
-        {MessageType::ReadWatermark, {kDm, id}},
-        {MessageType::JoinRoom, {"dm:222:111"}}, // not the canonical spelling
-        {MessageType::Chat, {"no-such-room", "x"}},
-    };
-    for (const Case& c : refused) {
-        eve->send(c.type, c.fields);
+    for (std::size_t i = 0; i < refused.size(); ++i) {
+        eve->sendRaw(refused[i]);
         auto f = eve->next();
-        ASSERT_TRUE(f) << int(c.type);
-        EXPECT_EQ(f->type, MessageType::ServerError) << int(c.type) << " " << c.fields[0];
+        ASSERT_TRUE(f) << i;
+        EXPECT_EQ(f->type, MessageType::ServerError) << i;
     }
     // Bob is a member of the direct room but not the sender, and not in Alice's memo room.
-    bob->send(MessageType::ChatEdit, {kDm, id, "x"});
+    bob->send(wire::Edit{kDm, id, "x"});
     EXPECT_EQ(bob->next()->type, MessageType::ServerError);
-    bob->send(MessageType::Chat, {memo, "x"});
+    bob->send(wire::ChatRequest{memo, "x", ""});
     EXPECT_EQ(bob->next()->type, MessageType::ServerError);
     EXPECT_TRUE(alice->quiet());
     // The refusals never reached the room.
@@ -184,21 +184,21 @@ TEST_F(ServerTest, ReadMarksUnreadCountsAndLeaveNotice) {
     auto alice = signedIn("111", "앨리스");
     auto bob = signedIn("222", "밥");
     for (int i = 0; i < 3; ++i)
-        alice->send(MessageType::Chat, {kDm, "m" + std::to_string(i)});
+        alice->send(wire::ChatRequest{kDm, "m" + std::to_string(i), ""});
     std::vector<std::string> ids;
     for (int i = 0; i < 3; ++i)
-        ids.push_back(bob->nextOf(MessageType::Chat)->fields[4]);
+        ids.push_back(bob->nextMessage<wire::ChatMessage>()->msgId);
     EXPECT_EQ(unread("222", kDm), 3);
     EXPECT_EQ(unread("111", kDm), 0); // own messages are never unread
-    bob->send(MessageType::ReadWatermark, {kDm, ids[1]});
-    bob->send(MessageType::ReadWatermark, {kDm, ids[0]}); // marks never move back
+    bob->send(wire::ReadWatermark{kDm, ids[1]});
+    bob->send(wire::ReadWatermark{kDm, ids[0]}); // marks never move back
     bob->send(MessageType::Ping, {});
     EXPECT_TRUE(bob->quiet());
     EXPECT_EQ(unread("222", kDm), 1);
-    bob->send(MessageType::ReadWatermark, {kDm, "999999"}); // past the end: everything read
+    bob->send(wire::ReadWatermark{kDm, "999999"}); // past the end: everything read
     EXPECT_TRUE(bob->quiet());
     EXPECT_EQ(unread("222", kDm), 0);
-    alice->send(MessageType::Chat, {kDm, "new"});
+    alice->send(wire::ChatRequest{kDm, "new", ""});
     ASSERT_TRUE(bob->nextOf(MessageType::Chat));
     EXPECT_EQ(unread("222", kDm), 1);
 
@@ -214,10 +214,10 @@ TEST_F(ServerTest, ReadMarksUnreadCountsAndLeaveNotice) {
     EXPECT_EQ(list[0]["peer_nick"], "앨리스");
 
     ASSERT_EQ(post("/v1/rooms/leave", {{"phone", "222"}, {"room", kDm}}).status, 200);
-    auto notice = alice->nextOf(MessageType::RoomNotice);
+    auto notice = alice->nextMessage<wire::Notice>();
     ASSERT_TRUE(notice);
-    EXPECT_EQ(notice->fields.at(0), kDm);
-    EXPECT_EQ(notice->fields.at(1), "밥님이 나갔습니다.");
+    EXPECT_EQ(notice->room, kDm);
+    EXPECT_EQ(notice->text, "밥님이 나갔습니다.");
     EXPECT_EQ(rooms("222").size(), 0u);
 }
 
@@ -258,8 +258,8 @@ TEST_F(ServerTest, MemoRoomsAreFreshAndPrivate) {
     const std::string a = memoRoom("111");
     const std::string b = memoRoom("111");
     EXPECT_NE(a, b);
-    alice->send(MessageType::JoinRoom, {a});
-    alice->send(MessageType::Chat, {a, "메모"});
+    alice->send(wire::JoinRoom{a});
+    alice->send(wire::ChatRequest{a, "메모", ""});
     auto f = alice->next();
     ASSERT_TRUE(f);
     EXPECT_EQ(f->type, MessageType::Chat);
@@ -272,7 +272,7 @@ TEST_F(ServerTest, MessagesSurviveRestartAndSigkill) {
         auto alice = signedIn("111", "a");
         auto bob = signedIn("222", "b");
         for (int i = 0; i < 5; ++i)
-            alice->send(MessageType::Chat, {kDm, "before"});
+            alice->send(wire::ChatRequest{kDm, "before", ""});
         for (int i = 0; i < 5; ++i)
             ASSERT_TRUE(bob->nextOf(MessageType::Chat));
     }
@@ -285,21 +285,21 @@ TEST_F(ServerTest, MessagesSurviveRestartAndSigkill) {
         auto alice = signedIn("111", "a");
         auto bob = signedIn("222", "b");
         for (int i = 0; i < 200; ++i)
-            alice->send(MessageType::Chat, {kDm, "burst"});
+            alice->send(wire::ChatRequest{kDm, "burst", ""});
         for (int i = 0; i < 50; ++i) {
-            auto f = bob->nextOf(MessageType::Chat);
-            ASSERT_TRUE(f);
-            seen.insert(f->fields[4]);
+            auto m = bob->nextMessage<wire::ChatMessage>();
+            ASSERT_TRUE(m);
+            seen.insert(m->msgId);
         }
         server->kill();
     }
     server = std::make_unique<ServerProcess>(dir, extraArgs());
     EXPECT_GE(unread("222", kDm), 5 + static_cast<std::int64_t>(seen.size()));
     auto alice = signedIn("111", "a");
-    alice->send(MessageType::Chat, {kDm, "after"});
-    auto f = alice->nextOf(MessageType::Chat);
-    ASSERT_TRUE(f);
-    EXPECT_GT(std::stoll(f->fields[4]), std::stoll(*seen.rbegin()));
+    alice->send(wire::ChatRequest{kDm, "after", ""});
+    auto m = alice->nextMessage<wire::ChatMessage>();
+    ASSERT_TRUE(m);
+    EXPECT_GT(std::stoll(m->msgId), std::stoll(*seen.rbegin()));
 }
 
 TEST_F(ServerTest, FileStore) {
@@ -365,16 +365,21 @@ TEST_F(ServerTest, FileMetaIsDeliveredOnlyForFinishedFiles) {
     auto alice = signedIn("111", "a");
     auto bob = signedIn("222", "b");
     const std::string id = uploaded("hello");
-    alice->send(MessageType::FileMeta, {kDm, "0123456789abcdef0123456789abcdef", "x", "5", ""});
+    alice->send(wire::FileRequest{kDm, "0123456789abcdef0123456789abcdef", "x", "5"});
     EXPECT_EQ(alice->next()->type, MessageType::ServerError);
-    alice->send(MessageType::FileMeta, {kDm, id, "hello.txt", "5", ""});
+    alice->send(wire::FileRequest{kDm, id, "hello.txt", "5"});
     auto f = bob->nextOf(MessageType::FileMeta);
     ASSERT_TRUE(f);
-    ASSERT_GE(f->fields.size(), 7u);
-    EXPECT_EQ(f->fields[1], "a");
-    EXPECT_EQ(f->fields[2], id);
-    EXPECT_EQ(f->fields[3], "hello.txt");
-    EXPECT_FALSE(f->fields[6].empty());
+    ASSERT_EQ(f->fields.size(), 7u);
+    const auto m = wire::FileMessage::decode(f->fields);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->room, kDm);
+    EXPECT_EQ(m->sender, "a");
+    EXPECT_EQ(m->fileId, id);
+    EXPECT_EQ(m->name, "hello.txt");
+    EXPECT_EQ(m->size, "5");
+    EXPECT_FALSE(m->time.empty());
+    EXPECT_FALSE(m->msgId.empty());
 }
 
 TEST_F(ServerTest, MalformedInputClosesOnlyThatConnection) {
@@ -383,6 +388,7 @@ TEST_F(ServerTest, MalformedInputClosesOnlyThatConnection) {
         "GET / HTTP/1.1\r\n\r\n",
         std::string("\xC7\xA7\x01\x05\x01\x00\x00\x01", 8), // 16 MiB + 1 declared
         ChatProtocol::encodeType(MessageType::Ping, {}) + "\x01\x02\x03\x04\x05\x06\x07\x08",
+        ChatProtocol::encodeType(MessageType::Ping, {}) + "x", // shorter than a header
     };
     for (const std::string& bytes : garbage) {
         ChatConnection c(server->chatPort);
@@ -409,7 +415,7 @@ TEST_F(ServerTest, MalformedInputClosesOnlyThatConnection) {
     EXPECT_EQ(http(server->httpPort, "GET", "/v1/friends").status, 400);
 
     // The server still serves the connection that behaved.
-    bystander->send(MessageType::Chat, {"dm:111:111", "still here"});
+    bystander->send(wire::ChatRequest{"dm:111:111", "still here", ""});
     EXPECT_TRUE(bystander->nextOf(MessageType::Chat));
 }
 
@@ -421,7 +427,7 @@ TEST_F(ServerTest, ClientThatStopsReadingIsDisconnected) {
     const std::string text(60000, 'x');
     int got = 0;
     for (int i = 0; i < 400; ++i) {
-        reader->send(MessageType::Chat, {kDm, text});
+        reader->send(wire::ChatRequest{kDm, text, ""});
         if (reader->nextOf(MessageType::Chat, 10000))
             ++got;
     }
@@ -441,7 +447,7 @@ TEST_F(IdleServerTest, SilentConnectionIsClosedWhilePingsKeepOneOpen) {
         pinging.quiet(400);
     }
     EXPECT_TRUE(silent.closedByServer(100));
-    pinging.send(MessageType::Auth, {"111", "a", "", ""});
+    pinging.send(wire::Auth{"111", "a", "", ""});
     EXPECT_EQ(pinging.next()->type, MessageType::AuthOk);
 }
 

@@ -1,0 +1,149 @@
+#include "messages.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace brindlewick;
+using namespace brindlewick::wire;
+
+namespace {
+
+// One message through a whole frame and back, type-erased for the tables.
+struct Trip {
+    std::string name;
+    std::uint8_t type;   // the message's kType
+    std::uint8_t seen;   // the type the codec cut off the frame
+    FieldList encoded;   // what encode() wrote
+    FieldList redecoded; // encode() of what decode() read back from the frame
+};
+
+template <typename M> Trip trip(const std::string& name, const M& message) {
+    std::string buffer = encodeFrame(message);
+    Trip t{name, M::kType, 0, message.encode(), {}};
+    ChatProtocol::consumeBuffer(buffer, [&](std::uint8_t type, const FieldList& fields) {
+        t.seen = type;
+        if (const auto back = M::decode(fields))
+            t.redecoded = back->encode();
+    });
+    return t;
+}
+
+TEST(WireMessages, EveryMessageKeepsItsLayoutThroughAFrame) {
+    struct Case {
+        Trip trip;
+        std::uint8_t type;
+        FieldList wire;
+    };
+    const std::vector<Case> cases = {
+        {trip("Auth", Auth{"010", "닉", "pic", "상태"}),
+         MessageType::Auth,
+         {"010", "닉", "pic", "상태"}},
+        {trip("Auth without nick", Auth{"010", "", "", ""}),
+         MessageType::Auth,
+         {"010", "010", "", ""}},
+        {trip("JoinRoom", JoinRoom{"dm:1:2"}), MessageType::JoinRoom, {"dm:1:2"}},
+        {trip("LeaveRoom", LeaveRoom{"memo:a"}), MessageType::LeaveRoom, {"memo:a"}},
+        {trip("ChatRequest", ChatRequest{"r", "안녕", ""}), MessageType::Chat, {"r", "안녕"}},
+        {trip("ChatRequest reply", ChatRequest{"r", "t", "7"}), MessageType::Chat, {"r", "t", "7"}},
+        {trip("FileRequest", FileRequest{"r", "id", "a.txt", "12"}),
+         MessageType::FileMeta,
+         {"r", "id", "a.txt", "12", ""}},
+        {trip("FileRequest defaults", FileRequest{"r", "id", "", ""}),
+         MessageType::FileMeta,
+         {"r", "id", "file", "0", ""}},
+        {trip("ReadWatermark", ReadWatermark{"r", "9"}), MessageType::ReadWatermark, {"r", "9"}},
+        {trip("CallReject", CallReject{"c", "busy"}), MessageType::CallReject, {"c", "busy"}},
+        {trip("Edit", Edit{"r", "3", "new"}), MessageType::ChatEdit, {"r", "3", "new"}},
+        {trip("Delete", Delete{"r", "3"}), MessageType::ChatDelete, {"r", "3"}},
+        {trip("AuthOk", AuthOk{"010"}), MessageType::AuthOk, {"010"}},
+        {trip("ChatMessage",
+              ChatMessage{"r", "앨리스", "t", "2024-01-01T00:00:00+09:00", "5", "010", "4"}),
+         MessageType::Chat,
+         {"r", "앨리스", "t", "2024-01-01T00:00:00+09:00", "5", "010", "4"}},
+        {trip("FileMessage", FileMessage{"r", "s", "id", "a.txt", "12", "T", "6"}),
+         MessageType::FileMeta,
+         {"r", "s", "id", "a.txt", "12", "T", "6"}},
+        {trip("Notice", Notice{"r", "밥님이 나갔습니다."}),
+         MessageType::RoomNotice,
+         {"r", "밥님이 나갔습니다."}},
+        {trip("ServerError", ServerError{"5", "x"}), MessageType::ServerError, {"5", "x"}},
+        {trip("CallInvite", CallInvite{"c", "밥"}), MessageType::CallInvite, {"c", "밥"}},
+        // The separator inside a field becomes a space and the field count holds.
+        {trip("separator in text", ChatRequest{"r",
+                                               "a\x1F"
+                                               "b",
+                                               ""}),
+         MessageType::Chat,
+         {"r", "a\x1F"
+               "b"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.trip.name);
+        EXPECT_EQ(c.trip.type, c.type);
+        EXPECT_EQ(c.trip.seen, c.type);
+        EXPECT_EQ(c.trip.encoded, c.wire);
+        FieldList onWire = c.wire;
+        for (std::string& field : onWire)
+            for (char& ch : field)
+                if (ch == ChatProtocol::kFieldSeparator)
+                    ch = ' ';
+        EXPECT_EQ(c.trip.redecoded, onWire);
+    }
+}
+
+// decode() of `fields`, as what encode() makes of it; nothing when refused.
+template <typename M> std::optional<FieldList> readBack(const FieldList& fields) {
+    const auto m = M::decode(fields);
+    return m ? std::optional<FieldList>(m->encode()) : std::nullopt;
+}
+
+TEST(WireMessages, DecodeNeedsTheRequiredFieldsAndReadsMissingOnesAsEmpty) {
+    using Reader = std::optional<FieldList> (*)(const FieldList&);
+    struct Case {
+        const char* name;
+        Reader read;
+        FieldList fields;
+        std::optional<FieldList> expected; // nothing: refused
+    };
+    const std::vector<Case> cases = {
+        {"ChatMessage 2", readBack<ChatMessage>, {"r", "s"}, std::nullopt},
+        {"ChatMessage 3",
+         readBack<ChatMessage>,
+         {"r", "s", "t"},
+         FieldList{"r", "s", "t", "", "", "", ""}},
+        {"FileMessage 3", readBack<FileMessage>, {"r", "s", "id"}, std::nullopt},
+        {"FileMessage 4",
+         readBack<FileMessage>,
+         {"r", "s", "id", "n"},
+         FieldList{"r", "s", "id", "n", "", "", ""}},
+        {"Edit 2", readBack<Edit>, {"r", "1"}, std::nullopt},
+        {"Edit 3", readBack<Edit>, {"r", "1", ""}, FieldList{"r", "1", ""}},
+        {"Delete 1", readBack<Delete>, {"r"}, std::nullopt},
+        {"Delete 2", readBack<Delete>, {"r", "1"}, FieldList{"r", "1"}},
+        {"Notice 1", readBack<Notice>, {"r"}, std::nullopt},
+        {"Notice 2", readBack<Notice>, {"r", ""}, FieldList{"r", ""}},
+        {"ServerError 1", readBack<ServerError>, {"5"}, std::nullopt},
+        {"ServerError 2", readBack<ServerError>, {"5", "x"}, FieldList{"5", "x"}},
+        {"ServerError none", readBack<ServerError>, {}, std::nullopt},
+        // No minimum: an empty payload (one empty field) reads as all empty.
+        {"Auth", readBack<Auth>, {"010"}, FieldList{"010", "010", "", ""}},
+        {"JoinRoom", readBack<JoinRoom>, {}, FieldList{""}},
+        {"ChatRequest", readBack<ChatRequest>, {"r"}, FieldList{"r", ""}},
+        {"FileRequest", readBack<FileRequest>, {"r", "id"}, FieldList{"r", "id", "file", "0", ""}},
+        {"ReadWatermark", readBack<ReadWatermark>, {""}, FieldList{"", ""}},
+        {"CallReject", readBack<CallReject>, {"c"}, FieldList{"c", ""}},
+        {"AuthOk", readBack<AuthOk>, {}, FieldList{""}},
+        {"CallInvite unnamed", readBack<CallInvite>, {"c"}, FieldList{"c", "상대"}},
+        {"CallInvite empty", readBack<CallInvite>, {""}, FieldList{"", "상대"}},
+        {"CallInvite named", readBack<CallInvite>, {"c", "밥"}, FieldList{"c", "밥"}},
+        // Fields past the layout are ignored.
+        {"Delete extra", readBack<Delete>, {"r", "1", "x"}, FieldList{"r", "1"}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.read(c.fields), c.expected) << c.name;
+}
+
+} // namespace

@@ -1,0 +1,371 @@
+// Room rules over the real tables on an in-memory database.
+
+#include "room_logic.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace brindlewick;
+using namespace brindlewick::server;
+
+namespace {
+
+const std::string kDm = "dm:111:222";
+const std::string kMemo = "memo:a";
+const std::string kDone = "0123456789abcdef0123456789abcdef";    // a finished upload
+const std::string kPartial = "fedcba9876543210fedcba9876543210"; // still uploading
+const char* const kAny = "*"; // a delivered field the case does not pin (time)
+
+// The tables as a client sees them: three users, a direct room with messages 1 (Alice's),
+// 2 (Bob's) and 3 (Alice's, deleted), Alice's memo room and two uploads.
+struct World {
+    Storage storage{":memory:"};
+
+    World() {
+        storage.upsertUser({"111", "앨리스", "", ""}, false);
+        storage.upsertUser({"222", "밥", "", ""}, false);
+        storage.upsertUser({"333", "", "", ""}, false);
+        expectOk(run("111", MessageType::Chat, {kDm, "첫"}));
+        expectOk(run("222", MessageType::Chat, {kDm, "둘"}));
+        expectOk(run("111", MessageType::Chat, {kDm, "셋"}));
+        expectOk(run("111", MessageType::ChatDelete, {kDm, "3"}));
+        storage.createRoom(kMemo, "memo", "메모", "111");
+        storage.addMember(kMemo, "111");
+        storage.createFile({kDone, "a.txt", 5, 0, 0, false});
+        storage.updateFile({kDone, "a.txt", 5, 5, 1, true});
+        storage.createFile({kPartial, "b.txt", 5, 0, 0, false});
+    }
+    RoomResult run(const std::string& phone, std::uint8_t type, const FieldList& fields) {
+        return RoomLogic::handleFrame(storage, phone, type, fields);
+    }
+    static void expectOk(const RoomResult& r) { ASSERT_EQ(r.error, "") << "seeding"; }
+    std::vector<std::string> members(const std::string& room) {
+        auto list = storage.members(room);
+        std::sort(list.begin(), list.end());
+        return list;
+    }
+    std::int64_t unread(const std::string& phone, const std::string& room) {
+        for (const RoomRow& row : storage.roomsOf(phone))
+            if (row.id == room)
+                return row.unread;
+        return -1;
+    }
+};
+
+struct Frame {
+    std::uint8_t type = 0;
+    FieldList fields;
+};
+
+Frame cut(const std::string& bytes) {
+    std::string buffer = bytes;
+    Frame frame;
+    ChatProtocol::consumeBuffer(buffer, [&](std::uint8_t type, const FieldList& fields) {
+        frame = {type, fields};
+    });
+    return frame;
+}
+
+struct Announced {
+    std::vector<std::string> recipients; // sorted
+    std::uint8_t type;
+    FieldList fields; // kAny matches anything
+};
+
+void expectAnnounced(const RoomResult& result, const std::optional<Announced>& expected) {
+    if (!expected) {
+        EXPECT_TRUE(result.deliveries.empty());
+        return;
+    }
+    ASSERT_EQ(result.deliveries.size(), 1u);
+    std::vector<std::string> recipients = result.deliveries[0].recipients;
+    std::sort(recipients.begin(), recipients.end());
+    EXPECT_EQ(recipients, expected->recipients);
+    const Frame frame = cut(*result.deliveries[0].frame);
+    EXPECT_EQ(frame.type, expected->type);
+    ASSERT_EQ(frame.fields.size(), expected->fields.size());
+    for (std::size_t i = 0; i < frame.fields.size(); ++i)
+        if (expected->fields[i] != kAny) {
+            EXPECT_EQ(frame.fields[i], expected->fields[i]) << "field " << i;
+        }
+}
+
+TEST(RoomLogic, RequestsAreCheckedAndAnnouncedToTheMembers) {
+    const std::string longest(RoomLogic::kMaxTextBytes, 'x');
+    const std::vector<std::string> pair = {"111", "222"};
+    using Check = std::function<void(World&)>;
+    struct Case {
+        const char* name;
+        std::string phone;
+        std::uint8_t type;
+        FieldList fields;
+        const char* error; // nullptr: accepted
+        std::optional<Announced> announced = std::nullopt;
+        Check after = nullptr;
+    };
+    const std::vector<Case> cases = {
+        // Joining
+        {"first use of a direct room creates it with both members",
+         "333",
+         MessageType::JoinRoom,
+         {"dm:111:333"},
+         nullptr,
+         std::nullopt,
+         [](World& w) {
+             EXPECT_EQ(w.storage.roomKind("dm:111:333"), std::optional<std::string>("dm"));
+             EXPECT_EQ(w.members("dm:111:333"), (std::vector<std::string>{"111", "333"}));
+         }},
+        {"a direct room of others", "333", MessageType::JoinRoom, {kDm}, ErrorText::kNotMember},
+        {"direct room not in canonical order",
+         "111",
+         MessageType::JoinRoom,
+         {"dm:222:111"},
+         ErrorText::kNotMember,
+         std::nullopt,
+         [](World& w) { EXPECT_FALSE(w.storage.roomKind("dm:222:111")); }},
+        {"direct room with oneself twice named",
+         "111",
+         MessageType::JoinRoom,
+         {"dm:111:111:111"},
+         ErrorText::kNotMember},
+        {"memo room of its member", "111", MessageType::JoinRoom, {kMemo}, nullptr},
+        {"memo room of someone else", "222", MessageType::JoinRoom, {kMemo}, ErrorText::kNotMember},
+        {"no room", "111", MessageType::JoinRoom, {""}, ErrorText::kBadRequest},
+        {"unknown room", "111", MessageType::JoinRoom, {"group:x"}, ErrorText::kNotMember},
+
+        // Chat
+        {"chat",
+         "111",
+         MessageType::Chat,
+         {kDm, "안녕"},
+         nullptr,
+         Announced{pair, MessageType::Chat, {kDm, "앨리스", "안녕", kAny, "4", "111", ""}}},
+        {"chat by a user without nickname names the phone",
+         "333",
+         MessageType::Chat,
+         {"dm:111:333", "hi"},
+         nullptr,
+         Announced{
+             {"111", "333"}, MessageType::Chat, {"dm:111:333", "333", "hi", kAny, "1", "333", ""}}},
+        {"reply",
+         "222",
+         MessageType::Chat,
+         {kDm, "답", "2"},
+         nullptr,
+         Announced{pair, MessageType::Chat, {kDm, "밥", "답", kAny, "4", "222", "2"}}},
+        {"reply to a deleted message still names it",
+         "222",
+         MessageType::Chat,
+         {kDm, "답", "3"},
+         nullptr,
+         Announced{pair, MessageType::Chat, {kDm, "밥", "답", kAny, "4", "222", "3"}}},
+        {"reply to a missing message",
+         "222",
+         MessageType::Chat,
+         {kDm, "답", "99"},
+         ErrorText::kNoMessage},
+        {"reply to no number", "222", MessageType::Chat, {kDm, "답", "x1"}, ErrorText::kNoMessage},
+        {"chat without room", "111", MessageType::Chat, {"", "x"}, ErrorText::kBadRequest},
+        {"chat without text", "111", MessageType::Chat, {kDm, ""}, ErrorText::kBadRequest},
+        {"chat of one field", "111", MessageType::Chat, {kDm}, ErrorText::kBadRequest},
+        {"longest text",
+         "111",
+         MessageType::Chat,
+         {kMemo, longest},
+         nullptr,
+         Announced{{"111"}, MessageType::Chat, {kMemo, "앨리스", longest, kAny, "1", "111", ""}}},
+        {"text one byte too long",
+         "111",
+         MessageType::Chat,
+         {kMemo, longest + "x"},
+         ErrorText::kTooLong},
+        {"chat in someone else's memo room",
+         "222",
+         MessageType::Chat,
+         {kMemo, "x"},
+         ErrorText::kNotMember,
+         std::nullopt,
+         [](World& w) { EXPECT_EQ(w.storage.messageCount(), 3); }},
+
+        // Files
+        {"finished file",
+         "111",
+         MessageType::FileMeta,
+         {kDm, kDone, "a.txt", "999", ""},
+         nullptr,
+         Announced{pair, MessageType::FileMeta, {kDm, "앨리스", kDone, "a.txt", "5", kAny, "4"}}},
+        {"file without a name",
+         "111",
+         MessageType::FileMeta,
+         {kDm, kDone, "", "5", ""},
+         nullptr,
+         Announced{pair, MessageType::FileMeta, {kDm, "앨리스", kDone, "file", "5", kAny, "4"}}},
+        {"file still uploading",
+         "111",
+         MessageType::FileMeta,
+         {kDm, kPartial, "b", "5", ""},
+         ErrorText::kNoFile},
+        {"file never uploaded",
+         "111",
+         MessageType::FileMeta,
+         {kDm, "00000000000000000000000000000000", "c", "5", ""},
+         ErrorText::kNoFile},
+        {"file id that is no id",
+         "111",
+         MessageType::FileMeta,
+         {kDm, "../x", "c", "5", ""},
+         ErrorText::kNoFile},
+        {"file without id",
+         "111",
+         MessageType::FileMeta,
+         {kDm, "", "c", "5", ""},
+         ErrorText::kBadRequest},
+        {"file name too long",
+         "111",
+         MessageType::FileMeta,
+         {kDm, kDone, longest + "x", "5", ""},
+         ErrorText::kTooLong},
+        {"file in a room of others",
+         "333",
+         MessageType::FileMeta,
+         {kDm, kDone, "a", "5", ""},
+         ErrorText::kNotMember},
+
+        // Edit and delete
+        {"edit own message, id written canonically",
+         "111",
+         MessageType::ChatEdit,
+         {kDm, "001", "고침"},
+         nullptr,
+         Announced{pair, MessageType::ChatEdit, {kDm, "1", "고침"}}},
+        {"edit someone else's message",
+         "222",
+         MessageType::ChatEdit,
+         {kDm, "1", "x"},
+         ErrorText::kNotSender},
+        {"edit a deleted message",
+         "111",
+         MessageType::ChatEdit,
+         {kDm, "3", "x"},
+         ErrorText::kNoMessage},
+        {"edit a missing message",
+         "111",
+         MessageType::ChatEdit,
+         {kDm, "99", "x"},
+         ErrorText::kNoMessage},
+        {"edit to nothing", "111", MessageType::ChatEdit, {kDm, "1", ""}, ErrorText::kBadRequest},
+        {"edit without text field",
+         "111",
+         MessageType::ChatEdit,
+         {kDm, "1"},
+         ErrorText::kBadRequest},
+        {"edit with a signed id",
+         "111",
+         MessageType::ChatEdit,
+         {kDm, "+1", "x"},
+         ErrorText::kBadRequest},
+        {"edit too long",
+         "111",
+         MessageType::ChatEdit,
+         {kDm, "1", longest + "x"},
+         ErrorText::kTooLong},
+        {"edit by a non-member",
+         "333",
+         MessageType::ChatEdit,
+         {kDm, "1", "x"},
+         ErrorText::kNotMember},
+        {"delete own message",
+         "222",
+         MessageType::ChatDelete,
+         {kDm, "02"},
+         nullptr,
+         Announced{pair, MessageType::ChatDelete, {kDm, "2"}},
+         [](World& w) { EXPECT_TRUE(w.storage.messageState(kDm, 2)->deleted); }},
+        {"delete someone else's message",
+         "111",
+         MessageType::ChatDelete,
+         {kDm, "2"},
+         ErrorText::kNotSender,
+         std::nullopt,
+         [](World& w) { EXPECT_FALSE(w.storage.messageState(kDm, 2)->deleted); }},
+        {"delete twice", "111", MessageType::ChatDelete, {kDm, "3"}, ErrorText::kNoMessage},
+        {"delete without id", "111", MessageType::ChatDelete, {kDm}, ErrorText::kBadRequest},
+
+        // Read marks
+        {"read up to a message",
+         "222",
+         MessageType::ReadWatermark,
+         {kDm, "1"},
+         nullptr,
+         std::nullopt,
+         [](World& w) { EXPECT_EQ(w.unread("222", kDm), 0); }},
+        {"read mark past the end",
+         "111",
+         MessageType::ReadWatermark,
+         {kDm, "999"},
+         nullptr,
+         std::nullopt,
+         [](World& w) {
+             EXPECT_EQ(w.unread("111", kDm), 0);
+             // Later messages still arrive unread.
+             w.run("222", MessageType::Chat, {kDm, "new"});
+             EXPECT_EQ(w.unread("111", kDm), 1);
+         }},
+        {"read mark without number",
+         "222",
+         MessageType::ReadWatermark,
+         {kDm, ""},
+         ErrorText::kBadRequest},
+        {"read mark by a non-member",
+         "333",
+         MessageType::ReadWatermark,
+         {kDm, "1"},
+         ErrorText::kNotMember},
+
+        // Types without a room rule
+        {"leave over the chat port does nothing",
+         "222",
+         MessageType::LeaveRoom,
+         {kDm},
+         nullptr,
+         std::nullopt,
+         [](World& w) { EXPECT_EQ(w.members(kDm).size(), 2u); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        World w;
+        const RoomResult result = w.run(c.phone, c.type, c.fields);
+        EXPECT_EQ(result.error, c.error ? c.error : "");
+        expectAnnounced(result, c.announced);
+        if (c.after)
+            c.after(w);
+    }
+}
+
+TEST(RoomLogic, LeavingTellsTheOthersAndTheNextDirectMessageBringsTheMemberBack) {
+    World w;
+    const RoomResult left = RoomLogic::leaveRoom(w.storage, "222", kDm);
+    EXPECT_EQ(left.error, "");
+    expectAnnounced(left, Announced{{"111"}, MessageType::RoomNotice, {kDm, "밥님이 나갔습니다."}});
+    EXPECT_EQ(w.members(kDm), (std::vector<std::string>{"111"}));
+
+    EXPECT_EQ(RoomLogic::leaveRoom(w.storage, "222", kDm).error, ErrorText::kNotMember);
+    EXPECT_EQ(RoomLogic::leaveRoom(w.storage, "222", kMemo).error, ErrorText::kNotMember);
+
+    const RoomResult back = w.run("111", MessageType::Chat, {kDm, "돌아와"});
+    EXPECT_EQ(back.error, "");
+    expectAnnounced(back, Announced{{"111", "222"},
+                                    MessageType::Chat,
+                                    {kDm, "앨리스", "돌아와", kAny, "4", "111", ""}});
+
+    // A memo room does not come back.
+    EXPECT_EQ(RoomLogic::leaveRoom(w.storage, "111", kMemo).error, "");
+    EXPECT_EQ(w.run("111", MessageType::Chat, {kMemo, "x"}).error, ErrorText::kNotMember);
+}
+
+} // namespace
