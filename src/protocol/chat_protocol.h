@@ -62,11 +62,10 @@ public:
     // Appends the frame to `out`; saves an allocation per frame for batch writers.
     static void encodeTypeInto(std::string& out, std::uint8_t type, const FieldList& fields);
 
-    // Cuts every complete frame off the front of `buffer`, in order, calling
-    // `handler` for each (a null handler drops them). Bytes that do not start
-    // with the magic (a tail shorter than a header included) empty the buffer and report
-    // BadMagic. Linear in the
-    // buffer's size: consumed bytes are erased once per call.
+    // Cuts every complete frame off the front of `buffer`, in order, calling `handler` for
+    // each (a null handler drops them). Bytes that do not start with the magic (a tail shorter
+    // than a header included) empty the buffer and report BadMagic. Linear in the buffer's
+    // size: consumed bytes are erased once per call.
     static ConsumeResult consumeBuffer(std::string& buffer, const FrameHandler& handler);
 
     // Payload text to fields: split at U+001F; invalid UTF-8 gives one empty field.
