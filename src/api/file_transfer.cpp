@@ -24,14 +24,14 @@ void fail(QString* error, const QString& requestError, const char* fallback) {
         *error = requestError.isEmpty() ? QString::fromUtf8(fallback) : requestError;
 }
 
-QString lastPathComponent(const QString& path) {
+} // namespace
+
+QString FileTransfer::lastPathComponent(const QString& path) {
     QString p = path;
     while (p.size() > 1 && p.endsWith(u'/'))
         p.chop(1);
     return p.mid(p.lastIndexOf(u'/') + 1);
 }
-
-} // namespace
 
 QString FileTransfer::uploadPath(const ServerConfig& config, const QString& path,
                                  const Progress& progress, QString* error,

@@ -65,6 +65,9 @@ public:
                                const QString& toPath, QString* error,
                                const std::atomic<bool>* cancelled = nullptr);
 
+    // The name an upload of `path` announces: its last component, trailing slashes ignored.
+    static QString lastPathComponent(const QString& path);
+
     // "/v1/files/<id>" with the id percent-encoded, so no id can address another resource.
     static QString filePath(const QString& fileId);
 };

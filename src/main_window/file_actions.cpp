@@ -3,6 +3,7 @@
 #include "chat_client.h"
 #include "conversation.h"
 #include "file_link.h"
+#include "file_transfer.h"
 #include "main_window.h"
 #include "platform.h"
 #include "room_session.h"
@@ -11,17 +12,6 @@
 #include <QMainWindow>
 
 namespace brindlewick {
-
-namespace {
-
-QString lastPathComponent(const QString& path) {
-    QString p = path;
-    while (p.size() > 1 && p.endsWith(u'/'))
-        p.chop(1);
-    return p.mid(p.lastIndexOf(u'/') + 1);
-}
-
-} // namespace
 
 FileActions::FileActions(ChatClient& client, RoomSession& session, Transfers& transfers,
                          Conversation& conversation, MainWindow& window, Platform& platform,
@@ -73,7 +63,7 @@ void FileActions::attachDroppedFile(const QString& path) {
 
 void FileActions::startUpload(const QString& path) {
     const QFileInfo info(path);
-    uploadInfo_ = Upload{session_.room(), lastPathComponent(path),
+    uploadInfo_ = Upload{session_.room(), FileTransfer::lastPathComponent(path),
                          info.exists() ? quint64(std::max<qint64>(0, info.size())) : 0};
     window_.setUploading(true);
     window_.setStatus(QStringLiteral("파일 업로드 중…"));

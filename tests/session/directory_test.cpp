@@ -4,42 +4,16 @@
 #include "directory_service.h"
 #include "event_loop.h"
 #include "fake_http_server.h"
+#include "silent_port.h"
 
 #include <QSignalSpy>
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 using namespace brindlewick;
 using namespace brindlewick::test;
 
 namespace {
-
-// A port whose connections the kernel accepts and nobody ever answers.
-class SilentServer {
-public:
-    SilentServer() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(fd_, 64);
-        socklen_t len = sizeof addr;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
-    }
-    ~SilentServer() { ::close(fd_); }
-    quint16 port() const { return port_; }
-
-private:
-    int fd_ = -1;
-    quint16 port_ = 0;
-};
 
 Directory::Self me() {
     return {QStringLiteral("01011112222"), QStringLiteral("민지"), QString()};
@@ -104,7 +78,7 @@ TEST(DirectoryRequests, ARunningRefreshIsNotStartedTwice) {
 }
 
 TEST(DirectoryRequests, ASilentServerBlocksNothingAndGoingAwayStopsTheRequest) {
-    SilentServer silent;
+    SilentPort silent;
     ServerConfig config;
     config.httpPort = silent.port();
     auto directory = std::make_unique<Directory>(config, me());

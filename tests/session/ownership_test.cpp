@@ -16,6 +16,7 @@
 #include "profile_window.h"
 #include "room_session.h"
 #include "sidebar_controller.h"
+#include "silent_port.h"
 #include "transcript_view.h"
 
 #include <QBuffer>
@@ -29,11 +30,6 @@
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace brindlewick;
 using namespace brindlewick::test;
@@ -180,28 +176,6 @@ TEST_F(Ownership, ABadFrameHeaderIsAConnectionErrorAndARetry) {
         [&] { return controller->mainWindow().statusText() == "끊김: 연결 오류 — 재연결 예정"; }));
     EXPECT_TRUE(chat.waitForConnection(2));
 }
-
-// A port whose connections the kernel accepts and nobody ever answers.
-class SilentPort {
-public:
-    SilentPort() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(fd_, 64);
-        socklen_t len = sizeof addr;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
-    }
-    ~SilentPort() { ::close(fd_); }
-    quint16 port() const { return port_; }
-
-private:
-    int fd_ = -1;
-    quint16 port_ = 0;
-};
 
 TEST(SilentListServer, TheWindowKeepsTimeAndShowsMessages) {
     SilentPort silent;
