@@ -12,11 +12,18 @@
 #include <QTextLayout>
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 using namespace brindlewick;
 
 namespace {
 
 const QString kObj = QString(QChar::ObjectReplacementCharacter);
+
+// Formats carry their size in pixels, as the window's widgets do.
+int pixels(const QTextCharFormat& f) {
+    return f.property(QTextFormat::FontPixelSize).toInt();
+}
 
 QImage solid(QColor color, int size = 40) {
     QImage img(size, size, QImage::Format_ARGB32);
@@ -67,7 +74,51 @@ protected:
 
 } // namespace
 
+// Sets the process's time zone for one test and restores it after.
+class LocalZone {
+public:
+    explicit LocalZone(const char* zone)
+        : old_(qgetenv("TZ")), had_(qEnvironmentVariableIsSet("TZ")) {
+        qputenv("TZ", zone);
+        tzset();
+    }
+    ~LocalZone() {
+        if (had_)
+            qputenv("TZ", old_);
+        else
+            qunsetenv("TZ");
+        tzset();
+    }
+
+private:
+    QByteArray old_;
+    bool had_;
+};
+
+TEST(FormatTimeTest, ShowsTheViewersLocalTime) {
+    const struct {
+        const char* zone;
+        QString in;
+        QString out;
+    } cases[] = {
+        {"Asia/Seoul", "2024-05-06T07:08:09Z", "16:08"},
+        {"Asia/Seoul", "2024-05-06T07:08:09+09:00", "07:08"},
+        {"Asia/Seoul", "2024-05-06T23:30:00.250-05:00", "13:30"}, // the next day there
+        {"Asia/Seoul", "2024-05-06T07:08:09", "07:08"},           // no offset: as given
+        {"UTC", "2024-05-06T07:08:09+09:00", "22:08"},
+        {"America/New_York", "2024-01-15T12:00:00Z", "07:00"},
+        {"America/New_York", "2024-07-15T12:00:00Z", "08:00"}, // summer time
+        {"Asia/Seoul", "2024-05-06T07:08", ""},                // too short, offset or not
+    };
+    for (const auto& c : cases) {
+        LocalZone zone(c.zone);
+        EXPECT_EQ(TranscriptView::formatTimeISO(c.in), c.out)
+            << c.zone << " " << c.in.toStdString();
+    }
+}
+
 TEST(FormatTimeTest, TakesHoursAndMinutesOfLongEnoughTexts) {
+    LocalZone zone("UTC");
     const struct {
         QString in;
         QString out;
@@ -99,7 +150,7 @@ TEST_F(TranscriptTest, LayoutOfEntriesAndSystemLines) {
 
     const QString expected = "[시스템] 첫 줄\n"
                              "[시스템] 둘째 줄\n" +
-                             kObj + " minsu  07:08\n안녕하세요\n\n  ↳ [답장 #m1]\n" + kObj +
+                             kObj + " minsu  07:08\n안녕하세요\n\n  ↳ minsu: 안녕하세요\n" + kObj +
                              " 나  07:09\n반가워요\n\n[시스템] 끝\n" + kObj +
                              " minsu  \n[파일] 보고서 1.pdf (클릭하여 저장)\n\n" + kObj +
                              " minsu  \nok\n";
@@ -139,12 +190,12 @@ TEST_F(TranscriptTest, ChatEntryAttributes) {
     transcript.appendChatMsgId("m3", "나", "내 글", "2024-05-06T07:08:09Z", true, "");
 
     const QTextCharFormat reply = formatAt(indexOf("↳"));
-    EXPECT_EQ(reply.fontPointSize(), 10);
+    EXPECT_EQ(pixels(reply), 10);
     EXPECT_EQ(reply.foreground().color(), QColor::fromRgbF(0.5f, 0.5f, 0.5f));
     EXPECT_NE(reply.fontWeight(), QFont::Bold);
 
     const QTextCharFormat other = formatAt(indexOf("민수"));
-    EXPECT_EQ(other.fontPointSize(), 11);
+    EXPECT_EQ(pixels(other), 11);
     EXPECT_EQ(other.fontWeight(), QFont::Bold);
     EXPECT_EQ(other.foreground().color(), QColor::fromRgbF(0.2f, 0.2f, 0.8f, 1.0f));
     EXPECT_EQ(formatAt(indexOf("07:08")).foreground().color(), other.foreground().color());
@@ -155,12 +206,12 @@ TEST_F(TranscriptTest, ChatEntryAttributes) {
 
     for (const QString& body : {QString("본문"), QString("내 글")}) {
         const QTextCharFormat f = formatAt(indexOf(body));
-        EXPECT_EQ(f.fontPointSize(), 12);
+        EXPECT_EQ(pixels(f), 12);
         EXPECT_NE(f.fontWeight(), QFont::Bold);
         EXPECT_EQ(f.foreground().color(), QColor(Qt::black));
         EXPECT_FALSE(f.isAnchor());
     }
-    EXPECT_EQ(browser.font().pointSizeF(), 12);
+    EXPECT_EQ(browser.font().pixelSize(), 12);
     EXPECT_TRUE(browser.isReadOnly());
     EXPECT_FALSE(browser.openLinks());
 }
@@ -176,7 +227,7 @@ TEST_F(TranscriptTest, ReplyMarkerOnlyForNonEmptyReplyId) {
 TEST_F(TranscriptTest, SystemLineAttributes) {
     transcript.appendChat("알림");
     const QTextCharFormat f = formatAt(0);
-    EXPECT_EQ(f.fontPointSize(), 12);
+    EXPECT_EQ(pixels(f), 12);
     EXPECT_FALSE(f.hasProperty(QTextFormat::ForegroundBrush));
     EXPECT_FALSE(f.isAnchor());
 }
@@ -204,9 +255,9 @@ TEST_F(TranscriptTest, FileEntryLinkAndRecord) {
         EXPECT_TRUE(f.isAnchor()) << pos;
         EXPECT_EQ(f.anchorHref(), "brindlewick-file://AbC9/%EB%B3%B4%EA%B3%A0%20%EC%84%9C.txt")
             << pos;
-        EXPECT_EQ(f.foreground().color(), QColor(Qt::blue));
+        EXPECT_EQ(f.foreground().color(), QColor::fromRgbF(0.1f, 0.4f, 0.8f, 1.0f));
         EXPECT_TRUE(f.fontUnderline());
-        EXPECT_EQ(f.fontPointSize(), 12);
+        EXPECT_EQ(pixels(f), 12);
     }
 }
 
@@ -232,7 +283,7 @@ TEST_F(TranscriptTest, FileIdUnfitForLinkShowsPlainLine) {
     EXPECT_FALSE(f.isAnchor());
     EXPECT_FALSE(f.fontUnderline());
     EXPECT_FALSE(f.hasProperty(QTextFormat::ForegroundBrush));
-    EXPECT_EQ(f.fontPointSize(), 12);
+    EXPECT_EQ(pixels(f), 12);
     EXPECT_EQ(transcript.chatItems().size(), 1);
 }
 
@@ -400,6 +451,127 @@ TEST_F(TranscriptTest, ClickOnFileLinkReportsIdAsWritten) {
         EXPECT_EQ(clicked[i][0].toString(), ids[i]);
         EXPECT_EQ(clicked[i][1].toString(), "100%25 보고서 " + ids[i]);
     }
+}
+
+TEST_F(TranscriptTest, EntryAtFindsTheEntryUnderAPosition) {
+    transcript.appendChat("[시스템] 시작");
+    transcript.appendChatMsgId("1", "민수", "첫 글\n둘째 줄", "", false, "");
+    transcript.appendChat("[시스템] 가운데");
+    transcript.appendFileChatFrom("민수", "a.txt", "F1", "2", "", false);
+    transcript.appendChatMsgId("3", "나", "끝 글", "", true, "1");
+    transcript.flush();
+    const auto at = [&](const QString& s, int offset = 1) {
+        QTextCursor c(doc());
+        c.setPosition(indexOf(s) + offset);
+        return transcript.entryAt(browser.cursorRect(c).center());
+    };
+    EXPECT_EQ(at("첫 글"), 0);
+    EXPECT_EQ(at("둘째 줄"), 0);
+    EXPECT_EQ(at("민수"), 0); // the header belongs to its entry
+    EXPECT_EQ(at("[파일] a.txt"), 1);
+    EXPECT_EQ(at("↳"), 2);
+    EXPECT_EQ(at("끝 글"), 2);
+    EXPECT_EQ(at("[시스템] 시작"), -1);
+    EXPECT_EQ(at("[시스템] 가운데"), -1);
+    EXPECT_EQ(transcript.entryAt(QPoint(5, browser.viewport()->height() - 2)), -1); // below all
+    transcript.clearChat();
+    EXPECT_EQ(transcript.entryAt(QPoint(5, 5)), -1);
+}
+
+TEST_F(TranscriptTest, DeletedAndEditedEntriesChangeInPlace) {
+    transcript.appendChatMsgId("1", "민수", "지울 글", "", false, "");
+    transcript.appendChatMsgId("2", "민수", "고칠 글", "", false, "");
+    transcript.appendFileChatFrom("민수", "a.txt", "F1", "3", "", false);
+    transcript.appendChatMsgId("4", "민수", "그대로", "", false, "");
+    transcript.findSearchChanged("글");
+    ASSERT_EQ(transcript.search().matches().size(), 2);
+
+    EXPECT_TRUE(transcript.markDeleted("1"));
+    EXPECT_TRUE(transcript.markEdited("2", "새 글 https://a.kr"));
+    EXPECT_TRUE(transcript.markDeleted("3"));
+    EXPECT_FALSE(transcript.markDeleted("99"));
+    EXPECT_FALSE(transcript.markEdited("", "x"));
+    EXPECT_TRUE(transcript.markEdited("1", "되살림")); // a deleted message stays deleted
+
+    const QString expected = kObj + " 민수  \n삭제된 메시지입니다\n\n" + kObj +
+                             " 민수  \n새 글 https://a.kr (수정됨)\n\n" + kObj +
+                             " 민수  \n삭제된 메시지입니다\n\n" + kObj + " 민수  \n그대로\n";
+    EXPECT_EQ(text(), expected);
+    const QColor grey = QColor::fromRgbF(0.5f, 0.5f, 0.5f);
+    EXPECT_EQ(formatAt(indexOf("삭제된")).foreground().color(), grey);
+    EXPECT_EQ(formatAt(indexOf("새 글")).foreground().color(), QColor(Qt::black));
+    EXPECT_EQ(formatAt(indexOf("https")).anchorHref(), "https://a.kr");
+    EXPECT_EQ(formatAt(indexOf("(수정됨)")).foreground().color(), grey);
+    // The file entry lost its link with its text.
+    EXPECT_FALSE(formatAt(text().lastIndexOf("삭제된")).isAnchor());
+
+    const QList<ChatItem>& items = transcript.chatItems();
+    EXPECT_EQ(items[0].text, "삭제된 메시지입니다");
+    EXPECT_TRUE(items[0].deleted);
+    EXPECT_EQ(items[1].text, "새 글 https://a.kr");
+    EXPECT_TRUE(items[1].edited);
+    EXPECT_FALSE(items[3].edited || items[3].deleted);
+
+    // The running find follows the new text; a new find too.
+    EXPECT_EQ(transcript.search().matches().size(), 1);
+    transcript.findSearchChanged("지울");
+    EXPECT_EQ(transcript.search().counterText(), "결과 없음");
+    transcript.findSearchChanged("그대로");
+    ASSERT_EQ(transcript.search().matches().size(), 1);
+    EXPECT_EQ(transcript.search().matches()[0].location, indexOf("그대로"));
+
+    // Positions after the changes still find their entries, and appends go on after them.
+    transcript.appendChatMsgId("5", "민수", "다음", "", false, "");
+    transcript.flush();
+    for (const auto& [s, index] :
+         {std::pair<QString, int>{"그대로", 3}, {"다음", 4}, {"새 글", 1}}) {
+        QTextCursor c(doc());
+        c.setPosition(indexOf(s) + 1);
+        EXPECT_EQ(transcript.entryAt(browser.cursorRect(c).center()), index) << s.toStdString();
+    }
+    EXPECT_TRUE(text().endsWith(kObj + " 민수  \n다음\n"));
+}
+
+TEST_F(TranscriptTest, RepliesQuoteTheAnsweredEntryWhenInView) {
+    const QString longText = QString(45, QChar(u'가')) + "\n끝";
+    transcript.appendChatMsgId("1", "김민수", "짧은\n글", "", false, "");
+    transcript.appendChatMsgId("2", "나", longText, "", true, "");
+    transcript.appendChatMsgId("3", "나", "a", "", true, "1");
+    transcript.appendChatMsgId("4", "나", "b", "", true, "2");
+    transcript.appendChatMsgId("5", "나", "c", "", true, "77");
+    EXPECT_TRUE(text().contains("\n  ↳ 김민수: 짧은 글\n" + kObj + " 나  \na\n"));
+    EXPECT_TRUE(text().contains("\n  ↳ 나: " + QString(40, QChar(u'가')) + "\n" + kObj));
+    EXPECT_TRUE(text().contains("\n  ↳ [답장 #77]\n"));
+    EXPECT_EQ(TranscriptView::quote(QString(39, 'a') + QString::fromUtf8("😀")), QString(39, 'a'));
+    EXPECT_EQ(TranscriptView::quote("a\r\nb"), "a  b");
+}
+
+TEST_F(TranscriptTest, AddressesInMessagesAreLinksAndClicksReportThem) {
+    QSignalSpy opened(&transcript, &TranscriptView::linkClicked);
+    QSignalSpy files(&transcript, &TranscriptView::fileLinkClicked);
+    transcript.appendChatMsgId("1", "a", "보기: https://Example.com/a?b=1. 또는 mailto:x@y.kr", "",
+                               false, "");
+    transcript.appendChatMsgId("2", "a", "www.example.com ftp://x.kr file:///etc", "", false, "");
+    EXPECT_EQ(formatAt(indexOf("https")).anchorHref(), "https://Example.com/a?b=1");
+    EXPECT_FALSE(formatAt(indexOf("1. 또는") + 1).isAnchor());
+    EXPECT_FALSE(formatAt(indexOf("보기")).isAnchor());
+    EXPECT_EQ(formatAt(indexOf("mailto")).anchorHref(), "mailto:x@y.kr");
+    EXPECT_EQ(formatAt(indexOf("mailto")).foreground().color(),
+              QColor::fromRgbF(0.1f, 0.4f, 0.8f, 1.0f));
+    for (const char* plain : {"www", "ftp", "file"})
+        EXPECT_FALSE(formatAt(indexOf(plain)).isAnchor()) << plain;
+    EXPECT_FALSE(browser.toHtml().contains("<a href=\"file"));
+
+    test::spin(20);
+    for (const char* link : {"https", "mailto"}) {
+        QTextCursor c(doc());
+        c.setPosition(indexOf(link) + 2);
+        QTest::mouseClick(browser.viewport(), Qt::LeftButton, {}, browser.cursorRect(c).center());
+    }
+    ASSERT_EQ(opened.size(), 2);
+    EXPECT_EQ(opened[0][0].toUrl(), QUrl("https://example.com/a?b=1"));
+    EXPECT_EQ(opened[1][0].toUrl(), QUrl("mailto:x@y.kr"));
+    EXPECT_TRUE(files.isEmpty());
 }
 
 TEST(TranscriptLifetimeTest, BrowserDestroyedFirstIsHarmless) {

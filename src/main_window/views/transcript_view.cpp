@@ -1,9 +1,11 @@
 #include "transcript_view.h"
 
 #include "file_link.h"
+#include "message_links.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
+#include <QDateTime>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -12,6 +14,8 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextImageFormat>
+
+#include <algorithm>
 
 namespace brindlewick {
 
@@ -22,16 +26,28 @@ constexpr int kFlashMs = 900;
 
 const QChar kLineBreak = QChar(QChar::LineSeparator);
 
-QFont systemFont(qreal points) {
+// Sizes in logical pixels, as every other widget of the window has them.
+QFont systemFont(int pixels) {
     QFont f = QApplication::font();
-    f.setPointSizeF(points);
+    f.setPixelSize(pixels);
     return f;
 }
 
-QTextCharFormat textFormat(qreal points, bool bold = false) {
+QTextCharFormat textFormat(int pixels, bool bold = false) {
     QTextCharFormat f;
-    f.setFontPointSize(points);
+    f.setProperty(QTextFormat::FontPixelSize, pixels);
     f.setFontWeight(bold ? QFont::Bold : QFont::Normal);
+    return f;
+}
+
+const QColor kGrey = QColor::fromRgbF(0.5f, 0.5f, 0.5f, 1.0f);
+const QColor kLinkColor = QColor::fromRgbF(0.1f, 0.4f, 0.8f, 1.0f);
+
+QTextCharFormat asLink(QTextCharFormat f, const QString& href) {
+    f.setAnchor(true);
+    f.setAnchorHref(href);
+    f.setForeground(kLinkColor);
+    f.setFontUnderline(true);
     return f;
 }
 
@@ -45,12 +61,13 @@ QTextCharFormat withColor(QTextCharFormat f, const QColor& color) {
 struct Formats {
     QTextCharFormat none;
     QTextCharFormat system = textFormat(12);
-    QTextCharFormat reply = withColor(textFormat(10), QColor::fromRgbF(0.5f, 0.5f, 0.5f, 1.0f));
+    QTextCharFormat reply = withColor(textFormat(10), kGrey);
     QTextCharFormat ownHeader =
         withColor(textFormat(11, true), QColor::fromRgbF(0.2f, 0.5f, 0.2f, 1.0f));
     QTextCharFormat otherHeader =
         withColor(textFormat(11, true), QColor::fromRgbF(0.2f, 0.2f, 0.8f, 1.0f));
     QTextCharFormat body = withColor(textFormat(12), QColor(Qt::black));
+    QTextCharFormat note = withColor(textFormat(12), kGrey); // deleted, "(수정됨)"
     QTextBlockFormat block;
 };
 
@@ -110,7 +127,7 @@ TranscriptView::TranscriptView(QTextBrowser* view, QObject* parent) : QObject(pa
     view_->setFont(systemFont(12));
     view_->document()->setDefaultFont(systemFont(12));
     QPalette palette = view_->palette();
-    palette.setColor(QPalette::Link, QColor::fromRgbF(0.1f, 0.4f, 0.8f, 1.0f));
+    palette.setColor(QPalette::Link, kLinkColor);
     view_->setPalette(palette);
     connect(view_, &QTextBrowser::anchorClicked, this, &TranscriptView::onAnchorClicked);
     view_->viewport()->installEventFilter(this);
@@ -124,7 +141,23 @@ TranscriptView::TranscriptView(QTextBrowser* view, QObject* parent) : QObject(pa
 QString TranscriptView::formatTimeISO(const QString& time) {
     if (time.size() < 19)
         return QLatin1String("");
-    return time.mid(11, 5);
+    // A time without an offset parses as local time and stays as given.
+    const QDateTime parsed = QDateTime::fromString(time, Qt::ISODate);
+    if (!parsed.isValid())
+        return time.mid(11, 5);
+    return parsed.toLocalTime().toString(QStringLiteral("HH:mm"));
+}
+
+QString TranscriptView::quote(const QString& text) {
+    qsizetype length = std::min<qsizetype>(text.size(), kQuoteLength);
+    if (length > 0 && length < text.size() && text.at(length - 1).isHighSurrogate())
+        --length; // never half a character
+    QString out = text.left(length);
+    for (QChar& c : out)
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == kLineBreak ||
+            c == QChar(QChar::ParagraphSeparator))
+            c = QLatin1Char(' ');
+    return out;
 }
 
 QString TranscriptView::plainText() const {
@@ -140,6 +173,9 @@ TranscriptView::~TranscriptView() {
 struct TranscriptView::Entry {
     QTextCursor cursor;
     QString plain;
+    int start = 0;
+    int bodyStart = 0;
+    int bodyEnd = 0;
 
     void text(const QString& s, const QTextCharFormat& format) {
         cursor.insertText(s, format);
@@ -156,6 +192,17 @@ struct TranscriptView::Entry {
     void picture(const QTextImageFormat& format) {
         cursor.insertText(QString(QChar::ObjectReplacementCharacter), format);
         plain.append(QChar::ObjectReplacementCharacter);
+    }
+    // Message text (already plain) with its web and mail addresses as links.
+    void linkedText(const QString& s, const QTextCharFormat& format) {
+        qsizetype done = 0;
+        for (const Address& address : findAddresses(s)) {
+            text(s.mid(done, address.start - done), format);
+            text(address.href, asLink(format, address.href));
+            done = address.start + address.href.size();
+        }
+        if (done < s.size())
+            text(s.mid(done), format);
     }
 };
 
@@ -181,13 +228,103 @@ TranscriptView::Entry TranscriptView::beginEntry() {
         else
             entry.lineEnd(formats().none);
     }
+    entry.start = entry.cursor.position();
     return entry;
 }
 
 void TranscriptView::finishEntry(Entry& entry) {
     entry.cursor.endEditBlock();
-    searchText_.append(entry.plain);
+    if (!searchTextStale_)
+        searchText_.append(entry.plain);
     scrollPending_ = true; // done by flush, once per burst
+}
+
+void TranscriptView::recordItem(const ChatItem& item, const Entry& entry) {
+    const int index = int(chatItems_.size());
+    chatItems_.append(item);
+    spans_.append(Span{entry.start, entry.bodyStart, entry.bodyEnd, entry.cursor.position()});
+    if (!item.msgId.isEmpty())
+        byMsgId_.insert(item.msgId, index);
+}
+
+int TranscriptView::indexOfMsgId(const QString& msgId) const {
+    return msgId.isEmpty() ? -1 : byMsgId_.value(msgId, -1);
+}
+
+int TranscriptView::entryAt(const QPoint& viewportPos) {
+    flush(); // needs the layout
+    if (!view_ || spans_.isEmpty())
+        return -1;
+    const int position = view_->cursorForPosition(viewportPos).position();
+    const auto after = std::upper_bound(spans_.cbegin(), spans_.cend(), position,
+                                        [](int p, const Span& span) { return p < span.start; });
+    if (after == spans_.cbegin())
+        return -1;
+    const auto span = std::prev(after);
+    return position < span->end ? int(span - spans_.cbegin()) : -1;
+}
+
+bool TranscriptView::markDeleted(const QString& msgId) {
+    const int index = indexOfMsgId(msgId);
+    if (index < 0 || !view_)
+        return false;
+    ChatItem& item = chatItems_[index];
+    if (!item.deleted) {
+        item.deleted = true;
+        item.text = QStringLiteral("삭제된 메시지입니다");
+        replaceBody(index, item.text, false);
+    }
+    return true;
+}
+
+bool TranscriptView::markEdited(const QString& msgId, const QString& text) {
+    const int index = indexOfMsgId(msgId);
+    if (index < 0 || !view_)
+        return false;
+    ChatItem& item = chatItems_[index];
+    if (!item.deleted) { // a removed message stays removed
+        item.edited = true;
+        item.text = orEmpty(text);
+        replaceBody(index, item.text, true);
+    }
+    return true;
+}
+
+// Rewrites the entry's text in the document; the entries after it move by the difference.
+// Rare, so the linear shift is fine; appends stay constant time.
+void TranscriptView::replaceBody(int index, const QString& text, bool edited) {
+    Span& span = spans_[index];
+    Entry entry;
+    entry.cursor = QTextCursor(view_->document());
+    entry.cursor.setPosition(span.bodyStart);
+    entry.cursor.setPosition(span.bodyEnd, QTextCursor::KeepAnchor);
+    entry.cursor.beginEditBlock();
+    entry.cursor.removeSelectedText();
+    if (edited) {
+        entry.linkedText(plainEntryText(text), formats().body);
+        entry.text(QStringLiteral(" (수정됨)"), formats().note);
+    } else {
+        entry.text(text, formats().note);
+    }
+    entry.cursor.endEditBlock();
+    const int delta = entry.cursor.position() - span.bodyEnd;
+    span.bodyEnd += delta;
+    span.end += delta;
+    for (qsizetype i = index + 1; i < spans_.size(); ++i) {
+        Span& later = spans_[i];
+        later.start += delta;
+        later.bodyStart += delta;
+        later.bodyEnd += delta;
+        later.end += delta;
+    }
+    // The search copy no longer matches the document; a running find sees the new text now.
+    searchTextStale_ = true;
+    searchText_.clear();
+    if (!search_.counterText().isEmpty() && !findText_.isEmpty()) {
+        refreshSearchText();
+        search_.findSearchChanged(findText_, searchText_);
+        emit findCounterChanged(search_.counterText());
+    }
 }
 
 void TranscriptView::flush() {
@@ -222,18 +359,25 @@ void TranscriptView::appendChatMsgId(const QString& msgId, const QString& sender
     item.text = orEmpty(text);
     item.time = formatTimeISO(time);
     item.mine = mine;
-    chatItems_.append(item);
 
     Entry entry = beginEntry();
-    if (!replyTo.isEmpty())
-        entry.text(QStringLiteral("  ↳ [답장 #") + plainEntryText(replyTo) + QStringLiteral("]") +
-                       kLineBreak,
-                   formats().reply);
+    if (!replyTo.isEmpty()) {
+        // What it answers when that is in view, else its id.
+        const int answered = indexOfMsgId(replyTo);
+        const QString marker = answered < 0
+                                   ? QStringLiteral("[답장 #") + replyTo + QStringLiteral("]")
+                                   : chatItems_.at(answered).sender + QStringLiteral(": ") +
+                                         quote(chatItems_.at(answered).text);
+        entry.text(QStringLiteral("  ↳ ") + plainEntryText(marker) + kLineBreak, formats().reply);
+    }
     writePictureAndHeader(entry, picture, item.sender, item.time, mine);
-    entry.text(plainEntryText(item.text), formats().body);
+    entry.bodyStart = entry.cursor.position();
+    entry.linkedText(plainEntryText(item.text), formats().body);
+    entry.bodyEnd = entry.cursor.position();
     // The entry's closing line break ends the block: the next entry starts a fresh one.
     entry.lineEnd(formats().body);
     finishEntry(entry);
+    recordItem(item, entry);
 }
 
 void TranscriptView::appendFileChatFrom(const QString& sender, const QString& name,
@@ -255,24 +399,22 @@ void TranscriptView::appendFileChatFrom(const QString& sender, const QString& na
     item.isFile = true;
     item.fileId = fileId;
     item.fileName = name.isNull() ? QStringLiteral("file") : name;
-    chatItems_.append(item);
 
     const QString label = name.isEmpty() ? fileId : name;
     QTextCharFormat line = formats().system;
-    if (const std::optional<QString> link = buildFileLink(fileId, name)) {
-        line.setAnchor(true);
-        line.setAnchorHref(*link);
-        line.setForeground(QColor(Qt::blue));
-        line.setFontUnderline(true);
-    }
+    if (const std::optional<QString> link = buildFileLink(fileId, name))
+        line = asLink(line, *link);
 
     Entry entry = beginEntry();
     writePictureAndHeader(entry, picture, item.sender, item.time, mine);
+    entry.bodyStart = entry.cursor.position();
     entry.text(QStringLiteral("[파일] ") + plainEntryText(label) +
                    QStringLiteral(" (클릭하여 저장)"),
                line);
+    entry.bodyEnd = entry.cursor.position();
     entry.lineEnd(line);
     finishEntry(entry);
+    recordItem(item, entry);
 }
 
 void TranscriptView::writePictureAndHeader(Entry& entry, const EntryPicture& picture,
@@ -319,17 +461,29 @@ void TranscriptView::clearChat() {
     }
     pictures_.clear(); // clear() dropped the document's resources too
     searchText_.clear();
+    searchTextStale_ = false;
     chatItems_.clear();
+    spans_.clear();
+    byMsgId_.clear();
     flashTimer_.stop();
     search_.reset();
     emit findCounterChanged(search_.counterText());
 }
 
-void TranscriptView::findSearchChanged(const QString& findText) {
-    // The copy kept while appending saves reading and normalizing the whole document; should the
-    // document have been changed behind our back, read it afresh.
-    if (view_ && searchText_.originalSize() != view_->document()->characterCount() - 1)
+void TranscriptView::refreshSearchText() {
+    // The copy kept while appending saves reading and normalizing the whole document; after an
+    // entry changed in place, or should the document have been changed behind our back, read it
+    // afresh.
+    if (view_ && (searchTextStale_ ||
+                  searchText_.originalSize() != view_->document()->characterCount() - 1)) {
         searchText_ = NormalizedText(plainText());
+        searchTextStale_ = false;
+    }
+}
+
+void TranscriptView::findSearchChanged(const QString& findText) {
+    findText_ = findText;
+    refreshSearchText();
     search_.findSearchChanged(findText, searchText_);
     applyFind(true);
 }
@@ -397,8 +551,13 @@ void TranscriptView::onAnchorClicked(const QUrl& url) {
     if (href.isEmpty())
         href = url.toString(QUrl::FullyEncoded);
     pressedHref_.clear();
-    if (const std::optional<FileLink> link = parseFileLink(href))
+    if (const std::optional<FileLink> link = parseFileLink(href)) {
         emit fileLinkClicked(link->fileId, link->suggestedName);
+        return;
+    }
+    const QUrl address(href, QUrl::StrictMode);
+    if (isOpenableAddress(address))
+        emit linkClicked(address);
 }
 
 } // namespace brindlewick

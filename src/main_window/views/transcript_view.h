@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QList>
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
 #include <QString>
 #include <QTextBrowser>
@@ -30,8 +31,10 @@ struct ChatItem {
     QString time;   // "HH:MM" or ""
     bool mine = false;
     bool isFile = false;
-    QString fileId;   // file entries only
-    QString fileName; // file entries only: the name, "file" when there was none at all
+    bool edited = false;  // the server changed the text since
+    bool deleted = false; // the server removed it; text is the deletion note
+    QString fileId;       // file entries only
+    QString fileName;     // file entries only: the name, "file" when there was none at all
 };
 
 // The picture in front of an entry. An empty key means the placeholder (image ignored).
@@ -47,8 +50,14 @@ public:
     explicit TranscriptView(QTextBrowser* view, QObject* parent = nullptr);
     ~TranscriptView() override;
 
-    // "HH:MM" from characters 11..15 of a time of at least 19 characters, else "".
+    // "HH:MM" of a time of at least 19 characters in this computer's time zone (converted from
+    // the time's own offset; none means as given), else "". Unparsable times show characters
+    // 11..15 as written.
     static QString formatTimeISO(const QString& time);
+    // The start of a message as quoted elsewhere (reply lines, questions): the first
+    // kQuoteLength characters on one line.
+    static constexpr int kQuoteLength = 40;
+    static QString quote(const QString& text);
 
     // Throughout, a null QString stands for "none"; for names it differs from "".
     void appendChat(const QString& text);
@@ -61,7 +70,16 @@ public:
     // Empties the transcript, the entries and the find state (not the find text).
     void clearChat();
 
+    // The newest entry with this id replaced in place: its text by the deletion note, or by the
+    // new text marked as edited. False (and nothing changed) when no entry has the id.
+    bool markDeleted(const QString& msgId);
+    bool markEdited(const QString& msgId, const QString& text);
+
     const QList<ChatItem>& chatItems() const { return chatItems_; }
+    // Index into chatItems of the entry under a viewport position, -1 for anything else.
+    int entryAt(const QPoint& viewportPos);
+    // Index of the newest entry with this id, -1 when there is none (or the id is empty).
+    int indexOfMsgId(const QString& msgId) const;
     QTextBrowser* view() const { return view_; }
     // The transcript's text as positions count it (pictures are U+FFFC, breaks are "\n").
     QString plainText() const;
@@ -88,6 +106,8 @@ signals:
     void findCounterChanged(const QString& text);
     // A file link was clicked: the file id as written and a plain file name to suggest.
     void fileLinkClicked(const QString& fileId, const QString& suggestedName);
+    // An http, https or mailto address in a message was clicked.
+    void linkClicked(const QUrl& url);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -99,19 +119,34 @@ private:
         QTextImageFormat format;
     };
 
+    // Document positions of an entry: [start, end) in all, [bodyStart, bodyEnd) its text.
+    struct Span {
+        int start = 0;
+        int bodyStart = 0;
+        int bodyEnd = 0;
+        int end = 0;
+    };
+
     struct Entry;
     Entry beginEntry();
     void finishEntry(Entry& entry);
+    void recordItem(const ChatItem& item, const Entry& entry);
+    void replaceBody(int index, const QString& text, bool edited);
     void writePictureAndHeader(Entry& entry, const EntryPicture& picture, const QString& sender,
                                const QString& time, bool mine);
     const QTextImageFormat& pictureFormat(const EntryPicture& picture);
     void onAnchorClicked(const QUrl& url);
     void applyFind(bool showCurrent);
+    void refreshSearchText();
 
     QPointer<QTextBrowser> view_;
     QList<ChatItem> chatItems_;
+    QList<Span> spans_;           // parallel to chatItems_, ascending
+    QHash<QString, int> byMsgId_; // id -> newest entry index
     TranscriptSearch search_;
     NormalizedText searchText_;        // the transcript's text as searched, kept while appending
+    bool searchTextStale_ = false;     // an entry changed in place: read the document afresh
+    QString findText_;                 // the last find, run again when an entry changes
     QHash<QString, Picture> pictures_; // picture key -> document resource
     int nextPictureId_ = 0;
     bool scrollPending_ = false;
