@@ -6,6 +6,7 @@
 #include "room_logic.h"
 
 #include <messages.h>
+#include <phone_number.h>
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
@@ -116,7 +117,9 @@ void ChatSession::handleFrame(std::uint8_t type, const FieldList& fields) {
 
 void ChatSession::handleAuth(const FieldList& fields) {
     const auto auth = wire::Auth::decode(fields);
-    if (!auth || auth->phone.empty()) {
+    // Stored, compared and put in room ids in one spelling only.
+    const std::string phone = auth ? normalizePhone(auth->phone) : std::string();
+    if (phone.empty()) {
         sendError(MessageType::Auth, ErrorText::kNeedPhone);
         logLine("chat: " + peer_ + " refused sign-in without phone");
         closeAfterWrite_ = true;
@@ -124,7 +127,6 @@ void ChatSession::handleAuth(const FieldList& fields) {
         return;
     }
     leaveHub();
-    const std::string phone = auth->phone;
     phone_ = phone;
     UserRecord user{phone, auth->nick, auth->statusMsg, auth->profilePic};
     ++inFlight_;

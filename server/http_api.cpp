@@ -4,7 +4,10 @@
 #include "file_store.h"
 #include "hub.h"
 #include "ids.h"
+#include "json_text.h"
 #include "room_logic.h"
+
+#include <phone_number.h>
 
 #include <nlohmann/json.hpp>
 
@@ -41,7 +44,7 @@ HttpReply jsonReply(const json& value, unsigned status = 200) {
     HttpReply reply;
     reply.status = status;
     // Compact, raw UTF-8: the client's scanner reads "key":"value" pairs as written.
-    reply.body = value.dump(-1, ' ', false, json::error_handler_t::replace);
+    reply.body = clientJson(value);
     return reply;
 }
 
@@ -68,8 +71,10 @@ bool stringMember(const json& object, const char* key, std::string& out) {
     return true;
 }
 
-bool isBlank(const std::string& s) {
-    return s.find_first_not_of(" \t\r\n") == std::string::npos;
+// A phone as stored: its one spelling. False (and `phone` empty) when it has no digit.
+bool normalized(std::string& phone) {
+    phone = normalizePhone(phone);
+    return !phone.empty();
 }
 
 std::vector<std::string> splitPath(const std::string& path) {
@@ -158,8 +163,8 @@ void HttpApi::handle(const HttpRequest& request, ReplyFn reply) {
     }
     if (p.size() == 2 && (p[1] == "friends" || p[1] == "rooms") && m == "GET") {
         bool found = false;
-        const std::string phone = queryValue(query, "phone", found);
-        if (isBlank(phone)) {
+        std::string phone = queryValue(query, "phone", found);
+        if (!normalized(phone)) {
             reply(text(400, HttpText::kNeedPhone));
             return;
         }
@@ -248,7 +253,7 @@ void HttpApi::addFriend(const std::string& body, ReplyFn reply) {
         reply(text(400, HttpText::kBadField));
         return;
     }
-    if (isBlank(me) || isBlank(other)) {
+    if (!normalized(me) || !normalized(other)) {
         reply(text(400, HttpText::kNeedPhone));
         return;
     }
@@ -280,7 +285,7 @@ void HttpApi::createRoom(const std::string& body, ReplyFn reply) {
         reply(text(400, HttpText::kBadField));
         return;
     }
-    if (isBlank(phone)) {
+    if (!normalized(phone)) {
         reply(text(400, HttpText::kNeedPhone));
         return;
     }
@@ -296,11 +301,12 @@ void HttpApi::createRoom(const std::string& body, ReplyFn reply) {
             return;
         }
         for (const json& member : *it) {
-            if (!member.is_string() || isBlank(member.get<std::string>())) {
+            std::string memberPhone = member.is_string() ? member.get<std::string>() : "";
+            if (!normalized(memberPhone)) {
                 reply(text(400, HttpText::kBadField));
                 return;
             }
-            members.push_back(member.get<std::string>());
+            members.push_back(memberPhone);
         }
     } else if (type != "memo") {
         reply(text(400, HttpText::kBadRoomType));
@@ -338,8 +344,8 @@ void HttpApi::leaveRoom(const std::string& body, ReplyFn reply) {
         reply(text(400, HttpText::kBadField));
         return;
     }
-    if (isBlank(phone) || room.empty()) {
-        reply(text(400, isBlank(phone) ? HttpText::kNeedPhone : HttpText::kBadField));
+    if (!normalized(phone) || room.empty()) {
+        reply(text(400, phone.empty() ? HttpText::kNeedPhone : HttpText::kBadField));
         return;
     }
     Hub* hub = &hub_;
@@ -373,7 +379,7 @@ void HttpApi::setProfile(const std::string& body, ReplyFn reply) {
         reply(text(400, HttpText::kBadField));
         return;
     }
-    if (isBlank(phone)) {
+    if (!normalized(phone)) {
         reply(text(400, HttpText::kNeedPhone));
         return;
     }

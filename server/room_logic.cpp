@@ -3,6 +3,8 @@
 #include "ids.h"
 #include "time_text.h"
 
+#include <phone_number.h>
+
 #include <ctime>
 
 namespace brindlewick::server {
@@ -56,7 +58,8 @@ std::string RoomLogic::ensureAccess(Storage& storage, const std::string& phone,
     if (room.rfind("dm:", 0) == 0) {
         const std::string peer = ChatProtocol::peerPhoneInDmRoom(room, phone);
         // Only the canonical spelling names the pair, so nobody gets two rooms with one peer.
-        if (peer.empty() || ChatProtocol::dmRoomForPhone(phone, peer) != room)
+        if (peer.empty() || normalizePhone(peer) != peer ||
+            ChatProtocol::dmRoomForPhone(phone, peer) != room)
             return ErrorText::kNotMember;
         if (!storage.roomKind(room))
             storage.createRoom(room, "dm", "", phone);
