@@ -60,6 +60,7 @@ public:
     AddFriendInput runAddFriendDialog(QWidget*) override { return {}; }
     QString runOpenPanel(QWidget*, const QString&) override { return path_; }
     QString runSavePanel(QWidget*, const QString&, const QString&) override { return {}; }
+    void openUrl(const QUrl&) override {}
     void openFile(const QString&) override {}
 
 private:

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+class QUrl;
 class QWidget;
 
 namespace brindlewick {
@@ -41,6 +42,8 @@ public:
     virtual QString runSavePanel(QWidget* parent, const QString& title,
                                  const QString& suggestedName) = 0;
     virtual void openFile(const QString& path) = 0;
+    // Hands a web or mail address to the desktop's browser or mail program.
+    virtual void openUrl(const QUrl& url) = 0;
 };
 
 } // namespace brindlewick

@@ -133,4 +133,8 @@ void QtPlatform::openFile(const QString& path) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
+void QtPlatform::openUrl(const QUrl& url) {
+    QDesktopServices::openUrl(url);
+}
+
 } // namespace brindlewick

@@ -27,6 +27,7 @@ public:
     QString runSavePanel(QWidget* parent, const QString& title,
                          const QString& suggestedName) override;
     void openFile(const QString& path) override;
+    void openUrl(const QUrl& url) override;
 
 private:
     // Where desktops have no notification service on the session bus (macOS, Windows).

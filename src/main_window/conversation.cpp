@@ -27,8 +27,11 @@ Conversation::Conversation(ChatClient& client, RoomSession& session, Directory& 
                     window_.setHeaderPicture(image);
             });
     connect(&window_, &MainWindow::sendRequested, this, &Conversation::send);
-    connect(&window_, &MainWindow::replyToEntryRequested, this, &Conversation::replyToNewest);
-    connect(&window_, &MainWindow::deleteEntryRequested, this, &Conversation::deleteNewestOwn);
+    connect(&window_, &MainWindow::entryMenuRequested, this, &Conversation::showEntryMenu);
+    connect(&window_, &MainWindow::replyToEntryRequested, this, &Conversation::replyTo);
+    connect(&window_, &MainWindow::deleteEntryRequested, this, &Conversation::deleteEntry);
+    connect(&window_.transcript(), &TranscriptView::linkClicked, this,
+            [this](const QUrl& url) { platform_.openUrl(url); });
     connect(&window_, &MainWindow::replyCancelled, &session_, &RoomSession::cancelReply);
 }
 
@@ -83,27 +86,66 @@ void Conversation::send(const QString& text) {
     }
 }
 
-void Conversation::replyToNewest() {
-    const QList<ChatItem>& items = window_.transcript().chatItems();
-    if (items.isEmpty())
-        return;
-    const ChatItem& last = items.constLast();
-    session_.setReply(last.msgId, last.sender, last.text);
+namespace {
+
+bool canDelete(const ChatItem& item) {
+    return item.mine && !item.deleted && !item.msgId.isEmpty();
 }
 
-void Conversation::deleteNewestOwn() {
-    if (session_.isOpen()) {
-        const QList<ChatItem>& items = window_.transcript().chatItems();
-        for (auto it = items.crbegin(); it != items.crend(); ++it) {
-            if (!it->mine || it->msgId.isEmpty())
-                continue;
-            client_.sendChatDeleteToRoom(session_.room(), it->msgId);
-            appendSystemLine(QStringLiteral("[시스템] 메시지 삭제 요청을 보냈습니다."));
-            return;
-        }
+} // namespace
+
+void Conversation::showEntryMenu(int entryIndex, const QPoint& globalPos) {
+    window_.showEntryMenu(globalPos, replyTarget(entryIndex), deleteTarget(entryIndex));
+}
+
+QString Conversation::replyTarget(int entryIndex) const {
+    const QList<ChatItem>& items = window_.transcript().chatItems();
+    if (items.isEmpty() || entryIndex >= items.size())
+        return QString();
+    const ChatItem& item = entryIndex < 0 ? items.constLast() : items.at(entryIndex);
+    return item.deleted ? QString() : item.msgId;
+}
+
+QString Conversation::deleteTarget(int entryIndex) const {
+    if (!session_.isOpen())
+        return QString();
+    const QList<ChatItem>& items = window_.transcript().chatItems();
+    if (entryIndex >= 0)
+        return entryIndex < items.size() && canDelete(items.at(entryIndex))
+                   ? items.at(entryIndex).msgId
+                   : QString();
+    for (auto it = items.crbegin(); it != items.crend(); ++it)
+        if (canDelete(*it))
+            return it->msgId;
+    return QString();
+}
+
+void Conversation::replyTo(const QString& msgId) {
+    const TranscriptView& transcript = window_.transcript();
+    const int index = transcript.indexOfMsgId(msgId);
+    if (index < 0)
+        return;
+    const ChatItem& item = transcript.chatItems().at(index);
+    session_.setReply(item.msgId, item.sender, item.text);
+}
+
+void Conversation::deleteEntry(const QString& msgId) {
+    const int index = window_.transcript().indexOfMsgId(msgId);
+    if (!session_.isOpen() || index < 0 || !canDelete(window_.transcript().chatItems().at(index))) {
+        platform_.runAlert(window_.window(), QStringLiteral("삭제할 본인 메시지가 없습니다."),
+                           QStringLiteral(""), {});
+        return;
     }
-    platform_.runAlert(window_.window(), QStringLiteral("삭제할 본인 메시지가 없습니다."),
-                       QStringLiteral(""), {});
+    const QString room = session_.room();
+    const QString quoted = TranscriptView::quote(window_.transcript().chatItems().at(index).text);
+    const int answer =
+        platform_.runAlert(window_.window(), QStringLiteral("이 메시지를 삭제할까요?"), quoted,
+                           {QStringLiteral("삭제"), QStringLiteral("취소")});
+    // The alert's loop may have seen the room change; the request belongs to the room asked about.
+    if (answer != Platform::kFirstButton || !session_.isOpen() || session_.room() != room)
+        return;
+    client_.sendChatDeleteToRoom(room, msgId);
+    appendSystemLine(QStringLiteral("[시스템] 메시지 삭제 요청을 보냈습니다."));
 }
 
 } // namespace brindlewick

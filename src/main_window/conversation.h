@@ -3,6 +3,7 @@
 // session; sending, replying and deleting start here.
 
 #include <QObject>
+#include <QPoint>
 #include <QString>
 
 namespace brindlewick {
@@ -28,10 +29,16 @@ public:
     void appendSystemLine(const QString& text);
 
     void send(const QString& text);
-    // Reply to the newest entry.
-    void replyToNewest();
-    // Delete the newest own entry that has an id.
-    void deleteNewestOwn();
+    // The transcript's menu for entry `entryIndex` (-1: off any entry, where replying means the
+    // newest entry and deleting the newest own one).
+    void showEntryMenu(int entryIndex, const QPoint& globalPos);
+    // What the menu offers for an entry: the id to reply to or to delete, "" for nothing.
+    QString replyTarget(int entryIndex) const;
+    QString deleteTarget(int entryIndex) const;
+    // Reply to the entry with this id; nothing when it is no longer in the transcript.
+    void replyTo(const QString& msgId);
+    // Asks, then requests the deletion of the own entry with this id.
+    void deleteEntry(const QString& msgId);
 
 private:
     void roomChanged(const QString& room, const QString& title);

@@ -123,7 +123,7 @@ void DirectoryActions::openRow(const SideRow& row) {
     if (row.kind == SideRow::Kind::Friend)
         openDirectRoom(row.phone, row.name);
     else
-        session_.open(row.room, row.title); // the shown title, unread suffix included
+        session_.open(row.room, row.name); // the display name, without the unread suffix
 }
 
 void DirectoryActions::openDirectRoom(const QString& phone, const QString& name) {

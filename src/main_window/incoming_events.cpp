@@ -61,13 +61,15 @@ IncomingEvents::IncomingEvents(ChatClient& client, ChatEvents& events, RoomSessi
         if (inOpenRoom(notice.room))
             conversation_.appendSystemLine(qt(notice.text));
     });
+    // An entry in view changes in place; a marker line stands in for one that is not.
     connect(&events, &ChatEvents::edited, this, [this](const wire::Edit& edit) {
-        if (inOpenRoom(edit.room))
+        if (inOpenRoom(edit.room) &&
+            !window_.transcript().markEdited(qt(edit.msgId), displayText(qt(edit.text))))
             conversation_.appendSystemLine(
                 QStringLiteral("[수정 #%1] %2").arg(qt(edit.msgId), qt(edit.text)));
     });
     connect(&events, &ChatEvents::deleted, this, [this](const wire::Delete& deletion) {
-        if (inOpenRoom(deletion.room))
+        if (inOpenRoom(deletion.room) && !window_.transcript().markDeleted(qt(deletion.msgId)))
             conversation_.appendSystemLine(
                 QStringLiteral("[메시지 삭제됨 #%1]").arg(qt(deletion.msgId)));
     });
@@ -82,12 +84,24 @@ bool IncomingEvents::isMine(const QString& sender) const {
     return sender == client_.nick() || sender == client_.phone();
 }
 
+bool IncomingEvents::isMine(const QString& sender, const QString& senderPhone) const {
+    // Nicknames are not unique; the phone, where the server names it, is.
+    if (!senderPhone.isEmpty())
+        return senderPhone == client_.phone();
+    return isMine(sender);
+}
+
 bool IncomingEvents::inOpenRoom(const std::string& room) const {
     return session_.isOpen() && qt(room) == session_.room();
 }
 
 void IncomingEvents::maybeNotify(const QString& room, const QString& sender, const QString& body) {
-    if (isMine(sender))
+    maybeNotify(room, sender, body, isMine(sender));
+}
+
+void IncomingEvents::maybeNotify(const QString& room, const QString& sender, const QString& body,
+                                 bool mine) {
+    if (mine)
         return;
     if (ChatNotifier::shouldNotifyForRoom(platform_, room, session_.room()))
         ChatNotifier::notifyTitle(platform_, sender, body);
@@ -98,7 +112,7 @@ void IncomingEvents::chatReceived(const wire::ChatMessage& message) {
     const QString sender = qt(message.sender);
     const QString text = displayText(qt(message.text));
     const QString msgId = qt(message.msgId);
-    const bool mine = isMine(sender);
+    const bool mine = isMine(sender, qt(message.senderPhone));
     if (session_.isOpen() && room == session_.room()) {
         window_.transcript().appendChatMsgId(msgId, sender, text, qt(message.time), mine,
                                              qt(message.replyTo),
@@ -108,7 +122,7 @@ void IncomingEvents::chatReceived(const wire::ChatMessage& message) {
     } else if (!mine) {
         window_.setStatus(QStringLiteral("새 메시지 · %1: %2").arg(sender, text));
     }
-    maybeNotify(room, sender, text);
+    maybeNotify(room, sender, text, mine);
 }
 
 void IncomingEvents::fileReceived(const wire::FileMessage& message) {
@@ -128,7 +142,7 @@ void IncomingEvents::fileReceived(const wire::FileMessage& message) {
     } else if (!mine) {
         window_.setStatus(QStringLiteral("파일 · %1: %2").arg(sender, name));
     }
-    maybeNotify(room, sender, QStringLiteral("[파일] %1").arg(name));
+    maybeNotify(room, sender, QStringLiteral("[파일] %1").arg(name), mine);
 }
 
 void IncomingEvents::callInvite(const wire::CallInvite& invite) {

@@ -27,8 +27,12 @@ public:
 
     // A sender is the user when it is the user's nickname or phone.
     bool isMine(const QString& sender) const;
+    // With the sender's phone as the server gives it: the user only when it is the user's phone;
+    // without (empty), as above.
+    bool isMine(const QString& sender, const QString& senderPhone) const;
     // Announces a message of `room` unless it is the user's own or the room is in view.
     void maybeNotify(const QString& room, const QString& sender, const QString& body);
+    void maybeNotify(const QString& room, const QString& sender, const QString& body, bool mine);
 
 private:
     void chatReceived(const wire::ChatMessage& message);

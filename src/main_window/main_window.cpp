@@ -9,6 +9,7 @@
 #include "transcript_view.h"
 #include "user_picture.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QEvent>
 #include <QHeaderView>
@@ -255,12 +256,19 @@ void MainWindow::buildSplit() {
 
     chatMenu_ = std::make_unique<QMenu>(QStringLiteral("ChatMenu"));
     chatMenu_->setObjectName(QStringLiteral("chatContextMenu"));
-    chatMenu_->addAction(QStringLiteral("답장하기"), this, &MainWindow::replyToEntryRequested);
-    chatMenu_->addAction(QStringLiteral("삭제하기"), this, &MainWindow::deleteEntryRequested);
+    // Each action carries the id of the entry it was offered for (set by showEntryMenu), so a
+    // transcript that changes while the menu is up cannot redirect it.
+    QAction* reply = chatMenu_->addAction(QStringLiteral("답장하기"));
+    connect(reply, &QAction::triggered, this,
+            [this, reply] { emit replyToEntryRequested(reply->data().toString()); });
+    QAction* remove = chatMenu_->addAction(QStringLiteral("삭제하기"));
+    connect(remove, &QAction::triggered, this,
+            [this, remove] { emit deleteEntryRequested(remove->data().toString()); });
     chatView_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(chatView_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-        chatMenu_->exec(chatView_->viewport()->mapToGlobal(pos));
+        emit entryMenuRequested(transcript_->entryAt(pos), chatView_->viewport()->mapToGlobal(pos));
     });
+
 
     bottomContainer_ = new QWidget(split);
     bottomContainer_->setObjectName(QStringLiteral("bottomContainer"));
@@ -369,6 +377,16 @@ void MainWindow::showReply(const PendingReply& reply) {
     replyBar_->show();
     layoutBottomContainer();
     composeView_->setFocus();
+}
+
+void MainWindow::showEntryMenu(const QPoint& globalPos, const QString& replyMsgId,
+                               const QString& deleteMsgId) {
+    const QList<QAction*> actions = chatMenu_->actions();
+    actions.at(0)->setData(replyMsgId);
+    actions.at(0)->setEnabled(!replyMsgId.isEmpty());
+    actions.at(1)->setData(deleteMsgId);
+    actions.at(1)->setEnabled(!deleteMsgId.isEmpty());
+    chatMenu_->popup(globalPos);
 }
 
 void MainWindow::clearComposer() {

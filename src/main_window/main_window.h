@@ -16,6 +16,7 @@ class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QMainWindow;
+class QPoint;
 class QMenu;
 class QMenuBar;
 class QPlainTextEdit;
@@ -73,6 +74,10 @@ public slots:
     void setHeaderPicture(const QImage& picture);
     // Shows the bar for a pending reply, hides it for none.
     void showReply(const brindlewick::PendingReply& reply);
+    // The transcript's menu at `globalPos`; each action is offered for its entry's id, disabled
+    // when the id is empty.
+    void showEntryMenu(const QPoint& globalPos, const QString& replyMsgId,
+                       const QString& deleteMsgId);
     void clearComposer();
     void focusComposer();
     void setUploading(bool uploading);
@@ -92,8 +97,10 @@ signals:
     void refreshRequested();
     void leaveRoomRequested();
     void logoutRequested();
-    void replyToEntryRequested();
-    void deleteEntryRequested();
+    // A right click in the transcript: the entry's index in its chatItems, -1 off any entry.
+    void entryMenuRequested(int entryIndex, const QPoint& globalPos);
+    void replyToEntryRequested(const QString& msgId);
+    void deleteEntryRequested(const QString& msgId);
     void replyCancelled();
 
 protected:

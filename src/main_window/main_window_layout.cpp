@@ -15,6 +15,8 @@
 #include <QSplitter>
 #include <QTableView>
 
+#include <algorithm>
+
 namespace brindlewick {
 
 void MainWindow::layoutContent(int width, int height) {
@@ -53,7 +55,10 @@ void MainWindow::layoutFindBar() {
 
 void MainWindow::layoutReplyBar() {
     const int width = replyBar_->width();
-    replyPreviewLabel_->setGeometry(4, 4, width - 46, 18);
+    // As tall as its font needs (descenders included), centred in the bar.
+    const int labelHeight = std::max(18, replyPreviewLabel_->fontMetrics().height() + 2);
+    replyPreviewLabel_->setGeometry(4, std::max(0, (24 - labelHeight) / 2), width - 46,
+                                    labelHeight);
     replyCancelBtn_->setGeometry(width - 28, 1, 22, 22);
 }
 

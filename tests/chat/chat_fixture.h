@@ -71,7 +71,27 @@ protected:
         ADD_FAILURE() << "no chatContextMenu";
         return nullptr;
     }
-    void chooseInChatMenu(int item) const { chatMenu()->actions().at(item)->trigger(); }
+    // Right-clicks the transcript at `viewportPos` (off any entry by default) and chooses item
+    // `item` if it is enabled; returns whether it was.
+    bool chooseInChatMenu(int item, QPoint viewportPos = QPoint(2, 2000)) const {
+        QTextBrowser* view = ui().transcript().view();
+        ui().transcript().flush();
+        emit view->customContextMenuRequested(viewportPos);
+        QMenu* menu = chatMenu();
+        const bool enabled = menu->actions().at(item)->isEnabled();
+        if (enabled)
+            menu->actions().at(item)->trigger();
+        menu->hide();
+        return enabled;
+    }
+    // The viewport position of the start of `text` in the transcript.
+    QPoint pointAt(const QString& text) const {
+        QTextBrowser* view = ui().transcript().view();
+        ui().transcript().flush();
+        QTextCursor c(view->document());
+        c.setPosition(int(transcriptText().indexOf(text)) + 1);
+        return view->cursorRect(c).center();
+    }
 
     // A frame from the server, handled as the connection would hand it over.
     void receive(quint8 type, const QStringList& fields) {

@@ -1,6 +1,7 @@
 // Opening rooms, sending from the composer, replies and delete requests.
 
 #include "chat_fixture.h"
+#include "conversation.h"
 
 #include <QAction>
 #include <QApplication>
@@ -134,6 +135,9 @@ TEST_F(Composer, ReplyBarGeometryAndSending) {
     EXPECT_EQ(controller->room().reply().sender, "준호");
     EXPECT_TRUE(named("replyBar")->isVisible());
     EXPECT_EQ(named<QLabel>("replyPreviewLabel")->text(), "준호 님에게 답장: 질문");
+    const QLabel* preview = named<QLabel>("replyPreviewLabel");
+    EXPECT_GE(preview->height(), preview->fontMetrics().height()); // descenders not clipped
+    EXPECT_LE(preview->geometry().bottom(), named("replyBar")->height());
     EXPECT_EQ(frameOf(named("replyBar")), QRect(0, 0, w, 24));
     EXPECT_EQ(frameOf(named("composeScroll")), QRect(0, 24, w - 156, h - 24));
     EXPECT_TRUE(composer()->hasFocus() || !QApplication::activeWindow());
@@ -156,51 +160,88 @@ TEST_F(Composer, ReplyBarGeometryAndSending) {
     EXPECT_TRUE(controller->room().reply().sender.isNull());
 }
 
-TEST_F(Composer, ReplyTargetsTheNewestEntry) {
+TEST_F(Composer, ReplyTargetsTheClickedEntryOrTheNewest) {
     controller->room().open("r-1", "팀");
-    chooseInChatMenu(kReply); // nothing yet
-    EXPECT_TRUE(controller->room().reply().msgId.isNull());
+    EXPECT_FALSE(chooseInChatMenu(kReply)); // nothing yet
     receive(MessageType::Chat, {"r-1", "준호", "하나", kTime, "1"});
+    receive(MessageType::Chat, {"r-1", "서연", "둘", kTime, "2"});
     receive(MessageType::RoomNotice, {"r-1", "공지"});
-    chooseInChatMenu(kReply); // after a system line: the entry before it
+    EXPECT_TRUE(chooseInChatMenu(kReply)); // off any entry: the newest entry
+    EXPECT_EQ(controller->room().reply().msgId, "2");
+    EXPECT_TRUE(chooseInChatMenu(kReply, pointAt("하나"))); // on an entry: that one
     EXPECT_EQ(controller->room().reply().msgId, "1");
+    EXPECT_EQ(controller->room().reply().sender, "준호");
+    EXPECT_TRUE(chooseInChatMenu(kReply, pointAt("공지"))); // a system line: the newest
+    EXPECT_EQ(controller->room().reply().msgId, "2");
     controller->room().cancelReply();
+
+    // Entries without an id cannot be answered, clicked or newest.
     receive(MessageType::Chat, {"r-1", "준호", "id 없음"});
-    chooseInChatMenu(kReply);
+    EXPECT_FALSE(chooseInChatMenu(kReply));
+    EXPECT_FALSE(chooseInChatMenu(kReply, pointAt("id 없음")));
     EXPECT_TRUE(controller->room().reply().msgId.isNull());
     EXPECT_FALSE(named("replyBar")->isVisible());
+
+    // The menu keeps the entry it was opened for, even when the transcript changes under it.
+    emit ui().transcript().view()->customContextMenuRequested(pointAt("하나"));
+    controller->room().open("r-2", QString());
+    chatMenu()->actions().at(kReply)->trigger();
+    chatMenu()->hide();
+    EXPECT_TRUE(controller->room().reply().msgId.isNull());
 }
 
-TEST_F(Composer, DeleteAsksForTheNewestOwnMessageWithAnId) {
-    platform.alertAnswers = {Platform::kFirstButton};
-    chooseInChatMenu(kDelete); // no room open
+TEST_F(Composer, DeleteAsksForTheClickedOwnMessage) {
+    EXPECT_FALSE(chooseInChatMenu(kDelete)); // no room open
+    // Asked for without a target: the old answer.
+    controller->conversation().deleteEntry(QString());
     ASSERT_EQ(platform.alerts.size(), 1);
     EXPECT_EQ(platform.alerts[0].message, "삭제할 본인 메시지가 없습니다.");
     EXPECT_TRUE(platform.alerts[0].buttons.isEmpty());
+    platform.clear();
 
     controller->room().open("r-1", "팀");
     receive(MessageType::Chat, {"r-1", "준호", "남의 글", kTime, "1"});
-    chooseInChatMenu(kDelete);
-    EXPECT_EQ(platform.alerts.size(), 2);
+    EXPECT_FALSE(chooseInChatMenu(kDelete));
+    EXPECT_FALSE(chooseInChatMenu(kDelete, pointAt("남의 글")));
 
-    receive(MessageType::Chat, {"r-1", "민지", "내 글", kTime, "2"});
+    const QString longText = QString(50, QChar(u'글'));
+    receive(MessageType::Chat, {"r-1", "민지", longText, kTime, "2"});
     receive(MessageType::Chat, {"r-1", "01011112222", "내 글 2", kTime, "3"});
     receive(MessageType::Chat, {"r-1", "민지", "id 없는 내 글"});
-    receive(MessageType::Chat, {"r-1", "준호", "남의 글", kTime, "4"});
-    chooseInChatMenu(kDelete);
-    EXPECT_EQ(platform.alerts.size(), 2);
+    receive(MessageType::Chat, {"r-1", "준호", "남의 글 둘", kTime, "4"});
+    EXPECT_FALSE(chooseInChatMenu(kDelete, pointAt("id 없는 내 글")));
+    EXPECT_TRUE(platform.alerts.isEmpty());
+
+    // "취소": nothing is sent.
+    platform.alertAnswers = {Platform::kFirstButton + 1};
+    EXPECT_TRUE(chooseInChatMenu(kDelete, pointAt(longText)));
+    ASSERT_EQ(platform.alerts.size(), 1);
+    EXPECT_EQ(platform.alerts[0].message, "이 메시지를 삭제할까요?");
+    EXPECT_EQ(platform.alerts[0].informativeText, QString(40, QChar(u'글')));
+    EXPECT_EQ(platform.alerts[0].buttons, QStringList({"삭제", "취소"}));
+    settle();
+    EXPECT_TRUE(sent(11).isEmpty());
+
+    // "삭제" on the clicked entry, then off any entry: the newest own one with an id.
+    EXPECT_TRUE(chooseInChatMenu(kDelete, pointAt(longText)));
     EXPECT_TRUE(transcriptText().endsWith("\n[시스템] 메시지 삭제 요청을 보냈습니다."));
     EXPECT_EQ(chatItems().size(), 5); // the entry stays until the server says so
-    ASSERT_TRUE(waitUntil([&] { return !sent(11).isEmpty(); }));
-    EXPECT_EQ(sent(11), QList<QStringList>({{"r-1", "3"}}));
-
-    // The entry stays, so asking again asks for it again; replying takes the newest entry.
-    ASSERT_EQ(chatMenu()->actions().size(), 2);
-    chooseInChatMenu(kDelete);
+    EXPECT_TRUE(chooseInChatMenu(kDelete));
+    EXPECT_EQ(platform.alerts.last().informativeText, "내 글 2");
     ASSERT_TRUE(waitUntil([&] { return sent(11).size() == 2; }));
-    EXPECT_EQ(sent(11).last(), QStringList({"r-1", "3"}));
-    chooseInChatMenu(kReply);
-    EXPECT_EQ(controller->room().reply().msgId, "4");
+    EXPECT_EQ(sent(11), QList<QStringList>({{"r-1", "2"}, {"r-1", "3"}}));
+
+    // Once the server removed it, it is offered no more.
+    receive(MessageType::ChatDelete, {"r-1", "3"});
+    EXPECT_FALSE(chooseInChatMenu(kDelete, pointAt("삭제된 메시지입니다")));
+    EXPECT_FALSE(chooseInChatMenu(kReply, pointAt("삭제된 메시지입니다")));
+
+    // A room change while the question is up drops the request.
+    platform.alertAnswers = {Platform::kFirstButton};
+    platform.duringAlert = [&] { controller->room().open("r-2", QString()); };
+    EXPECT_TRUE(chooseInChatMenu(kDelete, pointAt(longText)));
+    settle();
+    EXPECT_EQ(sent(11).size(), 2);
 }
 
 } // namespace

@@ -119,23 +119,28 @@ TEST(EndToEnd, TwoUsersTalkAndSurviveAServerRestart) {
     spin(100); // the join reaches the server before the next message
 
     // A replies to its own message: the marker shows on both sides.
-    a.controller.conversation().replyToNewest();
+    a.controller.conversation().replyTo(a.items().last().msgId);
     const QString firstId = a.controller.room().reply().msgId;
     ASSERT_FALSE(firstId.isEmpty());
     a.send(QStringLiteral("답장입니다"));
+    // A has the answered message in view and quotes it; B opened the room after it: the id.
     const QString marker = QStringLiteral("  ↳ [답장 #%1]\n").arg(firstId);
     ASSERT_TRUE(waitUntil([&] { return b.text().contains(marker + QChar(0xFFFC) + " 에이  "); }));
-    ASSERT_TRUE(waitUntil([&] { return a.text().contains(marker); }));
+    ASSERT_TRUE(waitUntil([&] { return a.text().contains("  ↳ 에이: 안녕하세요\n"); }));
     EXPECT_FALSE(b.items().last().mine);
     // B read it: the unread count falls.
     ASSERT_TRUE(waitUntil([&] { return b.unreadOf(room) == 0; }));
 
-    // A deletes its newest message: both sides show the marker line.
+    // A deletes its newest message (confirming): both sides show the note in its place.
     const QString replyId = a.items().last().msgId;
-    a.controller.conversation().deleteNewestOwn();
-    const QString deleted = QStringLiteral("[메시지 삭제됨 #%1]").arg(replyId);
-    ASSERT_TRUE(waitUntil([&] { return b.text().endsWith(deleted); }));
-    ASSERT_TRUE(waitUntil([&] { return a.text().endsWith(deleted); }));
+    a.controller.conversation().deleteEntry(replyId);
+    ASSERT_EQ(a.platform.alerts.last().message, "이 메시지를 삭제할까요?");
+    const auto gone = [&](const auto& side) {
+        return side.items().last().deleted && side.text().contains("삭제된 메시지입니다\n");
+    };
+    ASSERT_TRUE(waitUntil([&] { return gone(b); }));
+    ASSERT_TRUE(waitUntil([&] { return gone(a); }));
+    EXPECT_FALSE(b.text().contains("답장입니다"));
 
     // The server goes away and comes back on the same ports with the same data.
     server->stop();

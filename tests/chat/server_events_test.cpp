@@ -3,6 +3,8 @@
 
 #include "chat_fixture.h"
 
+#include <QLineEdit>
+
 using namespace brindlewick;
 using namespace brindlewick::test;
 
@@ -43,6 +45,7 @@ INSTANTIATE_TEST_SUITE_P(
         FieldCountCase{MessageType::Chat,
                        {"r-1", "준호", "안녕", kTime, "9", "x", "4", "extra"},
                        "  ↳ [답장 #4]\n" + kPicture + " 준호  07:08\n안녕\n"},
+        // Edits and deletions of entries not in view leave a marker line.
         FieldCountCase{MessageType::RoomNotice, {"r-1"}, ""},
         FieldCountCase{MessageType::RoomNotice, {"r-1", "공지", "extra"}, "공지"},
         FieldCountCase{MessageType::FileMeta, {"r-1", "준호", "f1"}, ""},
@@ -72,10 +75,10 @@ TEST_F(ServerEvents, LineBreakRulesAcrossKinds) {
     receive(MessageType::ChatDelete, {"r-1", "1"});
     receive(MessageType::FileMeta, {"r-1", "준호", "f1", "사진.png", "10", kTime, "3"});
     const QString entry = kPicture + " %1  %2\n%3\n";
-    EXPECT_EQ(transcriptText(), "들어왔습니다\n" + entry.arg("준호", "07:08", "하나") +
-                                    "\n  ↳ [답장 #1]\n" + entry.arg("민지", "07:08", "둘") +
-                                    "\n[메시지 삭제됨 #1]\n" + kPicture +
-                                    " 준호  \n[파일] 사진.png (클릭하여 저장)\n");
+    EXPECT_EQ(transcriptText(), "들어왔습니다\n" +
+                                    entry.arg("준호", "07:08", "삭제된 메시지입니다") +
+                                    "\n  ↳ 준호: 하나\n" + entry.arg("민지", "07:08", "둘") + "\n" +
+                                    kPicture + " 준호  \n[파일] 사진.png (클릭하여 저장)\n");
     // Headers coloured by who wrote them: the nick "민지" is this user.
     const QString text = transcriptText();
     EXPECT_EQ(formatAt(int(text.indexOf("준호"))).foreground().color(),
@@ -174,6 +177,64 @@ TEST_F(ServerEvents, OtherRoomsGoToTheStatusLineAndNotify) {
     EXPECT_EQ(transcriptText(), before);
     settle();
     EXPECT_TRUE(sent(12).isEmpty());
+}
+
+TEST_F(ServerEvents, EditsAndDeletionsChangeTheEntryInView) {
+    openRoom();
+    receive(MessageType::Chat, {"r-1", "준호", "원래 글", kTime, "1"});
+    receive(MessageType::Chat, {"r-1", "준호", "지울 글", kTime, "2"});
+    receive(MessageType::Chat, {"r-1", "민지", "답", kTime, "3", "", "1"});
+    receive(MessageType::ChatEdit, {"r-1", "1", "고친 글"});
+    receive(MessageType::ChatDelete, {"r-1", "2"});
+    receive(MessageType::ChatEdit, {"r-9", "1", "다른 방"}); // another room's id
+    receive(MessageType::ChatDelete, {"r-1", "77"});         // not in view
+    const QString expected = kPicture + " 준호  07:08\n고친 글 (수정됨)\n\n" + kPicture +
+                             " 준호  07:08\n삭제된 메시지입니다\n\n  ↳ 준호: 원래 글\n" + kPicture +
+                             " 민지  07:08\n답\n\n[메시지 삭제됨 #77]";
+    EXPECT_EQ(transcriptText(), expected);
+    EXPECT_EQ(chatItems()[0].text, "고친 글");
+    EXPECT_EQ(chatItems()[1].text, "삭제된 메시지입니다");
+    ui().openFindBar();
+    named<QLineEdit>("findSearchField")->setText("지울");
+    EXPECT_EQ(named<QLabel>("findResultLabel")->text(), "결과 없음");
+}
+
+TEST_F(ServerEvents, TheSendersPhoneDecidesWhatIsMine) {
+    openRoom();
+    const QString me = QString::fromLatin1(kMyPhone);
+    // Fields: room, sender, text, time, id, sender's phone.
+    receive(MessageType::Chat, {"r-1", "민지", "같은 별명", kTime, "1", "01099998888"});
+    receive(MessageType::Chat, {"r-1", "다른 별명", "내 글", kTime, "2", me});
+    receive(MessageType::Chat, {"r-1", "민지", "전화 없음", kTime, "3", ""});
+    ASSERT_EQ(chatItems().size(), 3);
+    EXPECT_FALSE(chatItems()[0].mine);
+    EXPECT_TRUE(chatItems()[1].mine);
+    EXPECT_TRUE(chatItems()[2].mine); // the nickname rule without the phone
+    EXPECT_EQ(formatAt(int(transcriptText().indexOf("다른 별명"))).foreground().color(),
+              QColor::fromRgbF(0.2f, 0.5f, 0.2f, 1.0f));
+
+    // Another user with the user's nickname is announced; the user's own phone is not.
+    platform.clear();
+    receive(MessageType::Chat, {"r-9", "민지", "동명이인", kTime, "4", "01099998888"});
+    EXPECT_EQ(status(), "새 메시지 · 민지: 동명이인");
+    EXPECT_EQ(platform.notifications.size(), 1);
+    receive(MessageType::Chat, {"r-9", "아무개", "내 글", kTime, "5", me});
+    EXPECT_EQ(platform.notifications.size(), 1);
+    EXPECT_EQ(status(), "새 메시지 · 민지: 동명이인");
+}
+
+TEST_F(ServerEvents, AddressesOpenThroughTheDesktop) {
+    openRoom();
+    receive(MessageType::Chat, {"r-1", "준호", "여기 https://a.kr/x 봐", kTime, "1"});
+    auto* view = named<QTextBrowser>("chatView");
+    ui().transcript().flush();
+    spin(20);
+    QTextCursor c(view->document());
+    c.setPosition(int(transcriptText().indexOf("https")) + 2);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->cursorRect(c).center());
+    ASSERT_EQ(platform.openedUrls.size(), 1);
+    EXPECT_EQ(platform.openedUrls[0], QUrl("https://a.kr/x"));
+    EXPECT_EQ(platform.count("openUrl"), 1);
 }
 
 TEST_F(ServerEvents, TagLabels) {

@@ -115,15 +115,16 @@ TEST_F(Sidebar, DoubleClickOpensTheConversation) {
     EXPECT_EQ(controller->room().room(), "dm:01011112222:01033334444");
     EXPECT_EQ(ui().headerText(), "준호  (dm:01011112222:01033334444)");
 
-    // A room row passes its shown title, unread suffix included.
+    // A room row passes its name: the sidebar's unread suffix is no part of the header.
     chooseList(1);
     doubleClickRow(0);
     EXPECT_EQ(controller->room().room(), "r-1");
-    EXPECT_EQ(ui().headerText(), "팀 [3]  (r-1)");
+    EXPECT_EQ(ui().headerText(), "팀  (r-1)");
 
     // "대화 열기" opens the right-clicked row.
     sidebar().actOnRow(2, SidebarController::RowAction::Open);
     EXPECT_EQ(controller->room().room(), "r-3");
+    EXPECT_EQ(ui().headerText(), "r-3  (r-3)");
     ASSERT_TRUE(chat.waitForFrames(5));
     EXPECT_EQ(sent(3), QList<QStringList>({{"dm:01011112222:01033334444"}, {"r-1"}, {"r-3"}}));
 }

@@ -19,6 +19,7 @@ void FakePlatform::clear() {
     alerts.clear();
     notifications.clear();
     openedFiles.clear();
+    openedUrls.clear();
     panelTitles.clear();
     suggestedNames.clear();
 }
@@ -69,6 +70,11 @@ QString FakePlatform::runSavePanel(QWidget*, const QString& title, const QString
 void FakePlatform::openFile(const QString& path) {
     calls.append(QStringLiteral("openFile"));
     openedFiles.append(path);
+}
+
+void FakePlatform::openUrl(const QUrl& url) {
+    calls.append(QStringLiteral("openUrl"));
+    openedUrls.append(url);
 }
 
 } // namespace brindlewick::test

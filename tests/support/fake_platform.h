@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <deque>
 #include <functional>
@@ -25,11 +26,12 @@ public:
         QString body;
     };
     // Everything in the order it happened: "beep", "attention", "notify", "alert",
-    // "addFriendDialog", "openPanel", "savePanel", "openFile".
+    // "addFriendDialog", "openPanel", "savePanel", "openFile", "openUrl".
     QStringList calls;
     QList<Alert> alerts;
     QList<Notification> notifications;
     QStringList openedFiles;
+    QList<QUrl> openedUrls;
     QStringList panelTitles;
     QStringList suggestedNames;
 
@@ -56,6 +58,7 @@ public:
     QString runSavePanel(QWidget* parent, const QString& title,
                          const QString& suggestedName) override;
     void openFile(const QString& path) override;
+    void openUrl(const QUrl& url) override;
 };
 
 } // namespace brindlewick::test
