@@ -3,6 +3,7 @@
 #include "app_delegate.h"
 #include "command_line.h"
 #include "qt_platform.h"
+#include "qt_translations.h"
 
 #include <QApplication>
 #include <QStringList>
@@ -30,6 +31,7 @@ int runBrindlewick(int argc, char** argv, const std::function<void(AppDelegate&)
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Brindlewick"));
     QApplication::setApplicationName(QStringLiteral("Brindlewick"));
+    installQtTranslations(app);
     {
         AppDelegate delegate(commandLine.config, std::make_unique<QtPlatform>());
         delegate.applicationDidFinishLaunching();

@@ -1,5 +1,6 @@
 #include "login_controller.h"
 
+#include "phone_number.h"
 #include "platform.h"
 #include "stored_sign_in.h"
 
@@ -39,7 +40,7 @@ void LoginController::showLogin() {
         std::make_unique<QMainWindow>(nullptr, Qt::Window | Qt::CustomizeWindowHint |
                                                    Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     window_->setObjectName(QStringLiteral("loginWindow"));
-    window_->setWindowTitle(QStringLiteral("Brindlewick — 로그인 (OS X 10.7)"));
+    window_->setWindowTitle(QStringLiteral("Brindlewick — 로그인"));
     if (menuBarFactory_)
         window_->setMenuBar(menuBarFactory_());
     content_ = new QWidget;
@@ -71,6 +72,7 @@ void LoginController::showLogin() {
         label(row.caption, row.captionY);
         auto* field = new QLineEdit(content_);
         field->setObjectName(QString::fromLatin1(row.name));
+        field->setAccessibleName(row.caption);
         field->setGeometry(frame(110, row.fieldY, 220, 24));
         *row.field = field;
     }
@@ -120,11 +122,18 @@ QLabel* LoginController::label(const QString& text, int y) {
 void LoginController::doLogin() {
     if (!phoneField)
         return;
-    const QString phone = phoneField->text().trimmed();
+    const QString typed = phoneField->text().trimmed();
     QString nick = nickField->text().trimmed();
     const QString statusMsg = statusField->text();
-    if (phone.isEmpty()) {
+    if (typed.isEmpty()) {
         platform_.beep();
+        return;
+    }
+    // One spelling per number, so "010-1234-5678" and "01012345678" sign in as one person.
+    const QString phone = QString::fromStdString(normalizePhone(typed.toStdString()));
+    if (phone.isEmpty()) {
+        platform_.runAlert(window_.get(), QStringLiteral("전화번호에 숫자가 없습니다"),
+                           QStringLiteral("전화번호를 숫자로 입력하세요: %1").arg(typed), {});
         return;
     }
     if (nick.isEmpty())

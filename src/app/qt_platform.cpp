@@ -1,17 +1,21 @@
 #include "qt_platform.h"
 
+#include "chat_notifier.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QUrl>
 #include <QVariantMap>
@@ -59,8 +63,8 @@ void QtPlatform::postDesktopNotification(const QString& title, const QString& bo
     QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.Notifications",
                                                        "/org/freedesktop/Notifications",
                                                        "org.freedesktop.Notifications", "Notify");
-    call << QStringLiteral("Brindlewick") << 0u << QString() << title << body << QStringList()
-         << QVariantMap() << -1;
+    call << QStringLiteral("Brindlewick") << 0u << QString() << title
+         << ChatNotifier::bodyMarkup(body) << QStringList() << QVariantMap() << -1;
     // Fire and forget: no reply is awaited, so a missing service costs nothing.
     bus.send(call);
 }
@@ -69,8 +73,12 @@ int QtPlatform::runAlert(QWidget* parent, const QString& message, const QString&
                          const QStringList& buttons) {
     QMessageBox box(parent);
     box.setWindowTitle(QStringLiteral("Brindlewick"));
+    // Messages carry other people's names and texts: never links, pictures or styles.
+    box.setTextFormat(Qt::PlainText);
     box.setText(message);
     box.setInformativeText(informativeText);
+    if (auto* informative = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        informative->setTextFormat(Qt::PlainText);
     QList<QAbstractButton*> added;
     for (int i = 0; i < buttons.size(); ++i) {
         QMessageBox::ButtonRole role = i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole;
@@ -126,7 +134,11 @@ QString QtPlatform::runOpenPanel(QWidget* parent, const QString& title) {
 
 QString QtPlatform::runSavePanel(QWidget* parent, const QString& title,
                                  const QString& suggestedName) {
-    return QFileDialog::getSaveFileName(parent, title, suggestedName);
+    // Where users look for what they saved; their home when there is no such folder.
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (folder.isEmpty() || !QDir(folder).exists())
+        folder = QDir::homePath();
+    return QFileDialog::getSaveFileName(parent, title, QDir(folder).filePath(suggestedName));
 }
 
 void QtPlatform::openFile(const QString& path) {

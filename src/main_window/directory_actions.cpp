@@ -3,6 +3,7 @@
 #include "chat_client.h"
 #include "directory_service.h"
 #include "main_window.h"
+#include "phone_number.h"
 #include "picture_cache.h"
 #include "platform.h"
 #include "profile_window.h"
@@ -55,6 +56,9 @@ DirectoryActions::DirectoryActions(ChatClient& client, RoomSession& session, Dir
                               .arg(directory_.friends().size())
                               .arg(directory_.rooms().size()));
     });
+    connect(&directory_, &Directory::refreshFailed, this, [this](const QString& error) {
+        window_.setStatus(QStringLiteral("목록을 불러오지 못했습니다: %1").arg(error));
+    });
     connect(&pictures_, &PictureCache::pictureArrived, this,
             [this](const QString& fileId, const QImage& image) {
                 if (profile_ && profile_->pictureId() == fileId)
@@ -81,9 +85,15 @@ void DirectoryActions::addFriend() {
     const AddFriendInput input = platform_.runAddFriendDialog(window_.window());
     if (input.result != 1)
         return;
-    const QString phone = input.phone.trimmed();
-    if (phone.isEmpty())
+    if (input.phone.trimmed().isEmpty())
         return;
+    const QString phone = QString::fromStdString(normalizePhone(input.phone.toStdString()));
+    if (phone.isEmpty()) {
+        platform_.runAlert(
+            window_.window(), failureTitle(Directory::Action::AddFriend),
+            QStringLiteral("전화번호에 숫자가 없습니다: %1").arg(input.phone.trimmed()), {});
+        return;
+    }
     directory_.addFriend(phone, input.alias.trimmed());
 }
 

@@ -7,9 +7,13 @@
 #include "main_window.h"
 #include "platform.h"
 #include "room_session.h"
+#include "saved_file_policy.h"
 
 #include <QFileInfo>
+#include <QLocale>
 #include <QMainWindow>
+
+#include <algorithm>
 
 namespace brindlewick {
 
@@ -55,10 +59,24 @@ void FileActions::attachFile() {
 }
 
 void FileActions::attachDroppedFile(const QString& path) {
-    if (!mayStartUpload())
+    if (!mayStartUpload() || path.isEmpty())
         return;
-    if (!path.isEmpty())
-        startUpload(path);
+    // A drop can be an accident: nothing leaves before the user says so.
+    const QFileInfo info(path);
+    const QString room = session_.room();
+    const QString details = QStringLiteral("%1 (%2)").arg(
+        FileTransfer::lastPathComponent(path),
+        QLocale().formattedDataSize(std::max<qint64>(0, info.size()), 1,
+                                    QLocale::DataSizeTraditionalFormat));
+    const int answer =
+        platform_.runAlert(window_.window(), QStringLiteral("파일을 보낼까요?"), details,
+                           {QStringLiteral("보내기"), QStringLiteral("취소")});
+    if (answer != Platform::kFirstButton)
+        return;
+    // The alert ran the event loop: the file was meant for the room open when it was dropped.
+    if (!mayStartUpload() || session_.room() != room)
+        return;
+    startUpload(path);
 }
 
 void FileActions::startUpload(const QString& path) {
@@ -108,7 +126,9 @@ void FileActions::downloadFinished(Transfers::Id id, bool ok, const QString& err
         return;
     if (ok) {
         window_.setStatus(QStringLiteral("저장됨: %1").arg(destination));
-        platform_.openFile(destination);
+        // Another user chose the content: only what cannot run code opens by itself.
+        if (maySafelyOpenSavedFile(destination))
+            platform_.openFile(destination);
         return;
     }
     window_.setStatus(QStringLiteral("다운로드 실패: %1").arg(error));

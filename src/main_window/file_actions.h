@@ -26,9 +26,10 @@ public:
     bool uploading() const { return upload_ != 0; }
     // The open panel, then the upload.
     void attachFile();
-    // A file dropped on the window: sent as if it had been chosen in the open panel.
+    // A file dropped on the window: sent, once the user confirms, as if chosen in the open panel.
     void attachDroppedFile(const QString& path);
-    // The save panel, then the download; the saved file opens with its application.
+    // The save panel, then the download; the saved file opens with its application unless it
+    // could run code.
     void saveFile(const QString& fileId, const QString& suggestedName);
 
 private:

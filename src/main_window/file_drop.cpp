@@ -8,8 +8,13 @@
 
 namespace brindlewick {
 
-FileDropFilter::FileDropFilter(Handler handler, QObject* parent)
-    : QObject(parent), handler_(std::move(handler)) {}
+FileDropFilter::FileDropFilter(Handler handler, QObject* parent, HoverHandler hover)
+    : QObject(parent), handler_(std::move(handler)), hover_(std::move(hover)) {}
+
+void FileDropFilter::setHovering(bool over) {
+    if (hover_)
+        hover_(over);
+}
 
 QString FileDropFilter::droppedFile(const QMimeData* mime) {
     if (!mime || !mime->hasUrls())
@@ -34,11 +39,18 @@ bool FileDropFilter::eventFilter(QObject* watched, QEvent* event) {
             break;
         drag->setDropAction(Qt::CopyAction);
         drag->accept();
+        if (event->type() == QEvent::DragEnter)
+            setHovering(true);
         return true;
     }
+    case QEvent::DragLeave:
+        // Moving between the window and a text view leaves one and enters the other, in order.
+        setHovering(false);
+        break;
     case QEvent::Drop: {
         auto* drop = static_cast<QDropEvent*>(event);
         const QString path = droppedFile(drop->mimeData());
+        setHovering(false);
         if (path.isEmpty())
             break;
         drop->setDropAction(Qt::CopyAction);

@@ -16,8 +16,10 @@ class FileDropFilter : public QObject {
     Q_OBJECT
 public:
     using Handler = std::function<void(const QString& path)>;
+    // True when a file is dragged in, false when it leaves or is dropped.
+    using HoverHandler = std::function<void(bool over)>;
 
-    FileDropFilter(Handler handler, QObject* parent);
+    FileDropFilter(Handler handler, QObject* parent, HoverHandler hover = {});
 
     // The first local regular file of the drag, or an empty text.
     static QString droppedFile(const QMimeData* mime);
@@ -26,7 +28,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void setHovering(bool over);
+
     Handler handler_;
+    HoverHandler hover_;
 };
 
 } // namespace brindlewick

@@ -8,6 +8,7 @@
 #include "segmented_control.h"
 #include "transcript_view.h"
 #include "user_picture.h"
+#include "window_fit.h"
 
 #include <QAction>
 #include <QApplication>
@@ -83,7 +84,7 @@ QToolButton* makeCloseButton(const QString& name, QWidget* parent) {
 MainWindow::MainWindow(QObject* parent) : QObject(parent) {
     window_ = std::make_unique<QMainWindow>();
     window_->setObjectName(QStringLiteral("mainWindow"));
-    window_->setWindowTitle(QStringLiteral("Brindlewick (Lion)"));
+    window_->setWindowTitle(QStringLiteral("Brindlewick"));
     content_ = new QWidget;
     content_->setObjectName(QStringLiteral("contentView"));
     content_->resize(kContentWidth, kContentHeight);
@@ -117,14 +118,27 @@ void MainWindow::show() {
     QMenuBar* menuBar = window_->menuWidget() ? window_->menuBar() : nullptr;
     const int menuHeight =
         menuBar && !menuBar->isNativeMenuBar() ? menuBar->sizeHint().height() : 0;
-    window_->setMinimumSize(kMinWindowWidth, kMinWindowHeight);
-    window_->resize(kContentWidth, kContentHeight + menuHeight);
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(0, 0), window_->size());
-        frame.moveCenter(screen->availableGeometry().center());
-        window_->move(frame.topLeft());
-    }
+    // Small screens and large scale factors: the whole window, frame included, stays on the
+    // screen.
+    const QScreen* screen =
+        window_->screen() ? window_->screen() : QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect();
+    const auto place = [&](const QSize& decoration) {
+        const WindowFit fit =
+            fitWindowOnScreen(QSize(kMinWindowWidth, kMinWindowHeight),
+                              QSize(kContentWidth, kContentHeight + menuHeight),
+                              available.adjusted(0, 0, -decoration.width(), -decoration.height()));
+        window_->setMinimumSize(fit.minimum);
+        window_->resize(fit.frame.size());
+        if (!available.isEmpty())
+            window_->move(fit.frame.topLeft()); // the frame's corner
+    };
+    place(QSize());
     window_->show();
+    // Title bar and borders are known once the window is shown.
+    const QSize decoration = window_->frameGeometry().size() - window_->size();
+    if (decoration != QSize(0, 0))
+        place(decoration);
     window_->raise();
     window_->activateWindow();
 }
@@ -140,20 +154,24 @@ void MainWindow::buildSidebar() {
     addBtn_ = new QPushButton(QStringLiteral("+"), content_);
     addBtn_->setObjectName(QStringLiteral("addBtn"));
     addBtn_->setToolTip(QStringLiteral("친구 추가 또는 메모방 만들기"));
+    addBtn_->setAccessibleName(addBtn_->toolTip());
     connect(addBtn_, &QPushButton::clicked, this, &MainWindow::addRequested);
 
     refreshBtn_ = new QPushButton(QStringLiteral("↻"), content_);
     refreshBtn_->setObjectName(QStringLiteral("refreshButton"));
     refreshBtn_->setToolTip(QStringLiteral("새로고침"));
+    refreshBtn_->setAccessibleName(refreshBtn_->toolTip());
     connect(refreshBtn_, &QPushButton::clicked, this, &MainWindow::refreshRequested);
 
     searchField_ = new QLineEdit(content_);
     searchField_->setObjectName(QStringLiteral("searchField"));
     searchField_->setPlaceholderText(QStringLiteral("검색"));
+    searchField_->setAccessibleName(QStringLiteral("검색"));
     searchField_->setClearButtonEnabled(true);
 
     sideTable_ = new QTableView(content_);
     sideTable_->setObjectName(QStringLiteral("sideTable"));
+    sideTable_->setAccessibleName(QStringLiteral("친구 및 채팅 목록"));
     sideTable_->horizontalHeader()->hide();
     sideTable_->verticalHeader()->hide();
     sideTable_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -190,6 +208,7 @@ void MainWindow::buildHeader() {
     for (const HeaderButton& spec : buttons) {
         auto* button = new QPushButton(spec.title, content_);
         button->setObjectName(QString::fromLatin1(spec.name));
+        button->setAccessibleName(spec.title);
         connect(button, &QPushButton::clicked, this, spec.action);
         headerButtons_.append(button);
     }
@@ -203,11 +222,14 @@ void MainWindow::buildFindBar() {
 
     findSearchField_ = new QLineEdit(findBar_);
     findSearchField_->setObjectName(QStringLiteral("findSearchField"));
+    findSearchField_->setAccessibleName(QStringLiteral("대화 검색어"));
     findSearchField_->setClearButtonEnabled(true);
     findPrevBtn_ = new QPushButton(QStringLiteral("이전"), findBar_);
     findPrevBtn_->setObjectName(QStringLiteral("findPrevBtn"));
+    findPrevBtn_->setAccessibleName(QStringLiteral("이전 검색 결과"));
     findNextBtn_ = new QPushButton(QStringLiteral("다음"), findBar_);
     findNextBtn_->setObjectName(QStringLiteral("findNextBtn"));
+    findNextBtn_->setAccessibleName(QStringLiteral("다음 검색 결과"));
 
     findResultLabel_ = makeLabel(QStringLiteral("findResultLabel"), QStringLiteral(""), findBar_);
     findResultLabel_->setFont(systemFont(11));
@@ -230,6 +252,7 @@ void MainWindow::buildSplit() {
 
     chatView_ = new QTextBrowser;
     chatView_->setObjectName(QStringLiteral("chatView"));
+    chatView_->setAccessibleName(QStringLiteral("대화 내용"));
     chatView_->setReadOnly(true);
     chatView_->setOpenLinks(false);
     chatView_->setOpenExternalLinks(false);
@@ -287,6 +310,7 @@ void MainWindow::buildSplit() {
 
     composeView_ = new QPlainTextEdit;
     composeView_->setObjectName(QStringLiteral("composeView"));
+    composeView_->setAccessibleName(QStringLiteral("메시지 입력"));
     composeView_->setFont(systemFont(12));
     composeView_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     composeView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -298,9 +322,11 @@ void MainWindow::buildSplit() {
 
     attachBtn_ = new QPushButton(QStringLiteral("파일"), bottomContainer_);
     attachBtn_->setObjectName(QStringLiteral("attachBtn"));
+    attachBtn_->setAccessibleName(attachBtn_->text());
     connect(attachBtn_, &QPushButton::clicked, this, &MainWindow::attachRequested);
     sendBtn_ = new QPushButton(QStringLiteral("전송"), bottomContainer_);
     sendBtn_->setObjectName(QStringLiteral("sendBtn"));
+    sendBtn_->setAccessibleName(sendBtn_->text());
     connect(sendBtn_, &QPushButton::clicked, this,
             [this] { emit sendRequested(composeView_->toPlainText()); });
     bottomContainer_->installEventFilter(this);
@@ -324,8 +350,24 @@ void MainWindow::buildStatusLine() {
     uploadProgressBar_->setTextVisible(false);
     uploadProgressBar_->hide();
 
-    auto* drops =
-        new FileDropFilter([this](const QString& path) { emit fileDropped(path); }, window_.get());
+    // Shows while a file is dragged over the window; mouse and drags pass through it.
+    auto* dropHighlight = new QWidget(content_);
+    dropHighlight->setObjectName(QStringLiteral("dropHighlight"));
+    dropHighlight->setAttribute(Qt::WA_TransparentForMouseEvents);
+    dropHighlight->setAutoFillBackground(true);
+    QPalette highlightPalette = dropHighlight->palette();
+    highlightPalette.setColor(QPalette::Window, QColor::fromRgbF(0.1f, 0.4f, 0.8f, 0.18f));
+    dropHighlight->setPalette(highlightPalette);
+    dropHighlight->hide();
+    const auto showDropHighlight = [this, dropHighlight](bool on) {
+        if (on) {
+            dropHighlight->setGeometry(content_->rect());
+            dropHighlight->raise();
+        }
+        dropHighlight->setVisible(on);
+    };
+    auto* drops = new FileDropFilter([this](const QString& path) { emit fileDropped(path); },
+                                     window_.get(), showDropHighlight);
     window_->setAcceptDrops(true);
     window_->installEventFilter(drops);
     // The text views take drops themselves; a file must not become text in the composer.

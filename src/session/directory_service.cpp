@@ -3,6 +3,8 @@
 #include "file_transfer.h"
 #include "off_thread.h"
 
+#include <QStringList>
+
 namespace brindlewick {
 
 namespace {
@@ -10,6 +12,22 @@ namespace {
 const QString kJsonContentType = QStringLiteral("application/json");
 
 } // namespace
+
+Directory::ListAnswer Directory::fetchList(const ServerConfig& config, const QString& path,
+                                           const RequestLimits& limits) {
+    ListAnswer answer;
+    QString error;
+    const std::optional<QByteArray> body = FileTransfer::httpRequest(
+        config, QStringLiteral("GET"), path, std::nullopt, QString(), &error, limits);
+    if (!body) {
+        answer.error = error;
+        return answer;
+    }
+    answer.text = decodeUtf8(*body);
+    if (!answer.text)
+        answer.error = QStringLiteral("응답이 UTF-8 텍스트가 아닙니다");
+    return answer;
+}
 
 Directory::Directory(const ServerConfig& config, Self self, QObject* parent)
     : QObject(parent), config_(config), self_(std::move(self)) {
@@ -33,8 +51,8 @@ void Directory::refresh() {
         return;
     refreshing_ = true;
     struct Lists {
-        QString friendsText;
-        QString roomsText;
+        ListAnswer friends;
+        ListAnswer rooms;
     };
     const ServerConfig config = config_;
     const QString phone = self_.phone;
@@ -43,18 +61,33 @@ void Directory::refresh() {
         pool_, this,
         [config, phone, cancelled] {
             const RequestLimits limits{RequestLimits::kTotalSeconds, cancelled.get()};
-            // Both requests go out before either list changes; a failed one reads as empty.
-            return Lists{httpGetPath(config, friendsListPath(phone), limits).value_or(QString()),
-                         httpGetPath(config, roomsListPath(phone), limits).value_or(QString())};
+            // Both requests go out before either list changes.
+            return Lists{fetchList(config, friendsListPath(phone), limits),
+                         fetchList(config, roomsListPath(phone), limits)};
         },
-        [](Directory& directory, Lists lists) {
-            directory.refreshing_ = false;
-            directory.setLists(parseFriendObjects(lists.friendsText),
-                               parseRoomObjects(lists.roomsText));
-            // New memo rooms open once the lists know them, as their header needs.
-            for (const auto& [room, title] : std::exchange(directory.createdRooms_, {}))
-                emit directory.memoRoomCreated(room, title);
-        });
+        [](Directory& directory, Lists lists) { directory.takeLists(lists.friends, lists.rooms); });
+}
+
+void Directory::takeLists(const ListAnswer& friends, const ListAnswer& rooms) {
+    refreshing_ = false;
+    // A list that could not be read keeps what the sidebar shows; the other one still updates.
+    if (friends.text)
+        friends_ = parseFriendObjects(*friends.text);
+    if (rooms.text)
+        rooms_ = parseRoomObjects(*rooms.text);
+    if (friends.text || rooms.text)
+        emit listsChanged();
+    QStringList errors;
+    for (const ListAnswer* answer : {&friends, &rooms})
+        if (!answer->text && !errors.contains(answer->error))
+            errors << answer->error;
+    if (!errors.isEmpty())
+        emit refreshFailed(errors.join(QStringLiteral(" / ")));
+    // New memo rooms open once the lists know them, as their header needs; until then they wait.
+    if (rooms.text) {
+        for (const auto& [room, title] : std::exchange(createdRooms_, {}))
+            emit memoRoomCreated(room, title);
+    }
 }
 
 void Directory::post(const char* path, QByteArray body, Action action,

@@ -4,6 +4,7 @@
 // order they were asked for; the window keeps painting meanwhile.
 
 #include "directory.h"
+#include "file_transfer.h"
 #include "server_config.h"
 
 #include <QList>
@@ -13,6 +14,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 
 namespace brindlewick {
 
@@ -51,7 +53,10 @@ public:
     QString headerPicture(const QString& room) const;
 
 signals:
+    // After a refresh that read at least one of the lists.
     void listsChanged();
+    // A refresh could not read one list or both; each such list keeps its previous rows.
+    void refreshFailed(const QString& error);
     void failed(brindlewick::Directory::Action action, const QString& error);
     void friendAdded(const QString& phone);
     // After the lists that include it arrived.
@@ -59,6 +64,15 @@ signals:
     void roomLeft(const QString& room);
 
 private:
+    // One list's answer: its text, or why there is none.
+    struct ListAnswer {
+        std::optional<QString> text;
+        QString error;
+    };
+    static ListAnswer fetchList(const ServerConfig& config, const QString& path,
+                                const RequestLimits& limits);
+    void takeLists(const ListAnswer& friends, const ListAnswer& rooms);
+
     struct Outcome {
         bool ok = false;
         QByteArray answer;

@@ -90,7 +90,7 @@ TEST_F(LoginFlow, FirstStartShowsTheLoginWindowAsTabled) {
     launch();
     EXPECT_EQ(delegate->mainController(), nullptr);
     ASSERT_TRUE(loginShown());
-    EXPECT_EQ(loginWindow()->windowTitle(), "Brindlewick — 로그인 (OS X 10.7)");
+    EXPECT_EQ(loginWindow()->windowTitle(), "Brindlewick — 로그인");
     LoginController* login = delegate->login();
     QWidget* content = loginWindow()->centralWidget();
     EXPECT_EQ(content->size(), QSize(360, 220));
@@ -167,6 +167,54 @@ TEST_F(LoginFlow, SignInTrimsAndFallsBackToThePhoneAsNickname) {
     EXPECT_EQ(platform->calls, QStringList());
     ASSERT_TRUE(chatServer.waitForConnection());
     EXPECT_EQ(authFields(), QStringList({"555", "555", "", "  회의 중  "}));
+}
+
+TEST_F(LoginFlow, PhoneIsKeptAsItsDigits) {
+    launch();
+    LoginController* login = delegate->login();
+    struct Case {
+        QString typed, kept;
+    } cases[] = {
+        {QStringLiteral("010-3333-4444"), QStringLiteral("01033334444")},
+        {QStringLiteral(" 010 3333 4444 "), QStringLiteral("01033334444")},
+        {QStringLiteral("+82 (10) 3333.4444"), QStringLiteral("+821033334444")},
+    };
+    int signIns = 0;
+    for (const Case& c : cases) {
+        login->phoneField->setText(c.typed);
+        login->nickField->setText(QString());
+        login->doLogin();
+        ++signIns;
+        EXPECT_EQ(stored("phone").toString(), c.kept) << c.typed.toStdString();
+        // The nickname left empty falls back to the number as kept, not as typed.
+        EXPECT_EQ(stored("nick").toString(), c.kept);
+        ASSERT_NE(delegate->mainController(), nullptr);
+        EXPECT_EQ(delegate->mainController()->client().phone(), c.kept);
+        ASSERT_TRUE(chatServer.waitForConnection(signIns));
+        ASSERT_TRUE(chatServer.waitForFrames(std::size_t(signIns)));
+        EXPECT_EQ(fieldsOf(chatServer.framesOfType(MessageType::Auth).back()).value(0), c.kept);
+    }
+    EXPECT_TRUE(platform->alerts.isEmpty());
+}
+
+TEST_F(LoginFlow, PhoneWithoutDigitsIsRefusedWithAnAlert) {
+    launch();
+    LoginController* login = delegate->login();
+    for (const QString& phone : {QStringLiteral("전화번호"), QStringLiteral(" +-- ")}) {
+        platform->clear();
+        login->phoneField->setText(phone);
+        login->nickField->setText(QStringLiteral("민지"));
+        loginWindow()->findChild<QPushButton*>("loginButton")->click();
+        ASSERT_EQ(platform->alerts.size(), 1) << phone.toStdString();
+        EXPECT_EQ(platform->alerts[0].message, "전화번호에 숫자가 없습니다");
+        EXPECT_TRUE(platform->alerts[0].informativeText.endsWith(phone.trimmed()));
+        EXPECT_EQ(delegate->mainController(), nullptr);
+        EXPECT_FALSE(isStored("phone"));
+        EXPECT_FALSE(isStored("nick"));
+        EXPECT_TRUE(loginShown());
+        // What was typed stays for correcting.
+        EXPECT_EQ(login->phoneField->text(), phone);
+    }
 }
 
 TEST_F(LoginFlow, StoredSignInSkipsTheLoginWindow) {

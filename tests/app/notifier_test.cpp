@@ -60,6 +60,52 @@ TEST(NotifyDelivery, MissingTitleAndBodyFallBack) {
     EXPECT_FALSE(platform.notifications[0].body.isNull());
 }
 
+// Long messages are cut for the notification, never in half a character.
+TEST(NotifyDelivery, LongBodiesAreCut) {
+    const QString emoji = QStringLiteral("😀"); // two UTF-16 units
+    struct Case {
+        const char* name;
+        QString body;
+        QString shown;
+    };
+    const Case cases[] = {
+        {"short", "안녕", "안녕"},
+        {"exactly the limit", QString(200, u'가'), QString(200, u'가')},
+        {"one over", QString(201, u'가'), QString(199, u'가') + "…"},
+        {"far over", QString(5000, u'a'), QString(199, u'a') + "…"},
+        {"pair across the cut", QString(198, u'a') + emoji + "bbb", QString(198, u'a') + "…"},
+        {"pair before the cut", QString(197, u'a') + emoji + "bbb",
+         QString(197, u'a') + emoji + "…"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePlatform platform;
+        ChatNotifier::notifyTitle(platform, "민지", c.body);
+        ASSERT_EQ(platform.notifications.size(), 1);
+        EXPECT_EQ(platform.notifications[0].body, c.shown);
+        EXPECT_LE(platform.notifications[0].body.size(), ChatNotifier::kMaxBodyLength);
+    }
+}
+
+// The desktop reads the body as markup; another user's text must arrive as text.
+TEST(NotifyDelivery, BodyMarkupEscapesOtherPeoplesText) {
+    const std::pair<QString, QString> cases[] = {
+        {"안녕", "안녕"},
+        {"<b>굵게</b>", "&lt;b&gt;굵게&lt;/b&gt;"},
+        {"<a href=\"https://x.example\">링크</a>",
+         "&lt;a href=\"https://x.example\"&gt;링크&lt;/a&gt;"},
+        {"<img src=\"file:///etc/passwd\"/>", "&lt;img src=\"file:///etc/passwd\"/&gt;"},
+        {"a & b", "a &amp; b"},
+        // Already written as an entity: shown as typed, not decoded.
+        {"&amp; &lt;", "&amp;amp; &amp;lt;"},
+        {"", ""},
+    };
+    for (const auto& [plain, markup] : cases) {
+        SCOPED_TRACE(plain.toStdString());
+        EXPECT_EQ(ChatNotifier::bodyMarkup(plain), markup);
+    }
+}
+
 struct GateCase {
     const char* name;
     bool active;

@@ -1,15 +1,27 @@
 // The real seam's modal pieces, answered by a timer that clicks like a user would.
 
+#include "login_controller.h"
 #include "qt_platform.h"
+#include "qt_translations.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <QTranslator>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -94,6 +106,122 @@ TEST(QtPlatform, NotificationWithoutServiceIsQuiet) {
     platform.postDesktopNotification("제목", "본문");
     platform.beep();
     platform.requestAttention();
+}
+
+// A peer's nickname or an error text from the server is shown as written, never as markup.
+TEST(QtPlatform, AlertTextsArePlainText) {
+    QtPlatform platform;
+    const QString message =
+        QStringLiteral("'<a href=\"https://x.example\">민지</a>' 방을 나가시겠습니까?");
+    const QString informative = QStringLiteral("<img src=\"/etc/passwd\"> &amp; <b>굵게</b>");
+    whenModal([&](QWidget* modal) {
+        EXPECT_EQ(modal->windowTitle(), "Brindlewick");
+        for (const char* name : {"qt_msgbox_label", "qt_msgbox_informativelabel"}) {
+            SCOPED_TRACE(name);
+            auto* label = modal->findChild<QLabel*>(QString::fromLatin1(name));
+            ASSERT_NE(label, nullptr);
+            EXPECT_EQ(label->textFormat(), Qt::PlainText);
+        }
+        EXPECT_EQ(modal->findChild<QLabel*>("qt_msgbox_label")->text(), message);
+        EXPECT_EQ(modal->findChild<QLabel*>("qt_msgbox_informativelabel")->text(), informative);
+        clickButton(modal, "취소");
+    });
+    EXPECT_EQ(platform.runAlert(nullptr, message, informative, {"나가기", "취소"}), 1001);
+}
+
+// The downloads folder comes from the desktop's user folders (XDG user-dirs).
+class SavePanel : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(config.isValid());
+        savedConfigHome = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    }
+    void TearDown() override {
+        if (savedConfigHome.isNull())
+            qunsetenv("XDG_CONFIG_HOME");
+        else
+            qputenv("XDG_CONFIG_HOME", savedConfigHome);
+    }
+    void setDownloads(const QString& folder) {
+        QFile dirs(config.filePath("user-dirs.dirs"));
+        ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
+        dirs.write("XDG_DOWNLOAD_DIR=\"" + QFile::encodeName(folder) + "\"\n");
+    }
+    // The folder and the file name the panel opened with; cancels it.
+    std::pair<QString, QString> panelStart(const QString& suggestedName) {
+        std::pair<QString, QString> start;
+        whenModal([&](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(dialog->windowTitle(), "파일 저장");
+            const QStringList selected = dialog->selectedFiles();
+            start = {QFileInfo(dialog->directory().absolutePath()).canonicalFilePath(),
+                     selected.isEmpty() ? QString() : QFileInfo(selected.first()).fileName()};
+            dialog->reject();
+        });
+        EXPECT_EQ(platform.runSavePanel(nullptr, "파일 저장", suggestedName), "");
+        return start;
+    }
+
+    QtPlatform platform;
+    QTemporaryDir config;
+    QTemporaryDir downloads;
+    QByteArray savedConfigHome;
+};
+
+TEST_F(SavePanel, StartsInTheDownloadsFolderWithTheSuggestedName) {
+    const QString folder = downloads.filePath("받은 파일");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    setDownloads(folder);
+    const auto start = panelStart("보고서 최종.pdf");
+    EXPECT_EQ(start.first, QFileInfo(folder).canonicalFilePath());
+    EXPECT_EQ(start.second, "보고서 최종.pdf");
+}
+
+TEST_F(SavePanel, WithoutADownloadsFolderStartsAtHome) {
+    setDownloads(downloads.filePath("없는 폴더"));
+    const auto start = panelStart("a.txt");
+    EXPECT_EQ(start.first, QFileInfo(QDir::homePath()).canonicalFilePath());
+    EXPECT_EQ(start.second, "a.txt");
+}
+
+// Qt's own buttons speak Korean once the start-up has installed Qt's translation.
+TEST(QtTranslations, StandardButtonsAreKorean) {
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!QFileInfo::exists(QDir(folder).filePath("qtbase_ko.qm")))
+        GTEST_SKIP() << "qtbase_ko.qm is not in " << folder.toStdString()
+                     << " (Debian package qt6-translations-l10n)";
+    QTranslator* translator = installQtTranslations(*QCoreApplication::instance());
+    ASSERT_NE(translator, nullptr);
+    {
+        QMessageBox box(QMessageBox::Question, "Brindlewick", "?",
+                        QMessageBox::Ok | QMessageBox::Cancel);
+        EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), "취소");
+        EXPECT_EQ(box.button(QMessageBox::Ok)->text(), "확인");
+        QDialogButtonBox buttons(QDialogButtonBox::Cancel);
+        EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text(), "취소");
+    }
+    // The other tests here meet Qt untranslated, as before.
+    QCoreApplication::removeTranslator(translator);
+    delete translator;
+}
+
+// Every field of the login window is named for screen readers.
+TEST(LoginWindow, FieldsHaveAccessibleNames) {
+    QtPlatform platform;
+    LoginController login(platform, {});
+    login.showLogin();
+    const std::pair<QWidget*, QString> fields[] = {{login.phoneField, "전화번호"},
+                                                   {login.nickField, "닉네임"},
+                                                   {login.statusField, "상태메시지"}};
+    for (const auto& [field, name] : fields) {
+        SCOPED_TRACE(name.toStdString());
+        ASSERT_NE(field, nullptr);
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(field);
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_EQ(accessible->text(QAccessible::Name), name);
+    }
 }
 
 } // namespace

@@ -95,6 +95,27 @@ TEST_F(FilesTest, ASavedFileIsWrittenAndOpened) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"저장.txt"});
 }
 
+// Another user chose the content: what could run is saved and reported, never started.
+TEST_F(FilesTest, ASavedFileThatCouldRunIsKeptButNotOpened) {
+    const std::pair<const char*, QByteArray> cases[] = {
+        {"설치.sh", "echo hi\n"},
+        {"사진.txt", "#!/bin/sh\nrm -rf ~\n"},
+        {"바로가기.desktop", "[Desktop Entry]\nType=Application\nExec=true\n"},
+    };
+    for (const auto& [name, content] : cases) {
+        SCOPED_TRACE(name);
+        platform.clear();
+        http.setReply("GET", "/v1/files/run", answer(200, content));
+        const QString dest = dir.filePath(QString::fromUtf8(name));
+        platform.savePanelAnswers = {dest};
+        controller->files().saveFile("run", QString::fromUtf8(name));
+        ASSERT_TRUE(waitUntil([&] { return statusLabel()->text() == "저장됨: " + dest; }));
+        EXPECT_EQ(contentsOf(dest), content);
+        EXPECT_TRUE(platform.openedFiles.isEmpty());
+        EXPECT_TRUE(platform.alerts.isEmpty());
+    }
+}
+
 TEST_F(FilesTest, AFailedDownloadShowsStatusAndAlertAndKeepsTheOldFile) {
     http.setReply("GET", "/v1/files/gone", answer(410, "만료됨"));
     const QString dest = writeFile("old.txt", "keep me");

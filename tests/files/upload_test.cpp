@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QDropEvent>
+#include <QLocale>
 #include <QMainWindow>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -18,6 +19,8 @@
 #include <QPushButton>
 #include <QTextBrowser>
 #include <QUrl>
+
+#include <functional>
 
 namespace brindlewick::test {
 namespace {
@@ -208,12 +211,91 @@ TEST_F(FilesTest, ADroppedFileIsSentLikeAChosenOne) {
         EXPECT_EQ(chat.framesOfType(MessageType::FileMeta).back().fields.at(2), "끌어놓기.txt");
     }
     EXPECT_EQ(platform.count("openPanel"), 0);
+    // Each drop asked first (the fake answers with the first button, "보내기").
+    EXPECT_EQ(platform.count("alert"), int(sent));
 
-    // While no room is open: the same alert as the button.
+    // While no room is open: the same alert as the button, and no question.
+    platform.clear();
     controller->room().close();
     EXPECT_TRUE(drop(controller->window(), mime.get()));
     ASSERT_TRUE(waitUntil([&] { return platform.alerts.size() == 1; }));
     EXPECT_EQ(platform.alerts[0].message, "먼저 채팅방을 열어주세요.");
+}
+
+TEST_F(FilesTest, ADropAsksBeforeSending) {
+    scriptUpload("d2", 1);
+    controller->room().open("room", "방");
+    const QString path = writeFile("발표 자료.txt", QByteArray(1536, 'x'));
+    struct Case {
+        const char* name;
+        int answer;
+        std::function<void()> duringAlert;
+        bool sent;
+    };
+    const Case cases[] = {
+        {"cancelled", Platform::kFirstButton + 1, {}, false},
+        // The question ran the event loop: the room it was dropped on has gone.
+        {"room changed meanwhile", Platform::kFirstButton,
+         [this] { controller->room().open("other", "다른 방"); }, false},
+        {"confirmed", Platform::kFirstButton, {}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        platform.clear();
+        controller->room().open("room", "방");
+        platform.alertAnswers = {c.answer};
+        platform.duringAlert = c.duringAlert;
+        controller->files().attachDroppedFile(path);
+        platform.duringAlert = nullptr;
+        ASSERT_EQ(platform.alerts.size(), 1);
+        EXPECT_EQ(platform.alerts[0].message, "파일을 보낼까요?");
+        EXPECT_EQ(platform.alerts[0].informativeText,
+                  "발표 자료.txt (" +
+                      QLocale().formattedDataSize(1536, 1, QLocale::DataSizeTraditionalFormat) +
+                      ")");
+        EXPECT_EQ(platform.alerts[0].buttons, QStringList({"보내기", "취소"}));
+        EXPECT_EQ(controller->files().uploading(), c.sent);
+    }
+    ASSERT_TRUE(waitForUpload());
+    ASSERT_TRUE(waitUntil([&] { return chat.framesOfType(MessageType::FileMeta).size() == 1; }));
+    EXPECT_EQ(chat.framesOfType(MessageType::FileMeta).front().fields.at(0), "room");
+    EXPECT_EQ(requestCount("POST", "/v1/files"), 1);
+}
+
+TEST_F(FilesTest, TheWindowIsHighlightedWhileAFileIsDraggedOverIt) {
+    controller->room().open("room", "방");
+    platform.alertAnswers = {Platform::kFirstButton + 1};
+    std::unique_ptr<QMimeData> file(urlsOf({QUrl::fromLocalFile(writeFile("a.txt", "1"))}));
+    std::unique_ptr<QMimeData> folder(urlsOf({QUrl::fromLocalFile(dir.path())}));
+    auto* highlight = widget<QWidget>("dropHighlight");
+    QWidget* window = controller->window();
+    QWidget* composer = widget<QPlainTextEdit>("composeView")->viewport();
+    const auto enter = [](QWidget* target, QMimeData* mime) {
+        QDragEnterEvent event(QPoint(5, 5), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &event);
+    };
+    const auto leave = [](QWidget* target) {
+        QDragLeaveEvent event;
+        QCoreApplication::sendEvent(target, &event);
+    };
+    EXPECT_FALSE(highlight->isVisible());
+    enter(window, folder.get());
+    EXPECT_FALSE(highlight->isVisible()) << "a folder is not sent";
+    enter(window, file.get());
+    EXPECT_TRUE(highlight->isVisible());
+    EXPECT_EQ(highlight->geometry(), highlight->parentWidget()->rect());
+    // Over the composer: the window is left, the composer entered; the highlight stays.
+    leave(window);
+    enter(composer, file.get());
+    EXPECT_TRUE(highlight->isVisible());
+    leave(composer);
+    EXPECT_FALSE(highlight->isVisible());
+    // A drop ends it too, before the question.
+    enter(window, file.get());
+    EXPECT_TRUE(drop(window, file.get()));
+    EXPECT_FALSE(highlight->isVisible());
+    ASSERT_TRUE(waitUntil([&] { return platform.alerts.size() == 1; }));
+    EXPECT_FALSE(controller->files().uploading());
 }
 
 TEST_F(FilesTest, FoldersAndRemoteAddressesAreNotTakenAsFiles) {

@@ -92,7 +92,7 @@ protected:
 };
 
 TEST_F(MainWindow, InitialState) {
-    EXPECT_EQ(window()->windowTitle(), "Brindlewick (Lion)");
+    EXPECT_EQ(window()->windowTitle(), "Brindlewick");
     EXPECT_TRUE(window()->isVisible());
     EXPECT_EQ(content()->size(), QSize(840, 540));
 
@@ -212,7 +212,8 @@ TEST_F(MainWindow, FramesAt840By540) {
     EXPECT_EQ(rightSplit()->handleWidth(), 1);
     EXPECT_EQ(chatView()->parentWidget(), named("chatScroll"));
     EXPECT_EQ(ui().composer()->parentWidget(), named("composeScroll"));
-    // Children of the content view in table order, then the upload's bar beside the status line.
+    // Children of the content view in table order, then the upload's bar beside the status line
+    // and the highlight shown over everything while a file is dragged in.
     QStringList order;
     for (QObject* child : content()->children())
         if (child->isWidgetType())
@@ -220,7 +221,7 @@ TEST_F(MainWindow, FramesAt840By540) {
     EXPECT_EQ(order, QStringList({"sideSeg", "addBtn", "refreshButton", "searchField", "sideTable",
                                   "roomAvatarView", "roomLabel", "findButton", "leaveButton",
                                   "logoutButton", "findBar", "rightSplit", "statusLabel",
-                                  "uploadProgressBar"}));
+                                  "uploadProgressBar", "dropHighlight"}));
 }
 
 TEST_F(MainWindow, FontsAndColours) {

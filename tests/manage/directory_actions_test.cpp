@@ -62,6 +62,14 @@ TEST_F(DirectoryActionsTest, NothingIsSentWithoutConsent) {
          [&] { clickButton("addBtn"); },
          {"alert", "addFriendDialog"},
          {"추가 기능 선택"}},
+        {"phone without digits",
+         [&] {
+             platform.alertAnswers = {kFirst};
+             platform.addFriendAnswers = {{1, " 준호-폰 ", "친구"}};
+         },
+         [&] { clickButton("addBtn"); },
+         {"alert", "addFriendDialog", "alert"},
+         {"추가 기능 선택", "친구 추가 실패"}},
         {"leave with no open room", [] {}, [&] { clickButton("leaveButton"); }, {"beep"}, {}},
         {"leave cancelled",
          [&] {
@@ -129,9 +137,11 @@ TEST_F(DirectoryActionsTest, AddFriendSendsTheTrimmedFieldsAndRefreshes) {
          R"({"my_phone":"01011112222","friend_phone":"01099998888","alias":"친구"})"},
         {{1, "01099998888", ""},
          R"({"my_phone":"01011112222","friend_phone":"01099998888","alias":""})"},
-        // Sent as typed apart from the trimming, escaped for JSON.
-        {{1, "+82 \"10\"", "a\\b"},
-         R"({"my_phone":"01011112222","friend_phone":"+82 \"10\"","alias":"a\\b"})"},
+        // The number as its digits, however it was typed; the alias escaped for JSON.
+        {{1, "010-9999-8888", "a\\b"},
+         R"({"my_phone":"01011112222","friend_phone":"01099998888","alias":"a\\b"})"},
+        {{1, "+82 \"10\" 9999 8888", "{준호}"},
+         R"({"my_phone":"01011112222","friend_phone":"+821099998888","alias":"{준호}"})"},
     };
     http.setReply("POST", "/v1/friends/add", {200, "", std::nullopt});
     http.setReply("GET", "/v1/friends", {200, R"([{"phone":"1"},{"phone":"2"}])", std::nullopt});
@@ -153,6 +163,35 @@ TEST_F(DirectoryActionsTest, AddFriendSendsTheTrimmedFieldsAndRefreshes) {
         EXPECT_EQ(status(), "친구 2 · 채팅 2");
         EXPECT_EQ(directory().friends().size(), 2);
     }
+}
+
+TEST_F(DirectoryActionsTest, AddFriendWithoutDigitsSaysWhy) {
+    platform.addFriendAnswers = {{1, " 준호 ", ""}};
+    controller->directoryActions().addFriend();
+    ASSERT_EQ(platform.alerts.size(), 1);
+    EXPECT_EQ(platform.alerts[0].message, "친구 추가 실패");
+    EXPECT_EQ(platform.alerts[0].informativeText, "전화번호에 숫자가 없습니다: 준호");
+    spin(50);
+    EXPECT_TRUE(http.requests().empty());
+}
+
+TEST_F(DirectoryActionsTest, AFailedRefreshKeepsTheSidebarAndSaysWhy) {
+    http.setReply("GET", "/v1/rooms", {500, "boom", std::nullopt});
+    http.setReply("GET", "/v1/friends",
+                  {200, R"([{"phone":"01033334444"},{"phone":"01055556666"}])", std::nullopt});
+    clickButton("refreshButton");
+    ASSERT_TRUE(waitUntil([&] { return !directory().refreshing(); }));
+    // The friends list that could be read shows; the rooms stay as they were.
+    EXPECT_EQ(status(), "목록을 불러오지 못했습니다: HTTP 500 boom");
+    EXPECT_EQ(controller->sidebar().rows().size(), 2);
+    showChats();
+    ASSERT_EQ(controller->sidebar().rows().size(), 2);
+    EXPECT_GE(rowOfRoom("r-2"), 0);
+    EXPECT_TRUE(platform.alerts.isEmpty());
+
+    http.setReply("GET", "/v1/rooms", {200, roomsJson, std::nullopt});
+    clickButton("refreshButton");
+    ASSERT_TRUE(waitUntil([&] { return status() == "친구 2 · 채팅 2"; }));
 }
 
 // A refused request shows the operation's failure text with the server's answer, refreshes

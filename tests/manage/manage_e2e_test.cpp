@@ -74,10 +74,10 @@ protected:
         QDir(QString::fromStdString(dataDir_)).removeRecursively();
     }
 
-    void signIn(Window& w, const char* phone, const char* nick) {
+    void signIn(Window& w, const char* phone, const char* nick, const char* status = "") {
         w.controller =
             std::make_unique<MainController>(QString::fromUtf8(phone), QString::fromUtf8(nick),
-                                             QStringLiteral(""), config_, w.platform);
+                                             QString::fromUtf8(status), config_, w.platform);
         QObject::connect(&w.controller->events(), &ChatEvents::connectionChanged,
                          [&w](ChatEvents::Connection state, const QString&) {
                              if (state == ChatEvents::Connection::SignedIn)
@@ -138,6 +138,46 @@ TEST_F(ManageEndToEnd, AddingFriends) {
     ASSERT_EQ(alice.platform.alerts.size(), 2);
     EXPECT_EQ(alice.platform.alerts[1].message, "친구 목록에서는 방 나가기를 할 수 없습니다.");
     EXPECT_EQ(alice.directory().friends().size(), 1);
+}
+
+// Braces in names and statuses reach the lists whole, and a number typed with dashes is the
+// person who signed in without them.
+TEST_F(ManageEndToEnd, BracesAndSpelledNumbersReachTheLists) {
+    Window carol;
+    signIn(carol, "01020000003", "캐럴 {x}", "hi {^_^}");
+    alice.platform.addFriendAnswers = {{1, "010-2000-0003", "{캐럴}"}};
+    ASSERT_TRUE(alice.actAndRefresh([&] { alice.actions().addFriend(); }));
+    EXPECT_TRUE(alice.platform.alerts.isEmpty());
+    ASSERT_EQ(alice.directory().friends().size(), 1);
+    const FriendRecord& f = alice.directory().friends()[0];
+    EXPECT_EQ(f.phone, "01020000003");
+    EXPECT_EQ(f.alias, "{캐럴}");
+    EXPECT_EQ(f.nick, "캐럴 {x}");
+    EXPECT_EQ(f.status, "hi {^_^}");
+    ASSERT_EQ(alice.controller->sidebar().rows().size(), 1);
+    const SideRow row = alice.controller->sidebar().rows()[0];
+    EXPECT_EQ(row.name, "{캐럴}");
+    EXPECT_EQ(row.status, "hi {^_^}");
+
+    // The direct room is titled by the alias, not by the number.
+    alice.actions().openRow(row);
+    EXPECT_EQ(alice.openRoom(), "dm:01020000001:01020000003");
+    say(alice, QStringLiteral("안녕 {캐럴}"));
+    ASSERT_TRUE(alice.actAndRefresh([&] { alice.directory().refresh(); }));
+    ASSERT_EQ(alice.directory().rooms().size(), 1);
+    const RoomRecord& room = alice.directory().rooms()[0];
+    EXPECT_EQ(room.room, "dm:01020000001:01020000003");
+    EXPECT_EQ(room.title, "{캐럴}");
+    EXPECT_EQ(room.peer, "01020000003");
+    alice.controller->sidebar().setMode(SidebarController::Mode::Chats);
+    ASSERT_EQ(alice.controller->sidebar().rows().size(), 1);
+    EXPECT_EQ(alice.controller->sidebar().rows()[0].title.left(4), "{캐럴}");
+
+    // Carol, who added nobody, sees Alice's nickname.
+    ASSERT_TRUE(carol.actAndRefresh([&] { carol.directory().refresh(); }));
+    ASSERT_EQ(carol.directory().rooms().size(), 1);
+    EXPECT_EQ(carol.directory().rooms()[0].title, "앨리스");
+    carol.controller.reset();
 }
 
 TEST_F(ManageEndToEnd, MemoRoomOpensAndIsSearchable) {

@@ -52,6 +52,16 @@ QVariant SidebarModel::data(const QModelIndex& index, int role) const {
     return {};
 }
 
+QVariant SidebarModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    if (section == IconColumn)
+        return QStringLiteral("사진");
+    if (section == NameColumn)
+        return QStringLiteral("이름");
+    return {};
+}
+
 Qt::ItemFlags SidebarModel::flags(const QModelIndex& index) const {
     if (!index.isValid())
         return Qt::NoItemFlags;
