@@ -30,6 +30,7 @@ public:
     QString runOpenPanel(QWidget*, const QString&) override { return {}; }
     QString runSavePanel(QWidget*, const QString&, const QString&) override { return {}; }
     void openFile(const QString&) override {}
+    void openUrl(const QUrl&) override {}
 };
 
 // A field of /proc/self/status in KiB.

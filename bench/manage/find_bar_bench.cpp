@@ -43,6 +43,7 @@ public:
     QString runOpenPanel(QWidget*, const QString&) override { return {}; }
     QString runSavePanel(QWidget*, const QString&, const QString&) override { return {}; }
     void openFile(const QString&) override {}
+    void openUrl(const QUrl&) override {}
 };
 
 const QStringList kSenders = {"민수", "지영", "01012345678", "하나", "서준", "Jun"};

@@ -24,6 +24,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTableView>
 #include <QTextBrowser>
 #include <QToolButton>
@@ -183,6 +184,22 @@ void MainWindow::buildSidebar() {
     sideTable_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     sideTable_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     sideTable_->setContextMenuPolicy(Qt::CustomContextMenu);
+    // Tab leaves the list instead of walking its cells.
+    sideTable_->setTabKeyNavigation(false);
+
+    // Says why the list is empty; lies over the table, which stays usable.
+    sideHint_ = makeLabel(QStringLiteral("sideEmptyHint"), QString(), content_);
+    sideHint_->setAlignment(Qt::AlignCenter);
+    sideHint_->setWordWrap(true);
+    sideHint_->setFont(systemFont(11));
+    setTextColor(sideHint_, darkGray());
+    sideHint_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    sideHint_->hide();
+}
+
+void MainWindow::setSidebarHint(const QString& text) {
+    sideHint_->setText(text);
+    sideHint_->setVisible(!text.isEmpty());
 }
 
 void MainWindow::buildHeader() {
@@ -270,10 +287,17 @@ void MainWindow::buildSplit() {
     // The find bar searches the transcript; its state is the transcript view's.
     connect(transcript_.get(), &TranscriptView::findCounterChanged, findResultLabel_,
             &QLabel::setText);
-    const auto search = [this] { transcript_->findSearchChanged(findSearchField_->text()); };
-    connect(findSearchField_, &QLineEdit::textChanged, this, search);
-    // Return searches again from the first match, as typing does; it does not step.
-    connect(findSearchField_, &QLineEdit::returnPressed, this, search);
+    connect(findSearchField_, &QLineEdit::textChanged, this, &MainWindow::searchTranscript);
+    // Return steps on while the query is the one searched; a changed query is searched anew.
+    connect(findSearchField_, &QLineEdit::returnPressed, this, [this] {
+        if (findSearchField_->text() == searchedText_ && !searchedText_.isEmpty())
+            transcript_->findNext();
+        else
+            searchTranscript();
+    });
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), findBar_);
+    escape->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(escape, &QShortcut::activated, this, &MainWindow::closeFindBar);
     connect(findPrevBtn_, &QPushButton::clicked, transcript_.get(), &TranscriptView::findPrev);
     connect(findNextBtn_, &QPushButton::clicked, transcript_.get(), &TranscriptView::findNext);
 
@@ -291,7 +315,6 @@ void MainWindow::buildSplit() {
     connect(chatView_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         emit entryMenuRequested(transcript_->entryAt(pos), chatView_->viewport()->mapToGlobal(pos));
     });
-
 
     bottomContainer_ = new QWidget(split);
     bottomContainer_->setObjectName(QStringLiteral("bottomContainer"));
@@ -315,7 +338,8 @@ void MainWindow::buildSplit() {
     composeView_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     composeView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     composeView_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    composeView_->setTabChangesFocus(false);
+    // Tab moves on to the next control; a message never needs a tab character.
+    composeView_->setTabChangesFocus(true);
     composeView_->installEventFilter(this);
     composeScroll_ = wrapInFrame(QStringLiteral("composeScroll"), composeView_, bottomContainer_);
     composeScroll_->setMinimumHeight(24);
@@ -439,8 +463,18 @@ void MainWindow::focusComposer() {
     composeView_->setFocus();
 }
 
+void MainWindow::setRoomOpen(bool open) {
+    roomOpen_ = open;
+    // Without a room there is nowhere for text or files to go.
+    composeView_->setEnabled(open);
+    sendBtn_->setEnabled(open);
+    attachBtn_->setEnabled(open && !uploading_);
+    headerButtons_.at(1)->setEnabled(open); // "방 나가기"
+}
+
 void MainWindow::setUploading(bool uploading) {
-    attachBtn_->setEnabled(!uploading);
+    uploading_ = uploading;
+    attachBtn_->setEnabled(roomOpen_ && !uploading);
     if (uploading)
         uploadProgressBar_->setValue(0);
     uploadProgressBar_->setVisible(uploading);
@@ -452,15 +486,22 @@ void MainWindow::setUploadProgress(int percent) {
 
 void MainWindow::openFindBar() {
     findBar_->show();
-    // In front of the split view, whose top strip it covers.
     findBar_->raise();
+    // The transcript moves below the bar, so no match hides under it.
+    layoutContent(content_->width(), content_->height());
     findSearchField_->setFocus();
     if (!findSearchField_->text().isEmpty())
-        transcript_->findSearchChanged(findSearchField_->text());
+        searchTranscript();
+}
+
+void MainWindow::searchTranscript() {
+    searchedText_ = findSearchField_->text();
+    transcript_->findSearchChanged(searchedText_);
 }
 
 void MainWindow::closeFindBar() {
     findBar_->hide();
+    layoutContent(content_->width(), content_->height());
     chatView_->setFocus();
     transcript_->closeFind();
     findResultLabel_->setText(QStringLiteral(""));
@@ -473,6 +514,11 @@ void MainWindow::clearTranscript() {
 }
 
 bool MainWindow::composerKeyPressed(QKeyEvent* event) {
+    if (!composeView_->isEnabled())
+        return true; // no room open: nothing to type into
+    // Ctrl+Tab would type a tab character; focus moves with Tab alone.
+    if (event->key() == Qt::Key_Tab && (event->modifiers() & Qt::ControlModifier))
+        return true;
     if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)
         return false;
     const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;

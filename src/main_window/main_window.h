@@ -67,6 +67,8 @@ public:
 
 public slots:
     void setStatus(const QString& text);
+    // A grey line over the empty sidebar list; "" hides it.
+    void setSidebarHint(const QString& text);
     // The header of the open room; a null picture shows the neutral user picture.
     void showRoomHeader(const QString& text, const QImage& picture);
     // No room open: the prompt, no picture.
@@ -81,6 +83,8 @@ public slots:
     void clearComposer();
     void focusComposer();
     void setUploading(bool uploading);
+    // Composer, "파일", "전송" and "방 나가기" work only with a room open.
+    void setRoomOpen(bool open);
     void setUploadProgress(int percent);
     void openFindBar();
     void closeFindBar();
@@ -118,6 +122,7 @@ private:
     void layoutReplyBar();
     void layoutProgressBar();
     bool composerKeyPressed(QKeyEvent* event);
+    void searchTranscript();
 
     std::unique_ptr<QMainWindow> window_;
     std::unique_ptr<TranscriptView> transcript_;
@@ -128,6 +133,7 @@ private:
     QPushButton* refreshBtn_ = nullptr;
     QLineEdit* searchField_ = nullptr;
     QTableView* sideTable_ = nullptr;
+    QLabel* sideHint_ = nullptr;
     QLabel* roomAvatarView_ = nullptr;
     QLabel* roomLabel_ = nullptr;
     QList<QWidget*> headerButtons_; // find, leave, logout: kept at the right edge
@@ -150,6 +156,9 @@ private:
     QPushButton* sendBtn_ = nullptr;
     QLabel* statusLabel_ = nullptr;
     QProgressBar* uploadProgressBar_ = nullptr;
+    QString searchedText_; // the find query last searched
+    bool roomOpen_ = true;
+    bool uploading_ = false;
     // Top edge of the composer until the first reply bar change; from then on 0.
     int composeTopInset_ = 4;
 };

@@ -28,6 +28,7 @@ void MainWindow::layoutContent(int width, int height) {
     refreshBtn_->setGeometry(202, 16, 34, 28);
     searchField_->setGeometry(12, 52, 224, 22);
     sideTable_->setGeometry(12, 82, 224, height - 130);
+    sideHint_->setGeometry(20, 100, 208, 40);
     // Header row: stays at the top; the buttons keep to the right edge.
     roomAvatarView_->setGeometry(250, 18, 26, 26);
     roomLabel_->setGeometry(282, 20, width - 550, 22);
@@ -37,7 +38,9 @@ void MainWindow::layoutContent(int width, int height) {
         headerButtons_[i]->setGeometry(buttonX[i], 16, buttonWidth[i], 28);
     // The find bar lies over the top of the split view and follows its width.
     findBar_->setGeometry(250, 48, width - 264, 30);
-    rightSplit_->setGeometry(250, 50, width - 264, height - 94);
+    // While the find bar is open the split view starts below it.
+    const int findInset = findBar_->isVisibleTo(content_) ? 30 : 0;
+    rightSplit_->setGeometry(250, 50 + findInset, width - 264, height - 94 - findInset);
     statusLabel_->setGeometry(12, height - 34, width - 40, 20);
     // The upload's progress bar keeps to the right end of the status line.
     uploadProgressBar_->setGeometry(width - 28 - 150, height - 29, 150, 10);

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 
 namespace brindlewick {
 
@@ -46,6 +47,8 @@ ProfileWindow::ProfileWindow(const Content& content, const QImage& picture)
       pictureId_(content.pictureId) {
     setObjectName(QStringLiteral("profileWindow"));
     setWindowTitle(QStringLiteral("프로필"));
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
     setFixedSize(kWidth, kHeight);
 
     auto* frameView = new QFrame(this);

@@ -7,6 +7,7 @@
 #include "sidebar_model.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTableView>
@@ -47,6 +48,7 @@ SidebarController::SidebarController(MainWindow& window, Directory& directory,
     connect(window_.searchField(), &QLineEdit::textChanged, this, &SidebarController::rebuild);
     connect(table, &QTableView::doubleClicked, this,
             [this](const QModelIndex& index) { activateRow(index.row()); });
+    table->installEventFilter(this);
 
     menu_ = std::make_unique<QMenu>(QStringLiteral("SideMenu"));
     menu_->setObjectName(QStringLiteral("sideContextMenu"));
@@ -83,8 +85,31 @@ void SidebarController::setMode(Mode mode) {
 }
 
 void SidebarController::rebuild() {
-    model_->setRows(rebuildSideRows(directory_.friends(), directory_.rooms(), int(mode_),
-                                    window_.searchField()->text()));
+    const QString filter = window_.searchField()->text();
+    model_->setRows(rebuildSideRows(directory_.friends(), directory_.rooms(), int(mode_), filter));
+    QString hint;
+    if (model_->rows().isEmpty()) {
+        if (!filter.trimmed().isEmpty())
+            hint = QStringLiteral("검색 결과가 없습니다");
+        else if (mode_ == Mode::Friends)
+            hint = QStringLiteral("친구가 없습니다. + 로 친구를 추가하세요");
+        else
+            hint = QStringLiteral("대화가 없습니다");
+    }
+    window_.setSidebarHint(hint);
+}
+
+bool SidebarController::eventFilter(QObject* watched, QEvent* event) {
+    // Return or Enter on the current row opens it, as a double click does.
+    if (event->type() == QEvent::KeyPress && watched == window_.sideTable()) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            window_.sideTable()->currentIndex().isValid()) {
+            activateRow(window_.sideTable()->currentIndex().row());
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void SidebarController::activateRow(int index) {

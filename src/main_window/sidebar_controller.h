@@ -40,6 +40,9 @@ public:
     // What choosing `action` in the menu opened on row `index` does.
     void actOnRow(int index, RowAction action);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 signals:
     void openRequested(const brindlewick::SideRow& row);
     void leaveRequested(const brindlewick::SideRow& row);

@@ -101,7 +101,6 @@ TEST_F(Composer, RefusedSendsKeepTheText) {
         const char* status; // nullptr: unchanged
     };
     const Case cases[] = {
-        {"", "안녕", false, nullptr},
         {"r-1", " \n\t\n ", false, nullptr},
         {"r-1", "", false, nullptr},
         {"r-1", "안녕", true, "연결되지 않아 보내지 못했습니다"},
@@ -119,7 +118,21 @@ TEST_F(Composer, RefusedSendsKeepTheText) {
         EXPECT_EQ(composer()->toPlainText(), QString::fromUtf8(c.text));
         EXPECT_EQ(status(), c.status ? QString::fromUtf8(c.status) : before);
     }
-    EXPECT_TRUE(sent(5).isEmpty());
+    EXPECT_TRUE(sent(MessageType::Chat).isEmpty());
+}
+
+TEST_F(Composer, WithoutARoomNothingCanBeTypedOrSent) {
+    ASSERT_FALSE(controller->room().isOpen());
+    EXPECT_FALSE(composer()->isEnabled());
+    EXPECT_FALSE(named<QPushButton>("sendBtn")->isEnabled());
+    QTest::keyClicks(composer(), "hi");
+    QTest::keyClick(composer(), Qt::Key_Return);
+    EXPECT_EQ(composer()->toPlainText(), "");
+    // The send request itself still refuses, should it come another way.
+    controller->conversation().send("안녕");
+    EXPECT_EQ(platform.calls, QStringList({"beep"}));
+    settle();
+    EXPECT_TRUE(sent(MessageType::Chat).isEmpty());
 }
 
 TEST_F(Composer, ReplyBarGeometryAndSending) {

@@ -24,13 +24,14 @@ QByteArray contentsOf(const QString& path) {
 TEST_F(FilesTest, LinksOfferTheirFileUnderAPlainName) {
     struct Case {
         QString link;
-        QString fileId; // empty: no save panel at all
-        QString suggestion;
+        QString fileId;     // empty: no save panel at all
+        QString suggestion; // without a file id: what the platform was asked instead
     };
     // As the browser reports a click: a QUrl (the scheme's case is the file link test's).
     const Case cases[] = {
-        {"http://example.com/a.txt", "", ""},
-        {"mailto:x@example.com", "", ""},
+        // Web and mail addresses go to the desktop, never to a save panel.
+        {"http://example.com/a.txt", "", "openUrl"},
+        {"mailto:x@example.com", "", "openUrl"},
         {"brindlewick-file:///a.txt", "", ""},
         {"brindlewick-file://abc/a.txt", "abc", "a.txt"},
         {*buildFileLink("abc", "보고서 최종.pdf"), "abc", "보고서 최종.pdf"},
@@ -49,7 +50,7 @@ TEST_F(FilesTest, LinksOfferTheirFileUnderAPlainName) {
         platform.clear();
         emit view->anchorClicked(QUrl(c.link));
         if (c.fileId.isEmpty()) {
-            EXPECT_TRUE(platform.calls.isEmpty());
+            EXPECT_EQ(platform.calls.join(','), c.suggestion);
             continue;
         }
         EXPECT_EQ(platform.calls, QStringList{"savePanel"});

@@ -156,7 +156,9 @@ TEST_F(FilesTest, AskingAgainDuringAnUploadOnlyBeeps) {
 }
 
 TEST_F(FilesTest, WithoutARoomOnlyTheAlertAndACancelledPanelChangesNothing) {
-    widget<QPushButton>("attachBtn")->click();
+    // "파일" is off without a room; asked another way, the action still refuses.
+    EXPECT_FALSE(widget<QPushButton>("attachBtn")->isEnabled());
+    controller->files().attachFile();
     ASSERT_EQ(platform.alerts.size(), 1);
     EXPECT_EQ(platform.alerts[0].message, "먼저 채팅방을 열어주세요.");
     EXPECT_EQ(platform.count("openPanel"), 0);

@@ -150,13 +150,25 @@ TEST_F(FindBar, OneMatchIsShownAgainAndNoMatchesChangeNothing) {
     EXPECT_EQ(currentIndex(), -1);
 }
 
-TEST_F(FindBar, ReturnAndEmptyingTheFieldSearchAgain) {
+TEST_F(FindBar, ReturnStepsUntilTheQueryChanges) {
     fill({"x1", "x2", "x3", "x4", "x5"});
     search("x");
     clickNamed("findNextBtn");
     clickNamed("findNextBtn");
     ASSERT_EQ(counter(), "3 / 5");
     QTest::keyClick(findField(), Qt::Key_Return);
+    EXPECT_EQ(counter(), "4 / 5");
+    QTest::keyClick(findField(), Qt::Key_Return);
+    QTest::keyClick(findField(), Qt::Key_Return);
+    EXPECT_EQ(counter(), "1 / 5"); // wraps around
+    // A changed query is searched from the first match, by typing and by Return alike.
+    {
+        const QSignalBlocker quiet(findField());
+        findField()->setText("x3");
+    }
+    QTest::keyClick(findField(), Qt::Key_Return);
+    EXPECT_EQ(counter(), "1 / 1");
+    findField()->setText("x");
     EXPECT_EQ(counter(), "1 / 5");
     EXPECT_EQ(currentIndex(), 0);
 
@@ -224,7 +236,11 @@ TEST_F(FindBar, TextAppendedAfterASearchWaitsForTheNextSearch) {
     clickNamed("findNextBtn");
     EXPECT_EQ(counter(), "1 / 2");
 
+    // Return steps through what was searched; searching again finds the new text.
     QTest::keyClick(findField(), Qt::Key_Return);
+    EXPECT_EQ(counter(), "2 / 2");
+    findField()->clear();
+    findField()->setText("x");
     EXPECT_EQ(counter(), "1 / 3");
     clickNamed("findPrevBtn");
     EXPECT_EQ(selectedText(), "x");

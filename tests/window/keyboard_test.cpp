@@ -1,0 +1,132 @@
+// The main window from the keyboard.
+
+#include "directory_actions.h"
+#include "directory_service.h"
+#include "event_loop.h"
+#include "fake_chat_server.h"
+#include "fake_http_server.h"
+#include "fake_platform.h"
+#include "main_controller.h"
+#include "main_window.h"
+#include "profile_window.h"
+#include "room_session.h"
+#include "sidebar_controller.h"
+#include "transcript_view.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QTableView>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace brindlewick;
+using namespace brindlewick::test;
+
+namespace {
+
+class WindowKeys : public ::testing::Test {
+protected:
+    void SetUp() override { start(R"([{"phone":"01033334444","nick":"준호"}])", "[]"); }
+
+    void start(const QByteArray& friends, const QByteArray& rooms) {
+        http.setReply("GET", "/v1/friends", {200, friends, std::nullopt});
+        http.setReply("GET", "/v1/rooms", {200, rooms, std::nullopt});
+        ServerConfig config = http.config();
+        config.chatPort = chat.port();
+        controller = std::make_unique<MainController>("01011112222", "민지", "", config, platform);
+        bool listed = false;
+        QObject::connect(&controller->directory(), &Directory::listsChanged,
+                         [&] { listed = true; });
+        controller->showMain();
+        ASSERT_TRUE(waitUntil([&] { return listed; }));
+        QApplication::setActiveWindow(controller->window());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(controller->window()));
+    }
+    template <typename T> T* widget(const char* name) const {
+        return controller->window()->findChild<T*>(QString::fromLatin1(name));
+    }
+    MainWindow& ui() const { return controller->mainWindow(); }
+    QString hint() const {
+        auto* label = widget<QLabel>("sideEmptyHint");
+        return label->isVisible() ? label->text() : QString();
+    }
+
+    FakeChatServer chat;
+    FakeHttpServer http;
+    FakePlatform platform;
+    std::unique_ptr<MainController> controller;
+};
+
+TEST_F(WindowKeys, TabLeavesTheComposerAndTheList) {
+    controller->room().open("r-1", "팀");
+    QPlainTextEdit* composer = ui().composer();
+    composer->setFocus();
+    ASSERT_TRUE(waitUntil([&] { return composer->hasFocus(); }));
+    QTest::keyClick(composer, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(composer->toPlainText(), "");
+    EXPECT_TRUE(composer->hasFocus());
+    QTest::keyClick(composer, Qt::Key_Tab);
+    EXPECT_FALSE(composer->hasFocus());
+    EXPECT_EQ(composer->toPlainText(), "");
+
+    QTableView* table = ui().sideTable();
+    table->setFocus();
+    ASSERT_TRUE(waitUntil([&] { return table->hasFocus(); }));
+    QTest::keyClick(table, Qt::Key_Tab);
+    EXPECT_FALSE(table->hasFocus());
+}
+
+TEST_F(WindowKeys, ReturnOnARowOpensItsConversation) {
+    const struct { Qt::Key key; } keys[] = {{Qt::Key_Return}, {Qt::Key_Enter}};
+    for (const auto& k : keys) {
+        controller->room().close();
+        QTableView* table = ui().sideTable();
+        table->setFocus();
+        table->setCurrentIndex(table->model()->index(0, 1));
+        QTest::keyClick(table, k.key);
+        EXPECT_EQ(controller->room().room(), "dm:01011112222:01033334444") << k.key;
+    }
+    // Without a current row nothing opens.
+    controller->room().close();
+    ui().sideTable()->setCurrentIndex(QModelIndex());
+    QTest::keyClick(ui().sideTable(), Qt::Key_Return);
+    EXPECT_FALSE(controller->room().isOpen());
+}
+
+TEST_F(WindowKeys, EscapeClosesTheFindBarAndTheProfile) {
+    ui().openFindBar();
+    auto* find = widget<QLineEdit>("findSearchField");
+    ASSERT_TRUE(waitUntil([&] { return find->hasFocus(); }));
+    QTest::keyClick(find, Qt::Key_Escape);
+    EXPECT_FALSE(widget<QWidget>("findBar")->isVisible());
+
+    controller->sidebar().actOnRow(0, SidebarController::RowAction::ViewProfile);
+    ProfileWindow* profile = controller->directoryActions().profileWindow();
+    ASSERT_NE(profile, nullptr);
+    QApplication::setActiveWindow(profile);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(profile));
+    QTest::keyClick(profile, Qt::Key_Escape);
+    EXPECT_FALSE(profile->isVisible());
+}
+
+TEST_F(WindowKeys, TheFindBarNeverCoversTheTranscript) {
+    auto* bar = widget<QWidget>("findBar");
+    auto* split = widget<QSplitter>("rightSplit");
+    const QRect closed = split->geometry();
+    ui().openFindBar();
+    EXPECT_GE(split->geometry().top(), bar->geometry().bottom());
+    EXPECT_EQ(split->geometry().bottom(), closed.bottom());
+    ui().closeFindBar();
+    EXPECT_EQ(split->geometry(), closed);
+    // A resize while it is open keeps the transcript below it.
+    ui().openFindBar();
+    controller->window()->resize(1000, 700);
+    ASSERT_TRUE(waitUntil([&] { return bar->width() > 700; }));
+    EXPECT_GE(split->geometry().top(), bar->geometry().bottom());
+}
+
+} // namespace

@@ -1,0 +1,102 @@
+// What the main window shows where a control or a list would otherwise look dead.
+
+#include "directory_service.h"
+#include "event_loop.h"
+#include "fake_chat_server.h"
+#include "fake_http_server.h"
+#include "fake_platform.h"
+#include "main_controller.h"
+#include "main_window.h"
+#include "room_session.h"
+#include "sidebar_controller.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+using namespace brindlewick;
+using namespace brindlewick::test;
+
+namespace {
+
+TEST(RoomControls, WorkOnlyWithARoomOpen) {
+    FakeChatServer chat;
+    FakeHttpServer http;
+    FakePlatform platform;
+    http.setReply("GET", "/v1/friends", {200, "[]", std::nullopt});
+    http.setReply("GET", "/v1/rooms", {200, "[]", std::nullopt});
+    ServerConfig config = http.config();
+    config.chatPort = chat.port();
+    MainController controller("01011112222", "민지", "", config, platform);
+    controller.showMain();
+    QMainWindow* window = controller.window();
+    const char* names[] = {"composeView", "sendBtn", "attachBtn", "leaveButton"};
+    auto enabled = [&] {
+        QStringList out;
+        for (const char* name : names)
+            if (window->findChild<QWidget*>(QString::fromLatin1(name))->isEnabled())
+                out << QString::fromLatin1(name);
+        return out;
+    };
+    const QStringList all{"composeView", "sendBtn", "attachBtn", "leaveButton"};
+    EXPECT_EQ(enabled(), QStringList());
+    controller.room().open("r-1", "팀");
+    EXPECT_EQ(enabled(), all);
+    // An upload holds "파일" until it ends, also across a room change.
+    controller.mainWindow().setUploading(true);
+    controller.room().open("r-2", "가족");
+    EXPECT_EQ(enabled(), QStringList({"composeView", "sendBtn", "leaveButton"}));
+    controller.mainWindow().setUploading(false);
+    EXPECT_EQ(enabled(), all);
+    controller.room().close();
+    EXPECT_EQ(enabled(), QStringList());
+    // The buttons that work anywhere stay on.
+    for (const char* name : {"addBtn", "refreshButton", "findButton", "logoutButton"})
+        EXPECT_TRUE(window->findChild<QWidget*>(QString::fromLatin1(name))->isEnabled()) << name;
+}
+
+TEST(SidebarHints, SayWhyTheListIsEmpty) {
+    struct Case {
+        const char* name;
+        QByteArray friends;
+        QByteArray rooms;
+        SidebarController::Mode mode;
+        QString filter;
+        QString hint; // "" for none shown
+    };
+    const QByteArray one = R"([{"phone":"01033334444","nick":"준호"}])";
+    const QByteArray room = R"([{"room_name":"r-1","title":"팀"}])";
+    const std::vector<Case> cases = {
+        {"no friends", "[]", room, SidebarController::Mode::Friends, "",
+         "친구가 없습니다. + 로 친구를 추가하세요"},
+        {"no chats", one, "[]", SidebarController::Mode::Chats, "", "대화가 없습니다"},
+        {"filter without match", one, room, SidebarController::Mode::Friends, "없는 이름",
+         "검색 결과가 없습니다"},
+        {"a blank filter is no filter", "[]", room, SidebarController::Mode::Friends, "  ",
+         "친구가 없습니다. + 로 친구를 추가하세요"},
+        {"rows shown", one, room, SidebarController::Mode::Chats, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeChatServer chat;
+        FakeHttpServer http;
+        FakePlatform platform;
+        http.setReply("GET", "/v1/friends", {200, c.friends, std::nullopt});
+        http.setReply("GET", "/v1/rooms", {200, c.rooms, std::nullopt});
+        ServerConfig config = http.config();
+        config.chatPort = chat.port();
+        MainController controller("01011112222", "민지", "", config, platform);
+        bool listed = false;
+        QObject::connect(&controller.directory(), &Directory::listsChanged, [&] { listed = true; });
+        controller.showMain();
+        ASSERT_TRUE(waitUntil([&] { return listed; }));
+        controller.sidebar().setMode(c.mode);
+        controller.mainWindow().searchField()->setText(c.filter);
+        auto* label = controller.window()->findChild<QLabel*>("sideEmptyHint");
+        EXPECT_EQ(label->isVisible() ? label->text() : QString(), c.hint);
+    }
+}
+
+} // namespace
