@@ -74,6 +74,8 @@ void LoginController::showLogin() {
         field->setObjectName(QString::fromLatin1(row.name));
         field->setAccessibleName(row.caption);
         field->setGeometry(frame(110, row.fieldY, 220, 24));
+        // Return in any field signs in, as "대화하기" does.
+        connect(field, &QLineEdit::returnPressed, this, &LoginController::doLogin);
         *row.field = field;
     }
 
@@ -127,6 +129,7 @@ void LoginController::doLogin() {
     const QString statusMsg = statusField->text();
     if (typed.isEmpty()) {
         platform_.beep();
+        phoneField->setFocus();
         return;
     }
     // One spelling per number, so "010-1234-5678" and "01012345678" sign in as one person.

@@ -116,6 +116,8 @@ AddFriendInput QtPlatform::runAddFriendDialog(QWidget* parent) {
     auto* add = new QPushButton(QStringLiteral("추가"), &dialog);
     add->setGeometry(210, 117, 90, 28);
     add->setAutoDefault(false);
+    // Return in either field adds.
+    add->setDefault(true);
     auto* cancel = new QPushButton(QStringLiteral("취소"), &dialog);
     cancel->setGeometry(120, 117, 80, 28);
     cancel->setAutoDefault(false);

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using namespace brindlewick;
@@ -128,9 +129,19 @@ TEST_F(LoginFlow, FirstStartShowsTheLoginWindowAsTabled) {
     EXPECT_EQ(loginButton->geometry(), QRect(200, 172, 90, 28));
     EXPECT_EQ(quitButton->text(), "종료");
     EXPECT_EQ(quitButton->geometry(), QRect(100, 172, 90, 28));
-    // Return in a field must not sign in.
+    // Return signs in through the fields' own signal, not a default button.
     EXPECT_FALSE(loginButton->isDefault());
     EXPECT_FALSE(loginButton->autoDefault());
+}
+
+TEST_F(LoginFlow, ReturnInAnyFieldSignsIn) {
+    launch();
+    LoginController* login = delegate->login();
+    login->phoneField->setText(QStringLiteral("01012345678"));
+    login->nickField->setText(QStringLiteral("민지"));
+    QTest::keyClick(login->statusField, Qt::Key_Return);
+    ASSERT_NE(delegate->mainController(), nullptr);
+    EXPECT_TRUE(isStored("phone"));
 }
 
 TEST_F(LoginFlow, BlankPhoneOnlyBeeps) {
@@ -140,8 +151,11 @@ TEST_F(LoginFlow, BlankPhoneOnlyBeeps) {
         platform->clear();
         login->phoneField->setText(phone);
         login->nickField->setText(QStringLiteral("민지"));
+        login->statusField->setFocus();
         loginWindow()->findChild<QPushButton*>("loginButton")->click();
         EXPECT_EQ(platform->calls, QStringList{"beep"});
+        // The cursor waits where the number goes.
+        EXPECT_EQ(loginWindow()->focusWidget(), login->phoneField);
         EXPECT_EQ(delegate->mainController(), nullptr);
         EXPECT_FALSE(isStored("phone"));
         EXPECT_FALSE(isStored("nick"));

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -70,6 +71,23 @@ TEST(AddFriendDialog, ElementsSitWhereTheirFramesPutThem) {
     const AddFriendInput cancelled = platform.runAddFriendDialog(&corner);
     EXPECT_NE(cancelled.result, 1);
     EXPECT_EQ(cancelled.phone, QStringLiteral("010"));
+}
+
+TEST(AddFriendDialog, ReturnInAFieldAdds) {
+    QtPlatform platform;
+    for (int field = 0; field < 2; ++field) {
+        whenModal([field](QWidget* modal) {
+            const QList<QLineEdit*> fields = modal->findChildren<QLineEdit*>();
+            ASSERT_EQ(fields.size(), 2);
+            fields[0]->setText(QStringLiteral("01033334444"));
+            fields[1]->setText(QStringLiteral("준"));
+            QTest::keyClick(fields[field], Qt::Key_Return);
+        });
+        const AddFriendInput added = platform.runAddFriendDialog(nullptr);
+        EXPECT_EQ(added.result, 1) << field;
+        EXPECT_EQ(added.phone, QStringLiteral("01033334444"));
+        EXPECT_EQ(added.alias, QStringLiteral("준"));
+    }
 }
 
 } // namespace
