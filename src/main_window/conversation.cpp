@@ -32,7 +32,18 @@ Conversation::Conversation(ChatClient& client, RoomSession& session, Directory& 
     connect(&window_, &MainWindow::deleteEntryRequested, this, &Conversation::deleteEntry);
     connect(&window_.transcript(), &TranscriptView::linkClicked, this,
             [this](const QUrl& url) { platform_.openUrl(url); });
-    connect(&window_, &MainWindow::replyCancelled, &session_, &RoomSession::cancelReply);
+    connect(&window_, &MainWindow::editEntryRequested, this, &Conversation::editEntry);
+    connect(&session_, &RoomSession::editChanged, &window_,
+            [this](const QString& msgId) { window_.showEditing(!msgId.isEmpty()); });
+    // The bar's ✕ (or Escape while editing) ends what it stands for.
+    connect(&window_, &MainWindow::replyCancelled, this, [this] {
+        if (session_.editing().isEmpty()) {
+            session_.cancelReply();
+            return;
+        }
+        session_.cancelEdit();
+        window_.clearComposer();
+    });
 }
 
 // Opening and leaving reset the same things: transcript, find state, header (the reply is the
@@ -95,7 +106,25 @@ bool canDelete(const ChatItem& item) {
 } // namespace
 
 void Conversation::showEntryMenu(int entryIndex, const QPoint& globalPos) {
-    window_.showEntryMenu(globalPos, replyTarget(entryIndex), deleteTarget(entryIndex));
+    window_.showEntryMenu(globalPos, replyTarget(entryIndex), editTarget(entryIndex),
+                          deleteTarget(entryIndex));
+}
+
+QString Conversation::editTarget(int entryIndex) const {
+    // Only text can be edited; the rest follows the rule of deleting.
+    const QString msgId = deleteTarget(entryIndex);
+    const int index = window_.transcript().indexOfMsgId(msgId);
+    if (index < 0 || window_.transcript().chatItems().at(index).isFile)
+        return QString();
+    return msgId;
+}
+
+void Conversation::editEntry(const QString& msgId) {
+    const int index = window_.transcript().indexOfMsgId(msgId);
+    if (index < 0 || !session_.isOpen())
+        return;
+    session_.startEdit(msgId);
+    window_.setComposerText(window_.transcript().chatItems().at(index).text);
 }
 
 QString Conversation::replyTarget(int entryIndex) const {

@@ -32,6 +32,10 @@ public:
     // The transcript's menu for entry `entryIndex` (-1: off any entry, where replying means the
     // newest entry and deleting the newest own one).
     void showEntryMenu(int entryIndex, const QPoint& globalPos);
+    // The own text message at `entryIndex` (-1: the newest) that "수정하기" would edit.
+    QString editTarget(int entryIndex) const;
+    // Puts the message's text in the composer; Return then sends it as the new text.
+    void editEntry(const QString& msgId);
     // What the menu offers for an entry: the id to reply to or to delete, "" for nothing.
     QString replyTarget(int entryIndex) const;
     QString deleteTarget(int entryIndex) const;

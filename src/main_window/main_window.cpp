@@ -308,6 +308,9 @@ void MainWindow::buildSplit() {
     QAction* reply = chatMenu_->addAction(QStringLiteral("답장하기"));
     connect(reply, &QAction::triggered, this,
             [this, reply] { emit replyToEntryRequested(reply->data().toString()); });
+    QAction* edit = chatMenu_->addAction(QStringLiteral("수정하기"));
+    connect(edit, &QAction::triggered, this,
+            [this, edit] { emit editEntryRequested(edit->data().toString()); });
     QAction* remove = chatMenu_->addAction(QStringLiteral("삭제하기"));
     connect(remove, &QAction::triggered, this,
             [this, remove] { emit deleteEntryRequested(remove->data().toString()); });
@@ -434,10 +437,13 @@ void MainWindow::setHeaderPicture(const QImage& picture) {
 void MainWindow::showReply(const PendingReply& reply) {
     composeTopInset_ = 0; // the composer takes the whole height from now on
     if (reply.msgId.isEmpty()) {
+        if (barShowsEdit_)
+            return; // the bar belongs to an edit
         replyBar_->hide();
         layoutBottomContainer();
         return;
     }
+    barShowsEdit_ = false;
     replyPreviewLabel_->setText(
         QStringLiteral("%1 님에게 답장: %2").arg(reply.sender, reply.preview));
     replyBar_->show();
@@ -446,13 +452,36 @@ void MainWindow::showReply(const PendingReply& reply) {
 }
 
 void MainWindow::showEntryMenu(const QPoint& globalPos, const QString& replyMsgId,
-                               const QString& deleteMsgId) {
+                               const QString& editMsgId, const QString& deleteMsgId) {
     const QList<QAction*> actions = chatMenu_->actions();
-    actions.at(0)->setData(replyMsgId);
-    actions.at(0)->setEnabled(!replyMsgId.isEmpty());
-    actions.at(1)->setData(deleteMsgId);
-    actions.at(1)->setEnabled(!deleteMsgId.isEmpty());
+    const QString targets[] = {replyMsgId, editMsgId, deleteMsgId};
+    for (int i = 0; i < 3; ++i) {
+        actions.at(i)->setData(targets[i]);
+        actions.at(i)->setEnabled(!targets[i].isEmpty());
+    }
     chatMenu_->popup(globalPos);
+}
+
+void MainWindow::showEditing(bool editing) {
+    if (!editing) {
+        if (barShowsEdit_) {
+            barShowsEdit_ = false;
+            replyBar_->hide();
+            layoutBottomContainer();
+        }
+        return;
+    }
+    composeTopInset_ = 0;
+    barShowsEdit_ = true;
+    replyPreviewLabel_->setText(QStringLiteral("메시지 수정 중"));
+    replyBar_->show();
+    layoutBottomContainer();
+    composeView_->setFocus();
+}
+
+void MainWindow::setComposerText(const QString& text) {
+    composeView_->setPlainText(text);
+    composeView_->moveCursor(QTextCursor::End);
 }
 
 void MainWindow::clearComposer() {
@@ -516,6 +545,10 @@ void MainWindow::clearTranscript() {
 bool MainWindow::composerKeyPressed(QKeyEvent* event) {
     if (!composeView_->isEnabled())
         return true; // no room open: nothing to type into
+    if (event->key() == Qt::Key_Escape && barShowsEdit_) {
+        emit replyCancelled();
+        return true;
+    }
     // Ctrl+Tab would type a tab character; focus moves with Tab alone.
     if (event->key() == Qt::Key_Tab && (event->modifiers() & Qt::ControlModifier))
         return true;

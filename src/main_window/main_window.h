@@ -78,9 +78,12 @@ public slots:
     void showReply(const brindlewick::PendingReply& reply);
     // The transcript's menu at `globalPos`; each action is offered for its entry's id, disabled
     // when the id is empty.
-    void showEntryMenu(const QPoint& globalPos, const QString& replyMsgId,
+    void showEntryMenu(const QPoint& globalPos, const QString& replyMsgId, const QString& editMsgId,
                        const QString& deleteMsgId);
     void clearComposer();
+    void setComposerText(const QString& text);
+    // The bar above the composer says "메시지 수정 중" while an own message is edited.
+    void showEditing(bool editing);
     void focusComposer();
     void setUploading(bool uploading);
     // Composer, "파일", "전송" and "방 나가기" work only with a room open.
@@ -105,6 +108,7 @@ signals:
     void entryMenuRequested(int entryIndex, const QPoint& globalPos);
     void replyToEntryRequested(const QString& msgId);
     void deleteEntryRequested(const QString& msgId);
+    void editEntryRequested(const QString& msgId);
     void replyCancelled();
 
 protected:
@@ -158,6 +162,7 @@ private:
     QProgressBar* uploadProgressBar_ = nullptr;
     QString searchedText_; // the find query last searched
     bool roomOpen_ = true;
+    bool barShowsEdit_ = false; // the reply bar stands for an edit
     bool uploading_ = false;
     // Top edge of the composer until the first reply bar change; from then on 0.
     int composeTopInset_ = 4;

@@ -10,6 +10,7 @@ void RoomSession::open(const QString& room, const QString& title) {
     if (room.isEmpty())
         return;
     cancelReply();
+    cancelEdit();
     // Leave before joining, so the server never counts us in two rooms.
     if (!room_.isEmpty() && room_ != room)
         client_.leaveRoom(room_);
@@ -22,6 +23,7 @@ void RoomSession::open(const QString& room, const QString& title) {
 
 void RoomSession::close() {
     cancelReply();
+    cancelEdit();
     if (room_.isEmpty())
         return;
     room_.clear();
@@ -42,6 +44,11 @@ RoomSession::SendResult RoomSession::send(const QString& text) {
     // A message handed to a closed connection would be lost with the composer emptied.
     if (!client_.connected())
         return SendResult::NotConnected;
+    if (!editing_.isEmpty()) {
+        client_.sendChatEditToRoom(room_, editing_, message);
+        cancelEdit();
+        return SendResult::Sent;
+    }
     client_.sendChatToRoom(room_, message, reply_.msgId);
     cancelReply();
     return SendResult::Sent;
@@ -50,6 +57,7 @@ RoomSession::SendResult RoomSession::send(const QString& text) {
 void RoomSession::setReply(const QString& msgId, const QString& sender, const QString& preview) {
     if (msgId.isEmpty())
         return;
+    cancelEdit();
     reply_ = PendingReply{msgId, sender, preview.isNull() ? QStringLiteral("") : preview};
     emit replyChanged(reply_);
 }
@@ -57,6 +65,21 @@ void RoomSession::setReply(const QString& msgId, const QString& sender, const QS
 void RoomSession::cancelReply() {
     reply_ = PendingReply{};
     emit replyChanged(reply_);
+}
+
+void RoomSession::startEdit(const QString& msgId) {
+    if (msgId.isEmpty() || room_.isEmpty())
+        return;
+    cancelReply();
+    editing_ = msgId;
+    emit editChanged(editing_);
+}
+
+void RoomSession::cancelEdit() {
+    if (editing_.isEmpty())
+        return;
+    editing_.clear();
+    emit editChanged(editing_);
 }
 
 } // namespace brindlewick

@@ -1,6 +1,6 @@
 #pragma once
-// The open room: which one, its title and the reply being written. open() and close() are the
-// only ways to change the room, so everything that depends on it listens to roomChanged.
+// The open room: which one, its title and the reply or edit being written. open() and close() are
+// the only ways to change the room, so everything that depends on it listens to roomChanged.
 
 #include <QObject>
 #include <QString>
@@ -26,6 +26,8 @@ public:
     const QString& title() const { return title_; }
     bool isOpen() const { return !room_.isEmpty(); }
     const PendingReply& reply() const { return reply_; }
+    // The id of the own message being edited; empty while writing a new one.
+    const QString& editing() const { return editing_; }
 
     // Opens `room` (the title may be null: the room id stands in). An empty room does nothing.
     void open(const QString& room, const QString& title);
@@ -34,21 +36,27 @@ public:
     // The server forgets the open room with every sign-in.
     void rejoin();
 
-    // Sends `text` (trimmed) to the open room, as a reply when one is pending.
+    // Sends `text` (trimmed) to the open room: as the new text of the message being edited,
+    // else as a reply when one is pending, else as a new message.
     SendResult send(const QString& text);
     void setReply(const QString& msgId, const QString& sender, const QString& preview);
     void cancelReply();
+    // A reply and an edit exclude each other; starting one ends the other.
+    void startEdit(const QString& msgId);
+    void cancelEdit();
 
 signals:
     // After the room changed; whatever the server sends for the new room comes after this.
     void roomChanged(const QString& room, const QString& title);
     void replyChanged(const brindlewick::PendingReply& reply);
+    void editChanged(const QString& msgId);
 
 private:
     ChatClient& client_;
     QString room_;
     QString title_;
     PendingReply reply_;
+    QString editing_;
 };
 
 } // namespace brindlewick

@@ -17,7 +17,8 @@ namespace {
 const QString kTime = QStringLiteral("2024-05-06T07:08:09");
 // Items of the transcript's context menu.
 constexpr int kReply = 0;
-constexpr int kDelete = 1;
+constexpr int kEdit = 1;
+constexpr int kDelete = 2;
 
 class Composer : public ChatWindow {
 protected:
@@ -201,6 +202,46 @@ TEST_F(Composer, ReplyTargetsTheClickedEntryOrTheNewest) {
     chatMenu()->actions().at(kReply)->trigger();
     chatMenu()->hide();
     EXPECT_TRUE(controller->room().reply().msgId.isNull());
+}
+
+TEST_F(Composer, EditingAnOwnMessageSendsItsNewText) {
+    controller->room().open("r-1", "팀");
+    receive(MessageType::Chat, {"r-1", "준호", "남의 글", kTime, "1"});
+    receive(MessageType::Chat, {"r-1", "민지", "내 글", kTime, "2"});
+    receive(MessageType::FileMeta, {"r-1", "민지", "f1", "내 파일.txt", "3", kTime, "3"});
+    // Only an own text message with an id can be edited.
+    EXPECT_FALSE(chooseInChatMenu(kEdit, pointAt("남의 글")));
+    EXPECT_FALSE(chooseInChatMenu(kEdit, pointAt("내 파일")));
+    ASSERT_TRUE(chooseInChatMenu(kEdit, pointAt("내 글")));
+    EXPECT_EQ(composer()->toPlainText(), "내 글");
+    EXPECT_TRUE(named("replyBar")->isVisible());
+    EXPECT_EQ(named<QLabel>("replyPreviewLabel")->text(), "메시지 수정 중");
+
+    // Escape gives up the edit and its text.
+    QTest::keyClick(composer(), Qt::Key_Escape);
+    EXPECT_TRUE(controller->room().editing().isEmpty());
+    EXPECT_FALSE(named("replyBar")->isVisible());
+    EXPECT_EQ(composer()->toPlainText(), "");
+
+    // Return sends the edit for that id instead of a new message.
+    ASSERT_TRUE(chooseInChatMenu(kEdit, pointAt("내 글")));
+    composer()->setPlainText("고친 글");
+    QTest::keyClick(composer(), Qt::Key_Return);
+    settle();
+    EXPECT_EQ(sent(MessageType::ChatEdit), QList<QStringList>({{"r-1", "2", "고친 글"}}));
+    EXPECT_TRUE(sent(MessageType::Chat).isEmpty());
+    EXPECT_EQ(composer()->toPlainText(), "");
+    EXPECT_FALSE(named("replyBar")->isVisible());
+
+    // A reply ends an edit, and opening another room too.
+    ASSERT_TRUE(chooseInChatMenu(kEdit, pointAt("내 글")));
+    ASSERT_TRUE(chooseInChatMenu(kReply, pointAt("남의 글")));
+    EXPECT_TRUE(controller->room().editing().isEmpty());
+    EXPECT_EQ(controller->room().reply().msgId, "1");
+    ASSERT_TRUE(chooseInChatMenu(kEdit, pointAt("내 글")));
+    controller->room().open("r-2", "가족");
+    EXPECT_TRUE(controller->room().editing().isEmpty());
+    EXPECT_FALSE(named("replyBar")->isVisible());
 }
 
 TEST_F(Composer, DeleteAsksForTheClickedOwnMessage) {

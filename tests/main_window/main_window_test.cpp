@@ -261,7 +261,7 @@ TEST_F(MainWindow, ContextMenus) {
     EXPECT_EQ(titles(controller->sidebar().contextMenu()),
               QStringList({"프로필 보기", "대화 열기", "방 나가기"}));
     EXPECT_EQ(chatMenu()->title(), "ChatMenu");
-    EXPECT_EQ(titles(chatMenu()), QStringList({"답장하기", "삭제하기"}));
+    EXPECT_EQ(titles(chatMenu()), QStringList({"답장하기", "수정하기", "삭제하기"}));
     for (QMenu* menu : {controller->sidebar().contextMenu(), chatMenu()})
         for (QAction* action : menu->actions()) {
             EXPECT_TRUE(action->isEnabled());
