@@ -147,7 +147,7 @@ RoomResult RoomLogic::fileMeta(Storage& storage, const std::string& phone,
     storage.insertMessage(m);
     return deliver(storage, room,
                    wire::FileMessage{room, m.senderName, fileId, name, std::to_string(m.fileSize),
-                                     m.time, std::to_string(m.id)});
+                                     m.time, std::to_string(m.id), phone});
 }
 
 namespace {

@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
                              .encode());
     events.frameReceived(MessageType::FileMeta,
                          wire::FileMessage{room, "서준", "5f2c9a0e4b7d41c3a8e6d2b190f7c345",
-                                           "회의자료 v2.pdf", "1048576", "", "43"}
+                                           "회의자료 v2.pdf", "1048576", "", "43", "01098765432"}
                              .encode());
     events.frameReceived(MessageType::Chat,
                          wire::ChatMessage{room, "서준", "고친 버전 올렸습니다!",

@@ -131,7 +131,7 @@ void IncomingEvents::fileReceived(const wire::FileMessage& message) {
     const QString name = qt(message.name);
     const QString fileId = qt(message.fileId);
     const QString msgId = qt(message.msgId);
-    const bool mine = isMine(sender);
+    const bool mine = isMine(sender, qt(message.senderPhone));
     if (session_.isOpen() && room == session_.room()) {
         // Without a file id the view writes a system line and needs no picture.
         window_.transcript().appendFileChatFrom(

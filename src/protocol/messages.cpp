@@ -98,12 +98,15 @@ std::optional<ChatMessage> ChatMessage::decode(const FieldList& f) {
 }
 
 FieldList FileMessage::encode() const {
-    return {room, sender, fileId, name, size, time, msgId};
+    FieldList fields{room, sender, fileId, name, size, time, msgId};
+    if (!senderPhone.empty())
+        fields.push_back(senderPhone);
+    return fields;
 }
 std::optional<FileMessage> FileMessage::decode(const FieldList& f) {
     if (f.size() < 4)
         return std::nullopt;
-    return FileMessage{f[0], f[1], f[2], f[3], at(f, 4), at(f, 5), at(f, 6)};
+    return FileMessage{f[0], f[1], f[2], f[3], at(f, 4), at(f, 5), at(f, 6), at(f, 7)};
 }
 
 FieldList Notice::encode() const {

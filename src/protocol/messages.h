@@ -124,6 +124,7 @@ struct FileMessage {
     std::string size;
     std::string time;
     std::string msgId;
+    std::string senderPhone; // the reference server's, after the catalogue's fields; may be absent
     FieldList encode() const;
     static std::optional<FileMessage> decode(const FieldList& fields);
 };

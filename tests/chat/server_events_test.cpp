@@ -206,10 +206,18 @@ TEST_F(ServerEvents, TheSendersPhoneDecidesWhatIsMine) {
     receive(MessageType::Chat, {"r-1", "민지", "같은 별명", kTime, "1", "01099998888"});
     receive(MessageType::Chat, {"r-1", "다른 별명", "내 글", kTime, "2", me});
     receive(MessageType::Chat, {"r-1", "민지", "전화 없음", kTime, "3", ""});
-    ASSERT_EQ(chatItems().size(), 3);
+    // Files: room, sender, file id, name, size, time, id, then the sender's phone.
+    receive(MessageType::FileMeta,
+            {"r-1", "민지", "f1", "남의.txt", "1", kTime, "4", "01099998888"});
+    receive(MessageType::FileMeta, {"r-1", "다른 별명", "f2", "내.txt", "1", kTime, "5", me});
+    receive(MessageType::FileMeta, {"r-1", "민지", "f3", "전화 없음.txt", "1", kTime, "6"});
+    ASSERT_EQ(chatItems().size(), 6);
     EXPECT_FALSE(chatItems()[0].mine);
     EXPECT_TRUE(chatItems()[1].mine);
     EXPECT_TRUE(chatItems()[2].mine); // the nickname rule without the phone
+    EXPECT_FALSE(chatItems()[3].mine);
+    EXPECT_TRUE(chatItems()[4].mine);
+    EXPECT_TRUE(chatItems()[5].mine);
     EXPECT_EQ(formatAt(int(transcriptText().indexOf("다른 별명"))).foreground().color(),
               QColor::fromRgbF(0.2f, 0.5f, 0.2f, 1.0f));
 

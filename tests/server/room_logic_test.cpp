@@ -205,13 +205,15 @@ TEST(RoomLogic, RequestsAreCheckedAndAnnouncedToTheMembers) {
          MessageType::FileMeta,
          {kDm, kDone, "a.txt", "999", ""},
          nullptr,
-         Announced{pair, MessageType::FileMeta, {kDm, "앨리스", kDone, "a.txt", "5", kAny, "4"}}},
+         Announced{
+             pair, MessageType::FileMeta, {kDm, "앨리스", kDone, "a.txt", "5", kAny, "4", "111"}}},
         {"file without a name",
          "111",
          MessageType::FileMeta,
          {kDm, kDone, "", "5", ""},
          nullptr,
-         Announced{pair, MessageType::FileMeta, {kDm, "앨리스", kDone, "file", "5", kAny, "4"}}},
+         Announced{
+             pair, MessageType::FileMeta, {kDm, "앨리스", kDone, "file", "5", kAny, "4", "111"}}},
         {"file still uploading",
          "111",
          MessageType::FileMeta,

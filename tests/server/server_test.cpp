@@ -370,7 +370,8 @@ TEST_F(ServerTest, FileMetaIsDeliveredOnlyForFinishedFiles) {
     alice->send(wire::FileRequest{kDm, id, "hello.txt", "5"});
     auto f = bob->nextOf(MessageType::FileMeta);
     ASSERT_TRUE(f);
-    ASSERT_EQ(f->fields.size(), 7u);
+    // The catalogue's seven fields, then the sender's phone.
+    ASSERT_EQ(f->fields.size(), 8u);
     const auto m = wire::FileMessage::decode(f->fields);
     ASSERT_TRUE(m);
     EXPECT_EQ(m->room, kDm);
@@ -380,6 +381,7 @@ TEST_F(ServerTest, FileMetaIsDeliveredOnlyForFinishedFiles) {
     EXPECT_EQ(m->size, "5");
     EXPECT_FALSE(m->time.empty());
     EXPECT_FALSE(m->msgId.empty());
+    EXPECT_EQ(m->senderPhone, "111");
 }
 
 TEST_F(ServerTest, MalformedInputClosesOnlyThatConnection) {
