@@ -37,6 +37,9 @@ bool hasTarget(const QUrl& url) {
 
 QList<Address> findAddresses(const QString& text) {
     QList<Address> out;
+    // Every address has a scheme and a colon; most messages have none.
+    if (!text.contains(u':'))
+        return out;
     QRegularExpressionMatchIterator it = addressPattern().globalMatch(text);
     while (it.hasNext()) {
         const QRegularExpressionMatch match = it.next();
