@@ -4,6 +4,7 @@
 #include "app_delegate.h"
 #include "chat_events.h"
 #include "directory_service.h"
+#include "headless_setup.h"
 #include "login_controller.h"
 #include "main_controller.h"
 #include "main_window.h"
@@ -12,12 +13,10 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFontDatabase>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QSettings>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -26,12 +25,6 @@
 using namespace brindlewick;
 
 namespace {
-
-quint16 unusedPort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 // Paints and lays out, but keeps the connection's news (a refused connect) for later.
 void settle(int ms) {
@@ -59,24 +52,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot create %s\n", argv[1]);
         return 1;
     }
-    // Korean needs a CJK face; the offscreen platform takes no cue from the desktop.
-    for (const QString& family :
-         {QStringLiteral("Noto Sans CJK KR"), QStringLiteral("Noto Sans KR")}) {
-        if (QFontDatabase::families().contains(family)) {
-            QFont font(family);
-            font.setPixelSize(13);
-            QApplication::setFont(font);
-            break;
-        }
-    }
+    useKoreanFont();
     // A private settings folder: the user's own sign-in stays untouched.
     QTemporaryDir settingsDir;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
 
     // No server: nothing listens on these ports.
     ServerConfig config;
-    config.chatPort = unusedPort();
-    config.httpPort = unusedPort();
+    config.chatPort = unusedLocalPort();
+    config.httpPort = unusedLocalPort();
     AppDelegate delegate(config, std::make_unique<QtPlatform>());
     delegate.applicationDidFinishLaunching();
     LoginController* login = delegate.login();

@@ -84,7 +84,6 @@ public slots:
     void setComposerText(const QString& text);
     // The bar above the composer says "메시지 수정 중" while an own message is edited.
     void showEditing(bool editing);
-    void focusComposer();
     void setUploading(bool uploading);
     // Composer, "파일", "전송" and "방 나가기" work only with a room open.
     void setRoomOpen(bool open);

@@ -101,10 +101,6 @@ void MainWindow::clearComposer() {
     composeView_->clear();
 }
 
-void MainWindow::focusComposer() {
-    composeView_->setFocus();
-}
-
 void MainWindow::setRoomOpen(bool open) {
     roomOpen_ = open;
     // Without a room there is nowhere for text or files to go.

@@ -63,6 +63,7 @@ void RoomSession::setReply(const QString& msgId, const QString& sender, const QS
 }
 
 void RoomSession::cancelReply() {
+    // Announced even when none was pending: the composer's first layout follows the first one.
     reply_ = PendingReply{};
     emit replyChanged(reply_);
 }

@@ -26,7 +26,6 @@ public:
 
     Id upload(const QString& path);
     Id download(const QString& fileId, const QString& destination);
-    void cancel(Id id);
     void cancelAll();
     int running() const { return int(cancelFlags_.size()); }
 

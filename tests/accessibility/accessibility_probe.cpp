@@ -7,6 +7,7 @@
 #include "app_delegate.h"
 #include "chat_events.h"
 #include "directory_service.h"
+#include "headless_setup.h"
 #include "login_controller.h"
 #include "main_controller.h"
 #include "main_window.h"
@@ -14,9 +15,7 @@
 #include "room_session.h"
 
 #include <QApplication>
-#include <QFontDatabase>
 #include <QSettings>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -25,12 +24,6 @@
 using namespace brindlewick;
 
 namespace {
-
-quint16 unusedPort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 // Alerts (the missing server's failures) go to stderr instead of a modal box over the window.
 class QuietPlatform : public QtPlatform {
@@ -87,22 +80,14 @@ void fillConversation(MainController& main) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    for (const QString& family :
-         {QStringLiteral("Noto Sans CJK KR"), QStringLiteral("Noto Sans KR")}) {
-        if (QFontDatabase::families().contains(family)) {
-            QFont font(family);
-            font.setPixelSize(13);
-            QApplication::setFont(font);
-            break;
-        }
-    }
+    useKoreanFont();
     // A private settings folder: no stored sign-in, so the login window comes first.
     QTemporaryDir settingsDir;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
 
     ServerConfig config;
-    config.chatPort = unusedPort();
-    config.httpPort = unusedPort();
+    config.chatPort = unusedLocalPort();
+    config.httpPort = unusedLocalPort();
     AppDelegate delegate(config, std::make_unique<QuietPlatform>());
     delegate.applicationDidFinishLaunching();
     // Logging out shows the login window again; the probe stays up until it is killed.

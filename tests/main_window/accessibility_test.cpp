@@ -1,11 +1,9 @@
 // What a screen reader hears for each control of the main window (through Qt's accessibility
 // interfaces, in process).
 
-#include "fake_chat_server.h"
-#include "fake_http_server.h"
-#include "fake_platform.h"
 #include "main_controller.h"
 #include "main_window.h"
+#include "signed_in_window.h"
 
 #include <QAccessible>
 #include <QAccessibleTableInterface>
@@ -24,16 +22,9 @@ QString accessibleName(QWidget* widget) {
 }
 
 TEST(MainWindowAccessibility, EveryControlHasAName) {
-    FakeHttpServer http;
-    http.setReply("GET", "/v1/friends", {200, "[]", std::nullopt});
-    http.setReply("GET", "/v1/rooms", {200, "[]", std::nullopt});
-    FakeChatServer chat;
-    ServerConfig config = http.config();
-    config.chatPort = chat.port();
-    FakePlatform platform;
-    MainController controller(QStringLiteral("01011112222"), QStringLiteral("민지"), QString(""),
-                              config, platform);
-    controller.showMain();
+    SignedInWindow signedIn;
+    ASSERT_TRUE(signedIn.start());
+    MainController& controller = *signedIn.controller;
     QMainWindow* window = controller.window();
 
     const std::pair<const char*, QString> expected[] = {

@@ -1,10 +1,8 @@
 // The main window on a 1280 x 900 screen at scale factor 2 (run with QT_SCALE_FACTOR=2 and an
 // offscreen screen of that size): it opens whole on the screen.
 
-#include "fake_chat_server.h"
-#include "fake_http_server.h"
-#include "fake_platform.h"
 #include "main_controller.h"
+#include "signed_in_window.h"
 
 #include <QGuiApplication>
 #include <QMainWindow>
@@ -22,16 +20,9 @@ TEST(SmallScreen, TheMainWindowOpensWholeOnTheScreen) {
     ASSERT_NE(screen, nullptr);
     if (screen->geometry().size() != QSize(640, 450))
         GTEST_SKIP() << "needs a 1280 x 900 screen at QT_SCALE_FACTOR=2 (see CMakeLists.txt)";
-    FakeHttpServer http;
-    http.setReply("GET", "/v1/friends", {200, "[]", std::nullopt});
-    http.setReply("GET", "/v1/rooms", {200, "[]", std::nullopt});
-    FakeChatServer chat;
-    ServerConfig config = http.config();
-    config.chatPort = chat.port();
-    FakePlatform platform;
-    MainController controller(QStringLiteral("01011112222"), QStringLiteral("민지"), QString(""),
-                              config, platform);
-    controller.showMain();
+    SignedInWindow signedIn;
+    ASSERT_TRUE(signedIn.start());
+    MainController& controller = *signedIn.controller;
     QMainWindow* window = controller.window();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     const QRect available = screen->availableGeometry();

@@ -1,16 +1,12 @@
 // The main window from the keyboard.
 
 #include "directory_actions.h"
-#include "directory_service.h"
-#include "event_loop.h"
-#include "fake_chat_server.h"
-#include "fake_http_server.h"
-#include "fake_platform.h"
 #include "main_controller.h"
 #include "main_window.h"
 #include "profile_window.h"
 #include "room_session.h"
 #include "sidebar_controller.h"
+#include "signed_in_window.h"
 #include "transcript_view.h"
 
 #include <QApplication>
@@ -28,21 +24,10 @@ using namespace brindlewick::test;
 
 namespace {
 
-class WindowKeys : public ::testing::Test {
+class WindowKeys : public ::testing::Test, protected SignedInWindow {
 protected:
-    void SetUp() override { start(R"([{"phone":"01033334444","nick":"준호"}])", "[]"); }
-
-    void start(const QByteArray& friends, const QByteArray& rooms) {
-        http.setReply("GET", "/v1/friends", {200, friends, std::nullopt});
-        http.setReply("GET", "/v1/rooms", {200, rooms, std::nullopt});
-        ServerConfig config = http.config();
-        config.chatPort = chat.port();
-        controller = std::make_unique<MainController>("01011112222", "민지", "", config, platform);
-        bool listed = false;
-        QObject::connect(&controller->directory(), &Directory::listsChanged,
-                         [&] { listed = true; });
-        controller->showMain();
-        ASSERT_TRUE(waitUntil([&] { return listed; }));
+    void SetUp() override {
+        ASSERT_TRUE(start(R"([{"phone":"01033334444","nick":"준호"}])"));
         QApplication::setActiveWindow(controller->window());
         ASSERT_TRUE(QTest::qWaitForWindowActive(controller->window()));
     }
@@ -50,15 +35,6 @@ protected:
         return controller->window()->findChild<T*>(QString::fromLatin1(name));
     }
     MainWindow& ui() const { return controller->mainWindow(); }
-    QString hint() const {
-        auto* label = widget<QLabel>("sideEmptyHint");
-        return label->isVisible() ? label->text() : QString();
-    }
-
-    FakeChatServer chat;
-    FakeHttpServer http;
-    FakePlatform platform;
-    std::unique_ptr<MainController> controller;
 };
 
 TEST_F(WindowKeys, TabLeavesTheComposerAndTheList) {

@@ -1,14 +1,10 @@
 // What the main window shows where a control or a list would otherwise look dead.
 
-#include "directory_service.h"
-#include "event_loop.h"
-#include "fake_chat_server.h"
-#include "fake_http_server.h"
-#include "fake_platform.h"
 #include "main_controller.h"
 #include "main_window.h"
 #include "room_session.h"
 #include "sidebar_controller.h"
+#include "signed_in_window.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -22,15 +18,9 @@ using namespace brindlewick::test;
 namespace {
 
 TEST(RoomControls, WorkOnlyWithARoomOpen) {
-    FakeChatServer chat;
-    FakeHttpServer http;
-    FakePlatform platform;
-    http.setReply("GET", "/v1/friends", {200, "[]", std::nullopt});
-    http.setReply("GET", "/v1/rooms", {200, "[]", std::nullopt});
-    ServerConfig config = http.config();
-    config.chatPort = chat.port();
-    MainController controller("01011112222", "민지", "", config, platform);
-    controller.showMain();
+    SignedInWindow signedIn;
+    ASSERT_TRUE(signedIn.start());
+    MainController& controller = *signedIn.controller;
     QMainWindow* window = controller.window();
     const char* names[] = {"composeView", "sendBtn", "attachBtn", "leaveButton"};
     auto enabled = [&] {
@@ -80,18 +70,9 @@ TEST(SidebarHints, SayWhyTheListIsEmpty) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        FakeChatServer chat;
-        FakeHttpServer http;
-        FakePlatform platform;
-        http.setReply("GET", "/v1/friends", {200, c.friends, std::nullopt});
-        http.setReply("GET", "/v1/rooms", {200, c.rooms, std::nullopt});
-        ServerConfig config = http.config();
-        config.chatPort = chat.port();
-        MainController controller("01011112222", "민지", "", config, platform);
-        bool listed = false;
-        QObject::connect(&controller.directory(), &Directory::listsChanged, [&] { listed = true; });
-        controller.showMain();
-        ASSERT_TRUE(waitUntil([&] { return listed; }));
+        SignedInWindow signedIn;
+        ASSERT_TRUE(signedIn.start(c.friends, c.rooms));
+        MainController& controller = *signedIn.controller;
         controller.sidebar().setMode(c.mode);
         controller.mainWindow().searchField()->setText(c.filter);
         auto* label = controller.window()->findChild<QLabel*>("sideEmptyHint");
