@@ -28,6 +28,9 @@ enum : std::uint8_t {
     ServerError = 15,
     CallInvite = 17,
     CallReject = 19,
+    // Extensions, above the catalogue.
+    HistoryRequest = 20,
+    HistoryPage = 21,
 };
 }
 

@@ -63,6 +63,15 @@ std::optional<CallReject> CallReject::decode(const FieldList& f) {
     return CallReject{at(f, 0), at(f, 1)};
 }
 
+FieldList HistoryRequest::encode() const {
+    return {room, before, limit};
+}
+std::optional<HistoryRequest> HistoryRequest::decode(const FieldList& f) {
+    if (f.empty() || f[0].empty())
+        return std::nullopt;
+    return HistoryRequest{f[0], at(f, 1), at(f, 2)};
+}
+
 FieldList Edit::encode() const {
     return {room, msgId, text};
 }
@@ -133,6 +142,58 @@ FieldList CallInvite::encode() const {
 std::optional<CallInvite> CallInvite::decode(const FieldList& f) {
     // An empty payload arrives as one empty field: no call id, nobody named.
     return CallInvite{at(f, 0), f.size() >= 2 ? f[1] : std::string("상대")};
+}
+
+FieldList HistoryPage::encode() const {
+    FieldList fields{room, before, hasOlder ? "1" : "0", readMark.empty() ? "0" : readMark,
+                     std::to_string(kEntryFields)};
+    fields.reserve(fields.size() + entries.size() * kEntryFields);
+    for (const HistoryEntry& e : entries) {
+        for (const std::string* field :
+             {&e.msgId, &e.kind, &e.sender, &e.senderPhone, &e.time, &e.text, &e.replyTo})
+            fields.push_back(*field);
+        fields.push_back(e.edited ? "1" : "0");
+        fields.push_back(e.deleted ? "1" : "0");
+        fields.push_back(e.fileId);
+        fields.push_back(e.fileName);
+        fields.push_back(e.fileSize);
+    }
+    return fields;
+}
+std::optional<HistoryPage> HistoryPage::decode(const FieldList& f) {
+    constexpr std::size_t kHeader = 5;
+    if (f.size() < kHeader)
+        return std::nullopt;
+    // A count that is not a small number leaves no way to find the entries.
+    const std::string& width = f[4];
+    if (width.empty() || width.size() > 3 ||
+        width.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const std::size_t perEntry = std::stoul(width);
+    if (perEntry == 0)
+        return std::nullopt;
+    HistoryPage page{f[0], f[1], f[2] == "1", f[3], {}};
+    const std::size_t count = (f.size() - kHeader) / perEntry;
+    page.entries.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t base = kHeader + i * perEntry;
+        auto field = [&](std::size_t k) { return k < perEntry ? f[base + k] : std::string(); };
+        HistoryEntry e;
+        e.msgId = field(0);
+        e.kind = field(1);
+        e.sender = field(2);
+        e.senderPhone = field(3);
+        e.time = field(4);
+        e.text = field(5);
+        e.replyTo = field(6);
+        e.edited = field(7) == "1";
+        e.deleted = field(8) == "1";
+        e.fileId = field(9);
+        e.fileName = field(10);
+        e.fileSize = field(11);
+        page.entries.push_back(std::move(e));
+    }
+    return page;
 }
 
 } // namespace brindlewick::wire

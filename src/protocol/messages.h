@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace brindlewick::wire {
 
@@ -72,6 +73,17 @@ struct CallReject {
     std::string reason;
     FieldList encode() const;
     static std::optional<CallReject> decode(const FieldList& fields);
+};
+
+// A page of a room's past: the newest `limit` messages before message `before`, or the newest
+// when `before` is empty. Only members get an answer; the server clamps `limit` to 1..100.
+struct HistoryRequest {
+    static constexpr std::uint8_t kType = MessageType::HistoryRequest;
+    std::string room;
+    std::string before; // message id, or "" for the newest page
+    std::string limit;  // decimal; "" means 50
+    FieldList encode() const;
+    static std::optional<HistoryRequest> decode(const FieldList& fields);
 };
 
 // --- Both directions: a request from the sender, the same announcement to the room ---
@@ -151,6 +163,38 @@ struct CallInvite {
     std::string caller; // "상대" when the frame names nobody
     FieldList encode() const;
     static std::optional<CallInvite> decode(const FieldList& fields);
+};
+
+// One message of a history page, in its current state.
+struct HistoryEntry {
+    std::string msgId;
+    std::string kind;   // "chat" or "file"
+    std::string sender; // nickname or phone, as when it was sent
+    std::string senderPhone;
+    std::string time; // ISO 8601
+    std::string text; // the latest text; "" when deleted
+    std::string replyTo;
+    bool edited = false;
+    bool deleted = false;
+    std::string fileId;
+    std::string fileName;
+    std::string fileSize; // decimal bytes
+};
+
+// The answer to a HistoryRequest, one frame for the whole page so it can never be mistaken for
+// live traffic. Fields: room, before (as requested), hasOlder ("1"/"0"), the user's read mark in
+// the room ("0" for none), the number of fields per entry, then the entries, oldest first. A
+// reader takes the entry fields it knows and skips the rest, so entries can grow.
+struct HistoryPage {
+    static constexpr std::uint8_t kType = MessageType::HistoryPage;
+    static constexpr std::size_t kEntryFields = 12;
+    std::string room;
+    std::string before;
+    bool hasOlder = false;
+    std::string readMark;
+    std::vector<HistoryEntry> entries;
+    FieldList encode() const;
+    static std::optional<HistoryPage> decode(const FieldList& fields);
 };
 
 // The whole frame of a typed message.
