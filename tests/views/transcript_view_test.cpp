@@ -1,4 +1,5 @@
 #include "event_loop.h"
+#include "local_time.h"
 #include "transcript_view.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -102,6 +103,7 @@ TEST(FormatTimeTest, ShowsTheViewersLocalTime) {
         QString out;
     } cases[] = {
         {"Asia/Seoul", "2024-05-06T07:08:09Z", "16:08"},
+        {"UTC", "2024-05-06T07:08:09Z", "07:08"}, // the same hour, in another zone
         {"Asia/Seoul", "2024-05-06T07:08:09+09:00", "07:08"},
         {"Asia/Seoul", "2024-05-06T23:30:00.250-05:00", "13:30"}, // the next day there
         {"Asia/Seoul", "2024-05-06T07:08:09", "07:08"},           // no offset: as given
@@ -109,11 +111,35 @@ TEST(FormatTimeTest, ShowsTheViewersLocalTime) {
         {"America/New_York", "2024-01-15T12:00:00Z", "07:00"},
         {"America/New_York", "2024-07-15T12:00:00Z", "08:00"}, // summer time
         {"Asia/Seoul", "2024-05-06T07:08", ""},                // too short, offset or not
+        {"Asia/Kathmandu", "2024-05-06T07:08:09Z", "12:53"},   // a zone of quarter hours
+        {"Asia/Seoul", "2024-05-06T07:08:09+05:45", "10:23"},  // an offset of quarter hours
+        {"Asia/Seoul", "2024-05-06T23:59:59+09:00", "23:59"},
+        {"Asia/Seoul", "2024-05-06T15:59:00Z", "00:59"},       // the next day there
+        {"Europe/Berlin", "2024-03-31T00:30:00Z", "01:30"},    // before summer time starts
+        {"Europe/Berlin", "2024-03-31T01:30:00Z", "03:30"},    // after
     };
     for (const auto& c : cases) {
         LocalZone zone(c.zone);
         EXPECT_EQ(TranscriptView::formatTimeISO(c.in), c.out)
             << c.zone << " " << c.in.toStdString();
+    }
+}
+
+TEST(FormatTimeTest, LocalDateFollowsTheZone) {
+    const struct {
+        const char* zone;
+        QString in;
+        QDate date;
+    } cases[] = {
+        {"Asia/Seoul", "2026-12-10T14:59:00Z", QDate(2026, 12, 10)},
+        {"Asia/Seoul", "2026-12-10T15:00:00Z", QDate(2026, 12, 11)},
+        {"America/New_York", "2026-12-10T04:59:00Z", QDate(2026, 12, 9)},
+        {"UTC", "2026-12-10T23:30:00-01:00", QDate(2026, 12, 11)},
+        {"UTC", "not a time at all, though long", QDate()},
+    };
+    for (const auto& c : cases) {
+        LocalZone zone(c.zone);
+        EXPECT_EQ(localTime(c.in).date, c.date) << c.zone << " " << c.in.toStdString();
     }
 }
 
@@ -131,6 +157,8 @@ TEST(FormatTimeTest, TakesHoursAndMinutesOfLongEnoughTexts) {
         {QString(), ""},
         {"abcdefghijklmnopqrstuvwxyz", "lmnop"},
         {"2024-05-06T한국어입니다:09+09:00", "한국어입니"},
+        {"2024-05-06T07:99:09Z", "07:99"}, // no such minute
+        {"2024-05-06T07:08:09+99:00", "07:08"},
     };
     for (const auto& c : cases) {
         const QString got = TranscriptView::formatTimeISO(c.in);
@@ -350,7 +378,7 @@ TEST_F(TranscriptTest, PicturesAreSharedDocumentResources) {
         const QTextImageFormat img = f.toImageFormat();
         EXPECT_EQ(img.width(), 16);
         EXPECT_EQ(img.height(), 16);
-        EXPECT_EQ(formatAt(i + 1), QTextCharFormat()); // the plain space after it
+        EXPECT_FALSE(formatAt(i + 1).isImageFormat()); // a space after it, before the header
         EXPECT_EQ(t[i + 1], ' ');
         names << img.name();
     }

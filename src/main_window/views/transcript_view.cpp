@@ -1,11 +1,11 @@
 #include "transcript_view.h"
 
 #include "file_link.h"
+#include "local_time.h"
 #include "message_links.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
-#include <QDateTime>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -138,13 +138,7 @@ TranscriptView::TranscriptView(QTextBrowser* view, QObject* parent) : QObject(pa
 }
 
 QString TranscriptView::formatTimeISO(const QString& time) {
-    if (time.size() < 19)
-        return QLatin1String("");
-    // A time without an offset parses as local time and stays as given.
-    const QDateTime parsed = QDateTime::fromString(time, Qt::ISODate);
-    if (!parsed.isValid())
-        return time.mid(11, 5);
-    return parsed.toLocalTime().toString(QStringLiteral("HH:mm"));
+    return localTime(time).hhmm;
 }
 
 QString TranscriptView::quote(const QString& text) {
@@ -419,8 +413,9 @@ void TranscriptView::appendFileChatFrom(const QString& sender, const QString& na
 void TranscriptView::writePictureAndHeader(Entry& entry, const EntryPicture& picture,
                                            const QString& sender, const QString& time, bool mine) {
     entry.picture(pictureFormat(picture));
-    entry.text(QStringLiteral(" "), formats().none);
-    entry.text(plainEntryText(sender) + QStringLiteral("  ") + time + kLineBreak,
+    // The space after the picture shares the header's format: one insertion fewer per entry.
+    entry.text(QLatin1Char(' ') + plainEntryText(sender) + QStringLiteral("  ") + time +
+                   kLineBreak,
                mine ? formats().ownHeader : formats().otherHeader);
 }
 
