@@ -240,8 +240,8 @@ wire::HistoryEntry historyEntry(const HistoryRow& row) {
 
 RoomResult RoomLogic::history(Storage& storage, const std::string& phone,
                               const wire::HistoryRequest& request) {
-    // A page of everything "before nothing" would hide a client's paging mistake, so a `before`
-    // that names no message is refused rather than read as the newest page.
+    // Read as the newest page, a bad `before` would send a client whose paging went wrong the
+    // same page again and again; a refusal says what happened.
     std::int64_t before = std::numeric_limits<std::int64_t>::max();
     if (!request.before.empty()) {
         const auto id = parseMessageId(request.before);
