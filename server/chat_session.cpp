@@ -107,6 +107,7 @@ void ChatSession::handleFrame(std::uint8_t type, const FieldList& fields) {
     case MessageType::ChatEdit:
     case MessageType::ChatDelete:
     case MessageType::ReadWatermark:
+    case MessageType::HistoryRequest:
         postRoomRequest(type, fields);
         return;
     default:
@@ -179,6 +180,8 @@ void ChatSession::postRoomRequest(std::uint8_t type, const FieldList& fields) {
                     logLine("chat: " + self->peer_ + " refused type " + std::to_string(type) +
                             ": " + result->error);
                 }
+                if (result->reply)
+                    self->enqueue(result->reply);
                 for (const Delivery& delivery : result->deliveries)
                     self->hub_->deliver(delivery);
             };

@@ -5,15 +5,17 @@
 
 #include <phone_number.h>
 
+#include <algorithm>
 #include <ctime>
+#include <limits>
 
 namespace brindlewick::server {
 
 namespace {
 
-RoomResult refuse(const char* text) {
+RoomResult refuse(std::string text) {
     RoomResult result;
-    result.error = text;
+    result.error = std::move(text);
     return result;
 }
 
@@ -89,6 +91,8 @@ RoomResult RoomLogic::handleFrame(Storage& storage, const std::string& phone, st
         return decoded<wire::Delete>(storage, phone, fields, remove);
     case MessageType::ReadWatermark:
         return decoded<wire::ReadWatermark>(storage, phone, fields, readWatermark);
+    case MessageType::HistoryRequest:
+        return decoded<wire::HistoryRequest>(storage, phone, fields, history);
     default:
         return {};
     }
@@ -109,7 +113,7 @@ RoomResult RoomLogic::chat(Storage& storage, const std::string& phone,
     if (request.text.size() > kMaxTextBytes)
         return refuse(ErrorText::kTooLong);
     if (std::string error = ensureAccess(storage, phone, room); !error.empty())
-        return RoomResult{error, {}};
+        return refuse(std::move(error));
     if (!request.replyTo.empty()) {
         const auto replyId = parseMessageId(request.replyTo);
         if (!replyId || !storage.messageState(room, *replyId))
@@ -134,7 +138,7 @@ RoomResult RoomLogic::fileMeta(Storage& storage, const std::string& phone,
         return refuse(ErrorText::kTooLong);
     const std::string name = request.name.empty() ? std::string("file") : request.name;
     if (std::string error = ensureAccess(storage, phone, room); !error.empty())
-        return RoomResult{error, {}};
+        return refuse(std::move(error));
     // Announcing a file nobody can download would leave a dead link in every transcript.
     const auto file = isHex128(fileId) ? storage.file(fileId) : std::nullopt;
     if (!file || !file->complete)
@@ -174,7 +178,7 @@ RoomResult RoomLogic::edit(Storage& storage, const std::string& phone, const wir
     if (request.text.size() > kMaxTextBytes)
         return refuse(ErrorText::kTooLong);
     if (std::string error = checkOwnMessage(storage, phone, request.room, *id); !error.empty())
-        return RoomResult{error, {}};
+        return refuse(std::move(error));
     storage.editMessage(request.room, *id, request.text);
     return deliver(storage, request.room,
                    wire::Edit{request.room, std::to_string(*id), request.text});
@@ -186,7 +190,7 @@ RoomResult RoomLogic::remove(Storage& storage, const std::string& phone,
     if (request.room.empty() || !id)
         return refuse(ErrorText::kBadRequest);
     if (std::string error = checkOwnMessage(storage, phone, request.room, *id); !error.empty())
-        return RoomResult{error, {}};
+        return refuse(std::move(error));
     storage.deleteMessage(request.room, *id);
     return deliver(storage, request.room, wire::Delete{request.room, std::to_string(*id)});
 }
@@ -197,9 +201,69 @@ RoomResult RoomLogic::readWatermark(Storage& storage, const std::string& phone,
     if (request.room.empty() || !id)
         return refuse(ErrorText::kBadRequest);
     if (std::string error = ensureAccess(storage, phone, request.room); !error.empty())
-        return RoomResult{error, {}};
+        return refuse(std::move(error));
     storage.setReadMark(request.room, phone, *id);
     return {};
+}
+
+namespace {
+
+int historyLimit(const std::string& text) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+        return RoomLogic::kDefaultHistoryLimit;
+    int value = 0;
+    for (char c : text)
+        value = std::min(value * 10 + (c - '0'), RoomLogic::kMaxHistoryLimit);
+    return std::max(value, 1);
+}
+
+wire::HistoryEntry historyEntry(const HistoryRow& row) {
+    const MessageRecord& m = row.message;
+    wire::HistoryEntry e;
+    e.msgId = std::to_string(m.id);
+    e.kind = m.kind;
+    e.sender = m.senderName;
+    e.senderPhone = m.sender;
+    e.time = m.time;
+    e.text = m.text;
+    e.replyTo = m.replyTo;
+    e.edited = row.edited;
+    e.deleted = row.deleted;
+    e.fileId = m.fileId;
+    e.fileName = m.fileName;
+    if (!m.fileId.empty())
+        e.fileSize = std::to_string(m.fileSize);
+    return e;
+}
+
+} // namespace
+
+RoomResult RoomLogic::history(Storage& storage, const std::string& phone,
+                              const wire::HistoryRequest& request) {
+    // Read as the newest page, a bad `before` would send a client whose paging went wrong the
+    // same page again and again; a refusal says what happened.
+    std::int64_t before = std::numeric_limits<std::int64_t>::max();
+    if (!request.before.empty()) {
+        const auto id = parseMessageId(request.before);
+        if (!id || *id == 0)
+            return refuse(ErrorText::kBadRequest);
+        before = *id;
+    }
+    if (std::string error = ensureAccess(storage, phone, request.room); !error.empty())
+        return refuse(std::move(error));
+    const HistorySlice slice =
+        storage.history(request.room, before, historyLimit(request.limit), kMaxHistoryPageBytes);
+    wire::HistoryPage page;
+    page.room = request.room;
+    page.before = request.before;
+    page.hasOlder = slice.hasOlder;
+    page.readMark = std::to_string(storage.readMark(request.room, phone));
+    page.entries.reserve(slice.rows.size());
+    for (const HistoryRow& row : slice.rows)
+        page.entries.push_back(historyEntry(row));
+    RoomResult result;
+    result.reply = std::make_shared<const std::string>(wire::encodeFrame(page));
+    return result;
 }
 
 RoomResult RoomLogic::leaveRoom(Storage& storage, const std::string& phone,

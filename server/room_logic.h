@@ -33,11 +33,18 @@ struct Delivery {
 struct RoomResult {
     std::string error; // non-empty: a ServerError for the requester, nothing delivered
     std::vector<Delivery> deliveries;
+    // A frame for the requesting connection alone (a history page); null when none.
+    std::shared_ptr<const std::string> reply;
 };
 
 class RoomLogic {
 public:
     static constexpr std::size_t kMaxTextBytes = 64 * 1024;
+    static constexpr int kDefaultHistoryLimit = 50;
+    static constexpr int kMaxHistoryLimit = 100;
+    // A page of long texts is cut short (with hasOlder set) well below a connection's queue
+    // limit; the client asks again from its oldest entry.
+    static constexpr std::size_t kMaxHistoryPageBytes = 1024 * 1024;
 
     // Chat-connection requests of a signed-in user, fields as received: decoded here and
     // handed to the request's own rule below. Types without a room rule give an empty result.
@@ -55,6 +62,10 @@ public:
                              const wire::Delete& request);
     static RoomResult readWatermark(Storage& storage, const std::string& phone,
                                     const wire::ReadWatermark& request);
+    // A page of the room's past for the requester only. `before` is empty or a positive id;
+    // `limit` is clamped to 1..kMaxHistoryLimit, and anything but digits means the default.
+    static RoomResult history(Storage& storage, const std::string& phone,
+                              const wire::HistoryRequest& request);
 
     // Empty when `phone` may use `room`; a direct room is created (or its members restored)
     // on first use by one of its two participants.

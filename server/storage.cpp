@@ -1,5 +1,6 @@
 #include "storage.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace brindlewick::server {
@@ -220,6 +221,15 @@ void Storage::setReadMark(const std::string& room, const std::string& phone, std
         .run();
 }
 
+std::int64_t Storage::readMark(const std::string& room, const std::string& phone) {
+    Statement& s = db_.prepare("SELECT read_mark FROM members WHERE room=?1 AND phone=?2")
+                       .bind(1, room)
+                       .bind(2, phone);
+    const std::int64_t mark = s.step() ? s.integer(0) : 0;
+    s.reset();
+    return mark;
+}
+
 std::int64_t Storage::nextMessageId(const std::string& room) {
     Statement& s = db_.prepare("UPDATE rooms SET last_msg_id = last_msg_id + 1, activity=?2 "
                                "WHERE id=?1 RETURNING last_msg_id")
@@ -283,6 +293,57 @@ std::int64_t Storage::messageCount() {
     const std::int64_t n = s.integer(0);
     s.reset();
     return n;
+}
+
+HistorySlice Storage::history(const std::string& room, std::int64_t before, int limit,
+                              std::size_t maxBytes) {
+    HistorySlice slice;
+    if (limit <= 0)
+        return slice;
+    // One row past the page tells whether anything older is left.
+    Statement& s = db_.prepare("SELECT id, kind, sender, sender_name, text, time, reply_to, "
+                               "file_id, file_name, file_size, edited, deleted FROM messages "
+                               "WHERE room=?1 AND id<?2 ORDER BY id DESC LIMIT ?3")
+                       .bind(1, room)
+                       .bind(2, before)
+                       .bind(3, std::int64_t(limit) + 1);
+    std::size_t bytes = 0;
+    while (s.step()) {
+        if (slice.rows.size() == static_cast<std::size_t>(limit)) {
+            slice.hasOlder = true;
+            break;
+        }
+        HistoryRow row;
+        MessageRecord& m = row.message;
+        m.room = room;
+        m.id = s.integer(0);
+        m.kind = s.text(1);
+        m.sender = s.text(2);
+        m.senderName = s.text(3);
+        m.time = s.text(5);
+        m.replyTo = s.text(6);
+        row.edited = s.integer(10) != 0;
+        row.deleted = s.integer(11) != 0;
+        // A deleted file's link must not outlive it in anyone's history.
+        if (!row.deleted) {
+            m.text = s.text(4);
+            m.fileId = s.text(7);
+            m.fileName = s.text(8);
+            m.fileSize = s.integer(9);
+        }
+        const std::size_t size = m.text.size() + m.fileName.size() + m.senderName.size() +
+                                 m.sender.size() + m.time.size() + m.replyTo.size() +
+                                 m.fileId.size() + 64;
+        if (!slice.rows.empty() && bytes + size > maxBytes) {
+            slice.hasOlder = true;
+            break;
+        }
+        bytes += size;
+        slice.rows.push_back(std::move(row));
+    }
+    s.reset();
+    std::reverse(slice.rows.begin(), slice.rows.end());
+    return slice;
 }
 
 void Storage::createFile(const FileRecord& f) {

@@ -46,6 +46,18 @@ struct MessageRecord {
     std::int64_t fileSize = 0;
 };
 
+// A message as a history page shows it now: the latest text, and no content once deleted.
+struct HistoryRow {
+    MessageRecord message;
+    bool edited = false;
+    bool deleted = false;
+};
+
+struct HistorySlice {
+    std::vector<HistoryRow> rows; // oldest first
+    bool hasOlder = false;
+};
+
 struct MessageState {
     std::string sender;
     bool deleted = false;
@@ -85,6 +97,8 @@ public:
     std::vector<std::string> members(const std::string& room);
     std::vector<RoomRow> roomsOf(const std::string& phone);
     void setReadMark(const std::string& room, const std::string& phone, std::int64_t id);
+    // 0 when nothing is read or `phone` is not a member.
+    std::int64_t readMark(const std::string& room, const std::string& phone);
 
     // Takes the room's next message id.
     std::int64_t nextMessageId(const std::string& room);
@@ -93,6 +107,11 @@ public:
     void editMessage(const std::string& room, std::int64_t id, const std::string& text);
     void deleteMessage(const std::string& room, std::int64_t id);
     std::int64_t messageCount();
+    // The newest `limit` messages of `room` with ids below `before`, found by a range of the
+    // (room, id) key, so a page deep in the past costs what the newest does. Stops early, with
+    // hasOlder set, where the rows' text would pass about `maxBytes`; the first row always fits.
+    HistorySlice history(const std::string& room, std::int64_t before, int limit,
+                         std::size_t maxBytes);
 
     void createFile(const FileRecord& file);
     std::optional<FileRecord> file(const std::string& id);

@@ -158,6 +158,8 @@ TEST_F(ServerTest, NonMembersAreRefusedEverywhere) {
         wire::encodeFrame(wire::Delete{kDm, id}),
         wire::encodeFrame(wire::Edit{kDm, id, "x"}),
         wire::encodeFrame(wire::ReadWatermark{kDm, id}),
+        wire::encodeFrame(wire::HistoryRequest{kDm, "", ""}),
+        wire::encodeFrame(wire::HistoryRequest{memo, "", ""}),
         wire::encodeFrame(wire::JoinRoom{"dm:222:111"}), // not the canonical spelling
         wire::encodeFrame(wire::ChatRequest{"no-such-room", "x", ""}),
     };
@@ -219,6 +221,65 @@ TEST_F(ServerTest, ReadMarksUnreadCountsAndLeaveNotice) {
     EXPECT_EQ(notice->room, kDm);
     EXPECT_EQ(notice->text, "밥님이 나갔습니다.");
     EXPECT_EQ(rooms("222").size(), 0u);
+}
+
+TEST_F(ServerTest, HistoryPageGoesToTheAskingConnectionOnlyAndSurvivesRestart) {
+    auto alice1 = signedIn("111", "앨리스");
+    auto alice2 = signedIn("111", "앨리스");
+    auto bob = signedIn("222", "밥");
+    auto eve = signedIn("333", "이브");
+    for (int i = 1; i <= 5; ++i)
+        alice1->send(wire::ChatRequest{kDm, "m" + std::to_string(i), i == 5 ? "4" : ""});
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(bob->nextOf(MessageType::Chat));
+    alice1->send(wire::Edit{kDm, "2", "고침"});
+    alice1->send(wire::Delete{kDm, "3"});
+    bob->send(wire::ReadWatermark{kDm, "4"});
+
+    auto expectPage = [&](ChatConnection& c, const std::string& readMark) {
+        c.send(wire::HistoryRequest{kDm, "", "3"});
+        const auto older = c.nextMessage<wire::HistoryPage>();
+        ASSERT_TRUE(older);
+        EXPECT_TRUE(older->hasOlder);
+        EXPECT_EQ(older->readMark, readMark);
+        ASSERT_EQ(older->entries.size(), 3u);
+        EXPECT_EQ(older->entries[0].msgId, "3");
+        EXPECT_TRUE(older->entries[0].deleted);
+        EXPECT_EQ(older->entries[0].text, "");
+        EXPECT_EQ(older->entries[2].replyTo, "4");
+        c.send(wire::HistoryRequest{kDm, "3", ""});
+        const auto first = c.nextMessage<wire::HistoryPage>();
+        ASSERT_TRUE(first);
+        EXPECT_FALSE(first->hasOlder);
+        EXPECT_EQ(first->before, "3");
+        ASSERT_EQ(first->entries.size(), 2u);
+        EXPECT_EQ(first->entries[1].text, "고침");
+        EXPECT_TRUE(first->entries[1].edited);
+        EXPECT_EQ(first->entries[1].senderPhone, "111");
+    };
+    expectPage(*bob, "4");
+    // Neither Bob's other room members nor his own other connections see his page.
+    EXPECT_FALSE(alice1->nextOf(MessageType::HistoryPage, 300));
+    EXPECT_FALSE(alice2->nextOf(MessageType::HistoryPage, 300));
+
+    eve->send(wire::HistoryRequest{kDm, "", ""});
+    const auto refusal = eve->nextMessage<wire::ServerError>();
+    ASSERT_TRUE(refusal);
+    EXPECT_EQ(refusal->refusedType, "20");
+    EXPECT_EQ(refusal->text, "방의 멤버가 아닙니다");
+    bob->send(wire::HistoryRequest{kDm, "x", ""});
+    const auto bad = bob->nextMessage<wire::ServerError>();
+    ASSERT_TRUE(bad);
+    EXPECT_EQ(bad->refusedType, "20");
+    EXPECT_EQ(bad->text, "잘못된 요청입니다");
+
+    alice1.reset();
+    alice2.reset();
+    bob.reset();
+    eve.reset();
+    restart();
+    auto again = signedIn("222", "밥");
+    expectPage(*again, "4");
 }
 
 TEST_F(ServerTest, FriendsDirectory) {
