@@ -30,6 +30,8 @@ int runBrindlewick(int argc, char** argv, const std::function<void(AppDelegate&)
 
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Brindlewick"));
+    // The installed .desktop file's name: Wayland's app id, and how docks find the icon.
+    QApplication::setDesktopFileName(QStringLiteral("org.brindlewick.Brindlewick"));
     QApplication::setApplicationName(QStringLiteral("Brindlewick"));
     installQtTranslations(app);
     {
