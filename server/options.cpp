@@ -60,11 +60,11 @@ void validate(boost::any& out, const std::vector<std::string>& values, NonEmptyT
 
 po::options_description generalOptions() {
     po::options_description general("Options");
-    general.add_options()                        //
-        ("help,h", "show this text and exit")    //
-        ("version", "show the version and exit") //
-        ("config", po::value<NonEmptyText>()->value_name("FILE"),
-         "read the settings below from FILE, one 'name = value' per line");
+    auto add = general.add_options();
+    add("help,h", "show this text and exit");
+    add("version", "show the version and exit");
+    add("config", po::value<NonEmptyText>()->value_name("FILE"),
+        "read the settings below from FILE, one 'name = value' per line");
     return general;
 }
 
@@ -77,24 +77,24 @@ po::options_description settingsOptions() {
         return po::value<Port>()->value_name("N")->default_value(Port{value},
                                                                  std::to_string(value));
     };
-    settings.add_options() //
-        ("host",
-         po::value<NonEmptyText>()->value_name("ADDR")->default_value(NonEmptyText{defaults.host},
-                                                                      defaults.host),
-         "address to listen on")                                                //
-        ("chat-port", port(defaults.chatPort), "chat port; 0 picks a free one") //
-        ("http-port", port(defaults.httpPort), "HTTP port; 0 picks a free one") //
-        ("data-dir", po::value<NonEmptyText>()->value_name("DIR"),
-         "database and uploaded files (default $XDG_DATA_HOME/brindlewick-server, else "
-         "~/.local/share/brindlewick-server)") //
-        ("max-upload-bytes",
-         po::value<ByteCount>()->value_name("N")->default_value(
-             ByteCount{defaults.maxUploadBytes}, std::to_string(defaults.maxUploadBytes)),
-         "largest accepted file") //
-        ("idle-timeout",
-         po::value<Seconds>()->value_name("SECONDS")->default_value(
-             Seconds{std::uint64_t(defaults.idleSeconds)}, std::to_string(defaults.idleSeconds)),
-         "close chat connections silent this long, 1 to 86400");
+    auto add = settings.add_options();
+    add("host",
+        po::value<NonEmptyText>()->value_name("ADDR")->default_value(NonEmptyText{defaults.host},
+                                                                     defaults.host),
+        "address to listen on");
+    add("chat-port", port(defaults.chatPort), "chat port; 0 picks a free one");
+    add("http-port", port(defaults.httpPort), "HTTP port; 0 picks a free one");
+    add("data-dir", po::value<NonEmptyText>()->value_name("DIR"),
+        "database and uploaded files (default $XDG_DATA_HOME/brindlewick-server, else "
+        "~/.local/share/brindlewick-server)");
+    add("max-upload-bytes",
+        po::value<ByteCount>()->value_name("N")->default_value(
+            ByteCount{defaults.maxUploadBytes}, std::to_string(defaults.maxUploadBytes)),
+        "largest accepted file");
+    add("idle-timeout",
+        po::value<Seconds>()->value_name("SECONDS")->default_value(
+            Seconds{std::uint64_t(defaults.idleSeconds)}, std::to_string(defaults.idleSeconds)),
+        "close chat connections silent this long, 1 to 86400");
     return settings;
 }
 

@@ -21,6 +21,8 @@ void describe(QCommandLineParser& parser) {
                        "The sign-in is remembered in the user's configuration folder\n"
                        "($XDG_CONFIG_HOME/Brindlewick, usually ~/.config/Brindlewick); point\n"
                        "XDG_CONFIG_HOME elsewhere to run a second user on the same desktop."));
+    // "-name" is one option, not letters: the convention of Qt's own -platform and -style.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption({serverOption,

@@ -73,7 +73,12 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"version_before_help", {"--help", "--version"}, CommandLine::Version},
         Case{"help_with_qt_options", {"--help-all"}, CommandLine::HelpAll},
         Case{"host_trimmed", {"--server", " chat.example "}, CommandLine::Run, "chat.example"},
-        Case{"qt_option_left_in", {"-platform", "offscreen"}, CommandLine::Error}),
+        Case{"qt_option_left_in", {"-platform", "offscreen"}, CommandLine::Error},
+        Case{"single_dash_words",
+             {"-server", "chat.example", "-chat-port=5"},
+             CommandLine::Run,
+             "chat.example",
+             5}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 // Only an argument the parser does not know may be one of Qt's own options, left for
@@ -148,9 +153,9 @@ TEST(ClientProgram, TakesQtOptions) {
     EXPECT_TRUE(badPort.err.contains("--chat-port")) << badPort.err.toStdString();
     EXPECT_FALSE(badPort.err.contains("platform")) << badPort.err.toStdString();
 
-    const Finished unknown = runWithoutDisplay({"-platform", "offscreen", "--verbose"});
+    const Finished unknown = runWithoutDisplay({"-platform", "offscreen", "-verbose"});
     EXPECT_EQ(unknown.exitCode, 2);
-    EXPECT_TRUE(unknown.err.contains("verbose")) << unknown.err.toStdString();
+    EXPECT_TRUE(unknown.err.contains("'verbose'")) << unknown.err.toStdString();
 
     const Finished helpAll = runWithoutDisplay({"-platform", "offscreen", "--help-all"});
     EXPECT_EQ(helpAll.exitCode, 0) << helpAll.err.toStdString();
