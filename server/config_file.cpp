@@ -48,6 +48,9 @@ bool readWhole(const std::string& path, std::string& content, std::string& error
         return false;
     }
     content.assign(buffer.data(), size);
+    // Some editors start UTF-8 files with a byte order mark; it is no part of the first name.
+    if (content.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        content.erase(0, 3);
     return true;
 }
 

@@ -123,9 +123,10 @@ TEST(ServerOptions, CommandLineThenEnvironmentThenFile) {
     EXPECT_EQ(parsed.options.dataDir, "/from/file");
     EXPECT_EQ(parsed.options.idleSeconds, 6); // the last of a repeated key
 
-    // Port 0 from the file, as on the command line.
+    // Port 0 from the file, as on the command line; a byte order mark is no part of a name.
     const OptionsResult zero =
-        parseServerOptions({"--config", dir.write("zero.conf", "chat-port = 0\n")});
+        parseServerOptions({"--config", dir.write("zero.conf", "\xEF\xBB\xBF"
+                                                               "chat-port = 0\n")});
     ASSERT_EQ(zero.kind, OptionsResult::Run) << zero.error;
     EXPECT_EQ(zero.options.chatPort, 0);
 }
