@@ -21,8 +21,13 @@ int main(int argc, char** argv) {
         std::cout << serverUsage();
         return 0;
     }
+    if (parsed.kind == OptionsResult::Version) {
+        std::cout << serverVersion();
+        return 0;
+    }
     if (parsed.kind == OptionsResult::Error) {
-        std::cerr << "brindlewick-server: " << parsed.error << "\n" << serverUsage();
+        std::cerr << "brindlewick-server: " << parsed.error
+                  << "\nTry 'brindlewick-server --help' for more information.\n";
         return 2;
     }
     const ServerOptions& options = parsed.options;

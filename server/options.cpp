@@ -1,11 +1,30 @@
 #include "options.h"
 
+#include "brindlewick_version.h"
+#include "config_file.h"
+
+#include <boost/program_options.hpp>
+
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <sstream>
+
+namespace po = boost::program_options;
 
 namespace brindlewick::server {
 
 namespace {
+
+// Digits only, from Min to Max: the library's default conversion would take "-1" as 65535.
+template <std::uint64_t Min, std::uint64_t Max> struct Number { std::uint64_t value = 0; };
+using Port = Number<0, 65535>;
+using ByteCount = Number<0, UINT64_MAX / 2>;
+using Seconds = Number<1, 86400>;
+
+struct NonEmptyText {
+    std::string value;
+};
 
 bool parseUnsigned(const std::string& text, std::uint64_t max, std::uint64_t& out) {
     if (text.empty() || text.size() > 20)
@@ -21,18 +40,98 @@ bool parseUnsigned(const std::string& text, std::uint64_t max, std::uint64_t& ou
     return true;
 }
 
+// The library finds these two by argument-dependent lookup. Unlike its own, they let a
+// repeated option replace the earlier value, so the last one on the command line counts.
+template <std::uint64_t Min, std::uint64_t Max>
+void validate(boost::any& out, const std::vector<std::string>& values, Number<Min, Max>*, int) {
+    const std::string& text = po::validators::get_single_string(values);
+    std::uint64_t number = 0;
+    if (!parseUnsigned(text, Max, number) || number < Min)
+        throw po::invalid_option_value(text);
+    out = Number<Min, Max>{number};
+}
+
+void validate(boost::any& out, const std::vector<std::string>& values, NonEmptyText*, int) {
+    const std::string& text = po::validators::get_single_string(values);
+    if (text.empty())
+        throw po::invalid_option_value(text);
+    out = NonEmptyText{text};
+}
+
+po::options_description generalOptions() {
+    po::options_description general("Options");
+    auto add = general.add_options();
+    add("help,h", "show this text and exit");
+    add("version", "show the version and exit");
+    add("config", po::value<NonEmptyText>()->value_name("FILE"),
+        "read the settings below from FILE, one 'name = value' per line");
+    return general;
+}
+
+po::options_description settingsOptions() {
+    const ServerOptions defaults;
+    po::options_description settings(
+        "Settings (also BRINDLEWICK_<NAME> in the environment, e.g. BRINDLEWICK_CHAT_PORT, or\n"
+        "'name = value' in the --config file; the command line wins, then the environment)");
+    auto port = [](std::uint16_t value) {
+        return po::value<Port>()->value_name("N")->default_value(Port{value},
+                                                                 std::to_string(value));
+    };
+    auto add = settings.add_options();
+    add("host",
+        po::value<NonEmptyText>()->value_name("ADDR")->default_value(NonEmptyText{defaults.host},
+                                                                     defaults.host),
+        "address to listen on");
+    add("chat-port", port(defaults.chatPort), "chat port; 0 picks a free one");
+    add("http-port", port(defaults.httpPort), "HTTP port; 0 picks a free one");
+    add("data-dir", po::value<NonEmptyText>()->value_name("DIR"),
+        "database and uploaded files (default $XDG_DATA_HOME/brindlewick-server, else "
+        "~/.local/share/brindlewick-server)");
+    add("max-upload-bytes",
+        po::value<ByteCount>()->value_name("N")->default_value(
+            ByteCount{defaults.maxUploadBytes}, std::to_string(defaults.maxUploadBytes)),
+        "largest accepted file");
+    add("idle-timeout",
+        po::value<Seconds>()->value_name("SECONDS")->default_value(
+            Seconds{std::uint64_t(defaults.idleSeconds)}, std::to_string(defaults.idleSeconds)),
+        "close chat connections silent this long, 1 to 86400");
+    return settings;
+}
+
+// The option an environment variable sets, or "" to leave the variable alone.
+std::string optionOfVariable(const std::string& variable, const po::options_description& settings) {
+    static const std::string prefix = "BRINDLEWICK_";
+    if (variable.compare(0, prefix.size(), prefix) != 0)
+        return {};
+    std::string option = variable.substr(prefix.size());
+    for (char& c : option)
+        c = c == '_' ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (!settings.find_nothrow(option, false) || environmentName(option) != variable)
+        return {};
+    return option;
+}
+
 } // namespace
 
 std::string serverUsage() {
-    return "Usage: brindlewick-server [options]\n"
-           "  --host ADDR              address to listen on (default 127.0.0.1)\n"
-           "  --chat-port N            chat port, 0 picks a free one (default 9000)\n"
-           "  --http-port N            HTTP port, 0 picks a free one (default 9001)\n"
-           "  --data-dir DIR           database and uploaded files\n"
-           "                           (default $XDG_DATA_HOME/brindlewick-server)\n"
-           "  --max-upload-bytes N     largest accepted file (default 1073741824)\n"
-           "  --idle-timeout SECONDS   close silent chat connections (default 90)\n"
-           "  --help                   show this text\n";
+    po::options_description all;
+    all.add(generalOptions()).add(settingsOptions());
+    std::ostringstream text;
+    text << "Usage: brindlewick-server [options]\n"
+            "The chat and HTTP server of Brindlewick.\n"
+         << all;
+    return text.str();
+}
+
+std::string serverVersion() {
+    return "brindlewick-server " BRINDLEWICK_VERSION "\n";
+}
+
+std::string environmentName(const std::string& option) {
+    std::string name = "BRINDLEWICK_";
+    for (char c : option)
+        name += c == '-' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name;
 }
 
 std::string defaultDataDir() {
@@ -45,61 +144,72 @@ std::string defaultDataDir() {
 
 OptionsResult parseServerOptions(const std::vector<std::string>& args) {
     OptionsResult result;
-    ServerOptions& o = result.options;
-    auto fail = [&](const std::string& text) {
+    auto fail = [&result](const std::string& text) {
         result.kind = OptionsResult::Error;
         result.error = text;
         return result;
     };
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::string value;
-        bool hasValue = false;
-        const std::size_t eq = name.find('=');
-        if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name.resize(eq);
-            hasValue = true;
-        }
-        if (name == "--help" || name == "-h") {
-            result.kind = OptionsResult::Help;
-            return result;
-        }
-        const bool takesValue = name == "--host" || name == "--chat-port" ||
-                                name == "--http-port" || name == "--data-dir" ||
-                                name == "--max-upload-bytes" || name == "--idle-timeout";
-        if (!takesValue)
-            return fail("unknown option: " + args[i]);
-        if (!hasValue) {
-            if (i + 1 >= args.size())
-                return fail("missing value for " + name);
-            value = args[++i];
-        }
-        std::uint64_t number = 0;
-        if (name == "--host") {
-            if (value.empty())
-                return fail("empty --host");
-            o.host = value;
-        } else if (name == "--chat-port" || name == "--http-port") {
-            if (!parseUnsigned(value, 65535, number))
-                return fail("bad port for " + name + ": " + value);
-            (name == "--chat-port" ? o.chatPort : o.httpPort) = static_cast<std::uint16_t>(number);
-        } else if (name == "--data-dir") {
-            if (value.empty())
-                return fail("empty --data-dir");
-            o.dataDir = value;
-        } else if (name == "--max-upload-bytes") {
-            if (!parseUnsigned(value, UINT64_MAX / 2, number))
-                return fail("bad --max-upload-bytes: " + value);
-            o.maxUploadBytes = number;
-        } else {
-            if (!parseUnsigned(value, 86400, number) || number == 0)
-                return fail("bad --idle-timeout: " + value);
-            o.idleSeconds = static_cast<int>(number);
-        }
+    const po::options_description settings = settingsOptions();
+    // Arguments that are no option land here, so the message can name them.
+    po::options_description unexpected;
+    unexpected.add_options()("unexpected", po::value<std::vector<std::string>>());
+    po::positional_options_description positional;
+    positional.add("unexpected", -1);
+    po::options_description commandLine;
+    commandLine.add(generalOptions()).add(settings).add(unexpected);
+
+    // What is stored first stays: the command line, then the environment, then the file.
+    po::variables_map values;
+    try {
+        const int style =
+            po::command_line_style::unix_style ^ po::command_line_style::allow_guessing;
+        po::store(po::command_line_parser(args)
+                      .options(commandLine)
+                      .positional(positional)
+                      .style(style)
+                      .run(),
+                  values);
+    } catch (const po::error& e) {
+        return fail(e.what());
     }
-    if (o.dataDir.empty())
-        o.dataDir = defaultDataDir();
+    if (values.count("unexpected"))
+        return fail("unexpected argument '" +
+                    values["unexpected"].as<std::vector<std::string>>().front() + "'");
+    if (values.count("help")) {
+        result.kind = OptionsResult::Help;
+        return result;
+    }
+    if (values.count("version")) {
+        result.kind = OptionsResult::Version;
+        return result;
+    }
+    try {
+        po::store(po::parse_environment(settings,
+                                        [&settings](const std::string& variable) {
+                                            return optionOfVariable(variable, settings);
+                                        }),
+                  values);
+    } catch (const po::error_with_option_name& e) {
+        std::string option = e.get_option_name();
+        option.erase(0, option.find_first_not_of('-'));
+        return fail("environment variable " + environmentName(option) + ": " + e.what());
+    } catch (const po::error& e) {
+        return fail(std::string("environment: ") + e.what());
+    }
+    if (values.count("config")) {
+        std::string error;
+        if (!storeConfigFile(values["config"].as<NonEmptyText>().value, settings, values, error))
+            return fail(error);
+    }
+
+    ServerOptions& o = result.options;
+    o.host = values["host"].as<NonEmptyText>().value;
+    o.chatPort = static_cast<std::uint16_t>(values["chat-port"].as<Port>().value);
+    o.httpPort = static_cast<std::uint16_t>(values["http-port"].as<Port>().value);
+    o.dataDir =
+        values.count("data-dir") ? values["data-dir"].as<NonEmptyText>().value : defaultDataDir();
+    o.maxUploadBytes = values["max-upload-bytes"].as<ByteCount>().value;
+    o.idleSeconds = static_cast<int>(values["idle-timeout"].as<Seconds>().value);
     return result;
 }
 

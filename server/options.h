@@ -1,5 +1,6 @@
 #pragma once
-// Command line of brindlewick-server.
+// Settings of brindlewick-server: the command line, BRINDLEWICK_<NAME> environment variables
+// and a --config file, in that order of precedence, through Boost.Program_options.
 
 #include <cstdint>
 #include <string>
@@ -17,13 +18,18 @@ struct ServerOptions {
 };
 
 struct OptionsResult {
-    enum Kind { Run, Help, Error } kind = Run;
+    enum Kind { Run, Help, Version, Error } kind = Run;
     ServerOptions options;
     std::string error; // for Error
 };
 
+// `args` without the program name. Reads the environment, and the --config file when given.
 OptionsResult parseServerOptions(const std::vector<std::string>& args);
+// Generated from the options.
 std::string serverUsage();
+std::string serverVersion();
+// The environment variable that sets `option` ("chat-port": BRINDLEWICK_CHAT_PORT).
+std::string environmentName(const std::string& option);
 // $XDG_DATA_HOME/brindlewick-server, else ~/.local/share/brindlewick-server.
 std::string defaultDataDir();
 

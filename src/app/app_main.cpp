@@ -1,6 +1,7 @@
 #include "app_main.h"
 
 #include "app_delegate.h"
+#include "brindlewick_version.h"
 #include "command_line.h"
 #include "qt_platform.h"
 #include "qt_translations.h"
@@ -12,27 +13,57 @@
 
 namespace brindlewick {
 
-int runBrindlewick(int argc, char** argv, const std::function<void(AppDelegate&)>& afterLaunch) {
-    // Read before the application object exists, so --help and mistakes need no display.
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
-    const CommandLine commandLine = parseCommandLine(arguments);
-    if (commandLine.kind == CommandLine::Help) {
-        std::fputs(commandLineUsage().toLocal8Bit().constData(), stdout);
+namespace {
+
+// Prints what a command line other than Run asks for; the exit status.
+int answer(const CommandLine& commandLine) {
+    switch (commandLine.kind) {
+    case CommandLine::Version:
+        std::fputs(commandLineVersion().toLocal8Bit().constData(), stdout);
         return 0;
+    case CommandLine::Help:
+        std::fputs(commandLineHelp().toLocal8Bit().constData(), stdout);
+        return 0;
+    case CommandLine::HelpAll:
+        showHelpWithQtOptions();
+    case CommandLine::Error:
+    case CommandLine::Run:
+        break;
     }
-    if (commandLine.kind == CommandLine::Error) {
-        std::fprintf(stderr, "brindlewick: %s\nTry 'brindlewick --help' for more information.\n",
-                     commandLine.error.toLocal8Bit().constData());
-        return 2;
+    std::fprintf(stderr, "brindlewick: %s\nTry 'brindlewick --help' for more information.\n",
+                 commandLine.error.toLocal8Bit().constData());
+    return 2;
+}
+
+} // namespace
+
+int runBrindlewick(int argc, char** argv, const std::function<void(AppDelegate&)>& afterLaunch) {
+    {
+        // Settled before the application object when no argument could be one of Qt's own,
+        // so --help, --version and mistakes need no display. The help with Qt's options needs
+        // the application object that owns them.
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i)
+            arguments.append(QString::fromLocal8Bit(argv[i]));
+        const CommandLine early = parseCommandLine(arguments);
+        if (early.kind != CommandLine::Run && early.kind != CommandLine::HelpAll &&
+            !early.unknownArgument) {
+            QCoreApplication core(argc, argv); // names the program in the help's usage line
+            return answer(early);
+        }
     }
 
+    // Takes Qt's own options (-platform, -style, ...) out of the arguments.
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Brindlewick"));
     // The installed .desktop file's name: Wayland's app id, and how docks find the icon.
     QApplication::setDesktopFileName(QStringLiteral("org.brindlewick.Brindlewick"));
     QApplication::setApplicationName(QStringLiteral("Brindlewick"));
+    QApplication::setApplicationVersion(QStringLiteral(BRINDLEWICK_VERSION));
+    const CommandLine commandLine = parseCommandLine(QCoreApplication::arguments());
+    if (commandLine.kind != CommandLine::Run)
+        return answer(commandLine);
+
     installQtTranslations(app);
     {
         AppDelegate delegate(commandLine.config, std::make_unique<QtPlatform>());

@@ -1,8 +1,43 @@
 #include "command_line.h"
 
+#include "brindlewick_version.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
 namespace brindlewick {
 
 namespace {
+
+const QString serverOption = QStringLiteral("server");
+const QString chatPortOption = QStringLiteral("chat-port");
+const QString httpPortOption = QStringLiteral("http-port");
+
+void describe(QCommandLineParser& parser) {
+    const ServerConfig defaults;
+    parser.setApplicationDescription(
+        QStringLiteral("Desktop chat client.\n"
+                       "\n"
+                       "The sign-in is remembered in the user's configuration folder\n"
+                       "($XDG_CONFIG_HOME/Brindlewick, usually ~/.config/Brindlewick); point\n"
+                       "XDG_CONFIG_HOME elsewhere to run a second user on the same desktop."));
+    // "-name" is one option, not letters: the convention of Qt's own -platform and -style.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption({serverOption,
+                      QStringLiteral("Chat server host (default %1).")
+                          .arg(QString::fromStdString(defaults.host)),
+                      QStringLiteral("HOST")});
+    parser.addOption(
+        {chatPortOption,
+         QStringLiteral("Chat connection port, 1 to 65535 (default %1).").arg(defaults.chatPort),
+         QStringLiteral("N")});
+    parser.addOption(
+        {httpPortOption,
+         QStringLiteral("HTTP API port, 1 to 65535 (default %1).").arg(defaults.httpPort),
+         QStringLiteral("N")});
+}
 
 bool parsePort(const QString& text, std::uint16_t& port) {
     bool ok = false;
@@ -19,62 +54,67 @@ bool parsePort(const QString& text, std::uint16_t& port) {
 
 CommandLine parseCommandLine(const QStringList& arguments) {
     CommandLine result;
-    auto fail = [&result](const QString& error) {
+    auto fail = [&result](const QString& error, bool unknown = false) {
         result.kind = CommandLine::Error;
         result.error = error;
+        result.unknownArgument = unknown;
         return result;
     };
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
-            result.kind = CommandLine::Help;
-            return result;
-        }
-        QString name = argument;
-        QString value;
-        bool hasValue = false;
-        const qsizetype equals = argument.indexOf(QLatin1Char('='));
-        if (argument.startsWith(QLatin1String("--")) && equals > 2) {
-            name = argument.left(equals);
-            value = argument.mid(equals + 1);
-            hasValue = true;
-        }
-        if (name != QLatin1String("--server") && name != QLatin1String("--chat-port") &&
-            name != QLatin1String("--http-port"))
-            return fail(QStringLiteral("unknown option '%1'").arg(argument));
-        if (!hasValue) {
-            if (i + 1 >= arguments.size())
-                return fail(QStringLiteral("option '%1' needs a value").arg(name));
-            value = arguments.at(++i);
-        }
-        if (name == QLatin1String("--server")) {
-            if (value.trimmed().isEmpty())
-                return fail(QStringLiteral("option '--server' needs a host name or address"));
-            result.config.host = value.trimmed().toStdString();
-        } else {
-            std::uint16_t& port = name == QLatin1String("--chat-port") ? result.config.chatPort
-                                                                       : result.config.httpPort;
-            if (!parsePort(value, port))
-                return fail(QStringLiteral("option '%1' needs a port from 1 to 65535, not '%2'")
-                                .arg(name, value));
-        }
+    QCommandLineParser parser;
+    describe(parser);
+    if (!parser.parse(arguments))
+        return fail(parser.errorText(), !parser.unknownOptionNames().isEmpty());
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unexpected argument '%1'")
+                        .arg(parser.positionalArguments().constFirst()),
+                    true);
+    if (parser.isSet(QStringLiteral("version"))) {
+        result.kind = CommandLine::Version;
+        return result;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        result.kind = CommandLine::Help;
+        return result;
+    }
+    if (parser.isSet(QStringLiteral("help-all"))) {
+        result.kind = CommandLine::HelpAll;
+        return result;
+    }
+    if (parser.isSet(serverOption)) {
+        const QString host = parser.value(serverOption).trimmed();
+        if (host.isEmpty())
+            return fail(QStringLiteral("option '--server' needs a host name or address"));
+        result.config.host = host.toStdString();
+    }
+    for (const QString& name : {chatPortOption, httpPortOption}) {
+        if (!parser.isSet(name))
+            continue;
+        const QString value = parser.value(name);
+        std::uint16_t& port =
+            name == chatPortOption ? result.config.chatPort : result.config.httpPort;
+        if (!parsePort(value, port))
+            return fail(QStringLiteral("option '--%1' needs a port from 1 to 65535, not '%2'")
+                            .arg(name, value));
     }
     return result;
 }
 
-QString commandLineUsage() {
-    return QStringLiteral("Usage: brindlewick [--server HOST] [--chat-port N] [--http-port N]\n"
-                          "\n"
-                          "Desktop chat client.\n"
-                          "\n"
-                          "  --server HOST     chat server host (default 127.0.0.1)\n"
-                          "  --chat-port N     chat connection port (default 9000)\n"
-                          "  --http-port N     HTTP API port (default 9001)\n"
-                          "  -h, --help        show this help and exit\n"
-                          "\n"
-                          "The sign-in is remembered in the user's configuration folder\n"
-                          "($XDG_CONFIG_HOME/Brindlewick, usually ~/.config/Brindlewick); point\n"
-                          "XDG_CONFIG_HOME elsewhere to run a second user on the same desktop.\n");
+QString commandLineHelp() {
+    QCommandLineParser parser;
+    describe(parser);
+    return parser.helpText();
+}
+
+QString commandLineVersion() {
+    return QStringLiteral("brindlewick " BRINDLEWICK_VERSION "\n");
+}
+
+void showHelpWithQtOptions() {
+    QCommandLineParser parser;
+    describe(parser);
+    // Only process() lists the application object's own options; it prints and exits.
+    parser.process(QCoreApplication::arguments());
+    parser.showHelp(0);
 }
 
 } // namespace brindlewick

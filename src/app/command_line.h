@@ -1,5 +1,6 @@
 #pragma once
-// brindlewick [--server HOST] [--chat-port N] [--http-port N]
+// brindlewick [--server HOST] [--chat-port N] [--http-port N], through QCommandLineParser,
+// plus the options every Qt application takes (-platform, -style, ...).
 
 #include "server_config.h"
 
@@ -9,13 +10,22 @@
 namespace brindlewick {
 
 struct CommandLine {
-    enum Kind { Run, Help, Error } kind = Run;
+    // Version, Help and HelpAll in the order QCommandLineParser::process() answers them.
+    enum Kind { Run, Version, Help, HelpAll, Error } kind = Run;
     ServerConfig config;
     QString error; // for Error: what was wrong, in one line
+    // For Error: an option or argument the parser does not know. Qt's own options look like
+    // that until QApplication has taken them out of the arguments.
+    bool unknownArgument = false;
 };
 
-// `arguments` without the program name.
+// `arguments` as QCoreApplication::arguments() gives them: the program first.
 CommandLine parseCommandLine(const QStringList& arguments);
-QString commandLineUsage();
+// Generated from the options; the usage line names the running program when there is an
+// application object.
+QString commandLineHelp();
+QString commandLineVersion();
+// Prints the help with Qt's own options (those of the running application object) and exits.
+[[noreturn]] void showHelpWithQtOptions();
 
 } // namespace brindlewick

@@ -1,6 +1,8 @@
+#include "brindlewick_version.h"
 #include "command_line.h"
 
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <gtest/gtest.h>
 
 using namespace brindlewick;
@@ -20,7 +22,8 @@ class CommandLineCases : public ::testing::TestWithParam<Case> {};
 
 TEST_P(CommandLineCases, Parses) {
     const Case& c = GetParam();
-    const CommandLine result = parseCommandLine(c.arguments);
+    const CommandLine result =
+        parseCommandLine(QStringList{QStringLiteral("brindlewick")} + c.arguments);
     EXPECT_EQ(result.kind, c.kind) << result.error.toStdString();
     if (c.kind == CommandLine::Error) {
         EXPECT_FALSE(result.error.isEmpty());
@@ -34,38 +37,131 @@ TEST_P(CommandLineCases, Parses) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, CommandLineCases,
-    ::testing::Values(Case{"defaults", {}, CommandLine::Run},
-                      Case{"all_separate",
-                           {"--server", "chat.example", "--chat-port", "19000", "--http-port",
-                            "19001"},
-                           CommandLine::Run,
-                           "chat.example",
-                           19000,
-                           19001},
-                      Case{"with_equals",
-                           {"--server=10.1.2.3", "--chat-port=1", "--http-port=65535"},
-                           CommandLine::Run,
-                           "10.1.2.3",
-                           1,
-                           65535},
-                      Case{"last_one_wins",
-                           {"--chat-port", "5", "--chat-port", "6"},
-                           CommandLine::Run,
-                           "127.0.0.1",
-                           6},
-                      Case{"help", {"--help"}, CommandLine::Help},
-                      Case{"short_help", {"--chat-port", "5", "-h"}, CommandLine::Help},
-                      Case{"unknown_option", {"--verbose"}, CommandLine::Error},
-                      Case{"positional", {"somewhere"}, CommandLine::Error},
-                      Case{"missing_value", {"--http-port"}, CommandLine::Error},
-                      Case{"port_zero", {"--chat-port", "0"}, CommandLine::Error},
-                      Case{"port_too_big", {"--chat-port", "65536"}, CommandLine::Error},
-                      Case{"port_not_a_number", {"--http-port", "http"}, CommandLine::Error},
-                      Case{"port_with_sign", {"--http-port", "+80"}, CommandLine::Error},
-                      Case{"port_with_space", {"--http-port", " 80"}, CommandLine::Error},
-                      Case{"empty_host", {"--server", ""}, CommandLine::Error},
-                      Case{"error_before_help", {"--nope", "--help"}, CommandLine::Error}),
+    ::testing::Values(
+        Case{"defaults", {}, CommandLine::Run},
+        Case{"all_separate",
+             {"--server", "chat.example", "--chat-port", "19000", "--http-port", "19001"},
+             CommandLine::Run,
+             "chat.example",
+             19000,
+             19001},
+        Case{"with_equals",
+             {"--server=10.1.2.3", "--chat-port=1", "--http-port=65535"},
+             CommandLine::Run,
+             "10.1.2.3",
+             1,
+             65535},
+        Case{"last_one_wins",
+             {"--chat-port", "5", "--chat-port", "6"},
+             CommandLine::Run,
+             "127.0.0.1",
+             6},
+        Case{"help", {"--help"}, CommandLine::Help},
+        Case{"short_help", {"--chat-port", "5", "-h"}, CommandLine::Help},
+        Case{"unknown_option", {"--verbose"}, CommandLine::Error},
+        Case{"positional", {"somewhere"}, CommandLine::Error},
+        Case{"missing_value", {"--http-port"}, CommandLine::Error},
+        Case{"port_zero", {"--chat-port", "0"}, CommandLine::Error},
+        Case{"port_too_big", {"--chat-port", "65536"}, CommandLine::Error},
+        Case{"port_not_a_number", {"--http-port", "http"}, CommandLine::Error},
+        Case{"port_with_sign", {"--http-port", "+80"}, CommandLine::Error},
+        Case{"port_with_space", {"--http-port", " 80"}, CommandLine::Error},
+        Case{"empty_host", {"--server", ""}, CommandLine::Error},
+        Case{"error_before_help", {"--nope", "--help"}, CommandLine::Error},
+        Case{"version", {"--version"}, CommandLine::Version},
+        Case{"short_version", {"-v"}, CommandLine::Version},
+        Case{"version_before_help", {"--help", "--version"}, CommandLine::Version},
+        Case{"help_with_qt_options", {"--help-all"}, CommandLine::HelpAll},
+        Case{"host_trimmed", {"--server", " chat.example "}, CommandLine::Run, "chat.example"},
+        Case{"qt_option_left_in", {"-platform", "offscreen"}, CommandLine::Error},
+        Case{"single_dash_words",
+             {"-server", "chat.example", "-chat-port=5"},
+             CommandLine::Run,
+             "chat.example",
+             5}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+// Only an argument the parser does not know may be one of Qt's own options, left for
+// QApplication to take; a bad value never is.
+TEST(CommandLine, UnknownArgumentsAreLeftForQt) {
+    const std::pair<QStringList, bool> cases[] = {
+        {{"--verbose"}, true},
+        {{"somewhere"}, true},
+        {{"-platform", "offscreen"}, true},
+        {{"--style=Fusion"}, true},
+        {{"--chat-port", "0"}, false},
+        {{"--http-port"}, false},
+        {{"--server", ""}, false},
+    };
+    for (const auto& [arguments, unknown] : cases) {
+        const CommandLine result =
+            parseCommandLine(QStringList{QStringLiteral("brindlewick")} + arguments);
+        EXPECT_EQ(result.kind, CommandLine::Error) << arguments.join(' ').toStdString();
+        EXPECT_EQ(result.unknownArgument, unknown) << arguments.join(' ').toStdString();
+    }
+}
+
+struct Finished {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// The client as a user starts it on a machine without any display: nothing tells Qt which
+// platform to use unless the arguments do.
+Finished runWithoutDisplay(const QStringList& arguments) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(BRINDLEWICK_CLIENT_PATH), arguments);
+    Finished run;
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    if (process.exitStatus() == QProcess::NormalExit)
+        run.exitCode = process.exitCode();
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+TEST(ClientProgram, HelpVersionAndMistakesNeedNoDisplay) {
+    const Finished help = runWithoutDisplay({QStringLiteral("--help")});
+    EXPECT_EQ(help.exitCode, 0) << help.err.toStdString();
+    for (const char* text : {"--server <HOST>", "--chat-port <N>", "--http-port <N>", "--version",
+                             "XDG_CONFIG_HOME", "Usage: "})
+        EXPECT_TRUE(help.out.contains(text)) << text << "\n" << help.out.toStdString();
+
+    const Finished version = runWithoutDisplay({QStringLiteral("--version")});
+    EXPECT_EQ(version.exitCode, 0) << version.err.toStdString();
+    EXPECT_EQ(version.out, QByteArray("brindlewick " BRINDLEWICK_VERSION "\n"));
+
+    const Finished bad = runWithoutDisplay({QStringLiteral("--http-port=0")});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_TRUE(bad.err.contains("--http-port")) << bad.err.toStdString();
+}
+
+// Qt's own options reach QApplication, which takes them out before the client's parser looks.
+TEST(ClientProgram, TakesQtOptions) {
+    const Finished badPort =
+        runWithoutDisplay({"-platform", "offscreen", "-style", "Fusion", "--chat-port", "99999"});
+    EXPECT_EQ(badPort.exitCode, 2);
+    EXPECT_TRUE(badPort.err.contains("--chat-port")) << badPort.err.toStdString();
+    EXPECT_FALSE(badPort.err.contains("platform")) << badPort.err.toStdString();
+
+    const Finished unknown = runWithoutDisplay({"-platform", "offscreen", "-verbose"});
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_TRUE(unknown.err.contains("'verbose'")) << unknown.err.toStdString();
+
+    const Finished helpAll = runWithoutDisplay({"-platform", "offscreen", "--help-all"});
+    EXPECT_EQ(helpAll.exitCode, 0) << helpAll.err.toStdString();
+    for (const char* text : {"--chat-port <N>", "--platform", "--reverse"})
+        EXPECT_TRUE(helpAll.out.contains(text)) << text << "\n" << helpAll.out.toStdString();
+}
 
 // The program itself: usage on --help, status 2 and a message naming the option otherwise.
 TEST(ClientProgram, HelpAndBadOptions) {
