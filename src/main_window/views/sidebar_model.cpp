@@ -1,5 +1,7 @@
 #include "sidebar_model.h"
 
+#include <QFont>
+
 namespace brindlewick {
 
 SidebarModel::SidebarModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -14,7 +16,35 @@ QPixmap SidebarModel::placeholderIcon() {
 void SidebarModel::setRows(QList<SideRow> rows) {
     beginResetModel();
     rows_ = std::move(rows);
+    roomRows_.clear();
+    for (int i = 0; i < rows_.size(); ++i) {
+        const SideRow& row = rows_.at(i);
+        if (row.kind == SideRow::Kind::Room && !roomRows_.contains(row.room))
+            roomRows_.insert(row.room, i);
+    }
     endResetModel();
+}
+
+int SidebarModel::rowOfRoom(const QString& room) const {
+    return roomRows_.value(room, -1);
+}
+
+void SidebarModel::updateRoomRow(const SideRow& row, bool toTop) {
+    int at = rowOfRoom(row.room);
+    if (at < 0)
+        return;
+    if (toTop && at > 0) {
+        beginMoveRows(QModelIndex(), at, at, QModelIndex(), 0);
+        rows_.move(at, 0);
+        // Rows below the old place kept theirs; going upwards leaves the first of duplicates.
+        for (int i = at; i >= 0; --i)
+            if (rows_.at(i).kind == SideRow::Kind::Room)
+                roomRows_[rows_.at(i).room] = i;
+        endMoveRows();
+        at = 0;
+    }
+    rows_[at] = row;
+    emit dataChanged(index(at, IconColumn), index(at, NameColumn));
 }
 
 std::optional<SideRow> SidebarModel::rowAt(int index) const {
@@ -47,8 +77,16 @@ QVariant SidebarModel::data(const QModelIndex& index, int role) const {
             return iconFor(row);
         return {};
     }
-    if (index.column() == NameColumn && role == Qt::DisplayRole)
+    if (index.column() != NameColumn)
+        return {};
+    if (role == Qt::DisplayRole)
         return row.title;
+    if (role == Qt::FontRole && row.unread > 0) {
+        // Only the weight: the view's own font supplies the rest.
+        QFont bold;
+        bold.setBold(true);
+        return bold;
+    }
     return {};
 }
 
