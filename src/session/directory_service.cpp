@@ -42,6 +42,7 @@ Directory::ListAnswer Directory::fetchList(const ServerConfig& config, const QSt
 Directory::Directory(const ServerConfig& config, Self self, QObject* parent)
     : QObject(parent), config_(config), self_(std::move(self)) {
     pool_.setMaxThreadCount(1);
+    clock_.start();
 }
 
 Directory::~Directory() {
@@ -96,7 +97,14 @@ void Directory::takeLists(const ListAnswer& friends, const ListAnswer& rooms) {
     if (friends.text || rooms.text)
         indexLists();
     // A room first heard of while this refresh ran may be missing from its answer: one more.
-    // One that was awaited and is still missing waits for its next message.
+    // One the answer should have held and does not is not asked for again.
+    if (rooms.text) {
+        for (const QString& room : std::as_const(awaitedRooms_))
+            if (!roomIndex_.contains(room))
+                unlistedRooms_.insert(room, clock_.elapsed());
+        for (auto it = unlistedRooms_.begin(); it != unlistedRooms_.end();)
+            it = roomIndex_.contains(it.key()) ? unlistedRooms_.erase(it) : std::next(it);
+    }
     awaitedRooms_.clear();
     for (auto it = lateRooms_.begin(); it != lateRooms_.end();)
         it = roomIndex_.contains(*it) ? lateRooms_.erase(it) : std::next(it);
@@ -167,6 +175,10 @@ void Directory::noteMessage(const QString& room, const QString& msgId, bool unre
     if (it == roomIndex_.constEnd()) {
         // The running refresh was asked for after this room's first message: it brings it.
         if (awaitedRooms_.contains(room))
+            return;
+        if (const auto unlisted = unlistedRooms_.constFind(room);
+            unlisted != unlistedRooms_.constEnd() &&
+            clock_.elapsed() - *unlisted < kUnlistedRetryMs)
             return;
         lateRooms_.insert(room);
         startRefresh();

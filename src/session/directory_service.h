@@ -7,6 +7,7 @@
 #include "file_transfer.h"
 #include "server_config.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -29,6 +30,8 @@ public:
     // room they did not know.
     enum class ListsCause { Asked, NewRoom };
     Q_ENUM(ListsCause)
+    // How long messages for a room the server did not list ask for the lists no more.
+    static constexpr qint64 kUnlistedRetryMs = 60'000;
 
     struct Self {
         QString phone;
@@ -125,6 +128,10 @@ private:
     QSet<QString> awaitedRooms_;
     // Rooms heard of while it runs: it may have been answered without them.
     QSet<QString> lateRooms_;
+    // Rooms an answer asked after their first message did not hold, with when: the server does
+    // not list them, so their messages ask again only after a while (one may add the user later).
+    QHash<QString, qint64> unlistedRooms_;
+    QElapsedTimer clock_;
     QList<QPair<QString, QString>> createdRooms_; // room and title, opened with the next lists
     QThreadPool pool_; // one thread: requests keep the order they were asked in
     std::shared_ptr<std::atomic<bool>> cancelled_ = std::make_shared<std::atomic<bool>>(false);
