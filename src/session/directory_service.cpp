@@ -100,14 +100,14 @@ void Directory::takeLists(const ListAnswer& friends, const ListAnswer& rooms) {
     // One the answer should have held and does not is not asked for again.
     if (rooms.text) {
         for (const QString& room : std::as_const(awaitedRooms_))
-            if (!roomIndex_.contains(room))
+            if (!this->room(room))
                 unlistedRooms_.insert(room, clock_.elapsed());
         for (auto it = unlistedRooms_.begin(); it != unlistedRooms_.end();)
-            it = roomIndex_.contains(it.key()) ? unlistedRooms_.erase(it) : std::next(it);
+            it = room(it.key()) ? unlistedRooms_.erase(it) : std::next(it);
     }
     awaitedRooms_.clear();
     for (auto it = lateRooms_.begin(); it != lateRooms_.end();)
-        it = roomIndex_.contains(*it) ? lateRooms_.erase(it) : std::next(it);
+        it = room(*it) ? lateRooms_.erase(it) : std::next(it);
     const bool again = !lateRooms_.isEmpty() && rooms.text;
     if (friends.text || rooms.text)
         emit listsChanged(asked ? ListsCause::Asked : ListsCause::NewRoom);
@@ -127,15 +127,14 @@ void Directory::takeLists(const ListAnswer& friends, const ListAnswer& rooms) {
 }
 
 void Directory::indexLists() {
-    roomIndex_.clear();
-    roomIndex_.reserve(rooms_.size());
+    QStringList ids;
+    ids.reserve(rooms_.size());
     qint64 total = 0;
-    for (qsizetype i = 0; i < rooms_.size(); ++i) {
-        // A room listed twice is found at its first place.
-        if (!roomIndex_.contains(rooms_.at(i).room))
-            roomIndex_.insert(rooms_.at(i).room, i);
-        total = addCounts(total, rooms_.at(i).unread);
+    for (const RoomRecord& r : std::as_const(rooms_)) {
+        ids.append(r.room);
+        total = addCounts(total, r.unread);
     }
+    roomOrder_.reset(ids);
     // The first friend, then the first room, with a matching name wins, as a search would.
     pictureIds_.clear();
     const auto add = [this](const QString& key, const QString& picture) {
@@ -162,8 +161,8 @@ void Directory::setUnreadTotal(qint64 total) {
 }
 
 const RoomRecord* Directory::room(const QString& room) const {
-    const auto it = roomIndex_.constFind(room);
-    return it == roomIndex_.constEnd() ? nullptr : &rooms_.at(*it);
+    const int at = roomOrder_.position(room);
+    return at < 0 ? nullptr : &rooms_.at(at);
 }
 
 void Directory::noteMessage(const QString& room, const QString& msgId, bool unread) {
@@ -171,8 +170,8 @@ void Directory::noteMessage(const QString& room, const QString& msgId, bool unre
         return;
     if (!msgId.isEmpty())
         lastMessageIds_.insert(room, msgId);
-    const auto it = roomIndex_.constFind(room);
-    if (it == roomIndex_.constEnd()) {
+    const int from = roomOrder_.position(room);
+    if (from < 0) {
         // The running refresh was asked for after this room's first message: it brings it.
         if (awaitedRooms_.contains(room))
             return;
@@ -184,12 +183,9 @@ void Directory::noteMessage(const QString& room, const QString& msgId, bool unre
         startRefresh();
         return;
     }
-    const qsizetype from = *it;
     if (from > 0) {
-        rooms_.move(from, 0);
-        // Only the rooms above its old place moved; the earliest of duplicates keeps the index.
-        for (qsizetype i = from; i >= 0; --i)
-            roomIndex_[rooms_.at(i).room] = i;
+        rooms_.insert(0, rooms_.takeAt(from)); // block moves: the records are relocatable
+        roomOrder_.moveToFront(room);
     }
     if (unread) {
         RoomRecord& record = rooms_.first();
@@ -201,10 +197,10 @@ void Directory::noteMessage(const QString& room, const QString& msgId, bool unre
 }
 
 qint64 Directory::markRead(const QString& room) {
-    const auto it = roomIndex_.constFind(room);
-    if (it == roomIndex_.constEnd())
+    const int at = roomOrder_.position(room);
+    if (at < 0)
         return 0;
-    RoomRecord& record = rooms_[*it];
+    RoomRecord& record = rooms_[at];
     const qint64 had = record.unread;
     if (had <= 0)
         return 0;

@@ -5,6 +5,7 @@
 
 #include "directory.h"
 #include "file_transfer.h"
+#include "front_order.h"
 #include "server_config.h"
 
 #include <QElapsedTimer>
@@ -118,8 +119,8 @@ private:
     Self self_;
     QList<FriendRecord> friends_;
     QList<RoomRecord> rooms_;
-    QHash<QString, qsizetype> roomIndex_; // room id -> its first place in rooms_
-    QHash<QString, QString> pictureIds_;  // phone, nickname, alias or title -> picture id
+    FrontOrder roomOrder_;               // room id -> its first place in rooms_
+    QHash<QString, QString> pictureIds_; // phone, nickname, alias or title -> picture id
     QHash<QString, QString> lastMessageIds_;
     qint64 unreadTotal_ = 0;
     bool refreshing_ = false;

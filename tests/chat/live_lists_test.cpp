@@ -183,8 +183,9 @@ TEST_F(LiveLists, SelectionFilterAndTheClickedRowHoldWhileRowsMove) {
         return false;
     }));
     for (const RecordedRequest& r : http.requests()) {
-        if (r.path == "/v1/rooms/leave")
+        if (r.path == "/v1/rooms/leave") {
             EXPECT_TRUE(r.body.contains("\"r-3\"")) << r.body.toStdString();
+        }
     }
 }
 

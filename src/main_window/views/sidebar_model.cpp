@@ -16,17 +16,16 @@ QPixmap SidebarModel::placeholderIcon() {
 void SidebarModel::setRows(QList<SideRow> rows) {
     beginResetModel();
     rows_ = std::move(rows);
-    roomRows_.clear();
-    for (int i = 0; i < rows_.size(); ++i) {
-        const SideRow& row = rows_.at(i);
-        if (row.kind == SideRow::Kind::Room && !roomRows_.contains(row.room))
-            roomRows_.insert(row.room, i);
-    }
+    QStringList keys;
+    keys.reserve(rows_.size());
+    for (const SideRow& row : std::as_const(rows_))
+        keys.append(row.kind == SideRow::Kind::Room ? row.room : QStringLiteral(""));
+    roomRows_.reset(keys);
     endResetModel();
 }
 
 int SidebarModel::rowOfRoom(const QString& room) const {
-    return roomRows_.value(room, -1);
+    return room.isEmpty() ? -1 : roomRows_.position(room);
 }
 
 void SidebarModel::updateRoomRow(const SideRow& row, bool toTop) {
@@ -35,11 +34,8 @@ void SidebarModel::updateRoomRow(const SideRow& row, bool toTop) {
         return;
     if (toTop && at > 0) {
         beginMoveRows(QModelIndex(), at, at, QModelIndex(), 0);
-        rows_.move(at, 0);
-        // Rows below the old place kept theirs; going upwards leaves the first of duplicates.
-        for (int i = at; i >= 0; --i)
-            if (rows_.at(i).kind == SideRow::Kind::Room)
-                roomRows_[rows_.at(i).room] = i;
+        rows_.insert(0, rows_.takeAt(at)); // block moves: the rows are relocatable
+        roomRows_.moveToFront(row.room);
         endMoveRows();
         at = 0;
     }

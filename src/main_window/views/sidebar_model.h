@@ -3,6 +3,7 @@
 // unread messages. Read-only; the rows are replaced as a whole, or one room row changes and moves
 // to the top as its messages arrive.
 
+#include "front_order.h"
 #include "side_rows.h"
 
 #include <QAbstractTableModel>
@@ -53,7 +54,7 @@ private:
     QPixmap iconFor(const SideRow& row) const;
 
     QList<SideRow> rows_;
-    QHash<QString, int> roomRows_; // room id -> its first row
+    FrontOrder roomRows_; // room id -> its first row
     PictureProvider provider_;
     struct Scaled {
         qint64 sourceKey;
