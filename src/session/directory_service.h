@@ -47,7 +47,7 @@ public:
     const QList<FriendRecord>& friends() const { return friends_; }
     // Most recent first: the server's order, then each arriving message puts its room on top.
     const QList<RoomRecord>& rooms() const { return rooms_; }
-    // The record of `room`, or null when the lists do not know it.
+    // The record of `room`, or null when the lists do not know it; good until the lists change.
     const RoomRecord* room(const QString& room) const;
     // Unread messages over all rooms; it stops at the largest qint64.
     qint64 unreadTotal() const { return unreadTotal_; }
