@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QtGlobal>
 
 namespace brindlewick {
 
@@ -23,6 +24,14 @@ struct RoomRecord {
     QString profilePic; // file id
     qint64 unread = 0;
 };
+
+} // namespace brindlewick
+
+// Moving a room to the front of a list is a block move of the records before it.
+Q_DECLARE_TYPEINFO(brindlewick::FriendRecord, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(brindlewick::RoomRecord, Q_RELOCATABLE_TYPE);
+
+namespace brindlewick {
 
 // One record per "{"-delimited part that carries the identifying key, in answer order.
 QList<FriendRecord> parseFriendObjects(const QString& json);

@@ -1,4 +1,5 @@
-// Renders the login window and the main window into PNG files, for the README.
+// Renders the login window and the main window (empty, in a conversation, with the chats list)
+// into PNG files, for the README.
 //   brindlewick-screenshots OUTPUT_DIR   (run with QT_QPA_PLATFORM=offscreen)
 
 #include "app_delegate.h"
@@ -10,6 +11,7 @@
 #include "main_window.h"
 #include "qt_platform.h"
 #include "room_session.h"
+#include "sidebar_controller.h"
 
 #include <QApplication>
 #include <QDir>
@@ -87,11 +89,24 @@ int main(int argc, char** argv) {
         record.status = QString::fromUtf8(status);
         return record;
     };
-    main->directory().setLists({friendRecord("01098765432", "서준", "회의 중"),
-                                friendRecord("01055512345", "하은", ""),
-                                friendRecord("01077788899", "도윤", "주말엔 연락 주세요")},
-                               {});
+    auto roomRecord = [](const char* id, const char* title, const char* peer, qint64 unread) {
+        RoomRecord record;
+        record.room = QString::fromUtf8(id);
+        record.title = QString::fromUtf8(title);
+        record.peer = QString::fromUtf8(peer);
+        record.unread = unread;
+        return record;
+    };
     const std::string room = "dm:01012345678:01098765432";
+    // Rooms the lists know: a message for an unknown one would ask the missing server for them.
+    main->directory().setLists(
+        {friendRecord("01098765432", "서준", "회의 중"), friendRecord("01055512345", "하은", ""),
+         friendRecord("01077788899", "도윤", "주말엔 연락 주세요")},
+        {roomRecord(room.c_str(), "서준", "01098765432", 0),
+         roomRecord("g-3f9a", "주말 등산 모임", "", 2),
+         roomRecord("dm:01012345678:01077788899", "도윤", "01077788899", 0),
+         roomRecord("memo-01012345678", "나의 메모", "", 0),
+         roomRecord("dm:01012345678:01055512345", "하은", "01055512345", 0)});
     main->room().open(QString::fromStdString(room), QStringLiteral("서준"));
     // Frames as the server would deliver them.
     ChatEvents& events = main->events();
@@ -120,5 +135,19 @@ int main(int argc, char** argv) {
     main->mainWindow().setStatus(QStringLiteral("로그인 완료"));
     settle(200);
     ok = save(main->window(), out.filePath(QStringLiteral("conversation.png"))) && ok;
+
+    // The chats list as messages for other rooms arrive: counts, bold rows, the newest on top.
+    main->sidebar().setMode(SidebarController::Mode::Chats);
+    events.frameReceived(MessageType::Chat,
+                         wire::ChatMessage{"dm:01012345678:01055512345", "하은",
+                                           "오늘 저녁 같이 먹을래요?", "2026-12-10T09:24:10+09:00",
+                                           "7", "01055512345", ""}
+                             .encode());
+    events.frameReceived(MessageType::Chat,
+                         wire::ChatMessage{"g-3f9a", "도윤", "토요일 7시 출발 확정입니다",
+                                           "2026-12-10T09:25:02+09:00", "118", "01077788899", ""}
+                             .encode());
+    settle(200);
+    ok = save(main->window(), out.filePath(QStringLiteral("chats.png"))) && ok;
     return ok ? 0 : 1;
 }

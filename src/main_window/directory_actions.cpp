@@ -51,10 +51,12 @@ DirectoryActions::DirectoryActions(ChatClient& client, RoomSession& session, Dir
         if (room == session_.room())
             session_.close();
     });
-    connect(&directory_, &Directory::listsChanged, this, [this] {
-        window_.setStatus(QStringLiteral("친구 %1 · 채팅 %2")
-                              .arg(directory_.friends().size())
-                              .arg(directory_.rooms().size()));
+    // Lists fetched to learn a room a message named leave that message's line in place.
+    connect(&directory_, &Directory::listsChanged, this, [this](Directory::ListsCause cause) {
+        if (cause == Directory::ListsCause::Asked)
+            window_.setStatus(QStringLiteral("친구 %1 · 채팅 %2")
+                                  .arg(directory_.friends().size())
+                                  .arg(directory_.rooms().size()));
     });
     connect(&directory_, &Directory::refreshFailed, this, [this](const QString& error) {
         window_.setStatus(QStringLiteral("목록을 불러오지 못했습니다: %1").arg(error));

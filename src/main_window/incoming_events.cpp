@@ -54,6 +54,14 @@ IncomingEvents::IncomingEvents(ChatClient& client, ChatEvents& events, RoomSessi
                     break;
                 }
             });
+    // Opening a room reads it: its count goes at once. The newest message that arrived for it
+    // here tells the server too; read marks only move forward there, so an older one is harmless.
+    connect(&session_, &RoomSession::roomChanged, this, [this](const QString& room) {
+        if (directory_.markRead(room) <= 0)
+            return;
+        if (const QString last = directory_.lastMessageId(room); !last.isEmpty())
+            client_.sendReadWatermarkToRoom(room, last);
+    });
     connect(&events, &ChatEvents::chatReceived, this, &IncomingEvents::chatReceived);
     connect(&events, &ChatEvents::fileReceived, this, &IncomingEvents::fileReceived);
     connect(&events, &ChatEvents::callInvite, this, &IncomingEvents::callInvite);
@@ -113,7 +121,10 @@ void IncomingEvents::chatReceived(const wire::ChatMessage& message) {
     const QString text = displayText(qt(message.text));
     const QString msgId = qt(message.msgId);
     const bool mine = isMine(sender, qt(message.senderPhone));
-    if (session_.isOpen() && room == session_.room()) {
+    const bool inView = session_.isOpen() && room == session_.room();
+    // The room goes to the top of the chats list; what nobody has seen yet counts as unread.
+    directory_.noteMessage(room, msgId, !mine && !inView);
+    if (inView) {
         window_.transcript().appendChatMsgId(msgId, sender, text, qt(message.time), mine,
                                              qt(message.replyTo),
                                              conversation_.pictureForSender(sender));
@@ -132,7 +143,10 @@ void IncomingEvents::fileReceived(const wire::FileMessage& message) {
     const QString fileId = qt(message.fileId);
     const QString msgId = qt(message.msgId);
     const bool mine = isMine(sender, qt(message.senderPhone));
-    if (session_.isOpen() && room == session_.room()) {
+    const bool inView = session_.isOpen() && room == session_.room();
+    // The room goes to the top of the chats list; what nobody has seen yet counts as unread.
+    directory_.noteMessage(room, msgId, !mine && !inView);
+    if (inView) {
         // Without a file id the view writes a system line and needs no picture.
         window_.transcript().appendFileChatFrom(
             sender, name, fileId, msgId, QStringLiteral(""), mine,

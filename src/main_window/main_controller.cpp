@@ -52,6 +52,8 @@ MainController::MainController(const QString& phone, const QString& nick, const 
     connect(sidebar_.get(), &SidebarController::profileRequested, directoryActions_.get(),
             &DirectoryActions::showProfile);
     connect(window_.get(), &MainWindow::logoutRequested, this, &MainController::logout);
+    connect(directory_.get(), &Directory::unreadTotalChanged, window_.get(),
+            &MainWindow::setUnreadTotal);
     connect(room_.get(), &RoomSession::roomChanged, window_.get(),
             [this](const QString& room) { window_->setRoomOpen(!room.isEmpty()); });
     window_->setRoomOpen(false);

@@ -67,6 +67,8 @@ public:
 
 public slots:
     void setStatus(const QString& text);
+    // "Brindlewick (3)" while messages are unread, "Brindlewick" otherwise.
+    void setUnreadTotal(qint64 total);
     // A grey line over the empty sidebar list; "" hides it.
     void setSidebarHint(const QString& text);
     // The header of the open room; a null picture shows the neutral user picture.

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -28,6 +29,11 @@ QString MainWindow::headerText() const {
 
 void MainWindow::setStatus(const QString& text) {
     statusLabel_->setText(text.isNull() ? QStringLiteral("") : text);
+}
+
+void MainWindow::setUnreadTotal(qint64 total) {
+    window_->setWindowTitle(total > 0 ? QStringLiteral("Brindlewick (%1)").arg(total)
+                                      : QStringLiteral("Brindlewick"));
 }
 
 void MainWindow::showRoomHeader(const QString& text, const QImage& picture) {

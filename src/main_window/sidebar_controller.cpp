@@ -7,6 +7,7 @@
 #include "sidebar_model.h"
 
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -41,6 +42,7 @@ SidebarController::SidebarController(MainWindow& window, Directory& directory,
     table->setIconSize(SidebarModel::iconSize());
     connect(&pictures, &PictureCache::pictureArrived, model_, &SidebarModel::refreshIcons);
     connect(&directory_, &Directory::listsChanged, this, &SidebarController::rebuild);
+    connect(&directory_, &Directory::roomUpdated, this, &SidebarController::updateRoom);
 
     connect(window_.sideSegments(), &SegmentedControl::segmentClicked, this, [this] {
         setMode(window_.sideSegments()->selectedSegment() == 0 ? Mode::Friends : Mode::Chats);
@@ -85,8 +87,28 @@ void SidebarController::setMode(Mode mode) {
 }
 
 void SidebarController::rebuild() {
+    // The selected row stays selected wherever the new lists put it.
+    QTableView* table = window_.sideTable();
+    const QModelIndex current = table->currentIndex();
+    const std::optional<SideRow> selected =
+        table->selectionModel() && table->selectionModel()->isSelected(current)
+            ? model_->rowAt(current.row())
+            : std::nullopt;
     const QString filter = window_.searchField()->text();
     model_->setRows(rebuildSideRows(directory_.friends(), directory_.rooms(), int(mode_), filter));
+    if (selected) {
+        const QList<SideRow>& rows = model_->rows();
+        int at = -1;
+        if (selected->kind == SideRow::Kind::Room) {
+            at = model_->rowOfRoom(selected->room);
+        } else {
+            for (int i = 0; i < rows.size() && at < 0; ++i)
+                if (rows.at(i).kind == SideRow::Kind::Friend && rows.at(i).phone == selected->phone)
+                    at = i;
+        }
+        if (at >= 0)
+            table->setCurrentIndex(model_->index(at, SidebarModel::NameColumn));
+    }
     QString hint;
     if (model_->rows().isEmpty()) {
         if (!filter.trimmed().isEmpty())
@@ -97,6 +119,13 @@ void SidebarController::rebuild() {
             hint = QStringLiteral("대화가 없습니다");
     }
     window_.setSidebarHint(hint);
+}
+
+void SidebarController::updateRoom(const QString& room, bool movedToTop) {
+    if (mode_ != Mode::Chats)
+        return;
+    if (const RoomRecord* record = directory_.room(room))
+        model_->updateRoomRow(roomRow(*record), movedToTop);
 }
 
 bool SidebarController::eventFilter(QObject* watched, QEvent* event) {

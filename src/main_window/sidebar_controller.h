@@ -50,6 +50,8 @@ signals:
 
 private:
     void rebuild();
+    // One room's count or place changed; only its row is touched.
+    void updateRoom(const QString& room, bool movedToTop);
     void act(const SideRow& row, RowAction action);
 
     MainWindow& window_;

@@ -5,11 +5,21 @@
 
 #include <QStringList>
 
+#include <algorithm>
+#include <limits>
+
 namespace brindlewick {
 
 namespace {
 
 const QString kJsonContentType = QStringLiteral("application/json");
+
+// Counts from the server may be anything up to the largest qint64; a sum must not overflow.
+qint64 addCounts(qint64 a, qint64 b) {
+    a = std::max<qint64>(a, 0);
+    b = std::max<qint64>(b, 0);
+    return a > std::numeric_limits<qint64>::max() - b ? std::numeric_limits<qint64>::max() : a + b;
+}
 
 } // namespace
 
@@ -32,6 +42,7 @@ Directory::ListAnswer Directory::fetchList(const ServerConfig& config, const QSt
 Directory::Directory(const ServerConfig& config, Self self, QObject* parent)
     : QObject(parent), config_(config), self_(std::move(self)) {
     pool_.setMaxThreadCount(1);
+    clock_.start();
 }
 
 Directory::~Directory() {
@@ -43,13 +54,20 @@ Directory::~Directory() {
 void Directory::setLists(QList<FriendRecord> friends, QList<RoomRecord> rooms) {
     friends_ = std::move(friends);
     rooms_ = std::move(rooms);
-    emit listsChanged();
+    indexLists();
+    emit listsChanged(ListsCause::Asked);
 }
 
 void Directory::refresh() {
+    asked_ = true;
+    startRefresh();
+}
+
+void Directory::startRefresh() {
     if (refreshing_)
         return;
     refreshing_ = true;
+    awaitedRooms_ = std::exchange(lateRooms_, {});
     struct Lists {
         ListAnswer friends;
         ListAnswer rooms;
@@ -70,13 +88,29 @@ void Directory::refresh() {
 
 void Directory::takeLists(const ListAnswer& friends, const ListAnswer& rooms) {
     refreshing_ = false;
+    const bool asked = std::exchange(asked_, false);
     // A list that could not be read keeps what the sidebar shows; the other one still updates.
     if (friends.text)
         friends_ = parseFriendObjects(*friends.text);
     if (rooms.text)
         rooms_ = parseRoomObjects(*rooms.text);
     if (friends.text || rooms.text)
-        emit listsChanged();
+        indexLists();
+    // A room first heard of while this refresh ran may be missing from its answer: one more.
+    // One the answer should have held and does not is not asked for again.
+    if (rooms.text) {
+        for (const QString& room : std::as_const(awaitedRooms_))
+            if (!this->room(room))
+                unlistedRooms_.insert(room, clock_.elapsed());
+        for (auto it = unlistedRooms_.begin(); it != unlistedRooms_.end();)
+            it = room(it.key()) ? unlistedRooms_.erase(it) : std::next(it);
+    }
+    awaitedRooms_.clear();
+    for (auto it = lateRooms_.begin(); it != lateRooms_.end();)
+        it = room(*it) ? lateRooms_.erase(it) : std::next(it);
+    const bool again = !lateRooms_.isEmpty() && rooms.text;
+    if (friends.text || rooms.text)
+        emit listsChanged(asked ? ListsCause::Asked : ListsCause::NewRoom);
     QStringList errors;
     for (const ListAnswer* answer : {&friends, &rooms})
         if (!answer->text && !errors.contains(answer->error))
@@ -88,6 +122,96 @@ void Directory::takeLists(const ListAnswer& friends, const ListAnswer& rooms) {
         for (const auto& [room, title] : std::exchange(createdRooms_, {}))
             emit memoRoomCreated(room, title);
     }
+    if (again)
+        startRefresh(); // nothing when a listener started one meanwhile
+}
+
+void Directory::indexLists() {
+    QStringList ids;
+    ids.reserve(rooms_.size());
+    qint64 total = 0;
+    for (const RoomRecord& r : std::as_const(rooms_)) {
+        ids.append(r.room);
+        total = addCounts(total, r.unread);
+    }
+    roomOrder_.reset(ids);
+    // The first friend, then the first room, with a matching name wins, as a search would.
+    pictureIds_.clear();
+    const auto add = [this](const QString& key, const QString& picture) {
+        if (!key.isEmpty() && !pictureIds_.contains(key))
+            pictureIds_.insert(key, picture);
+    };
+    for (const FriendRecord& f : friends_) {
+        add(f.phone, f.profilePic);
+        add(f.nick, f.profilePic);
+        add(f.alias, f.profilePic);
+    }
+    for (const RoomRecord& r : rooms_) {
+        add(r.peer, r.profilePic);
+        add(r.title, r.profilePic);
+    }
+    setUnreadTotal(total);
+}
+
+void Directory::setUnreadTotal(qint64 total) {
+    if (total == unreadTotal_)
+        return;
+    unreadTotal_ = total;
+    emit unreadTotalChanged(total);
+}
+
+const RoomRecord* Directory::room(const QString& room) const {
+    const int at = roomOrder_.position(room);
+    return at < 0 ? nullptr : &rooms_.at(at);
+}
+
+void Directory::noteMessage(const QString& room, const QString& msgId, bool unread) {
+    if (room.isEmpty())
+        return;
+    if (!msgId.isEmpty())
+        lastMessageIds_.insert(room, msgId);
+    const int from = roomOrder_.position(room);
+    if (from < 0) {
+        // The running refresh was asked for after this room's first message: it brings it.
+        if (awaitedRooms_.contains(room))
+            return;
+        if (const auto unlisted = unlistedRooms_.constFind(room);
+            unlisted != unlistedRooms_.constEnd() &&
+            clock_.elapsed() - *unlisted < kUnlistedRetryMs)
+            return;
+        lateRooms_.insert(room);
+        startRefresh();
+        return;
+    }
+    if (from > 0) {
+        rooms_.insert(0, rooms_.takeAt(from)); // block moves: the records are relocatable
+        roomOrder_.moveToFront(room);
+    }
+    if (unread) {
+        RoomRecord& record = rooms_.first();
+        record.unread = addCounts(record.unread, 1);
+        setUnreadTotal(addCounts(unreadTotal_, 1));
+    }
+    if (from > 0 || unread)
+        emit roomUpdated(room, from > 0);
+}
+
+qint64 Directory::markRead(const QString& room) {
+    const int at = roomOrder_.position(room);
+    if (at < 0)
+        return 0;
+    RoomRecord& record = rooms_[at];
+    const qint64 had = record.unread;
+    if (had <= 0)
+        return 0;
+    record.unread = 0;
+    emit roomUpdated(room, false);
+    // Rare (a click), and the total may have stopped at the largest count: summed anew.
+    qint64 total = 0;
+    for (const RoomRecord& r : rooms_)
+        total = addCounts(total, r.unread);
+    setUnreadTotal(total);
+    return had;
 }
 
 void Directory::post(const char* path, QByteArray body, Action action,
@@ -152,15 +276,7 @@ QString Directory::pictureFor(const QString& phoneOrName) const {
         return QString();
     if (phoneOrName == self_.nick || phoneOrName == self_.phone)
         return self_.profilePic;
-    for (const FriendRecord& f : friends_) {
-        if (f.phone == phoneOrName || f.nick == phoneOrName || f.alias == phoneOrName)
-            return f.profilePic;
-    }
-    for (const RoomRecord& r : rooms_) {
-        if (r.peer == phoneOrName || r.title == phoneOrName)
-            return r.profilePic;
-    }
-    return QString();
+    return pictureIds_.value(phoneOrName);
 }
 
 QString Directory::headerPicture(const QString& room) const {
@@ -175,11 +291,8 @@ QString Directory::headerPicture(const QString& room) const {
                 return picture;
         }
     }
-    for (const RoomRecord& record : rooms_) {
-        if (record.room == room)
-            return record.profilePic;
-    }
-    return QString();
+    const RoomRecord* record = this->room(room);
+    return record ? record->profilePic : QString();
 }
 
 } // namespace brindlewick

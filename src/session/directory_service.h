@@ -5,10 +5,14 @@
 
 #include "directory.h"
 #include "file_transfer.h"
+#include "front_order.h"
 #include "server_config.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QThreadPool>
 
@@ -23,6 +27,12 @@ class Directory : public QObject {
 public:
     enum class Action { AddFriend, CreateMemoRoom, Leave };
     Q_ENUM(Action)
+    // Why new lists came: someone asked (the user, the sign-in, an action), or a message named a
+    // room they did not know.
+    enum class ListsCause { Asked, NewRoom };
+    Q_ENUM(ListsCause)
+    // How long messages for a room the server did not list ask for the lists no more.
+    static constexpr qint64 kUnlistedRetryMs = 60'000;
 
     struct Self {
         QString phone;
@@ -35,7 +45,12 @@ public:
     ~Directory() override;
 
     const QList<FriendRecord>& friends() const { return friends_; }
+    // Most recent first: the server's order, then each arriving message puts its room on top.
     const QList<RoomRecord>& rooms() const { return rooms_; }
+    // The record of `room`, or null when the lists do not know it; good until the lists change.
+    const RoomRecord* room(const QString& room) const;
+    // Unread messages over all rooms; it stops at the largest qint64.
+    qint64 unreadTotal() const { return unreadTotal_; }
     bool refreshing() const { return refreshing_; }
 
     // Lists known without asking the server (a screenshot, a cache); announced like a refresh.
@@ -46,6 +61,16 @@ public:
     void createMemoRoom(const QString& title);
     void leave(const QString& room);
 
+    // A message arrived in `room` (`msgId` as the server numbered it, possibly empty): the room
+    // goes to the top and, when `unread`, counts one more. A room the lists do not know yet asks
+    // for the lists once, however many messages for new rooms arrive before they come.
+    void noteMessage(const QString& room, const QString& msgId, bool unread);
+    // The user opened `room`: its count is 0 here at once. Only read marks tell the server.
+    // Returns the count it had.
+    qint64 markRead(const QString& room);
+    // The newest message id that arrived for `room` while signed in; "" for none.
+    QString lastMessageId(const QString& room) const { return lastMessageIds_.value(room); }
+
     // The picture id of a person or room named by phone, nickname, alias or title; "" for none.
     QString pictureFor(const QString& phoneOrName) const;
     // The picture shown in the header of `room`: the other person's in a direct room, the
@@ -54,7 +79,12 @@ public:
 
 signals:
     // After a refresh that read at least one of the lists.
-    void listsChanged();
+    void listsChanged(brindlewick::Directory::ListsCause cause);
+    // One room's record changed without a refresh: its count, and its place when `movedToTop`
+    // (it is then the first room).
+    void roomUpdated(const QString& room, bool movedToTop);
+    // After the total of unread messages changed.
+    void unreadTotalChanged(qint64 total);
     // A refresh could not read one list or both; each such list keeps its previous rows.
     void refreshFailed(const QString& error);
     void failed(brindlewick::Directory::Action action, const QString& error);
@@ -72,6 +102,10 @@ private:
     static ListAnswer fetchList(const ServerConfig& config, const QString& path,
                                 const RequestLimits& limits);
     void takeLists(const ListAnswer& friends, const ListAnswer& rooms);
+    void startRefresh();
+    // The lookups below follow the lists; called whenever a list is replaced.
+    void indexLists();
+    void setUnreadTotal(qint64 total);
 
     struct Outcome {
         bool ok = false;
@@ -85,7 +119,20 @@ private:
     Self self_;
     QList<FriendRecord> friends_;
     QList<RoomRecord> rooms_;
+    FrontOrder roomOrder_;               // room id -> its first place in rooms_
+    QHash<QString, QString> pictureIds_; // phone, nickname, alias or title -> picture id
+    QHash<QString, QString> lastMessageIds_;
+    qint64 unreadTotal_ = 0;
     bool refreshing_ = false;
+    bool asked_ = false; // someone asked for the running refresh
+    // Rooms heard of before the running refresh was asked for: its answer should hold them.
+    QSet<QString> awaitedRooms_;
+    // Rooms heard of while it runs: it may have been answered without them.
+    QSet<QString> lateRooms_;
+    // Rooms an answer asked after their first message did not hold, with when: the server does
+    // not list them, so their messages ask again only after a while (one may add the user later).
+    QHash<QString, qint64> unlistedRooms_;
+    QElapsedTimer clock_;
     QList<QPair<QString, QString>> createdRooms_; // room and title, opened with the next lists
     QThreadPool pool_; // one thread: requests keep the order they were asked in
     std::shared_ptr<std::atomic<bool>> cancelled_ = std::make_shared<std::atomic<bool>>(false);

@@ -92,7 +92,8 @@ protected:
 };
 
 TEST_F(MainWindow, InitialState) {
-    EXPECT_EQ(window()->windowTitle(), "Brindlewick");
+    // The lists' two unread messages.
+    EXPECT_EQ(window()->windowTitle(), "Brindlewick (2)");
     EXPECT_TRUE(window()->isVisible());
     EXPECT_EQ(content()->size(), QSize(840, 540));
 

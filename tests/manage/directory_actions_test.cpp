@@ -379,8 +379,8 @@ TEST_F(DirectoryActionsTest, LeavingFromTheSidebarClearsOnlyTheOpenRoom) {
     };
     const std::vector<Case> cases = {
         {"r-2", "'가족' 방을 나가시겠습니까?", false},
-        // The row's title as shown, unread count included.
-        {"r-1", "'팀 [2]' 방을 나가시겠습니까?", true},
+        // The row's title as shown: opening the room cleared its unread count.
+        {"r-1", "'팀' 방을 나가시겠습니까?", true},
     };
     http.setReply("POST", "/v1/rooms/leave", {200, "", std::nullopt});
     for (const Case& c : cases) {

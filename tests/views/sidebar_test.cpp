@@ -1,7 +1,10 @@
 #include "side_rows.h"
 #include "sidebar_model.h"
 
+#include <QAbstractItemModelTester>
+#include <QFont>
 #include <QImage>
+#include <QItemSelectionModel>
 #include <QPixmap>
 #include <gtest/gtest.h>
 
@@ -212,4 +215,122 @@ TEST_F(SidebarModelTest, SetRowsResetsAndRefreshIconsSignalsIconColumn) {
     ASSERT_EQ(changed.size(), 2);
     EXPECT_EQ(changed[0], model.index(0, 0));
     EXPECT_EQ(changed[1], model.index(3, 0));
+}
+
+// Rows of the chats list change one at a time as messages arrive: the moved row keeps its
+// selection, the others keep theirs, and no reset throws the view's state away.
+TEST(SidebarModelLive, ARoomRowMovesToTheTopAndChangesAlone) {
+    struct Case {
+        const char* name;
+        const char* room;
+        qint64 unread;
+        bool toTop;
+        QStringList titles; // after the update
+        int moves;
+        int changedRow; // -1: no change at all
+    };
+    const Case cases[] = {
+        {"a lower room comes up with its count",
+         "memo-1",
+         1,
+         true,
+         {"memo-1 [1]", "01011112222 [3]", "개발팀", "Big Room [1234567890123]"},
+         1,
+         0},
+        {"the last room",
+         "r-big",
+         7,
+         true,
+         {"Big Room [7]", "01011112222 [3]", "개발팀", "memo-1"},
+         1,
+         0},
+        {"the top room changes in place",
+         "dm:01011112222:01099990000",
+         4,
+         true,
+         {"01011112222 [4]", "개발팀", "memo-1", "Big Room [1234567890123]"},
+         0,
+         0},
+        {"cleared where it is",
+         "r-team",
+         0,
+         false,
+         {"01011112222 [3]", "개발팀", "memo-1", "Big Room [1234567890123]"},
+         0,
+         1},
+        {"a room not shown",
+         "r-9",
+         1,
+         true,
+         {"01011112222 [3]", "개발팀", "memo-1", "Big Room [1234567890123]"},
+         0,
+         -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SidebarModel model;
+        model.setRows(rebuildSideRows(kFriends, kRooms, 1, ""));
+        // Aborts on a move or change the model announces wrongly.
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::Fatal);
+        QItemSelectionModel selection(&model);
+        selection.setCurrentIndex(model.index(2, SidebarModel::NameColumn),
+                                  QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        const QString selectedRoom = model.rowAt(2)->room;
+        int resets = 0;
+        int moves = 0;
+        QList<int> changedRows;
+        QObject::connect(&model, &QAbstractItemModel::modelReset, [&] { ++resets; });
+        QObject::connect(&model, &QAbstractItemModel::rowsMoved, [&] { ++moves; });
+        QObject::connect(&model, &QAbstractItemModel::dataChanged,
+                         [&](const QModelIndex& from, const QModelIndex& to) {
+                             for (int row = from.row(); row <= to.row(); ++row)
+                                 changedRows << row;
+                         });
+
+        RoomRecord record;
+        record.room = QString::fromLatin1(c.room);
+        for (const RoomRecord& r : kRooms)
+            if (r.room == record.room)
+                record = r;
+        record.unread = c.unread;
+        model.updateRoomRow(roomRow(record), c.toTop);
+
+        EXPECT_EQ(titles(model.rows()), c.titles);
+        EXPECT_EQ(resets, 0);
+        EXPECT_EQ(moves, c.moves);
+        EXPECT_EQ(changedRows, c.changedRow < 0 ? QList<int>{} : QList<int>{c.changedRow});
+        // Every room is found where it now is, and the selection went with its row.
+        for (int row = 0; row < model.rowCount(); ++row)
+            EXPECT_EQ(model.rowOfRoom(model.rowAt(row)->room), row);
+        const QModelIndexList selected = selection.selectedRows(SidebarModel::NameColumn);
+        ASSERT_EQ(selected.size(), 1);
+        EXPECT_EQ(model.rowAt(selected[0].row())->room, selectedRoom);
+        EXPECT_EQ(selection.currentIndex().row(), selected[0].row());
+    }
+}
+
+TEST(SidebarModelLive, RoomsWithUnreadMessagesAreBold) {
+    SidebarModel model;
+    model.setRows(rebuildSideRows(kFriends, kRooms, 1, ""));
+    // kRooms: 3 unread, 0, -2, a large count.
+    const bool bold[] = {true, false, false, true};
+    for (int row = 0; row < 4; ++row) {
+        const QVariant font = model.data(model.index(row, SidebarModel::NameColumn), Qt::FontRole);
+        EXPECT_EQ(font.isValid() && font.value<QFont>().bold(), bold[row]) << row;
+        EXPECT_FALSE(
+            model.data(model.index(row, SidebarModel::IconColumn), Qt::FontRole).isValid());
+    }
+    // Friends are never bold; a room cleared in place is plain again.
+    RoomRecord first = kRooms[0];
+    first.unread = 0;
+    model.updateRoomRow(roomRow(first), false);
+    EXPECT_FALSE(model.data(model.index(0, SidebarModel::NameColumn), Qt::FontRole).isValid());
+    model.setRows(rebuildSideRows(kFriends, kRooms, 0, ""));
+    for (int row = 0; row < model.rowCount(); ++row)
+        EXPECT_FALSE(
+            model.data(model.index(row, SidebarModel::NameColumn), Qt::FontRole).isValid());
+    // A friends list has no room rows to update.
+    model.updateRoomRow(roomRow(kRooms[3]), true);
+    EXPECT_EQ(model.rowAt(0)->kind, SideRow::Kind::Friend);
 }

@@ -22,6 +22,12 @@ struct SideRow {
     qint64 unread = 0;  // room rows only
 };
 
+} // namespace brindlewick
+
+Q_DECLARE_TYPEINFO(brindlewick::SideRow, Q_RELOCATABLE_TYPE);
+
+namespace brindlewick {
+
 // Display names: the first non-empty of alias, nick, phone / title, peer, room.
 QString displayName(const FriendRecord& f);
 QString displayName(const RoomRecord& r);

@@ -1,5 +1,7 @@
 #include "sidebar_model.h"
 
+#include <QFont>
+
 namespace brindlewick {
 
 SidebarModel::SidebarModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -14,7 +16,31 @@ QPixmap SidebarModel::placeholderIcon() {
 void SidebarModel::setRows(QList<SideRow> rows) {
     beginResetModel();
     rows_ = std::move(rows);
+    QStringList keys;
+    keys.reserve(rows_.size());
+    for (const SideRow& row : std::as_const(rows_))
+        keys.append(row.kind == SideRow::Kind::Room ? row.room : QStringLiteral(""));
+    roomRows_.reset(keys);
     endResetModel();
+}
+
+int SidebarModel::rowOfRoom(const QString& room) const {
+    return room.isEmpty() ? -1 : roomRows_.position(room);
+}
+
+void SidebarModel::updateRoomRow(const SideRow& row, bool toTop) {
+    int at = rowOfRoom(row.room);
+    if (at < 0)
+        return;
+    if (toTop && at > 0) {
+        beginMoveRows(QModelIndex(), at, at, QModelIndex(), 0);
+        rows_.insert(0, rows_.takeAt(at)); // block moves: the rows are relocatable
+        roomRows_.moveToFront(row.room);
+        endMoveRows();
+        at = 0;
+    }
+    rows_[at] = row;
+    emit dataChanged(index(at, IconColumn), index(at, NameColumn));
 }
 
 std::optional<SideRow> SidebarModel::rowAt(int index) const {
@@ -47,8 +73,16 @@ QVariant SidebarModel::data(const QModelIndex& index, int role) const {
             return iconFor(row);
         return {};
     }
-    if (index.column() == NameColumn && role == Qt::DisplayRole)
+    if (index.column() != NameColumn)
+        return {};
+    if (role == Qt::DisplayRole)
         return row.title;
+    if (role == Qt::FontRole && row.unread > 0) {
+        // Only the weight: the view's own font supplies the rest.
+        QFont bold;
+        bold.setBold(true);
+        return bold;
+    }
     return {};
 }
 

@@ -1,7 +1,9 @@
 #pragma once
-// Table model of the sidebar: column 0 the picture, column 1 the row's title. Read-only; the rows
-// are replaced as a whole.
+// Table model of the sidebar: column 0 the picture, column 1 the row's title, bold for a room with
+// unread messages. Read-only; the rows are replaced as a whole, or one room row changes and moves
+// to the top as its messages arrive.
 
+#include "front_order.h"
 #include "side_rows.h"
 
 #include <QAbstractTableModel>
@@ -32,6 +34,11 @@ public:
     const QList<SideRow>& rows() const { return rows_; }
     // The row at `index`, or nothing when out of range.
     std::optional<SideRow> rowAt(int index) const;
+    // The row showing `room`, -1 when none does.
+    int rowOfRoom(const QString& room) const;
+    // The row showing `row.room` takes the value `row` and, with `toTop`, becomes the first row;
+    // nothing when no row shows that room. Views keep their selection on the moved row.
+    void updateRoomRow(const SideRow& row, bool toTop);
     // A picture arrived: the icon column is asked again.
     void refreshIcons();
 
@@ -47,6 +54,7 @@ private:
     QPixmap iconFor(const SideRow& row) const;
 
     QList<SideRow> rows_;
+    FrontOrder roomRows_; // room id -> its first row
     PictureProvider provider_;
     struct Scaled {
         qint64 sourceKey;
