@@ -268,4 +268,10 @@ void ChatClient::rejectCall(const QString& callId) {
     send(wire::CallReject{utf8(callId), "unsupported"});
 }
 
+void ChatClient::requestHistory(const QString& room, const QString& before, int limit) {
+    if (room.isEmpty())
+        return;
+    send(wire::HistoryRequest{utf8(room), utf8(before), std::to_string(limit)});
+}
+
 } // namespace brindlewick

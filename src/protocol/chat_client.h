@@ -68,6 +68,8 @@ public:
     void sendFileMetaToRoom(const QString& room, const QString& fileId, const QString& name,
                             const QString& size);
     void rejectCall(const QString& callId);
+    // A page of `room`'s past: the `limit` messages before `before` ("" for the newest).
+    void requestHistory(const QString& room, const QString& before, int limit);
     // Any typed message, queued like the others while the connection opens.
     template <typename Message> void send(const Message& message) {
         sendType(Message::kType, message.encode());

@@ -116,6 +116,9 @@ void ChatEvents::dispatch(quint8 type, const FieldList& fields) {
     case MessageType::CallInvite:
         emitDecoded<wire::CallInvite>(this, &ChatEvents::callInvite, fields);
         break;
+    case MessageType::HistoryPage:
+        emitDecoded<wire::HistoryPage>(this, &ChatEvents::historyReceived, fields);
+        break;
     default:
         // QuietEvent and types this client does not know have no effect.
         break;

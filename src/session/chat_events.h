@@ -52,6 +52,8 @@ signals:
     void notice(const brindlewick::wire::Notice& notice);
     void serverError(const brindlewick::wire::ServerError& error);
     void callInvite(const brindlewick::wire::CallInvite& invite);
+    // A page of a room's past, only ever as the answer to this client's request.
+    void historyReceived(const brindlewick::wire::HistoryPage& page);
 
 private:
     void dispatch(quint8 type, const FieldList& fields);

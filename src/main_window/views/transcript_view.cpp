@@ -252,14 +252,14 @@ void TranscriptView::appendChatMsgId(const QString& msgId, const QString& sender
 
 void TranscriptView::appendFileChatFrom(const QString& sender, const QString& name,
                                         const QString& fileId, const QString& msgId,
-                                        const QString& time, bool mine,
-                                        const EntryPicture& picture) {
+                                        const QString& time, bool mine, const EntryPicture& picture,
+                                        const QString& dayTime) {
     TranscriptEntry entry;
     entry.msgId = msgId;
     entry.sender = sender;
     entry.text = name;
     entry.time = time;
-    entry.dayTime = time;
+    entry.dayTime = dayTime.isEmpty() ? time : dayTime;
     entry.mine = mine;
     entry.isFile = true;
     entry.fileId = fileId;

@@ -79,9 +79,11 @@ public:
     void appendChatMsgId(const QString& msgId, const QString& sender, const QString& text,
                          const QString& time, bool mine, const QString& replyTo,
                          const EntryPicture& picture = {});
+    // `dayTime`: the ISO time that places the entry among the date lines (the shown `time` is
+    // often "").
     void appendFileChatFrom(const QString& sender, const QString& name, const QString& fileId,
                             const QString& msgId, const QString& time, bool mine,
-                            const EntryPicture& picture = {});
+                            const EntryPicture& picture = {}, const QString& dayTime = QString());
     // The same for an entry described whole (the live path of file entries with their day).
     void appendEntry(const TranscriptEntry& entry);
     // Puts older entries (oldest first) above everything. Ids already shown are skipped. What
