@@ -21,6 +21,8 @@ class ChatEvents : public QObject, public ChatClientListener {
 public:
     static constexpr int kReconnectDelayMs = 3000;
     static constexpr int kFramesPerTurn = 256;
+    // Beyond this many waiting frames the connection stops reading until they are shown.
+    static constexpr std::size_t kMaxBacklog = 8 * kFramesPerTurn;
 
     enum class Connection {
         Opened,   // the socket is open; the sign-in is on its way

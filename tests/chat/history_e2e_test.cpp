@@ -237,7 +237,11 @@ TEST_F(HistoryEndToEnd, TheCapTrimsAtTheBottomAndPagingBringsItBack) {
     fill(60, "새 글 ");
     ASSERT_TRUE(waitUntil([&] { return b.ids().contains("120"); }));
     b.transcript().flush();
-    EXPECT_EQ(b.ids(), range(41, 120));
+    // However the messages were spread over bursts, the oldest left and at most 80 stay.
+    const QStringList kept = b.ids();
+    ASSERT_LE(kept.size(), 80);
+    EXPECT_GE(kept.size(), TranscriptView::keptAfterTrim(80));
+    EXPECT_EQ(kept, range(121 - int(kept.size()), 120));
     EXPECT_TRUE(b.controller.history().hasOlder());
     ASSERT_TRUE(b.pageToTheBeginning());
     EXPECT_EQ(b.ids(), range(1, 120));

@@ -331,35 +331,36 @@ TEST_F(PagesTest, TheCapTrimsFromTheTopOnlyAtTheBottom) {
     for (int i = 1; i <= 24; ++i)
         transcript.appendEntry(chat(QString::number(i), "t" + QString::number(i)));
     transcript.flush();
-    ASSERT_EQ(transcript.chatItems().size(), 10);
-    EXPECT_EQ(transcript.chatItems().first().msgId, "15");
-    EXPECT_TRUE(text().startsWith(kObj + " 밥  \nt15\n\n"));
+    // 25 entries in one burst with a cap of 10: the oldest leave, down to 6 at once.
+    ASSERT_EQ(TranscriptView::keptAfterTrim(10), 6);
+    EXPECT_EQ(ids(), QStringList({"19", "20", "21", "22", "23", "24"}));
+    EXPECT_TRUE(text().startsWith(kObj + " 밥  \nt19\n\n"));
     EXPECT_FALSE(transcript.showsBeginning());
     EXPECT_FALSE(transcript.hasReadLine());
-    EXPECT_GE(trimmed.count(), 1);
-    EXPECT_EQ(transcript.indexOfMsgId("14"), -1);
+    EXPECT_EQ(trimmed.count(), 1);
+    EXPECT_EQ(transcript.indexOfMsgId("18"), -1);
     EXPECT_FALSE(transcript.markDeleted("3"));
-    EXPECT_TRUE(transcript.markDeleted("15"));
+    EXPECT_TRUE(transcript.markDeleted("19"));
     EXPECT_TRUE(text().startsWith(kObj + " 밥  \n삭제된 메시지입니다\n\n"));
-    EXPECT_EQ(entryAtText("t20"), 5);
+    EXPECT_EQ(entryAtText("t21"), 2);
 
     // Reading further up: the burst keeps everything; back at the bottom, the next one trims.
     test::spin(10);
     browser.verticalScrollBar()->setValue(0);
-    for (int i = 25; i <= 27; ++i)
+    for (int i = 25; i <= 30; ++i)
         transcript.appendEntry(chat(QString::number(i), "t" + QString::number(i)));
     transcript.flush();
-    EXPECT_EQ(transcript.chatItems().size(), 13);
+    EXPECT_EQ(transcript.chatItems().size(), 12);
     test::spin(10);
-    transcript.appendEntry(chat("28", "t28"));
+    transcript.appendEntry(chat("31", "t31"));
     transcript.flush();
-    EXPECT_EQ(transcript.chatItems().size(), 10);
-    EXPECT_EQ(transcript.chatItems().first().msgId, "19");
+    EXPECT_EQ(ids(), QStringList({"26", "27", "28", "29", "30", "31"}));
+    EXPECT_EQ(trimmed.count(), 2);
 
     // Paged back in above what was trimmed, entries are found again.
-    transcript.prependEntries({chat("17", "t17"), chat("18", "t18")}, {});
-    EXPECT_EQ(transcript.indexOfMsgId("17"), 0);
-    EXPECT_EQ(entryAtText("t18"), 1);
+    transcript.prependEntries({chat("24", "t24"), chat("25", "t25")}, {});
+    EXPECT_EQ(transcript.indexOfMsgId("24"), 0);
+    EXPECT_EQ(entryAtText("t25"), 1);
 }
 
 TEST_F(PagesTest, OpensAtTheReadLineOrAtTheBottom) {

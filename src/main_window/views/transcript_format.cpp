@@ -96,6 +96,14 @@ QString timeOfDay(const QString& time) {
     return parsed.toLocalTime().toString(QStringLiteral("HH:mm"));
 }
 
+LocalTime localTime(const QString& time) {
+    const QDateTime parsed = parsedTime(time);
+    if (!parsed.isValid())
+        return {timeOfDay(time), localDay(time)};
+    const QDateTime local = parsed.toLocalTime();
+    return {local.toString(QStringLiteral("HH:mm")), local.date()};
+}
+
 QDate localDay(const QString& time) {
     const QDateTime parsed = parsedTime(time);
     if (parsed.isValid())

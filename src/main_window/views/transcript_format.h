@@ -40,6 +40,12 @@ QString orEmpty(const QString& s);
 
 // "HH:MM" in this computer's time zone; see TranscriptView::formatTimeISO.
 QString timeOfDay(const QString& isoTime);
+// Both at once, from one reading of the time.
+struct LocalTime {
+    QString hhmm;
+    QDate day;
+};
+LocalTime localTime(const QString& isoTime);
 // The local calendar day of an ISO time (converted from its offset like timeOfDay), or of its
 // first ten characters as a date; invalid when neither reads.
 QDate localDay(const QString& isoTime);

@@ -228,9 +228,9 @@ void TranscriptView::rewriteMarker(int index, int answered) {
 }
 
 void TranscriptView::trimToCap() {
-    const int excess = index_.size() - entryCap_;
-    if (excess <= 0 || !view_)
+    if (index_.size() <= entryCap_ || !view_)
         return;
+    const int excess = index_.size() - keptAfterTrim(entryCap_);
     EntryPlace& kept = index_.place(excess);
     const int cut = kept.block.position() + kept.start; // its leading empty line goes too
     if (readLine_.isValid() && readLine_.position() < cut)

@@ -275,7 +275,8 @@ void TranscriptView::appendEntry(const TranscriptEntry& entry) {
         return;
     }
     // A day line wherever the day changes between two entries.
-    const QDate day = localDay(entry.dayTime);
+    const LocalTime read = localTime(entry.dayTime);
+    const QDate& day = read.day;
     if (day.isValid()) {
         if (lastDay_.isValid() && lastDay_ != day)
             appendLine(dayLineText(day), formats().marker);
@@ -284,7 +285,8 @@ void TranscriptView::appendEntry(const TranscriptEntry& entry) {
     Entry writer = beginEntry();
     EntryPlace place;
     const int seq = index_.frontSeq(0) + index_.size();
-    const ChatItem item = writeEntry(writer, entry, place, seq);
+    const ChatItem item = writeEntry(writer, entry, place, seq, nullptr,
+                                     entry.time == entry.dayTime ? &read : nullptr);
     place.day = day;
     // The entry's closing line break ends the block: the next entry starts a fresh one.
     writer.lineEnd(writer.closing);
@@ -307,25 +309,26 @@ QString TranscriptView::replyMarker(const QString& replyTo, int seq, const ChatI
 }
 
 ChatItem TranscriptView::writeEntry(Entry& writer, const TranscriptEntry& entry, EntryPlace& place,
-                                    int seq, const ChatItem* answered) {
+                                    int seq, const ChatItem* answered, const LocalTime* shown) {
     ChatItem item;
     item.msgId = orEmpty(entry.msgId);
     item.sender = orEmpty(entry.sender);
-    item.time = formatTimeISO(entry.time);
+    item.time = shown ? shown->hhmm : formatTimeISO(entry.time);
     item.mine = entry.mine;
     item.edited = entry.edited && !entry.deleted;
     item.deleted = entry.deleted;
     writer.closing = formats().body;
     place.block = writer.cursor.block();
     place.block.setUserState(seq);
-    place.start = writer.offset();
+    const int blockStart = place.block.position();
+    place.start = writer.offset(blockStart);
     if (!entry.isFile && !entry.replyTo.isEmpty()) {
         const QString marker = replyMarker(entry.replyTo, seq, answered);
         writer.text(QStringLiteral("  ↳ ") + plainEntryText(marker) + kLineBreak, formats().reply);
     }
-    place.markerEnd = writer.offset();
+    place.markerEnd = writer.offset(blockStart);
     writePictureAndHeader(writer, entry.picture, item.sender, item.time, entry.mine);
-    place.bodyStart = writer.offset();
+    place.bodyStart = writer.offset(blockStart);
     if (entry.isFile) {
         const QString& name = entry.text;
         item.isFile = true;
@@ -350,7 +353,7 @@ ChatItem TranscriptView::writeEntry(Entry& writer, const TranscriptEntry& entry,
         if (entry.edited)
             writer.text(QStringLiteral(" (수정됨)"), formats().note);
     }
-    place.bodyEnd = writer.offset();
+    place.bodyEnd = writer.offset(blockStart);
     if (entry.deleted)
         item.text = QStringLiteral("삭제된 메시지입니다");
     else if (!entry.isFile)

@@ -27,6 +27,10 @@
 
 namespace brindlewick {
 
+namespace transcript {
+struct LocalTime;
+}
+
 // The picture in front of an entry. An empty key means the placeholder (image ignored).
 struct EntryPicture {
     QString key; // the picture's file id
@@ -96,8 +100,10 @@ public:
     void clearChat();
 
     // At most this many entries stay while the reader is at the bottom: the oldest leave as new
-    // ones arrive (and trimmed() says so). Reading further up keeps everything loaded.
+    // ones arrive (and trimmed() says so), down to keptAfterTrim(cap) at once, since each removal
+    // moves the layout of all that stays. Reading further up keeps everything loaded.
     static constexpr int kDefaultEntryCap = 5000;
+    static constexpr int keptAfterTrim(int cap) { return cap - 2 * cap / 5; }
     void setEntryCap(int cap) { entryCap_ = std::max(1, cap); }
     int entryCap() const { return entryCap_; }
     // The beginning line is shown: nothing older exists.
@@ -165,8 +171,10 @@ private:
     void appendLine(const QString& text, const QTextCharFormat& format);
     // Writes the entry's content at the writer's cursor; `place` gets its offsets in the block.
     // `answered`: what a reply answers when the caller found it; else it is looked up.
+    // `shown`: the entry's time already read, when the caller has it.
     ChatItem writeEntry(Entry& writer, const TranscriptEntry& entry, EntryPlace& place, int seq,
-                        const ChatItem* answered = nullptr);
+                        const ChatItem* answered = nullptr,
+                        const transcript::LocalTime* shown = nullptr);
     QString replyMarker(const QString& replyTo, int seq, const ChatItem* answered);
     // Entry `index`'s reply line quotes entry `answered`.
     void rewriteMarker(int index, int answered);

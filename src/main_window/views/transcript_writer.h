@@ -46,6 +46,8 @@ struct TranscriptView::Entry {
     }
     // The cursor's offset in its block.
     int offset() const { return cursor.positionInBlock(); }
+    // The same, for a block starting at `blockStart` (saves looking the block up).
+    int offset(int blockStart) const { return cursor.position() - blockStart; }
 };
 
 } // namespace brindlewick
