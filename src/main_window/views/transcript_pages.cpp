@@ -46,15 +46,9 @@ int TranscriptView::prependEntries(const QList<TranscriptEntry>& entries, const 
     QScrollBar* bar = view_->verticalScrollBar();
     const bool wasEmpty = doc->isEmpty();
 
-    // The block at the view's top, counted from the end (blocks above it are what changes), and
-    // how far its bottom edge is below the view's top.
-    int anchorFromEnd = -1;
-    qreal anchorBottom = 0;
-    if (!wasEmpty) {
-        const QTextBlock top = view_->cursorForPosition(QPoint(0, 0)).block();
-        anchorFromEnd = doc->blockCount() - top.blockNumber();
-        anchorBottom = layout->blockBoundingRect(top).bottom() - bar->value();
-    }
+    // Everything below the old first block's bottom edge moves down by as much as that edge
+    // does, so the view follows it (finding the block at the view's top would cost a search).
+    const qreal oldFirstBottom = wasEmpty ? 0 : layout->blockBoundingRect(doc->begin()).bottom();
     const int oldTopSeq = doc->begin().userState();
     const bool oldTopIsEntry = index_.indexOfSeq(oldTopSeq) == 0;
     const QDate oldFirstDay = index_.isEmpty() ? QDate() : index_.place(0).day;
@@ -195,11 +189,12 @@ int TranscriptView::prependEntries(const QList<TranscriptEntry>& entries, const 
                 rewriteMarker(waiting, index_.indexOfMsgId(item.msgId));
     textChangedAbove(inserted);
 
-    if (anchorFromEnd > 0) {
-        const QTextBlock anchor = doc->findBlockByNumber(doc->blockCount() - anchorFromEnd);
-        const qreal bottom = layout->blockBoundingRect(anchor).bottom();
-        layout->documentSize(); // the range must cover the anchor before the value is set
-        bar->setValue(int(bottom - anchorBottom + 0.5));
+    if (!wasEmpty) {
+        const int value = bar->value();
+        const qreal moved =
+            layout->blockBoundingRect(doc->findBlock(inserted)).bottom() - oldFirstBottom;
+        layout->documentSize(); // the range must cover the new value before it is set
+        bar->setValue(value + int(moved + 0.5));
     }
     return int(items.size());
 }
