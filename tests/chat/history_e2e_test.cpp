@@ -246,3 +246,31 @@ TEST_F(HistoryEndToEnd, TheCapTrimsAtTheBottomAndPagingBringsItBack) {
     ASSERT_TRUE(b.pageToTheBeginning());
     EXPECT_EQ(b.ids(), range(1, 120));
 }
+
+TEST_F(HistoryEndToEnd, AMemoRoomKeepsItsNotes) {
+    QString memo;
+    {
+        User a(kPhoneA, QStringLiteral("에이"), config);
+        ASSERT_TRUE(a.signedIn());
+        QSignalSpy created(&a.controller.directory(), &Directory::memoRoomCreated);
+        a.controller.directory().createMemoRoom(QStringLiteral("할 일"));
+        ASSERT_TRUE(waitUntil([&] { return created.count() > 0; }));
+        memo = created.first().at(0).toString();
+        ASSERT_TRUE(waitUntil([&] { return a.controller.room().room() == memo; }) || a.open(memo));
+        ASSERT_TRUE(waitUntil([&] { return a.controller.history().opened(); }));
+        for (const char* note : {"우유 사기", "은행 가기"}) {
+            const qsizetype before = a.transcript().chatItems().size();
+            a.send(QString::fromUtf8(note));
+            ASSERT_TRUE(waitUntil([&] { return a.transcript().chatItems().size() > before; }));
+        }
+        a.controller.room().close();
+        ASSERT_TRUE(a.open(memo));
+        EXPECT_EQ(a.texts(), QStringList({"에이: 우유 사기", "에이: 은행 가기"}));
+    }
+    User a(kPhoneA, QStringLiteral("에이"), config);
+    ASSERT_TRUE(a.signedIn());
+    ASSERT_TRUE(a.open(memo));
+    EXPECT_EQ(a.texts(), QStringList({"에이: 우유 사기", "에이: 은행 가기"}));
+    for (const ChatItem& item : a.transcript().chatItems())
+        EXPECT_TRUE(item.mine);
+}
