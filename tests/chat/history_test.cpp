@@ -5,6 +5,7 @@
 #include "history_pages.h"
 #include "room_history.h"
 
+#include <QLineEdit>
 #include <QScrollBar>
 
 using namespace brindlewick;
@@ -219,4 +220,18 @@ TEST_F(History, TheCapLetsOldEntriesGoAndPagingBringsThemBack) {
     deliver(page("r-1", QString::number(first), 1, first - 1, false, "50"));
     EXPECT_EQ(ids(), range(1, 80));
     EXPECT_TRUE(transcriptText().startsWith(kBeginning));
+}
+
+// The find bar searches everything loaded, pages included, and its counter follows new pages.
+TEST_F(History, FindCoversHistory) {
+    open();
+    deliver(page("r-1", "", 51, 100, true, "100"));
+    ui().openFindBar();
+    named<QLineEdit>("findSearchField")->setText(QStringLiteral("글 9"));
+    // "글 9" and "글 90" to "글 99".
+    EXPECT_EQ(named<QLabel>("findResultLabel")->text(), "1 / 10");
+    ui().transcript().view()->verticalScrollBar()->setValue(0);
+    settle();
+    deliver(page("r-1", "51", 1, 50, false, "100"));
+    EXPECT_EQ(named<QLabel>("findResultLabel")->text(), "2 / 11");
 }
