@@ -238,6 +238,11 @@ TEST_F(PagesTest, DayLinesWhereTheDayChangesAndAtTheBeginning) {
     EXPECT_TRUE(transcript.showsBeginning());
     EXPECT_EQ(text().count(thu), 1);
     EXPECT_EQ(text().count(fri), 1);
+    // The beginning is shown once, whatever comes again.
+    EXPECT_EQ(transcript.prependEntries({chat("1", "a", "2026-12-09T08:00:00+09:00")}, beginning),
+              0);
+    EXPECT_EQ(text().count(kBeginning), 1);
+    EXPECT_EQ(text().count(wed), 1);
 }
 
 TEST_F(PagesTest, ReadLineGoesWhereTheCallerSaysOnce) {

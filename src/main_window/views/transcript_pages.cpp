@@ -45,6 +45,7 @@ int TranscriptView::prependEntries(const QList<TranscriptEntry>& entries, const 
     QAbstractTextDocumentLayout* layout = doc->documentLayout();
     QScrollBar* bar = view_->verticalScrollBar();
     const bool wasEmpty = doc->isEmpty();
+    const bool beginning = marks.beginning && !showsBeginning_; // one beginning line at most
 
     // Everything below the old first block's bottom edge moves down by as much as that edge
     // does, so the view follows it (finding the block at the view's top would cost a search).
@@ -70,7 +71,7 @@ int TranscriptView::prependEntries(const QList<TranscriptEntry>& entries, const 
         readLineAt = int(kept.size());
     if (hasReadLine())
         readLineAt = -1;
-    if (kept.isEmpty() && !marks.beginning && readLineAt < 0)
+    if (kept.isEmpty() && !beginning && readLineAt < 0)
         return 0;
 
     Entry writer;
@@ -102,14 +103,14 @@ int TranscriptView::prependEntries(const QList<TranscriptEntry>& entries, const 
         }
     };
 
-    if (marks.beginning)
+    if (beginning)
         line(kBeginningText, formats().marker);
     QList<ChatItem> items;
     QList<EntryPlace> places;
     QHash<QString, int> pageIds; // id -> index in items
     const int firstSeq = index_.frontSeq(int(kept.size()));
     QDate prevDay;
-    bool dayLineForFirst = marks.beginning;
+    bool dayLineForFirst = beginning;
     auto dayLineBefore = [&](const QDate& day) {
         if (day.isValid() && ((prevDay.isValid() && prevDay != day) || dayLineForFirst))
             line(dayLineText(day), formats().marker);
@@ -180,7 +181,7 @@ int TranscriptView::prependEntries(const QList<TranscriptEntry>& entries, const 
             lastDay_ = it->day;
     if (readLineBlock.isValid())
         readLine_ = readLineBlock;
-    if (marks.beginning)
+    if (beginning)
         showsBeginning_ = true;
     // Entries shown before whose answered message just arrived now quote it.
     if (index_.hasUnresolvedReplies())
