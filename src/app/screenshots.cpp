@@ -3,6 +3,7 @@
 //   brindlewick-screenshots OUTPUT_DIR   (run with QT_QPA_PLATFORM=offscreen)
 
 #include "app_delegate.h"
+#include "chat_client.h"
 #include "chat_events.h"
 #include "directory_service.h"
 #include "headless_setup.h"
@@ -149,5 +150,48 @@ int main(int argc, char** argv) {
                              .encode());
     settle(200);
     ok = save(main->window(), out.filePath(QStringLiteral("chats.png"))) && ok;
+    // A room reopened: its past comes as one page, read up to yesterday's last message.
+    main->room().cancelReply();
+    main->mainWindow().clearComposer();
+    const std::string group = "group:hike";
+    // A connection attempt under way, so the page below answers a request (pages that answer
+    // none are dropped); settle() keeps its failure from being noticed.
+    if (!main->client().connected())
+        main->client().connect();
+    main->room().open(QString::fromStdString(group), QStringLiteral("주말 등산"));
+    auto entry = [](const char* id, const char* sender, const char* phone, const char* time,
+                    const char* text) {
+        wire::HistoryEntry e;
+        e.msgId = id;
+        e.kind = "chat";
+        e.sender = sender;
+        e.senderPhone = phone;
+        e.time = time;
+        e.text = text;
+        return e;
+    };
+    wire::HistoryPage page{group, "", false, "4", {}};
+    page.entries = {
+        entry("1", "하은", "01055512345", "2026-12-09T20:02:11+09:00", "토요일 등산 가실 분?"),
+        entry("2", "도윤", "01077788899", "2026-12-09T20:05:40+09:00", "저요! 몇 시에 만나요?"),
+        entry("3", "민지", "01012345678", "2026-12-09T20:07:02+09:00", "저도 갈게요"),
+        entry("4", "하은", "01055512345", "2026-12-09T21:30:45+09:00", "아침 8시 역 앞에서 봬요"),
+        entry("5", "도윤", "01077788899", "2026-12-10T08:41:19+09:00", "혹시 비 오면 어떡해요?"),
+        entry("6", "하은", "01055512345", "2026-12-10T08:50:03+09:00",
+              "비 오면 다음 주로 미뤄요. 지도는 여기 올려 둘게요"),
+    };
+    page.entries[2].edited = true;
+    page.entries[2].text = "저도 갈게요, 간식은 제가 챙길게요";
+    page.entries[4].replyTo = "4";
+    wire::HistoryEntry map = entry("7", "하은", "01055512345", "2026-12-10T08:51:30+09:00", "");
+    map.kind = "file";
+    map.fileId = "9a1c3e5f7b2d4f6e8a0c1e3f5a7b9d2c";
+    map.fileName = "등산로 지도.png";
+    map.fileSize = "482113";
+    page.entries.push_back(map);
+    events.frameReceived(MessageType::HistoryPage, page.encode());
+    settle(200);
+    main->mainWindow().setStatus(QStringLiteral("로그인 완료"));
+    ok = save(main->window(), out.filePath(QStringLiteral("history.png"))) && ok;
     return ok ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include "main_window.h"
 #include "picture_cache.h"
 #include "platform.h"
+#include "room_history.h"
 #include "room_session.h"
 #include "transcript_view.h"
 
@@ -12,10 +13,10 @@
 
 namespace brindlewick {
 
-Conversation::Conversation(ChatClient& client, RoomSession& session, Directory& directory,
-                           PictureCache& pictures, MainWindow& window, Platform& platform,
-                           QObject* parent)
-    : QObject(parent), client_(client), session_(session), directory_(directory),
+Conversation::Conversation(ChatClient& client, RoomSession& session, RoomHistory& history,
+                           Directory& directory, PictureCache& pictures, MainWindow& window,
+                           Platform& platform, QObject* parent)
+    : QObject(parent), client_(client), session_(session), history_(history), directory_(directory),
       pictures_(pictures), window_(window), platform_(platform) {
     connect(&session_, &RoomSession::roomChanged, this, &Conversation::roomChanged);
     connect(&session_, &RoomSession::replyChanged, &window_, &MainWindow::showReply);
@@ -46,10 +47,11 @@ Conversation::Conversation(ChatClient& client, RoomSession& session, Directory& 
     });
 }
 
-// Opening and leaving reset the same things: transcript, find state, header (the reply is the
-// session's own).
+// Opening and leaving reset the same things: transcript, find state, header, the loaded history
+// (the reply is the session's own). The new room's newest page is asked for here.
 void Conversation::roomChanged(const QString& room, const QString& title) {
     window_.clearTranscript();
+    history_.open(room);
     if (room.isEmpty()) {
         window_.showNoRoomHeader();
         return;

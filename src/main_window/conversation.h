@@ -13,15 +13,16 @@ class Directory;
 class MainWindow;
 class PictureCache;
 class Platform;
+class RoomHistory;
 class RoomSession;
 struct EntryPicture;
 
 class Conversation : public QObject {
     Q_OBJECT
 public:
-    Conversation(ChatClient& client, RoomSession& session, Directory& directory,
-                 PictureCache& pictures, MainWindow& window, Platform& platform,
-                 QObject* parent = nullptr);
+    Conversation(ChatClient& client, RoomSession& session, RoomHistory& history,
+                 Directory& directory, PictureCache& pictures, MainWindow& window,
+                 Platform& platform, QObject* parent = nullptr);
 
     // The sender's picture as the cache has it now; an entry keeps what it got.
     EntryPicture pictureForSender(const QString& sender);
@@ -50,6 +51,7 @@ private:
 
     ChatClient& client_;
     RoomSession& session_;
+    RoomHistory& history_;
     Directory& directory_;
     PictureCache& pictures_;
     MainWindow& window_;

@@ -5,6 +5,7 @@
 #include "chat_notifier.h"
 #include "conversation.h"
 #include "directory_service.h"
+#include "display_text.h"
 #include "main_window.h"
 #include "room_session.h"
 #include "transcript_view.h"
@@ -15,20 +16,6 @@ namespace {
 
 QString qt(const std::string& text) {
     return QString::fromStdString(text);
-}
-
-// Tagged texts shown by a short label instead of their raw form.
-QString displayText(const QString& text) {
-    static const std::pair<QLatin1String, QString> tags[] = {
-        {QLatin1String("[sticker:"), QStringLiteral("[이모티콘]")},
-        {QLatin1String("[file:"), QStringLiteral("[파일]")},
-        {QLatin1String("[loc:"), QStringLiteral("[위치]")},
-        {QLatin1String("[call:"), QStringLiteral("[통화]")},
-    };
-    for (const auto& [prefix, label] : tags)
-        if (text.startsWith(prefix))
-            return label;
-    return text;
 }
 
 } // namespace
@@ -150,7 +137,8 @@ void IncomingEvents::fileReceived(const wire::FileMessage& message) {
         // Without a file id the view writes a system line and needs no picture.
         window_.transcript().appendFileChatFrom(
             sender, name, fileId, msgId, QStringLiteral(""), mine,
-            fileId.isEmpty() ? EntryPicture{} : conversation_.pictureForSender(sender));
+            fileId.isEmpty() ? EntryPicture{} : conversation_.pictureForSender(sender),
+            qt(message.time));
         if (!msgId.isEmpty())
             client_.sendReadWatermarkToRoom(room, msgId);
     } else if (!mine) {

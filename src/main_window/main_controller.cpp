@@ -6,10 +6,12 @@
 #include "directory_actions.h"
 #include "directory_service.h"
 #include "file_actions.h"
+#include "history_pages.h"
 #include "incoming_events.h"
 #include "main_window.h"
 #include "picture_cache.h"
 #include "platform.h"
+#include "room_history.h"
 #include "room_session.h"
 #include "sidebar_controller.h"
 #include "transfers.h"
@@ -29,6 +31,7 @@ MainController::MainController(const QString& phone, const QString& nick, const 
 
     events_ = std::make_unique<ChatEvents>(*client_);
     room_ = std::make_unique<RoomSession>(*client_);
+    history_ = std::make_unique<RoomHistory>(*client_, *events_);
     directory_ =
         std::make_unique<Directory>(config_, Directory::Self{phone, nick, client_->profilePic()});
     pictures_ = std::make_unique<PictureCache>(config_);
@@ -36,10 +39,12 @@ MainController::MainController(const QString& phone, const QString& nick, const 
 
     window_ = std::make_unique<MainWindow>();
     sidebar_ = std::make_unique<SidebarController>(*window_, *directory_, *pictures_);
-    conversation_ = std::make_unique<Conversation>(*client_, *room_, *directory_, *pictures_,
-                                                   *window_, platform_);
+    conversation_ = std::make_unique<Conversation>(*client_, *room_, *history_, *directory_,
+                                                   *pictures_, *window_, platform_);
     incoming_ = std::make_unique<IncomingEvents>(*client_, *events_, *room_, *directory_,
                                                  *conversation_, *window_, platform_);
+    historyPages_ = std::make_unique<HistoryPages>(*client_, *room_, *history_, *incoming_,
+                                                   *conversation_, *window_);
     files_ = std::make_unique<FileActions>(*client_, *room_, *transfers_, *conversation_, *window_,
                                            platform_);
     directoryActions_ = std::make_unique<DirectoryActions>(*client_, *room_, *directory_,

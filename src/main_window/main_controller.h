@@ -21,10 +21,12 @@ class Conversation;
 class Directory;
 class DirectoryActions;
 class FileActions;
+class HistoryPages;
 class IncomingEvents;
 class MainWindow;
 class PictureCache;
 class Platform;
+class RoomHistory;
 class RoomSession;
 class SidebarController;
 class Transfers;
@@ -52,6 +54,7 @@ public:
     ChatClient& client() const { return *client_; }
     ChatEvents& events() const { return *events_; }
     RoomSession& room() const { return *room_; }
+    RoomHistory& history() const { return *history_; }
     Directory& directory() const { return *directory_; }
     PictureCache& pictures() const { return *pictures_; }
     Transfers& transfers() const { return *transfers_; }
@@ -59,6 +62,7 @@ public:
     SidebarController& sidebar() const { return *sidebar_; }
     Conversation& conversation() const { return *conversation_; }
     IncomingEvents& incoming() const { return *incoming_; }
+    HistoryPages& historyPages() const { return *historyPages_; }
     FileActions& files() const { return *files_; }
     DirectoryActions& directoryActions() const { return *directoryActions_; }
 
@@ -72,6 +76,7 @@ private:
     std::unique_ptr<ChatClient> client_;
     std::unique_ptr<ChatEvents> events_;
     std::unique_ptr<RoomSession> room_;
+    std::unique_ptr<RoomHistory> history_;
     std::unique_ptr<Directory> directory_;
     std::unique_ptr<PictureCache> pictures_;
     std::unique_ptr<Transfers> transfers_;
@@ -79,6 +84,7 @@ private:
     std::unique_ptr<SidebarController> sidebar_;
     std::unique_ptr<Conversation> conversation_;
     std::unique_ptr<IncomingEvents> incoming_;
+    std::unique_ptr<HistoryPages> historyPages_;
     std::unique_ptr<FileActions> files_;
     std::unique_ptr<DirectoryActions> directoryActions_;
 };

@@ -57,6 +57,8 @@ void ChatClient::connect() {
                          onSocketLost(error != QAbstractSocket::RemoteHostClosedError);
                      });
     QObject::connect(socket_, &QTcpSocket::disconnected, this, [this] { onSocketLost(false); });
+    socket_->setReadBufferSize(kReadBufferBytes);
+    readingPaused_ = false;
     recvBuffer_.clear();
     socket_->connectToHost(QString::fromStdString(config_.host), config_.chatPort);
     pingTimer_.start();
@@ -127,8 +129,21 @@ void ChatClient::writeFrame(const std::string& frame) {
         failWith(kReasonWriteFailed);
 }
 
+void ChatClient::setReadingPaused(bool paused) {
+    if (readingPaused_ == paused)
+        return;
+    readingPaused_ = paused;
+    // What arrived while paused announced itself already; read it on the next turn.
+    if (!paused && socket_ && socket_->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &ChatClient::onReadyRead, Qt::QueuedConnection);
+}
+
 void ChatClient::onReadyRead() {
-    if (!socket_)
+    readAvailable(false);
+}
+
+void ChatClient::readAvailable(bool evenIfPaused) {
+    if (!socket_ || (readingPaused_ && !evenIfPaused))
         return;
     QPointer<ChatClient> self(this);
     ++callbackDepth_;
@@ -180,7 +195,7 @@ void ChatClient::onSocketLost(bool error) {
     QPointer<ChatClient> self(this);
     const quint64 generation = generation_;
     if (socket_->bytesAvailable() > 0)
-        onReadyRead();
+        readAvailable(true);
     if (!self || generation_ != generation)
         return;
     ++callbackDepth_;
@@ -266,6 +281,12 @@ void ChatClient::rejectCall(const QString& callId) {
     if (callId.isEmpty())
         return;
     send(wire::CallReject{utf8(callId), "unsupported"});
+}
+
+void ChatClient::requestHistory(const QString& room, const QString& before, int limit) {
+    if (room.isEmpty())
+        return;
+    send(wire::HistoryRequest{utf8(room), utf8(before), std::to_string(limit)});
 }
 
 } // namespace brindlewick

@@ -23,6 +23,9 @@ class ChatClient : public QObject {
     Q_OBJECT
 public:
     static constexpr int kDefaultPingIntervalMs = 25000;
+    // What the socket holds for us at most; while reading is paused the rest waits in the
+    // network's buffers and the server is slowed down instead of the client's memory growing.
+    static constexpr qint64 kReadBufferBytes = 256 * 1024;
 
     // Reasons given to chatDisconnected.
     static const QString kReasonSocketFailed; // "소켓 생성 실패"
@@ -68,6 +71,12 @@ public:
     void sendFileMetaToRoom(const QString& room, const QString& fileId, const QString& name,
                             const QString& size);
     void rejectCall(const QString& callId);
+    // A page of `room`'s past: the `limit` messages before `before` ("" for the newest).
+    void requestHistory(const QString& room, const QString& before, int limit);
+    // While paused, received bytes stay in the socket (frames already read are delivered);
+    // a closing connection still hands over everything. Each connection starts unpaused.
+    void setReadingPaused(bool paused);
+    bool readingPaused() const { return readingPaused_; }
     // Any typed message, queued like the others while the connection opens.
     template <typename Message> void send(const Message& message) {
         sendType(Message::kType, message.encode());
@@ -76,6 +85,7 @@ public:
 private:
     void onSocketConnected();
     void onReadyRead();
+    void readAvailable(bool evenIfPaused);
     void onSocketLost(bool error);
     void writeFrame(const std::string& frame);
     void flushWriteQueue();
@@ -91,6 +101,7 @@ private:
     std::deque<std::string> writeQueue_; // frames requested while the connection opens
     bool authQueued_ = false;
     bool delivering_ = false;
+    bool readingPaused_ = false;
     int callbackDepth_ = 0;
     quint64 generation_ = 0; // changes with every connect and disconnect
     ChatClientListener* listener_ = nullptr;

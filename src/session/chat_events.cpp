@@ -58,6 +58,9 @@ bool ChatEvents::deferBehindBacklog(std::function<void()> handler) {
     if (waiting_.empty() && handledThisTurn_ < kFramesPerTurn)
         return false;
     waiting_.push_back(std::move(handler));
+    // A flood waits in the network's buffers, not as decoded frames in memory.
+    if (waiting_.size() >= kMaxBacklog)
+        client_.setReadingPaused(true);
     if (!drainScheduled_) {
         drainScheduled_ = true;
         QMetaObject::invokeMethod(this, &ChatEvents::drain, Qt::QueuedConnection);
@@ -73,6 +76,8 @@ void ChatEvents::drain() {
         waiting_.pop_front();
         handler();
     }
+    if (waiting_.size() <= kMaxBacklog / 2)
+        client_.setReadingPaused(false);
     if (!waiting_.empty() && !drainScheduled_) {
         drainScheduled_ = true;
         QMetaObject::invokeMethod(this, &ChatEvents::drain, Qt::QueuedConnection);
@@ -115,6 +120,9 @@ void ChatEvents::dispatch(quint8 type, const FieldList& fields) {
         break;
     case MessageType::CallInvite:
         emitDecoded<wire::CallInvite>(this, &ChatEvents::callInvite, fields);
+        break;
+    case MessageType::HistoryPage:
+        emitDecoded<wire::HistoryPage>(this, &ChatEvents::historyReceived, fields);
         break;
     default:
         // QuietEvent and types this client does not know have no effect.

@@ -21,6 +21,8 @@ class ChatEvents : public QObject, public ChatClientListener {
 public:
     static constexpr int kReconnectDelayMs = 3000;
     static constexpr int kFramesPerTurn = 256;
+    // Beyond this many waiting frames the connection stops reading until they are shown.
+    static constexpr std::size_t kMaxBacklog = 8 * kFramesPerTurn;
 
     enum class Connection {
         Opened,   // the socket is open; the sign-in is on its way
@@ -52,6 +54,8 @@ signals:
     void notice(const brindlewick::wire::Notice& notice);
     void serverError(const brindlewick::wire::ServerError& error);
     void callInvite(const brindlewick::wire::CallInvite& invite);
+    // A page of a room's past, only ever as the answer to this client's request.
+    void historyReceived(const brindlewick::wire::HistoryPage& page);
 
 private:
     void dispatch(quint8 type, const FieldList& fields);

@@ -123,9 +123,11 @@ TEST(EndToEnd, TwoUsersTalkAndSurviveAServerRestart) {
     const QString firstId = a.controller.room().reply().msgId;
     ASSERT_FALSE(firstId.isEmpty());
     a.send(QStringLiteral("답장입니다"));
-    // A has the answered message in view and quotes it; B opened the room after it: the id.
-    const QString marker = QStringLiteral("  ↳ [답장 #%1]\n").arg(firstId);
+    // A has the answered message in view and quotes it; so does B, whose newest page on opening
+    // brought it.
+    const QString marker = QStringLiteral("  ↳ 에이: 안녕하세요\n");
     ASSERT_TRUE(waitUntil([&] { return b.text().contains(marker + QChar(0xFFFC) + " 에이  "); }));
+    EXPECT_EQ(b.text().count("안녕하세요\n"), 2); // the message once, and its quote
     ASSERT_TRUE(waitUntil([&] { return a.text().contains("  ↳ 에이: 안녕하세요\n"); }));
     EXPECT_FALSE(b.items().last().mine);
     // B read it: the unread count falls.

@@ -1,6 +1,7 @@
 // Frames from the server turned into transcript lines, status texts, read marks, notifications
 // and call refusals; the connection's status texts and retries.
 
+#include "chat_client.h"
 #include "chat_fixture.h"
 
 #include <QLineEdit>
@@ -111,6 +112,35 @@ TEST_F(ServerEvents, ABurstKeepsItsOrderAcrossTurnsAndTheLossComesLast) {
         ASSERT_EQ(chatItems().at(i).text, QString::number(i));
     ASSERT_TRUE(waitUntil([&] { return status() == "끊김: 서버 연결 종료 — 재연결 예정"; }));
     EXPECT_TRUE(controller->events().reconnectPending());
+}
+
+// A flood from the socket waits in the network while the window catches up: the decoded backlog
+// stays bounded, nothing is lost and the order holds.
+TEST_F(ServerEvents, AFloodWaitsInTheNetworkNotInMemory) {
+    openRoom();
+    const int flood = 20000;
+    QByteArray bytes;
+    for (int i = 1; i <= flood; ++i)
+        bytes += QByteArray::fromStdString(ChatProtocol::encodeType(
+            MessageType::Chat, {"r-1", "준호", "글 " + std::to_string(i), "", std::to_string(i)}));
+    chat.sendBytes(bytes);
+    std::size_t most = 0;
+    QString previous;
+    bool ordered = true;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            most = std::max(most, controller->events().backlogSize());
+            const QList<ChatItem>& items = chatItems();
+            for (int i = 1; i < items.size() && ordered; i += 97)
+                ordered = items[i - 1].msgId.toInt() + 1 == items[i].msgId.toInt();
+            return !items.isEmpty() && items.constLast().msgId == QString::number(flood);
+        },
+        60000));
+    EXPECT_TRUE(ordered);
+    // What one read of the socket's buffer can hold comes on top of the limit.
+    EXPECT_LT(most, ChatEvents::kMaxBacklog + ChatClient::kReadBufferBytes / 30);
+    EXPECT_LT(most, std::size_t(flood / 2));
+    EXPECT_FALSE(controller->client().readingPaused());
 }
 
 TEST_F(ServerEvents, NetworkTextIsNeverMarkup) {

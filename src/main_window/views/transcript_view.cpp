@@ -1,8 +1,9 @@
 #include "transcript_view.h"
 
 #include "file_link.h"
-#include "local_time.h"
 #include "message_links.h"
+#include "transcript_format.h"
+#include "transcript_writer.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
@@ -19,92 +20,17 @@
 
 namespace brindlewick {
 
+using namespace transcript;
+
 namespace {
 
 constexpr int kPictureSize = 16;
-
-const QChar kLineBreak = QChar(QChar::LineSeparator);
 
 // Sizes in logical pixels, as every other widget of the window has them.
 QFont systemFont(int pixels) {
     QFont f = QApplication::font();
     f.setPixelSize(pixels);
     return f;
-}
-
-QTextCharFormat textFormat(int pixels, bool bold = false) {
-    QTextCharFormat f;
-    f.setProperty(QTextFormat::FontPixelSize, pixels);
-    f.setFontWeight(bold ? QFont::Bold : QFont::Normal);
-    return f;
-}
-
-const QColor kGrey = QColor::fromRgbF(0.5f, 0.5f, 0.5f, 1.0f);
-const QColor kLinkColor = QColor::fromRgbF(0.1f, 0.4f, 0.8f, 1.0f);
-
-QTextCharFormat asLink(QTextCharFormat f, const QString& href) {
-    f.setAnchor(true);
-    f.setAnchorHref(href);
-    f.setForeground(kLinkColor);
-    f.setFontUnderline(true);
-    return f;
-}
-
-QTextCharFormat withColor(QTextCharFormat f, const QColor& color) {
-    f.setForeground(color);
-    return f;
-}
-
-// Built once: a format object reused keeps its hash, which the document's format table looks up
-// on every insertion.
-struct Formats {
-    QTextCharFormat none;
-    QTextCharFormat system = textFormat(12);
-    QTextCharFormat reply = withColor(textFormat(10), kGrey);
-    QTextCharFormat ownHeader =
-        withColor(textFormat(11, true), QColor::fromRgbF(0.2f, 0.5f, 0.2f, 1.0f));
-    QTextCharFormat otherHeader =
-        withColor(textFormat(11, true), QColor::fromRgbF(0.2f, 0.2f, 0.8f, 1.0f));
-    QTextCharFormat body = withColor(textFormat(12), QColor(Qt::black));
-    QTextCharFormat note = withColor(textFormat(12), kGrey); // deleted, "(수정됨)"
-    QTextBlockFormat block;
-};
-
-const Formats& formats() {
-    static const Formats f;
-    return f;
-}
-
-// Network text as plain characters: its own line breaks stay inside the entry's block, and the
-// document's frame markers cannot be smuggled in.
-QString plainEntryText(const QString& text) {
-    QString out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text.at(i).unicode();
-        switch (c) {
-        case u'\r':
-            if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
-                ++i;
-            out.append(kLineBreak);
-            break;
-        case u'\n':
-        case QChar::ParagraphSeparator:
-            out.append(kLineBreak);
-            break;
-        case 0xFDD0: // QTextBeginningOfFrame
-        case 0xFDD1: // QTextEndOfFrame
-            out.append(QChar(QChar::ReplacementCharacter));
-            break;
-        default:
-            out.append(QChar(c));
-        }
-    }
-    return out;
-}
-
-QString orEmpty(const QString& s) {
-    return s.isNull() ? QString(QLatin1String("")) : s;
 }
 
 const QImage& placeholderImage() {
@@ -130,6 +56,19 @@ TranscriptView::TranscriptView(QTextBrowser* view, QObject* parent) : QObject(pa
     view_->setPalette(palette);
     connect(view_, &QTextBrowser::anchorClicked, this, &TranscriptView::onAnchorClicked);
     view_->viewport()->installEventFilter(this);
+    // Following the newest text: while the reader is at the bottom, growth keeps them there.
+    QScrollBar* bar = view_->verticalScrollBar();
+    connect(bar, &QScrollBar::rangeChanged, this, [this](int, int maximum) {
+        if (followBottom_ && view_)
+            view_->verticalScrollBar()->setValue(maximum);
+    });
+    connect(bar, &QScrollBar::valueChanged, this, [this](int value) {
+        if (!view_)
+            return;
+        followBottom_ = value >= view_->verticalScrollBar()->maximum() - kBottomSlack;
+        if (nearTop())
+            emit nearTopReached();
+    });
     flashTimer_.setSingleShot(true);
     connect(&flashTimer_, &QTimer::timeout, this, [this] {
         if (view_)
@@ -138,7 +77,7 @@ TranscriptView::TranscriptView(QTextBrowser* view, QObject* parent) : QObject(pa
 }
 
 QString TranscriptView::formatTimeISO(const QString& time) {
-    return localTime(time).hhmm;
+    return timeOfDay(time);
 }
 
 QString TranscriptView::quote(const QString& text) {
@@ -161,49 +100,13 @@ TranscriptView::~TranscriptView() {
     flush();
 }
 
-// What one append writes: the document edit, and the same characters as the document's plain
-// text shows them (breaks as "\n", a picture as U+FFFC) for the search copy.
-struct TranscriptView::Entry {
-    QTextCursor cursor;
-    QString plain;
-    int start = 0;
-    int bodyStart = 0;
-    int bodyEnd = 0;
-
-    void text(const QString& s, const QTextCharFormat& format) {
-        cursor.insertText(s, format);
-        const qsizetype at = plain.size();
-        plain.append(s);
-        for (qsizetype i = at; i < plain.size(); ++i)
-            if (plain.at(i) == kLineBreak)
-                plain[i] = QLatin1Char('\n');
-    }
-    void lineEnd(const QTextCharFormat& format) {
-        cursor.insertBlock(formats().block, format);
-        plain.append(QLatin1Char('\n'));
-    }
-    void picture(const QTextImageFormat& format) {
-        cursor.insertText(QString(QChar::ObjectReplacementCharacter), format);
-        plain.append(QChar::ObjectReplacementCharacter);
-    }
-    // Message text (already plain) with its web and mail addresses as links.
-    void linkedText(const QString& s, const QTextCharFormat& format) {
-        qsizetype done = 0;
-        for (const Address& address : findAddresses(s)) {
-            text(s.mid(done, address.start - done), format);
-            text(address.href, asLink(format, address.href));
-            done = address.start + address.href.size();
-        }
-        if (done < s.size())
-            text(s.mid(done), format);
-    }
-};
-
 // Entries arriving in one turn of the event loop share one edit: the text is in the document at
 // once, while layout, size updates and the scroll run once for the whole burst.
 TranscriptView::Entry TranscriptView::beginEntry() {
     QTextDocument* doc = view_->document();
     if (!batchOpen_) {
+        // Old entries leave only if the reader was at the bottom, not reading further up.
+        trimAllowed_ = followBottom_;
         batch_ = QTextCursor(doc);
         batch_.beginEditBlock();
         batchOpen_ = true;
@@ -232,36 +135,27 @@ void TranscriptView::finishEntry(Entry& entry) {
     scrollPending_ = true; // done by flush, once per burst
 }
 
-void TranscriptView::recordItem(const ChatItem& item, const Entry& entry) {
-    const int index = int(chatItems_.size());
-    chatItems_.append(item);
-    spans_.append(Span{entry.start, entry.bodyStart, entry.bodyEnd, entry.cursor.position()});
-    if (!item.msgId.isEmpty())
-        byMsgId_.insert(item.msgId, index);
-}
-
 int TranscriptView::indexOfMsgId(const QString& msgId) const {
-    return msgId.isEmpty() ? -1 : byMsgId_.value(msgId, -1);
+    return index_.indexOfMsgId(msgId);
 }
 
 int TranscriptView::entryAt(const QPoint& viewportPos) {
     flush(); // needs the layout
-    if (!view_ || spans_.isEmpty())
+    if (!view_ || index_.isEmpty())
         return -1;
     const int position = view_->cursorForPosition(viewportPos).position();
-    const auto after = std::upper_bound(spans_.cbegin(), spans_.cend(), position,
-                                        [](int p, const Span& span) { return p < span.start; });
-    if (after == spans_.cbegin())
+    const QTextBlock block = view_->document()->findBlock(position);
+    const int index = index_.indexOfSeq(block.userState());
+    if (index < 0 || position < block.position() + index_.place(index).start)
         return -1;
-    const auto span = std::prev(after);
-    return position < span->end ? int(span - spans_.cbegin()) : -1;
+    return index;
 }
 
 bool TranscriptView::markDeleted(const QString& msgId) {
     const int index = indexOfMsgId(msgId);
     if (index < 0 || !view_)
         return false;
-    ChatItem& item = chatItems_[index];
+    ChatItem& item = index_.item(index);
     if (!item.deleted) {
         item.deleted = true;
         item.text = QStringLiteral("삭제된 메시지입니다");
@@ -274,7 +168,7 @@ bool TranscriptView::markEdited(const QString& msgId, const QString& text) {
     const int index = indexOfMsgId(msgId);
     if (index < 0 || !view_)
         return false;
-    ChatItem& item = chatItems_[index];
+    ChatItem& item = index_.item(index);
     if (!item.deleted) { // a removed message stays removed
         item.edited = true;
         item.text = orEmpty(text);
@@ -283,14 +177,16 @@ bool TranscriptView::markEdited(const QString& msgId, const QString& text) {
     return true;
 }
 
-// Rewrites the entry's text in the document; the entries after it move by the difference.
-// Rare, so the linear shift is fine; appends stay constant time.
+// Rewrites the entry's text in the document. Offsets are within the entry's block, so nothing
+// else moves.
 void TranscriptView::replaceBody(int index, const QString& text, bool edited) {
-    Span& span = spans_[index];
+    flush();
+    EntryPlace& place = index_.place(index);
+    const int blockStart = place.block.position();
     Entry entry;
     entry.cursor = QTextCursor(view_->document());
-    entry.cursor.setPosition(span.bodyStart);
-    entry.cursor.setPosition(span.bodyEnd, QTextCursor::KeepAnchor);
+    entry.cursor.setPosition(blockStart + place.bodyStart);
+    entry.cursor.setPosition(blockStart + place.bodyEnd, QTextCursor::KeepAnchor);
     entry.cursor.beginEditBlock();
     entry.cursor.removeSelectedText();
     if (edited) {
@@ -300,16 +196,7 @@ void TranscriptView::replaceBody(int index, const QString& text, bool edited) {
         entry.text(text, formats().note);
     }
     entry.cursor.endEditBlock();
-    const int delta = entry.cursor.position() - span.bodyEnd;
-    span.bodyEnd += delta;
-    span.end += delta;
-    for (qsizetype i = index + 1; i < spans_.size(); ++i) {
-        Span& later = spans_[i];
-        later.start += delta;
-        later.bodyStart += delta;
-        later.bodyEnd += delta;
-        later.end += delta;
-    }
+    place.bodyEnd = entry.offset();
     // The search copy no longer matches the document; a running find sees the new text now.
     searchTextStale_ = true;
     searchText_.clear();
@@ -325,6 +212,8 @@ void TranscriptView::flush() {
         batchOpen_ = false;
         batch_.endEditBlock();
         batch_ = QTextCursor();
+        if (trimAllowed_)
+            trimToCap();
     }
     if (scrollPending_ && view_) {
         scrollPending_ = false;
@@ -336,86 +225,146 @@ void TranscriptView::flush() {
 void TranscriptView::appendChat(const QString& text) {
     if (!view_ || text.isNull())
         return;
+    appendLine(plainEntryText(text), formats().system);
+}
+
+void TranscriptView::appendLine(const QString& text, const QTextCharFormat& format) {
     Entry entry = beginEntry();
-    entry.text(plainEntryText(text), formats().system);
+    entry.text(text, format);
     finishEntry(entry);
 }
 
 void TranscriptView::appendChatMsgId(const QString& msgId, const QString& sender,
                                      const QString& text, const QString& time, bool mine,
                                      const QString& replyTo, const EntryPicture& picture) {
-    if (!view_)
-        return;
-    ChatItem item;
-    item.msgId = orEmpty(msgId);
-    item.sender = orEmpty(sender);
-    item.text = orEmpty(text);
-    item.time = formatTimeISO(time);
-    item.mine = mine;
-
-    Entry entry = beginEntry();
-    if (!replyTo.isEmpty()) {
-        // What it answers when that is in view, else its id.
-        const int answered = indexOfMsgId(replyTo);
-        const QString marker = answered < 0
-                                   ? QStringLiteral("[답장 #") + replyTo + QStringLiteral("]")
-                                   : chatItems_.at(answered).sender + QStringLiteral(": ") +
-                                         quote(chatItems_.at(answered).text);
-        entry.text(QStringLiteral("  ↳ ") + plainEntryText(marker) + kLineBreak, formats().reply);
-    }
-    writePictureAndHeader(entry, picture, item.sender, item.time, mine);
-    entry.bodyStart = entry.cursor.position();
-    entry.linkedText(plainEntryText(item.text), formats().body);
-    entry.bodyEnd = entry.cursor.position();
-    // The entry's closing line break ends the block: the next entry starts a fresh one.
-    entry.lineEnd(formats().body);
-    finishEntry(entry);
-    recordItem(item, entry);
+    TranscriptEntry entry;
+    entry.msgId = msgId;
+    entry.sender = sender;
+    entry.text = text;
+    entry.time = time;
+    entry.dayTime = time;
+    entry.mine = mine;
+    entry.replyTo = replyTo;
+    entry.picture = picture;
+    appendEntry(entry);
 }
 
 void TranscriptView::appendFileChatFrom(const QString& sender, const QString& name,
                                         const QString& fileId, const QString& msgId,
-                                        const QString& time, bool mine,
-                                        const EntryPicture& picture) {
+                                        const QString& time, bool mine, const EntryPicture& picture,
+                                        const QString& dayTime) {
+    TranscriptEntry entry;
+    entry.msgId = msgId;
+    entry.sender = sender;
+    entry.text = name;
+    entry.time = time;
+    entry.dayTime = dayTime.isEmpty() ? time : dayTime;
+    entry.mine = mine;
+    entry.isFile = true;
+    entry.fileId = fileId;
+    entry.picture = picture;
+    appendEntry(entry);
+}
+
+void TranscriptView::appendEntry(const TranscriptEntry& entry) {
     if (!view_)
         return;
-    if (fileId.isEmpty()) {
-        appendChat(QStringLiteral("%1: [파일] %2").arg(sender, name));
+    if (entry.isFile && entry.fileId.isEmpty() && !entry.deleted) {
+        appendChat(QStringLiteral("%1: [파일] %2").arg(entry.sender, entry.text));
         return;
     }
+    // A day line wherever the day changes between two entries.
+    const LocalTime read = localTime(entry.dayTime);
+    const QDate& day = read.day;
+    if (day.isValid()) {
+        if (lastDay_.isValid() && lastDay_ != day)
+            appendLine(dayLineText(day), formats().marker);
+        lastDay_ = day;
+    }
+    Entry writer = beginEntry();
+    EntryPlace place;
+    const int seq = index_.frontSeq(0) + index_.size();
+    const ChatItem item = writeEntry(writer, entry, place, seq, nullptr,
+                                     entry.time == entry.dayTime ? &read : nullptr);
+    place.day = day;
+    // The entry's closing line break ends the block: the next entry starts a fresh one.
+    writer.lineEnd(writer.closing);
+    finishEntry(writer);
+    index_.append(item, place);
+}
+
+// The reply line's text: what it answers when that is loaded, else its id (remembered, so a page
+// that brings the answered message can fill it in).
+QString TranscriptView::replyMarker(const QString& replyTo, int seq, const ChatItem* answered) {
+    if (!answered) {
+        const int index = indexOfMsgId(replyTo);
+        if (index < 0) {
+            index_.addUnresolvedReply(replyTo, seq);
+            return QStringLiteral("[답장 #") + replyTo + QStringLiteral("]");
+        }
+        answered = &index_.items().at(index);
+    }
+    return answered->sender + QStringLiteral(": ") + quote(answered->text);
+}
+
+ChatItem TranscriptView::writeEntry(Entry& writer, const TranscriptEntry& entry, EntryPlace& place,
+                                    int seq, const ChatItem* answered, const LocalTime* shown) {
     ChatItem item;
-    item.msgId = orEmpty(msgId);
-    item.sender = orEmpty(sender);
-    item.text = QStringLiteral("[파일] ") + (name.isNull() ? fileId : name);
-    item.time = formatTimeISO(time);
-    item.mine = mine;
-    item.isFile = true;
-    item.fileId = fileId;
-    item.fileName = name.isNull() ? QStringLiteral("file") : name;
-
-    const QString label = name.isEmpty() ? fileId : name;
-    QTextCharFormat line = formats().system;
-    if (const std::optional<QString> link = buildFileLink(fileId, name))
-        line = asLink(line, *link);
-
-    Entry entry = beginEntry();
-    writePictureAndHeader(entry, picture, item.sender, item.time, mine);
-    entry.bodyStart = entry.cursor.position();
-    entry.text(QStringLiteral("[파일] ") + plainEntryText(label) +
-                   QStringLiteral(" (클릭하여 저장)"),
-               line);
-    entry.bodyEnd = entry.cursor.position();
-    entry.lineEnd(line);
-    finishEntry(entry);
-    recordItem(item, entry);
+    item.msgId = orEmpty(entry.msgId);
+    item.sender = orEmpty(entry.sender);
+    item.time = shown ? shown->hhmm : formatTimeISO(entry.time);
+    item.mine = entry.mine;
+    item.edited = entry.edited && !entry.deleted;
+    item.deleted = entry.deleted;
+    writer.closing = formats().body;
+    place.block = writer.cursor.block();
+    place.block.setUserState(seq);
+    const int blockStart = place.block.position();
+    place.start = writer.offset(blockStart);
+    if (!entry.isFile && !entry.replyTo.isEmpty()) {
+        const QString marker = replyMarker(entry.replyTo, seq, answered);
+        writer.text(QStringLiteral("  ↳ ") + plainEntryText(marker) + kLineBreak, formats().reply);
+    }
+    place.markerEnd = writer.offset(blockStart);
+    writePictureAndHeader(writer, entry.picture, item.sender, item.time, entry.mine);
+    place.bodyStart = writer.offset(blockStart);
+    if (entry.isFile) {
+        const QString& name = entry.text;
+        item.isFile = true;
+        item.fileId = entry.fileId;
+        item.fileName = name.isNull() ? QStringLiteral("file") : name;
+        item.text = QStringLiteral("[파일] ") + (name.isNull() ? entry.fileId : name);
+        QTextCharFormat line = formats().system;
+        if (const std::optional<QString> link = buildFileLink(entry.fileId, name))
+            line = asLink(line, *link);
+        if (entry.deleted)
+            writer.text(QStringLiteral("삭제된 메시지입니다"), formats().note);
+        else
+            writer.text(QStringLiteral("[파일] ") +
+                            plainEntryText(name.isEmpty() ? entry.fileId : name) +
+                            QStringLiteral(" (클릭하여 저장)"),
+                        line);
+        writer.closing = entry.deleted ? formats().note : line;
+    } else if (entry.deleted) {
+        writer.text(QStringLiteral("삭제된 메시지입니다"), formats().note);
+    } else {
+        writer.linkedText(plainEntryText(orEmpty(entry.text)), formats().body);
+        if (entry.edited)
+            writer.text(QStringLiteral(" (수정됨)"), formats().note);
+    }
+    place.bodyEnd = writer.offset(blockStart);
+    if (entry.deleted)
+        item.text = QStringLiteral("삭제된 메시지입니다");
+    else if (!entry.isFile)
+        item.text = orEmpty(entry.text);
+    return item;
 }
 
 void TranscriptView::writePictureAndHeader(Entry& entry, const EntryPicture& picture,
                                            const QString& sender, const QString& time, bool mine) {
     entry.picture(pictureFormat(picture));
     // The space after the picture shares the header's format: one insertion fewer per entry.
-    entry.text(QLatin1Char(' ') + plainEntryText(sender) + QStringLiteral("  ") + time +
-                   kLineBreak,
+    entry.text(QLatin1Char(' ') + plainEntryText(sender) + QStringLiteral("  ") + time + kLineBreak,
                mine ? formats().ownHeader : formats().otherHeader);
 }
 
@@ -456,9 +405,11 @@ void TranscriptView::clearChat() {
     pictures_.clear(); // clear() dropped the document's resources too
     searchText_.clear();
     searchTextStale_ = false;
-    chatItems_.clear();
-    spans_.clear();
-    byMsgId_.clear();
+    index_.clear();
+    lastDay_ = QDate();
+    readLine_ = QTextBlock();
+    showsBeginning_ = false;
+    followBottom_ = true;
     flashTimer_.stop();
     search_.reset();
     emit findCounterChanged(search_.counterText());

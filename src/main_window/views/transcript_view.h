@@ -2,11 +2,14 @@
 // The transcript of the open room, drawn into a QTextBrowser that the window owns: system lines,
 // chat entries and file entries, the remembered entries, scrolling and find.
 //
-// Text only grows at the end. Each entry goes in with one edit and, where the visible lines allow,
-// in one text block (line breaks inside an entry are line separators), which keeps a long
-// transcript lean. Network text is always inserted as plain text.
+// Live entries grow the text at the end; pages of older entries go in above everything, keeping
+// what the reader looks at in place. Every entry and every line has a text block of its own (line
+// breaks inside an entry are line separators), which keeps a long transcript lean and lets an
+// entry be found by its block. While the reader is at the bottom, the oldest entries leave beyond
+// a cap. Network text is always inserted as plain text.
 
 #include "text_match.h"
+#include "transcript_index.h"
 #include "transcript_search.h"
 
 #include <QHash>
@@ -24,23 +27,39 @@
 
 namespace brindlewick {
 
-struct ChatItem {
-    QString msgId;  // "" when none
-    QString sender; // "" when none
-    QString text;   // body, or "[파일] " and the name for a file entry
-    QString time;   // "HH:MM" or ""
-    bool mine = false;
-    bool isFile = false;
-    bool edited = false;  // the server changed the text since
-    bool deleted = false; // the server removed it; text is the deletion note
-    QString fileId;       // file entries only
-    QString fileName;     // file entries only: the name, "file" when there was none at all
-};
+namespace transcript {
+struct LocalTime;
+}
 
 // The picture in front of an entry. An empty key means the placeholder (image ignored).
 struct EntryPicture {
     QString key; // the picture's file id
     QImage image;
+};
+
+// One message as the transcript shows it, whether it came live or in a page of history.
+struct TranscriptEntry {
+    QString msgId;
+    QString sender;
+    QString text;    // chat text; for a file, its name (null: none at all)
+    QString time;    // ISO time shown in the header; "" shows none
+    QString dayTime; // ISO time whose local day decides date lines; "" when unknown
+    bool mine = false;
+    QString replyTo;
+    bool isFile = false;
+    QString fileId;
+    bool edited = false;
+    bool deleted = false;
+    EntryPicture picture;
+};
+
+// What goes around a page besides its entries.
+struct PageMarks {
+    // Nothing is older: "대화의 처음입니다" and the first entry's date line on top.
+    bool beginning = false;
+    // "여기까지 읽었습니다" before entry `readLineBefore` of the page; the page's size means
+    // before the entry that was on top; -1 none.
+    int readLineBefore = -1;
 };
 
 class TranscriptView : public QObject {
@@ -64,18 +83,41 @@ public:
     void appendChatMsgId(const QString& msgId, const QString& sender, const QString& text,
                          const QString& time, bool mine, const QString& replyTo,
                          const EntryPicture& picture = {});
+    // `dayTime`: the ISO time that places the entry among the date lines (the shown `time` is
+    // often "").
     void appendFileChatFrom(const QString& sender, const QString& name, const QString& fileId,
                             const QString& msgId, const QString& time, bool mine,
-                            const EntryPicture& picture = {});
+                            const EntryPicture& picture = {}, const QString& dayTime = QString());
+    // The same for an entry described whole (the live path of file entries with their day).
+    void appendEntry(const TranscriptEntry& entry);
+    // Puts older entries (oldest first) above everything. Ids already shown are skipped. What
+    // the reader looks at stays in place. Returns how many entries went in.
+    int prependEntries(const QList<TranscriptEntry>& entries, const PageMarks& marks);
+    // Brings the read line to the top of the view, or the newest entry into view when there is
+    // no read line.
+    void scrollToReadLine();
     // Empties the transcript, the entries and the find state (not the find text).
     void clearChat();
+
+    // At most this many entries stay while the reader is at the bottom: the oldest leave as new
+    // ones arrive (and trimmed() says so), down to keptAfterTrim(cap) at once, since each removal
+    // moves the layout of all that stays. Reading further up keeps everything loaded.
+    static constexpr int kDefaultEntryCap = 5000;
+    static constexpr int keptAfterTrim(int cap) { return cap - 2 * cap / 5; }
+    void setEntryCap(int cap) { entryCap_ = std::max(1, cap); }
+    int entryCap() const { return entryCap_; }
+    // The beginning line is shown: nothing older exists.
+    bool showsBeginning() const { return showsBeginning_; }
+    bool hasReadLine() const { return readLine_.isValid(); }
+    // The view's top is within a third of its height from the transcript's top.
+    bool nearTop() const;
 
     // The newest entry with this id replaced in place: its text by the deletion note, or by the
     // new text marked as edited. False (and nothing changed) when no entry has the id.
     bool markDeleted(const QString& msgId);
     bool markEdited(const QString& msgId, const QString& text);
 
-    const QList<ChatItem>& chatItems() const { return chatItems_; }
+    const QList<ChatItem>& chatItems() const { return index_.items(); }
     // Index into chatItems of the entry under a viewport position, -1 for anything else.
     int entryAt(const QPoint& viewportPos);
     // Index of the newest entry with this id, -1 when there is none (or the id is empty).
@@ -108,6 +150,10 @@ signals:
     void fileLinkClicked(const QString& fileId, const QString& suggestedName);
     // An http, https or mailto address in a message was clicked.
     void linkClicked(const QUrl& url);
+    // The reader scrolled near the top (see nearTop()).
+    void nearTopReached();
+    // Entries left from the top to keep the cap; what was above them is no longer loaded.
+    void trimmed();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -119,30 +165,41 @@ private:
         QTextImageFormat format;
     };
 
-    // Document positions of an entry: [start, end) in all, [bodyStart, bodyEnd) its text.
-    struct Span {
-        int start = 0;
-        int bodyStart = 0;
-        int bodyEnd = 0;
-        int end = 0;
-    };
-
     struct Entry;
     Entry beginEntry();
     void finishEntry(Entry& entry);
-    void recordItem(const ChatItem& item, const Entry& entry);
+    void appendLine(const QString& text, const QTextCharFormat& format);
+    // Writes the entry's content at the writer's cursor; `place` gets its offsets in the block.
+    // `answered`: what a reply answers when the caller found it; else it is looked up.
+    // `shown`: the entry's time already read, when the caller has it.
+    ChatItem writeEntry(Entry& writer, const TranscriptEntry& entry, EntryPlace& place, int seq,
+                        const ChatItem* answered = nullptr,
+                        const transcript::LocalTime* shown = nullptr);
+    QString replyMarker(const QString& replyTo, int seq, const ChatItem* answered);
+    // Entry `index`'s reply line quotes entry `answered`.
+    void rewriteMarker(int index, int answered);
     void replaceBody(int index, const QString& text, bool edited);
     void writePictureAndHeader(Entry& entry, const EntryPicture& picture, const QString& sender,
                                const QString& time, bool mine);
+    void writeLine(Entry& writer, const QString& text, const QTextCharFormat& format);
+    void trimToCap();
+    // Text went in or out above every match: the search copy is read afresh and a running find
+    // keeps its current match.
+    void textChangedAbove(int delta);
     const QTextImageFormat& pictureFormat(const EntryPicture& picture);
     void onAnchorClicked(const QUrl& url);
     void applyFind(bool showCurrent);
     void refreshSearchText();
 
     QPointer<QTextBrowser> view_;
-    QList<ChatItem> chatItems_;
-    QList<Span> spans_;           // parallel to chatItems_, ascending
-    QHash<QString, int> byMsgId_; // id -> newest entry index
+    TranscriptIndex index_;
+    QDate lastDay_;       // the newest dated entry's day
+    QTextBlock readLine_; // "여기까지 읽었습니다", invalid when none
+    bool showsBeginning_ = false;
+    int entryCap_ = kDefaultEntryCap;
+    bool followBottom_ = true; // the reader is at the bottom: growth keeps them there
+    bool trimAllowed_ = true;  // followBottom_ when the burst began
+    static constexpr int kBottomSlack = 4;
     TranscriptSearch search_;
     NormalizedText searchText_;        // the transcript's text as searched, kept while appending
     bool searchTextStale_ = false;     // an entry changed in place: read the document afresh

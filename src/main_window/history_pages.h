@@ -1,0 +1,40 @@
+#pragma once
+// Shows the open room's past in its transcript: the newest page on opening (then one read mark
+// for the newest message), older pages as the reader nears the top. A page only ever adds
+// entries: it never notifies, beeps, sends read marks per entry or counts as unread.
+
+#include "messages.h"
+
+#include <QObject>
+
+namespace brindlewick {
+
+class ChatClient;
+class Conversation;
+class IncomingEvents;
+class MainWindow;
+class RoomHistory;
+class RoomSession;
+
+class HistoryPages : public QObject {
+    Q_OBJECT
+public:
+    HistoryPages(ChatClient& client, RoomSession& session, RoomHistory& history,
+                 IncomingEvents& incoming, Conversation& conversation, MainWindow& window,
+                 QObject* parent = nullptr);
+
+    // Asks for the page before the oldest loaded entry when the reader is near the top.
+    void loadOlderIfNearTop();
+
+private:
+    void pageArrived(const wire::HistoryPage& page, bool newest);
+
+    ChatClient& client_;
+    RoomSession& session_;
+    RoomHistory& history_;
+    IncomingEvents& incoming_;
+    Conversation& conversation_;
+    MainWindow& window_;
+};
+
+} // namespace brindlewick

@@ -1,0 +1,237 @@
+// The open room's past from a fake server: the newest page on opening, older pages at the top,
+// what a page never does, and pages that are not wanted any more.
+
+#include "chat_fixture.h"
+#include "history_pages.h"
+#include "room_history.h"
+
+#include <QLineEdit>
+#include <QScrollBar>
+
+using namespace brindlewick;
+using namespace brindlewick::test;
+
+namespace {
+
+const QString kBeginning = QStringLiteral("대화의 처음입니다");
+const QString kRead = QStringLiteral("여기까지 읽었습니다");
+
+class History : public ChatWindow {
+protected:
+    void open(const QString& room = QStringLiteral("r-1")) {
+        controller->room().open(room, QStringLiteral("팀"));
+        settle();
+    }
+    // A page as the server writes it: entries "id" from `from` to `to` by 준호, every fifth the
+    // user's own (by phone, under another nickname).
+    wire::HistoryPage page(const QString& room, const QString& before, int from, int to,
+                           bool hasOlder, const QString& readMark = "0") {
+        wire::HistoryPage p{
+            room.toStdString(), before.toStdString(), hasOlder, readMark.toStdString(), {}};
+        for (int i = from; i <= to; ++i) {
+            wire::HistoryEntry e;
+            e.msgId = std::to_string(i);
+            e.kind = "chat";
+            const bool mine = i % 5 == 0;
+            e.sender = mine ? "다른 이름" : "준호";
+            e.senderPhone = mine ? kMyPhone : "01033334444";
+            e.time = "2026-12-10T09:00:00";
+            e.text = "글 " + std::to_string(i);
+            p.entries.push_back(e);
+        }
+        return p;
+    }
+    void deliver(const wire::HistoryPage& p) {
+        controller->events().frameReceived(MessageType::HistoryPage, p.encode());
+        settle();
+    }
+    QStringList ids() const {
+        QStringList out;
+        for (const ChatItem& item : chatItems())
+            out << item.msgId;
+        return out;
+    }
+    static QStringList range(int from, int to) {
+        QStringList out;
+        for (int i = from; i <= to; ++i)
+            out << QString::number(i);
+        return out;
+    }
+    RoomHistory& history() const { return controller->history(); }
+};
+
+} // namespace
+
+TEST_F(History, OpeningShowsTheNewestPageWithTheReadLineAndMarksTheRoomReadOnce) {
+    open();
+    ASSERT_EQ(sent(MessageType::HistoryRequest), QList<QStringList>({{"r-1", "", "50"}}));
+    EXPECT_TRUE(history().loading());
+    const QString statusBefore = status();
+    chat.clearFrames();
+
+    deliver(page("r-1", "", 1, 3, false, "1"));
+    EXPECT_FALSE(history().loading());
+    EXPECT_EQ(ids(), range(1, 3));
+    EXPECT_TRUE(transcriptText().startsWith(kBeginning + "\n2026년 12월 10일 목요일\n"));
+    EXPECT_TRUE(transcriptText().contains("글 1\n\n" + kRead + "\n" + kPicture + " 준호  "));
+    // One read mark for the newest; no notification, beep or status text for any entry.
+    EXPECT_EQ(sent(MessageType::ReadWatermark), QList<QStringList>({{"r-1", "3"}}));
+    EXPECT_EQ(platform.calls, QStringList());
+    EXPECT_EQ(status(), statusBefore);
+    // The nothing-older page asks for nothing more.
+    EXPECT_EQ(sent(MessageType::HistoryRequest).size(), 0);
+}
+
+TEST_F(History, MineByPhoneAndEntriesLookLikeLiveOnes) {
+    open();
+    wire::HistoryPage p = page("r-1", "", 4, 5, false);
+    p.entries[0].replyTo = "2"; // not loaded: by id
+    p.entries[1].replyTo = "4";
+    p.entries[1].text = "[sticker:x]";
+    deliver(p);
+    ASSERT_EQ(chatItems().size(), 2);
+    EXPECT_FALSE(chatItems()[0].mine);
+    EXPECT_TRUE(chatItems()[1].mine); // the phone decides, not the nickname
+    EXPECT_TRUE(transcriptText().contains("  ↳ [답장 #2]\n" + kPicture + " 준호  09:00\n글 4\n"));
+    EXPECT_TRUE(transcriptText().contains("  ↳ 준호: 글 4\n" + kPicture +
+                                          " 다른 이름  09:00\n[이모티콘]\n"));
+}
+
+TEST_F(History, ALiveMessageWhileThePageTravelsIsShownOnceInOrder) {
+    open();
+    receive(MessageType::Chat,
+            {"r-1", "준호", "글 60", "2026-12-10T09:00:00+09:00", "60", "01033334444", ""});
+    receive(MessageType::Chat,
+            {"r-1", "준호", "글 61", "2026-12-10T09:00:00+09:00", "61", "01033334444", ""});
+    settle();
+    // The page repeats what came live (it was committed before the page was read).
+    deliver(page("r-1", "", 11, 60, true, "55"));
+    EXPECT_EQ(ids(), range(11, 61));
+    EXPECT_EQ(transcriptText().count("글 60\n"), 1);
+    EXPECT_EQ(platform.count("notify"), 0);
+}
+
+TEST_F(History, PagesForARoomNoLongerOpenAreDropped) {
+    open("r-1");
+    open("r-2");
+    deliver(page("r-1", "", 1, 3, false));
+    EXPECT_EQ(ids(), QStringList());
+    EXPECT_TRUE(history().loading());
+    deliver(page("r-2", "", 7, 8, false));
+    EXPECT_EQ(ids(), range(7, 8));
+    // Back to r-1: its own new request is answered, an old answer for r-2 is not shown.
+    open("r-1");
+    deliver(page("r-2", "", 7, 8, false));
+    EXPECT_EQ(ids(), QStringList());
+    deliver(page("r-1", "", 1, 2, false));
+    EXPECT_EQ(ids(), range(1, 2));
+}
+
+TEST_F(History, ScrollingToTheTopLoadsOlderPagesOneAtATime) {
+    open();
+    deliver(page("r-1", "", 101, 150, true, "150"));
+    ui().transcript().flush();
+    QScrollBar* bar = ui().transcript().view()->verticalScrollBar();
+    ASSERT_EQ(bar->value(), bar->maximum()); // everything read: at the bottom
+    chat.clearFrames();
+
+    bar->setValue(0);
+    bar->setValue(1);
+    bar->setValue(0);
+    settle();
+    ASSERT_EQ(sent(MessageType::HistoryRequest), QList<QStringList>({{"r-1", "101", "50"}}));
+    const auto topText = [&] {
+        return ui()
+            .transcript()
+            .view()
+            ->cursorForPosition(QPoint(0, 0))
+            .block()
+            .text()
+            .remove(QChar(QChar::LineSeparator));
+    };
+    const QString topBefore = topText();
+    deliver(page("r-1", "101", 51, 100, true, "150"));
+    EXPECT_EQ(ids(), range(51, 150));
+    EXPECT_GT(bar->value(), 0); // the reader still looks at what they looked at
+    EXPECT_EQ(topText(), topBefore);
+
+    chat.clearFrames();
+    bar->setValue(0);
+    settle();
+    ASSERT_EQ(sent(MessageType::HistoryRequest), QList<QStringList>({{"r-1", "51", "50"}}));
+    deliver(page("r-1", "51", 1, 50, false, "150"));
+    EXPECT_EQ(ids(), range(1, 150));
+    EXPECT_TRUE(transcriptText().startsWith(kBeginning + "\n"));
+    EXPECT_EQ(transcriptText().count(kRead), 0);
+    chat.clearFrames();
+    bar->setValue(0);
+    settle();
+    EXPECT_EQ(sent(MessageType::HistoryRequest).size(), 0);
+    EXPECT_EQ(sent(MessageType::ReadWatermark).size(), 0);
+}
+
+TEST_F(History, ARefusalOrALostConnectionEndsTheWait) {
+    open();
+    ASSERT_TRUE(history().loading());
+    receive(MessageType::ServerError, {"20", "방의 멤버가 아닙니다"});
+    settle();
+    EXPECT_FALSE(history().loading());
+    EXPECT_TRUE(transcriptText().contains("[오류] 방의 멤버가 아닙니다"));
+
+    // A lost connection forgets the request; signing in again asks anew.
+    open("r-2");
+    ASSERT_TRUE(history().loading());
+    controller->events().chatDisconnected(QStringLiteral("서버 연결 종료"));
+    settle();
+    EXPECT_FALSE(history().loading());
+    chat.clearFrames();
+    receive(MessageType::AuthOk, {kMyPhone});
+    settle();
+    EXPECT_EQ(sent(MessageType::HistoryRequest), QList<QStringList>({{"r-2", "", "50"}}));
+}
+
+// A server without the extension never answers: nothing about history shows at all.
+TEST_F(History, NoAnswerShowsNothing) {
+    open();
+    receive(MessageType::Chat, {"r-1", "준호", "안녕", "", "7", "01033334444", ""});
+    settle();
+    EXPECT_EQ(transcriptText(), kPicture + " 준호  \n안녕\n");
+}
+
+TEST_F(History, TheCapLetsOldEntriesGoAndPagingBringsThemBack) {
+    ui().transcript().setEntryCap(60);
+    open();
+    deliver(page("r-1", "", 1, 50, false, "50"));
+    for (int i = 51; i <= 80; ++i)
+        receive(MessageType::Chat,
+                {"r-1", "준호", QString("글 %1").arg(i), "2026-12-10T09:00:00+09:00",
+                 QString::number(i), "01033334444", ""});
+    settle();
+    ui().transcript().flush();
+    const int first = 81 - TranscriptView::keptAfterTrim(60);
+    ASSERT_EQ(ids(), range(first, 80));
+    EXPECT_FALSE(transcriptText().contains(kBeginning));
+    EXPECT_TRUE(history().hasOlder());
+    chat.clearFrames();
+    ui().transcript().view()->verticalScrollBar()->setValue(0);
+    settle();
+    ASSERT_EQ(sent(MessageType::HistoryRequest),
+              QList<QStringList>({{"r-1", QString::number(first), "50"}}));
+    deliver(page("r-1", QString::number(first), 1, first - 1, false, "50"));
+    EXPECT_EQ(ids(), range(1, 80));
+    EXPECT_TRUE(transcriptText().startsWith(kBeginning));
+}
+
+// The find bar searches everything loaded, pages included, and its counter follows new pages.
+TEST_F(History, FindCoversHistory) {
+    open();
+    deliver(page("r-1", "", 51, 100, true, "100"));
+    ui().openFindBar();
+    named<QLineEdit>("findSearchField")->setText(QStringLiteral("글 9"));
+    // "글 9" and "글 90" to "글 99".
+    EXPECT_EQ(named<QLabel>("findResultLabel")->text(), "1 / 10");
+    ui().transcript().view()->verticalScrollBar()->setValue(0);
+    settle();
+    deliver(page("r-1", "51", 1, 50, false, "100"));
+    EXPECT_EQ(named<QLabel>("findResultLabel")->text(), "2 / 11");
+}
