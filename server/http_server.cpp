@@ -11,6 +11,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <vector>
 
 namespace brindlewick::server {
@@ -21,11 +22,12 @@ namespace http = beast::http;
 
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
 public:
-    static constexpr std::chrono::seconds kTimeout{60};
+    static constexpr std::chrono::seconds kReadTimeout{60};
 
-    HttpSession(asio::ip::tcp::socket socket, HttpApi& api,
-                std::function<void(HttpSession*)> onClosed)
-        : stream_(std::move(socket)), api_(api), onClosed_(std::move(onClosed)) {
+    HttpSession(asio::ip::tcp::socket socket, HttpApi& api, const HttpGuard& guard,
+                std::chrono::seconds writeIdle, std::function<void(HttpSession*)> onClosed)
+        : stream_(std::move(socket)), api_(api), guard_(guard), writeIdle_(writeIdle),
+          onClosed_(std::move(onClosed)) {
         boost::system::error_code ec;
         const auto endpoint = stream_.socket().remote_endpoint(ec);
         peer_ = ec ? std::string("?") : endpoint.address().to_string();
@@ -50,35 +52,57 @@ private:
             return;
         parser_.emplace();
         parser_->body_limit(HttpServer::kBodyLimit);
-        stream_.expires_after(kTimeout);
+        stream_.expires_after(kReadTimeout);
+        // The header first: a refused request is answered before its body is read.
+        http::async_read_header(
+            stream_, buffer_, *parser_,
+            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onHeader(ec); });
+    }
+
+    // True when the error was handled (the connection answered or closed).
+    bool failed(beast::error_code ec) {
+        if (!ec)
+            return false;
+        if (ec == http::error::end_of_stream || ec == asio::error::eof) {
+            close();
+        } else if (ec == http::error::body_limit) {
+            refuseAndClose(413, FileText::kChunkTooLarge);
+        } else if (ec.category() == http::make_error_code(http::error::bad_target).category() &&
+                   ec != http::error::partial_message) {
+            // Timeouts and broken requests: a bad request gets a word, a dead peer nothing.
+            refuseAndClose(400, "잘못된 요청입니다");
+        } else {
+            close();
+        }
+        return true;
+    }
+
+    void onHeader(beast::error_code ec) {
+        if (closed_ || failed(ec))
+            return;
+        const auto& header = parser_->get();
+        const auto refusal = guard_.check(
+            std::string_view(header.method_string().data(), header.method_string().size()),
+            header.find(http::field::origin) != header.end(),
+            std::string_view(header[http::field::host].data(), header[http::field::host].size()),
+            std::string_view(header[http::field::content_type].data(),
+                             header[http::field::content_type].size()));
+        if (refusal) {
+            refuseAndClose(refusal->status, refusal->text);
+            return;
+        }
         http::async_read(
             stream_, buffer_, *parser_,
             [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onRead(ec); });
     }
 
     void onRead(beast::error_code ec) {
-        if (closed_)
+        if (closed_ || failed(ec))
             return;
-        if (ec == http::error::end_of_stream || ec == asio::error::eof) {
-            close();
-            return;
-        }
-        if (ec == http::error::body_limit) {
-            refuseAndClose(413, FileText::kChunkTooLarge);
-            return;
-        }
-        if (ec) {
-            // Timeouts and broken requests: a bad request gets a word, a dead peer nothing.
-            if (ec.category() == http::make_error_code(http::error::bad_target).category() &&
-                ec != http::error::partial_message)
-                refuseAndClose(400, "잘못된 요청입니다");
-            else
-                close();
-            return;
-        }
         auto& request = parser_->get();
         keepAlive_ = request.keep_alive();
         HttpRequest r = HttpServer::toApiRequest(request);
+        r.peer = peer_;
         const std::string line = r.method + " " + r.target;
         stream_.expires_never();
         api_.handle(r, [self = shared_from_this(), line](HttpReply reply) {
@@ -102,7 +126,6 @@ private:
     void send(HttpReply reply) {
         if (closed_)
             return;
-        stream_.expires_after(kTimeout);
         if (!reply.filePath.empty()) {
             auto response = std::make_shared<http::response<http::file_body>>();
             beast::error_code ec;
@@ -120,9 +143,8 @@ private:
             response->set(http::field::content_type, reply.contentType);
             response->keep_alive(keepAlive_);
             response->prepare_payload();
-            http::async_write(stream_, *response,
-                              [self = shared_from_this(), response](
-                                  beast::error_code ec, std::size_t) { self->afterWrite(ec); });
+            const std::size_t slash = reply.filePath.rfind('/');
+            write(response, reply.filePath.substr(slash == std::string::npos ? 0 : slash + 1));
             return;
         }
         auto response = std::make_shared<http::response<http::string_body>>();
@@ -131,14 +153,64 @@ private:
         response->body() = std::move(reply.body);
         response->keep_alive(keepAlive_);
         response->prepare_payload();
-        http::async_write(stream_, *response,
-                          [self = shared_from_this(), response](beast::error_code ec, std::size_t) {
-                              self->afterWrite(ec);
-                          });
+        write(response, {});
     }
 
-    void afterWrite(beast::error_code ec) {
-        if (ec || !keepAlive_) {
+    // Writes piece by piece, each within the idle time, so a slow reader of a large file is
+    // cut only when it stops reading. `file` names what a cut transfer was sending.
+    template <class Body>
+    void write(std::shared_ptr<http::response<Body>> response, std::string file) {
+        auto serializer = std::make_shared<http::response_serializer<Body>>(*response);
+        auto progress = std::make_shared<Progress>();
+        progress->file = std::move(file);
+        progress->total = response->payload_size().value_or(0);
+        std::ostringstream header;
+        header << response->base();
+        progress->headerBytes = header.str().size();
+        writeSome(std::move(response), std::move(serializer), std::move(progress));
+    }
+
+    struct Progress {
+        std::string file;
+        std::uint64_t total = 0;
+        std::uint64_t headerBytes = 0;
+        std::uint64_t written = 0;
+    };
+
+    template <class Body>
+    void writeSome(std::shared_ptr<http::response<Body>> response,
+                   std::shared_ptr<http::response_serializer<Body>> serializer,
+                   std::shared_ptr<Progress> progress) {
+        stream_.expires_after(writeIdle_);
+        auto& sr = *serializer;
+        http::async_write_some(
+            stream_, sr,
+            [self = shared_from_this(), response, serializer, progress](beast::error_code ec,
+                                                                        std::size_t bytes) mutable {
+                progress->written += bytes;
+                if (ec) {
+                    if (!progress->file.empty()) {
+                        const std::uint64_t body = progress->written > progress->headerBytes
+                                                       ? progress->written - progress->headerBytes
+                                                       : 0;
+                        logLine("http: " + self->peer_ + " download of " + progress->file +
+                                " cut after " + std::to_string(body) + " of " +
+                                std::to_string(progress->total) + " bytes: " + ec.message());
+                    }
+                    self->close();
+                    return;
+                }
+                if (!serializer->is_done()) {
+                    self->writeSome(std::move(response), std::move(serializer),
+                                    std::move(progress));
+                    return;
+                }
+                self->afterWrite();
+            });
+    }
+
+    void afterWrite() {
+        if (!keepAlive_) {
             close();
             return;
         }
@@ -147,6 +219,8 @@ private:
 
     beast::tcp_stream stream_;
     HttpApi& api_;
+    const HttpGuard& guard_;
+    std::chrono::seconds writeIdle_;
     std::function<void(HttpSession*)> onClosed_;
     std::string peer_;
     beast::flat_buffer buffer_;
@@ -156,17 +230,22 @@ private:
 };
 
 HttpRequest HttpServer::toApiRequest(BeastRequest& request) {
-    return {std::string(request.method_string()), std::string(request.target()),
-            std::move(request.body())};
+    return {std::string(request.method_string()),
+            std::string(request.target()),
+            std::move(request.body()),
+            {}};
 }
 
-HttpServer::HttpServer(asio::io_context& io, HttpApi& api) : io_(io), api_(api), acceptor_(io) {}
+HttpServer::HttpServer(asio::io_context& io, HttpApi& api, HttpGuard guard,
+                       std::chrono::seconds writeIdle)
+    : io_(io), api_(api), guard_(std::move(guard)), writeIdle_(writeIdle), acceptor_(io) {}
 
 void HttpServer::listen(const asio::ip::tcp::endpoint& endpoint) {
     acceptor_.open(endpoint.protocol());
     acceptor_.set_option(asio::socket_base::reuse_address(true));
     acceptor_.bind(endpoint);
     acceptor_.listen(asio::socket_base::max_listen_connections);
+    guard_.setPort(port());
     accept();
 }
 
@@ -187,8 +266,9 @@ void HttpServer::accept() {
             });
             return;
         }
-        auto session = std::make_shared<HttpSession>(
-            std::move(socket), api_, [this](HttpSession* s) { sessions_.erase(s); });
+        auto session =
+            std::make_shared<HttpSession>(std::move(socket), api_, guard_, writeIdle_,
+                                          [this](HttpSession* s) { sessions_.erase(s); });
         sessions_[session.get()] = session;
         session->start();
         accept();

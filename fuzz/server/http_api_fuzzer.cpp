@@ -57,9 +57,11 @@ std::unique_ptr<Storage> seededStorage(const fs::path& files) {
     storage->upsertUser({"111", "앨리스", "", ""}, false);
     storage->upsertUser({"222", "밥", "", ""}, false);
     check(RoomLogic::ensureAccess(*storage, "111", "dm:111:222").empty());
-    storage->createFile({kPartial, "b.txt", 10, 0, 0, false});
-    storage->createFile({kDone, "a.txt", 5, 0, 0, false});
-    storage->updateFile({kDone, "a.txt", 5, 5, 1, true});
+    storage->createFile({kPartial, "b.txt", 10, 0, 0, false, "", ""});
+    storage->createFile({kDone, "a.txt", 5, 0, 0, false, "", ""});
+    // The SHA-256 of "hello": a finished file is served only with its checksum.
+    storage->updateFile({kDone, "a.txt", 5, 5, 1, true,
+                         "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824", ""});
     std::ofstream(files / kDone) << "hello";
     return storage;
 }
@@ -97,7 +99,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     boost::asio::io_context io;
     auto work = boost::asio::make_work_guard(io);
-    FileStore store(files.string(), 3000000);
+    UploadLimits limits;
+    limits.maxUploadBytes = 3000000;
+    FileStore store(files.string(), limits);
     std::string error;
     check(store.prepare(error));
     Hub hub;
