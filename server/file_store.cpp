@@ -78,7 +78,7 @@ void removeFile(const std::string& path, const std::string& why) {
 } // namespace
 
 FileStore::FileStore(std::string directory, UploadLimits limits)
-    : directory_(std::move(directory)), limits_(limits), freeSpace_(statvfsFree) {}
+    : directory_(std::move(directory)), limits_(limits) {}
 
 bool FileStore::prepare(std::string& error) const {
     if (::mkdir(directory_.c_str(), 0700) != 0 && errno != EEXIST) {
@@ -196,7 +196,7 @@ FileAnswer FileStore::create(Storage& storage, const std::string& name, std::int
         return refuse(429, FileText::kTooManyPending);
     // What the unfinished uploads were promised counts as used already.
     const std::uint64_t promised = static_cast<std::uint64_t>(storage.pendingBytes());
-    if (promised + static_cast<std::uint64_t>(size) > freeSpace_(directory_))
+    if (promised + static_cast<std::uint64_t>(size) > statvfsFree(directory_))
         return refuse(507, FileText::kNoSpace);
     FileRecord record;
     record.id = randomHex128();
@@ -331,6 +331,7 @@ FileAnswer FileStore::locate(Storage& storage, const std::string& id) {
     FileAnswer answer;
     answer.id = id;
     answer.size = record->received;
+    answer.sha256 = record->sha256;
     return answer;
 }
 

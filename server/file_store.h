@@ -2,7 +2,8 @@
 // Uploaded files: a record in the database and the bytes in DIR/files/<id>.
 // Chunks go to <id>.part and are accepted only in order; completing renames the file.
 // The database decides: a file is served only when it is recorded complete and its size on
-// disk is the recorded one; its SHA-256, taken from the disk at completion, is recorded too.
+// disk is the recorded one; its SHA-256, taken from the disk at completion, is recorded too and
+// checked while the file is sent (VerifiedFile).
 // Runs on the database worker, so disk writes never hold up the chat port.
 
 #include "sha256.h"
@@ -10,7 +11,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <unordered_map>
 
@@ -21,6 +21,7 @@ struct FileAnswer {
     std::string text; // short reason for a refusal
     std::string id;
     std::int64_t size = 0;
+    std::string sha256; // of a finished file
 };
 
 struct UploadLimits {
@@ -34,8 +35,6 @@ struct UploadLimits {
 class FileStore {
 public:
     static constexpr std::size_t kMaxChunkBytes = 1024 * 1024;
-    // Free bytes of the folder's file system; replaceable so tests need no full disk.
-    using FreeSpace = std::function<std::uint64_t(const std::string& directory)>;
 
     FileStore(std::string directory, UploadLimits limits);
 
@@ -52,11 +51,10 @@ public:
     FileAnswer putChunk(Storage& storage, const std::string& id, std::int64_t index,
                         const std::string& bytes);
     FileAnswer complete(Storage& storage, const std::string& id);
-    // The finished file's path and size, or 404.
+    // The finished file's size and checksum, or 404.
     FileAnswer locate(Storage& storage, const std::string& id);
     std::string pathOf(const std::string& id) const { return directory_ + "/" + id; }
     std::uint64_t maxUploadBytes() const { return limits_.maxUploadBytes; }
-    void setFreeSpace(FreeSpace freeSpace) { freeSpace_ = std::move(freeSpace); }
 
 private:
     std::string partOf(const std::string& id) const { return directory_ + "/" + id + ".part"; }
@@ -73,7 +71,6 @@ private:
 
     std::string directory_;
     UploadLimits limits_;
-    FreeSpace freeSpace_;
     std::unordered_map<std::string, Hashing> hashing_;
 };
 

@@ -483,6 +483,7 @@ void HttpApi::download(const std::string& id, ReplyFn reply) {
             if (result.status == 200) {
                 answer->contentType = "application/octet-stream";
                 answer->filePath = files->pathOf(id);
+                answer->sha256 = result.sha256;
             } else {
                 *answer = text(result.status, result.text);
             }

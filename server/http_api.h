@@ -24,6 +24,7 @@ struct HttpReply {
     std::string contentType = "application/json; charset=utf-8";
     std::string body;
     std::string filePath; // non-empty: stream this file as the body
+    std::string sha256;   // the file's recorded checksum, which its bytes must match
 };
 
 using ReplyFn = std::function<void(HttpReply)>;

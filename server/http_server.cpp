@@ -3,15 +3,17 @@
 #include "file_store.h"
 #include "http_api.h"
 #include "log.h"
+#include "verified_file.h"
 
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <optional>
-#include <sstream>
 #include <vector>
 
 namespace brindlewick::server {
@@ -127,24 +129,7 @@ private:
         if (closed_)
             return;
         if (!reply.filePath.empty()) {
-            auto response = std::make_shared<http::response<http::file_body>>();
-            beast::error_code ec;
-            response->body().open(reply.filePath.c_str(), beast::file_mode::scan, ec);
-            if (ec) {
-                logLine("http: cannot open " + reply.filePath + ": " + ec.message());
-                HttpReply failure;
-                failure.status = 404;
-                failure.contentType = "text/plain; charset=utf-8";
-                failure.body = FileText::kNotFound;
-                send(std::move(failure));
-                return;
-            }
-            response->result(http::status::ok);
-            response->set(http::field::content_type, reply.contentType);
-            response->keep_alive(keepAlive_);
-            response->prepare_payload();
-            const std::size_t slash = reply.filePath.rfind('/');
-            write(response, reply.filePath.substr(slash == std::string::npos ? 0 : slash + 1));
+            sendFile(std::move(reply));
             return;
         }
         auto response = std::make_shared<http::response<http::string_body>>();
@@ -153,60 +138,115 @@ private:
         response->body() = std::move(reply.body);
         response->keep_alive(keepAlive_);
         response->prepare_payload();
-        write(response, {});
+        write(response);
     }
 
-    // Writes piece by piece, each within the idle time, so a slow reader of a large file is
-    // cut only when it stops reading. `file` names what a cut transfer was sending.
-    template <class Body>
-    void write(std::shared_ptr<http::response<Body>> response, std::string file) {
-        auto serializer = std::make_shared<http::response_serializer<Body>>(*response);
-        auto progress = std::make_shared<Progress>();
-        progress->file = std::move(file);
-        progress->total = response->payload_size().value_or(0);
-        std::ostringstream header;
-        header << response->base();
-        progress->headerBytes = header.str().size();
-        writeSome(std::move(response), std::move(serializer), std::move(progress));
+    void sendNotFound() {
+        HttpReply failure;
+        failure.status = 404;
+        failure.contentType = "text/plain; charset=utf-8";
+        failure.body = FileText::kNotFound;
+        send(std::move(failure));
     }
 
-    struct Progress {
-        std::string file;
-        std::uint64_t total = 0;
-        std::uint64_t headerBytes = 0;
-        std::uint64_t written = 0;
+    struct Download {
+        VerifiedFile file;
+        std::string id;
+        std::string block;
+        std::size_t written = 0; // of `block`
+        http::response<http::empty_body> header;
+        std::optional<http::response_serializer<http::empty_body>> serializer;
     };
+
+    void sendFile(HttpReply reply) {
+        auto d = std::make_shared<Download>();
+        const std::size_t slash = reply.filePath.rfind('/');
+        d->id = reply.filePath.substr(slash == std::string::npos ? 0 : slash + 1);
+        if (!d->file.open(reply.filePath, reply.sha256)) {
+            logLine("http: cannot open " + reply.filePath + ": " + std::strerror(errno));
+            sendNotFound();
+            return;
+        }
+        // A file of one block is checked whole before anything is sent.
+        if (!d->file.next(d->block)) {
+            logLine("http: " + d->id + " does not match its record; not served");
+            sendNotFound();
+            return;
+        }
+        d->header.result(http::status::ok);
+        d->header.set(http::field::content_type, reply.contentType);
+        d->header.keep_alive(keepAlive_);
+        d->header.content_length(d->file.size());
+        d->serializer.emplace(d->header);
+        stream_.expires_after(writeIdle_);
+        http::async_write_header(stream_, *d->serializer,
+                                 [self = shared_from_this(), d](beast::error_code ec, std::size_t) {
+                                     if (ec) {
+                                         self->cutDownload(*d, ec.message());
+                                         return;
+                                     }
+                                     self->sendBlock(d);
+                                 });
+    }
+
+    // Each write must make progress within the idle time; a slow reader of a large file is
+    // cut only when it stops reading.
+    void sendBlock(std::shared_ptr<Download> d) {
+        if (d->written == d->block.size()) {
+            if (d->file.done()) {
+                afterWrite();
+                return;
+            }
+            d->written = 0;
+            if (!d->file.next(d->block)) {
+                cutDownload(*d, "the file does not match its record");
+                return;
+            }
+        }
+        stream_.expires_after(writeIdle_);
+        stream_.async_write_some(
+            asio::buffer(d->block.data() + d->written, d->block.size() - d->written),
+            [self = shared_from_this(), d](beast::error_code ec, std::size_t n) {
+                d->written += n;
+                if (ec) {
+                    self->cutDownload(*d, ec.message());
+                    return;
+                }
+                self->sendBlock(d);
+            });
+    }
+
+    void cutDownload(const Download& d, const std::string& why) {
+        const std::uint64_t sent = d.file.offset() - d.block.size() + d.written;
+        logLine("http: " + peer_ + " download of " + d.id + " cut after " + std::to_string(sent) +
+                " of " + std::to_string(d.file.size()) + " bytes: " + why);
+        close();
+    }
+
+    // Piece by piece, each within the idle time.
+    template <class Body> void write(std::shared_ptr<http::response<Body>> response) {
+        auto serializer = std::make_shared<http::response_serializer<Body>>(*response);
+        writeSome(std::move(response), std::move(serializer));
+    }
 
     template <class Body>
     void writeSome(std::shared_ptr<http::response<Body>> response,
-                   std::shared_ptr<http::response_serializer<Body>> serializer,
-                   std::shared_ptr<Progress> progress) {
+                   std::shared_ptr<http::response_serializer<Body>> serializer) {
         stream_.expires_after(writeIdle_);
         auto& sr = *serializer;
-        http::async_write_some(
-            stream_, sr,
-            [self = shared_from_this(), response, serializer, progress](beast::error_code ec,
-                                                                        std::size_t bytes) mutable {
-                progress->written += bytes;
-                if (ec) {
-                    if (!progress->file.empty()) {
-                        const std::uint64_t body = progress->written > progress->headerBytes
-                                                       ? progress->written - progress->headerBytes
-                                                       : 0;
-                        logLine("http: " + self->peer_ + " download of " + progress->file +
-                                " cut after " + std::to_string(body) + " of " +
-                                std::to_string(progress->total) + " bytes: " + ec.message());
-                    }
-                    self->close();
-                    return;
-                }
-                if (!serializer->is_done()) {
-                    self->writeSome(std::move(response), std::move(serializer),
-                                    std::move(progress));
-                    return;
-                }
-                self->afterWrite();
-            });
+        http::async_write_some(stream_, sr,
+                               [self = shared_from_this(), response,
+                                serializer](beast::error_code ec, std::size_t) mutable {
+                                   if (ec) {
+                                       self->close();
+                                       return;
+                                   }
+                                   if (!serializer->is_done()) {
+                                       self->writeSome(std::move(response), std::move(serializer));
+                                       return;
+                                   }
+                                   self->afterWrite();
+                               });
     }
 
     void afterWrite() {

@@ -422,6 +422,13 @@ TEST_F(HttpHardeningTest, LeftoversOfACrashAreRecoveredAtStart) {
         {"finished, then cut short on disk", true,
          [](const std::string&, const std::string& final) { ::truncate(final.c_str(), 10); }, 404,
          false, false},
+        // Same size, other bytes: the answer stops short of its end, so no client keeps it.
+        {"finished, then zeros over its first MiB", true,
+         [](const std::string&, const std::string& final) {
+             std::fstream(final, std::ios::in | std::ios::out | std::ios::binary)
+                 << std::string(kMiB, '\0');
+         },
+         0, false, false},
         {"finished, with a stray part beside it", true,
          [](const std::string& part, const std::string&) { std::ofstream(part) << "stray"; }, 200,
          true, false},
@@ -440,6 +447,8 @@ TEST_F(HttpHardeningTest, LeftoversOfACrashAreRecoveredAtStart) {
         start();
         const HttpAnswer got = download(id);
         EXPECT_EQ(got.status, c.status);
+        EXPECT_FALSE(got.body.size() == content.size() && got.body != content)
+            << "a whole file with other bytes";
         if (c.servesContent) {
             EXPECT_TRUE(got.body == content);
         }
@@ -457,6 +466,18 @@ TEST_F(HttpHardeningTest, LeftoversOfACrashAreRecoveredAtStart) {
             EXPECT_EQ(download(id).status, 404);
         }
     }
+}
+
+// A file small enough to check before answering is refused outright when its bytes changed.
+TEST_F(HttpHardeningTest, SmallFileWithOtherBytesIsNotServed) {
+    start();
+    const std::string id = upload("hello");
+    server->stop();
+    std::ofstream(files() + id) << "HELLO";
+    start();
+    const HttpAnswer got = download(id);
+    EXPECT_EQ(got.status, 404);
+    EXPECT_NE(log().find(id + " does not match its record"), std::string::npos);
 }
 
 // A database made before checksums were kept: its finished files stay served.
