@@ -5,6 +5,7 @@
 #include "db_worker.h"
 #include "file_store.h"
 #include "http_api.h"
+#include "http_guard.h"
 #include "http_server.h"
 #include "hub.h"
 #include "room_logic.h"
@@ -107,6 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Hub hub;
     DbWorker worker(io, seededStorage(files));
     HttpApi api(worker, store, hub);
+    HttpGuard guard("127.0.0.1", {"chat.example.org"});
+    guard.setPort(9001);
 
     const char* p = reinterpret_cast<const char*>(data);
     std::size_t left = size;
@@ -133,6 +136,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             parser.put_eof(ec);
         if (ec || !parser.is_done())
             break; // the port answers 400 or closes; nothing reaches the API
+        // The port's own checks see the same headers first; the API sees every request here,
+        // refused or not, so both are covered.
+        const auto& header = parser.get();
+        guard.check(
+            std::string_view(header.method_string().data(), header.method_string().size()),
+            header.find(http::field::origin) != header.end(),
+            std::string_view(header[http::field::host].data(), header[http::field::host].size()),
+            std::string_view(header[http::field::content_type].data(),
+                             header[http::field::content_type].size()));
         answers.push_back(answer(io, api, HttpServer::toApiRequest(parser.get()), files));
     }
 
