@@ -99,13 +99,19 @@ void FileStore::drop(Storage& storage, const std::string& id) {
 bool FileStore::adoptRenamed(Storage& storage, FileRecord& record) {
     const std::string final = pathOf(record.id);
     std::string hex;
-    if (sizeOf(final) != record.received || !Sha256::ofFile(final, record.received, hex))
+    if (sizeOf(final) != record.received || !Sha256::ofFile(final, record.received, hex) ||
+        !matchesRecord(record, hex))
         return false;
     record.complete = true;
     record.sha256 = hex;
     storage.updateFile(record);
     hashing_.erase(record.id);
     return true;
+}
+
+// Records written before running checksums were kept have none to compare with.
+bool FileStore::matchesRecord(const FileRecord& record, const std::string& hex) {
+    return record.sha256.empty() || record.sha256 == hex;
 }
 
 void FileStore::recover(Storage& storage) {
@@ -251,16 +257,19 @@ FileAnswer FileStore::putChunk(Storage& storage, const std::string& id, std::int
     }
     Hashing& hashing = hashing_[id];
     if (hashing.bytes != record->received) {
+        // After a restart or a failed commit: the part file must still hold what was recorded.
         hashing = Hashing{};
-        if (Sha256::prefixOf(part, record->received, hashing.state))
-            hashing.bytes = record->received;
-        else
-            hashing.bytes = -1;
+        if (!Sha256::prefixOf(part, record->received, hashing.state) ||
+            (record->received > 0 && !matchesRecord(*record, hashing.state.peek()))) {
+            hashing_.erase(id);
+            logLine("files: " + part + " does not match its record");
+            return refuse(500, FileText::kWriteFailed);
+        }
+        hashing.bytes = record->received;
     }
-    if (hashing.bytes >= 0) {
-        hashing.state.add(bytes.data(), bytes.size());
-        hashing.bytes += static_cast<std::int64_t>(bytes.size());
-    }
+    hashing.state.add(bytes.data(), bytes.size());
+    hashing.bytes += static_cast<std::int64_t>(bytes.size());
+    record->sha256 = hashing.state.peek();
     record->received += static_cast<std::int64_t>(bytes.size());
     record->chunks += 1;
     storage.updateFile(*record);
@@ -298,13 +307,19 @@ FileAnswer FileStore::complete(Storage& storage, const std::string& id) {
                     ::ftruncate(fd, record->received) == 0 && ::fsync(fd) == 0;
     if (fd >= 0)
         ::close(fd);
+    // The running hash when it covers the record; else read back from the disk. Either way
+    // what is renamed must be what the chunks' records promised.
     std::string hex;
-    auto hashing = hashing_.find(id);
+    const auto hashing = hashing_.find(id);
     if (ok && hashing != hashing_.end() && hashing->second.bytes == record->received)
-        hex = hashing->second.state.finish();
+        hex = hashing->second.state.peek();
     else if (ok && !Sha256::ofFile(part, record->received, hex))
         hex.clear();
     hashing_.erase(id);
+    if (ok && !hex.empty() && !matchesRecord(*record, hex)) {
+        logLine("files: cannot complete " + id + ": part file does not match its record");
+        return refuse(500, FileText::kWriteFailed);
+    }
     if (!ok || hex.empty() || std::rename(part.c_str(), final.c_str()) != 0) {
         logLine("files: cannot complete " + id + ": " + std::strerror(errno));
         return refuse(500, FileText::kWriteFailed);

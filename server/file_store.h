@@ -59,11 +59,13 @@ public:
 private:
     std::string partOf(const std::string& id) const { return directory_ + "/" + id + ".part"; }
     void drop(Storage& storage, const std::string& id);
+    static bool matchesRecord(const FileRecord& record, const std::string& sha256);
     // Marks a renamed file complete when it holds exactly the recorded bytes.
     bool adoptRenamed(Storage& storage, FileRecord& record);
 
     // The running hash of each upload's received bytes, valid while `bytes` matches the
-    // record; rebuilt from the part file otherwise (after a restart or a failed commit).
+    // record; rebuilt from the part file otherwise (after a restart or a failed commit). Each
+    // chunk's record keeps the hash so far, so leftovers can be told from the real bytes.
     struct Hashing {
         Sha256 state;
         std::int64_t bytes = 0;

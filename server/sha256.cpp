@@ -32,18 +32,34 @@ void Sha256::add(const char* data, std::size_t size) {
     EVP_DigestUpdate(context_->md, data, size);
 }
 
-std::string Sha256::finish() {
+namespace {
+
+std::string finalHex(EVP_MD_CTX* md) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    EVP_DigestFinal_ex(context_->md, digest, &length);
+    EVP_DigestFinal_ex(md, digest, &length);
     static const char* const hexDigits = "0123456789abcdef";
     std::string hex;
     for (unsigned int i = 0; i < length; ++i) {
         hex += hexDigits[digest[i] >> 4];
         hex += hexDigits[digest[i] & 15];
     }
+    return hex;
+}
+
+} // namespace
+
+std::string Sha256::finish() {
+    std::string hex = finalHex(context_->md);
     context_->reset();
     return hex;
+}
+
+std::string Sha256::peek() const {
+    Context copy;
+    if (!copy.md || EVP_MD_CTX_copy_ex(copy.md, context_->md) != 1)
+        throw std::runtime_error("SHA-256 unavailable");
+    return finalHex(copy.md);
 }
 
 bool Sha256::prefixOf(const std::string& path, std::int64_t length, Sha256& state) {

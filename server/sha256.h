@@ -17,6 +17,8 @@ public:
     void add(const char* data, std::size_t size);
     // Lower-case hex; the object then starts over.
     std::string finish();
+    // The hash of what was added so far, without ending it.
+    std::string peek() const;
 
     // The hash of the first `length` bytes of `path`; false when the file is shorter or
     // cannot be read.

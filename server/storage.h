@@ -70,7 +70,7 @@ struct FileRecord {
     std::int64_t received = 0;
     std::int64_t chunks = 0;
     bool complete = false;
-    std::string sha256; // hex, set when complete: a file is served only when it matches
+    std::string sha256; // hex, of the `received` bytes; a file is served only when it matches
     std::string owner;  // the address that created it; caps its unfinished uploads
 };
 

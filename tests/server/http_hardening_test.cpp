@@ -391,47 +391,61 @@ TEST_F(HttpHardeningTest, LeftoversOfACrashAreRecoveredAtStart) {
         long status;        // of the download after the start
         bool servesContent; // with exactly the uploaded bytes
         bool partRemains;
+        long completion; // of a completion retried after the start; 0: not tried
     };
     const std::vector<Case> cases = {
         {"renamed, completion not committed", false,
          [](const std::string& part, const std::string& final) {
              std::rename(part.c_str(), final.c_str());
          },
-         200, true, false},
+         200, true, false, 200},
         {"renamed, then a sparse part of the recorded size", false,
          [](const std::string& part, const std::string& final) {
              std::rename(part.c_str(), final.c_str());
              std::ofstream(part).close();
              ::truncate(part.c_str(), 2 * kMiB + 10);
          },
-         404, false, false},
+         404, false, false, 404},
+        // What an older server could leave: zeros where a vanished part file was recreated.
+        {"renamed, with other bytes than the chunks recorded", false,
+         [](const std::string& part, const std::string& final) {
+             std::rename(part.c_str(), final.c_str());
+             std::fstream(final, std::ios::in | std::ios::out | std::ios::binary)
+                 << std::string(kMiB, '\0');
+         },
+         404, false, false, 404},
         {"renamed, but shorter than recorded", false,
          [](const std::string& part, const std::string& final) {
              std::rename(part.c_str(), final.c_str());
              ::truncate(final.c_str(), kMiB);
          },
-         404, false, false},
+         404, false, false, 404},
         {"part with bytes past the record", false,
          [](const std::string& part, const std::string&) {
              std::ofstream(part, std::ios::app) << "never committed";
          },
-         404, false, true},
+         404, false, true, 200},
+        {"part with other bytes than the chunks recorded", false,
+         [](const std::string& part, const std::string&) {
+             std::fstream(part, std::ios::in | std::ios::out | std::ios::binary) << "zz";
+         },
+         404, false, true, 500},
         {"part shorter than the record", false,
          [](const std::string& part, const std::string&) { ::truncate(part.c_str(), 100); }, 404,
-         false, false},
+         false, false, 404},
         {"finished, then cut short on disk", true,
          [](const std::string&, const std::string& final) { ::truncate(final.c_str(), 10); }, 404,
-         false, false},
+         false, false, 0},
         // Same size, other bytes: the answer stops short of its end, so no client keeps it.
         {"finished, then zeros over its first MiB", true,
          [](const std::string&, const std::string& final) {
              std::fstream(final, std::ios::in | std::ios::out | std::ios::binary)
                  << std::string(kMiB, '\0');
          },
-         0, false, false},
+         0, false, false, 0},
         {"finished, with a stray part beside it", true,
          [](const std::string& part, const std::string&) { std::ofstream(part) << "stray"; }, 200,
-         true, false},
+         true, false, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -456,14 +470,15 @@ TEST_F(HttpHardeningTest, LeftoversOfACrashAreRecoveredAtStart) {
         EXPECT_FALSE(exists(files() + stray + ".part"));
         EXPECT_FALSE(exists(files() + stray));
         EXPECT_TRUE(exists(files() + "notes.txt"));
-        if (c.partRemains) {
-            // The upload goes on from its record, without the stray bytes.
-            EXPECT_EQ(complete(id), 200);
-            EXPECT_TRUE(download(id).body == content);
-        } else if (!c.finished && c.status != 200) {
-            // Dropped: a retried completion cannot bring the zeros back.
-            EXPECT_EQ(complete(id), 404);
-            EXPECT_EQ(download(id).status, 404);
+        // A client that never saw its completion answered tries again: it finishes with
+        // exactly the uploaded bytes, or not at all.
+        if (c.completion != 0) {
+            EXPECT_EQ(complete(id), c.completion);
+            const HttpAnswer again = download(id);
+            EXPECT_EQ(again.status, c.completion == 200 ? 200 : 404);
+            if (c.completion == 200) {
+                EXPECT_TRUE(again.body == content);
+            }
         }
     }
 }
