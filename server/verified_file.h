@@ -12,7 +12,7 @@ namespace brindlewick::server {
 
 class VerifiedFile {
 public:
-    static constexpr std::size_t kBlock = 64 * 1024;
+    static constexpr std::size_t kBlock = 32 * 1024;
 
     VerifiedFile() = default;
     ~VerifiedFile();
