@@ -77,8 +77,9 @@ std::optional<boost::asio::ip::address> ipOf(const std::string& text) {
 
 HttpGuard::HttpGuard(std::string listenAddress, std::vector<std::string> names)
     : listenAddress_(std::move(listenAddress)) {
+    // A name may be given with a port or brackets, as a Host header writes it; any port counts.
     for (const std::string& name : names)
-        names_.push_back(lower(name));
+        names_.push_back(ipOf(name) ? lower(name) : splitHost(name).host);
 }
 
 bool HttpGuard::hostAllowed(std::string_view text) const {

@@ -341,6 +341,14 @@ TEST(HttpGuard, HostsByListeningAddress) {
         guard.setPort(9001);
         EXPECT_EQ(guard.hostAllowed(c.host), c.allowed) << c.listen << " " << c.host;
     }
+    // Names as an operator may write them: with a port, in brackets, or a bare address.
+    HttpGuard named("192.0.2.7", {"Chat.Example.org:443", "[2001:db8::5]", "2001:db8::6"});
+    named.setPort(9001);
+    for (const char* host :
+         {"chat.example.org", "chat.example.org:8443", "[2001:db8::5]:1", "[2001:db8::6]"})
+        EXPECT_TRUE(named.hostAllowed(host)) << host;
+    for (const char* host : {"example.org", "[2001:db8::7]:9001", "chat.example.org:x"})
+        EXPECT_FALSE(named.hostAllowed(host)) << host;
 }
 
 // A download that takes far longer than the idle time completes while it moves, and one
