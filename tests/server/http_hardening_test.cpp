@@ -529,20 +529,22 @@ TEST_F(HttpHardeningTest, OlderDatabaseIsUpgradedAndItsFilesStayServed) {
 }
 
 TEST_F(HttpHardeningTest, AbandonedUploadsExpireWhileActiveOnesGoOn) {
-    start("--upload-expiry 1");
+    start("--upload-expiry 2");
     const std::string abandoned = create(10);
     EXPECT_EQ(chunk(abandoned, 0, "12345"), 200);
     ASSERT_TRUE(exists(files() + abandoned + ".part"));
-    const std::string active = create(10);
-    for (int i = 0; i < 8; ++i) {
+    // A chunk every 300 ms keeps the other one alive well past the expiry; the sweep runs
+    // every second, so the abandoned one is gone within three.
+    const std::string active = create(12);
+    for (int i = 0; i < 12; ++i) {
         EXPECT_EQ(chunk(active, i, "x"), 200);
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
     EXPECT_EQ(chunk(abandoned, 1, "67890"), 404);
     EXPECT_FALSE(exists(files() + abandoned + ".part"));
     EXPECT_EQ(complete(abandoned), 404);
     EXPECT_EQ(complete(active), 200);
-    EXPECT_EQ(download(active).body, "xxxxxxxx");
+    EXPECT_EQ(download(active).body, std::string(12, 'x'));
     EXPECT_NE(log().find("unfinished upload"), std::string::npos);
 }
 
