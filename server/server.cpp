@@ -107,7 +107,7 @@ bool Server::start(std::string& error) {
 }
 
 void Server::scheduleExpiry() {
-    // Often enough that an upload outlives its expiry by at most a tenth of it.
+    // A tenth of the expiry, from 1 s to 60 s: an upload outlives its expiry by at most that.
     const auto every = std::clamp(std::chrono::seconds(options_.uploadExpirySeconds) / 10,
                                   std::chrono::seconds(1), std::chrono::seconds(60));
     expiryTimer_->expires_after(every);
