@@ -181,7 +181,8 @@ void HttpApi::handle(const HttpRequest& request, ReplyFn reply) {
         return m == "POST" ? setProfile(request.body, std::move(reply)) : wrongMethod();
     if (p.size() >= 2 && p[1] == "files") {
         if (p.size() == 2)
-            return m == "POST" ? createFile(request.body, std::move(reply)) : wrongMethod();
+            return m == "POST" ? createFile(request.body, request.peer, std::move(reply))
+                               : wrongMethod();
         // Identifiers are ours: anything but 32 hex digits (dots, slashes, escapes) is refused.
         if (!isHex128(p[2])) {
             reply(text(400, FileText::kBadId));
@@ -404,7 +405,7 @@ void HttpApi::setProfile(const std::string& body, ReplyFn reply) {
         [reply](bool) { reply(serverFailure()); });
 }
 
-void HttpApi::createFile(const std::string& body, ReplyFn reply) {
+void HttpApi::createFile(const std::string& body, const std::string& owner, ReplyFn reply) {
     const auto request = parseObject(body, reply);
     if (!request)
         return;
@@ -424,8 +425,8 @@ void HttpApi::createFile(const std::string& body, ReplyFn reply) {
     const std::int64_t declared = size->get<std::int64_t>();
     FileStore* files = &files_;
     worker_.post(
-        [files, name, declared, reply](Storage& storage) -> Completion {
-            const FileAnswer result = files->create(storage, name, declared);
+        [files, name, declared, owner, reply](Storage& storage) -> Completion {
+            const FileAnswer result = files->create(storage, name, declared, owner);
             auto answer = std::make_shared<HttpReply>(result.status == 200
                                                           ? jsonReply({{"id", result.id}})
                                                           : text(result.status, result.text));
@@ -482,6 +483,7 @@ void HttpApi::download(const std::string& id, ReplyFn reply) {
             if (result.status == 200) {
                 answer->contentType = "application/octet-stream";
                 answer->filePath = files->pathOf(id);
+                answer->sha256 = result.sha256;
             } else {
                 *answer = text(result.status, result.text);
             }

@@ -16,6 +16,7 @@ struct HttpRequest {
     std::string method;
     std::string target; // path and query as received
     std::string body;
+    std::string peer; // the client's address; unfinished uploads are counted by it
 };
 
 struct HttpReply {
@@ -23,6 +24,7 @@ struct HttpReply {
     std::string contentType = "application/json; charset=utf-8";
     std::string body;
     std::string filePath; // non-empty: stream this file as the body
+    std::string sha256;   // the file's recorded checksum, which its bytes must match
 };
 
 using ReplyFn = std::function<void(HttpReply)>;
@@ -40,7 +42,7 @@ private:
     void createRoom(const std::string& body, ReplyFn reply);
     void leaveRoom(const std::string& body, ReplyFn reply);
     void setProfile(const std::string& body, ReplyFn reply);
-    void createFile(const std::string& body, ReplyFn reply);
+    void createFile(const std::string& body, const std::string& owner, ReplyFn reply);
     void putChunk(const std::string& id, const std::string& index, std::string body, ReplyFn reply);
     void completeFile(const std::string& id, ReplyFn reply);
     void download(const std::string& id, ReplyFn reply);

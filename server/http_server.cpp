@@ -3,12 +3,15 @@
 #include "file_store.h"
 #include "http_api.h"
 #include "log.h"
+#include "verified_file.h"
 
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -21,11 +24,12 @@ namespace http = beast::http;
 
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
 public:
-    static constexpr std::chrono::seconds kTimeout{60};
+    static constexpr std::chrono::seconds kReadTimeout{60};
 
-    HttpSession(asio::ip::tcp::socket socket, HttpApi& api,
-                std::function<void(HttpSession*)> onClosed)
-        : stream_(std::move(socket)), api_(api), onClosed_(std::move(onClosed)) {
+    HttpSession(asio::ip::tcp::socket socket, HttpApi& api, const HttpGuard& guard,
+                std::chrono::seconds writeIdle, std::function<void(HttpSession*)> onClosed)
+        : stream_(std::move(socket)), api_(api), guard_(guard), writeIdle_(writeIdle),
+          onClosed_(std::move(onClosed)) {
         boost::system::error_code ec;
         const auto endpoint = stream_.socket().remote_endpoint(ec);
         peer_ = ec ? std::string("?") : endpoint.address().to_string();
@@ -50,35 +54,57 @@ private:
             return;
         parser_.emplace();
         parser_->body_limit(HttpServer::kBodyLimit);
-        stream_.expires_after(kTimeout);
+        stream_.expires_after(kReadTimeout);
+        // The header first: a refused request is answered before its body is read.
+        http::async_read_header(
+            stream_, buffer_, *parser_,
+            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onHeader(ec); });
+    }
+
+    // True when the error was handled (the connection answered or closed).
+    bool failed(beast::error_code ec) {
+        if (!ec)
+            return false;
+        if (ec == http::error::end_of_stream || ec == asio::error::eof) {
+            close();
+        } else if (ec == http::error::body_limit) {
+            refuseAndClose(413, FileText::kChunkTooLarge);
+        } else if (ec.category() == http::make_error_code(http::error::bad_target).category() &&
+                   ec != http::error::partial_message) {
+            // Timeouts and broken requests: a bad request gets a word, a dead peer nothing.
+            refuseAndClose(400, "잘못된 요청입니다");
+        } else {
+            close();
+        }
+        return true;
+    }
+
+    void onHeader(beast::error_code ec) {
+        if (closed_ || failed(ec))
+            return;
+        const auto& header = parser_->get();
+        const auto refusal = guard_.check(
+            std::string_view(header.method_string().data(), header.method_string().size()),
+            header.find(http::field::origin) != header.end(),
+            std::string_view(header[http::field::host].data(), header[http::field::host].size()),
+            std::string_view(header[http::field::content_type].data(),
+                             header[http::field::content_type].size()));
+        if (refusal) {
+            refuseAndClose(refusal->status, refusal->text);
+            return;
+        }
         http::async_read(
             stream_, buffer_, *parser_,
             [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onRead(ec); });
     }
 
     void onRead(beast::error_code ec) {
-        if (closed_)
+        if (closed_ || failed(ec))
             return;
-        if (ec == http::error::end_of_stream || ec == asio::error::eof) {
-            close();
-            return;
-        }
-        if (ec == http::error::body_limit) {
-            refuseAndClose(413, FileText::kChunkTooLarge);
-            return;
-        }
-        if (ec) {
-            // Timeouts and broken requests: a bad request gets a word, a dead peer nothing.
-            if (ec.category() == http::make_error_code(http::error::bad_target).category() &&
-                ec != http::error::partial_message)
-                refuseAndClose(400, "잘못된 요청입니다");
-            else
-                close();
-            return;
-        }
         auto& request = parser_->get();
         keepAlive_ = request.keep_alive();
         HttpRequest r = HttpServer::toApiRequest(request);
+        r.peer = peer_;
         const std::string line = r.method + " " + r.target;
         stream_.expires_never();
         api_.handle(r, [self = shared_from_this(), line](HttpReply reply) {
@@ -102,27 +128,8 @@ private:
     void send(HttpReply reply) {
         if (closed_)
             return;
-        stream_.expires_after(kTimeout);
         if (!reply.filePath.empty()) {
-            auto response = std::make_shared<http::response<http::file_body>>();
-            beast::error_code ec;
-            response->body().open(reply.filePath.c_str(), beast::file_mode::scan, ec);
-            if (ec) {
-                logLine("http: cannot open " + reply.filePath + ": " + ec.message());
-                HttpReply failure;
-                failure.status = 404;
-                failure.contentType = "text/plain; charset=utf-8";
-                failure.body = FileText::kNotFound;
-                send(std::move(failure));
-                return;
-            }
-            response->result(http::status::ok);
-            response->set(http::field::content_type, reply.contentType);
-            response->keep_alive(keepAlive_);
-            response->prepare_payload();
-            http::async_write(stream_, *response,
-                              [self = shared_from_this(), response](
-                                  beast::error_code ec, std::size_t) { self->afterWrite(ec); });
+            sendFile(std::move(reply));
             return;
         }
         auto response = std::make_shared<http::response<http::string_body>>();
@@ -131,14 +138,119 @@ private:
         response->body() = std::move(reply.body);
         response->keep_alive(keepAlive_);
         response->prepare_payload();
-        http::async_write(stream_, *response,
-                          [self = shared_from_this(), response](beast::error_code ec, std::size_t) {
-                              self->afterWrite(ec);
-                          });
+        write(response);
     }
 
-    void afterWrite(beast::error_code ec) {
-        if (ec || !keepAlive_) {
+    void sendNotFound() {
+        HttpReply failure;
+        failure.status = 404;
+        failure.contentType = "text/plain; charset=utf-8";
+        failure.body = FileText::kNotFound;
+        send(std::move(failure));
+    }
+
+    struct Download {
+        VerifiedFile file;
+        std::string id;
+        std::string block;
+        std::size_t written = 0; // of `block`
+        http::response<http::empty_body> header;
+        std::optional<http::response_serializer<http::empty_body>> serializer;
+    };
+
+    void sendFile(HttpReply reply) {
+        auto d = std::make_shared<Download>();
+        const std::size_t slash = reply.filePath.rfind('/');
+        d->id = reply.filePath.substr(slash == std::string::npos ? 0 : slash + 1);
+        if (!d->file.open(reply.filePath, reply.sha256)) {
+            logLine("http: cannot open " + reply.filePath + ": " + std::strerror(errno));
+            sendNotFound();
+            return;
+        }
+        // A file of one block is checked whole before anything is sent.
+        if (!d->file.next(d->block)) {
+            logLine("http: " + d->id + " does not match its record; not served");
+            sendNotFound();
+            return;
+        }
+        d->header.result(http::status::ok);
+        d->header.set(http::field::content_type, reply.contentType);
+        d->header.keep_alive(keepAlive_);
+        d->header.content_length(d->file.size());
+        d->serializer.emplace(d->header);
+        stream_.expires_after(writeIdle_);
+        http::async_write_header(stream_, *d->serializer,
+                                 [self = shared_from_this(), d](beast::error_code ec, std::size_t) {
+                                     if (ec) {
+                                         self->cutDownload(*d, ec.message());
+                                         return;
+                                     }
+                                     self->sendBlock(d);
+                                 });
+    }
+
+    // Each write must make progress within the idle time; a slow reader of a large file is
+    // cut only when it stops reading.
+    void sendBlock(std::shared_ptr<Download> d) {
+        if (d->written == d->block.size()) {
+            if (d->file.done()) {
+                afterWrite();
+                return;
+            }
+            d->written = 0;
+            if (!d->file.next(d->block)) {
+                cutDownload(*d, "the file does not match its record");
+                return;
+            }
+        }
+        stream_.expires_after(writeIdle_);
+        stream_.async_write_some(
+            asio::buffer(d->block.data() + d->written, d->block.size() - d->written),
+            [self = shared_from_this(), d](beast::error_code ec, std::size_t n) {
+                d->written += n;
+                if (ec) {
+                    self->cutDownload(*d, ec.message());
+                    return;
+                }
+                self->sendBlock(d);
+            });
+    }
+
+    void cutDownload(const Download& d, const std::string& why) {
+        const std::uint64_t sent = d.file.offset() - d.block.size() + d.written;
+        logLine("http: " + peer_ + " download of " + d.id + " cut after " + std::to_string(sent) +
+                " of " + std::to_string(d.file.size()) + " bytes: " + why);
+        close();
+    }
+
+    // Piece by piece, each within the idle time.
+    template <class Body> void write(std::shared_ptr<http::response<Body>> response) {
+        auto serializer = std::make_shared<http::response_serializer<Body>>(*response);
+        writeSome(std::move(response), std::move(serializer));
+    }
+
+    template <class Body>
+    void writeSome(std::shared_ptr<http::response<Body>> response,
+                   std::shared_ptr<http::response_serializer<Body>> serializer) {
+        stream_.expires_after(writeIdle_);
+        auto& sr = *serializer;
+        http::async_write_some(stream_, sr,
+                               [self = shared_from_this(), response,
+                                serializer](beast::error_code ec, std::size_t) mutable {
+                                   if (ec) {
+                                       self->close();
+                                       return;
+                                   }
+                                   if (!serializer->is_done()) {
+                                       self->writeSome(std::move(response), std::move(serializer));
+                                       return;
+                                   }
+                                   self->afterWrite();
+                               });
+    }
+
+    void afterWrite() {
+        if (!keepAlive_) {
             close();
             return;
         }
@@ -147,6 +259,8 @@ private:
 
     beast::tcp_stream stream_;
     HttpApi& api_;
+    const HttpGuard& guard_;
+    std::chrono::seconds writeIdle_;
     std::function<void(HttpSession*)> onClosed_;
     std::string peer_;
     beast::flat_buffer buffer_;
@@ -156,17 +270,22 @@ private:
 };
 
 HttpRequest HttpServer::toApiRequest(BeastRequest& request) {
-    return {std::string(request.method_string()), std::string(request.target()),
-            std::move(request.body())};
+    return {std::string(request.method_string()),
+            std::string(request.target()),
+            std::move(request.body()),
+            {}};
 }
 
-HttpServer::HttpServer(asio::io_context& io, HttpApi& api) : io_(io), api_(api), acceptor_(io) {}
+HttpServer::HttpServer(asio::io_context& io, HttpApi& api, HttpGuard guard,
+                       std::chrono::seconds writeIdle)
+    : io_(io), api_(api), guard_(std::move(guard)), writeIdle_(writeIdle), acceptor_(io) {}
 
 void HttpServer::listen(const asio::ip::tcp::endpoint& endpoint) {
     acceptor_.open(endpoint.protocol());
     acceptor_.set_option(asio::socket_base::reuse_address(true));
     acceptor_.bind(endpoint);
     acceptor_.listen(asio::socket_base::max_listen_connections);
+    guard_.setPort(port());
     accept();
 }
 
@@ -187,8 +306,9 @@ void HttpServer::accept() {
             });
             return;
         }
-        auto session = std::make_shared<HttpSession>(
-            std::move(socket), api_, [this](HttpSession* s) { sessions_.erase(s); });
+        auto session =
+            std::make_shared<HttpSession>(std::move(socket), api_, guard_, writeIdle_,
+                                          [this](HttpSession* s) { sessions_.erase(s); });
         sessions_[session.get()] = session;
         session->start();
         accept();

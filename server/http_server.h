@@ -3,12 +3,14 @@
 
 #include "file_store.h"
 #include "http_api.h"
+#include "http_guard.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/string_body.hpp>
 
+#include <chrono>
 #include <memory>
 #include <unordered_map>
 
@@ -25,7 +27,10 @@ public:
     // What the API sees of a parsed request; the body is moved out.
     static HttpRequest toApiRequest(BeastRequest& request);
 
-    HttpServer(boost::asio::io_context& io, HttpApi& api);
+    // `writeIdle`: an answer is cut when one write makes no progress for this long; a large
+    // download may take as long as it keeps moving.
+    HttpServer(boost::asio::io_context& io, HttpApi& api, HttpGuard guard,
+               std::chrono::seconds writeIdle);
 
     // Throws boost::system::system_error when the address is busy or invalid.
     void listen(const boost::asio::ip::tcp::endpoint& endpoint);
@@ -37,6 +42,8 @@ private:
 
     boost::asio::io_context& io_;
     HttpApi& api_;
+    HttpGuard guard_;
+    std::chrono::seconds writeIdle_;
     boost::asio::ip::tcp::acceptor acceptor_;
     std::unordered_map<HttpSession*, std::weak_ptr<HttpSession>> sessions_;
     bool stopped_ = false;

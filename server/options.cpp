@@ -21,6 +21,8 @@ template <std::uint64_t Min, std::uint64_t Max> struct Number { std::uint64_t va
 using Port = Number<0, 65535>;
 using ByteCount = Number<0, UINT64_MAX / 2>;
 using Seconds = Number<1, 86400>;
+using ExpirySeconds = Number<1, 30 * 86400>;
+using Count = Number<1, 1000000>;
 
 struct NonEmptyText {
     std::string value;
@@ -95,6 +97,24 @@ po::options_description settingsOptions() {
         po::value<Seconds>()->value_name("SECONDS")->default_value(
             Seconds{std::uint64_t(defaults.idleSeconds)}, std::to_string(defaults.idleSeconds)),
         "close chat connections silent this long, 1 to 86400");
+    add("http-host", po::value<std::vector<NonEmptyText>>()->value_name("NAME"),
+        "a host name clients use for the HTTP port (repeatable); requests naming any other "
+        "host than these and the listening address are refused");
+    add("download-idle-timeout",
+        po::value<Seconds>()->value_name("SECONDS")->default_value(
+            Seconds{std::uint64_t(defaults.downloadIdleSeconds)},
+            std::to_string(defaults.downloadIdleSeconds)),
+        "cut an HTTP answer when the client takes nothing for this long, 1 to 86400");
+    add("upload-expiry",
+        po::value<ExpirySeconds>()->value_name("SECONDS")->default_value(
+            ExpirySeconds{std::uint64_t(defaults.uploadExpirySeconds)},
+            std::to_string(defaults.uploadExpirySeconds)),
+        "drop an unfinished upload after this long without a chunk, 1 to 2592000");
+    add("max-pending-uploads",
+        po::value<Count>()->value_name("N")->default_value(
+            Count{std::uint64_t(defaults.maxPendingUploads)},
+            std::to_string(defaults.maxPendingUploads)),
+        "unfinished uploads one client address may hold at once");
     return settings;
 }
 
@@ -210,6 +230,12 @@ OptionsResult parseServerOptions(const std::vector<std::string>& args) {
         values.count("data-dir") ? values["data-dir"].as<NonEmptyText>().value : defaultDataDir();
     o.maxUploadBytes = values["max-upload-bytes"].as<ByteCount>().value;
     o.idleSeconds = static_cast<int>(values["idle-timeout"].as<Seconds>().value);
+    if (values.count("http-host"))
+        for (const NonEmptyText& name : values["http-host"].as<std::vector<NonEmptyText>>())
+            o.httpHosts.push_back(name.value);
+    o.downloadIdleSeconds = static_cast<int>(values["download-idle-timeout"].as<Seconds>().value);
+    o.uploadExpirySeconds = static_cast<int>(values["upload-expiry"].as<ExpirySeconds>().value);
+    o.maxPendingUploads = static_cast<int>(values["max-pending-uploads"].as<Count>().value);
     return result;
 }
 

@@ -15,6 +15,11 @@ struct ServerOptions {
     std::string dataDir; // empty: the default below
     std::uint64_t maxUploadBytes = 1024ull * 1024 * 1024;
     int idleSeconds = 90;
+    // Host names clients reach the HTTP port by, besides its listening address.
+    std::vector<std::string> httpHosts;
+    int downloadIdleSeconds = 60;
+    int uploadExpirySeconds = 3600;
+    int maxPendingUploads = 16;
 };
 
 struct OptionsResult {

@@ -9,6 +9,7 @@
 
 #include <boost/asio/ip/address.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -56,12 +57,20 @@ Server::~Server() {
 bool Server::start(std::string& error) {
     if (!makeDirectories(options_.dataDir, error))
         return false;
-    files_ = std::make_unique<FileStore>(options_.dataDir + "/files", options_.maxUploadBytes);
+    UploadLimits limits;
+    limits.maxUploadBytes = options_.maxUploadBytes;
+    limits.maxPendingPerOwner = options_.maxPendingUploads;
+    limits.expiry = std::chrono::seconds(options_.uploadExpirySeconds);
+    files_ = std::make_unique<FileStore>(options_.dataDir + "/files", limits);
     if (!files_->prepare(error))
         return false;
     std::unique_ptr<Storage> storage;
     try {
         storage = std::make_unique<Storage>(options_.dataDir + "/brindlewick.db");
+        // Before any request, so no upload sees a half-finished completion.
+        storage->db().exec("BEGIN");
+        files_->recover(*storage);
+        storage->db().exec("COMMIT");
     } catch (const DatabaseError& e) {
         error = std::string("database: ") + e.what();
         return false;
@@ -71,7 +80,8 @@ bool Server::start(std::string& error) {
     api_ = std::make_unique<HttpApi>(*worker_, *files_, *hub_);
     chat_ = std::make_unique<ChatServer>(io_, *worker_, hub_,
                                          std::chrono::seconds(options_.idleSeconds));
-    http_ = std::make_unique<HttpServer>(io_, *api_);
+    http_ = std::make_unique<HttpServer>(io_, *api_, HttpGuard(options_.host, options_.httpHosts),
+                                         std::chrono::seconds(options_.downloadIdleSeconds));
 
     boost::system::error_code ec;
     const auto address = asio::ip::make_address(options_.host, ec);
@@ -91,10 +101,32 @@ bool Server::start(std::string& error) {
         error = "HTTP port " + std::to_string(options_.httpPort) + ": " + e.code().message();
         return false;
     }
+    expiryTimer_ = std::make_unique<asio::steady_timer>(io_);
+    scheduleExpiry();
     return true;
 }
 
+void Server::scheduleExpiry() {
+    // A tenth of the expiry, from 1 s to 60 s: an upload outlives its expiry by at most that.
+    const auto every = std::clamp(std::chrono::seconds(options_.uploadExpirySeconds) / 10,
+                                  std::chrono::seconds(1), std::chrono::seconds(60));
+    expiryTimer_->expires_after(every);
+    expiryTimer_->async_wait([this](boost::system::error_code ec) {
+        if (ec || stopped_)
+            return;
+        FileStore* files = files_.get();
+        worker_->post([files](Storage& storage) -> Completion {
+            files->expire(storage);
+            return {};
+        });
+        scheduleExpiry();
+    });
+}
+
 void Server::stop() {
+    stopped_ = true;
+    if (expiryTimer_)
+        expiryTimer_->cancel();
     if (chat_)
         chat_->stop();
     if (http_)

@@ -4,6 +4,7 @@
 #include "options.h"
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include <memory>
 #include <string>
@@ -30,6 +31,9 @@ public:
     std::uint16_t httpPort() const;
 
 private:
+    // Drops abandoned uploads on the database worker, repeatedly.
+    void scheduleExpiry();
+
     boost::asio::io_context& io_;
     ServerOptions options_;
     std::shared_ptr<Hub> hub_; // sessions share it: they leave it in their destructors
@@ -38,6 +42,8 @@ private:
     std::unique_ptr<HttpApi> api_;
     std::unique_ptr<ChatServer> chat_;
     std::unique_ptr<HttpServer> http_;
+    std::unique_ptr<boost::asio::steady_timer> expiryTimer_;
+    bool stopped_ = false;
 };
 
 } // namespace brindlewick::server

@@ -63,6 +63,13 @@ CREATE TABLE IF NOT EXISTS files(
     created INTEGER NOT NULL);
 )sql";
 
+// Columns added to `files` after its first release, for databases created before them.
+const char* const kFileColumns[][2] = {
+    {"sha256", "sha256 TEXT NOT NULL DEFAULT ''"},
+    {"owner", "owner TEXT NOT NULL DEFAULT ''"},
+    {"touched", "touched INTEGER NOT NULL DEFAULT 0"},
+};
+
 } // namespace
 
 Storage::Storage(const std::string& path) : db_(path) {
@@ -71,6 +78,20 @@ Storage::Storage(const std::string& path) : db_(path) {
     db_.exec("PRAGMA synchronous=FULL");
     db_.exec("PRAGMA foreign_keys=OFF");
     db_.exec(kSchema);
+    upgradeFiles();
+}
+
+void Storage::upgradeFiles() {
+    std::vector<std::string> present;
+    Statement& columns = db_.prepare("SELECT name FROM pragma_table_info('files')");
+    while (columns.step())
+        present.push_back(columns.text(0));
+    for (const auto& column : kFileColumns)
+        if (std::find(present.begin(), present.end(), column[0]) == present.end())
+            db_.exec(std::string("ALTER TABLE files ADD COLUMN ") + column[1]);
+    // Older rows count their idle time from their creation.
+    db_.exec("UPDATE files SET touched=created WHERE touched=0");
+    db_.exec("CREATE INDEX IF NOT EXISTS files_pending ON files(owner) WHERE complete=0");
 }
 
 void Storage::upsertUser(const UserRecord& user, bool keepProfilePic) {
@@ -347,32 +368,82 @@ HistorySlice Storage::history(const std::string& room, std::int64_t before, int 
 }
 
 void Storage::createFile(const FileRecord& f) {
-    db_.prepare("INSERT INTO files(id, name, declared_size, created) VALUES(?1, ?2, ?3, ?4)")
+    const std::int64_t now = nowMs();
+    db_.prepare("INSERT INTO files(id, name, declared_size, created, owner, touched) "
+                "VALUES(?1, ?2, ?3, ?4, ?5, ?4)")
         .bind(1, f.id)
         .bind(2, f.name)
         .bind(3, f.declaredSize)
-        .bind(4, nowMs())
+        .bind(4, now)
+        .bind(5, f.owner)
         .run();
 }
 
 std::optional<FileRecord> Storage::file(const std::string& id) {
-    Statement& s =
-        db_.prepare("SELECT name, declared_size, received, chunks, complete FROM files WHERE id=?1")
-            .bind(1, id);
+    Statement& s = db_.prepare("SELECT name, declared_size, received, chunks, complete, sha256, "
+                               "owner FROM files WHERE id=?1")
+                       .bind(1, id);
     if (!s.step())
         return std::nullopt;
-    FileRecord f{id, s.text(0), s.integer(1), s.integer(2), s.integer(3), s.integer(4) != 0};
+    FileRecord f{id,           s.text(0),         s.integer(1), s.integer(2),
+                 s.integer(3), s.integer(4) != 0, s.text(5),    s.text(6)};
     s.reset();
     return f;
 }
 
 void Storage::updateFile(const FileRecord& f) {
-    db_.prepare("UPDATE files SET received=?2, chunks=?3, complete=?4 WHERE id=?1")
+    db_.prepare("UPDATE files SET received=?2, chunks=?3, complete=?4, sha256=?5, touched=?6 "
+                "WHERE id=?1")
         .bind(1, f.id)
         .bind(2, f.received)
         .bind(3, f.chunks)
         .bind(4, f.complete ? 1 : 0)
+        .bind(5, f.sha256)
+        .bind(6, nowMs())
         .run();
+}
+
+void Storage::deleteFile(const std::string& id) {
+    db_.prepare("DELETE FROM files WHERE id=?1").bind(1, id).run();
+}
+
+std::int64_t Storage::pendingUploads(const std::string& owner) {
+    Statement& s =
+        db_.prepare("SELECT COUNT(*) FROM files WHERE owner=?1 AND complete=0").bind(1, owner);
+    s.step();
+    const std::int64_t count = s.integer(0);
+    s.reset();
+    return count;
+}
+
+std::int64_t Storage::pendingBytes() {
+    Statement& s = db_.prepare(
+        "SELECT COALESCE(SUM(MAX(declared_size - received, 0)), 0) FROM files WHERE complete=0");
+    s.step();
+    const std::int64_t bytes = s.integer(0);
+    s.reset();
+    return bytes;
+}
+
+std::vector<std::string> Storage::idleUploads(std::int64_t beforeMs) {
+    std::vector<std::string> ids;
+    Statement& s =
+        db_.prepare("SELECT id FROM files WHERE complete=0 AND touched<?1").bind(1, beforeMs);
+    while (s.step())
+        ids.push_back(s.text(0));
+    return ids;
+}
+
+std::vector<FileRecord> Storage::filesWithoutChecksum() {
+    std::vector<FileRecord> files;
+    Statement& s = db_.prepare("SELECT id FROM files WHERE complete=1 AND sha256=''");
+    std::vector<std::string> ids;
+    while (s.step())
+        ids.push_back(s.text(0));
+    for (const std::string& id : ids)
+        if (auto f = file(id))
+            files.push_back(*f);
+    return files;
 }
 
 } // namespace brindlewick::server

@@ -70,6 +70,8 @@ struct FileRecord {
     std::int64_t received = 0;
     std::int64_t chunks = 0;
     bool complete = false;
+    std::string sha256; // hex, of the `received` bytes; a file is served only when it matches
+    std::string owner;  // the address that created it; caps its unfinished uploads
 };
 
 class Storage {
@@ -115,9 +117,19 @@ public:
 
     void createFile(const FileRecord& file);
     std::optional<FileRecord> file(const std::string& id);
+    // Also marks the upload active now, which its expiry counts from.
     void updateFile(const FileRecord& file);
+    void deleteFile(const std::string& id);
+    // Unfinished uploads: how many `owner` has, and the bytes all of them still expect.
+    std::int64_t pendingUploads(const std::string& owner);
+    std::int64_t pendingBytes();
+    // Unfinished uploads without activity since `beforeMs` (milliseconds since the epoch).
+    std::vector<std::string> idleUploads(std::int64_t beforeMs);
+    // Finished files recorded before checksums were kept.
+    std::vector<FileRecord> filesWithoutChecksum();
 
 private:
+    void upgradeFiles();
     Database db_;
 };
 

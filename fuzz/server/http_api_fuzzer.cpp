@@ -5,6 +5,7 @@
 #include "db_worker.h"
 #include "file_store.h"
 #include "http_api.h"
+#include "http_guard.h"
 #include "http_server.h"
 #include "hub.h"
 #include "room_logic.h"
@@ -57,9 +58,11 @@ std::unique_ptr<Storage> seededStorage(const fs::path& files) {
     storage->upsertUser({"111", "앨리스", "", ""}, false);
     storage->upsertUser({"222", "밥", "", ""}, false);
     check(RoomLogic::ensureAccess(*storage, "111", "dm:111:222").empty());
-    storage->createFile({kPartial, "b.txt", 10, 0, 0, false});
-    storage->createFile({kDone, "a.txt", 5, 0, 0, false});
-    storage->updateFile({kDone, "a.txt", 5, 5, 1, true});
+    storage->createFile({kPartial, "b.txt", 10, 0, 0, false, "", ""});
+    storage->createFile({kDone, "a.txt", 5, 0, 0, false, "", ""});
+    // The SHA-256 of "hello": a finished file is served only with its checksum.
+    storage->updateFile({kDone, "a.txt", 5, 5, 1, true,
+                         "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824", ""});
     std::ofstream(files / kDone) << "hello";
     return storage;
 }
@@ -97,12 +100,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     boost::asio::io_context io;
     auto work = boost::asio::make_work_guard(io);
-    FileStore store(files.string(), 3000000);
+    UploadLimits limits;
+    limits.maxUploadBytes = 3000000;
+    FileStore store(files.string(), limits);
     std::string error;
     check(store.prepare(error));
     Hub hub;
     DbWorker worker(io, seededStorage(files));
     HttpApi api(worker, store, hub);
+    HttpGuard guard("127.0.0.1", {"chat.example.org"});
+    guard.setPort(9001);
 
     const char* p = reinterpret_cast<const char*>(data);
     std::size_t left = size;
@@ -129,6 +136,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             parser.put_eof(ec);
         if (ec || !parser.is_done())
             break; // the port answers 400 or closes; nothing reaches the API
+        // The port's own checks see the same headers first; the API sees every request here,
+        // refused or not, so both are covered.
+        const auto& header = parser.get();
+        guard.check(
+            std::string_view(header.method_string().data(), header.method_string().size()),
+            header.find(http::field::origin) != header.end(),
+            std::string_view(header[http::field::host].data(), header[http::field::host].size()),
+            std::string_view(header[http::field::content_type].data(),
+                             header[http::field::content_type].size()));
         answers.push_back(answer(io, api, HttpServer::toApiRequest(parser.get()), files));
     }
 

@@ -115,8 +115,8 @@ TEST(History, PagingBackFromTheNewestGivesEveryMessageOnceInOrder) {
 
 TEST(History, EntriesCarryTheirCurrentState) {
     World w;
-    w.storage.createFile({kFile, "사진.png", 5, 0, 0, false});
-    w.storage.updateFile({kFile, "사진.png", 5, 5, 1, true});
+    w.storage.createFile({kFile, "사진.png", 5, 0, 0, false, "", ""});
+    w.storage.updateFile({kFile, "사진.png", 5, 5, 1, true, "", ""});
     w.ok("111", MessageType::Chat, {kGroup, "처음"});                         // 1, edited twice
     w.ok("222", MessageType::Chat, {kGroup, "답", "1"});                      // 2, a reply
     w.ok("111", MessageType::FileMeta, {kGroup, kFile, "사진.png", "5", ""}); // 3

@@ -42,6 +42,18 @@ TEST(ServerOptions, ParsesAndRefuses) {
     EXPECT_EQ(defaults.options.dataDir, defaultDataDir());
     EXPECT_EQ(defaults.options.maxUploadBytes, 1024ull * 1024 * 1024);
     EXPECT_EQ(defaults.options.idleSeconds, 90);
+    EXPECT_TRUE(defaults.options.httpHosts.empty());
+    EXPECT_EQ(defaults.options.downloadIdleSeconds, 60);
+    EXPECT_EQ(defaults.options.uploadExpirySeconds, 3600);
+    EXPECT_EQ(defaults.options.maxPendingUploads, 16);
+    const auto http = parseServerOptions({"--http-host", "a.example", "--http-host=b.example",
+                                          "--download-idle-timeout", "5", "--upload-expiry",
+                                          "7", "--max-pending-uploads", "2"});
+    ASSERT_EQ(http.kind, OptionsResult::Run) << http.error;
+    EXPECT_EQ(http.options.httpHosts, (std::vector<std::string>{"a.example", "b.example"}));
+    EXPECT_EQ(http.options.downloadIdleSeconds, 5);
+    EXPECT_EQ(http.options.uploadExpirySeconds, 7);
+    EXPECT_EQ(http.options.maxPendingUploads, 2);
     for (const std::vector<std::string>& bad :
          std::vector<std::vector<std::string>>{{"--chat-port", "65536"},
                                                {"--http-port", "-1"},
@@ -50,6 +62,10 @@ TEST(ServerOptions, ParsesAndRefuses) {
                                                {"--frobnicate"},
                                                {"--data-dir", ""},
                                                {"--idle-timeout", "0"},
+                                               {"--http-host", ""},
+                                               {"--download-idle-timeout", "0"},
+                                               {"--upload-expiry", "-5"},
+                                               {"--max-pending-uploads", "0"},
                                                {"--host="},
                                                {"somewhere"},
                                                {"--chat", "5"}})
@@ -187,6 +203,19 @@ TEST(ServerOptions, EnvironmentMistakesNameTheVariable) {
     EXPECT_EQ(parseServerOptions({}).kind, OptionsResult::Run);
 }
 
+// A list setting comes whole from the first layer that has it.
+TEST(ServerOptions, HostNamesRepeatInAFileAndTheCommandLineReplacesThem) {
+    TempDir dir;
+    const std::string file =
+        dir.write("hosts.conf", "http-host = a.example\nhttp-host = b.example\n");
+    const auto fromFile = parseServerOptions({"--config", file});
+    ASSERT_EQ(fromFile.kind, OptionsResult::Run) << fromFile.error;
+    EXPECT_EQ(fromFile.options.httpHosts, (std::vector<std::string>{"a.example", "b.example"}));
+    const auto fromLine = parseServerOptions({"--config", file, "--http-host", "c.example"});
+    ASSERT_EQ(fromLine.kind, OptionsResult::Run) << fromLine.error;
+    EXPECT_EQ(fromLine.options.httpHosts, (std::vector<std::string>{"c.example"}));
+}
+
 // The installed sample shows every setting the help lists, and at its real default.
 TEST(ServerOptions, SampleFileShowsEverySettingAtItsDefault) {
     std::set<std::string> listed;
@@ -225,6 +254,9 @@ TEST(ServerOptions, SampleFileShowsEverySettingAtItsDefault) {
     EXPECT_EQ(parsed.options.httpPort, defaults.httpPort);
     EXPECT_EQ(parsed.options.maxUploadBytes, defaults.maxUploadBytes);
     EXPECT_EQ(parsed.options.idleSeconds, defaults.idleSeconds);
+    EXPECT_EQ(parsed.options.downloadIdleSeconds, defaults.downloadIdleSeconds);
+    EXPECT_EQ(parsed.options.uploadExpirySeconds, defaults.uploadExpirySeconds);
+    EXPECT_EQ(parsed.options.maxPendingUploads, defaults.maxPendingUploads);
 }
 
 struct Exit {

@@ -36,9 +36,9 @@ struct World {
         expectOk(run("111", MessageType::ChatDelete, {kDm, "3"}));
         storage.createRoom(kMemo, "memo", "메모", "111");
         storage.addMember(kMemo, "111");
-        storage.createFile({kDone, "a.txt", 5, 0, 0, false});
-        storage.updateFile({kDone, "a.txt", 5, 5, 1, true});
-        storage.createFile({kPartial, "b.txt", 5, 0, 0, false});
+        storage.createFile({kDone, "a.txt", 5, 0, 0, false, "", ""});
+        storage.updateFile({kDone, "a.txt", 5, 5, 1, true, "", ""});
+        storage.createFile({kPartial, "b.txt", 5, 0, 0, false, "", ""});
     }
     RoomResult run(const std::string& phone, std::uint8_t type, const FieldList& fields) {
         return RoomLogic::handleFrame(storage, phone, type, fields);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -28,7 +29,7 @@ std::string makeTempDir() {
     return path;
 }
 
-ServerProcess::ServerProcess(std::string dataDir, std::string extraArgs) {
+ServerProcess::ServerProcess(std::string dataDir, std::string extraArgs, std::string logPath) {
     int out[2];
     if (::pipe(out) != 0)
         throw std::runtime_error("pipe failed");
@@ -40,6 +41,11 @@ ServerProcess::ServerProcess(std::string dataDir, std::string extraArgs) {
     pid_ = ::fork();
     if (pid_ == 0) {
         ::dup2(out[1], 1);
+        if (!logPath.empty()) {
+            const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+            if (log >= 0)
+                ::dup2(log, 2);
+        }
         ::close(out[0]);
         ::close(out[1]);
         std::vector<char*> argv;
@@ -209,7 +215,10 @@ HttpAnswer http(std::uint16_t port, const std::string& method, const std::string
     curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
     curl_slist* headers = nullptr;
     if (method != "GET") {
-        headers = curl_slist_append(headers, "Content-Type: application/octet-stream");
+        // JSON for requests, bytes for chunks, as the client sends them.
+        headers =
+            curl_slist_append(headers, method == "POST" ? "Content-Type: application/json"
+                                                        : "Content-Type: application/octet-stream");
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);

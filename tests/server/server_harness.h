@@ -11,7 +11,9 @@ namespace brindlewick::test {
 
 class ServerProcess {
 public:
-    explicit ServerProcess(std::string dataDir, std::string extraArgs = {});
+    // `logPath`: where the server's log (its stderr) goes; empty leaves it on ours.
+    explicit ServerProcess(std::string dataDir, std::string extraArgs = {},
+                           std::string logPath = {});
     ~ServerProcess();
     bool running() const { return pid_ > 0; }
     void stop(); // SIGTERM and wait
