@@ -2,6 +2,7 @@
 
 #include "ids.h"
 #include "log.h"
+#include "open_failure.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -81,8 +82,10 @@ FileAnswer FileStore::putChunk(Storage& storage, const std::string& id, std::int
     const std::string part = partOf(id);
     const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
-        logLine("files: cannot open " + part + ": " + std::strerror(errno));
-        return refuse(500, FileText::kWriteFailed);
+        const int error = errno;
+        logLine("files: cannot open " + part + ": " + std::strerror(error));
+        return outOfDescriptors(error) ? refuse(503, kOutOfDescriptorsText)
+                                       : refuse(500, FileText::kWriteFailed);
     }
     // Bytes past the recorded length come from a write whose record was never committed.
     const bool ok = ::ftruncate(fd, record->received) == 0 &&
@@ -123,6 +126,8 @@ FileAnswer FileStore::complete(Storage& storage, const std::string& id) {
     }
     // An empty file never got a chunk, so its part file may not exist.
     const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0 && outOfDescriptors(errno))
+        return refuse(503, kOutOfDescriptorsText);
     const bool ok = fd >= 0 && ::ftruncate(fd, record->received) == 0 && ::fsync(fd) == 0;
     if (fd >= 0)
         ::close(fd);

@@ -3,6 +3,7 @@
 #include "file_store.h"
 #include "http_api.h"
 #include "log.h"
+#include "open_failure.h"
 
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
@@ -109,10 +110,12 @@ private:
             response->body().open(reply.filePath.c_str(), beast::file_mode::scan, ec);
             if (ec) {
                 logLine("http: cannot open " + reply.filePath + ": " + ec.message());
+                const bool busy = ec.category() == boost::system::system_category() &&
+                                  outOfDescriptors(ec.value());
                 HttpReply failure;
-                failure.status = 404;
+                failure.status = busy ? 503 : 404;
                 failure.contentType = "text/plain; charset=utf-8";
-                failure.body = FileText::kNotFound;
+                failure.body = busy ? kOutOfDescriptorsText : FileText::kNotFound;
                 send(std::move(failure));
                 return;
             }

@@ -15,6 +15,10 @@ struct ServerOptions {
     std::string dataDir; // empty: the default below
     std::uint64_t maxUploadBytes = 1024ull * 1024 * 1024;
     int idleSeconds = 90;
+    int authSeconds = 10;
+    std::uint64_t maxConnections = 10000;
+    std::uint64_t maxConnectionsPerAddress = 64;
+    std::uint64_t maxRoomMembers = 1000;
 };
 
 struct OptionsResult {

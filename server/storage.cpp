@@ -159,6 +159,7 @@ void Storage::createRoom(const std::string& room, const std::string& kind, const
         .bind(4, creator)
         .bind(5, nowMs())
         .run();
+    memberCache_.erase(room);
 }
 
 bool Storage::isMember(const std::string& room, const std::string& phone) {
@@ -177,6 +178,8 @@ void Storage::addMember(const std::string& room, const std::string& phone) {
         .bind(1, room)
         .bind(2, phone)
         .run();
+    if (db_.changes() > 0)
+        memberCache_.erase(room);
 }
 
 bool Storage::removeMember(const std::string& room, const std::string& phone) {
@@ -184,7 +187,20 @@ bool Storage::removeMember(const std::string& room, const std::string& phone) {
         .bind(1, room)
         .bind(2, phone)
         .run();
-    return db_.changes() > 0;
+    if (db_.changes() == 0)
+        return false;
+    memberCache_.erase(room);
+    return true;
+}
+
+Storage::MemberList Storage::sharedMembers(const std::string& room) {
+    if (auto it = memberCache_.find(room); it != memberCache_.end())
+        return it->second;
+    if (memberCache_.size() >= kMaxCachedRooms)
+        memberCache_.clear();
+    auto list = std::make_shared<const std::vector<std::string>>(members(room));
+    memberCache_.emplace(room, list);
+    return list;
 }
 
 std::vector<std::string> Storage::members(const std::string& room) {

@@ -5,8 +5,10 @@
 #include "database.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace brindlewick::server {
@@ -95,6 +97,12 @@ public:
     void addMember(const std::string& room, const std::string& phone);
     bool removeMember(const std::string& room, const std::string& phone);
     std::vector<std::string> members(const std::string& room);
+    using MemberList = std::shared_ptr<const std::vector<std::string>>;
+    // The same list, kept between calls until the room's members change: every delivery into
+    // a room shares one copy, however many are in flight.
+    MemberList sharedMembers(const std::string& room);
+    // After a rollback: cached lists may hold changes that never happened.
+    void forgetCachedMembers() { memberCache_.clear(); }
     std::vector<RoomRow> roomsOf(const std::string& phone);
     void setReadMark(const std::string& room, const std::string& phone, std::int64_t id);
     // 0 when nothing is read or `phone` is not a member.
@@ -118,7 +126,11 @@ public:
     void updateFile(const FileRecord& file);
 
 private:
+    // Bounded so that a stream of one-off rooms cannot grow it without end.
+    static constexpr std::size_t kMaxCachedRooms = 4096;
+
     Database db_;
+    std::unordered_map<std::string, MemberList> memberCache_;
 };
 
 } // namespace brindlewick::server

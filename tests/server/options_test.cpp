@@ -225,6 +225,10 @@ TEST(ServerOptions, SampleFileShowsEverySettingAtItsDefault) {
     EXPECT_EQ(parsed.options.httpPort, defaults.httpPort);
     EXPECT_EQ(parsed.options.maxUploadBytes, defaults.maxUploadBytes);
     EXPECT_EQ(parsed.options.idleSeconds, defaults.idleSeconds);
+    EXPECT_EQ(parsed.options.authSeconds, defaults.authSeconds);
+    EXPECT_EQ(parsed.options.maxConnections, defaults.maxConnections);
+    EXPECT_EQ(parsed.options.maxConnectionsPerAddress, defaults.maxConnectionsPerAddress);
+    EXPECT_EQ(parsed.options.maxRoomMembers, defaults.maxRoomMembers);
 }
 
 struct Exit {
