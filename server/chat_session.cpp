@@ -108,6 +108,14 @@ bool ChatSession::processInbox() {
     case ConsumeStatus::NeedMore:
         break;
     }
+    // A large frame under way gets room for all of it at once rather than doubling its way
+    // there, copying as it goes; only once it has really started, so a bare header costs nothing.
+    if (inbox_.size() > kKeptInboxCapacity) {
+        const auto* h = reinterpret_cast<const unsigned char*>(inbox_.data());
+        const std::size_t length =
+            (std::size_t(h[4]) << 24) | (std::size_t(h[5]) << 16) | (std::size_t(h[6]) << 8) | h[7];
+        inbox_.reserve(ChatProtocol::kHeaderSize + length);
+    }
     return !closed_;
 }
 

@@ -262,8 +262,10 @@ HttpAnswer http(std::uint16_t port, const std::string& method, const std::string
     curl_slist* headers = nullptr;
     if (method != "GET") {
         headers = curl_slist_append(headers, "Content-Type: application/octet-stream");
-        // Without this curl waits a second for "100 Continue" before a body over 1 MiB.
-        headers = curl_slist_append(headers, "Expect:");
+        // Without this curl waits a second for "100 Continue" before a body over 1 MiB. Chunks
+        // keep the wait: the server may refuse one by its headers, and then closes.
+        if (method == "POST")
+            headers = curl_slist_append(headers, "Expect:");
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
