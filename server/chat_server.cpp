@@ -94,6 +94,7 @@ void ChatServer::sweep() {
     }
     for (const auto& [session, reason] : due)
         session->close(reason);
+    turnedAway_.flushIfDue();
     sweepTimer_.expires_after(std::chrono::seconds(1));
     sweepTimer_.async_wait([this](boost::system::error_code ec) {
         if (!ec && !stopped_)

@@ -73,13 +73,17 @@ void logLine(const std::string& text) {
 LogLimiter::LogLimiter(int burst, std::chrono::seconds window)
     : burst_(burst), window_(window), windowStart_(Clock::now()) {}
 
-void LogLimiter::line(const std::string& text) {
+void LogLimiter::flushIfDue() {
     const auto now = Clock::now();
-    if (now - windowStart_ >= window_) {
-        flush();
-        windowStart_ = now;
-        logged_ = 0;
-    }
+    if (now - windowStart_ < window_)
+        return;
+    flush();
+    windowStart_ = now;
+    logged_ = 0;
+}
+
+void LogLimiter::line(const std::string& text) {
+    flushIfDue();
     if (logged_ < burst_) {
         ++logged_;
         logLine(text);

@@ -22,6 +22,8 @@ public:
     void line(const std::string& text);
     // "<prefix>N more not logged", when lines were held back.
     void flush();
+    // Flushes once the window is over, for a flood that stopped.
+    void flushIfDue();
     void setPrefix(std::string prefix) { prefix_ = std::move(prefix); }
 
 private:

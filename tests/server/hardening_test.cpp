@@ -158,6 +158,28 @@ TEST_F(HardeningTest, HostileFramesEndOnlyTheirConnectionWithinBoundedMemory) {
     }
 }
 
+TEST_F(HardeningTest, RunningOutOfMemoryEndsOnlyTheConnectionsThatAskedForIt) {
+    if (addressSpaceLimit() == 0)
+        GTEST_SKIP() << "no address space limit under a sanitizer";
+    // Room for the program and a few large frames, not for twelve at once.
+    start({}, 192ull * 1024 * 1024);
+    const std::string bigText(ChatProtocol::kMaxPayloadLength - 100, 'x');
+    std::vector<std::unique_ptr<ChatConnection>> senders;
+    for (int i = 0; i < 12; ++i)
+        senders.push_back(std::make_unique<ChatConnection>(server->chatPort));
+    std::vector<std::thread> threads;
+    for (auto& c : senders)
+        threads.emplace_back([&c, &bigText] { c->sendLarge(MessageType::Chat, bigText); });
+    for (auto& t : threads)
+        t.join();
+    int answered = 0;
+    for (auto& c : senders)
+        answered += c->nextOf(MessageType::ServerError, 20000).has_value();
+    EXPECT_GT(answered, 0);
+    expectServing("after twelve large frames at once");
+    EXPECT_NE(log().find("closed: out of memory"), std::string::npos);
+}
+
 TEST_F(HardeningTest, NamesAndTextsUsersChooseAreLimited) {
     start({}, addressSpaceLimit());
     auto owner = signedIn("111");

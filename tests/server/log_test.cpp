@@ -16,7 +16,9 @@ TEST(LogEscape, NothingAPeerSendsCanBreakOrRecolourALine) {
         {"back\\slash", "back\\\\slash"},
         {"\xC2\x85next line (C1)", "\\xc2\\x85next line (C1)"},
         {"\xC2\xA0nbsp stays", "\xC2\xA0nbsp stays"},
-        {"\xFF\xFE" "bad", "\\xff\\xfebad"},
+        {"\xFF\xFE"
+         "bad",
+         "\\xff\\xfebad"},
         {"cut \xED\x95", "cut \\xed\\x95"},
         {"\xF0\x9F\x98\x80 emoji", "\xF0\x9F\x98\x80 emoji"},
     };
