@@ -73,13 +73,13 @@ std::vector<Case> cases() {
              c.send(wire::ChatRequest{"dm:111:111", "x", ""});
              c.next(30000);
          }},
-        {"100 aliases of 1 MiB, then a friend list",
-         [](ServerProcess& s) { signInMany(s, 111, 2); },
+        {"100 friends with aliases of 1 MiB, then a friend list",
+         [](ServerProcess& s) { signInMany(s, 111, 101); },
          [](ServerProcess& s) {
              for (int i = 0; i < 100; ++i)
                  http(s.httpPort, "POST", "/v1/friends/add",
                       json{{"my_phone", "111"},
-                           {"friend_phone", "112"},
+                           {"friend_phone", std::to_string(112 + i)},
                            {"alias", std::string(kMiB, 'a' + i % 26)}}
                           .dump());
              http(s.httpPort, "GET", "/v1/friends?phone=111");
