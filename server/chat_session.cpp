@@ -114,7 +114,9 @@ bool ChatSession::processInbox() {
         const auto* h = reinterpret_cast<const unsigned char*>(inbox_.data());
         const std::size_t length =
             (std::size_t(h[4]) << 24) | (std::size_t(h[5]) << 16) | (std::size_t(h[6]) << 8) | h[7];
-        inbox_.reserve(ChatProtocol::kHeaderSize + length);
+        // Unchecked when reading paused in front of it: an oversized one is refused later.
+        if (length <= ChatProtocol::kMaxPayloadLength)
+            inbox_.reserve(ChatProtocol::kHeaderSize + length);
     }
     return !closed_;
 }

@@ -159,7 +159,7 @@ void Storage::createRoom(const std::string& room, const std::string& kind, const
         .bind(4, creator)
         .bind(5, nowMs())
         .run();
-    memberCache_.erase(room);
+    forgetMembersOf(room);
 }
 
 bool Storage::isMember(const std::string& room, const std::string& phone) {
@@ -179,7 +179,7 @@ void Storage::addMember(const std::string& room, const std::string& phone) {
         .bind(2, phone)
         .run();
     if (db_.changes() > 0)
-        memberCache_.erase(room);
+        forgetMembersOf(room);
 }
 
 bool Storage::removeMember(const std::string& room, const std::string& phone) {
@@ -189,17 +189,25 @@ bool Storage::removeMember(const std::string& room, const std::string& phone) {
         .run();
     if (db_.changes() == 0)
         return false;
-    memberCache_.erase(room);
+    forgetMembersOf(room);
     return true;
+}
+
+void Storage::forgetMembersOf(const std::string& room) {
+    if (auto it = memberCache_.find(room); it != memberCache_.end()) {
+        cachedPhones_ -= it->second->size();
+        memberCache_.erase(it);
+    }
 }
 
 Storage::MemberList Storage::sharedMembers(const std::string& room) {
     if (auto it = memberCache_.find(room); it != memberCache_.end())
         return it->second;
-    if (memberCache_.size() >= kMaxCachedRooms)
-        memberCache_.clear();
     auto list = std::make_shared<const std::vector<std::string>>(members(room));
+    if (cachedPhones_ + list->size() > kMaxCachedPhones)
+        forgetCachedMembers();
     memberCache_.emplace(room, list);
+    cachedPhones_ += list->size();
     return list;
 }
 

@@ -102,7 +102,10 @@ public:
     // a room shares one copy, however many are in flight.
     MemberList sharedMembers(const std::string& room);
     // After a rollback: cached lists may hold changes that never happened.
-    void forgetCachedMembers() { memberCache_.clear(); }
+    void forgetCachedMembers() {
+        memberCache_.clear();
+        cachedPhones_ = 0;
+    }
     std::vector<RoomRow> roomsOf(const std::string& phone);
     void setReadMark(const std::string& room, const std::string& phone, std::int64_t id);
     // 0 when nothing is read or `phone` is not a member.
@@ -126,11 +129,13 @@ public:
     void updateFile(const FileRecord& file);
 
 private:
-    // Bounded so that a stream of one-off rooms cannot grow it without end.
-    static constexpr std::size_t kMaxCachedRooms = 4096;
+    // Bounded (a few MiB) so that many rooms, or large ones, cannot grow it without end.
+    static constexpr std::size_t kMaxCachedPhones = 100000;
 
     Database db_;
     std::unordered_map<std::string, MemberList> memberCache_;
+    std::size_t cachedPhones_ = 0; // in the lists of memberCache_
+    void forgetMembersOf(const std::string& room);
 };
 
 } // namespace brindlewick::server

@@ -8,8 +8,8 @@
 //   server_load [--users 1000] [--room-size 10] [--seconds-per-step 6] [--rates 1000,2000,...]
 //               [--baseline /path/to/older/brindlewick-server] [--rounds 1]
 //
-// With --rounds N the two servers take turns N times and each step's best figures count, so
-// that load from elsewhere on the machine hits both alike.
+// With --rounds N the two servers take turns N times and each step's median over the rounds
+// counts, so that load from elsewhere on the machine hits both alike.
 
 #include <messages.h>
 
@@ -373,29 +373,40 @@ int main(int argc, char** argv) {
                 users / roomSize, roomSize, secondsPerStep);
     std::printf("baseline loopback echo of one frame: p50 %.3f ms, p99 %.3f ms\n", echo50, echo99);
 
-    // Per step the highest delivery rate and the lowest p99 of all rounds.
-    auto keepBest = [](Run& best, const Run& run) {
-        if (best.steps.empty()) {
-            best = run;
-            return;
-        }
-        best.ok = best.ok && run.ok;
-        for (std::size_t s = 0; s < best.steps.size() && s < run.steps.size(); ++s) {
-            best.steps[s].deliveriesPerSecond =
-                std::max(best.steps[s].deliveriesPerSecond, run.steps[s].deliveriesPerSecond);
-            best.steps[s].p99 = std::min(best.steps[s].p99, run.steps[s].p99);
-        }
-    };
-    Run before, now;
+    std::vector<Run> beforeRuns, nowRuns;
     for (int round = 0; round < rounds; ++round) {
         if (!baseline.empty())
-            keepBest(before,
-                     runLoad(baseline.c_str(), users, roomSize, secondsPerStep, rates, echo99));
-        keepBest(now, runLoad(BRINDLEWICK_SERVER_BINARY, users, roomSize, secondsPerStep, rates,
-                              echo99));
+            beforeRuns.push_back(
+                runLoad(baseline.c_str(), users, roomSize, secondsPerStep, rates, echo99));
+        nowRuns.push_back(
+            runLoad(BRINDLEWICK_SERVER_BINARY, users, roomSize, secondsPerStep, rates, echo99));
     }
+    // Per step the median of the rounds, for the delivery rate and the p99 alike.
+    auto median = [](const std::vector<Run>& runs) {
+        Run m;
+        if (runs.empty())
+            return m;
+        m.ok = true;
+        for (const Run& r : runs)
+            m.ok = m.ok && r.ok && r.steps.size() == runs[0].steps.size();
+        if (!m.ok)
+            return m;
+        for (std::size_t s = 0; s < runs[0].steps.size(); ++s) {
+            std::vector<double> rate, p99;
+            for (const Run& r : runs) {
+                rate.push_back(r.steps[s].deliveriesPerSecond);
+                p99.push_back(r.steps[s].p99);
+            }
+            std::sort(rate.begin(), rate.end());
+            std::sort(p99.begin(), p99.end());
+            m.steps.push_back({rate[rate.size() / 2], p99[p99.size() / 2]});
+        }
+        return m;
+    };
+    const Run before = median(beforeRuns), now = median(nowRuns);
     if (!baseline.empty() && before.steps.size() == now.steps.size()) {
-        std::printf("this build against %s (best of %d rounds each):\n", baseline.c_str(), rounds);
+        std::printf("this build against %s (median of %d rounds each):\n", baseline.c_str(),
+                    rounds);
         for (std::size_t s = 0; s < now.steps.size(); ++s)
             std::printf("offered %5d msg/s: deliveries/s x%.3f, p99 x%.3f\n", rates[s],
                         before.steps[s].deliveriesPerSecond > 0
