@@ -224,6 +224,16 @@ Run runLoad(const char* binary, int users, int roomSize, int secondsPerStep,
         _exit(127);
     }
     close(out[1]);
+    // An early return must not leave the server running.
+    struct Stopper {
+        pid_t pid;
+        ~Stopper() {
+            if (pid > 0) {
+                kill(pid, SIGTERM);
+                waitpid(pid, nullptr, 0);
+            }
+        }
+    } stopper{pid};
     std::string line;
     char ch;
     while (read(out[0], &ch, 1) == 1 && ch != '\n')
@@ -317,6 +327,7 @@ Run runLoad(const char* binary, int users, int roomSize, int secondsPerStep,
     kill(pid, SIGTERM);
     int status = 0;
     waitpid(pid, &status, 0);
+    stopper.pid = -1;
 
     sqlite3* db = nullptr;
     std::int64_t stored = -1;
