@@ -1,7 +1,9 @@
 #pragma once
-// The chat port: accepts connections and closes the silent ones.
+// The chat port: accepts connections within the limits and closes the silent ones and those
+// that do not sign in in time.
 
 #include "hub.h"
+#include "log.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -9,6 +11,7 @@
 
 #include <chrono>
 #include <memory>
+#include <string>
 #include <unordered_map>
 
 namespace brindlewick::server {
@@ -16,10 +19,17 @@ namespace brindlewick::server {
 class ChatSession;
 class DbWorker;
 
+struct ChatLimits {
+    std::chrono::seconds idleTimeout{90};
+    std::chrono::seconds authTimeout{10};
+    std::size_t maxConnections = 10000;
+    std::size_t maxConnectionsPerAddress = 64;
+};
+
 class ChatServer {
 public:
     ChatServer(boost::asio::io_context& io, DbWorker& worker, std::shared_ptr<Hub> hub,
-               std::chrono::seconds idleTimeout);
+               ChatLimits limits);
 
     // Throws boost::system::system_error when the address is busy or invalid.
     void listen(const boost::asio::ip::tcp::endpoint& endpoint);
@@ -28,15 +38,20 @@ public:
 
 private:
     void accept();
+    // False (and the socket closed) when the connection would pass a limit.
+    bool admit(boost::asio::ip::tcp::socket& socket, std::string& address);
+    void closed(ChatSession* session);
     void sweep();
 
     boost::asio::io_context& io_;
     DbWorker& worker_;
     std::shared_ptr<Hub> hub_;
-    std::chrono::seconds idleTimeout_;
+    ChatLimits limits_;
     boost::asio::ip::tcp::acceptor acceptor_;
     boost::asio::steady_timer sweepTimer_;
     std::unordered_map<ChatSession*, std::shared_ptr<ChatSession>> sessions_;
+    std::unordered_map<std::string, std::size_t> perAddress_;
+    LogLimiter turnedAway_;
     bool stopped_ = false;
 };
 

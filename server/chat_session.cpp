@@ -1,8 +1,8 @@
 #include "chat_session.h"
 
 #include "db_worker.h"
+#include "field_limits.h"
 #include "hub.h"
-#include "log.h"
 #include "room_logic.h"
 
 #include <messages.h>
@@ -11,6 +11,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
+#include <new>
 #include <vector>
 
 namespace brindlewick::server {
@@ -23,8 +24,9 @@ ChatSession::ChatSession(asio::ip::tcp::socket socket, DbWorker& worker, std::sh
       onClosed_(std::move(onClosed)) {
     boost::system::error_code ec;
     const auto endpoint = socket_.remote_endpoint(ec);
-    peer_ = ec ? std::string("?")
-               : endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
+    address_ = ec ? std::string("?") : endpoint.address().to_string();
+    peer_ = ec ? address_ : address_ + ":" + std::to_string(endpoint.port());
+    refusals_.setPrefix("chat: " + peer_ + " refused ");
     socket_.set_option(asio::ip::tcp::no_delay(true), ec);
 }
 
@@ -66,22 +68,62 @@ void ChatSession::readMore() {
 void ChatSession::onRead(std::size_t bytes) {
     if (closed_)
         return;
-    inbox_.append(readChunk_.data(), bytes);
-    // Frames before bad bytes are handled; then the connection closes.
-    const ConsumeResult result =
-        ChatProtocol::consumeBuffer(inbox_, [this](std::uint8_t type, const FieldList& fields) {
-            if (!closed_ && !closeAfterWrite_)
-                handleFrame(type, fields);
-        });
-    if (result.status == ConsumeStatus::BadMagic) {
-        close("bad magic bytes");
-        return;
-    }
-    if (result.status == ConsumeStatus::ProtocolError) {
-        close("frame over 16 MiB");
+    // Whatever one connection sends, running out of memory ends that connection only.
+    try {
+        inbox_.append(readChunk_.data(), bytes);
+        if (!processInbox())
+            return;
+    } catch (const std::bad_alloc&) {
+        inbox_ = std::string();
+        close("out of memory");
         return;
     }
     readMore();
+}
+
+bool ChatSession::processInbox() {
+    // Frames before bad bytes are handled; then the connection closes.
+    const ConsumeResult result = ChatProtocol::consumeFrames(
+        inbox_,
+        [this](std::uint8_t type, const FieldList& fields) {
+            if (closed_ || closeAfterWrite_)
+                return false;
+            handleFrame(type, fields);
+            return !closed_ && !closeAfterWrite_ && inFlight_ < kMaxInFlight;
+        },
+        kMaxFields);
+    // After a large frame the buffer would otherwise keep its capacity for good.
+    if (inbox_.capacity() > kKeptInboxCapacity && inbox_.size() <= kKeptInboxCapacity / 2)
+        std::string(inbox_).swap(inbox_);
+    switch (result.status) {
+    case ConsumeStatus::BadMagic:
+        close("bad magic bytes");
+        return false;
+    case ConsumeStatus::ProtocolError:
+        close("frame over 16 MiB");
+        return false;
+    case ConsumeStatus::TooManyFields:
+        close("frame with more than " + std::to_string(kMaxFields) + " fields");
+        return false;
+    case ConsumeStatus::NeedMore:
+        break;
+    }
+    // A large frame under way gets room for all of it at once rather than doubling its way
+    // there, copying as it goes; only once it has really started, so a bare header costs nothing.
+    if (inbox_.size() > kKeptInboxCapacity) {
+        const auto* h = reinterpret_cast<const unsigned char*>(inbox_.data());
+        const std::size_t length =
+            (std::size_t(h[4]) << 24) | (std::size_t(h[5]) << 16) | (std::size_t(h[6]) << 8) | h[7];
+        // Unchecked when reading paused in front of it: an oversized one is refused later.
+        if (length <= ChatProtocol::kMaxPayloadLength)
+            inbox_.reserve(ChatProtocol::kHeaderSize + length);
+    }
+    return !closed_;
+}
+
+void ChatSession::refused(const std::string& what) {
+    refusals_.line("chat: " + peer_ + (phone_.empty() ? "" : " (" + phone_ + ")") + " refused " +
+                   what);
 }
 
 void ChatSession::handleFrame(std::uint8_t type, const FieldList& fields) {
@@ -97,7 +139,7 @@ void ChatSession::handleFrame(std::uint8_t type, const FieldList& fields) {
     }
     if (phone_.empty()) {
         sendError(type, ErrorText::kLoginRequired);
-        logLine("chat: " + peer_ + " refused type " + std::to_string(type) + " before login");
+        refused("type " + std::to_string(type) + " before login");
         return;
     }
     switch (type) {
@@ -120,9 +162,14 @@ void ChatSession::handleAuth(const FieldList& fields) {
     const auto auth = wire::Auth::decode(fields);
     // Stored, compared and put in room ids in one spelling only.
     const std::string phone = auth ? normalizePhone(auth->phone) : std::string();
-    if (phone.empty()) {
-        sendError(MessageType::Auth, ErrorText::kNeedPhone);
-        logLine("chat: " + peer_ + " refused sign-in without phone");
+    std::string refusal = phone.empty() ? ErrorText::kNeedPhone : tooLong(Field::Phone, phone);
+    if (refusal.empty())
+        refusal = tooLong(Field::Nickname, auth->nick);
+    if (refusal.empty())
+        refusal = tooLong(Field::Status, auth->statusMsg);
+    if (!refusal.empty()) {
+        sendError(MessageType::Auth, refusal);
+        refused("sign-in: " + refusal);
         closeAfterWrite_ = true;
         writeMore();
         return;
@@ -177,8 +224,7 @@ void ChatSession::postRoomRequest(std::uint8_t type, const FieldList& fields) {
                 }
                 if (!result->error.empty()) {
                     self->sendError(type, result->error);
-                    logLine("chat: " + self->peer_ + " refused type " + std::to_string(type) +
-                            ": " + result->error);
+                    self->refused("type " + std::to_string(type) + ": " + result->error);
                 }
                 if (result->reply)
                     self->enqueue(result->reply);
@@ -194,8 +240,15 @@ void ChatSession::postRoomRequest(std::uint8_t type, const FieldList& fields) {
 
 void ChatSession::jobDone() {
     --inFlight_;
-    if (readPaused_ && inFlight_ < kMaxInFlight / 2) {
+    if (readPaused_ && inFlight_ < kMaxInFlight / 2 && !closed_) {
         readPaused_ = false;
+        try {
+            if (!processInbox())
+                return;
+        } catch (const std::bad_alloc&) {
+            close("out of memory");
+            return;
+        }
         readMore();
     }
 }
@@ -255,6 +308,7 @@ void ChatSession::close(const std::string& reason) {
     boost::system::error_code ec;
     socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
     socket_.close(ec);
+    refusals_.flush();
     logLine("chat: " + peer_ + (phone_.empty() ? "" : " (" + phone_ + ")") + " closed: " + reason);
     // Keeps this object alive until the caller's stack has unwound.
     asio::post(socket_.get_executor(), [self = shared_from_this()] {});

@@ -3,6 +3,8 @@
 // writes deliveries. io thread only. ChatServer owns it (and pending handlers keep it alive);
 // the hub only refers to it weakly.
 
+#include "log.h"
+
 #include <chat_protocol.h>
 
 #include <boost/asio/ip/tcp.hpp>
@@ -23,8 +25,13 @@ class ChatSession : public std::enable_shared_from_this<ChatSession> {
 public:
     // More than this waiting for a client that does not read closes its connection.
     static constexpr std::size_t kMaxQueuedBytes = 8u * 1024u * 1024u;
-    // Requests of one connection in flight at the worker before reading pauses.
+    // Requests of one connection in flight at the worker before reading pauses. Checked per
+    // frame: the rest of a read waits in the receive buffer.
     static constexpr int kMaxInFlight = 256;
+    // No request of a client has more fields than this (Auth has four).
+    static constexpr std::size_t kMaxFields = 16;
+    // A receive buffer larger than this is given back once the large frame is handled.
+    static constexpr std::size_t kKeptInboxCapacity = 64 * 1024;
 
     using Clock = std::chrono::steady_clock;
     using ClosedFn = std::function<void(ChatSession*)>;
@@ -41,11 +48,18 @@ public:
     void close(const std::string& reason);
     bool closed() const { return closed_; }
     Clock::time_point lastActivity() const { return lastActivity_; }
+    Clock::time_point connectedAt() const { return connectedAt_; }
+    // From an Auth on (even before its answer), so the sign-in deadline no longer applies.
+    bool signInRequested() const { return !phone_.empty(); }
     const std::string& peer() const { return peer_; }
+    const std::string& address() const { return address_; } // without the port
 
 private:
     void readMore();
     void onRead(std::size_t bytes);
+    // Cuts frames off the receive buffer while the in-flight limit allows; false when it closed.
+    bool processInbox();
+    void refused(const std::string& what);
     void handleFrame(std::uint8_t type, const FieldList& fields);
     void handleAuth(const FieldList& fields);
     void leaveHub();
@@ -59,6 +73,8 @@ private:
     std::shared_ptr<Hub> hub_;
     ClosedFn onClosed_;
     std::string peer_;
+    std::string address_;
+    LogLimiter refusals_;
 
     std::array<char, 64 * 1024> readChunk_;
     std::string inbox_;
@@ -75,6 +91,7 @@ private:
     std::string hubPhone_; // under which the hub lists this connection
     bool closed_ = false;
     Clock::time_point lastActivity_ = Clock::now();
+    const Clock::time_point connectedAt_ = lastActivity_;
 };
 
 } // namespace brindlewick::server

@@ -90,6 +90,7 @@ std::vector<Completion> DbWorker::runBatch(std::vector<Entry>& jobs, bool& commi
                 db.exec("RELEASE job");
             } catch (const std::exception&) {
             }
+            storage_->forgetCachedMembers();
             completions.push_back(failed(std::move(entry.onFailure)));
         }
     }
@@ -102,6 +103,7 @@ std::vector<Completion> DbWorker::runBatch(std::vector<Entry>& jobs, bool& commi
             db.exec("ROLLBACK");
         } catch (const DatabaseError&) {
         }
+        storage_->forgetCachedMembers();
         committed = false;
     }
     return completions;

@@ -2,6 +2,7 @@
 
 #include "ids.h"
 #include "log.h"
+#include "open_failure.h"
 
 #include <cerrno>
 #include <chrono>
@@ -237,8 +238,10 @@ FileAnswer FileStore::putChunk(Storage& storage, const std::string& id, std::int
     const int fd =
         ::open(part.c_str(), O_WRONLY | O_CLOEXEC | (record->received == 0 ? O_CREAT : 0), 0600);
     if (fd < 0) {
-        logLine("files: cannot open " + part + ": " + std::strerror(errno));
-        return refuse(500, FileText::kWriteFailed);
+        const int error = errno;
+        logLine("files: cannot open " + part + ": " + std::strerror(error));
+        return outOfDescriptors(error) ? refuse(503, kOutOfDescriptorsText)
+                                       : refuse(500, FileText::kWriteFailed);
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || info.st_size < record->received) {
@@ -302,6 +305,8 @@ FileAnswer FileStore::complete(Storage& storage, const std::string& id) {
     // An empty file never got a chunk, so its part file may not exist.
     const int fd =
         ::open(part.c_str(), O_WRONLY | O_CLOEXEC | (record->received == 0 ? O_CREAT : 0), 0600);
+    if (fd < 0 && outOfDescriptors(errno))
+        return refuse(503, kOutOfDescriptorsText);
     struct stat info {};
     const bool ok = fd >= 0 && ::fstat(fd, &info) == 0 && info.st_size >= record->received &&
                     ::ftruncate(fd, record->received) == 0 && ::fsync(fd) == 0;

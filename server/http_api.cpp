@@ -1,6 +1,7 @@
 #include "http_api.h"
 
 #include "db_worker.h"
+#include "field_limits.h"
 #include "file_store.h"
 #include "hub.h"
 #include "ids.h"
@@ -11,7 +12,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <initializer_list>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace brindlewick::server {
@@ -75,6 +79,17 @@ bool stringMember(const json& object, const char* key, std::string& out) {
 bool normalized(std::string& phone) {
     phone = normalizePhone(phone);
     return !phone.empty();
+}
+
+// Answers 400 naming the first value longer than its field allows; false when all fit.
+bool refusedAsTooLong(std::initializer_list<std::pair<Field, const std::string*>> values,
+                      const ReplyFn& reply) {
+    for (const auto& [field, value] : values)
+        if (std::string refusal = tooLong(field, *value); !refusal.empty()) {
+            reply(text(400, refusal));
+            return true;
+        }
+    return false;
 }
 
 std::vector<std::string> splitPath(const std::string& path) {
@@ -142,8 +157,8 @@ std::string queryValue(const std::string& query, const std::string& key, bool& f
     return {};
 }
 
-HttpApi::HttpApi(DbWorker& worker, FileStore& files, Hub& hub)
-    : worker_(worker), files_(files), hub_(hub) {}
+HttpApi::HttpApi(DbWorker& worker, FileStore& files, Hub& hub, std::size_t maxRoomMembers)
+    : worker_(worker), files_(files), hub_(hub), maxRoomMembers_(maxRoomMembers) {}
 
 void HttpApi::handle(const HttpRequest& request, ReplyFn reply) {
     const std::size_t q = request.target.find('?');
@@ -168,6 +183,8 @@ void HttpApi::handle(const HttpRequest& request, ReplyFn reply) {
             reply(text(400, HttpText::kNeedPhone));
             return;
         }
+        if (refusedAsTooLong({{Field::Phone, &phone}}, reply))
+            return;
         p[1] == "friends" ? friends(phone, std::move(reply)) : rooms(phone, std::move(reply));
         return;
     }
@@ -258,6 +275,9 @@ void HttpApi::addFriend(const std::string& body, ReplyFn reply) {
         reply(text(400, HttpText::kNeedPhone));
         return;
     }
+    if (refusedAsTooLong({{Field::Phone, &me}, {Field::Phone, &other}, {Field::Alias, &alias}},
+                         reply))
+        return;
     if (me == other) {
         reply(text(400, HttpText::kSelfFriend));
         return;
@@ -290,6 +310,8 @@ void HttpApi::createRoom(const std::string& body, ReplyFn reply) {
         reply(text(400, HttpText::kNeedPhone));
         return;
     }
+    if (refusedAsTooLong({{Field::Phone, &phone}, {Field::Title, &title}}, reply))
+        return;
     if (type.empty())
         type = "memo";
     // "group" is the server's own addition for load tests and admin scripts: creator plus
@@ -307,7 +329,19 @@ void HttpApi::createRoom(const std::string& body, ReplyFn reply) {
                 reply(text(400, HttpText::kBadField));
                 return;
             }
+            if (refusedAsTooLong({{Field::Phone, &memberPhone}}, reply))
+                return;
             members.push_back(memberPhone);
+        }
+        // The creator is a member whether listed or not; a phone listed twice counts once.
+        members.push_back(phone);
+        std::sort(members.begin(), members.end());
+        members.erase(std::unique(members.begin(), members.end()), members.end());
+        members.erase(std::find(members.begin(), members.end(), phone));
+        if (members.size() + 1 > maxRoomMembers_) {
+            reply(text(400,
+                       "방 인원이 너무 많습니다 (최대 " + std::to_string(maxRoomMembers_) + "명)"));
+            return;
         }
     } else if (type != "memo") {
         reply(text(400, HttpText::kBadRoomType));
@@ -349,6 +383,8 @@ void HttpApi::leaveRoom(const std::string& body, ReplyFn reply) {
         reply(text(400, phone.empty() ? HttpText::kNeedPhone : HttpText::kBadField));
         return;
     }
+    if (refusedAsTooLong({{Field::Phone, &phone}}, reply))
+        return;
     Hub* hub = &hub_;
     worker_.post(
         [phone, room, reply, hub](Storage& storage) -> Completion {
@@ -384,6 +420,8 @@ void HttpApi::setProfile(const std::string& body, ReplyFn reply) {
         reply(text(400, HttpText::kNeedPhone));
         return;
     }
+    if (refusedAsTooLong({{Field::Phone, &phone}}, reply))
+        return;
     if (!picture.empty() && !isHex128(picture)) {
         reply(text(400, FileText::kBadId));
         return;

@@ -31,7 +31,7 @@ using ReplyFn = std::function<void(HttpReply)>;
 
 class HttpApi {
 public:
-    HttpApi(DbWorker& worker, FileStore& files, Hub& hub);
+    HttpApi(DbWorker& worker, FileStore& files, Hub& hub, std::size_t maxRoomMembers = 1000);
 
     void handle(const HttpRequest& request, ReplyFn reply);
 
@@ -50,6 +50,7 @@ private:
     DbWorker& worker_;
     FileStore& files_;
     Hub& hub_;
+    std::size_t maxRoomMembers_;
 };
 
 // Percent-decodes a query value; '+' stays '+' because clients insert phone numbers raw.

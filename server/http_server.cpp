@@ -3,6 +3,7 @@
 #include "file_store.h"
 #include "http_api.h"
 #include "log.h"
+#include "open_failure.h"
 #include "verified_file.h"
 
 #include <boost/asio/steady_timer.hpp>
@@ -163,8 +164,17 @@ private:
         const std::size_t slash = reply.filePath.rfind('/');
         d->id = reply.filePath.substr(slash == std::string::npos ? 0 : slash + 1);
         if (!d->file.open(reply.filePath, reply.sha256)) {
-            logLine("http: cannot open " + reply.filePath + ": " + std::strerror(errno));
-            sendNotFound();
+            const int error = errno;
+            logLine("http: cannot open " + reply.filePath + ": " + std::strerror(error));
+            if (outOfDescriptors(error)) {
+                HttpReply busy;
+                busy.status = 503;
+                busy.contentType = "text/plain; charset=utf-8";
+                busy.body = kOutOfDescriptorsText;
+                send(std::move(busy));
+            } else {
+                sendNotFound();
+            }
             return;
         }
         // A file of one block is checked whole before anything is sent.

@@ -32,7 +32,7 @@ void Hub::remove(const std::string& phone, const ChatSession* session) {
 
 void Hub::deliver(const Delivery& delivery) {
     std::vector<std::weak_ptr<ChatSession>> targets;
-    for (const std::string& phone : delivery.recipients) {
+    for (const std::string& phone : *delivery.recipients) {
         auto it = byPhone_.find(phone);
         if (it == byPhone_.end())
             continue;

@@ -10,8 +10,27 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <new>
+#include <sys/resource.h>
 
 using namespace brindlewick::server;
+
+namespace {
+
+// Every connection and download holds a descriptor; the usual soft limit of 1,024 would run
+// out long before the connection limits do.
+void raiseOpenFileLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max)
+        return;
+    const rlim_t before = limit.rlim_cur;
+    limit.rlim_cur = limit.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &limit) == 0)
+        logLine("open files: limit raised from " + std::to_string(before) + " to " +
+                std::to_string(limit.rlim_cur));
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     // A peer that vanishes mid-write must not kill the process.
@@ -32,6 +51,7 @@ int main(int argc, char** argv) {
     }
     const ServerOptions& options = parsed.options;
 
+    raiseOpenFileLimit();
     boost::asio::io_context io(1);
     Server server(io, options);
     std::string error;
@@ -54,7 +74,15 @@ int main(int argc, char** argv) {
         server.stop();
         io.stop();
     });
-    io.run();
+    // A handler that runs out of memory loses its own work only; the loop goes on.
+    for (;;) {
+        try {
+            io.run();
+            break;
+        } catch (const std::bad_alloc&) {
+            logLine("out of memory in a handler; continuing");
+        }
+    }
     logLine("stopped");
     return 0;
 }

@@ -23,6 +23,7 @@ using ByteCount = Number<0, UINT64_MAX / 2>;
 using Seconds = Number<1, 86400>;
 using ExpirySeconds = Number<1, 30 * 86400>;
 using Count = Number<1, 1000000>;
+using MemberCount = Number<2, 1000000>;
 
 struct NonEmptyText {
     std::string value;
@@ -115,6 +116,23 @@ po::options_description settingsOptions() {
             Count{std::uint64_t(defaults.maxPendingUploads)},
             std::to_string(defaults.maxPendingUploads)),
         "unfinished uploads one client address may hold at once");
+    add("auth-timeout",
+        po::value<Seconds>()->value_name("SECONDS")->default_value(
+            Seconds{std::uint64_t(defaults.authSeconds)}, std::to_string(defaults.authSeconds)),
+        "close chat connections not signed in this long after connecting, 1 to 86400");
+    add("max-connections",
+        po::value<Count>()->value_name("N")->default_value(Count{defaults.maxConnections},
+                                                           std::to_string(defaults.maxConnections)),
+        "chat connections at once, 1 to 1000000; more are closed at once");
+    add("max-connections-per-address",
+        po::value<Count>()->value_name("N")->default_value(
+            Count{defaults.maxConnectionsPerAddress},
+            std::to_string(defaults.maxConnectionsPerAddress)),
+        "chat connections at once from one address, 1 to 1000000");
+    add("max-room-members",
+        po::value<MemberCount>()->value_name("N")->default_value(
+            MemberCount{defaults.maxRoomMembers}, std::to_string(defaults.maxRoomMembers)),
+        "members of one group room, 2 to 1000000");
     return settings;
 }
 
@@ -236,6 +254,10 @@ OptionsResult parseServerOptions(const std::vector<std::string>& args) {
     o.downloadIdleSeconds = static_cast<int>(values["download-idle-timeout"].as<Seconds>().value);
     o.uploadExpirySeconds = static_cast<int>(values["upload-expiry"].as<ExpirySeconds>().value);
     o.maxPendingUploads = static_cast<int>(values["max-pending-uploads"].as<Count>().value);
+    o.authSeconds = static_cast<int>(values["auth-timeout"].as<Seconds>().value);
+    o.maxConnections = values["max-connections"].as<Count>().value;
+    o.maxConnectionsPerAddress = values["max-connections-per-address"].as<Count>().value;
+    o.maxRoomMembers = values["max-room-members"].as<MemberCount>().value;
     return result;
 }
 

@@ -20,6 +20,10 @@ struct ServerOptions {
     int downloadIdleSeconds = 60;
     int uploadExpirySeconds = 3600;
     int maxPendingUploads = 16;
+    int authSeconds = 10;
+    std::uint64_t maxConnections = 10000;
+    std::uint64_t maxConnectionsPerAddress = 64;
+    std::uint64_t maxRoomMembers = 1000;
 };
 
 struct OptionsResult {

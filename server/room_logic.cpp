@@ -1,5 +1,6 @@
 #include "room_logic.h"
 
+#include "field_limits.h"
 #include "ids.h"
 #include "time_text.h"
 
@@ -23,8 +24,8 @@ RoomResult refuse(std::string text) {
 template <typename Message>
 RoomResult deliver(Storage& storage, const std::string& room, const Message& message) {
     RoomResult result;
-    result.deliveries.push_back(
-        {storage.members(room), std::make_shared<const std::string>(wire::encodeFrame(message))});
+    result.deliveries.push_back({storage.sharedMembers(room),
+                                 std::make_shared<const std::string>(wire::encodeFrame(message))});
     return result;
 }
 
@@ -60,7 +61,7 @@ std::string RoomLogic::ensureAccess(Storage& storage, const std::string& phone,
     if (room.rfind("dm:", 0) == 0) {
         const std::string peer = ChatProtocol::peerPhoneInDmRoom(room, phone);
         // Only the canonical spelling names the pair, so nobody gets two rooms with one peer.
-        if (peer.empty() || normalizePhone(peer) != peer ||
+        if (peer.empty() || peer.size() > FieldLimit::kPhoneBytes || normalizePhone(peer) != peer ||
             ChatProtocol::dmRoomForPhone(phone, peer) != room)
             return ErrorText::kNotMember;
         if (!storage.roomKind(room))

@@ -24,9 +24,10 @@ inline const char* const kTooLong = "메시지가 너무 깁니다";
 inline const char* const kServerFailure = "서버 오류가 발생했습니다";
 } // namespace ErrorText
 
-// One encoded frame for every connection of the listed users.
+// One encoded frame for every connection of the listed users. The list is shared with every
+// other delivery into the room and never changes.
 struct Delivery {
-    std::vector<std::string> recipients;
+    Storage::MemberList recipients;
     std::shared_ptr<const std::string> frame;
 };
 

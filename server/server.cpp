@@ -77,9 +77,13 @@ bool Server::start(std::string& error) {
     }
     hub_ = std::make_shared<Hub>();
     worker_ = std::make_unique<DbWorker>(io_, std::move(storage));
-    api_ = std::make_unique<HttpApi>(*worker_, *files_, *hub_);
-    chat_ = std::make_unique<ChatServer>(io_, *worker_, hub_,
-                                         std::chrono::seconds(options_.idleSeconds));
+    api_ = std::make_unique<HttpApi>(*worker_, *files_, *hub_, options_.maxRoomMembers);
+    ChatLimits limits;
+    limits.idleTimeout = std::chrono::seconds(options_.idleSeconds);
+    limits.authTimeout = std::chrono::seconds(options_.authSeconds);
+    limits.maxConnections = options_.maxConnections;
+    limits.maxConnectionsPerAddress = options_.maxConnectionsPerAddress;
+    chat_ = std::make_unique<ChatServer>(io_, *worker_, hub_, limits);
     http_ = std::make_unique<HttpServer>(io_, *api_, HttpGuard(options_.host, options_.httpHosts),
                                          std::chrono::seconds(options_.downloadIdleSeconds));
 

@@ -180,6 +180,7 @@ void Storage::createRoom(const std::string& room, const std::string& kind, const
         .bind(4, creator)
         .bind(5, nowMs())
         .run();
+    forgetMembersOf(room);
 }
 
 bool Storage::isMember(const std::string& room, const std::string& phone) {
@@ -198,6 +199,8 @@ void Storage::addMember(const std::string& room, const std::string& phone) {
         .bind(1, room)
         .bind(2, phone)
         .run();
+    if (db_.changes() > 0)
+        forgetMembersOf(room);
 }
 
 bool Storage::removeMember(const std::string& room, const std::string& phone) {
@@ -205,7 +208,28 @@ bool Storage::removeMember(const std::string& room, const std::string& phone) {
         .bind(1, room)
         .bind(2, phone)
         .run();
-    return db_.changes() > 0;
+    if (db_.changes() == 0)
+        return false;
+    forgetMembersOf(room);
+    return true;
+}
+
+void Storage::forgetMembersOf(const std::string& room) {
+    if (auto it = memberCache_.find(room); it != memberCache_.end()) {
+        cachedPhones_ -= it->second->size();
+        memberCache_.erase(it);
+    }
+}
+
+Storage::MemberList Storage::sharedMembers(const std::string& room) {
+    if (auto it = memberCache_.find(room); it != memberCache_.end())
+        return it->second;
+    auto list = std::make_shared<const std::vector<std::string>>(members(room));
+    if (cachedPhones_ + list->size() > kMaxCachedPhones)
+        forgetCachedMembers();
+    memberCache_.emplace(room, list);
+    cachedPhones_ += list->size();
+    return list;
 }
 
 std::vector<std::string> Storage::members(const std::string& room) {

@@ -5,8 +5,10 @@
 #include "database.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace brindlewick::server {
@@ -97,6 +99,15 @@ public:
     void addMember(const std::string& room, const std::string& phone);
     bool removeMember(const std::string& room, const std::string& phone);
     std::vector<std::string> members(const std::string& room);
+    using MemberList = std::shared_ptr<const std::vector<std::string>>;
+    // The same list, kept between calls until the room's members change: every delivery into
+    // a room shares one copy, however many are in flight.
+    MemberList sharedMembers(const std::string& room);
+    // After a rollback: cached lists may hold changes that never happened.
+    void forgetCachedMembers() {
+        memberCache_.clear();
+        cachedPhones_ = 0;
+    }
     std::vector<RoomRow> roomsOf(const std::string& phone);
     void setReadMark(const std::string& room, const std::string& phone, std::int64_t id);
     // 0 when nothing is read or `phone` is not a member.
@@ -130,7 +141,13 @@ public:
 
 private:
     void upgradeFiles();
+    // Bounded (a few MiB) so that many rooms, or large ones, cannot grow it without end.
+    static constexpr std::size_t kMaxCachedPhones = 100000;
+
     Database db_;
+    std::unordered_map<std::string, MemberList> memberCache_;
+    std::size_t cachedPhones_ = 0; // in the lists of memberCache_
+    void forgetMembersOf(const std::string& room);
 };
 
 } // namespace brindlewick::server

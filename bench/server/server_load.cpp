@@ -1,9 +1,15 @@
 // Load for brindlewick-server: 1,000 signed-in connections in 100 rooms of 10, messages at a
 // rising rate. Prints deliveries per second, p50/p99 delivery latency, the server's peak
 // memory and whether every sent message is in its database afterwards. The baseline is a
-// frame echoed over loopback by this process, measured in the same run.
+// frame echoed over loopback by this process, measured in the same run; with --baseline BINARY
+// another build of the server runs the same load first, and each step is also shown as a
+// ratio against it.
 //
 //   server_load [--users 1000] [--room-size 10] [--seconds-per-step 6] [--rates 1000,2000,...]
+//               [--baseline /path/to/older/brindlewick-server] [--rounds 1]
+//
+// With --rounds N the two servers take turns N times and each step's median over the rounds
+// counts, so that load from elsewhere on the machine hits both alike.
 
 #include <messages.h>
 
@@ -186,44 +192,51 @@ void baselineEcho(double& p50, double& p99) {
     p99 = percentile(trips, 0.99);
 }
 
-} // namespace
+struct StepFigures {
+    double deliveriesPerSecond = 0;
+    double p99 = 0;
+};
 
-int main(int argc, char** argv) {
-    int users = 1000, roomSize = 10, secondsPerStep = 6;
-    std::vector<int> rates = {1000, 2000, 3000, 5000, 7000};
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string name = argv[i], value = argv[i + 1];
-        if (name == "--users")
-            users = std::stoi(value);
-        else if (name == "--room-size")
-            roomSize = std::stoi(value);
-        else if (name == "--seconds-per-step")
-            secondsPerStep = std::stoi(value);
-        else if (name == "--rates") {
-            rates.clear();
-            std::stringstream list(value);
-            for (std::string r; std::getline(list, r, ',');)
-                rates.push_back(std::stoi(r));
-        }
-    }
-    double echo50 = 0, echo99 = 0;
-    baselineEcho(echo50, echo99);
+struct Run {
+    std::vector<StepFigures> steps;
+    bool ok = false;
+};
 
+// The whole load against one server binary; prints its figures as it goes.
+Run runLoad(const char* binary, int users, int roomSize, int secondsPerStep,
+            const std::vector<int>& rates, double echo99) {
+    Run run;
+    stages.clear();
+    totalDelivered = 0;
+    signedInCount = 0;
     char dirTemplate[] = "/tmp/brindlewick-load-XXXXXX";
     const std::string dir = mkdtemp(dirTemplate);
     int out[2];
     if (pipe(out) != 0)
-        return 1;
+        return run;
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(out[1], 1);
         // The server's per-connection lines would drown the figures.
         freopen((dir + "/server.log").c_str(), "w", stderr);
-        execl(BRINDLEWICK_SERVER_BINARY, BRINDLEWICK_SERVER_BINARY, "--chat-port", "0",
-              "--http-port", "0", "--data-dir", (dir + "/data").c_str(), nullptr);
+        // All connections come from one address; a build that does not know the setting
+        // ignores the variable.
+        setenv("BRINDLEWICK_MAX_CONNECTIONS_PER_ADDRESS", std::to_string(users + 16).c_str(), 1);
+        execl(binary, binary, "--chat-port", "0", "--http-port", "0", "--data-dir",
+              (dir + "/data").c_str(), nullptr);
         _exit(127);
     }
     close(out[1]);
+    // An early return must not leave the server running.
+    struct Stopper {
+        pid_t pid;
+        ~Stopper() {
+            if (pid > 0) {
+                kill(pid, SIGTERM);
+                waitpid(pid, nullptr, 0);
+            }
+        }
+    } stopper{pid};
     std::string line;
     char ch;
     while (read(out[0], &ch, 1) == 1 && ch != '\n')
@@ -231,7 +244,7 @@ int main(int argc, char** argv) {
     unsigned chatPort = 0, httpPort = 0;
     if (std::sscanf(line.c_str(), "chat-port %u http-port %u", &chatPort, &httpPort) != 2) {
         std::fprintf(stderr, "server did not start\n");
-        return 1;
+        return run;
     }
 
     asio::io_context io(1);
@@ -254,7 +267,7 @@ int main(int argc, char** argv) {
         io.run_for(std::chrono::milliseconds(50));
     if (signedInCount < users) {
         std::fprintf(stderr, "only %d of %d signed in\n", signedInCount, users);
-        return 1;
+        return run;
     }
     for (int r = 0; r < rooms; ++r) {
         std::string members = "[";
@@ -268,7 +281,7 @@ int main(int argc, char** argv) {
         const std::size_t at = answer.find("\"room_name\":\"");
         if (at == std::string::npos) {
             std::fprintf(stderr, "room creation failed: %s\n", answer.c_str());
-            return 1;
+            return run;
         }
         const std::size_t begin = at + 13;
         const std::string room = answer.substr(begin, answer.find('"', begin) - begin);
@@ -276,9 +289,7 @@ int main(int argc, char** argv) {
             conns[r * roomSize + k]->room = room;
     }
 
-    std::printf("server_load: %d connections, %d rooms of %d, %d s per step\n", users, rooms,
-                roomSize, secondsPerStep);
-    std::printf("baseline loopback echo of one frame: p50 %.3f ms, p99 %.3f ms\n", echo50, echo99);
+    std::printf("server %s\n", binary);
     stages.resize(rates.size());
     std::mt19937 random(7);
     std::int64_t totalSent = 0;
@@ -313,11 +324,13 @@ int main(int argc, char** argv) {
                     st.rate, st.delivered / seconds, seconds, (long long)st.delivered,
                     (long long)(st.sent * roomSize), p50, p99, echo99 > 0 ? p99 / echo99 : 0.0);
         std::fflush(stdout);
+        run.steps.push_back({st.delivered / seconds, p99});
     }
     const long peakKiB = serverPeakKiB(pid);
     kill(pid, SIGTERM);
     int status = 0;
     waitpid(pid, &status, 0);
+    stopper.pid = -1;
 
     sqlite3* db = nullptr;
     std::int64_t stored = -1;
@@ -338,5 +351,82 @@ int main(int argc, char** argv) {
                 stored == totalSent && totalDelivered == totalSent * roomSize ? "all persisted"
                                                                               : "MISSING");
     std::system(("rm -rf " + dir).c_str());
-    return stored == totalSent ? 0 : 1;
+    run.ok = stored == totalSent;
+    return run;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int users = 1000, roomSize = 10, secondsPerStep = 6;
+    std::vector<int> rates = {1000, 2000, 3000, 5000, 7000};
+    std::string baseline;
+    int rounds = 1;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string name = argv[i], value = argv[i + 1];
+        if (name == "--users")
+            users = std::stoi(value);
+        else if (name == "--room-size")
+            roomSize = std::stoi(value);
+        else if (name == "--seconds-per-step")
+            secondsPerStep = std::stoi(value);
+        else if (name == "--baseline")
+            baseline = value;
+        else if (name == "--rounds")
+            rounds = std::max(1, std::stoi(value));
+        else if (name == "--rates") {
+            rates.clear();
+            std::stringstream list(value);
+            for (std::string r; std::getline(list, r, ',');)
+                rates.push_back(std::stoi(r));
+        }
+    }
+    double echo50 = 0, echo99 = 0;
+    baselineEcho(echo50, echo99);
+    std::printf("server_load: %d connections, %d rooms of %d, %d s per step\n", users,
+                users / roomSize, roomSize, secondsPerStep);
+    std::printf("baseline loopback echo of one frame: p50 %.3f ms, p99 %.3f ms\n", echo50, echo99);
+
+    std::vector<Run> beforeRuns, nowRuns;
+    for (int round = 0; round < rounds; ++round) {
+        if (!baseline.empty())
+            beforeRuns.push_back(
+                runLoad(baseline.c_str(), users, roomSize, secondsPerStep, rates, echo99));
+        nowRuns.push_back(
+            runLoad(BRINDLEWICK_SERVER_BINARY, users, roomSize, secondsPerStep, rates, echo99));
+    }
+    // Per step the median of the rounds, for the delivery rate and the p99 alike.
+    auto median = [](const std::vector<Run>& runs) {
+        Run m;
+        if (runs.empty())
+            return m;
+        m.ok = true;
+        for (const Run& r : runs)
+            m.ok = m.ok && r.ok && r.steps.size() == runs[0].steps.size();
+        if (!m.ok)
+            return m;
+        for (std::size_t s = 0; s < runs[0].steps.size(); ++s) {
+            std::vector<double> rate, p99;
+            for (const Run& r : runs) {
+                rate.push_back(r.steps[s].deliveriesPerSecond);
+                p99.push_back(r.steps[s].p99);
+            }
+            std::sort(rate.begin(), rate.end());
+            std::sort(p99.begin(), p99.end());
+            m.steps.push_back({rate[rate.size() / 2], p99[p99.size() / 2]});
+        }
+        return m;
+    };
+    const Run before = median(beforeRuns), now = median(nowRuns);
+    if (!baseline.empty() && before.steps.size() == now.steps.size()) {
+        std::printf("this build against %s (median of %d rounds each):\n", baseline.c_str(),
+                    rounds);
+        for (std::size_t s = 0; s < now.steps.size(); ++s)
+            std::printf("offered %5d msg/s: deliveries/s x%.3f, p99 x%.3f\n", rates[s],
+                        before.steps[s].deliveriesPerSecond > 0
+                            ? now.steps[s].deliveriesPerSecond / before.steps[s].deliveriesPerSecond
+                            : 0.0,
+                        before.steps[s].p99 > 0 ? now.steps[s].p99 / before.steps[s].p99 : 0.0);
+    }
+    return now.ok && (baseline.empty() || before.ok) ? 0 : 1;
 }

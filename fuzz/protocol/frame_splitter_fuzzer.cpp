@@ -58,6 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             check(lengthAt(buffer, 0) > ChatProtocol::kMaxPayloadLength);
             break; // the connection would be closed here
         }
+        if (result.status == ConsumeStatus::TooManyFields)
+            break; // likewise
     }
     return 0;
 }

@@ -112,11 +112,12 @@ bool ChatProtocol::isValidUtf8(const char* data, std::size_t size) {
     return true;
 }
 
-void ChatProtocol::splitPayload(const char* data, std::size_t size, FieldList& fields) {
+bool ChatProtocol::splitPayload(const char* data, std::size_t size, FieldList& fields,
+                                std::size_t maxFields) {
     if (!isValidUtf8(data, size)) {
         fields.resize(1);
         fields[0].clear();
-        return;
+        return true;
     }
     // Reuses the strings already in `fields` so a batch of frames allocates little.
     std::size_t count = 0;
@@ -125,6 +126,10 @@ void ChatProtocol::splitPayload(const char* data, std::size_t size, FieldList& f
         const void* sep = std::memchr(data + begin, kFieldSeparator, size - begin);
         const std::size_t end =
             sep ? static_cast<std::size_t>(static_cast<const char*>(sep) - data) : size;
+        if (count == maxFields) {
+            fields.resize(count);
+            return false;
+        }
         if (count == fields.size())
             fields.emplace_back();
         fields[count++].assign(data + begin, end - begin);
@@ -133,9 +138,22 @@ void ChatProtocol::splitPayload(const char* data, std::size_t size, FieldList& f
         begin = end + 1;
     }
     fields.resize(count);
+    return true;
 }
 
 ConsumeResult ChatProtocol::consumeBuffer(std::string& buffer, const FrameHandler& handler) {
+    return consumeFrames(
+        buffer,
+        [&handler](std::uint8_t type, const FieldList& fields) {
+            if (handler)
+                handler(type, fields);
+            return true;
+        },
+        kMaxFields);
+}
+
+ConsumeResult ChatProtocol::consumeFrames(std::string& buffer, const FrameFilter& handler,
+                                          std::size_t maxFields) {
     ConsumeResult result;
     std::size_t offset = 0;
     FieldList fields;
@@ -156,11 +174,14 @@ ConsumeResult ChatProtocol::consumeBuffer(std::string& buffer, const FrameHandle
         if (size - offset - kHeaderSize < length)
             break;
         const std::uint8_t type = header[3];
-        splitPayload(buffer.data() + offset + kHeaderSize, length, fields);
+        if (!splitPayload(buffer.data() + offset + kHeaderSize, length, fields, maxFields)) {
+            result.status = ConsumeStatus::TooManyFields;
+            break;
+        }
         offset += kHeaderSize + length;
         result.tookFrame = true;
-        if (handler)
-            handler(type, fields);
+        if (handler && !handler(type, fields))
+            break;
     }
     // A short tail is judged by what there is of the magic, so a peer that sends a few
     // stray bytes is not left waiting for a header that never comes.

@@ -37,11 +37,14 @@ enum : std::uint8_t {
 // Fields are UTF-8 text.
 using FieldList = std::vector<std::string>;
 using FrameHandler = std::function<void(std::uint8_t type, const FieldList& fields)>;
+// Returns false to stop cutting after this frame; the rest stays in the buffer.
+using FrameFilter = std::function<bool(std::uint8_t type, const FieldList& fields)>;
 
 enum class ConsumeStatus {
     NeedMore,      // nothing (more) to cut; partial frame, if any, stays in the buffer
     ProtocolError, // declared payload length exceeds kMaxPayloadLength
     BadMagic,      // bytes that do not start a frame; the buffer was emptied
+    TooManyFields, // a frame has more fields than allowed; it stays at the front of the buffer
 };
 
 struct ConsumeResult {
@@ -58,6 +61,9 @@ public:
     static constexpr char kFieldSeparator = '\x1F';
     // A larger declared length is a broken or hostile stream, not a frame to wait for.
     static constexpr std::uint32_t kMaxPayloadLength = 16u * 1024u * 1024u;
+    // More fields than any message uses (a history page of 100 entries has 1,205). Checked
+    // while splitting, so a frame of separators never becomes millions of empty strings.
+    static constexpr std::size_t kMaxFields = 4096;
 
     // The whole frame. A U+001F inside a field is written as a space so the
     // receiver sees the same number of fields.
@@ -70,9 +76,15 @@ public:
     // than a header included) empty the buffer and report BadMagic. Linear in the buffer's
     // size: consumed bytes are erased once per call.
     static ConsumeResult consumeBuffer(std::string& buffer, const FrameHandler& handler);
+    // The same, with a reader's own field limit, stopping after a frame for which `handler`
+    // returns false (a reader that has enough work in hand).
+    static ConsumeResult consumeFrames(std::string& buffer, const FrameFilter& handler,
+                                       std::size_t maxFields);
 
-    // Payload text to fields: split at U+001F; invalid UTF-8 gives one empty field.
-    static void splitPayload(const char* data, std::size_t size, FieldList& fields);
+    // Payload text to fields: split at U+001F; invalid UTF-8 gives one empty field. False,
+    // with `fields` left short, when there are more than `maxFields`.
+    static bool splitPayload(const char* data, std::size_t size, FieldList& fields,
+                             std::size_t maxFields = kMaxFields);
     static bool isValidUtf8(const char* data, std::size_t size);
 
     static std::string dmRoomForPhone(const std::string& phone, const std::string& other);

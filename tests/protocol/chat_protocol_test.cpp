@@ -233,3 +233,42 @@ TEST(ChatProtocolSplit, NullHandlerDropsFrames) {
     EXPECT_TRUE(ChatProtocol::consumeBuffer(buffer, nullptr).tookFrame);
     EXPECT_TRUE(buffer.empty());
 }
+
+TEST(ChatProtocolSplit, FieldLimitIsCheckedWhileSplitting) {
+    const std::string ok = ChatProtocol::encodeType(MessageType::Chat, FieldList(16, "f"));
+    const std::string over = ChatProtocol::encodeType(MessageType::Chat, FieldList(17, ""));
+    std::string buffer = ok + over + ok;
+    std::vector<FieldList> seen;
+    const ConsumeResult result = ChatProtocol::consumeFrames(
+        buffer,
+        [&](std::uint8_t, const FieldList& fields) {
+            seen.push_back(fields);
+            return true;
+        },
+        16);
+    EXPECT_EQ(result.status, ConsumeStatus::TooManyFields);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].size(), 16u);
+    EXPECT_EQ(buffer, over + ok); // the refused frame stays in front
+
+    // The default limit lets a full history page through and stops a frame of separators.
+    std::string page = ChatProtocol::encodeType(MessageType::HistoryPage, FieldList(1205, "x"));
+    EXPECT_EQ(consumeAll(page).size(), 1u);
+    const std::string separators(ChatProtocol::kMaxPayloadLength, '\x1F');
+    FieldList fields;
+    EXPECT_FALSE(ChatProtocol::splitPayload(separators.data(), separators.size(), fields));
+    EXPECT_EQ(fields.size(), ChatProtocol::kMaxFields);
+}
+
+TEST(ChatProtocolSplit, AReaderCanStopAfterAnyFrame) {
+    const std::string one = ChatProtocol::encodeType(MessageType::Chat, {"r", "1"});
+    const std::string two = ChatProtocol::encodeType(MessageType::Chat, {"r", "2"});
+    std::string buffer = one + two + one.substr(0, 3);
+    int calls = 0;
+    const ConsumeResult result = ChatProtocol::consumeFrames(
+        buffer, [&](std::uint8_t, const FieldList&) { return ++calls < 1; }, 16);
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(result.tookFrame);
+    EXPECT_EQ(result.status, ConsumeStatus::NeedMore);
+    EXPECT_EQ(buffer, two + one.substr(0, 3));
+}

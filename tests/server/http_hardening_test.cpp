@@ -143,7 +143,9 @@ protected:
     }
     void start(const std::string& args = {}) {
         server.reset();
-        server = std::make_unique<ServerProcess>(dir, args, dir + "/server.log");
+        Launch launch;
+        launch.logFile = dir + "/server.log";
+        server = std::make_unique<ServerProcess>(dir, args, launch);
     }
     std::string log() const { return readFile(dir + "/server.log"); }
     std::string files() const { return dir + "/files/"; }

@@ -61,7 +61,8 @@ protected:
         return data;
     }
     Delivery delivery(std::vector<std::string> to, std::string frame) {
-        return {std::move(to), std::make_shared<const std::string>(std::move(frame))};
+        return {std::make_shared<const std::vector<std::string>>(std::move(to)),
+                std::make_shared<const std::string>(std::move(frame))};
     }
 
     asio::io_context io;

@@ -47,8 +47,8 @@ TEST(ServerOptions, ParsesAndRefuses) {
     EXPECT_EQ(defaults.options.uploadExpirySeconds, 3600);
     EXPECT_EQ(defaults.options.maxPendingUploads, 16);
     const auto http = parseServerOptions({"--http-host", "a.example", "--http-host=b.example",
-                                          "--download-idle-timeout", "5", "--upload-expiry",
-                                          "7", "--max-pending-uploads", "2"});
+                                          "--download-idle-timeout", "5", "--upload-expiry", "7",
+                                          "--max-pending-uploads", "2"});
     ASSERT_EQ(http.kind, OptionsResult::Run) << http.error;
     EXPECT_EQ(http.options.httpHosts, (std::vector<std::string>{"a.example", "b.example"}));
     EXPECT_EQ(http.options.downloadIdleSeconds, 5);
@@ -257,6 +257,10 @@ TEST(ServerOptions, SampleFileShowsEverySettingAtItsDefault) {
     EXPECT_EQ(parsed.options.downloadIdleSeconds, defaults.downloadIdleSeconds);
     EXPECT_EQ(parsed.options.uploadExpirySeconds, defaults.uploadExpirySeconds);
     EXPECT_EQ(parsed.options.maxPendingUploads, defaults.maxPendingUploads);
+    EXPECT_EQ(parsed.options.authSeconds, defaults.authSeconds);
+    EXPECT_EQ(parsed.options.maxConnections, defaults.maxConnections);
+    EXPECT_EQ(parsed.options.maxConnectionsPerAddress, defaults.maxConnectionsPerAddress);
+    EXPECT_EQ(parsed.options.maxRoomMembers, defaults.maxRoomMembers);
 }
 
 struct Exit {

@@ -83,7 +83,7 @@ void expectAnnounced(const RoomResult& result, const std::optional<Announced>& e
         return;
     }
     ASSERT_EQ(result.deliveries.size(), 1u);
-    std::vector<std::string> recipients = result.deliveries[0].recipients;
+    std::vector<std::string> recipients = *result.deliveries[0].recipients;
     std::sort(recipients.begin(), recipients.end());
     EXPECT_EQ(recipients, expected->recipients);
     const Frame frame = cut(*result.deliveries[0].frame);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
+#include <fstream>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -29,30 +30,38 @@ std::string makeTempDir() {
     return path;
 }
 
-ServerProcess::ServerProcess(std::string dataDir, std::string extraArgs, std::string logPath) {
+ServerProcess::ServerProcess(std::string dataDir, std::string extraArgs, Launch launch) {
     int out[2];
     if (::pipe(out) != 0)
         throw std::runtime_error("pipe failed");
-    std::vector<std::string> args = {
-        BRINDLEWICK_SERVER_BINARY, "--chat-port", "0", "--http-port", "0", "--data-dir", dataDir};
+    std::vector<std::string> args;
+    if (launch.addressSpaceBytes > 0)
+        args = {"prlimit", "--as=" + std::to_string(launch.addressSpaceBytes), "--"};
+    args.push_back(launch.binary.empty() ? BRINDLEWICK_SERVER_BINARY : launch.binary);
+    for (const char* arg : {"--chat-port", "0", "--http-port", "0", "--data-dir"})
+        args.push_back(arg);
+    args.push_back(dataDir);
     std::istringstream extra(extraArgs);
     for (std::string word; extra >> word;)
         args.push_back(word);
     pid_ = ::fork();
     if (pid_ == 0) {
         ::dup2(out[1], 1);
-        if (!logPath.empty()) {
-            const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-            if (log >= 0)
-                ::dup2(log, 2);
-        }
         ::close(out[0]);
         ::close(out[1]);
+        if (!launch.logFile.empty()) {
+            const int log = ::open(launch.logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+            ::dup2(log, 2);
+            ::close(log);
+        }
+        for (const auto& [name, value] : launch.environment)
+            ::setenv(name.c_str(), value.c_str(), 1);
         std::vector<char*> argv;
         for (auto& a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
+        // prlimit execs the server in place, so pid_ is the server's either way.
+        ::execvp(argv[0], argv.data());
         ::_exit(127);
     }
     ::close(out[1]);
@@ -85,6 +94,22 @@ void ServerProcess::stop() {
     pid_ = -1;
 }
 
+bool ServerProcess::alive() const {
+    if (pid_ <= 0)
+        return false;
+    int status = 0;
+    return ::waitpid(pid_, &status, WNOHANG) == 0;
+}
+
+long ServerProcess::statusKiB(const std::string& key) const {
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(key + ":", 0) == 0)
+            return std::stol(line.substr(key.size() + 1));
+    return -1;
+}
+
 void ServerProcess::kill() {
     if (pid_ <= 0)
         return;
@@ -94,8 +119,15 @@ void ServerProcess::kill() {
     pid_ = -1;
 }
 
-ChatConnection::ChatConnection(std::uint16_t port) {
+ChatConnection::ChatConnection(std::uint16_t port, const char* from) {
     fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (from) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        ::inet_pton(AF_INET, from, &local.sin_addr);
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+            throw std::runtime_error("bind failed");
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
@@ -178,6 +210,20 @@ bool ChatConnection::signIn(const std::string& phone, const std::string& nick) {
     return frame && frame->type == MessageType::AuthOk;
 }
 
+void ChatConnection::sendLarge(std::uint8_t type, const std::string& payload) {
+    const auto n = static_cast<std::uint32_t>(payload.size());
+    const char header[] = {static_cast<char>(ChatProtocol::kMagic0),
+                           static_cast<char>(ChatProtocol::kMagic1),
+                           static_cast<char>(ChatProtocol::kVersion),
+                           static_cast<char>(type),
+                           static_cast<char>(n >> 24),
+                           static_cast<char>((n >> 16) & 0xFF),
+                           static_cast<char>((n >> 8) & 0xFF),
+                           static_cast<char>(n & 0xFF)};
+    sendRaw(std::string(header, sizeof header));
+    sendRaw(payload);
+}
+
 bool ChatConnection::closedByServer(int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!eof_) {
@@ -219,6 +265,10 @@ HttpAnswer http(std::uint16_t port, const std::string& method, const std::string
         headers =
             curl_slist_append(headers, method == "POST" ? "Content-Type: application/json"
                                                         : "Content-Type: application/octet-stream");
+        // Without this curl waits a second for "100 Continue" before a body over 1 MiB. Chunks
+        // keep the wait: the server may refuse one by its headers, and then closes.
+        if (method == "POST")
+            headers = curl_slist_append(headers, "Expect:");
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);

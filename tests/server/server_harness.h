@@ -6,16 +6,29 @@
 #include <optional>
 #include <string>
 #include <sys/types.h>
+#include <utility>
+#include <vector>
 
 namespace brindlewick::test {
 
+// How the process is started, beyond its arguments.
+struct Launch {
+    std::string binary;                  // empty: the server built with the tests
+    std::uint64_t addressSpaceBytes = 0; // non-zero: run under `prlimit --as`
+    std::string logFile; // non-empty: stderr is appended there (restarts keep one log)
+    std::vector<std::pair<std::string, std::string>> environment;
+};
+
 class ServerProcess {
 public:
-    // `logPath`: where the server's log (its stderr) goes; empty leaves it on ours.
-    explicit ServerProcess(std::string dataDir, std::string extraArgs = {},
-                           std::string logPath = {});
+    explicit ServerProcess(std::string dataDir, std::string extraArgs = {}, Launch launch = {});
     ~ServerProcess();
     bool running() const { return pid_ > 0; }
+    // Still running (not exited, not killed by a signal).
+    bool alive() const;
+    pid_t pid() const { return pid_; }
+    // A "Vm…:" figure of /proc/<pid>/status in KiB (VmHWM, VmRSS, VmPeak), or -1.
+    long statusKiB(const std::string& key) const;
     void stop(); // SIGTERM and wait
     void kill(); // SIGKILL and wait
     std::uint16_t chatPort = 0;
@@ -32,7 +45,8 @@ struct Frame {
 
 class ChatConnection {
 public:
-    explicit ChatConnection(std::uint16_t port);
+    // `from`: the local address to connect from (any of 127.0.0.0/8 works on Linux).
+    explicit ChatConnection(std::uint16_t port, const char* from = nullptr);
     ~ChatConnection();
     void sendRaw(const std::string& bytes);
     void send(std::uint8_t type, const FieldList& fields) {
@@ -52,6 +66,8 @@ public:
     }
     // Signs in and waits for AuthOk.
     bool signIn(const std::string& phone, const std::string& nick = {});
+    // Sends a frame of `payloadBytes` in one go without building it twice in memory.
+    void sendLarge(std::uint8_t type, const std::string& payload);
     // True when the server closed the connection within the time.
     bool closedByServer(int timeoutMs = 5000);
     // No frame arrives within the time (for refusals that must deliver nothing).
