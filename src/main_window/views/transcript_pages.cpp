@@ -9,6 +9,7 @@
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextDocument>
+#include <QTextFrame>
 
 #include <algorithm>
 
@@ -80,13 +81,28 @@ int TranscriptView::prependEntries(const QList<TranscriptEntry>& entries, const 
     bool prevIsEntry = false;
     bool first = true;
     QTextCharFormat prevClosing;
+    // Above loaded text, all of the page but its first item goes in a frame of its own: the layout
+    // then moves what is below by frame, not by block, so a page costs the same however much is
+    // loaded. The frame's opening and closing characters stand where the page's first and last
+    // line breaks would be, so the text reads the same.
+    QTextFrame* frame = nullptr;
+    auto endBlock = [&](const QTextCharFormat& closing) {
+        if (wasEmpty || frame) {
+            writer.lineEnd(closing);
+            return;
+        }
+        frame = writer.cursor.insertFrame(QTextFrameFormat());
+        writer.cursor.setBlockFormat(formats().block);
+        writer.cursor.setBlockCharFormat(closing);
+        writer.plain.append(QLatin1Char('\n'));
+    };
     // Ends the previous item's block; after an entry the next item opens with the empty line.
     auto next = [&] {
         if (first) {
             first = false;
             return;
         }
-        writer.lineEnd(prevIsEntry ? prevClosing : formats().none);
+        endBlock(prevIsEntry ? prevClosing : formats().none);
         if (prevIsEntry)
             writer.text(QString(kLineBreak), formats().none);
     };
@@ -148,7 +164,16 @@ int TranscriptView::prependEntries(const QList<TranscriptEntry>& entries, const 
             if (prevIsEntry)
                 writer.lineEnd(prevClosing); // the trailing empty block, as after an append
         } else {
-            writer.lineEnd(prevIsEntry ? prevClosing : formats().none);
+            const QTextCharFormat& closing = prevIsEntry ? prevClosing : formats().none;
+            if (frame) {
+                // The frame's end closes the page's last block; the old top follows it.
+                writer.cursor.setPosition(frame->lastPosition() + 1);
+                writer.cursor.setBlockFormat(formats().block);
+                writer.cursor.setBlockCharFormat(closing);
+                writer.plain.append(QLatin1Char('\n'));
+            } else {
+                writer.lineEnd(closing);
+            }
             if (prevIsEntry) {
                 writer.text(QString(kLineBreak), formats().none);
                 shift = 1;
@@ -226,12 +251,33 @@ void TranscriptView::rewriteMarker(int index, int answered) {
 void TranscriptView::trimToCap() {
     if (index_.size() <= entryCap_ || !view_)
         return;
-    const int excess = index_.size() - keptAfterTrim(entryCap_);
+    int excess = index_.size() - keptAfterTrim(entryCap_);
+    // A cut inside a page's frame would take the whole frame with it: the page's remaining
+    // entries leave too, so that the cut falls outside any frame.
+    QTextDocument* doc = view_->document();
+    while (excess < index_.size()) {
+        const QTextFrame* frame = QTextCursor(index_.place(excess).block).currentFrame();
+        if (!frame || frame == doc->rootFrame())
+            break;
+        const int frameEnd = frame->lastPosition();
+        int low = excess;
+        int high = index_.size();
+        while (low < high) {
+            const int mid = low + (high - low) / 2;
+            if (index_.place(mid).block.position() > frameEnd)
+                high = mid;
+            else
+                low = mid + 1;
+        }
+        excess = low;
+    }
+    if (excess >= index_.size())
+        return;
     EntryPlace& kept = index_.place(excess);
     const int cut = kept.block.position() + kept.start; // its leading empty line goes too
     if (readLine_.isValid() && readLine_.position() < cut)
         readLine_ = QTextBlock();
-    QTextCursor cursor(view_->document());
+    QTextCursor cursor(doc);
     cursor.beginEditBlock();
     cursor.setPosition(0);
     cursor.setPosition(cut, QTextCursor::KeepAnchor);
