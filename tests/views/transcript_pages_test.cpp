@@ -386,8 +386,13 @@ TEST_F(PagesTest, ManyPagesReadAsOneAndTrimThroughThem) {
     EXPECT_EQ(text(), live.plainText());
     transcript.findSearchChanged("t");
     EXPECT_EQ(transcript.search().matches(), findAllMatches(text(), "t"));
-    for (const int i : {0, 1, 4, 8, 9})
+    for (int i = 0; i < 10; ++i)
         EXPECT_EQ(entryAtText("t" + QString::number(i + 1)), i);
+    // Each page's first entry and its neighbours change in place.
+    for (const char* id : {"3", "4", "5", "7", "8"})
+        ASSERT_TRUE(transcript.markEdited(id, QStringLiteral("t%1 고침").arg(id)));
+    EXPECT_EQ(text(),
+              live.plainText().replace(QRegularExpression("(t[34578])\n"), "\\1 고침 (수정됨)\n"));
 
     transcript.setEntryCap(9);
     transcript.flush();

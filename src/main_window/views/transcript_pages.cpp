@@ -9,6 +9,7 @@
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextDocument>
+#include <QTextDocumentFragment>
 #include <QTextFrame>
 
 #include <algorithm>
@@ -81,17 +82,40 @@ int TranscriptView::prependEntries(const QList<TranscriptEntry>& entries, const 
     bool prevIsEntry = false;
     bool first = true;
     QTextCharFormat prevClosing;
-    // Above loaded text, all of the page but its first item goes in a frame of its own: the layout
-    // then moves what is below by frame, not by block, so a page costs the same however much is
-    // loaded. The frame's opening and closing characters stand where the page's first and last
-    // line breaks would be, so the text reads the same.
-    QTextFrame* frame = nullptr;
+    // Above loaded text, all of the page but its first item goes in a frame: the layout then moves
+    // what is below by frame, not by block, so a page costs the same however much is loaded. The
+    // frame's opening and closing characters stand where the page's first and last line breaks
+    // would be, so the text reads the same. Inserting a frame makes the document scan all of its
+    // text, so a few pages share one: the top item (the one before the frame) is taken out and
+    // written back below the new page, inside the frame.
+    const QTextBlock oldSecond = wasEmpty ? QTextBlock() : doc->begin().next();
+    const bool reuse = topFrame_ && topFramePages_ < kPagesPerFrame && oldSecond.isValid() &&
+                       QTextCursor(oldSecond).currentFrame() == topFrame_ &&
+                       doc->begin() != readLine_;
+    QTextFrame* frame = reuse ? topFrame_.data() : nullptr;
+    bool inFrame = false;
+    QTextDocumentFragment topText;
+    QTextCharFormat topClosing; // the format of the top item's closing line break
+    const int oldSecondSeq = reuse ? oldSecond.userState() : -1;
+    const int oldSecondAt = reuse ? oldSecond.position() : 0;
+    const bool secondIsReadLine = reuse && oldSecond == readLine_;
+    if (reuse) {
+        topClosing = QTextCursor(oldSecond).blockCharFormat();
+        topClosing.clearProperty(QTextFormat::ObjectIndex);
+        writer.cursor.setPosition(doc->begin().length() - 1, QTextCursor::KeepAnchor);
+        topText = writer.cursor.selection();
+        writer.cursor.removeSelectedText();
+    }
     auto endBlock = [&](const QTextCharFormat& closing) {
-        if (wasEmpty || frame) {
+        if (wasEmpty || inFrame) {
             writer.lineEnd(closing);
             return;
         }
-        frame = writer.cursor.insertFrame(QTextFrameFormat());
+        inFrame = true;
+        if (frame)
+            writer.cursor.setPosition(frame->firstPosition());
+        else
+            frame = writer.cursor.insertFrame(QTextFrameFormat());
         writer.cursor.setBlockFormat(formats().block);
         writer.cursor.setBlockCharFormat(closing);
         writer.plain.append(QLatin1Char('\n'));
@@ -158,11 +182,24 @@ int TranscriptView::prependEntries(const QList<TranscriptEntry>& entries, const 
     if (oldFirstDay.isValid() && !first)
         dayLineBefore(oldFirstDay);
 
+    QTextBlock topBlock; // reuse: where the old top item went
+    int topStart = 0;
+    if (reuse) {
+        next();
+        topBlock = writer.cursor.block();
+        topStart = writer.offset();
+        writer.cursor.insertFragment(topText);
+        prevIsEntry = oldTopIsEntry;
+    }
+
     int shift = 0; // characters put in front of the old top item inside its block
     if (!first) {
         if (wasEmpty) {
             if (prevIsEntry)
                 writer.lineEnd(prevClosing); // the trailing empty block, as after an append
+        } else if (reuse) {
+            // What followed the top item keeps its own leading empty line.
+            writer.lineEnd(topClosing);
         } else {
             const QTextCharFormat& closing = prevIsEntry ? prevClosing : formats().none;
             if (frame) {
@@ -183,9 +220,31 @@ int TranscriptView::prependEntries(const QList<TranscriptEntry>& entries, const 
     const int inserted = writer.cursor.position();
     writer.cursor.endEditBlock();
 
+    if (reuse) {
+        ++topFramePages_;
+        topBlock.setUserState(oldTopIsEntry ? oldTopSeq : -1);
+        if (oldTopIsEntry) {
+            EntryPlace& place = index_.place(0);
+            place.block = topBlock;
+            place.start += topStart;
+            place.markerEnd += topStart;
+            place.bodyStart += topStart;
+            place.bodyEnd += topStart;
+        }
+        // The item after it moved into a block of its own, as the old top does below.
+        QTextBlock second = doc->findBlock(inserted);
+        second.setUserState(oldSecondSeq);
+        if (const int at = index_.indexOfSeq(oldSecondSeq); at >= 0)
+            index_.place(at).block = second;
+        if (secondIsReadLine)
+            readLine_ = second;
+    } else if (frame) {
+        topFrame_ = frame;
+        topFramePages_ = 1;
+    }
     // The old top item's text moved into a block of its own (its old block handle now holds the
     // first new item).
-    if (!wasEmpty) {
+    if (!wasEmpty && !reuse) {
         QTextBlock oldTop = doc->findBlock(inserted);
         oldTop.setUserState(oldTopIsEntry ? oldTopSeq : -1);
         if (oldTopIsEntry) {
@@ -213,12 +272,13 @@ int TranscriptView::prependEntries(const QList<TranscriptEntry>& entries, const 
         for (const ChatItem& item : items)
             for (const int waiting : index_.takeUnresolvedReplies(item.msgId))
                 rewriteMarker(waiting, index_.indexOfMsgId(item.msgId));
-    textChangedAbove(inserted);
+    textChangedAbove(inserted - oldSecondAt);
 
     if (!wasEmpty) {
         const int value = bar->value();
         const qreal moved =
-            layout->blockBoundingRect(doc->findBlock(inserted)).bottom() - oldFirstBottom;
+            layout->blockBoundingRect(reuse ? topBlock : doc->findBlock(inserted)).bottom() -
+            oldFirstBottom;
         layout->documentSize(); // the range must cover the new value before it is set
         bar->setValue(value + int(moved + 0.5));
     }
