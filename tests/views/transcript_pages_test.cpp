@@ -367,6 +367,64 @@ TEST_F(PagesTest, TheCapTrimsFromTheTopOnlyAtTheBottom) {
     EXPECT_EQ(entryAtText("t25"), 1);
 }
 
+// Page after page above live entries reads like the same entries arriving live, and the cap
+// trims through the pages at the bottom: the entries that stay are found, searched and changed.
+TEST_F(PagesTest, ManyPagesReadAsOneAndTrimThroughThem) {
+    QTextBrowser liveBrowser;
+    TranscriptView live(&liveBrowser);
+    for (int i = 1; i <= 10; ++i)
+        live.appendEntry(chat(QString::number(i), "t" + QString::number(i)));
+    live.flush();
+    transcript.appendEntry(chat("10", "t10"));
+    transcript.flush();
+    for (const int top : {7, 4, 1}) {
+        QList<TranscriptEntry> page;
+        for (int i = top; i < top + 3; ++i)
+            page << chat(QString::number(i), "t" + QString::number(i));
+        ASSERT_EQ(transcript.prependEntries(page, {}), 3);
+    }
+    EXPECT_EQ(text(), live.plainText());
+    transcript.findSearchChanged("t");
+    EXPECT_EQ(transcript.search().matches(), findAllMatches(text(), "t"));
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(entryAtText("t" + QString::number(i + 1)), i);
+    // Each page's first entry and its neighbours change in place.
+    for (const char* id : {"3", "4", "5", "7", "8"})
+        ASSERT_TRUE(transcript.markEdited(id, QStringLiteral("t%1 고침").arg(id)));
+    EXPECT_EQ(text(),
+              live.plainText().replace(QRegularExpression("(t[34578])\n"), "\\1 고침 (수정됨)\n"));
+
+    transcript.setEntryCap(9);
+    transcript.flush();
+    test::spin(10);
+    browser.verticalScrollBar()->setValue(browser.verticalScrollBar()->maximum());
+    transcript.appendEntry(chat("11", "t11"));
+    transcript.flush();
+    // Everything older than the newest ones leaves; what stays is unbroken and ends live.
+    const QStringList kept = ids();
+    ASSERT_LE(kept.size(), TranscriptView::keptAfterTrim(9));
+    ASSERT_FALSE(kept.isEmpty());
+    EXPECT_EQ(kept.last(), "11");
+    QString expected;
+    for (int i = 0; i < kept.size(); ++i) {
+        EXPECT_EQ(kept[i].toInt(), 12 - kept.size() + i);
+        expected += (i ? "\n" : "") + kObj + " 밥  \nt" + kept[i] + "\n";
+    }
+    EXPECT_EQ(text(), expected);
+    EXPECT_EQ(transcript.search().matches(), findAllMatches(text(), "t"));
+    EXPECT_EQ(entryAtText("t11"), kept.size() - 1);
+    EXPECT_TRUE(transcript.markEdited(kept.first(), "고침"));
+    EXPECT_TRUE(text().startsWith(kObj + " 밥  \n고침 (수정됨)\n\n"));
+
+    // Paged back in, the trimmed entries read as before.
+    QList<TranscriptEntry> back;
+    for (int i = 1; i < kept.first().toInt(); ++i)
+        back << chat(QString::number(i), "t" + QString::number(i));
+    transcript.prependEntries(back, {});
+    EXPECT_EQ(ids().size(), 11);
+    EXPECT_TRUE(text().startsWith(kObj + " 밥  \nt1\n\n" + kObj + " 밥  \nt2\n"));
+}
+
 TEST_F(PagesTest, OpensAtTheReadLineOrAtTheBottom) {
     QList<TranscriptEntry> page;
     for (int i = 0; i < 60; ++i)

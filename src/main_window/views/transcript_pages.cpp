@@ -9,6 +9,8 @@
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextDocument>
+#include <QTextDocumentFragment>
+#include <QTextFrame>
 
 #include <algorithm>
 
@@ -80,13 +82,51 @@ int TranscriptView::prependEntries(const QList<TranscriptEntry>& entries, const 
     bool prevIsEntry = false;
     bool first = true;
     QTextCharFormat prevClosing;
+    // Above loaded text, all of the page but its first item goes in a frame: the layout then moves
+    // what is below by frame, not by block, so a page costs the same however much is loaded. The
+    // frame's opening and closing characters stand where the page's first and last line breaks
+    // would be, so the text reads the same. Inserting a frame makes the document scan all of its
+    // text, so a few pages share one: the top item (the one before the frame) is taken out and
+    // written back below the new page, inside the frame.
+    const QTextBlock oldSecond = wasEmpty ? QTextBlock() : doc->begin().next();
+    const bool reuse = topFrame_ && topFramePages_ < kPagesPerFrame && oldSecond.isValid() &&
+                       QTextCursor(oldSecond).currentFrame() == topFrame_ &&
+                       doc->begin() != readLine_;
+    QTextFrame* frame = reuse ? topFrame_.data() : nullptr;
+    bool inFrame = false;
+    QTextDocumentFragment topText;
+    QTextCharFormat topClosing; // the format of the top item's closing line break
+    const int oldSecondSeq = reuse ? oldSecond.userState() : -1;
+    const int oldSecondAt = reuse ? oldSecond.position() : 0;
+    const bool secondIsReadLine = reuse && oldSecond == readLine_;
+    if (reuse) {
+        topClosing = QTextCursor(oldSecond).blockCharFormat();
+        topClosing.clearProperty(QTextFormat::ObjectIndex);
+        writer.cursor.setPosition(doc->begin().length() - 1, QTextCursor::KeepAnchor);
+        topText = writer.cursor.selection();
+        writer.cursor.removeSelectedText();
+    }
+    auto endBlock = [&](const QTextCharFormat& closing) {
+        if (wasEmpty || inFrame) {
+            writer.lineEnd(closing);
+            return;
+        }
+        inFrame = true;
+        if (frame)
+            writer.cursor.setPosition(frame->firstPosition());
+        else
+            frame = writer.cursor.insertFrame(QTextFrameFormat());
+        writer.cursor.setBlockFormat(formats().block);
+        writer.cursor.setBlockCharFormat(closing);
+        writer.plain.append(QLatin1Char('\n'));
+    };
     // Ends the previous item's block; after an entry the next item opens with the empty line.
     auto next = [&] {
         if (first) {
             first = false;
             return;
         }
-        writer.lineEnd(prevIsEntry ? prevClosing : formats().none);
+        endBlock(prevIsEntry ? prevClosing : formats().none);
         if (prevIsEntry)
             writer.text(QString(kLineBreak), formats().none);
     };
@@ -142,13 +182,35 @@ int TranscriptView::prependEntries(const QList<TranscriptEntry>& entries, const 
     if (oldFirstDay.isValid() && !first)
         dayLineBefore(oldFirstDay);
 
+    QTextBlock topBlock; // reuse: where the old top item went
+    int topStart = 0;
+    if (reuse) {
+        next();
+        topBlock = writer.cursor.block();
+        topStart = writer.offset();
+        writer.cursor.insertFragment(topText);
+        prevIsEntry = oldTopIsEntry;
+    }
+
     int shift = 0; // characters put in front of the old top item inside its block
     if (!first) {
         if (wasEmpty) {
             if (prevIsEntry)
                 writer.lineEnd(prevClosing); // the trailing empty block, as after an append
+        } else if (reuse) {
+            // What followed the top item keeps its own leading empty line.
+            writer.lineEnd(topClosing);
         } else {
-            writer.lineEnd(prevIsEntry ? prevClosing : formats().none);
+            const QTextCharFormat& closing = prevIsEntry ? prevClosing : formats().none;
+            if (frame) {
+                // The frame's end closes the page's last block; the old top follows it.
+                writer.cursor.setPosition(frame->lastPosition() + 1);
+                writer.cursor.setBlockFormat(formats().block);
+                writer.cursor.setBlockCharFormat(closing);
+                writer.plain.append(QLatin1Char('\n'));
+            } else {
+                writer.lineEnd(closing);
+            }
             if (prevIsEntry) {
                 writer.text(QString(kLineBreak), formats().none);
                 shift = 1;
@@ -158,9 +220,31 @@ int TranscriptView::prependEntries(const QList<TranscriptEntry>& entries, const 
     const int inserted = writer.cursor.position();
     writer.cursor.endEditBlock();
 
+    if (reuse) {
+        ++topFramePages_;
+        topBlock.setUserState(oldTopIsEntry ? oldTopSeq : -1);
+        if (oldTopIsEntry) {
+            EntryPlace& place = index_.place(0);
+            place.block = topBlock;
+            place.start += topStart;
+            place.markerEnd += topStart;
+            place.bodyStart += topStart;
+            place.bodyEnd += topStart;
+        }
+        // The item after it moved into a block of its own, as the old top does below.
+        QTextBlock second = doc->findBlock(inserted);
+        second.setUserState(oldSecondSeq);
+        if (const int at = index_.indexOfSeq(oldSecondSeq); at >= 0)
+            index_.place(at).block = second;
+        if (secondIsReadLine)
+            readLine_ = second;
+    } else if (frame) {
+        topFrame_ = frame;
+        topFramePages_ = 1;
+    }
     // The old top item's text moved into a block of its own (its old block handle now holds the
     // first new item).
-    if (!wasEmpty) {
+    if (!wasEmpty && !reuse) {
         QTextBlock oldTop = doc->findBlock(inserted);
         oldTop.setUserState(oldTopIsEntry ? oldTopSeq : -1);
         if (oldTopIsEntry) {
@@ -188,12 +272,13 @@ int TranscriptView::prependEntries(const QList<TranscriptEntry>& entries, const 
         for (const ChatItem& item : items)
             for (const int waiting : index_.takeUnresolvedReplies(item.msgId))
                 rewriteMarker(waiting, index_.indexOfMsgId(item.msgId));
-    textChangedAbove(inserted);
+    textChangedAbove(inserted - oldSecondAt);
 
     if (!wasEmpty) {
         const int value = bar->value();
         const qreal moved =
-            layout->blockBoundingRect(doc->findBlock(inserted)).bottom() - oldFirstBottom;
+            layout->blockBoundingRect(reuse ? topBlock : doc->findBlock(inserted)).bottom() -
+            oldFirstBottom;
         layout->documentSize(); // the range must cover the new value before it is set
         bar->setValue(value + int(moved + 0.5));
     }
@@ -226,12 +311,33 @@ void TranscriptView::rewriteMarker(int index, int answered) {
 void TranscriptView::trimToCap() {
     if (index_.size() <= entryCap_ || !view_)
         return;
-    const int excess = index_.size() - keptAfterTrim(entryCap_);
+    int excess = index_.size() - keptAfterTrim(entryCap_);
+    // A cut inside a page's frame would take the whole frame with it: the page's remaining
+    // entries leave too, so that the cut falls outside any frame.
+    QTextDocument* doc = view_->document();
+    while (excess < index_.size()) {
+        const QTextFrame* frame = QTextCursor(index_.place(excess).block).currentFrame();
+        if (!frame || frame == doc->rootFrame())
+            break;
+        const int frameEnd = frame->lastPosition();
+        int low = excess;
+        int high = index_.size();
+        while (low < high) {
+            const int mid = low + (high - low) / 2;
+            if (index_.place(mid).block.position() > frameEnd)
+                high = mid;
+            else
+                low = mid + 1;
+        }
+        excess = low;
+    }
+    if (excess >= index_.size())
+        return;
     EntryPlace& kept = index_.place(excess);
     const int cut = kept.block.position() + kept.start; // its leading empty line goes too
     if (readLine_.isValid() && readLine_.position() < cut)
         readLine_ = QTextBlock();
-    QTextCursor cursor(view_->document());
+    QTextCursor cursor(doc);
     cursor.beginEditBlock();
     cursor.setPosition(0);
     cursor.setPosition(cut, QTextCursor::KeepAnchor);

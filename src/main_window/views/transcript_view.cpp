@@ -409,6 +409,8 @@ void TranscriptView::clearChat() {
     lastDay_ = QDate();
     readLine_ = QTextBlock();
     showsBeginning_ = false;
+    topFrame_ = nullptr;
+    topFramePages_ = 0;
     followBottom_ = true;
     flashTimer_.stop();
     search_.reset();

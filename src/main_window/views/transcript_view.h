@@ -5,8 +5,9 @@
 // Live entries grow the text at the end; pages of older entries go in above everything, keeping
 // what the reader looks at in place. Every entry and every line has a text block of its own (line
 // breaks inside an entry are line separators), which keeps a long transcript lean and lets an
-// entry be found by its block. While the reader is at the bottom, the oldest entries leave beyond
-// a cap. Network text is always inserted as plain text.
+// entry be found by its block. Pages put in above loaded text keep all but the top item in frames
+// (see prependEntries). While the reader is at the bottom, the oldest entries
+// leave beyond a cap. Network text is always inserted as plain text.
 
 #include "text_match.h"
 #include "transcript_index.h"
@@ -21,6 +22,7 @@
 #include <QString>
 #include <QTextBrowser>
 #include <QTextCursor>
+#include <QTextFrame>
 #include <QTextImageFormat>
 #include <QTimer>
 #include <QUrl>
@@ -101,7 +103,8 @@ public:
 
     // At most this many entries stay while the reader is at the bottom: the oldest leave as new
     // ones arrive (and trimmed() says so), down to keptAfterTrim(cap) at once, since each removal
-    // moves the layout of all that stays. Reading further up keeps everything loaded.
+    // moves the layout of all that stays (fewer when the cut would fall inside a page put in
+    // above). Reading further up keeps everything loaded.
     static constexpr int kDefaultEntryCap = 5000;
     static constexpr int keptAfterTrim(int cap) { return cap - 2 * cap / 5; }
     void setEntryCap(int cap) { entryCap_ = std::max(1, cap); }
@@ -193,6 +196,10 @@ private:
 
     QPointer<QTextBrowser> view_;
     TranscriptIndex index_;
+    // The frame of the pages put in last above loaded text, and how many pages it holds.
+    static constexpr int kPagesPerFrame = 4;
+    QPointer<QTextFrame> topFrame_;
+    int topFramePages_ = 0;
     QDate lastDay_;       // the newest dated entry's day
     QTextBlock readLine_; // "여기까지 읽었습니다", invalid when none
     bool showsBeginning_ = false;
