@@ -57,11 +57,11 @@ Server::~Server() {
 bool Server::start(std::string& error) {
     if (!makeDirectories(options_.dataDir, error))
         return false;
-    UploadLimits limits;
-    limits.maxUploadBytes = options_.maxUploadBytes;
-    limits.maxPendingPerOwner = options_.maxPendingUploads;
-    limits.expiry = std::chrono::seconds(options_.uploadExpirySeconds);
-    files_ = std::make_unique<FileStore>(options_.dataDir + "/files", limits);
+    UploadLimits uploads;
+    uploads.maxUploadBytes = options_.maxUploadBytes;
+    uploads.maxPendingPerOwner = options_.maxPendingUploads;
+    uploads.expiry = std::chrono::seconds(options_.uploadExpirySeconds);
+    files_ = std::make_unique<FileStore>(options_.dataDir + "/files", uploads);
     if (!files_->prepare(error))
         return false;
     std::unique_ptr<Storage> storage;
@@ -78,12 +78,12 @@ bool Server::start(std::string& error) {
     hub_ = std::make_shared<Hub>();
     worker_ = std::make_unique<DbWorker>(io_, std::move(storage));
     api_ = std::make_unique<HttpApi>(*worker_, *files_, *hub_, options_.maxRoomMembers);
-    ChatLimits limits;
-    limits.idleTimeout = std::chrono::seconds(options_.idleSeconds);
-    limits.authTimeout = std::chrono::seconds(options_.authSeconds);
-    limits.maxConnections = options_.maxConnections;
-    limits.maxConnectionsPerAddress = options_.maxConnectionsPerAddress;
-    chat_ = std::make_unique<ChatServer>(io_, *worker_, hub_, limits);
+    ChatLimits connections;
+    connections.idleTimeout = std::chrono::seconds(options_.idleSeconds);
+    connections.authTimeout = std::chrono::seconds(options_.authSeconds);
+    connections.maxConnections = options_.maxConnections;
+    connections.maxConnectionsPerAddress = options_.maxConnectionsPerAddress;
+    chat_ = std::make_unique<ChatServer>(io_, *worker_, hub_, connections);
     http_ = std::make_unique<HttpServer>(io_, *api_, HttpGuard(options_.host, options_.httpHosts),
                                          std::chrono::seconds(options_.downloadIdleSeconds));
 
