@@ -1,6 +1,7 @@
 #include "app_delegate.h"
 
 #include "app_menu.h"
+#include "desktop_integration.h"
 #include "login_controller.h"
 #include "main_controller.h"
 #include "platform.h"
@@ -55,6 +56,8 @@ void AppDelegate::loginCallback(const QString& phone, const QString& nick,
     mainCtl_.reset();
     mainCtl_ = std::make_unique<MainController>(phone, nick, statusMsg, config_, *platform_);
     mainCtl_->setOnLogout([this] { logoutCallback(); });
+    connect(&mainCtl_->desktop(), &DesktopIntegration::quitRequested, qApp,
+            &QCoreApplication::quit);
     mainCtl_->setMenuBar(buildMenuBar());
     mainCtl_->showMain();
 }

@@ -18,6 +18,7 @@ namespace brindlewick {
 class ChatClient;
 class ChatEvents;
 class Conversation;
+class DesktopIntegration;
 class Directory;
 class DirectoryActions;
 class FileActions;
@@ -43,7 +44,7 @@ public:
     void setMenuBar(QMenuBar* menuBar);
     // Shows the window, connects and asks for the lists.
     void showMain();
-    // Closes the window; it stays until the controller goes.
+    // Closes the window, tray or not; it stays until the controller goes.
     void close();
     void openFindBar();
 
@@ -61,6 +62,7 @@ public:
     IncomingEvents& incoming() const { return *incoming_; }
     FileActions& files() const { return *files_; }
     DirectoryActions& directoryActions() const { return *directoryActions_; }
+    DesktopIntegration& desktop() const { return *desktop_; }
 
 private:
     void logout();
@@ -81,6 +83,7 @@ private:
     std::unique_ptr<IncomingEvents> incoming_;
     std::unique_ptr<FileActions> files_;
     std::unique_ptr<DirectoryActions> directoryActions_;
+    std::unique_ptr<DesktopIntegration> desktop_;
 };
 
 } // namespace brindlewick
