@@ -4,8 +4,11 @@
 #include "desktop_integration.h"
 #include "login_controller.h"
 #include "main_controller.h"
+#include "main_window.h"
 #include "platform.h"
+#include "room_session.h"
 #include "stored_sign_in.h"
+#include "window_memory.h"
 
 #include <QApplication>
 
@@ -16,6 +19,7 @@ AppDelegate::AppDelegate(const ServerConfig& config, std::unique_ptr<Platform> p
     : QObject(parent), config_(config), platform_(std::move(platform)) {}
 
 AppDelegate::~AppDelegate() {
+    rememberWindow();
     // The main controller first: its teardown disconnects while the platform still exists.
     mainCtl_.reset();
     login_.reset();
@@ -56,10 +60,24 @@ void AppDelegate::loginCallback(const QString& phone, const QString& nick,
     mainCtl_.reset();
     mainCtl_ = std::make_unique<MainController>(phone, nick, statusMsg, config_, *platform_);
     mainCtl_->setOnLogout([this] { logoutCallback(); });
+    const std::unique_ptr<QSettings> settings = openUserSettings();
+    mainCtl_->mainWindow().setRememberedPlacement(loadPlacement(*settings));
+    const RememberedRoom last = loadLastRoom(*settings, phone);
     connect(&mainCtl_->desktop(), &DesktopIntegration::quitRequested, qApp,
             &QCoreApplication::quit);
     mainCtl_->setMenuBar(buildMenuBar());
     mainCtl_->showMain();
+    // Joined once signed in, like any room opened before the connection is up.
+    mainCtl_->room().open(last.room, last.title);
+    connect(&mainCtl_->room(), &RoomSession::roomChanged, this,
+            [phone](const QString& room, const QString& title) {
+                saveLastRoom(*openUserSettings(), phone, {room, title});
+            });
+}
+
+void AppDelegate::rememberWindow() {
+    if (mainCtl_)
+        savePlacement(*openUserSettings(), mainCtl_->mainWindow().placement());
 }
 
 void AppDelegate::logoutCallback() {
@@ -72,6 +90,7 @@ void AppDelegate::logoutCallback() {
     const bool quitOnLast = QApplication::quitOnLastWindowClosed();
     QApplication::setQuitOnLastWindowClosed(false);
     if (mainCtl_) {
+        rememberWindow();
         mainCtl_->close();
         // This runs inside the controller's own logout action: it goes once that returns.
         MainController* old = mainCtl_.release();

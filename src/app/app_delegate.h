@@ -36,6 +36,8 @@ public:
 
 private:
     void loginCallback(const QString& phone, const QString& nick, const QString& statusMsg);
+    // The window's place, for the next start.
+    void rememberWindow();
     void logoutCallback();
 
     ServerConfig config_;
