@@ -11,6 +11,7 @@
 #include "window_memory.h"
 
 #include <QApplication>
+#include <QMainWindow>
 
 namespace brindlewick {
 
@@ -52,6 +53,16 @@ void AppDelegate::applicationDidFinishLaunching() {
         loginCallback(phone, nick, status);
     } else {
         login_->showLogin();
+    }
+}
+
+void AppDelegate::bringToFront() {
+    if (mainCtl_) {
+        mainCtl_->desktop().bringWindow();
+    } else if (QMainWindow* window = login_ ? login_->window() : nullptr) {
+        window->show();
+        window->raise();
+        window->activateWindow();
     }
 }
 
