@@ -5,11 +5,9 @@
 
 namespace brindlewick {
 
-// The icon theme's, where the desktop has one installed; else the one built in.
-QIcon applicationIcon();
-// `base` with a red disc at the upper right carrying `count` ("99+" past 99); `base` itself for
-// no unread message.
-QIcon badgedIcon(const QIcon& base, qint64 count);
+// The application's icon (the installed picture, built in), with a red disc at the upper right
+// carrying the number of `unread` messages ("99+" past 99) while there are any.
+QIcon applicationIcon(qint64 unread = 0);
 // What the disc says for `count`: "" for none.
 QString badgeText(qint64 count);
 

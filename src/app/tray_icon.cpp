@@ -8,8 +8,8 @@
 namespace brindlewick {
 
 TrayIcon::TrayIcon(QObject* parent)
-    : QObject(parent), base_(applicationIcon()), menu_(std::make_unique<QMenu>()),
-      tray_(std::make_unique<QSystemTrayIcon>(base_)) {
+    : QObject(parent), menu_(std::make_unique<QMenu>()),
+      tray_(std::make_unique<QSystemTrayIcon>()) {
     menu_->setObjectName(QStringLiteral("trayMenu"));
     QAction* quit = menu_->addAction(QStringLiteral("Brindlewick 종료"));
     quit->setObjectName(QStringLiteral("trayQuitAction"));
@@ -36,7 +36,7 @@ void TrayIcon::show(qint64 unreadTotal, const Platform::TrayActions& actions) {
     actions_ = actions;
     if (unreadTotal != shown_) {
         shown_ = unreadTotal;
-        tray_->setIcon(badgedIcon(base_, unreadTotal));
+        tray_->setIcon(applicationIcon(unreadTotal));
         tray_->setToolTip(
             unreadTotal > 0 ? QStringLiteral("Brindlewick — 읽지 않은 메시지 %1개").arg(unreadTotal)
                             : QStringLiteral("Brindlewick"));
@@ -45,7 +45,7 @@ void TrayIcon::show(qint64 unreadTotal, const Platform::TrayActions& actions) {
 }
 
 void TrayIcon::showMessage(const QString& text) {
-    tray_->showMessage(QStringLiteral("Brindlewick"), text, base_);
+    tray_->showMessage(QStringLiteral("Brindlewick"), text, applicationIcon());
 }
 
 } // namespace brindlewick

@@ -4,7 +4,6 @@
 
 #include "platform.h"
 
-#include <QIcon>
 #include <QObject>
 
 #include <memory>
@@ -26,7 +25,6 @@ public:
     QMenu& menu() const { return *menu_; }
 
 private:
-    QIcon base_;
     std::unique_ptr<QMenu> menu_;
     std::unique_ptr<QSystemTrayIcon> tray_;
     Platform::TrayActions actions_;

@@ -5,6 +5,7 @@
 #include "main_window.h"
 #include "platform.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QMainWindow>
 
@@ -18,6 +19,9 @@ DesktopIntegration::DesktopIntegration(MainWindow& window, Directory& directory,
     platform_.setNotificationActivated([this](const QString& room) { openFromNotification(room); });
     connect(&directory_, &Directory::unreadTotalChanged, this, &DesktopIntegration::showTray);
     window_.window()->installEventFilter(this);
+    // Quitting closes every window: this one must really close then, and the tray's own
+    // window must not keep the application alive.
+    qApp->installEventFilter(this);
 }
 
 DesktopIntegration::~DesktopIntegration() {
@@ -35,6 +39,7 @@ void DesktopIntegration::release() {
     platform_.setNotificationActivated(nullptr);
     platform_.removeTrayIcon();
     window_.window()->removeEventFilter(this);
+    qApp->removeEventFilter(this);
     disconnect(&directory_, nullptr, this, nullptr);
 }
 
@@ -63,6 +68,10 @@ void DesktopIntegration::openFromNotification(const QString& room) {
 }
 
 bool DesktopIntegration::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Quit && watched == qApp) {
+        release();
+        return false;
+    }
     if (event->type() != QEvent::Close || watched != window_.window() || released_ ||
         !platform_.isTrayAvailable())
         return QObject::eventFilter(watched, event);

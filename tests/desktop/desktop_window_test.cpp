@@ -88,6 +88,19 @@ TEST_F(WithTray, ClosingHidesToTheTrayWithAHintOnce) {
     EXPECT_EQ(quit.size(), 1);
 }
 
+// Quitting (the menu bar's item, the tray's, the session's end) closes every window: this one
+// too, tray or not, and the tray icon goes first.
+TEST_F(WithTray, QuittingClosesForReal) {
+    controller->window()->close();
+    ASSERT_EQ(platform.trayCount, 3);
+    platform.trayActions.activated();
+    QEvent quit(QEvent::Quit);
+    QCoreApplication::sendEvent(qApp, &quit);
+    EXPECT_TRUE(quit.isAccepted());
+    EXPECT_FALSE(controller->window()->isVisible());
+    EXPECT_EQ(platform.trayCount, -1);
+}
+
 // Logging out closes the window for good and takes the tray icon with it.
 TEST_F(WithTray, LogoutClosesForGood) {
     controller->close();
@@ -105,14 +118,17 @@ TEST(TrayBadge, DrawsTheCount) {
     const QIcon base = applicationIcon();
     ASSERT_FALSE(base.isNull()) << "the built-in icon is missing";
     const QImage plain = base.pixmap(32, 32).toImage();
-    const QImage badged = badgedIcon(base, 3).pixmap(32, 32).toImage();
+    const QImage badged = applicationIcon(3).pixmap(32, 32).toImage();
     ASSERT_EQ(badged.size(), QSize(32, 32));
     // The disc sits at the upper right; the lower left is the icon as it was.
     const QColor disc = badged.pixelColor(29, 3);
     EXPECT_GT(disc.red(), 180);
     EXPECT_LT(disc.green(), 90);
     EXPECT_EQ(badged.pixelColor(4, 28), plain.pixelColor(4, 28));
-    EXPECT_EQ(badgedIcon(base, 0).pixmap(32, 32).toImage(), plain);
+    EXPECT_EQ(applicationIcon(0).pixmap(32, 32).toImage(), plain);
+    // Drawn at the size asked, not scaled from another.
+    EXPECT_EQ(applicationIcon(3).pixmap(22, 22).size(), QSize(22, 22));
+    EXPECT_GT(applicationIcon(3).pixmap(22, 22).toImage().pixelColor(20, 2).red(), 180);
 }
 
 } // namespace
