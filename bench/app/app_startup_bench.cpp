@@ -1,6 +1,8 @@
 // Start-up time and memory of the client with a stored sign-in and a local server, against
 // an empty QMainWindow program started the same way in the same run.
-//   app_startup_bench [ROUNDS]   (QT_QPA_PLATFORM=offscreen unless a display is wanted)
+//   app_startup_bench [ROUNDS] [BASELINE_PROBE]
+// (QT_QPA_PLATFORM=offscreen unless a display is wanted). BASELINE_PROBE is app_startup_probe
+// of an earlier build: it runs in the same rounds, and the client's cost over it is printed.
 
 #include "fake_chat_server.h"
 #include "fake_http_server.h"
@@ -81,6 +83,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 9;
     const QString dir = QCoreApplication::applicationDirPath();
+    const QString baselineProbe = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
 
     // A local server: the reference server when it was built, else the test fakes.
     QTemporaryDir workDir;
@@ -124,13 +127,20 @@ int main(int argc, char** argv) {
 
     const QStringList clientArgs = {"--chat-port", QString::number(chatPort), "--http-port",
                                     QString::number(httpPort)};
-    std::vector<double> emptyMs, labelMs, clientMs, emptyRss, labelRss, clientRss;
+    std::vector<double> emptyMs, labelMs, clientMs, emptyRss, labelRss, clientRss, baseMs, baseRss;
     // Alternate, so both see the same machine load and file cache.
     for (int i = 0; i < rounds + 1; ++i) {
         const Run empty = runProbe(dir + "/empty_window_probe", {}, environment);
         const Run label = runProbe(dir + "/empty_window_probe", {"--label"}, environment);
+        // The earlier build goes first in every other round: neither gains from its place.
+        const auto runBase = [&] {
+            return baselineProbe.isEmpty() ? Run{0, 0}
+                                           : runProbe(baselineProbe, clientArgs, environment);
+        };
+        const Run baseFirst = i % 2 ? runBase() : Run{0, 0};
         const Run client = runProbe(dir + "/app_startup_probe", clientArgs, environment);
-        if (empty.shownMs < 0 || label.shownMs < 0 || client.shownMs < 0)
+        const Run base = i % 2 ? baseFirst : runBase();
+        if (empty.shownMs < 0 || label.shownMs < 0 || client.shownMs < 0 || base.shownMs < 0)
             return 1;
         if (i == 0)
             continue; // warms the file cache
@@ -140,6 +150,8 @@ int main(int argc, char** argv) {
         clientMs.push_back(client.shownMs);
         emptyRss.push_back(empty.rssKiB / 1024.0);
         clientRss.push_back(client.rssKiB / 1024.0);
+        baseMs.push_back(base.shownMs);
+        baseRss.push_back(base.rssKiB / 1024.0);
     }
     if (server.state() != QProcess::NotRunning) {
         server.terminate();
@@ -158,5 +170,11 @@ int main(int argc, char** argv) {
                 "ratio %.2fx (aim < 60 MiB)\n",
                 er, cr, cr / er);
     std::printf("  second baseline, the same window with one Korean label: %.1f MiB\n", lr);
+    if (!baselineProbe.isEmpty()) {
+        const double b = median(baseMs), br = median(baseRss);
+        std::printf("against the earlier build (%s): %.1f ms -> %.1f ms (%+.1f ms), "
+                    "%.1f MiB -> %.1f MiB (%+.1f MiB)\n",
+                    qPrintable(baselineProbe), b, c, c - b, br, cr, cr - br);
+    }
     return 0;
 }

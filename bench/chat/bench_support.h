@@ -22,7 +22,7 @@ public:
     void beep() override {}
     void requestAttention() override {}
     bool isApplicationActive() const override { return true; }
-    void postDesktopNotification(const QString&, const QString&) override {}
+    void postDesktopNotification(const QString&, const QString&, const QString&) override {}
     int runAlert(QWidget*, const QString&, const QString&, const QStringList&) override {
         return kFirstButton;
     }

@@ -51,7 +51,7 @@ public:
     void beep() override {}
     void requestAttention() override {}
     bool isApplicationActive() const override { return true; }
-    void postDesktopNotification(const QString&, const QString&) override {}
+    void postDesktopNotification(const QString&, const QString&, const QString&) override {}
     int runAlert(QWidget*, const QString& message, const QString& info,
                  const QStringList&) override {
         std::fprintf(stderr, "alert: %s %s\n", qPrintable(message), qPrintable(info));

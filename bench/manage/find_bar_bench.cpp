@@ -35,7 +35,7 @@ public:
     void beep() override {}
     void requestAttention() override {}
     bool isApplicationActive() const override { return true; }
-    void postDesktopNotification(const QString&, const QString&) override {}
+    void postDesktopNotification(const QString&, const QString&, const QString&) override {}
     int runAlert(QWidget*, const QString&, const QString&, const QStringList& buttons) override {
         return kFirstButton + int(std::max<qsizetype>(buttons.size() - 1, 0));
     }

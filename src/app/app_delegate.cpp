@@ -1,12 +1,17 @@
 #include "app_delegate.h"
 
 #include "app_menu.h"
+#include "desktop_integration.h"
 #include "login_controller.h"
 #include "main_controller.h"
+#include "main_window.h"
 #include "platform.h"
+#include "room_session.h"
 #include "stored_sign_in.h"
+#include "window_memory.h"
 
 #include <QApplication>
+#include <QMainWindow>
 
 namespace brindlewick {
 
@@ -15,6 +20,7 @@ AppDelegate::AppDelegate(const ServerConfig& config, std::unique_ptr<Platform> p
     : QObject(parent), config_(config), platform_(std::move(platform)) {}
 
 AppDelegate::~AppDelegate() {
+    rememberWindow();
     // The main controller first: its teardown disconnects while the platform still exists.
     mainCtl_.reset();
     login_.reset();
@@ -50,13 +56,39 @@ void AppDelegate::applicationDidFinishLaunching() {
     }
 }
 
+void AppDelegate::bringToFront() {
+    if (mainCtl_) {
+        mainCtl_->desktop().bringWindow();
+    } else if (QMainWindow* window = login_ ? login_->window() : nullptr) {
+        window->show();
+        window->raise();
+        window->activateWindow();
+    }
+}
+
 void AppDelegate::loginCallback(const QString& phone, const QString& nick,
                                 const QString& statusMsg) {
     mainCtl_.reset();
     mainCtl_ = std::make_unique<MainController>(phone, nick, statusMsg, config_, *platform_);
     mainCtl_->setOnLogout([this] { logoutCallback(); });
+    const std::unique_ptr<QSettings> settings = openUserSettings();
+    mainCtl_->mainWindow().setRememberedPlacement(loadPlacement(*settings));
+    const RememberedRoom last = loadLastRoom(*settings, phone);
+    connect(&mainCtl_->desktop(), &DesktopIntegration::quitRequested, qApp,
+            &QCoreApplication::quit);
     mainCtl_->setMenuBar(buildMenuBar());
     mainCtl_->showMain();
+    // Joined once signed in, like any room opened before the connection is up.
+    mainCtl_->room().open(last.room, last.title);
+    connect(&mainCtl_->room(), &RoomSession::roomChanged, this,
+            [phone](const QString& room, const QString& title) {
+                saveLastRoom(*openUserSettings(), phone, {room, title});
+            });
+}
+
+void AppDelegate::rememberWindow() {
+    if (mainCtl_)
+        savePlacement(*openUserSettings(), mainCtl_->mainWindow().placement());
 }
 
 void AppDelegate::logoutCallback() {
@@ -69,6 +101,7 @@ void AppDelegate::logoutCallback() {
     const bool quitOnLast = QApplication::quitOnLastWindowClosed();
     QApplication::setQuitOnLastWindowClosed(false);
     if (mainCtl_) {
+        rememberWindow();
         mainCtl_->close();
         // This runs inside the controller's own logout action: it goes once that returns.
         MainController* old = mainCtl_.release();

@@ -25,6 +25,8 @@ public:
     ~AppDelegate() override;
 
     void applicationDidFinishLaunching();
+    // Another start asked for this one: the main window, or the login window, comes forward.
+    void bringToFront();
     bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
 
     LoginController* login() const { return login_.get(); }
@@ -36,6 +38,8 @@ public:
 
 private:
     void loginCallback(const QString& phone, const QString& nick, const QString& statusMsg);
+    // The window's place, for the next start.
+    void rememberWindow();
     void logoutCallback();
 
     ServerConfig config_;

@@ -5,6 +5,8 @@
 #include "command_line.h"
 #include "qt_platform.h"
 #include "qt_translations.h"
+#include "single_instance.h"
+#include "stored_sign_in.h"
 
 #include <QApplication>
 #include <QStringList>
@@ -64,9 +66,15 @@ int runBrindlewick(int argc, char** argv, const std::function<void(AppDelegate&)
     if (commandLine.kind != CommandLine::Run)
         return answer(commandLine);
 
+    // A second start brings the running client forward instead of signing in again.
+    SingleInstance instance(openUserSettings()->fileName());
+    if (!instance.claim())
+        return 0;
     installQtTranslations(app);
     {
         AppDelegate delegate(commandLine.config, std::make_unique<QtPlatform>());
+        QObject::connect(&instance, &SingleInstance::raiseRequested, &delegate,
+                         &AppDelegate::bringToFront);
         delegate.applicationDidFinishLaunching();
         if (afterLaunch)
             afterLaunch(delegate);

@@ -11,11 +11,12 @@ bool ChatNotifier::shouldNotifyForRoom(const Platform& platform, const QString& 
     return true;
 }
 
-void ChatNotifier::notifyTitle(Platform& platform, const QString& title, const QString& body) {
+void ChatNotifier::notifyTitle(Platform& platform, const QString& title, const QString& body,
+                               const QString& room) {
     platform.beep();
     platform.requestAttention();
     platform.postDesktopNotification(title.isNull() ? QStringLiteral("Brindlewick") : title,
-                                     body.isNull() ? QString("") : shortenedBody(body));
+                                     body.isNull() ? QString("") : shortenedBody(body), room);
 }
 
 QString ChatNotifier::shortenedBody(const QString& body) {

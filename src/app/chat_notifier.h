@@ -14,8 +14,10 @@ public:
                                     const QString& currentRoom);
     static constexpr int kMaxBodyLength = 200;
 
-    // A null title shows as "Brindlewick", a null body as ""; a long body is cut.
-    static void notifyTitle(Platform& platform, const QString& title, const QString& body);
+    // A null title shows as "Brindlewick", a null body as ""; a long body is cut. With a room,
+    // the notification replaces that room's previous one and opens the room when invoked.
+    static void notifyTitle(Platform& platform, const QString& title, const QString& body,
+                            const QString& room = QString());
     // At most kMaxBodyLength characters, the last of a cut text being "…".
     static QString shortenedBody(const QString& body);
     // The desktop's notification body may be markup; another user's text must stay text.

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QUrl;
 class QWidget;
 
@@ -29,8 +31,28 @@ public:
     // Whether this application is the one the user works in.
     virtual bool isApplicationActive() const = 0;
     // Shows a desktop notification where the desktop offers a service for it; silently
-    // nothing otherwise.
-    virtual void postDesktopNotification(const QString& title, const QString& body) = 0;
+    // nothing otherwise. A notification for a `room` replaces that room's previous one, and
+    // invoking it reports the room to the callback below; an empty room is neither.
+    virtual void postDesktopNotification(const QString& title, const QString& body,
+                                         const QString& room) = 0;
+    virtual void setNotificationActivated(std::function<void(const QString& room)> callback) {
+        (void)callback;
+    }
+
+    // The tray: a StatusNotifierItem or XEmbed icon where the desktop shows one.
+    struct TrayActions {
+        std::function<void()> activated; // the icon clicked
+        std::function<void()> quit;      // "Brindlewick 종료" in its menu
+    };
+    virtual bool isTrayAvailable() const { return false; }
+    // Shows the icon, or changes it, with `unreadTotal` drawn on it.
+    virtual void showTrayIcon(qint64 unreadTotal, const TrayActions& actions) {
+        (void)unreadTotal;
+        (void)actions;
+    }
+    virtual void removeTrayIcon() {}
+    // A short message from the tray icon, where the desktop shows such messages.
+    virtual void showTrayMessage(const QString& text) { (void)text; }
 
     // Modal alert. Returns kFirstButton + index of the chosen button; without buttons the
     // alert has one default button and returns kFirstButton.

@@ -1,11 +1,11 @@
 #include "qt_platform.h"
 
-#include "chat_notifier.h"
+#include "desktop_notifications.h"
+#include "tray_icon.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDBusConnection>
-#include <QDBusMessage>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
@@ -18,7 +18,6 @@
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QUrl>
-#include <QVariantMap>
 
 namespace brindlewick {
 
@@ -46,8 +45,10 @@ bool QtPlatform::isApplicationActive() const {
     return QGuiApplication::applicationState() == Qt::ApplicationActive;
 }
 
-void QtPlatform::postDesktopNotification(const QString& title, const QString& body) {
+void QtPlatform::postDesktopNotification(const QString& title, const QString& body,
+                                         const QString& room) {
 #if defined(Q_OS_MACOS) || defined(Q_OS_WIN)
+    (void)room;
     if (!QSystemTrayIcon::isSystemTrayAvailable() || !QSystemTrayIcon::supportsMessages())
         return;
     if (!tray_) {
@@ -57,16 +58,40 @@ void QtPlatform::postDesktopNotification(const QString& title, const QString& bo
     tray_->showMessage(title, body);
     return;
 #endif
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return;
-    QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.Notifications",
-                                                       "/org/freedesktop/Notifications",
-                                                       "org.freedesktop.Notifications", "Notify");
-    call << QStringLiteral("Brindlewick") << 0u << QString() << title
-         << ChatNotifier::bodyMarkup(body) << QStringList() << QVariantMap() << -1;
-    // Fire and forget: no reply is awaited, so a missing service costs nothing.
-    bus.send(call);
+    if (!notifications_) {
+        const QDBusConnection bus = QDBusConnection::sessionBus();
+        if (!bus.isConnected())
+            return;
+        notifications_ = std::make_unique<DesktopNotifications>(bus);
+        notifications_->setOnActivated([this](const QString& activated) {
+            if (onNotificationActivated_)
+                onNotificationActivated_(activated);
+        });
+    }
+    notifications_->post(title, body, room);
+}
+
+void QtPlatform::setNotificationActivated(std::function<void(const QString&)> callback) {
+    onNotificationActivated_ = std::move(callback);
+}
+
+bool QtPlatform::isTrayAvailable() const {
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void QtPlatform::showTrayIcon(qint64 unreadTotal, const TrayActions& actions) {
+    if (!trayIcon_)
+        trayIcon_ = std::make_unique<TrayIcon>();
+    trayIcon_->show(unreadTotal, actions);
+}
+
+void QtPlatform::removeTrayIcon() {
+    trayIcon_.reset();
+}
+
+void QtPlatform::showTrayMessage(const QString& text) {
+    if (trayIcon_)
+        trayIcon_->showMessage(text);
 }
 
 int QtPlatform::runAlert(QWidget* parent, const QString& message, const QString& informativeText,

@@ -138,6 +138,13 @@ void DirectoryActions::openRow(const SideRow& row) {
         session_.open(row.room, row.name); // the display name, without the unread suffix
 }
 
+void DirectoryActions::openRoom(const QString& room) {
+    if (const RoomRecord* record = directory_.room(room))
+        openRow(roomRow(*record));
+    else
+        session_.open(room, QString());
+}
+
 void DirectoryActions::openDirectRoom(const QString& phone, const QString& name) {
     if (phone.isEmpty())
         return;

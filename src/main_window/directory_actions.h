@@ -39,6 +39,9 @@ public:
     void leaveRow(const SideRow& row);
     // A friend row opens the direct room, a room row its room.
     void openRow(const SideRow& row);
+    // `room` as its row in the chats list would open it; a room the lists do not know yet
+    // opens under its id.
+    void openRoom(const QString& room);
     void showProfile(const SideRow& row);
     ProfileWindow* profileWindow() const { return profile_.get(); }
 

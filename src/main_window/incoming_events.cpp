@@ -99,7 +99,7 @@ void IncomingEvents::maybeNotify(const QString& room, const QString& sender, con
     if (mine)
         return;
     if (ChatNotifier::shouldNotifyForRoom(platform_, room, session_.room()))
-        ChatNotifier::notifyTitle(platform_, sender, body);
+        ChatNotifier::notifyTitle(platform_, sender, body, room);
 }
 
 void IncomingEvents::chatReceived(const wire::ChatMessage& message) {

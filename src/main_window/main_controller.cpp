@@ -3,6 +3,7 @@
 #include "chat_client.h"
 #include "chat_events.h"
 #include "conversation.h"
+#include "desktop_integration.h"
 #include "directory_actions.h"
 #include "directory_service.h"
 #include "file_actions.h"
@@ -49,6 +50,8 @@ MainController::MainController(const QString& phone, const QString& nick, const 
                                            platform_);
     directoryActions_ = std::make_unique<DirectoryActions>(*client_, *room_, *directory_,
                                                            *pictures_, *window_, platform_);
+    desktop_ =
+        std::make_unique<DesktopIntegration>(*window_, *directory_, *directoryActions_, platform_);
 
     connect(sidebar_.get(), &SidebarController::openRequested, directoryActions_.get(),
             &DirectoryActions::openRow);
@@ -78,11 +81,13 @@ void MainController::setMenuBar(QMenuBar* menuBar) {
 
 void MainController::showMain() {
     window_->show();
+    desktop_->start();
     client_->connect();
     directory_->refresh();
 }
 
 void MainController::close() {
+    desktop_->release();
     window_->close();
 }
 

@@ -18,6 +18,7 @@ namespace brindlewick {
 class ChatClient;
 class ChatEvents;
 class Conversation;
+class DesktopIntegration;
 class Directory;
 class DirectoryActions;
 class FileActions;
@@ -45,7 +46,7 @@ public:
     void setMenuBar(QMenuBar* menuBar);
     // Shows the window, connects and asks for the lists.
     void showMain();
-    // Closes the window; it stays until the controller goes.
+    // Closes the window, tray or not; it stays until the controller goes.
     void close();
     void openFindBar();
 
@@ -65,6 +66,7 @@ public:
     HistoryPages& historyPages() const { return *historyPages_; }
     FileActions& files() const { return *files_; }
     DirectoryActions& directoryActions() const { return *directoryActions_; }
+    DesktopIntegration& desktop() const { return *desktop_; }
 
 private:
     void logout();
@@ -87,6 +89,7 @@ private:
     std::unique_ptr<HistoryPages> historyPages_;
     std::unique_ptr<FileActions> files_;
     std::unique_ptr<DirectoryActions> directoryActions_;
+    std::unique_ptr<DesktopIntegration> desktop_;
 };
 
 } // namespace brindlewick

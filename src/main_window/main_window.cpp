@@ -30,6 +30,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace brindlewick {
 
 namespace {
@@ -124,15 +126,26 @@ void MainWindow::show() {
     const QScreen* screen =
         window_->screen() ? window_->screen() : QGuiApplication::primaryScreen();
     const QRect available = screen ? screen->availableGeometry() : QRect();
+    QList<QRect> areas;
+    for (const QScreen* each : QGuiApplication::screens())
+        areas.append(each->availableGeometry());
     const auto place = [&](const QSize& decoration) {
-        const WindowFit fit =
-            fitWindowOnScreen(QSize(kMinWindowWidth, kMinWindowHeight),
-                              QSize(kContentWidth, kContentHeight + menuHeight),
-                              available.adjusted(0, 0, -decoration.width(), -decoration.height()));
+        const bool remembered = !remembered_.size.isEmpty();
+        const WindowFit fit = fitWindowOnScreen(
+            QSize(kMinWindowWidth, kMinWindowHeight),
+            remembered ? remembered_.size : QSize(kContentWidth, kContentHeight + menuHeight),
+            available.adjusted(0, 0, -decoration.width(), -decoration.height()));
         window_->setMinimumSize(fit.minimum);
-        window_->resize(fit.frame.size());
+        QRect frame = fit.frame;
+        // A remembered place off every screen (a monitor since unplugged) opens centred.
+        if (remembered)
+            if (const std::optional<QRect> kept =
+                    keepOnScreens(QRect(remembered_.position, remembered_.size + decoration), areas,
+                                  fit.minimum + decoration))
+                frame = QRect(kept->topLeft(), kept->size() - decoration);
+        window_->resize(frame.size());
         if (!available.isEmpty())
-            window_->move(fit.frame.topLeft()); // the frame's corner
+            window_->move(frame.topLeft()); // the frame's corner
     };
     place(QSize());
     window_->show();
@@ -140,8 +153,25 @@ void MainWindow::show() {
     const QSize decoration = window_->frameGeometry().size() - window_->size();
     if (decoration != QSize(0, 0))
         place(decoration);
+    if (remembered_.composerHeight > 0) {
+        // The divider keeps its limits: the transcript and the compose area stay usable.
+        const int total = rightSplit_->height() - kSplitHandleWidth;
+        const int composer =
+            std::clamp(remembered_.composerHeight, static_cast<int>(kDividerMinFromBottom),
+                       std::max(static_cast<int>(kDividerMinFromBottom),
+                                total - static_cast<int>(kDividerMinFromTop)));
+        rightSplit_->setSizes({total - composer, composer});
+    }
     window_->raise();
     window_->activateWindow();
+}
+
+WindowPlacement MainWindow::placement() const {
+    WindowPlacement placement;
+    placement.position = window_->pos();
+    placement.size = window_->size();
+    placement.composerHeight = rightSplit_->sizes().value(1);
+    return placement;
 }
 
 void MainWindow::close() {

@@ -6,6 +6,8 @@
 #include "room_session.h"
 
 #include <QObject>
+#include <QPoint>
+#include <QSize>
 #include <QString>
 
 #include <memory>
@@ -16,7 +18,6 @@ class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QMainWindow;
-class QPoint;
 class QMenu;
 class QMenuBar;
 class QPlainTextEdit;
@@ -31,6 +32,14 @@ namespace brindlewick {
 
 class SegmentedControl;
 class TranscriptView;
+
+// Where the window was: its frame's top-left corner, its size without the frame and the
+// compose area's height below the divider. An empty size: nothing remembered.
+struct WindowPlacement {
+    QPoint position;
+    QSize size;
+    int composerHeight = 0;
+};
 
 class MainWindow : public QObject {
     Q_OBJECT
@@ -48,8 +57,12 @@ public:
 
     // Takes ownership; the content keeps its tabled size below an in-window menu bar.
     void setMenuBar(QMenuBar* menuBar);
-    // Centred on the screen, raised and activated.
+    // Centred on the screen (or where it was remembered, if that is on a screen), raised and
+    // activated.
     void show();
+    // Used by the next show().
+    void setRememberedPlacement(const WindowPlacement& placement) { remembered_ = placement; }
+    WindowPlacement placement() const;
     void close();
 
     QMainWindow* window() const { return window_.get(); }
@@ -161,6 +174,7 @@ private:
     QPushButton* sendBtn_ = nullptr;
     QLabel* statusLabel_ = nullptr;
     QProgressBar* uploadProgressBar_ = nullptr;
+    WindowPlacement remembered_;
     QString searchedText_; // the find query last searched
     bool roomOpen_ = true;
     bool barShowsEdit_ = false; // the reply bar stands for an edit

@@ -34,7 +34,7 @@ public:
                      qPrintable(informativeText));
         return kFirstButton;
     }
-    void postDesktopNotification(const QString&, const QString&) override {}
+    void postDesktopNotification(const QString&, const QString&, const QString&) override {}
     void beep() override {}
     void requestAttention() override {}
 };

@@ -103,7 +103,7 @@ TEST(QtPlatform, AddFriendDialog) {
 // Without a notification service (no session bus here) nothing fails.
 TEST(QtPlatform, NotificationWithoutServiceIsQuiet) {
     QtPlatform platform;
-    platform.postDesktopNotification("제목", "본문");
+    platform.postDesktopNotification("제목", "본문", "r-1");
     platform.beep();
     platform.requestAttention();
 }

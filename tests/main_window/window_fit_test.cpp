@@ -47,4 +47,34 @@ TEST(WindowFit, NeverBelowTheMinimumWhereItFits) {
     EXPECT_EQ(fit.frame, QRect(160, 180, 680, 440));
 }
 
+// A remembered frame stays where it was while its title bar is on a screen.
+TEST(WindowFit, RememberedFrameOnTheScreensOrNone) {
+    const QList<QRect> areas = {QRect(0, 0, 1920, 1050), QRect(1920, 0, 1280, 1024)};
+    const QSize minimum(680, 440);
+    struct Case {
+        const char* name;
+        QRect frame;
+        std::optional<QRect> kept;
+    };
+    const Case cases[] = {
+        {"where it was", QRect(100, 80, 900, 600), QRect(100, 80, 900, 600)},
+        {"on the second screen", QRect(2000, 100, 900, 600), QRect(2000, 100, 900, 600)},
+        {"off every screen", QRect(5000, 4000, 900, 600), std::nullopt},
+        {"above the screens", QRect(100, -700, 900, 600), std::nullopt},
+        {"left of them", QRect(-1500, 100, 900, 600), std::nullopt},
+        {"a sliver of title bar", QRect(-890, 100, 900, 600), std::nullopt},
+        // Partly off: moved wholly onto the screen its title bar is on.
+        {"hanging off the right", QRect(3000, 100, 900, 600), QRect(2300, 100, 900, 600)},
+        {"hanging off the bottom", QRect(100, 900, 900, 600), QRect(100, 450, 900, 600)},
+        {"larger than the screen", QRect(2000, 0, 3000, 2000), QRect(1920, 0, 1280, 1024)},
+        {"smaller than allowed", QRect(100, 80, 200, 100), QRect(100, 80, 680, 440)},
+        {"nothing remembered", QRect(), std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(keepOnScreens(c.frame, areas, minimum), c.kept);
+    }
+    EXPECT_EQ(keepOnScreens(QRect(100, 80, 900, 600), {}, minimum), std::nullopt);
+}
+
 } // namespace

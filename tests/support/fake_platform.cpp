@@ -32,9 +32,25 @@ void FakePlatform::requestAttention() {
     calls.append(QStringLiteral("attention"));
 }
 
-void FakePlatform::postDesktopNotification(const QString& title, const QString& body) {
+void FakePlatform::postDesktopNotification(const QString& title, const QString& body,
+                                           const QString& room) {
     calls.append(QStringLiteral("notify"));
-    notifications.append({title, body});
+    notifications.append({title, body, room});
+}
+
+void FakePlatform::showTrayIcon(qint64 unreadTotal, const TrayActions& actions) {
+    trayCount = unreadTotal;
+    trayActions = actions;
+}
+
+void FakePlatform::removeTrayIcon() {
+    trayCount = -1;
+    trayActions = {};
+}
+
+void FakePlatform::showTrayMessage(const QString& text) {
+    calls.append(QStringLiteral("trayMessage"));
+    trayMessages.append(text);
 }
 
 int FakePlatform::runAlert(QWidget*, const QString& message, const QString& informativeText,

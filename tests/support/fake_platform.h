@@ -24,9 +24,10 @@ public:
     struct Notification {
         QString title;
         QString body;
+        QString room;
     };
     // Everything in the order it happened: "beep", "attention", "notify", "alert",
-    // "addFriendDialog", "openPanel", "savePanel", "openFile", "openUrl".
+    // "addFriendDialog", "openPanel", "savePanel", "openFile", "openUrl", "trayMessage".
     QStringList calls;
     QList<Alert> alerts;
     QList<Notification> notifications;
@@ -36,6 +37,13 @@ public:
     QStringList suggestedNames;
 
     bool active = true;
+    // What the code gave for invoked notifications, and the tray as it stands: the icon's count
+    // (-1 without an icon) and its actions.
+    std::function<void(const QString&)> notificationActivated;
+    bool trayAvailable = false;
+    qint64 trayCount = -1;
+    TrayActions trayActions;
+    QStringList trayMessages;
     // Answers, used front first; when empty: the first button, a cancelled dialog or panel.
     std::deque<int> alertAnswers;
     std::deque<AddFriendInput> addFriendAnswers;
@@ -50,7 +58,15 @@ public:
     void beep() override;
     void requestAttention() override;
     bool isApplicationActive() const override { return active; }
-    void postDesktopNotification(const QString& title, const QString& body) override;
+    void postDesktopNotification(const QString& title, const QString& body,
+                                 const QString& room) override;
+    void setNotificationActivated(std::function<void(const QString&)> callback) override {
+        notificationActivated = std::move(callback);
+    }
+    bool isTrayAvailable() const override { return trayAvailable; }
+    void showTrayIcon(qint64 unreadTotal, const TrayActions& actions) override;
+    void removeTrayIcon() override;
+    void showTrayMessage(const QString& text) override;
     int runAlert(QWidget* parent, const QString& message, const QString& informativeText,
                  const QStringList& buttons) override;
     AddFriendInput runAddFriendDialog(QWidget* parent) override;

@@ -1,0 +1,120 @@
+// The window's place, its divider and the last open room survive a restart of the client.
+
+#include "app_delegate.h"
+#include "event_loop.h"
+#include "fake_chat_server.h"
+#include "fake_http_server.h"
+#include "fake_platform.h"
+#include "main_controller.h"
+#include "main_window.h"
+#include "room_session.h"
+
+#include <QGuiApplication>
+#include <QMainWindow>
+#include <QScreen>
+#include <QSettings>
+#include <QSplitter>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace brindlewick;
+using namespace brindlewick::test;
+
+namespace {
+
+class Restart : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(settingsDir.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+        settings().setValue("phone", "01011112222");
+        config = http.config();
+        config.chatPort = chat.port();
+        http.setReply("GET", "/v1/friends", {200, "[]", std::nullopt});
+        http.setReply("GET", "/v1/rooms",
+                      {200, R"({"rooms":[{"room_name":"r-1","title":"팀"}]})", std::nullopt});
+    }
+    void TearDown() override { quit(); }
+
+    static QSettings settings() {
+        return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Brindlewick",
+                         "Brindlewick");
+    }
+    MainController& start() {
+        delegate = std::make_unique<AppDelegate>(config, std::make_unique<FakePlatform>());
+        delegate->applicationDidFinishLaunching();
+        return *delegate->mainController();
+    }
+    void quit() {
+        delegate.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    static QSplitter* divider(MainController& main) {
+        return main.window()->findChild<QSplitter*>("rightSplit");
+    }
+
+    QTemporaryDir settingsDir;
+    FakeChatServer chat;
+    FakeHttpServer http;
+    ServerConfig config;
+    std::unique_ptr<AppDelegate> delegate;
+};
+
+TEST_F(Restart, WindowDividerAndRoomComeBack) {
+    QPoint framePosition;
+    {
+        MainController& main = start();
+        EXPECT_FALSE(main.room().isOpen());
+        main.window()->setGeometry(120, 90, 1000, 700);
+        framePosition = main.window()->pos();
+        QSplitter* split = divider(main);
+        split->setSizes({split->height() - 150 - 1, 150});
+        main.room().open("r-1", "팀");
+        quit();
+    }
+    MainController& main = start();
+    EXPECT_EQ(main.window()->pos(), framePosition);
+    EXPECT_EQ(main.window()->geometry(), QRect(120, 90, 1000, 700));
+    EXPECT_EQ(divider(main)->sizes().value(1), 150);
+    EXPECT_EQ(main.room().room(), "r-1");
+    EXPECT_EQ(main.room().title(), "팀");
+    // Joined once signed in.
+    ASSERT_TRUE(chat.waitForFrames(2));
+}
+
+// A monitor since unplugged: the window opens centred on the one there is.
+TEST_F(Restart, OffScreenOpensCentred) {
+    QSettings stored = settings();
+    stored.setValue("window/position", QPoint(4000, 3000));
+    stored.setValue("window/size", QSize(900, 600));
+    stored.sync();
+    MainController& main = start();
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(main.window()->size(), QSize(900, 600)) << "the size is kept";
+    EXPECT_LE(std::abs(main.window()->frameGeometry().center().x() - available.center().x()), 1);
+    EXPECT_LE(std::abs(main.window()->frameGeometry().center().y() - available.center().y()), 1);
+}
+
+// Leaving the room forgets it; another phone has its own; a broken settings file is nothing.
+TEST_F(Restart, LastRoomIsPerPhoneAndForgottenWhenLeft) {
+    {
+        MainController& main = start();
+        main.room().open("r-1", "팀");
+        main.room().close();
+        quit();
+    }
+    EXPECT_FALSE(start().room().isOpen());
+    start().room().open("r-1", "팀");
+    quit();
+    QSettings stored = settings();
+    stored.setValue("phone", "01099990000");
+    stored.setValue("window/size", "넓게");
+    stored.setValue("window/composerHeight", -40);
+    stored.sync();
+    MainController& other = start();
+    EXPECT_FALSE(other.room().isOpen());
+    EXPECT_EQ(other.mainWindow().placement().composerHeight, 90);
+    EXPECT_TRUE(other.window()->isVisible());
+}
+
+} // namespace
