@@ -398,10 +398,12 @@ public:
     ~RawHttp() { ::close(fd_); }
     // The status of the answer; the body is read and dropped.
     int request(const std::string& method, const std::string& path, const std::string& body) {
-        const std::string text = method + " " + path +
-                                 " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port_) +
-                                 "\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-                                 std::to_string(body.size()) + "\r\n\r\n" + body;
+        // JSON for requests, bytes for chunks, as the client sends them.
+        const std::string type = method == "POST" ? "application/json" : "application/octet-stream";
+        const std::string text =
+            method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port_) +
+            "\r\nContent-Type: " + type + "\r\nContent-Length: " + std::to_string(body.size()) +
+            "\r\n\r\n" + body;
         ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL);
         std::string answer;
         for (;;) {
