@@ -433,6 +433,11 @@ private:
 };
 
 TEST_F(HardeningTest, FilesThatCannotBeOpenedForLackOfDescriptorsAnswer503) {
+#ifdef BRINDLEWICK_SANITIZED
+    // The sanitizers' runtime needs descriptors of its own to check memory (it probes through a
+    // pipe), so with none left it reports sound objects as broken.
+    GTEST_SKIP() << "the sanitizers need free descriptors themselves";
+#endif
     start("--max-connections-per-address 1000");
     const HttpAnswer created = post("/v1/files", {{"name", "a"}, {"size", 6}});
     const std::string id = json::parse(created.body)["id"];
