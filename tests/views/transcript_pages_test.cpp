@@ -1,6 +1,7 @@
 // Pages of older entries above the transcript, the lines around them and the cap on entries.
 
 #include "event_loop.h"
+#include "local_zone.h"
 #include "transcript_view.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -46,26 +47,6 @@ TranscriptEntry file(const QString& id, const QString& name, const QString& time
     return e;
 }
 
-// Every test runs in Seoul's time zone, where the days below are unambiguous.
-class SeoulZone {
-public:
-    SeoulZone() : old_(qgetenv("TZ")), had_(qEnvironmentVariableIsSet("TZ")) {
-        qputenv("TZ", "Asia/Seoul");
-        tzset();
-    }
-    ~SeoulZone() {
-        if (had_)
-            qputenv("TZ", old_);
-        else
-            qunsetenv("TZ");
-        tzset();
-    }
-
-private:
-    QByteArray old_;
-    bool had_;
-};
-
 class PagesTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -97,7 +78,7 @@ protected:
         return {block.text(), int(rect.bottom()) - browser.verticalScrollBar()->value()};
     }
 
-    SeoulZone zone;
+    LocalZone zone{"Asia/Seoul"};
     QTextBrowser browser;
     TranscriptView transcript{&browser};
 };

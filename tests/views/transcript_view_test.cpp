@@ -1,5 +1,6 @@
 #include "event_loop.h"
 #include "local_time.h"
+#include "local_zone.h"
 #include "transcript_view.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -75,27 +76,6 @@ protected:
 
 } // namespace
 
-// Sets the process's time zone for one test and restores it after.
-class LocalZone {
-public:
-    explicit LocalZone(const char* zone)
-        : old_(qgetenv("TZ")), had_(qEnvironmentVariableIsSet("TZ")) {
-        qputenv("TZ", zone);
-        tzset();
-    }
-    ~LocalZone() {
-        if (had_)
-            qputenv("TZ", old_);
-        else
-            qunsetenv("TZ");
-        tzset();
-    }
-
-private:
-    QByteArray old_;
-    bool had_;
-};
-
 TEST(FormatTimeTest, ShowsTheViewersLocalTime) {
     const struct {
         const char* zone;
@@ -114,9 +94,9 @@ TEST(FormatTimeTest, ShowsTheViewersLocalTime) {
         {"Asia/Kathmandu", "2024-05-06T07:08:09Z", "12:53"},   // a zone of quarter hours
         {"Asia/Seoul", "2024-05-06T07:08:09+05:45", "10:23"},  // an offset of quarter hours
         {"Asia/Seoul", "2024-05-06T23:59:59+09:00", "23:59"},
-        {"Asia/Seoul", "2024-05-06T15:59:00Z", "00:59"},       // the next day there
-        {"Europe/Berlin", "2024-03-31T00:30:00Z", "01:30"},    // before summer time starts
-        {"Europe/Berlin", "2024-03-31T01:30:00Z", "03:30"},    // after
+        {"Asia/Seoul", "2024-05-06T15:59:00Z", "00:59"},    // the next day there
+        {"Europe/Berlin", "2024-03-31T00:30:00Z", "01:30"}, // before summer time starts
+        {"Europe/Berlin", "2024-03-31T01:30:00Z", "03:30"}, // after
     };
     for (const auto& c : cases) {
         LocalZone zone(c.zone);
