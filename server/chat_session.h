@@ -85,6 +85,7 @@ private:
     std::deque<std::shared_ptr<const std::string>> outbox_;
     std::size_t queuedBytes_ = 0;
     std::size_t writingCount_ = 0;
+    bool writeScheduled_ = false;
     bool closeAfterWrite_ = false;
 
     std::string phone_;    // set by Auth
