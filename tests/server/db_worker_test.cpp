@@ -72,4 +72,41 @@ TEST(DbWorker, AFailingJobInABatchRollsBackAloneAndLaterBatchesStillCommit) {
     }
 }
 
+TEST(DbWorker, JobsCompleteInOrderThroughGatheredBatchesAndOnStop) {
+    boost::asio::io_context io;
+    DbWorker worker(io, std::make_unique<Storage>(":memory:"));
+    std::vector<int> done;
+    auto post = [&](int n) {
+        worker.post([n, &done](Storage& s) -> Completion {
+            s.upsertUser({"30" + std::to_string(n % 50), "n", "", ""}, true);
+            return [n, &done](bool committed) {
+                if (committed)
+                    done.push_back(n);
+            };
+        });
+    };
+    auto runUntil = [&io, &done](std::size_t count) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (done.size() < count && std::chrono::steady_clock::now() < deadline) {
+            io.restart();
+            io.run_one_for(std::chrono::milliseconds(10));
+        }
+    };
+    // Busy batches, one larger than a full one, then a lone job after them.
+    int next = 0;
+    for (int burst : {40, 40, int(DbWorker::kFullBatch) + 100, 1}) {
+        for (int i = 0; i < burst; ++i)
+            post(next++);
+        runUntil(std::size_t(next));
+    }
+    // Stopping while the worker may be gathering still runs everything queued.
+    for (int i = 0; i < 100; ++i)
+        post(next++);
+    worker.stop();
+    runUntil(std::size_t(next));
+    ASSERT_EQ(done.size(), std::size_t(next));
+    for (int i = 0; i < next; ++i)
+        ASSERT_EQ(done[i], i);
+}
+
 } // namespace
