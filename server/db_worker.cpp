@@ -92,8 +92,8 @@ std::vector<Completion> DbWorker::runBatch(std::vector<Entry>& jobs, bool& commi
         return completions;
     }
     for (Entry& entry : jobs) {
-        // A savepoint per job: one bad job must not take its neighbours down. These few
-        // statements are prepared once; parsing them per job cost more than the job itself.
+        // A savepoint per job: one bad job must not take its neighbours down. Like the
+        // statements around the batch, prepared once rather than parsed for every job.
         try {
             db.prepare("SAVEPOINT job").run();
             completions.push_back(entry.job(*storage_));
