@@ -20,6 +20,9 @@ struct RequestLimits {
     static constexpr long kTotalSeconds = 120;
     long totalSeconds = 0;                        // 0: no cap on the whole exchange
     const std::atomic<bool>* cancelled = nullptr; // set from any thread to abort
+    // 0: any size. Otherwise a body the server announces as larger is refused before it
+    // comes, and one that grows larger is cut off (see httpRequest).
+    qint64 maxBodyBytes = 0;
 };
 
 class FileTransfer {
@@ -42,7 +45,8 @@ public:
     // (see urlValue). No body: std::nullopt. No content type: an empty text.
     // Success (2xx): the body, possibly empty. Failure: nullopt and, when `error` is
     // given, the transport's description or "HTTP <code> <body>". `error` is written
-    // only on failure.
+    // only on failure. A body beyond `limits.maxBodyBytes` fails with kTooLargeText.
+    static inline const QString kTooLargeText = QStringLiteral("응답이 너무 큽니다");
     static std::optional<QByteArray> httpRequest(const ServerConfig& config, const QString& method,
                                                  const QString& path,
                                                  const std::optional<QByteArray>& body,

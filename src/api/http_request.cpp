@@ -105,6 +105,9 @@ HttpResult performHttp(const ServerConfig& config, const QString& method, const 
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kTimeoutSeconds);
     if (limits.totalSeconds > 0)
         curl_easy_setopt(h, CURLOPT_TIMEOUT, limits.totalSeconds);
+    // Refuses an announced length above the limit before any of the body arrives.
+    if (limits.maxBodyBytes > 0)
+        curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(limits.maxBodyBytes));
     if (limits.cancelled) {
         curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &onProgress);
@@ -129,6 +132,10 @@ HttpResult performHttp(const ServerConfig& config, const QString& method, const 
     const CURLcode code = curl_easy_perform(h);
     if (t.sinkFailed) {
         result.outcome = HttpOutcome::SinkFailed;
+        return result;
+    }
+    if (code == CURLE_FILESIZE_EXCEEDED) {
+        result.transportError = FileTransfer::kTooLargeText;
         return result;
     }
     if (code == CURLE_ABORTED_BY_CALLBACK) {
@@ -171,7 +178,11 @@ std::optional<QByteArray> FileTransfer::httpRequest(const ServerConfig& config,
                                                     const QString& contentType, QString* error,
                                                     const RequestLimits& limits) {
     QByteArray answer("");
-    const detail::BodySink sink = [&answer](const char* data, std::size_t size) {
+    // A body without an announced length is counted as it comes.
+    const qint64 maxBytes = limits.maxBodyBytes;
+    const detail::BodySink sink = [&answer, maxBytes](const char* data, std::size_t size) {
+        if (maxBytes > 0 && qint64(size) > maxBytes - answer.size())
+            return false;
         answer.append(data, qsizetype(size));
         return true;
     };
@@ -184,6 +195,10 @@ std::optional<QByteArray> FileTransfer::httpRequest(const ServerConfig& config,
     case detail::HttpOutcome::HttpStatus:
         if (error)
             *error = detail::httpStatusText(r.status, r.errorBody);
+        return std::nullopt;
+    case detail::HttpOutcome::SinkFailed:
+        if (error)
+            *error = FileTransfer::kTooLargeText;
         return std::nullopt;
     default:
         if (error)

@@ -8,6 +8,7 @@
 
 #include <functional>
 
+class QImage;
 class QUrl;
 class QWidget;
 
@@ -58,6 +59,12 @@ public:
     // alert has one default button and returns kFirstButton.
     virtual int runAlert(QWidget* parent, const QString& message, const QString& informativeText,
                          const QStringList& buttons) = 0;
+    // The same with a small preview of `picture` in place of the alert's icon.
+    virtual int runPictureQuestion(QWidget* parent, const QString& message, const QImage& picture,
+                                   const QStringList& buttons) {
+        (void)picture;
+        return runAlert(parent, message, QString(), buttons);
+    }
     virtual AddFriendInput runAddFriendDialog(QWidget* parent) = 0;
     // Chosen path, or an empty text when the panel was cancelled.
     virtual QString runOpenPanel(QWidget* parent, const QString& title) = 0;

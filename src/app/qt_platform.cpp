@@ -10,9 +10,11 @@
 #include <QDialog>
 #include <QDir>
 #include <QFileDialog>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
@@ -94,14 +96,19 @@ void QtPlatform::showTrayMessage(const QString& text) {
         trayIcon_->showMessage(text);
 }
 
-int QtPlatform::runAlert(QWidget* parent, const QString& message, const QString& informativeText,
-                         const QStringList& buttons) {
+namespace {
+
+// The alert box; a non-null `icon` stands in for the box's own icon.
+int runMessageBox(QWidget* parent, const QString& message, const QString& informativeText,
+                  const QPixmap& icon, const QStringList& buttons) {
     QMessageBox box(parent);
     box.setWindowTitle(QStringLiteral("Brindlewick"));
     // Messages carry other people's names and texts: never links, pictures or styles.
     box.setTextFormat(Qt::PlainText);
     box.setText(message);
     box.setInformativeText(informativeText);
+    if (!icon.isNull())
+        box.setIconPixmap(icon);
     if (auto* informative = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
         informative->setTextFormat(Qt::PlainText);
     QList<QAbstractButton*> added;
@@ -119,7 +126,32 @@ int QtPlatform::runAlert(QWidget* parent, const QString& message, const QString&
     box.exec();
     const int index = static_cast<int>(added.indexOf(box.clickedButton()));
     const int dismissed = added.isEmpty() ? 0 : static_cast<int>(added.size()) - 1;
-    return kFirstButton + (index < 0 ? dismissed : index);
+    return Platform::kFirstButton + (index < 0 ? dismissed : index);
+}
+
+} // namespace
+
+int QtPlatform::runAlert(QWidget* parent, const QString& message, const QString& informativeText,
+                         const QStringList& buttons) {
+    return runMessageBox(parent, message, informativeText, QPixmap(), buttons);
+}
+
+int QtPlatform::runPictureQuestion(QWidget* parent, const QString& message, const QImage& picture,
+                                   const QStringList& buttons) {
+    // A preview, not the picture: at most this many logical pixels either way.
+    constexpr int kPreviewSide = 200;
+    QPixmap preview;
+    if (!picture.isNull()) {
+        const qreal ratio = parent ? parent->devicePixelRatioF() : qApp->devicePixelRatio();
+        const QSize side = QSize(kPreviewSide, kPreviewSide) * ratio;
+        const QImage scaled =
+            picture.width() > side.width() || picture.height() > side.height()
+                ? picture.scaled(side, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                : picture;
+        preview = QPixmap::fromImage(scaled);
+        preview.setDevicePixelRatio(ratio);
+    }
+    return runMessageBox(parent, message, QString(), preview, buttons);
 }
 
 AddFriendInput QtPlatform::runAddFriendDialog(QWidget* parent) {

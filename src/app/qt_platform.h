@@ -31,6 +31,8 @@ public:
 
     int runAlert(QWidget* parent, const QString& message, const QString& informativeText,
                  const QStringList& buttons) override;
+    int runPictureQuestion(QWidget* parent, const QString& message, const QImage& picture,
+                           const QStringList& buttons) override;
     AddFriendInput runAddFriendDialog(QWidget* parent) override;
     QString runOpenPanel(QWidget* parent, const QString& title) override;
     QString runSavePanel(QWidget* parent, const QString& title,

@@ -27,6 +27,12 @@ Conversation::Conversation(ChatClient& client, RoomSession& session, RoomHistory
                 if (session_.isOpen() && directory_.headerPicture(session_.room()) == fileId)
                     window_.setHeaderPicture(image);
             });
+    // Thumbnails of pictures sent as files, live or in history pages. The cache outlives the
+    // window.
+    window_.transcript().setThumbnailProvider(
+        [&pictures](const QString& fileId) { return pictures.thumbnail(fileId); });
+    connect(&pictures_, &PictureCache::thumbnailArrived, &window_.transcript(),
+            &TranscriptView::showThumbnail);
     connect(&window_, &MainWindow::sendRequested, this, &Conversation::send);
     connect(&window_, &MainWindow::entryMenuRequested, this, &Conversation::showEntryMenu);
     connect(&window_, &MainWindow::replyToEntryRequested, this, &Conversation::replyTo);

@@ -9,9 +9,13 @@
 #include "room_session.h"
 #include "saved_file_policy.h"
 
+#include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QLocale>
 #include <QMainWindow>
+#include <QTemporaryDir>
 
 #include <algorithm>
 
@@ -25,6 +29,11 @@ FileActions::FileActions(ChatClient& client, RoomSession& session, Transfers& tr
     connect(&window_, &MainWindow::attachRequested, this, &FileActions::attachFile);
     connect(&window_, &MainWindow::fileDropped, this, &FileActions::attachDroppedFile);
     connect(&window_, &MainWindow::fileLinkClicked, this, &FileActions::saveFile);
+    // Not inside the paste's own key handling: what follows shows a modal question.
+    connect(&window_, &MainWindow::imagePasted, this, &FileActions::attachPastedImage,
+            Qt::QueuedConnection);
+    connect(&window_, &MainWindow::filesPasted, this, &FileActions::attachFiles,
+            Qt::QueuedConnection);
     connect(&transfers_, &Transfers::progress, this, [this](Transfers::Id id, int percent) {
         if (id != upload_)
             return;
@@ -34,6 +43,8 @@ FileActions::FileActions(ChatClient& client, RoomSession& session, Transfers& tr
     connect(&transfers_, &Transfers::uploadFinished, this, &FileActions::uploadFinished);
     connect(&transfers_, &Transfers::downloadFinished, this, &FileActions::downloadFinished);
 }
+
+FileActions::~FileActions() = default;
 
 bool FileActions::mayStartUpload() {
     if (uploading()) {
@@ -59,23 +70,67 @@ void FileActions::attachFile() {
 }
 
 void FileActions::attachDroppedFile(const QString& path) {
-    if (!mayStartUpload() || path.isEmpty())
-        return;
-    // A drop can be an accident: nothing leaves before the user says so.
-    const QFileInfo info(path);
-    const QString room = session_.room();
-    const QString details = QStringLiteral("%1 (%2)").arg(
+    if (!path.isEmpty())
+        attachFiles({path});
+}
+
+namespace {
+
+// "name (size)" for the confirmation.
+QString describeFile(const QString& path) {
+    return QStringLiteral("%1 (%2)").arg(
         FileTransfer::lastPathComponent(path),
-        QLocale().formattedDataSize(std::max<qint64>(0, info.size()), 1,
+        QLocale().formattedDataSize(std::max<qint64>(0, QFileInfo(path).size()), 1,
                                     QLocale::DataSizeTraditionalFormat));
-    const int answer =
-        platform_.runAlert(window_.window(), QStringLiteral("파일을 보낼까요?"), details,
-                           {QStringLiteral("보내기"), QStringLiteral("취소")});
+}
+
+} // namespace
+
+void FileActions::attachFiles(const QStringList& paths) {
+    if (!mayStartUpload() || paths.isEmpty())
+        return;
+    // A drop or a paste can be an accident: nothing leaves before the user says so.
+    constexpr int kListed = 10;
+    QStringList lines;
+    for (qsizetype i = 0; i < paths.size() && i < kListed; ++i)
+        lines.append(describeFile(paths.at(i)));
+    if (paths.size() > kListed)
+        lines.append(QStringLiteral("외 %1개").arg(paths.size() - kListed));
+    const QString room = session_.room();
+    const int answer = platform_.runAlert(window_.window(), QStringLiteral("파일을 보낼까요?"),
+                                          lines.join(QLatin1Char('\n')),
+                                          {QStringLiteral("보내기"), QStringLiteral("취소")});
     if (answer != Platform::kFirstButton)
         return;
-    // The alert ran the event loop: the file was meant for the room open when it was dropped.
+    // The alert ran the event loop: the files were meant for the room open when they came.
     if (!mayStartUpload() || session_.room() != room)
         return;
+    startUpload(paths.first());
+    queued_ = paths.mid(1);
+}
+
+void FileActions::attachPastedImage(const QImage& image) {
+    if (image.isNull() || !mayStartUpload())
+        return;
+    const QString room = session_.room();
+    const int answer =
+        platform_.runPictureQuestion(window_.window(), QStringLiteral("이미지를 보낼까요?"), image,
+                                     {QStringLiteral("보내기"), QStringLiteral("취소")});
+    if (answer != Platform::kFirstButton)
+        return;
+    if (!mayStartUpload() || session_.room() != room)
+        return;
+    if (!pasteDir_)
+        pasteDir_ = std::make_unique<QTemporaryDir>();
+    const QString name =
+        QStringLiteral("붙여넣은 이미지 %1.png")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    const QString path = pasteDir_->isValid() ? pasteDir_->filePath(name) : QString();
+    if (path.isEmpty() || !image.save(path, "PNG")) {
+        platform_.runAlert(window_.window(), QStringLiteral("이미지를 보내지 못했습니다"),
+                           QStringLiteral("임시 파일을 쓸 수 없습니다."), {});
+        return;
+    }
     startUpload(path);
 }
 
@@ -87,6 +142,7 @@ void FileActions::startUpload(const QString& path) {
     window_.setStatus(QStringLiteral("파일 업로드 중…"));
     conversation_.appendSystemLine(
         QStringLiteral("[시스템] 업로드 시작: %1").arg(uploadInfo_.name));
+    uploadPath_ = path;
     upload_ = transfers_.upload(path);
 }
 
@@ -95,6 +151,12 @@ void FileActions::uploadFinished(Transfers::Id id, const QString& fileId, const 
         return;
     upload_ = 0;
     window_.setUploading(false);
+    // A pasted picture's file was only the way to the server.
+    if (pasteDir_ && uploadPath_.startsWith(pasteDir_->path() + QLatin1Char('/')))
+        QFile::remove(uploadPath_);
+    uploadPath_.clear();
+    QStringList queued;
+    queued.swap(queued_);
     if (fileId.isEmpty()) {
         conversation_.appendSystemLine(QStringLiteral("[시스템] 업로드 실패: %1").arg(error));
         window_.setStatus(QStringLiteral("업로드 실패"));
@@ -105,6 +167,11 @@ void FileActions::uploadFinished(Transfers::Id id, const QString& fileId, const 
     window_.setStatus(QStringLiteral("업로드 완료 — 전송됨"));
     conversation_.appendSystemLine(
         QStringLiteral("[시스템] 업로드 완료: %1").arg(uploadInfo_.name));
+    // The rest of a paste, while its room is still the open one.
+    if (!queued.isEmpty() && session_.room() == uploadInfo_.room) {
+        startUpload(queued.takeFirst());
+        queued_ = queued;
+    }
 }
 
 void FileActions::saveFile(const QString& fileId, const QString& suggestedName) {

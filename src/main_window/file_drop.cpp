@@ -16,18 +16,24 @@ void FileDropFilter::setHovering(bool over) {
         hover_(over);
 }
 
-QString FileDropFilter::droppedFile(const QMimeData* mime) {
+QStringList FileDropFilter::droppedFiles(const QMimeData* mime) {
+    QStringList paths;
     if (!mime || !mime->hasUrls())
-        return QString();
+        return paths;
     for (const QUrl& url : mime->urls()) {
         if (!url.isLocalFile())
             continue;
         // The open panel chooses files only, never folders.
         const QString path = url.toLocalFile();
         if (QFileInfo(path).isFile())
-            return path;
+            paths.append(path);
     }
-    return QString();
+    return paths;
+}
+
+QString FileDropFilter::droppedFile(const QMimeData* mime) {
+    const QStringList paths = droppedFiles(mime);
+    return paths.isEmpty() ? QString() : paths.first();
 }
 
 bool FileDropFilter::eventFilter(QObject* watched, QEvent* event) {

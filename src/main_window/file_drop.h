@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -23,6 +24,8 @@ public:
 
     // The first local regular file of the drag, or an empty text.
     static QString droppedFile(const QMimeData* mime);
+    // All of them, in order (a paste of copied files); folders and remote addresses left out.
+    static QStringList droppedFiles(const QMimeData* mime);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

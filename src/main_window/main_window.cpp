@@ -3,6 +3,7 @@
 
 #include "main_window.h"
 
+#include "composer_edit.h"
 #include "divider_splitter.h"
 #include "file_drop.h"
 #include "segmented_control.h"
@@ -364,7 +365,10 @@ void MainWindow::buildSplit() {
     replyCancelBtn_ = cancel;
     replyBar_->installEventFilter(this);
 
-    composeView_ = new QPlainTextEdit;
+    auto* composer = new ComposerEdit;
+    connect(composer, &ComposerEdit::imagePasted, this, &MainWindow::imagePasted);
+    connect(composer, &ComposerEdit::filesPasted, this, &MainWindow::filesPasted);
+    composeView_ = composer;
     composeView_->setObjectName(QStringLiteral("composeView"));
     composeView_->setAccessibleName(QStringLiteral("메시지 입력"));
     composeView_->setFont(systemFont(12));

@@ -9,6 +9,7 @@
 #include <QPoint>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -113,6 +114,9 @@ signals:
     void sendRequested(const QString& text);
     void attachRequested();
     void fileDropped(const QString& path);
+    // Pasted into the composer: a picture, or copied files (local, regular, in order).
+    void imagePasted(const QImage& image);
+    void filesPasted(const QStringList& paths);
     void fileLinkClicked(const QString& fileId, const QString& suggestedName);
     void addRequested();
     void refreshRequested();

@@ -2,6 +2,7 @@
 
 #include "file_transfer.h"
 #include "off_thread.h"
+#include "thumbnail.h"
 
 namespace brindlewick {
 
@@ -48,6 +49,58 @@ void PictureCache::download(const QString& fileId) {
                 return;
             cache.images_.insert(fileId, image);
             emit cache.pictureArrived(fileId, image);
+        });
+}
+
+QImage PictureCache::thumbnail(const QString& fileId) {
+    if (fileId.isEmpty())
+        return {};
+    if (const QImage* cached = thumbnails_.object(fileId))
+        return *cached;
+    downloadThumbnail(fileId);
+    return {};
+}
+
+void PictureCache::downloadThumbnail(const QString& fileId) {
+    if (refusedThumbnails_.contains(fileId) || !thumbnailRequests_.begin(fileId))
+        return;
+    struct Result {
+        bool transferred = false;
+        Thumbnail thumbnail;
+    };
+    const ServerConfig config = config_;
+    const auto cancelled = cancelled_;
+    runOffThread(
+        pool_, this,
+        [config, fileId, cancelled] {
+            RequestLimits limits{RequestLimits::kTotalSeconds, cancelled.get()};
+            limits.maxBodyBytes = ThumbnailLimits::kMaxFileBytes;
+            QString error;
+            const std::optional<QByteArray> body = FileTransfer::httpRequest(
+                config, QStringLiteral("GET"), FileTransfer::filePath(fileId), std::nullopt,
+                QString(), &error, limits);
+            Result result;
+            if (body) {
+                result.transferred = true;
+                result.thumbnail = decodeThumbnail(*body);
+            } else if (error == FileTransfer::kTooLargeText) {
+                result.transferred = true; // the answer is final: the file is too large
+                result.thumbnail.outcome = Thumbnail::Outcome::TooLarge;
+            }
+            return result;
+        },
+        [fileId](PictureCache& cache, Result result) {
+            const QImage& image = result.thumbnail.image;
+            cache.thumbnailRequests_.finish(fileId, !image.isNull());
+            if (image.isNull()) {
+                // A transfer that failed may work later; a picture refused stays refused.
+                if (result.transferred)
+                    cache.refusedThumbnails_.insert(fileId);
+                return;
+            }
+            const int costKiB = int(std::max<qsizetype>(1, image.sizeInBytes() / 1024));
+            cache.thumbnails_.insert(fileId, new QImage(image), costKiB);
+            emit cache.thumbnailArrived(fileId, image);
         });
 }
 

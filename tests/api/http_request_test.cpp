@@ -2,6 +2,7 @@
 #include "file_transfer.h"
 
 #include <QTcpServer>
+#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
@@ -152,6 +153,63 @@ TEST_F(HttpRequestTest, GetPathDecodesUtf8OrGivesNothing) {
     EXPECT_EQ(httpGetPath(server.config(), "/empty"), QString(""));
     EXPECT_EQ(httpGetPath(server.config(), "/binary"), std::nullopt);
     EXPECT_EQ(httpGetPath(server.config(), "/gone"), std::nullopt);
+}
+
+} // namespace
+} // namespace brindlewick
+
+namespace brindlewick {
+namespace {
+
+std::optional<QByteArray> getCapped(const ServerConfig& config, qint64 cap, QString* error) {
+    RequestLimits limits;
+    limits.maxBodyBytes = cap;
+    return FileTransfer::httpRequest(config, "GET", "/v1/x", std::nullopt, QString(), error,
+                                     limits);
+}
+
+TEST_F(HttpRequestTest, ABodyAnnouncedAboveTheCapIsRefused) {
+    server.setReply("GET", "/v1/x", HttpReply{200, QByteArray(1000, 'p'), std::nullopt});
+    const struct {
+        qint64 cap;
+        bool ok;
+    } cases[] = {{0, true}, {1000, true}, {999, false}, {1, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cap);
+        QString error;
+        const std::optional<QByteArray> got = getCapped(server.config(), c.cap, &error);
+        EXPECT_EQ(got.has_value(), c.ok);
+        EXPECT_EQ(error, c.ok ? QString() : FileTransfer::kTooLargeText);
+    }
+}
+
+TEST(HttpRequestBodyCap, ABodyWithoutALengthIsCutOffWhenItGrowsPastTheCap) {
+    // A server that announces no length and streams until the connection closes.
+    QTcpServer listener;
+    ASSERT_TRUE(listener.listen(QHostAddress::LocalHost));
+    ServerConfig config;
+    config.host = "127.0.0.1";
+    config.httpPort = listener.serverPort();
+    std::atomic<bool> done{false};
+    std::thread client([&] {
+        QString error;
+        const std::optional<QByteArray> got = getCapped(config, 64 * 1024, &error);
+        EXPECT_FALSE(got.has_value());
+        EXPECT_EQ(error, FileTransfer::kTooLargeText);
+        done = true;
+    });
+    ASSERT_TRUE(listener.waitForNewConnection(10000));
+    QTcpSocket* socket = listener.nextPendingConnection();
+    socket->waitForReadyRead(10000);
+    socket->write("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+    const QByteArray piece(16 * 1024, 'z');
+    // Far more than the cap, unless the client hangs up first.
+    for (int i = 0; i < 64 && !done && socket->state() == QAbstractSocket::ConnectedState; ++i) {
+        socket->write(piece);
+        socket->waitForBytesWritten(1000);
+    }
+    client.join();
+    EXPECT_TRUE(done);
 }
 
 } // namespace

@@ -75,6 +75,44 @@ TEST(QtPlatform, AlertAnswersInButtonOrder) {
     EXPECT_EQ(platform.runAlert(nullptr, "다운로드 실패", "", {}), 1000);
 }
 
+TEST(QtPlatform, PictureQuestionShowsASmallPreview) {
+    QtPlatform platform;
+    struct Case {
+        const char* name;
+        QSize picture;
+        QSize preview;
+        int click; // index of the button clicked, -1 for Escape
+        int answer;
+    };
+    const Case cases[] = {
+        {"a wide screenshot is scaled down", {1920, 1080}, {200, 112}, 0, 1000},
+        {"a tall one too", {400, 1600}, {50, 200}, 0, 1000},
+        {"a small picture keeps its size", {64, 48}, {64, 48}, 1, 1001},
+        {"escape cancels", {300, 300}, {200, 200}, -1, 1001},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QImage picture(c.picture, QImage::Format_RGB32);
+        picture.fill(QColor(40, 120, 200));
+        whenModal([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->text(), "이미지를 보낼까요?");
+            EXPECT_EQ(box->iconPixmap().deviceIndependentSize().toSize(), c.preview);
+            EXPECT_EQ(box->iconPixmap().toImage().pixelColor(2, 2), QColor(40, 120, 200));
+            if (c.click < 0) {
+                QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                QApplication::sendEvent(modal, &escape);
+            } else {
+                clickButton(modal, c.click == 0 ? "보내기" : "취소");
+            }
+        });
+        EXPECT_EQ(
+            platform.runPictureQuestion(nullptr, "이미지를 보낼까요?", picture, {"보내기", "취소"}),
+            c.answer);
+    }
+}
+
 TEST(QtPlatform, AddFriendDialog) {
     QtPlatform platform;
     whenModal([](QWidget* modal) {

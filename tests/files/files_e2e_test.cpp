@@ -1,6 +1,8 @@
 // Two signed-in clients in one process against the real server: a file goes from one to the
-// other through the file button and a click on the link, and a picture set on the server shows.
+// other through the file button and a click on the link, a picture set on the server shows,
+// and pictures sent as files show as thumbnails, live and in history pages.
 
+#include "chat_client.h"
 #include "chat_protocol.h"
 #include "directory.h"
 #include "directory_service.h"
@@ -17,6 +19,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMainWindow>
 #include <QRandomGenerator>
@@ -25,6 +28,9 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextDocument>
+#include <QTextImageFormat>
+#include <QtEndian>
 #include <gtest/gtest.h>
 
 namespace brindlewick::test {
@@ -147,6 +153,97 @@ TEST_F(FilesEndToEnd, AFriendsPictureSetOnTheServerShowsInTheSidebarAndHeader) {
     ASSERT_TRUE(waitUntil([&] { return a->pictures().contains(pictureId); }, 10000));
     const QImage header = a->window()->findChild<QLabel*>("roomAvatarView")->pixmap().toImage();
     EXPECT_EQ(header.pixelColor(header.width() / 2, header.height() / 2), QColor(Qt::red));
+}
+
+// The thumbnails in a transcript's document (the 16-pixel pictures before headers left out).
+QList<QImage> thumbnailsIn(QTextBrowser* view) {
+    QList<QImage> out;
+    QTextDocument* doc = view->document();
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next())
+        for (auto it = b.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat f = it.fragment().charFormat();
+            if (f.isImageFormat() && f.toImageFormat().width() > 16)
+                out.append(
+                    doc->resource(QTextDocument::ImageResource, QUrl(f.toImageFormat().name()))
+                        .value<QImage>());
+        }
+    return out;
+}
+
+quint32 crc32Of(const QByteArray& bytes) {
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char c : bytes) {
+        crc ^= quint8(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+TEST_F(FilesEndToEnd, PicturesSentAsFilesShowThumbnailsLiveAndInHistory) {
+    a->room().open(room, "비");
+    QImage picture(600, 300, QImage::Format_RGB32);
+    picture.fill(QColor(30, 90, 200));
+    const QString png = dir.filePath("바다.png");
+    ASSERT_TRUE(picture.save(png, "PNG"));
+    const QString txt = dir.filePath("메모.txt");
+    {
+        QFile file(txt);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("not a picture");
+    }
+    // A small PNG whose header claims 100,000 × 100,000 pixels.
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(QImage(4, 4, QImage::Format_RGB32).save(&buffer, "PNG"));
+    QByteArray bomb = buffer.data();
+    qToBigEndian(quint32(100000), bomb.data() + 16);
+    qToBigEndian(quint32(100000), bomb.data() + 20);
+    qToBigEndian(crc32Of(bomb.mid(12, 17)), bomb.data() + 29);
+    const QString bombPath = dir.filePath("폭탄.png");
+    {
+        QFile file(bombPath);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bomb);
+    }
+    QStringList ids;
+    for (const QString& path : {png, txt, bombPath}) {
+        QString error;
+        const QString id = FileTransfer::uploadPath(config, path, nullptr, &error);
+        ASSERT_FALSE(id.isEmpty()) << error.toStdString();
+        ids.append(id);
+        a->client().sendFileMetaToRoom(room, id, QFileInfo(path).fileName(),
+                                       QString::number(QFileInfo(path).size()));
+    }
+
+    // A sees its own messages come back: the picture gets its thumbnail, the others none.
+    auto* viewA = a->window()->findChild<QTextBrowser*>("chatView");
+    ASSERT_TRUE(waitUntil(
+        [&] { return !thumbnailsIn(viewA).isEmpty() && a->pictures().thumbnailRefused(ids[2]); },
+        15000));
+    a->mainWindow().transcript().flush();
+    ASSERT_EQ(a->mainWindow().transcript().chatItems().size(), 3);
+    QList<QImage> shown = thumbnailsIn(viewA);
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown[0].size(), QSize(240, 120));
+    EXPECT_EQ(shown[0].pixelColor(120, 60), QColor(30, 90, 200));
+    EXPECT_FALSE(a->pictures().thumbnailRefused(ids[0]));
+    EXPECT_TRUE(
+        a->mainWindow().transcript().plainText().contains("[파일] 폭탄.png (클릭하여 저장)"));
+
+    // B opens the room afterwards: the same from the history page.
+    b->room().open(room, "에이");
+    auto* viewB = b->window()->findChild<QTextBrowser*>("chatView");
+    ASSERT_TRUE(waitUntil(
+        [&] { return !thumbnailsIn(viewB).isEmpty() && b->pictures().thumbnailRefused(ids[2]); },
+        15000));
+    EXPECT_EQ(b->mainWindow().transcript().chatItems().size(), 3);
+    shown = thumbnailsIn(viewB);
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown[0].size(), QSize(240, 120));
+    // The text file was never fetched as a picture.
+    EXPECT_FALSE(b->pictures().thumbnailRequests().running(ids[1]));
+    EXPECT_FALSE(b->pictures().thumbnailRefused(ids[1]));
 }
 
 } // namespace

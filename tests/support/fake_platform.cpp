@@ -17,6 +17,7 @@ template <typename T> T takeFront(std::deque<T>& answers, T fallback) {
 void FakePlatform::clear() {
     calls.clear();
     alerts.clear();
+    alertPictures.clear();
     notifications.clear();
     openedFiles.clear();
     openedUrls.clear();
@@ -63,6 +64,12 @@ int FakePlatform::runAlert(QWidget*, const QString& message, const QString& info
         during();
     }
     return takeFront(alertAnswers, static_cast<int>(kFirstButton));
+}
+
+int FakePlatform::runPictureQuestion(QWidget* parent, const QString& message, const QImage& picture,
+                                     const QStringList& buttons) {
+    alertPictures.append(picture);
+    return runAlert(parent, message, QString(), buttons);
 }
 
 AddFriendInput FakePlatform::runAddFriendDialog(QWidget*) {

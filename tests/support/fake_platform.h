@@ -4,6 +4,7 @@
 
 #include "platform.h"
 
+#include <QImage>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -30,6 +31,8 @@ public:
     // "addFriendDialog", "openPanel", "savePanel", "openFile", "openUrl", "trayMessage".
     QStringList calls;
     QList<Alert> alerts;
+    // The preview of each picture question, which also counts as an "alert".
+    QList<QImage> alertPictures;
     QList<Notification> notifications;
     QStringList openedFiles;
     QList<QUrl> openedUrls;
@@ -69,6 +72,8 @@ public:
     void showTrayMessage(const QString& text) override;
     int runAlert(QWidget* parent, const QString& message, const QString& informativeText,
                  const QStringList& buttons) override;
+    int runPictureQuestion(QWidget* parent, const QString& message, const QImage& picture,
+                           const QStringList& buttons) override;
     AddFriendInput runAddFriendDialog(QWidget* parent) override;
     QString runOpenPanel(QWidget* parent, const QString& title) override;
     QString runSavePanel(QWidget* parent, const QString& title,

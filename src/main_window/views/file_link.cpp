@@ -1,5 +1,7 @@
 #include "file_link.h"
 
+#include <QImageReader>
+#include <QSet>
 #include <QStringDecoder>
 
 namespace brindlewick {
@@ -72,6 +74,19 @@ QString plainFileName(const QString& name) {
     if (base.trimmed().isEmpty() || base == QLatin1String(".") || base == QLatin1String(".."))
         return QStringLiteral("file");
     return base;
+}
+
+bool isPictureFileName(const QString& name) {
+    static const QSet<QString> extensions = [] {
+        QSet<QString> known;
+        const QList<QByteArray> readable = QImageReader::supportedImageFormats();
+        for (const char* format : {"png", "jpg", "jpeg", "gif", "webp", "bmp"})
+            if (readable.contains(QByteArray(format)))
+                known.insert(QString::fromLatin1(format));
+        return known;
+    }();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot > 0 && extensions.contains(name.mid(dot + 1).toLower());
 }
 
 std::optional<QString> buildFileLink(const QString& fileId, const QString& fileName) {

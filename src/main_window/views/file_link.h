@@ -29,4 +29,8 @@ std::optional<FileLink> parseFileLink(const QUrl& url);
 // The plain file name that a suggested name is reduced to.
 QString plainFileName(const QString& name);
 
+// A file name whose extension (any case) is a picture type this build can decode: png, jpg,
+// jpeg, gif, webp, bmp, as far as Qt's image readers are installed.
+bool isPictureFileName(const QString& name);
+
 } // namespace brindlewick

@@ -349,12 +349,13 @@ void TranscriptView::trimToCap() {
     kept.bodyStart -= shift;
     kept.bodyEnd -= shift;
     index_.removeFront(excess);
+    releaseThumbnails();
     showsBeginning_ = false;
     textChangedAbove(-cut);
     emit trimmed();
 }
 
-void TranscriptView::textChangedAbove(int delta) {
+void TranscriptView::textChangedAbove(int delta, int at) {
     searchTextStale_ = true;
     searchText_.clear();
     if (search_.counterText().isEmpty() || findText_.isEmpty())
@@ -364,7 +365,7 @@ void TranscriptView::textChangedAbove(int delta) {
     refreshSearchText();
     search_.findSearchChanged(findText_, searchText_);
     if (current) {
-        const qsizetype moved = current->location + delta;
+        const qsizetype moved = current->location + (current->location >= at ? delta : 0);
         const QList<TextRange>& matches = search_.matches();
         const auto it = std::lower_bound(
             matches.cbegin(), matches.cend(), moved,

@@ -335,15 +335,19 @@ ChatItem TranscriptView::writeEntry(Entry& writer, const TranscriptEntry& entry,
         item.fileName = name.isNull() ? QStringLiteral("file") : name;
         item.text = QStringLiteral("[파일] ") + (name.isNull() ? entry.fileId : name);
         QTextCharFormat line = formats().system;
-        if (const std::optional<QString> link = buildFileLink(entry.fileId, name))
+        const std::optional<QString> link = buildFileLink(entry.fileId, name);
+        if (link)
             line = asLink(line, *link);
-        if (entry.deleted)
+        if (entry.deleted) {
             writer.text(QStringLiteral("삭제된 메시지입니다"), formats().note);
-        else
+        } else {
             writer.text(QStringLiteral("[파일] ") +
                             plainEntryText(name.isEmpty() ? entry.fileId : name) +
                             QStringLiteral(" (클릭하여 저장)"),
                         line);
+            if (link && isPictureFileName(name))
+                writeThumbnailOrWait(writer, entry.fileId, *link, seq);
+        }
         writer.closing = entry.deleted ? formats().note : line;
     } else if (entry.deleted) {
         writer.text(QStringLiteral("삭제된 메시지입니다"), formats().note);
@@ -403,6 +407,8 @@ void TranscriptView::clearChat() {
         view_->setExtraSelections({});
     }
     pictures_.clear(); // clear() dropped the document's resources too
+    thumbnails_.clear();
+    awaitedThumbnails_.clear();
     searchText_.clear();
     searchTextStale_ = false;
     index_.clear();

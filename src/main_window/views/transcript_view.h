@@ -27,6 +27,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <functional>
+
 namespace brindlewick {
 
 namespace transcript {
@@ -147,6 +149,20 @@ public:
     // Number of distinct pictures held by the document (placeholder included).
     int pictureResourceCount() const { return int(pictures_.size()); }
 
+    // A file entry named like a picture shows its thumbnail below the link, a click on it saving
+    // the file as the link does. The provider gives a thumbnail at hand, or a null image (it
+    // then sets about getting one, which showThumbnail puts in when it comes). Without a
+    // provider no thumbnails are shown.
+    using ThumbnailProvider = std::function<QImage(const QString& fileId)>;
+    void setThumbnailProvider(ThumbnailProvider provider) {
+        thumbnailProvider_ = std::move(provider);
+    }
+    // Puts the thumbnail into the entries waiting for it, keeping what the reader looks at in
+    // place. Ignored for a file no entry waits for.
+    void showThumbnail(const QString& fileId, const QImage& image);
+    // Thumbnails held by the document: one resource per file, whatever shows it.
+    int thumbnailResourceCount() const { return int(thumbnails_.size()); }
+
 signals:
     void findCounterChanged(const QString& text);
     // A file link was clicked: the file id as written and a plain file name to suggest.
@@ -186,9 +202,15 @@ private:
                                const QString& time, bool mine);
     void writeLine(Entry& writer, const QString& text, const QTextCharFormat& format);
     void trimToCap();
+    // After writing a picture file's link: its thumbnail when at hand, else the entry waits.
+    void writeThumbnailOrWait(Entry& writer, const QString& fileId, const QString& href, int seq);
+    void writeThumbnail(Entry& writer, const QString& fileId, const QString& href,
+                        const QImage& image);
+    // Entries left: their thumbnails' resources go unless another entry still shows them.
+    void releaseThumbnails();
     // Text went in or out above every match: the search copy is read afresh and a running find
     // keeps its current match.
-    void textChangedAbove(int delta);
+    void textChangedAbove(int delta, int at = 0);
     const QTextImageFormat& pictureFormat(const EntryPicture& picture);
     void onAnchorClicked(const QUrl& url);
     void applyFind(bool showCurrent);
@@ -213,6 +235,10 @@ private:
     QString findText_;                 // the last find, run again when an entry changes
     QHash<QString, Picture> pictures_; // picture key -> document resource
     int nextPictureId_ = 0;
+    ThumbnailProvider thumbnailProvider_;
+    QHash<QString, QTextImageFormat> thumbnails_; // file id -> document resource
+    QMultiHash<QString, int> awaitedThumbnails_;  // file id -> seq of an entry waiting
+    int nextThumbnailId_ = 0;
     bool scrollPending_ = false;
     bool batchOpen_ = false;
     QTextCursor batch_;
