@@ -289,7 +289,15 @@ void ChatSession::enqueue(std::shared_ptr<const std::string> frame) {
     }
     queuedBytes_ += frame->size();
     outbox_.push_back(std::move(frame));
-    writeMore();
+    // One commit's deliveries reach many sessions in one handler; writing once that handler
+    // is done sends all of a session's share with one system call instead of one each.
+    if (writingCount_ > 0 || writeScheduled_)
+        return;
+    writeScheduled_ = true;
+    asio::post(socket_.get_executor(), [self = shared_from_this()] {
+        self->writeScheduled_ = false;
+        self->writeMore();
+    });
 }
 
 void ChatSession::writeMore() {

@@ -98,6 +98,7 @@ private:
     std::deque<std::shared_ptr<const std::string>> outbox_;
     std::size_t queuedBytes_ = 0;
     std::size_t writingCount_ = 0;
+    bool writeScheduled_ = false;
     // TLS writes one record per buffer: the gathered frames go out as one piece instead.
     std::string tlsWriteBuffer_;
     bool closeAfterWrite_ = false;

@@ -8,6 +8,7 @@
 
 #include <boost/asio/io_context.hpp>
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -31,6 +32,12 @@ public:
     void post(Job job, Completion onFailure = {});
     // Finishes every queued job, then stops the thread.
     void stop();
+
+    // A batch this large means load: the next one waits up to kGatherWindow from this one's
+    // start, unless kFullBatch jobs are waiting already.
+    static constexpr std::size_t kBusyBatch = 16;
+    static constexpr std::size_t kFullBatch = 2048;
+    static constexpr std::chrono::milliseconds kGatherWindow{8};
 
 private:
     void run();

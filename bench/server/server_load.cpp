@@ -1,15 +1,20 @@
 // Load for brindlewick-server: 1,000 signed-in connections in 100 rooms of 10, messages at a
-// rising rate. Prints deliveries per second, p50/p99 delivery latency, the server's peak
-// memory and whether every sent message is in its database afterwards. The baseline is a
-// frame echoed over loopback by this process, measured in the same run; with --baseline BINARY
-// another build of the server runs the same load first, and each step is also shown as a
-// ratio against it.
+// rising rate. Per offered rate it prints deliveries per second, p50/p99 delivery latency,
+// deliveries lost, the server's CPU time per 1,000 deliveries (utime+stime from /proc) and this
+// load generator's own CPU share, then the knee: the highest rate with p99 under 50 ms and
+// nothing lost. Afterwards every sent message must be in the server's database. The baseline is
+// a frame echoed over loopback by this process, measured in the same run; with --baseline BINARY
+// another build of the server runs the same load, and each step is also shown as a ratio
+// against it.
 //
-//   server_load [--users 1000] [--room-size 10] [--seconds-per-step 6] [--rates 1000,2000,...]
-//               [--baseline /path/to/older/brindlewick-server] [--rounds 1]
+//   server_load [--users 1000] [--room-size 10] [--seconds-per-step 6]
+//               [--rates 1000,2000,5000,...,30000] [--baseline /path/to/older/brindlewick-server]
+//               [--rounds 1] [--give-up-after 2]
 //
 // With --rounds N the two servers take turns N times and each step's median over the rounds
-// counts, so that load from elsewhere on the machine hits both alike.
+// counts, so that load from elsewhere on the machine hits both alike. A server that fails
+// --give-up-after steps in a row (p99 over 50 ms or deliveries lost) skips its higher rates:
+// its backlog would only spill into them.
 
 #include <messages.h>
 
@@ -22,12 +27,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <random>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -57,8 +63,8 @@ struct Connection {
     std::string room;
     std::string inbox;
     std::array<char, 65536> chunk{};
-    std::deque<std::string> outbox;
-    bool writing = false;
+    std::string pending; // frames queued while a write is under way go out in the next one
+    std::string writing;
     bool signedIn = false;
     explicit Connection(asio::io_context& io) : socket(io) {}
 };
@@ -68,20 +74,19 @@ std::int64_t totalDelivered = 0;
 int signedInCount = 0;
 
 void writeMore(Connection& c) {
-    if (c.writing || c.outbox.empty())
+    if (!c.writing.empty() || c.pending.empty())
         return;
-    c.writing = true;
-    asio::async_write(c.socket, asio::buffer(c.outbox.front()),
+    c.writing.swap(c.pending);
+    asio::async_write(c.socket, asio::buffer(c.writing),
                       [&c](boost::system::error_code ec, std::size_t) {
-                          c.writing = false;
-                          c.outbox.pop_front();
+                          c.writing.clear();
                           if (!ec)
                               writeMore(c);
                       });
 }
 
 template <typename Message> void send(Connection& c, const Message& message) {
-    c.outbox.push_back(wire::encodeFrame(message));
+    ChatProtocol::encodeTypeInto(c.pending, Message::kType, message.encode());
     writeMore(c);
 }
 
@@ -99,13 +104,12 @@ void readMore(Connection& c) {
                 if (type == MessageType::AuthOk && !c.signedIn) {
                     c.signedIn = true;
                     ++signedInCount;
-                } else if (const auto m = type == MessageType::Chat ? wire::ChatMessage::decode(f)
-                                                                    : std::nullopt) {
-                    // Text: "<stage> <send time in ns>"
+                } else if (type == MessageType::Chat && f.size() > 2) {
+                    // Text (the third field): "<stage> <send time in ns>"
                     int stage = 0;
                     long long sentAt = 0;
-                    if (std::sscanf(m->text.c_str(), "%d %lld", &stage, &sentAt) == 2 &&
-                        stage >= 0 && stage < int(stages.size())) {
+                    if (std::sscanf(f[2].c_str(), "%d %lld", &stage, &sentAt) == 2 && stage >= 0 &&
+                        stage < int(stages.size())) {
                         stages[stage].delivered++;
                         stages[stage].latencyNs.push_back(now - sentAt);
                         ++totalDelivered;
@@ -192,9 +196,44 @@ void baselineEcho(double& p50, double& p99) {
     p99 = percentile(trips, 0.99);
 }
 
+// The server process's CPU time so far (user and system), in seconds.
+double serverCpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    // The command name may hold spaces; the fields after it do not.
+    const std::size_t close = all.rfind(')');
+    if (close == std::string::npos)
+        return 0;
+    std::istringstream fields(all.substr(close + 1));
+    std::string field;
+    long long utime = 0, stime = 0;
+    for (int i = 3; fields >> field && i <= 15; ++i) {
+        if (i == 14)
+            utime = std::stoll(field);
+        else if (i == 15)
+            stime = std::stoll(field);
+    }
+    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+}
+
+double ownCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+constexpr double kKneeP99Ms = 50;
+
 struct StepFigures {
+    bool ran = false;
     double deliveriesPerSecond = 0;
+    double p50 = 0;
     double p99 = 0;
+    std::int64_t lost = 0;
+    double serverCpuUsPerDelivery = 0; // = ms per 1,000 deliveries
+    double loadCpuShare = 0;           // this process's CPU time over the step's wall time
+    bool sustained() const { return ran && lost == 0 && p99 < kKneeP99Ms; }
 };
 
 struct Run {
@@ -202,9 +241,33 @@ struct Run {
     bool ok = false;
 };
 
+// Highest offered rate sustained, 0 when none was.
+int knee(const Run& run, const std::vector<int>& rates) {
+    int best = 0;
+    for (std::size_t s = 0; s < run.steps.size() && s < rates.size(); ++s)
+        if (run.steps[s].sustained())
+            best = std::max(best, rates[s]);
+    return best;
+}
+
+void printHeader() {
+    std::printf("  offered | deliveries/s |  p50 ms |  p99 ms |    lost | server CPU ms/1000 del | "
+                "load gen CPU\n");
+}
+
+void printStep(int rate, const StepFigures& f) {
+    if (!f.ran) {
+        std::printf("  %7d | skipped after earlier failures\n", rate);
+        return;
+    }
+    std::printf("  %7d | %12.0f | %7.2f | %7.2f | %7lld | %22.2f | %11.0f%%%s\n", rate,
+                f.deliveriesPerSecond, f.p50, f.p99, (long long)f.lost, f.serverCpuUsPerDelivery,
+                f.loadCpuShare * 100, f.sustained() ? "" : "  over");
+}
+
 // The whole load against one server binary; prints its figures as it goes.
 Run runLoad(const char* binary, int users, int roomSize, int secondsPerStep,
-            const std::vector<int>& rates, double echo99) {
+            const std::vector<int>& rates, int giveUpAfter) {
     Run run;
     stages.clear();
     totalDelivered = 0;
@@ -290,12 +353,20 @@ Run runLoad(const char* binary, int users, int roomSize, int secondsPerStep,
     }
 
     std::printf("server %s\n", binary);
+    printHeader();
     stages.resize(rates.size());
     std::mt19937 random(7);
     std::int64_t totalSent = 0;
     const int tickMs = 5;
+    int failedInARow = 0;
     for (std::size_t s = 0; s < rates.size(); ++s) {
         stages[s].rate = rates[s];
+        if (failedInARow >= giveUpAfter) {
+            run.steps.push_back({});
+            printStep(rates[s], run.steps.back());
+            continue;
+        }
+        const double serverCpu0 = serverCpuSeconds(pid), ownCpu0 = ownCpuSeconds();
         const auto start = Clock::now();
         const auto end = start + std::chrono::seconds(secondsPerStep);
         double owed = 0;
@@ -313,19 +384,30 @@ Run runLoad(const char* binary, int users, int roomSize, int secondsPerStep,
             io.run_until(next);
         }
         // Let this step's deliveries land before the next one starts.
-        const auto drain = Clock::now() + std::chrono::seconds(5);
+        const auto drain = Clock::now() + std::chrono::seconds(10);
         while (stages[s].delivered < stages[s].sent * roomSize && Clock::now() < drain)
-            io.run_for(std::chrono::milliseconds(20));
+            io.run_for(std::chrono::milliseconds(5));
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         Stage& st = stages[s];
-        const double p50 = percentile(st.latencyNs, 0.5), p99 = percentile(st.latencyNs, 0.99);
-        std::printf("offered %5d msg/s: %7.0f deliveries/s over %.1f s, %lld of %lld delivered, "
-                    "latency p50 %.2f ms p99 %.2f ms (p99 = %.0fx baseline echo p99)\n",
-                    st.rate, st.delivered / seconds, seconds, (long long)st.delivered,
-                    (long long)(st.sent * roomSize), p50, p99, echo99 > 0 ? p99 / echo99 : 0.0);
+        StepFigures f;
+        f.ran = true;
+        f.deliveriesPerSecond = st.delivered / seconds;
+        f.p50 = percentile(st.latencyNs, 0.5);
+        f.p99 = st.latencyNs.empty() ? std::numeric_limits<double>::infinity()
+                                     : percentile(st.latencyNs, 0.99);
+        f.lost = st.sent * roomSize - st.delivered;
+        f.serverCpuUsPerDelivery =
+            st.delivered > 0 ? (serverCpuSeconds(pid) - serverCpu0) * 1e6 / st.delivered : 0;
+        f.loadCpuShare = (ownCpuSeconds() - ownCpu0) / seconds;
+        printStep(rates[s], f);
         std::fflush(stdout);
-        run.steps.push_back({st.delivered / seconds, p99});
+        failedInARow = f.sustained() ? 0 : failedInARow + 1;
+        run.steps.push_back(f);
     }
+    // Late deliveries of a step that was cut short still count for the check below.
+    const auto settle = Clock::now() + std::chrono::seconds(10);
+    while (totalDelivered < totalSent * roomSize && Clock::now() < settle)
+        io.run_for(std::chrono::milliseconds(20));
     const long peakKiB = serverPeakKiB(pid);
     kill(pid, SIGTERM);
     int status = 0;
@@ -344,22 +426,77 @@ Run runLoad(const char* binary, int users, int roomSize, int secondsPerStep,
         sqlite3_finalize(stmt);
     }
     sqlite3_close(db);
+    const int k = knee(run, rates);
+    std::printf("knee (p99 < %.0f ms, nothing lost): %d msg/s = %d deliveries/s\n", kKneeP99Ms, k,
+                k * roomSize);
     std::printf("server peak memory (VmHWM): %.1f MiB\n", peakKiB / 1024.0);
     std::printf("messages sent %lld, stored %lld, deliveries %lld of %lld: %s\n",
                 (long long)totalSent, (long long)stored, (long long)totalDelivered,
                 (long long)(totalSent * roomSize),
                 stored == totalSent && totalDelivered == totalSent * roomSize ? "all persisted"
                                                                               : "MISSING");
+    std::fflush(stdout);
     std::system(("rm -rf " + dir).c_str());
     run.ok = stored == totalSent;
     return run;
 }
 
+// Per step the median over the rounds that ran it, figure by figure.
+Run median(const std::vector<Run>& runs) {
+    Run m;
+    if (runs.empty())
+        return m;
+    m.ok = true;
+    for (const Run& r : runs)
+        m.ok = m.ok && r.ok && r.steps.size() == runs[0].steps.size();
+    if (!m.ok)
+        return m;
+    auto mid = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    for (std::size_t s = 0; s < runs[0].steps.size(); ++s) {
+        std::vector<double> rate, p50, p99, lost, cpu, load;
+        for (const Run& r : runs) {
+            const StepFigures& f = r.steps[s];
+            if (!f.ran)
+                continue;
+            rate.push_back(f.deliveriesPerSecond);
+            p50.push_back(f.p50);
+            p99.push_back(f.p99);
+            lost.push_back(double(f.lost));
+            cpu.push_back(f.serverCpuUsPerDelivery);
+            load.push_back(f.loadCpuShare);
+        }
+        StepFigures f;
+        // A step most rounds skipped counts as skipped.
+        if (rate.size() * 2 > runs.size()) {
+            f.ran = true;
+            f.deliveriesPerSecond = mid(rate);
+            f.p50 = mid(p50);
+            f.p99 = mid(p99);
+            f.lost = std::int64_t(mid(lost));
+            f.serverCpuUsPerDelivery = mid(cpu);
+            f.loadCpuShare = mid(load);
+        }
+        m.steps.push_back(f);
+    }
+    return m;
+}
+
+void printKnees(const char* what, const std::vector<Run>& runs, const std::vector<int>& rates,
+                int roomSize) {
+    std::printf("%s knee per round:", what);
+    for (const Run& r : runs)
+        std::printf(" %d", knee(r, rates) * roomSize);
+    std::printf(" deliveries/s\n");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    int users = 1000, roomSize = 10, secondsPerStep = 6;
-    std::vector<int> rates = {1000, 2000, 3000, 5000, 7000};
+    int users = 1000, roomSize = 10, secondsPerStep = 6, giveUpAfter = 2;
+    std::vector<int> rates = {1000, 2000, 5000, 7000, 10000, 15000, 20000, 25000, 30000};
     std::string baseline;
     int rounds = 1;
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -374,6 +511,8 @@ int main(int argc, char** argv) {
             baseline = value;
         else if (name == "--rounds")
             rounds = std::max(1, std::stoi(value));
+        else if (name == "--give-up-after")
+            giveUpAfter = std::max(1, std::stoi(value));
         else if (name == "--rates") {
             rates.clear();
             std::stringstream list(value);
@@ -383,50 +522,59 @@ int main(int argc, char** argv) {
     }
     double echo50 = 0, echo99 = 0;
     baselineEcho(echo50, echo99);
-    std::printf("server_load: %d connections, %d rooms of %d, %d s per step\n", users,
-                users / roomSize, roomSize, secondsPerStep);
+    double load[3] = {0, 0, 0};
+    getloadavg(load, 3);
+    std::printf("server_load: %d connections, %d rooms of %d, %d s per step, load average %.2f "
+                "%.2f %.2f on %ld CPUs\n",
+                users, users / roomSize, roomSize, secondsPerStep, load[0], load[1], load[2],
+                sysconf(_SC_NPROCESSORS_ONLN));
     std::printf("baseline loopback echo of one frame: p50 %.3f ms, p99 %.3f ms\n", echo50, echo99);
+    std::printf("offered and deliveries in messages/s and deliveries/s (a message is delivered to "
+                "its %d room members)\n",
+                roomSize);
 
     std::vector<Run> beforeRuns, nowRuns;
     for (int round = 0; round < rounds; ++round) {
         if (!baseline.empty())
             beforeRuns.push_back(
-                runLoad(baseline.c_str(), users, roomSize, secondsPerStep, rates, echo99));
-        nowRuns.push_back(
-            runLoad(BRINDLEWICK_SERVER_BINARY, users, roomSize, secondsPerStep, rates, echo99));
+                runLoad(baseline.c_str(), users, roomSize, secondsPerStep, rates, giveUpAfter));
+        nowRuns.push_back(runLoad(BRINDLEWICK_SERVER_BINARY, users, roomSize, secondsPerStep, rates,
+                                  giveUpAfter));
     }
-    // Per step the median of the rounds, for the delivery rate and the p99 alike.
-    auto median = [](const std::vector<Run>& runs) {
-        Run m;
-        if (runs.empty())
-            return m;
-        m.ok = true;
-        for (const Run& r : runs)
-            m.ok = m.ok && r.ok && r.steps.size() == runs[0].steps.size();
-        if (!m.ok)
-            return m;
-        for (std::size_t s = 0; s < runs[0].steps.size(); ++s) {
-            std::vector<double> rate, p99;
-            for (const Run& r : runs) {
-                rate.push_back(r.steps[s].deliveriesPerSecond);
-                p99.push_back(r.steps[s].p99);
-            }
-            std::sort(rate.begin(), rate.end());
-            std::sort(p99.begin(), p99.end());
-            m.steps.push_back({rate[rate.size() / 2], p99[p99.size() / 2]});
-        }
-        return m;
-    };
     const Run before = median(beforeRuns), now = median(nowRuns);
-    if (!baseline.empty() && before.steps.size() == now.steps.size()) {
-        std::printf("this build against %s (median of %d rounds each):\n", baseline.c_str(),
-                    rounds);
+    if (rounds > 1 && now.ok) {
+        std::printf("this build, median of %d rounds:\n", rounds);
+        printHeader();
         for (std::size_t s = 0; s < now.steps.size(); ++s)
-            std::printf("offered %5d msg/s: deliveries/s x%.3f, p99 x%.3f\n", rates[s],
-                        before.steps[s].deliveriesPerSecond > 0
-                            ? now.steps[s].deliveriesPerSecond / before.steps[s].deliveriesPerSecond
-                            : 0.0,
-                        before.steps[s].p99 > 0 ? now.steps[s].p99 / before.steps[s].p99 : 0.0);
+            printStep(rates[s], now.steps[s]);
+    }
+    if (!baseline.empty() && before.ok && before.steps.size() == now.steps.size()) {
+        std::printf("%s, median of %d rounds:\n", baseline.c_str(), rounds);
+        printHeader();
+        for (std::size_t s = 0; s < before.steps.size(); ++s)
+            printStep(rates[s], before.steps[s]);
+        std::printf("this build against %s (median of %d rounds each; - where either skipped):\n",
+                    baseline.c_str(), rounds);
+        std::printf("  offered | deliveries/s | p99     | server CPU per delivery\n");
+        auto ratio = [](double now, double before) { return before > 0 ? now / before : 0.0; };
+        for (std::size_t s = 0; s < now.steps.size(); ++s) {
+            const StepFigures &a = before.steps[s], &b = now.steps[s];
+            if (!a.ran || !b.ran) {
+                std::printf("  %7d | -\n", rates[s]);
+                continue;
+            }
+            std::printf("  %7d | x%11.3f | x%6.3f | x%.3f\n", rates[s],
+                        ratio(b.deliveriesPerSecond, a.deliveriesPerSecond), ratio(b.p99, a.p99),
+                        ratio(b.serverCpuUsPerDelivery, a.serverCpuUsPerDelivery));
+        }
+        printKnees("baseline", beforeRuns, rates, roomSize);
+        std::printf("baseline knee of the medians: %d deliveries/s\n",
+                    knee(before, rates) * roomSize);
+    }
+    if (rounds > 1 || !baseline.empty()) {
+        printKnees("this build", nowRuns, rates, roomSize);
+        std::printf("this build knee of the medians: %d deliveries/s\n",
+                    knee(now, rates) * roomSize);
     }
     return now.ok && (baseline.empty() || before.ok) ? 0 : 1;
 }

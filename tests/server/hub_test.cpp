@@ -108,4 +108,24 @@ TEST_F(HubTest, AReaderClosedDuringADeliveryDoesNotStopTheOthers) {
     EXPECT_EQ(received(2, 3), "hey");
 }
 
+TEST_F(HubTest, ManyDeliveriesInOneGoArriveWholeAndInOrder) {
+    // More than one gathered write holds, to two connections of one user and another user.
+    auto a1 = connect("111");
+    auto a2 = connect("111");
+    auto b = connect("222");
+    std::string expected;
+    for (int i = 0; i < 700; ++i) {
+        const std::string frame = "<" + std::to_string(i) + ">";
+        expected += frame;
+        hub->deliver(delivery({"111", "222"}, frame));
+    }
+    // Pending writes are given up with the session: a closed one must not break the rest.
+    b->close("test");
+    EXPECT_EQ(received(0, expected.size()), expected);
+    EXPECT_EQ(received(1, expected.size()), expected);
+    hub->deliver(delivery({"111"}, "end"));
+    EXPECT_EQ(received(0, 3), "end");
+    EXPECT_EQ(received(1, 3), "end");
+}
+
 } // namespace
