@@ -10,8 +10,8 @@ namespace brindlewick::server {
 namespace asio = boost::asio;
 
 ChatServer::ChatServer(asio::io_context& io, DbWorker& worker, std::shared_ptr<Hub> hub,
-                       ChatLimits limits)
-    : io_(io), worker_(worker), hub_(std::move(hub)), limits_(limits), acceptor_(io),
+                       ChatLimits limits, asio::ssl::context* tls)
+    : io_(io), worker_(worker), hub_(std::move(hub)), limits_(limits), tls_(tls), acceptor_(io),
       sweepTimer_(io) {
     turnedAway_.setPrefix("chat: turned away ");
 }
@@ -45,8 +45,8 @@ void ChatServer::accept() {
         }
         std::string address;
         if (admit(socket, address)) {
-            auto session = std::make_shared<ChatSession>(std::move(socket), worker_, hub_,
-                                                         [this](ChatSession* s) { closed(s); });
+            auto session = std::make_shared<ChatSession>(
+                std::move(socket), worker_, hub_, [this](ChatSession* s) { closed(s); }, tls_);
             sessions_.emplace(session.get(), session);
             ++perAddress_[session->address()];
             session->start();

@@ -7,6 +7,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/context.hpp>
 #include <boost/asio/steady_timer.hpp>
 
 #include <chrono>
@@ -28,8 +29,9 @@ struct ChatLimits {
 
 class ChatServer {
 public:
+    // With `tls` (kept by the caller) every connection is TLS.
     ChatServer(boost::asio::io_context& io, DbWorker& worker, std::shared_ptr<Hub> hub,
-               ChatLimits limits);
+               ChatLimits limits, boost::asio::ssl::context* tls = nullptr);
 
     // Throws boost::system::system_error when the address is busy or invalid.
     void listen(const boost::asio::ip::tcp::endpoint& endpoint);
@@ -47,6 +49,7 @@ private:
     DbWorker& worker_;
     std::shared_ptr<Hub> hub_;
     ChatLimits limits_;
+    boost::asio::ssl::context* tls_;
     boost::asio::ip::tcp::acceptor acceptor_;
     boost::asio::steady_timer sweepTimer_;
     std::unordered_map<ChatSession*, std::shared_ptr<ChatSession>> sessions_;

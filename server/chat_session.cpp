@@ -19,9 +19,11 @@ namespace brindlewick::server {
 namespace asio = boost::asio;
 
 ChatSession::ChatSession(asio::ip::tcp::socket socket, DbWorker& worker, std::shared_ptr<Hub> hub,
-                         ClosedFn onClosed)
+                         ClosedFn onClosed, asio::ssl::context* tls)
     : socket_(std::move(socket)), worker_(worker), hub_(std::move(hub)),
       onClosed_(std::move(onClosed)) {
+    if (tls)
+        tls_.emplace(socket_, *tls);
     boost::system::error_code ec;
     const auto endpoint = socket_.remote_endpoint(ec);
     address_ = ec ? std::string("?") : endpoint.address().to_string();
@@ -42,7 +44,23 @@ void ChatSession::leaveHub() {
 
 void ChatSession::start() {
     logLine("chat: connection from " + peer_);
-    readMore();
+    if (!tls_) {
+        readMore();
+        return;
+    }
+    // Plain bytes or a stalled handshake: the handshake fails or the sign-in sweep closes it.
+    reading_ = true;
+    tls_->async_handshake(asio::ssl::stream_base::server,
+                          [self = shared_from_this()](boost::system::error_code ec) {
+                              self->reading_ = false;
+                              if (self->closed_)
+                                  return;
+                              if (ec) {
+                                  self->close("TLS handshake failed: " + ec.message());
+                                  return;
+                              }
+                              self->readMore();
+                          });
 }
 
 void ChatSession::readMore() {
@@ -53,16 +71,20 @@ void ChatSession::readMore() {
         return;
     }
     reading_ = true;
-    socket_.async_read_some(
-        asio::buffer(readChunk_),
-        [self = shared_from_this()](boost::system::error_code ec, std::size_t bytes) {
-            self->reading_ = false;
-            if (ec) {
-                self->close(ec == asio::error::eof ? "closed by peer" : ec.message());
-                return;
-            }
-            self->onRead(bytes);
-        });
+    withStream([this](auto& stream) {
+        stream.async_read_some(
+            asio::buffer(readChunk_),
+            [self = shared_from_this()](boost::system::error_code ec, std::size_t bytes) {
+                self->reading_ = false;
+                if (ec) {
+                    self->close(ec == asio::error::eof || ec == asio::ssl::error::stream_truncated
+                                    ? "closed by peer"
+                                    : ec.message());
+                    return;
+                }
+                self->onRead(bytes);
+            });
+    });
 }
 
 void ChatSession::onRead(std::size_t bytes) {
@@ -287,25 +309,35 @@ void ChatSession::writeMore() {
         return;
     }
     // Everything queued goes out in one gathered write.
-    std::vector<asio::const_buffer> buffers;
     const std::size_t count = std::min<std::size_t>(outbox_.size(), 256);
+    writingCount_ = count;
+    auto done = [self = shared_from_this()](boost::system::error_code ec, std::size_t) {
+        for (std::size_t i = 0; i < self->writingCount_ && !self->outbox_.empty(); ++i) {
+            self->queuedBytes_ -= self->outbox_.front()->size();
+            self->outbox_.pop_front();
+        }
+        self->writingCount_ = 0;
+        // Like the receive buffer, not kept at the size of a burst.
+        if (self->tlsWriteBuffer_.capacity() > kKeptInboxCapacity)
+            std::string().swap(self->tlsWriteBuffer_);
+        if (ec) {
+            self->close(ec.message());
+            return;
+        }
+        self->writeMore();
+    };
+    if (tls_) {
+        tlsWriteBuffer_.clear();
+        for (std::size_t i = 0; i < count; ++i)
+            tlsWriteBuffer_ += *outbox_[i];
+        asio::async_write(*tls_, asio::buffer(tlsWriteBuffer_), std::move(done));
+        return;
+    }
+    std::vector<asio::const_buffer> buffers;
     buffers.reserve(count);
     for (std::size_t i = 0; i < count; ++i)
         buffers.emplace_back(asio::buffer(*outbox_[i]));
-    writingCount_ = count;
-    asio::async_write(
-        socket_, buffers, [self = shared_from_this()](boost::system::error_code ec, std::size_t) {
-            for (std::size_t i = 0; i < self->writingCount_ && !self->outbox_.empty(); ++i) {
-                self->queuedBytes_ -= self->outbox_.front()->size();
-                self->outbox_.pop_front();
-            }
-            self->writingCount_ = 0;
-            if (ec) {
-                self->close(ec.message());
-                return;
-            }
-            self->writeMore();
-        });
+    asio::async_write(socket_, buffers, std::move(done));
 }
 
 void ChatSession::close(const std::string& reason) {

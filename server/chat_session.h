@@ -8,12 +8,15 @@
 #include <chat_protocol.h>
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/ssl/stream.hpp>
 
 #include <array>
 #include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace brindlewick::server {
@@ -37,8 +40,9 @@ public:
     using ClosedFn = std::function<void(ChatSession*)>;
 
     // Shares the hub so that the destructor can always leave it, whatever is torn down first.
+    // With `tls` the connection starts with a handshake; the sign-in deadline covers it.
     ChatSession(boost::asio::ip::tcp::socket socket, DbWorker& worker, std::shared_ptr<Hub> hub,
-                ClosedFn onClosed);
+                ClosedFn onClosed, boost::asio::ssl::context* tls = nullptr);
     ~ChatSession();
     ChatSession(const ChatSession&) = delete;
     ChatSession& operator=(const ChatSession&) = delete;
@@ -55,6 +59,13 @@ public:
     const std::string& address() const { return address_; } // without the port
 
 private:
+    // Calls `op` with the socket or its TLS stream; one branch per operation, not per byte.
+    template <typename Op> void withStream(Op&& op) {
+        if (tls_)
+            op(*tls_);
+        else
+            op(socket_);
+    }
     void readMore();
     void onRead(std::size_t bytes);
     // Cuts frames off the receive buffer while the in-flight limit allows; false when it closed.
@@ -69,6 +80,8 @@ private:
     void jobDone();
 
     boost::asio::ip::tcp::socket socket_;
+    // Over socket_, so closing the socket ends it too; declared after it, destroyed before.
+    std::optional<boost::asio::ssl::stream<boost::asio::ip::tcp::socket&>> tls_;
     DbWorker& worker_;
     std::shared_ptr<Hub> hub_;
     ClosedFn onClosed_;
@@ -86,6 +99,8 @@ private:
     std::size_t queuedBytes_ = 0;
     std::size_t writingCount_ = 0;
     bool writeScheduled_ = false;
+    // TLS writes one record per buffer: the gathered frames go out as one piece instead.
+    std::string tlsWriteBuffer_;
     bool closeAfterWrite_ = false;
 
     std::string phone_;    // set by Auth

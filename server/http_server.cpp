@@ -9,12 +9,14 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 namespace brindlewick::server {
@@ -23,43 +25,82 @@ namespace asio = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
 
-class HttpSession : public std::enable_shared_from_this<HttpSession> {
+// What the server keeps of a connection, whatever it runs over.
+class HttpSession {
 public:
+    virtual ~HttpSession() = default;
+    virtual void start() = 0;
+    virtual void close() = 0;
+};
+
+namespace {
+
+using PlainStream = beast::tcp_stream;
+using TlsStream = beast::ssl_stream<beast::tcp_stream>;
+
+// One connection over `Stream`: plain TCP or TLS over it.
+template <class Stream>
+class HttpConnection : public HttpSession,
+                       public std::enable_shared_from_this<HttpConnection<Stream>> {
+public:
+    static constexpr bool kTls = std::is_same_v<Stream, TlsStream>;
     static constexpr std::chrono::seconds kReadTimeout{60};
 
-    HttpSession(asio::ip::tcp::socket socket, HttpApi& api, const HttpGuard& guard,
-                std::chrono::seconds writeIdle, std::function<void(HttpSession*)> onClosed)
-        : stream_(std::move(socket)), api_(api), guard_(guard), writeIdle_(writeIdle),
-          onClosed_(std::move(onClosed)) {
+    template <class... StreamArgs>
+    HttpConnection(HttpApi& api, const HttpGuard& guard, std::chrono::seconds writeIdle,
+                   std::function<void(HttpSession*)> onClosed, StreamArgs&&... streamArgs)
+        : stream_(std::forward<StreamArgs>(streamArgs)...), api_(api), guard_(guard),
+          writeIdle_(writeIdle), onClosed_(std::move(onClosed)) {
         boost::system::error_code ec;
-        const auto endpoint = stream_.socket().remote_endpoint(ec);
+        const auto endpoint = tcp().socket().remote_endpoint(ec);
         peer_ = ec ? std::string("?") : endpoint.address().to_string();
     }
 
-    void start() { readRequest(); }
+    void start() override {
+        if constexpr (kTls) {
+            // The handshake gets the time a request has to arrive.
+            tcp().expires_after(kReadTimeout);
+            stream_.async_handshake(asio::ssl::stream_base::server,
+                                    [self = this->shared_from_this()](beast::error_code ec) {
+                                        if (self->closed_)
+                                            return;
+                                        if (ec) {
+                                            logLine("http: " + self->peer_ +
+                                                    " TLS handshake failed: " + ec.message());
+                                            self->close();
+                                            return;
+                                        }
+                                        self->readRequest();
+                                    });
+        } else {
+            readRequest();
+        }
+    }
 
-    void close() {
+    void close() override {
         if (closed_)
             return;
         closed_ = true;
         boost::system::error_code ec;
-        stream_.socket().shutdown(asio::ip::tcp::socket::shutdown_both, ec);
-        stream_.socket().close(ec);
+        tcp().socket().shutdown(asio::ip::tcp::socket::shutdown_both, ec);
+        tcp().socket().close(ec);
         if (onClosed_)
             onClosed_(this);
     }
 
 private:
+    beast::tcp_stream& tcp() { return beast::get_lowest_layer(stream_); }
+
     void readRequest() {
         if (closed_)
             return;
         parser_.emplace();
         parser_->body_limit(HttpServer::kBodyLimit);
-        stream_.expires_after(kReadTimeout);
+        tcp().expires_after(kReadTimeout);
         // The header first: a refused request is answered before its body is read.
-        http::async_read_header(
-            stream_, buffer_, *parser_,
-            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onHeader(ec); });
+        http::async_read_header(stream_, buffer_, *parser_,
+                                [self = this->shared_from_this()](
+                                    beast::error_code ec, std::size_t) { self->onHeader(ec); });
     }
 
     // True when the error was handled (the connection answered or closed).
@@ -94,9 +135,10 @@ private:
             refuseAndClose(refusal->status, refusal->text);
             return;
         }
-        http::async_read(
-            stream_, buffer_, *parser_,
-            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onRead(ec); });
+        http::async_read(stream_, buffer_, *parser_,
+                         [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+                             self->onRead(ec);
+                         });
     }
 
     void onRead(beast::error_code ec) {
@@ -107,8 +149,8 @@ private:
         HttpRequest r = HttpServer::toApiRequest(request);
         r.peer = peer_;
         const std::string line = r.method + " " + r.target;
-        stream_.expires_never();
-        api_.handle(r, [self = shared_from_this(), line](HttpReply reply) {
+        tcp().expires_never();
+        api_.handle(r, [self = this->shared_from_this(), line](HttpReply reply) {
             if (reply.status >= 400)
                 logLine("http: " + self->peer_ + " " + line + " refused " +
                         std::to_string(reply.status) + " " + reply.body);
@@ -188,15 +230,16 @@ private:
         d->header.keep_alive(keepAlive_);
         d->header.content_length(d->file.size());
         d->serializer.emplace(d->header);
-        stream_.expires_after(writeIdle_);
-        http::async_write_header(stream_, *d->serializer,
-                                 [self = shared_from_this(), d](beast::error_code ec, std::size_t) {
-                                     if (ec) {
-                                         self->cutDownload(*d, ec.message());
-                                         return;
-                                     }
-                                     self->sendBlock(d);
-                                 });
+        tcp().expires_after(writeIdle_);
+        http::async_write_header(
+            stream_, *d->serializer,
+            [self = this->shared_from_this(), d](beast::error_code ec, std::size_t) {
+                if (ec) {
+                    self->cutDownload(*d, ec.message());
+                    return;
+                }
+                self->sendBlock(d);
+            });
     }
 
     // Each write must make progress within the idle time; a slow reader of a large file is
@@ -213,10 +256,10 @@ private:
                 return;
             }
         }
-        stream_.expires_after(writeIdle_);
+        tcp().expires_after(writeIdle_);
         stream_.async_write_some(
             asio::buffer(d->block.data() + d->written, d->block.size() - d->written),
-            [self = shared_from_this(), d](beast::error_code ec, std::size_t n) {
+            [self = this->shared_from_this(), d](beast::error_code ec, std::size_t n) {
                 d->written += n;
                 if (ec) {
                     self->cutDownload(*d, ec.message());
@@ -242,10 +285,10 @@ private:
     template <class Body>
     void writeSome(std::shared_ptr<http::response<Body>> response,
                    std::shared_ptr<http::response_serializer<Body>> serializer) {
-        stream_.expires_after(writeIdle_);
+        tcp().expires_after(writeIdle_);
         auto& sr = *serializer;
         http::async_write_some(stream_, sr,
-                               [self = shared_from_this(), response,
+                               [self = this->shared_from_this(), response,
                                 serializer](beast::error_code ec, std::size_t) mutable {
                                    if (ec) {
                                        self->close();
@@ -267,7 +310,7 @@ private:
         readRequest();
     }
 
-    beast::tcp_stream stream_;
+    Stream stream_;
     HttpApi& api_;
     const HttpGuard& guard_;
     std::chrono::seconds writeIdle_;
@@ -279,6 +322,8 @@ private:
     bool closed_ = false;
 };
 
+} // namespace
+
 HttpRequest HttpServer::toApiRequest(BeastRequest& request) {
     return {std::string(request.method_string()),
             std::string(request.target()),
@@ -287,8 +332,9 @@ HttpRequest HttpServer::toApiRequest(BeastRequest& request) {
 }
 
 HttpServer::HttpServer(asio::io_context& io, HttpApi& api, HttpGuard guard,
-                       std::chrono::seconds writeIdle)
-    : io_(io), api_(api), guard_(std::move(guard)), writeIdle_(writeIdle), acceptor_(io) {}
+                       std::chrono::seconds writeIdle, asio::ssl::context* tls)
+    : io_(io), api_(api), guard_(std::move(guard)), writeIdle_(writeIdle), tls_(tls),
+      acceptor_(io) {}
 
 void HttpServer::listen(const asio::ip::tcp::endpoint& endpoint) {
     acceptor_.open(endpoint.protocol());
@@ -316,9 +362,14 @@ void HttpServer::accept() {
             });
             return;
         }
-        auto session =
-            std::make_shared<HttpSession>(std::move(socket), api_, guard_, writeIdle_,
-                                          [this](HttpSession* s) { sessions_.erase(s); });
+        auto onClosed = [this](HttpSession* s) { sessions_.erase(s); };
+        std::shared_ptr<HttpSession> session;
+        if (tls_)
+            session = std::make_shared<HttpConnection<TlsStream>>(
+                api_, guard_, writeIdle_, onClosed, std::move(socket), *tls_);
+        else
+            session = std::make_shared<HttpConnection<PlainStream>>(api_, guard_, writeIdle_,
+                                                                    onClosed, std::move(socket));
         sessions_[session.get()] = session;
         session->start();
         accept();

@@ -7,6 +7,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/context.hpp>
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/string_body.hpp>
 
@@ -28,9 +29,10 @@ public:
     static HttpRequest toApiRequest(BeastRequest& request);
 
     // `writeIdle`: an answer is cut when one write makes no progress for this long; a large
-    // download may take as long as it keeps moving.
+    // download may take as long as it keeps moving. With `tls` (kept by the caller) every
+    // connection is HTTPS.
     HttpServer(boost::asio::io_context& io, HttpApi& api, HttpGuard guard,
-               std::chrono::seconds writeIdle);
+               std::chrono::seconds writeIdle, boost::asio::ssl::context* tls = nullptr);
 
     // Throws boost::system::system_error when the address is busy or invalid.
     void listen(const boost::asio::ip::tcp::endpoint& endpoint);
@@ -44,6 +46,7 @@ private:
     HttpApi& api_;
     HttpGuard guard_;
     std::chrono::seconds writeIdle_;
+    boost::asio::ssl::context* tls_;
     boost::asio::ip::tcp::acceptor acceptor_;
     std::unordered_map<HttpSession*, std::weak_ptr<HttpSession>> sessions_;
     bool stopped_ = false;

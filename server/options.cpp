@@ -133,6 +133,11 @@ po::options_description settingsOptions() {
         po::value<MemberCount>()->value_name("N")->default_value(
             MemberCount{defaults.maxRoomMembers}, std::to_string(defaults.maxRoomMembers)),
         "members of one group room, 2 to 1000000");
+    add("tls-cert", po::value<NonEmptyText>()->value_name("FILE"),
+        "serve the chat port and the HTTP port over TLS with this PEM certificate chain (the "
+        "server's certificate first); needs --tls-key");
+    add("tls-key", po::value<NonEmptyText>()->value_name("FILE"),
+        "the PEM private key of --tls-cert; needs --tls-cert");
     return settings;
 }
 
@@ -258,6 +263,13 @@ OptionsResult parseServerOptions(const std::vector<std::string>& args) {
     o.maxConnections = values["max-connections"].as<Count>().value;
     o.maxConnectionsPerAddress = values["max-connections-per-address"].as<Count>().value;
     o.maxRoomMembers = values["max-room-members"].as<MemberCount>().value;
+    if (values.count("tls-cert") != values.count("tls-key"))
+        return fail(values.count("tls-cert") ? "--tls-cert needs --tls-key"
+                                             : "--tls-key needs --tls-cert");
+    if (values.count("tls-cert")) {
+        o.tlsCert = values["tls-cert"].as<NonEmptyText>().value;
+        o.tlsKey = values["tls-key"].as<NonEmptyText>().value;
+    }
     return result;
 }
 

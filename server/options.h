@@ -24,6 +24,9 @@ struct ServerOptions {
     std::uint64_t maxConnections = 10000;
     std::uint64_t maxConnectionsPerAddress = 64;
     std::uint64_t maxRoomMembers = 1000;
+    // Both set: the chat port and the HTTP port speak TLS only. Both empty: plain TCP.
+    std::string tlsCert; // PEM certificate chain, the server's own first
+    std::string tlsKey;  // PEM private key
 };
 
 struct OptionsResult {

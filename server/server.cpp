@@ -6,6 +6,7 @@
 #include "http_api.h"
 #include "http_server.h"
 #include "hub.h"
+#include "tls_context.h"
 
 #include <boost/asio/ip/address.hpp>
 
@@ -55,6 +56,12 @@ Server::~Server() {
 }
 
 bool Server::start(std::string& error) {
+    // Before anything is created: a bad certificate stops the start with nothing left behind.
+    if (!options_.tlsCert.empty()) {
+        tls_ = loadTlsContext(options_.tlsCert, options_.tlsKey, error);
+        if (!tls_)
+            return false;
+    }
     if (!makeDirectories(options_.dataDir, error))
         return false;
     UploadLimits uploads;
@@ -83,9 +90,10 @@ bool Server::start(std::string& error) {
     connections.authTimeout = std::chrono::seconds(options_.authSeconds);
     connections.maxConnections = options_.maxConnections;
     connections.maxConnectionsPerAddress = options_.maxConnectionsPerAddress;
-    chat_ = std::make_unique<ChatServer>(io_, *worker_, hub_, connections);
+    chat_ = std::make_unique<ChatServer>(io_, *worker_, hub_, connections, tls_.get());
     http_ = std::make_unique<HttpServer>(io_, *api_, HttpGuard(options_.host, options_.httpHosts),
-                                         std::chrono::seconds(options_.downloadIdleSeconds));
+                                         std::chrono::seconds(options_.downloadIdleSeconds),
+                                         tls_.get());
 
     boost::system::error_code ec;
     const auto address = asio::ip::make_address(options_.host, ec);

@@ -4,6 +4,7 @@
 #include "options.h"
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/ssl/context.hpp>
 #include <boost/asio/steady_timer.hpp>
 
 #include <memory>
@@ -36,6 +37,7 @@ private:
 
     boost::asio::io_context& io_;
     ServerOptions options_;
+    std::unique_ptr<boost::asio::ssl::context> tls_; // outlives both ports' connections
     std::shared_ptr<Hub> hub_; // sessions share it: they leave it in their destructors
     std::unique_ptr<FileStore> files_;
     std::unique_ptr<DbWorker> worker_;

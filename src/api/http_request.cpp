@@ -15,6 +15,26 @@ namespace {
 
 constexpr long kTimeoutSeconds = 120;
 const QString kCancelledText = QStringLiteral("취소됨");
+// The chat connection words a TLS failure the same way.
+const QString kTlsFailedText = QStringLiteral("보안 연결에 실패했습니다: %1");
+
+bool isTlsFailure(CURLcode code) {
+    switch (code) {
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+        return true;
+    default:
+        return false;
+    }
+}
 
 void initCurlOnce() {
     static std::once_flag once;
@@ -57,7 +77,7 @@ QByteArray baseAddress(const ServerConfig& config) {
     QByteArray host = QByteArray::fromStdString(config.host);
     if (host.contains(':')) // an IPv6 literal
         host = '[' + host + ']';
-    return "http://" + host + ':' + QByteArray::number(config.httpPort);
+    return (config.tls ? "https://" : "http://") + host + ':' + QByteArray::number(config.httpPort);
 }
 
 } // namespace
@@ -113,6 +133,11 @@ HttpResult performHttp(const ServerConfig& config, const QString& method, const 
         curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &onProgress);
         curl_easy_setopt(h, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(limits.cancelled));
     }
+    if (config.tls && !config.caFile.empty()) {
+        // A private CA in place of the system's store, as on the chat connection.
+        curl_easy_setopt(h, CURLOPT_CAINFO, config.caFile.c_str());
+        curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);
+    }
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get());
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onBody);
@@ -145,6 +170,8 @@ HttpResult performHttp(const ServerConfig& config, const QString& method, const 
     if (code != CURLE_OK) {
         result.transportError =
             QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code));
+        if (isTlsFailure(code))
+            result.transportError = kTlsFailedText.arg(result.transportError);
         return result;
     }
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &result.status);

@@ -72,7 +72,9 @@ int runBrindlewick(int argc, char** argv, const std::function<void(AppDelegate&)
         return 0;
     installQtTranslations(app);
     {
-        AppDelegate delegate(commandLine.config, std::make_unique<QtPlatform>());
+        ServerConfig config = commandLine.config;
+        applyConnectionSettings(*openUserSettings(), config);
+        AppDelegate delegate(config, std::make_unique<QtPlatform>());
         QObject::connect(&instance, &SingleInstance::raiseRequested, &delegate,
                          &AppDelegate::bringToFront);
         delegate.applicationDidFinishLaunching();

@@ -4,6 +4,8 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QSettings>
 
 namespace brindlewick {
 
@@ -12,6 +14,8 @@ namespace {
 const QString serverOption = QStringLiteral("server");
 const QString chatPortOption = QStringLiteral("chat-port");
 const QString httpPortOption = QStringLiteral("http-port");
+const QString tlsOption = QStringLiteral("tls");
+const QString caOption = QStringLiteral("ca");
 
 void describe(QCommandLineParser& parser) {
     const ServerConfig defaults;
@@ -37,6 +41,14 @@ void describe(QCommandLineParser& parser) {
         {httpPortOption,
          QStringLiteral("HTTP API port, 1 to 65535 (default %1).").arg(defaults.httpPort),
          QStringLiteral("N")});
+    parser.addOption(
+        {tlsOption, QStringLiteral("Connect over TLS (https for the HTTP API), trusting the\n"
+                                   "system's certificates; also tls=true in the settings file.")});
+    parser.addOption({caOption,
+                      QStringLiteral("Trust only the CA certificates in FILE (PEM), for a server\n"
+                                     "with a private CA; implies --tls. Also ca=FILE in the\n"
+                                     "settings file."),
+                      QStringLiteral("FILE")});
 }
 
 bool parsePort(const QString& text, std::uint16_t& port) {
@@ -96,7 +108,24 @@ CommandLine parseCommandLine(const QStringList& arguments) {
             return fail(QStringLiteral("option '--%1' needs a port from 1 to 65535, not '%2'")
                             .arg(name, value));
     }
+    if (parser.isSet(caOption)) {
+        const QString file = parser.value(caOption);
+        const QFileInfo info(file);
+        if (file.isEmpty() || !info.isFile() || !info.isReadable())
+            return fail(QStringLiteral("option '--ca' needs a readable file, not '%1'").arg(file));
+        result.config.caFile = file.toStdString();
+    }
+    result.config.tls = parser.isSet(tlsOption) || parser.isSet(caOption);
     return result;
+}
+
+void applyConnectionSettings(QSettings& settings, ServerConfig& config) {
+    const QString ca = settings.value(QStringLiteral("ca")).toString();
+    if (config.caFile.empty() && !ca.isEmpty())
+        config.caFile = ca.toStdString();
+    // "true", "1" and the like; a setting can turn TLS on, never off what the command line asked.
+    if (settings.value(QStringLiteral("tls")).toBool() || !config.caFile.empty())
+        config.tls = true;
 }
 
 QString commandLineHelp() {

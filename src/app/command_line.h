@@ -1,11 +1,13 @@
 #pragma once
-// brindlewick [--server HOST] [--chat-port N] [--http-port N], through QCommandLineParser,
-// plus the options every Qt application takes (-platform, -style, ...).
+// brindlewick [--server HOST] [--chat-port N] [--http-port N] [--tls] [--ca FILE], through
+// QCommandLineParser, plus the options every Qt application takes (-platform, -style, ...).
 
 #include "server_config.h"
 
 #include <QString>
 #include <QStringList>
+
+class QSettings;
 
 namespace brindlewick {
 
@@ -21,6 +23,8 @@ struct CommandLine {
 
 // `arguments` as QCoreApplication::arguments() gives them: the program first.
 CommandLine parseCommandLine(const QStringList& arguments);
+// The user's settings "tls" (true/false) and "ca" (a file), under what the command line said.
+void applyConnectionSettings(QSettings& settings, ServerConfig& config);
 // Generated from the options; the usage line names the running program when there is an
 // application object.
 QString commandLineHelp();

@@ -3,6 +3,9 @@
 #include "messages.h"
 
 #include <QPointer>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpSocket>
 
 namespace brindlewick {
@@ -11,6 +14,7 @@ const QString ChatClient::kReasonSocketFailed = QStringLiteral("소켓 생성 �
 const QString ChatClient::kReasonWriteFailed = QStringLiteral("쓰기 실패");
 const QString ChatClient::kReasonError = QStringLiteral("연결 오류");
 const QString ChatClient::kReasonClosed = QStringLiteral("서버 연결 종료");
+const QString ChatClient::kReasonTlsFailed = QStringLiteral("보안 연결에 실패했습니다: %1");
 
 namespace {
 
@@ -49,19 +53,77 @@ void ChatClient::connect() {
             listener_->chatDisconnected(kReasonSocketFailed);
         return;
     }
-    socket_ = new QTcpSocket();
-    QObject::connect(socket_, &QTcpSocket::connected, this, &ChatClient::onSocketConnected);
+    if (config_.tls) {
+        QString problem;
+        socket_ = makeTlsSocket(problem);
+        if (!socket_) {
+            if (listener_)
+                listener_->chatDisconnected(kReasonTlsFailed.arg(problem));
+            return;
+        }
+    } else {
+        socket_ = new QTcpSocket();
+        QObject::connect(socket_, &QTcpSocket::connected, this, &ChatClient::onSocketConnected);
+    }
     QObject::connect(socket_, &QTcpSocket::readyRead, this, &ChatClient::onReadyRead);
     QObject::connect(socket_, &QTcpSocket::errorOccurred, this,
                      [this](QAbstractSocket::SocketError error) {
-                         onSocketLost(error != QAbstractSocket::RemoteHostClosedError);
+                         if (error == QAbstractSocket::SslHandshakeFailedError ||
+                             error == QAbstractSocket::SslInternalError ||
+                             error == QAbstractSocket::SslInvalidUserDataError)
+                             onTlsFailed(socket_ ? socket_->errorString() : QString());
+                         else
+                             onSocketLost(error != QAbstractSocket::RemoteHostClosedError);
                      });
     QObject::connect(socket_, &QTcpSocket::disconnected, this, [this] { onSocketLost(false); });
     socket_->setReadBufferSize(kReadBufferBytes);
     readingPaused_ = false;
     recvBuffer_.clear();
-    socket_->connectToHost(QString::fromStdString(config_.host), config_.chatPort);
+    if (auto* tls = qobject_cast<QSslSocket*>(socket_))
+        tls->connectToHostEncrypted(QString::fromStdString(config_.host), config_.chatPort);
+    else
+        socket_->connectToHost(QString::fromStdString(config_.host), config_.chatPort);
     pingTimer_.start();
+}
+
+QTcpSocket* ChatClient::makeTlsSocket(QString& problem) {
+    if (!QSslSocket::supportsSsl()) {
+        problem = QStringLiteral("TLS를 사용할 수 없습니다");
+        return nullptr;
+    }
+    QSslConfiguration tlsConfig = QSslConfiguration::defaultConfiguration();
+    if (!config_.caFile.empty()) {
+        // A private CA replaces the system's store: only what it signed is trusted.
+        const QString path = QString::fromStdString(config_.caFile);
+        const QList<QSslCertificate> authorities =
+            QSslCertificate::fromPath(path, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
+        if (authorities.isEmpty()) {
+            problem = QStringLiteral("인증서 파일을 읽을 수 없습니다 (%1)").arg(path);
+            return nullptr;
+        }
+        tlsConfig.setCaCertificates(authorities);
+    }
+    auto* socket = new QSslSocket();
+    socket->setSslConfiguration(tlsConfig);
+    // Frames go out only once the handshake has checked the server.
+    QObject::connect(socket, &QSslSocket::encrypted, this, &ChatClient::onSocketConnected);
+    QObject::connect(socket, &QSslSocket::sslErrors, this, [this](const QList<QSslError>& errors) {
+        QStringList texts;
+        for (const QSslError& error : errors)
+            texts.append(error.errorString());
+        onTlsFailed(texts.join(QStringLiteral("; ")));
+    });
+    return socket;
+}
+
+void ChatClient::onTlsFailed(const QString& detail) {
+    if (!socket_)
+        return;
+    QPointer<ChatClient> self(this);
+    ++callbackDepth_;
+    failWith(kReasonTlsFailed.arg(detail));
+    if (self)
+        --callbackDepth_;
 }
 
 void ChatClient::disconnect() {

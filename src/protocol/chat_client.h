@@ -1,5 +1,5 @@
 #pragma once
-// The one TCP connection of a signed-in user to the chat server.
+// The one TCP connection of a signed-in user to the chat server, over TLS when configured.
 
 #include "chat_client_listener.h"
 #include "chat_protocol.h"
@@ -32,6 +32,8 @@ public:
     static const QString kReasonWriteFailed;  // "쓰기 실패"
     static const QString kReasonError;        // "연결 오류"
     static const QString kReasonClosed;       // "서버 연결 종료"
+    // With what went wrong: an untrusted certificate, a failed handshake, an unreadable CA file.
+    static const QString kReasonTlsFailed; // "보안 연결에 실패했습니다: %1"
 
     explicit ChatClient(ServerConfig config = {}, QObject* parent = nullptr);
     ~ChatClient() override;
@@ -87,6 +89,9 @@ private:
     void onReadyRead();
     void readAvailable(bool evenIfPaused);
     void onSocketLost(bool error);
+    void onTlsFailed(const QString& detail);
+    // A TLS socket set up from the configuration, or null with `problem` said.
+    QTcpSocket* makeTlsSocket(QString& problem);
     void writeFrame(const std::string& frame);
     void flushWriteQueue();
     void failWith(const QString& reason);

@@ -1,8 +1,11 @@
 #include "brindlewick_version.h"
 #include "command_line.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace brindlewick;
@@ -16,6 +19,7 @@ struct Case {
     std::string host = "127.0.0.1";
     std::uint16_t chatPort = 9000;
     std::uint16_t httpPort = 9001;
+    bool tls = false;
 };
 
 class CommandLineCases : public ::testing::TestWithParam<Case> {};
@@ -33,6 +37,7 @@ TEST_P(CommandLineCases, Parses) {
     EXPECT_EQ(result.config.host, c.host);
     EXPECT_EQ(result.config.chatPort, c.chatPort);
     EXPECT_EQ(result.config.httpPort, c.httpPort);
+    EXPECT_EQ(result.config.tls, c.tls);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -78,8 +83,68 @@ INSTANTIATE_TEST_SUITE_P(
              {"-server", "chat.example", "-chat-port=5"},
              CommandLine::Run,
              "chat.example",
-             5}),
+             5},
+        Case{"tls", {"--tls"}, CommandLine::Run, "127.0.0.1", 9000, 9001, true},
+        Case{"tls_with_ports",
+             {"-tls", "--chat-port", "9443"},
+             CommandLine::Run,
+             "127.0.0.1",
+             9443,
+             9001,
+             true},
+        Case{"tls_takes_no_value", {"--tls=yes"}, CommandLine::Error},
+        Case{"ca_without_file", {"--ca"}, CommandLine::Error},
+        Case{"ca_missing_file", {"--ca", "/nonexistent/ca.pem"}, CommandLine::Error},
+        Case{"ca_is_a_folder", {"--ca", "/tmp"}, CommandLine::Error}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+// --ca turns TLS on; the settings file's "tls" and "ca" apply under what the command line says.
+TEST(CommandLine, TlsFromTheCommandLineAndTheSettings) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString ca = dir.filePath(QStringLiteral("ca.pem"));
+    QFile file(ca);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("-----BEGIN CERTIFICATE-----\n");
+    file.close();
+    struct Row {
+        const char* name;
+        QStringList arguments;
+        QString settings; // the settings file's text
+        bool tls;
+        QString caFile;
+    };
+    const Row rows[] = {
+        {"nothing", {}, "", false, ""},
+        {"--tls", {"--tls"}, "", true, ""},
+        {"--ca", {"--ca", ca}, "", true, ca},
+        {"tls=true", {}, "tls=true\n", true, ""},
+        {"tls=false", {}, "tls=false\n", false, ""},
+        {"tls=false does not undo --tls", {"--tls"}, "tls=false\n", true, ""},
+        {"ca= in the settings", {}, "ca=/etc/private-ca.pem\n", true, "/etc/private-ca.pem"},
+        {"--ca wins over ca=", {"--ca", ca}, "ca=/etc/private-ca.pem\n", true, ca},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString path = dir.filePath(QStringLiteral("settings.conf"));
+        QFile settingsFile(path);
+        ASSERT_TRUE(settingsFile.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        settingsFile.write(row.settings.toUtf8());
+        settingsFile.close();
+        QSettings settings(path, QSettings::IniFormat);
+        const CommandLine parsed =
+            parseCommandLine(QStringList{QStringLiteral("brindlewick")} + row.arguments);
+        ASSERT_EQ(parsed.kind, CommandLine::Run) << parsed.error.toStdString();
+        ServerConfig config = parsed.config;
+        applyConnectionSettings(settings, config);
+        EXPECT_EQ(config.tls, row.tls);
+        EXPECT_EQ(QString::fromStdString(config.caFile), row.caFile);
+    }
+    const QString help = commandLineHelp();
+    EXPECT_TRUE(help.contains(QStringLiteral("--tls")) &&
+                help.contains(QStringLiteral("--ca <FILE>")))
+        << help.toStdString();
+}
 
 // Only an argument the parser does not know may be one of Qt's own options, left for
 // QApplication to take; a bad value never is.

@@ -1,6 +1,8 @@
 #include <brindlewick_version.h>
 #include <options.h>
 
+#include "test_certificates.h"
+
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -335,4 +337,39 @@ TEST(ServerOptions, BadOptionAndBusyPortExitWithTwo) {
               2);
     close(fd);
     std::system((std::string("rm -rf ") + dir).c_str());
+}
+
+// A TLS setting that cannot work stops the start with a message, before any port opens.
+TEST(ServerOptions, BadTlsFilesStopTheStart) {
+    const brindlewick::test::TestCertificates& certs = brindlewick::test::testCertificates();
+    ASSERT_EQ(certs.error, "");
+    TempDir dir;
+    const std::string missing = dir.path + "/missing.pem";
+    const std::string garbage = dir.write("garbage.pem", "not a certificate\n");
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"--tls-cert", certs.certFile}, "--tls-cert needs --tls-key"},
+        {{"--tls-key", certs.keyFile}, "--tls-key needs --tls-cert"},
+        {{"--tls-cert", missing, "--tls-key", certs.keyFile}, "TLS certificate " + missing},
+        {{"--tls-cert", garbage, "--tls-key", certs.keyFile}, "TLS certificate " + garbage},
+        {{"--tls-cert", certs.certFile, "--tls-key", missing}, "TLS key " + missing},
+        {{"--tls-cert", certs.certFile, "--tls-key", certs.certFile}, "TLS key " + certs.certFile},
+        {{"--tls-cert", certs.certFile, "--tls-key", certs.otherKeyFile},
+         "does not belong to the certificate"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"--chat-port", "0",          "--http-port",
+                                         "0",           "--data-dir", dir.path + "/data"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Exit exit = runServer(args);
+        EXPECT_EQ(exit.status, 2) << c.message;
+        EXPECT_NE(exit.err.find(c.message), std::string::npos) << exit.err;
+        EXPECT_EQ(exit.out, "") << c.message; // no ports announced
+    }
+    const Exit good = runServer({"--tls-cert", certs.certFile, "--tls-key", certs.keyFile,
+                                 "--chat-port", "0", "--http-port", "0", "--help"});
+    EXPECT_EQ(good.status, 0);
+    EXPECT_NE(good.out.find("--tls-cert FILE"), std::string::npos);
 }

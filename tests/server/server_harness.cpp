@@ -1,7 +1,11 @@
 #include "server_harness.h"
 
 #include <curl/curl.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
@@ -119,7 +123,7 @@ void ServerProcess::kill() {
     pid_ = -1;
 }
 
-ChatConnection::ChatConnection(std::uint16_t port, const char* from) {
+ChatConnection::ChatConnection(std::uint16_t port, const char* from, const std::string& tlsCaFile) {
     fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
     if (from) {
         sockaddr_in local{};
@@ -136,15 +140,56 @@ ChatConnection::ChatConnection(std::uint16_t port, const char* from) {
         throw std::runtime_error("connect failed");
     int one = 1;
     ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (tlsCaFile.empty())
+        return;
+    // Blocking reads and writes of whole records, each bounded so a stalled server fails a
+    // test instead of hanging it.
+    const timeval bound{10, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
+    // SSL_write has no MSG_NOSIGNAL: a server that closed would otherwise end the test.
+    std::signal(SIGPIPE, SIG_IGN);
+    tlsContext_ = SSL_CTX_new(TLS_client_method());
+    if (!tlsContext_ || SSL_CTX_load_verify_locations(tlsContext_, tlsCaFile.c_str(), nullptr) != 1)
+        throw std::runtime_error("cannot load CA " + tlsCaFile);
+    SSL_CTX_set_verify(tlsContext_, SSL_VERIFY_PEER, nullptr);
+    tls_ = SSL_new(tlsContext_);
+    SSL_set_fd(tls_, fd_);
+    X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(tls_), "127.0.0.1");
+    // A read that only finds a session ticket returns instead of waiting for data.
+    SSL_clear_mode(tls_, SSL_MODE_AUTO_RETRY);
+    if (SSL_connect(tls_) != 1) {
+        char reason[256] = {};
+        ERR_error_string_n(ERR_get_error(), reason, sizeof reason);
+        ERR_clear_error();
+        SSL_free(tls_);
+        SSL_CTX_free(tlsContext_);
+        ::close(fd_);
+        throw std::runtime_error(std::string("TLS handshake failed: ") + reason);
+    }
 }
 
 ChatConnection::~ChatConnection() {
+    if (tls_)
+        SSL_free(tls_);
+    if (tlsContext_)
+        SSL_CTX_free(tlsContext_);
     if (fd_ >= 0)
         ::close(fd_);
 }
 
 void ChatConnection::sendRaw(const std::string& bytes) {
     std::size_t sent = 0;
+    while (tls_ && sent < bytes.size()) {
+        const int n =
+            SSL_write(tls_, bytes.data() + sent,
+                      static_cast<int>(std::min<std::size_t>(bytes.size() - sent, 1 << 20)));
+        if (n <= 0) {
+            ERR_clear_error();
+            return;
+        }
+        sent += static_cast<std::size_t>(n);
+    }
     while (sent < bytes.size()) {
         const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
         if (n <= 0)
@@ -155,9 +200,22 @@ void ChatConnection::sendRaw(const std::string& bytes) {
 
 bool ChatConnection::fill(int timeoutMs) {
     pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, timeoutMs) <= 0)
+    if ((!tls_ || SSL_pending(tls_) == 0) && ::poll(&p, 1, timeoutMs) <= 0)
         return false;
     char chunk[65536];
+    if (tls_) {
+        const int n = SSL_read(tls_, chunk, sizeof chunk);
+        if (n > 0) {
+            buffer_.append(chunk, static_cast<std::size_t>(n));
+            return true;
+        }
+        const int error = SSL_get_error(tls_, n);
+        ERR_clear_error();
+        if (error == SSL_ERROR_WANT_READ)
+            return true; // a record without data, such as a session ticket
+        eof_ = true;
+        return false;
+    }
     const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
     if (n <= 0) {
         eof_ = true;
@@ -250,15 +308,20 @@ std::size_t collect(char* data, std::size_t size, std::size_t count, void* user)
 
 } // namespace
 
-HttpAnswer http(std::uint16_t port, const std::string& method, const std::string& path,
-                const std::string& body) {
+namespace {
+
+HttpAnswer request(const std::string& url, const std::string& caFile, const std::string& method,
+                   const std::string& body) {
     HttpAnswer answer;
     CURL* curl = curl_easy_init();
-    const std::string url = "http://127.0.0.1:" + std::to_string(port) + path;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, 20L);
     curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
+    if (!caFile.empty()) {
+        curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
+        curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
+    }
     curl_slist* headers = nullptr;
     if (method != "GET") {
         // JSON for requests, bytes for chunks, as the client sends them.
@@ -280,6 +343,18 @@ HttpAnswer http(std::uint16_t port, const std::string& method, const std::string
     curl_slist_free_all(headers);
     curl_easy_cleanup(curl);
     return answer;
+}
+
+} // namespace
+
+HttpAnswer http(std::uint16_t port, const std::string& method, const std::string& path,
+                const std::string& body) {
+    return request("http://127.0.0.1:" + std::to_string(port) + path, {}, method, body);
+}
+
+HttpAnswer https(const std::string& caFile, std::uint16_t port, const std::string& method,
+                 const std::string& path, const std::string& body) {
+    return request("https://127.0.0.1:" + std::to_string(port) + path, caFile, method, body);
 }
 
 } // namespace brindlewick::test

@@ -9,6 +9,9 @@
 #include <utility>
 #include <vector>
 
+struct ssl_st;
+struct ssl_ctx_st;
+
 namespace brindlewick::test {
 
 // How the process is started, beyond its arguments.
@@ -46,8 +49,13 @@ struct Frame {
 class ChatConnection {
 public:
     // `from`: the local address to connect from (any of 127.0.0.0/8 works on Linux).
-    explicit ChatConnection(std::uint16_t port, const char* from = nullptr);
+    // `tlsCaFile`: speak TLS, trusting only that CA and checking the name 127.0.0.1; throws
+    // when the handshake fails.
+    explicit ChatConnection(std::uint16_t port, const char* from = nullptr,
+                            const std::string& tlsCaFile = {});
     ~ChatConnection();
+    ChatConnection(const ChatConnection&) = delete;
+    ChatConnection& operator=(const ChatConnection&) = delete;
     void sendRaw(const std::string& bytes);
     void send(std::uint8_t type, const FieldList& fields) {
         sendRaw(ChatProtocol::encodeType(type, fields));
@@ -76,6 +84,8 @@ public:
 private:
     bool fill(int timeoutMs);
     int fd_ = -1;
+    ssl_ctx_st* tlsContext_ = nullptr;
+    ssl_st* tls_ = nullptr;
     std::string buffer_;
     bool eof_ = false;
 };
@@ -87,6 +97,9 @@ struct HttpAnswer {
 
 HttpAnswer http(std::uint16_t port, const std::string& method, const std::string& path,
                 const std::string& body = {});
+// The same over https, trusting only `caFile`; status 0 when no answer came.
+HttpAnswer https(const std::string& caFile, std::uint16_t port, const std::string& method,
+                 const std::string& path, const std::string& body = {});
 std::string makeTempDir();
 
 } // namespace brindlewick::test
