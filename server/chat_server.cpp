@@ -45,8 +45,9 @@ void ChatServer::accept() {
         }
         std::string address;
         if (admit(socket, address)) {
-            auto session = std::make_shared<ChatSession>(std::move(socket), worker_, hub_,
-                                                         [this](ChatSession* s) { closed(s); });
+            auto session = std::make_shared<ChatSession>(
+                std::move(socket), worker_, hub_, [this](ChatSession* s) { closed(s); },
+                limits_.claimPhones);
             sessions_.emplace(session.get(), session);
             ++perAddress_[session->address()];
             session->start();

@@ -24,12 +24,16 @@ struct ServerOptions {
     std::uint64_t maxConnections = 10000;
     std::uint64_t maxConnectionsPerAddress = 64;
     std::uint64_t maxRoomMembers = 1000;
+    // The first sign-in of a phone claims it for its device (PhoneClaims).
+    bool claimPhones = false;
 };
 
 struct OptionsResult {
-    enum Kind { Run, Help, Version, Error } kind = Run;
+    // ReleasePhone: free the claim on `phone` in the database of `options.dataDir`, then exit.
+    enum Kind { Run, Help, Version, ReleasePhone, Error } kind = Run;
     ServerOptions options;
     std::string error; // for Error
+    std::string phone; // for ReleasePhone, as given
 };
 
 // `args` without the program name. Reads the environment, and the --config file when given.
