@@ -46,7 +46,8 @@ void ChatServer::accept() {
         std::string address;
         if (admit(socket, address)) {
             auto session = std::make_shared<ChatSession>(
-                std::move(socket), worker_, hub_, [this](ChatSession* s) { closed(s); }, tls_);
+                std::move(socket), worker_, hub_, [this](ChatSession* s) { closed(s); }, tls_,
+                limits_.claimPhones);
             sessions_.emplace(session.get(), session);
             ++perAddress_[session->address()];
             session->start();

@@ -25,6 +25,7 @@ struct ChatLimits {
     std::chrono::seconds authTimeout{10};
     std::size_t maxConnections = 10000;
     std::size_t maxConnectionsPerAddress = 64;
+    bool claimPhones = false; // sign-ins follow PhoneClaims
 };
 
 class ChatServer {

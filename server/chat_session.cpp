@@ -3,6 +3,7 @@
 #include "db_worker.h"
 #include "field_limits.h"
 #include "hub.h"
+#include "phone_claims.h"
 #include "room_logic.h"
 
 #include <messages.h>
@@ -19,9 +20,9 @@ namespace brindlewick::server {
 namespace asio = boost::asio;
 
 ChatSession::ChatSession(asio::ip::tcp::socket socket, DbWorker& worker, std::shared_ptr<Hub> hub,
-                         ClosedFn onClosed, asio::ssl::context* tls)
+                         ClosedFn onClosed, asio::ssl::context* tls, bool claimPhones)
     : socket_(std::move(socket)), worker_(worker), hub_(std::move(hub)),
-      onClosed_(std::move(onClosed)) {
+      onClosed_(std::move(onClosed)), claimPhones_(claimPhones) {
     if (tls)
         tls_.emplace(socket_, *tls);
     boost::system::error_code ec;
@@ -66,7 +67,7 @@ void ChatSession::start() {
 void ChatSession::readMore() {
     if (closed_ || reading_ || closeAfterWrite_)
         return;
-    if (inFlight_ >= kMaxInFlight) {
+    if (inFlight_ >= kMaxInFlight || claimPending_) {
         readPaused_ = true;
         return;
     }
@@ -104,6 +105,8 @@ void ChatSession::onRead(std::size_t bytes) {
 }
 
 bool ChatSession::processInbox() {
+    if (claimPending_)
+        return !closed_;
     // Frames before bad bytes are handled; then the connection closes.
     const ConsumeResult result = ChatProtocol::consumeFrames(
         inbox_,
@@ -111,7 +114,7 @@ bool ChatSession::processInbox() {
             if (closed_ || closeAfterWrite_)
                 return false;
             handleFrame(type, fields);
-            return !closed_ && !closeAfterWrite_ && inFlight_ < kMaxInFlight;
+            return !closed_ && !closeAfterWrite_ && !claimPending_ && inFlight_ < kMaxInFlight;
         },
         kMaxFields);
     // After a large frame the buffer would otherwise keep its capacity for good.
@@ -196,39 +199,73 @@ void ChatSession::handleAuth(const FieldList& fields) {
         writeMore();
         return;
     }
+    // Made here rather than on the worker: a generator that fails refuses this sign-in only.
+    std::string fresh;
+    if (claimPhones_) {
+        fresh = PhoneClaims::newSecret();
+        if (fresh.empty()) {
+            sendError(MessageType::Auth, ErrorText::kServerFailure);
+            logLine("chat: no random bytes for a device secret");
+            return;
+        }
+    }
     leaveHub();
     phone_ = phone;
+    claimPending_ = claimPhones_;
     UserRecord user{phone, auth->nick, auth->statusMsg, auth->profilePic};
     ++inFlight_;
     auto self = shared_from_this();
     worker_.post(
-        [self, phone, user](Storage& storage) -> Completion {
-            bool keepPicture = true;
-            if (!user.profilePic.empty()) {
-                const auto file = storage.file(user.profilePic);
-                keepPicture = !(file && file->complete);
-            }
-            storage.upsertUser(user, keepPicture);
-            return [self, phone](bool committed) {
-                self->jobDone();
-                if (self->closed_ || self->phone_ != phone)
-                    return;
-                if (!committed) {
-                    self->sendError(MessageType::Auth, ErrorText::kServerFailure);
-                    self->phone_.clear();
-                    return;
+        [self, phone, user, presented = auth->secret, fresh](Storage& storage) -> Completion {
+            PhoneClaims::SignIn claim;
+            if (self->claimPhones_)
+                claim = PhoneClaims::signIn(storage, phone, presented, fresh);
+            if (!claim.refused) {
+                bool keepPicture = true;
+                if (!user.profilePic.empty()) {
+                    const auto file = storage.file(user.profilePic);
+                    keepPicture = !(file && file->complete);
                 }
-                self->hub_->add(phone, self);
-                self->hubPhone_ = phone;
-                self->enqueue(
-                    std::make_shared<const std::string>(wire::encodeFrame(wire::AuthOk{phone})));
-                logLine("chat: " + self->peer_ + " signed in as " + phone);
+                storage.upsertUser(user, keepPicture);
+            }
+            return [self, phone, claim](bool committed) {
+                self->finishSignIn(phone, committed, claim.refused, claim.issued);
+                self->jobDone();
             };
         },
         [self](bool) {
-            self->jobDone();
+            if (self->claimPending_) {
+                self->claimPending_ = false;
+                self->phone_.clear();
+            }
             self->sendError(MessageType::Auth, ErrorText::kServerFailure);
+            self->jobDone();
         });
+}
+
+void ChatSession::finishSignIn(const std::string& phone, bool committed, bool claimRefused,
+                               const std::string& issued) {
+    // Decided before jobDone lets the frames behind the Auth be read.
+    claimPending_ = false;
+    if (closed_ || phone_ != phone)
+        return;
+    if (!committed || claimRefused) {
+        if (claimRefused)
+            refused("sign-in: " + phone + " is claimed by another device");
+        sendError(MessageType::Auth,
+                  claimRefused ? ClaimText::kClaimedElsewhere : ErrorText::kServerFailure);
+        phone_.clear();
+        if (claimRefused) {
+            closeAfterWrite_ = true;
+            writeMore();
+        }
+        return;
+    }
+    hub_->add(phone, shared_from_this());
+    hubPhone_ = phone;
+    enqueue(std::make_shared<const std::string>(wire::encodeFrame(wire::AuthOk{phone, issued})));
+    logLine("chat: " + peer_ + " signed in as " + phone +
+            (issued.empty() ? "" : ", phone claimed"));
 }
 
 void ChatSession::postRoomRequest(std::uint8_t type, const FieldList& fields) {

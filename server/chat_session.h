@@ -41,8 +41,10 @@ public:
 
     // Shares the hub so that the destructor can always leave it, whatever is torn down first.
     // With `tls` the connection starts with a handshake; the sign-in deadline covers it.
+    // `claimPhones`: a sign-in must hold the phone's device secret (PhoneClaims).
     ChatSession(boost::asio::ip::tcp::socket socket, DbWorker& worker, std::shared_ptr<Hub> hub,
-                ClosedFn onClosed, boost::asio::ssl::context* tls = nullptr);
+                ClosedFn onClosed, boost::asio::ssl::context* tls = nullptr,
+                bool claimPhones = false);
     ~ChatSession();
     ChatSession(const ChatSession&) = delete;
     ChatSession& operator=(const ChatSession&) = delete;
@@ -73,6 +75,9 @@ private:
     void refused(const std::string& what);
     void handleFrame(std::uint8_t type, const FieldList& fields);
     void handleAuth(const FieldList& fields);
+    // The sign-in's answer once its job is done; `issued` is a new device secret, if any.
+    void finishSignIn(const std::string& phone, bool committed, bool claimRefused,
+                      const std::string& issued);
     void leaveHub();
     void postRoomRequest(std::uint8_t type, const FieldList& fields);
     void sendError(std::uint8_t refusedType, const std::string& text);
@@ -103,7 +108,11 @@ private:
     std::string tlsWriteBuffer_;
     bool closeAfterWrite_ = false;
 
-    std::string phone_;    // set by Auth
+    std::string phone_; // set by Auth
+    const bool claimPhones_;
+    // A claimed sign-in is undecided: nothing after the Auth is read until it is, so no
+    // request can act for a phone whose secret turns out wrong.
+    bool claimPending_ = false;
     std::string hubPhone_; // under which the hub lists this connection
     bool closed_ = false;
     Clock::time_point lastActivity_ = Clock::now();

@@ -6,6 +6,7 @@
 #include "hub.h"
 #include "ids.h"
 #include "json_text.h"
+#include "phone_claims.h"
 #include "room_logic.h"
 
 #include <phone_number.h>
@@ -157,8 +158,27 @@ std::string queryValue(const std::string& query, const std::string& key, bool& f
     return {};
 }
 
-HttpApi::HttpApi(DbWorker& worker, FileStore& files, Hub& hub, std::size_t maxRoomMembers)
-    : worker_(worker), files_(files), hub_(hub), maxRoomMembers_(maxRoomMembers) {}
+HttpApi::HttpApi(DbWorker& worker, FileStore& files, Hub& hub, std::size_t maxRoomMembers,
+                 bool claimPhones)
+    : worker_(worker), files_(files), hub_(hub), maxRoomMembers_(maxRoomMembers),
+      claimPhones_(claimPhones) {}
+
+void HttpApi::postFor(const std::string& phone, const BearerHash& bearer, Job job,
+                      const ReplyFn& reply) {
+    if (claimPhones_) {
+        if (bearer.empty()) {
+            reply(text(401, ClaimText::kNeedDeviceSecret));
+            return;
+        }
+        // Checked inside the request's own job, so nothing runs between the check and the act.
+        job = [phone, bearer, job = std::move(job), reply](Storage& storage) -> Completion {
+            if (!PhoneClaims::mayActFor(storage, phone, bearer))
+                return [reply](bool) { reply(text(403, ClaimText::kNotThisDevice)); };
+            return job(storage);
+        };
+    }
+    worker_.post(std::move(job), [reply](bool) { reply(serverFailure()); });
+}
 
 void HttpApi::handle(const HttpRequest& request, ReplyFn reply) {
     const std::size_t q = request.target.find('?');
@@ -170,6 +190,8 @@ void HttpApi::handle(const HttpRequest& request, ReplyFn reply) {
     }
     const std::vector<std::string> p = splitPath(path);
     const std::string& m = request.method;
+    const BearerHash bearer =
+        claimPhones_ && !request.bearer.empty() ? PhoneClaims::hashOf(request.bearer) : "";
     auto wrongMethod = [&] { reply(text(405, HttpText::kBadMethod)); };
 
     if (p.size() < 2 || p[0] != "v1") {
@@ -185,20 +207,21 @@ void HttpApi::handle(const HttpRequest& request, ReplyFn reply) {
         }
         if (refusedAsTooLong({{Field::Phone, &phone}}, reply))
             return;
-        p[1] == "friends" ? friends(phone, std::move(reply)) : rooms(phone, std::move(reply));
+        p[1] == "friends" ? friends(phone, bearer, std::move(reply))
+                          : rooms(phone, bearer, std::move(reply));
         return;
     }
     if (p.size() == 2 && p[1] == "rooms")
-        return m == "POST" ? createRoom(request.body, std::move(reply)) : wrongMethod();
+        return m == "POST" ? createRoom(request.body, bearer, std::move(reply)) : wrongMethod();
     if (p.size() == 3 && p[1] == "friends" && p[2] == "add")
-        return m == "POST" ? addFriend(request.body, std::move(reply)) : wrongMethod();
+        return m == "POST" ? addFriend(request.body, bearer, std::move(reply)) : wrongMethod();
     if (p.size() == 3 && p[1] == "rooms" && p[2] == "leave")
-        return m == "POST" ? leaveRoom(request.body, std::move(reply)) : wrongMethod();
+        return m == "POST" ? leaveRoom(request.body, bearer, std::move(reply)) : wrongMethod();
     if (p.size() == 2 && p[1] == "profile")
-        return m == "POST" ? setProfile(request.body, std::move(reply)) : wrongMethod();
+        return m == "POST" ? setProfile(request.body, bearer, std::move(reply)) : wrongMethod();
     if (p.size() >= 2 && p[1] == "files") {
         if (p.size() == 2)
-            return m == "POST" ? createFile(request.body, request.peer, std::move(reply))
+            return m == "POST" ? createFile(request.body, request.peer, bearer, std::move(reply))
                                : wrongMethod();
         // Identifiers are ours: anything but 32 hex digits (dots, slashes, escapes) is refused.
         if (!isHex128(p[2])) {
@@ -206,18 +229,19 @@ void HttpApi::handle(const HttpRequest& request, ReplyFn reply) {
             return;
         }
         if (p.size() == 3)
-            return m == "GET" ? download(p[2], std::move(reply)) : wrongMethod();
+            return m == "GET" ? download(p[2], bearer, std::move(reply)) : wrongMethod();
         if (p.size() == 4 && p[3] == "complete")
-            return m == "POST" ? completeFile(p[2], std::move(reply)) : wrongMethod();
+            return m == "POST" ? completeFile(p[2], bearer, std::move(reply)) : wrongMethod();
         if (p.size() == 5 && p[3] == "chunks")
-            return m == "PUT" ? putChunk(p[2], p[4], request.body, std::move(reply))
+            return m == "PUT" ? putChunk(p[2], p[4], request.body, bearer, std::move(reply))
                               : wrongMethod();
     }
     reply(text(404, HttpText::kNotFound));
 }
 
-void HttpApi::friends(const std::string& phone, ReplyFn reply) {
-    worker_.post(
+void HttpApi::friends(const std::string& phone, const BearerHash& bearer, ReplyFn reply) {
+    postFor(
+        phone, bearer,
         [phone, reply](Storage& storage) -> Completion {
             json list = json::array();
             for (const FriendRow& row : storage.friends(phone)) {
@@ -229,11 +253,12 @@ void HttpApi::friends(const std::string& phone, ReplyFn reply) {
             }
             return replyLater(reply, std::make_shared<HttpReply>(jsonReply(list)));
         },
-        [reply](bool) { reply(serverFailure()); });
+        reply);
 }
 
-void HttpApi::rooms(const std::string& phone, ReplyFn reply) {
-    worker_.post(
+void HttpApi::rooms(const std::string& phone, const BearerHash& bearer, ReplyFn reply) {
+    postFor(
+        phone, bearer,
         [phone, reply](Storage& storage) -> Completion {
             json list = json::array();
             for (const RoomRow& row : storage.roomsOf(phone)) {
@@ -258,10 +283,10 @@ void HttpApi::rooms(const std::string& phone, ReplyFn reply) {
             }
             return replyLater(reply, std::make_shared<HttpReply>(jsonReply(list)));
         },
-        [reply](bool) { reply(serverFailure()); });
+        reply);
 }
 
-void HttpApi::addFriend(const std::string& body, ReplyFn reply) {
+void HttpApi::addFriend(const std::string& body, const BearerHash& bearer, ReplyFn reply) {
     const auto request = parseObject(body, reply);
     if (!request)
         return;
@@ -282,7 +307,8 @@ void HttpApi::addFriend(const std::string& body, ReplyFn reply) {
         reply(text(400, HttpText::kSelfFriend));
         return;
     }
-    worker_.post(
+    postFor(
+        me, bearer,
         [me, other, alias, reply](Storage& storage) -> Completion {
             auto answer = std::make_shared<HttpReply>();
             if (!storage.user(other) || !storage.user(me)) {
@@ -293,10 +319,10 @@ void HttpApi::addFriend(const std::string& body, ReplyFn reply) {
             }
             return replyLater(reply, answer);
         },
-        [reply](bool) { reply(serverFailure()); });
+        reply);
 }
 
-void HttpApi::createRoom(const std::string& body, ReplyFn reply) {
+void HttpApi::createRoom(const std::string& body, const BearerHash& bearer, ReplyFn reply) {
     const auto request = parseObject(body, reply);
     if (!request)
         return;
@@ -347,7 +373,8 @@ void HttpApi::createRoom(const std::string& body, ReplyFn reply) {
         reply(text(400, HttpText::kBadRoomType));
         return;
     }
-    worker_.post(
+    postFor(
+        phone, bearer,
         [phone, title, type, members, reply](Storage& storage) -> Completion {
             auto answer = std::make_shared<HttpReply>();
             for (const std::string& member : members)
@@ -367,10 +394,10 @@ void HttpApi::createRoom(const std::string& body, ReplyFn reply) {
             *answer = jsonReply({{"room_name", room}, {"title", title}, {"type", type}});
             return replyLater(reply, answer);
         },
-        [reply](bool) { reply(serverFailure()); });
+        reply);
 }
 
-void HttpApi::leaveRoom(const std::string& body, ReplyFn reply) {
+void HttpApi::leaveRoom(const std::string& body, const BearerHash& bearer, ReplyFn reply) {
     const auto request = parseObject(body, reply);
     if (!request)
         return;
@@ -386,7 +413,8 @@ void HttpApi::leaveRoom(const std::string& body, ReplyFn reply) {
     if (refusedAsTooLong({{Field::Phone, &phone}}, reply))
         return;
     Hub* hub = &hub_;
-    worker_.post(
+    postFor(
+        phone, bearer,
         [phone, room, reply, hub](Storage& storage) -> Completion {
             auto result = std::make_shared<RoomResult>(RoomLogic::leaveRoom(storage, phone, room));
             return [result, reply, hub](bool committed) {
@@ -403,10 +431,10 @@ void HttpApi::leaveRoom(const std::string& body, ReplyFn reply) {
                 reply(jsonReply({{"ok", true}}));
             };
         },
-        [reply](bool) { reply(serverFailure()); });
+        reply);
 }
 
-void HttpApi::setProfile(const std::string& body, ReplyFn reply) {
+void HttpApi::setProfile(const std::string& body, const BearerHash& bearer, ReplyFn reply) {
     const auto request = parseObject(body, reply);
     if (!request)
         return;
@@ -426,7 +454,8 @@ void HttpApi::setProfile(const std::string& body, ReplyFn reply) {
         reply(text(400, FileText::kBadId));
         return;
     }
-    worker_.post(
+    postFor(
+        phone, bearer,
         [phone, picture, reply](Storage& storage) -> Completion {
             auto answer = std::make_shared<HttpReply>();
             const auto file = picture.empty() ? std::nullopt : storage.file(picture);
@@ -440,10 +469,11 @@ void HttpApi::setProfile(const std::string& body, ReplyFn reply) {
             }
             return replyLater(reply, answer);
         },
-        [reply](bool) { reply(serverFailure()); });
+        reply);
 }
 
-void HttpApi::createFile(const std::string& body, const std::string& owner, ReplyFn reply) {
+void HttpApi::createFile(const std::string& body, const std::string& owner,
+                         const BearerHash& bearer, ReplyFn reply) {
     const auto request = parseObject(body, reply);
     if (!request)
         return;
@@ -462,7 +492,8 @@ void HttpApi::createFile(const std::string& body, const std::string& owner, Repl
     }
     const std::int64_t declared = size->get<std::int64_t>();
     FileStore* files = &files_;
-    worker_.post(
+    postFor(
+        {}, bearer,
         [files, name, declared, owner, reply](Storage& storage) -> Completion {
             const FileAnswer result = files->create(storage, name, declared, owner);
             auto answer = std::make_shared<HttpReply>(result.status == 200
@@ -470,11 +501,11 @@ void HttpApi::createFile(const std::string& body, const std::string& owner, Repl
                                                           : text(result.status, result.text));
             return replyLater(reply, answer);
         },
-        [reply](bool) { reply(serverFailure()); });
+        reply);
 }
 
 void HttpApi::putChunk(const std::string& id, const std::string& index, std::string body,
-                       ReplyFn reply) {
+                       const BearerHash& bearer, ReplyFn reply) {
     const auto number = parseMessageId(index);
     if (!number || *number > INT32_MAX) {
         reply(text(400, HttpText::kBadChunk));
@@ -486,7 +517,8 @@ void HttpApi::putChunk(const std::string& id, const std::string& index, std::str
     }
     FileStore* files = &files_;
     auto bytes = std::make_shared<std::string>(std::move(body));
-    worker_.post(
+    postFor(
+        {}, bearer,
         [files, id, n = *number, bytes, reply](Storage& storage) -> Completion {
             const FileAnswer result = files->putChunk(storage, id, n, *bytes);
             bytes->clear();
@@ -496,12 +528,13 @@ void HttpApi::putChunk(const std::string& id, const std::string& index, std::str
                                      : text(result.status, result.text));
             return replyLater(reply, answer);
         },
-        [reply](bool) { reply(serverFailure()); });
+        reply);
 }
 
-void HttpApi::completeFile(const std::string& id, ReplyFn reply) {
+void HttpApi::completeFile(const std::string& id, const BearerHash& bearer, ReplyFn reply) {
     FileStore* files = &files_;
-    worker_.post(
+    postFor(
+        {}, bearer,
         [files, id, reply](Storage& storage) -> Completion {
             const FileAnswer result = files->complete(storage, id);
             auto answer = std::make_shared<HttpReply>(
@@ -509,12 +542,13 @@ void HttpApi::completeFile(const std::string& id, ReplyFn reply) {
                                      : text(result.status, result.text));
             return replyLater(reply, answer);
         },
-        [reply](bool) { reply(serverFailure()); });
+        reply);
 }
 
-void HttpApi::download(const std::string& id, ReplyFn reply) {
+void HttpApi::download(const std::string& id, const BearerHash& bearer, ReplyFn reply) {
     FileStore* files = &files_;
-    worker_.post(
+    postFor(
+        {}, bearer,
         [files, id, reply](Storage& storage) -> Completion {
             const FileAnswer result = files->locate(storage, id);
             auto answer = std::make_shared<HttpReply>();
@@ -527,7 +561,7 @@ void HttpApi::download(const std::string& id, ReplyFn reply) {
             }
             return replyLater(reply, answer);
         },
-        [reply](bool) { reply(serverFailure()); });
+        reply);
 }
 
 } // namespace brindlewick::server

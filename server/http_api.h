@@ -2,13 +2,14 @@
 // The HTTP API's requests and answers, independent of the transport. io thread only;
 // database work goes to the worker and the reply comes back through `reply`.
 
+#include "db_worker.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
 
 namespace brindlewick::server {
 
-class DbWorker;
 class FileStore;
 class Hub;
 
@@ -16,7 +17,8 @@ struct HttpRequest {
     std::string method;
     std::string target; // path and query as received
     std::string body;
-    std::string peer; // the client's address; unfinished uploads are counted by it
+    std::string peer;   // the client's address; unfinished uploads are counted by it
+    std::string bearer; // the token of "Authorization: Bearer", or empty
 };
 
 struct HttpReply {
@@ -31,26 +33,40 @@ using ReplyFn = std::function<void(HttpReply)>;
 
 class HttpApi {
 public:
-    HttpApi(DbWorker& worker, FileStore& files, Hub& hub, std::size_t maxRoomMembers = 1000);
+    // `claimPhones`: requests acting for a phone need its device secret as their bearer, and
+    // file requests the secret of some claimed phone (PhoneClaims).
+    HttpApi(DbWorker& worker, FileStore& files, Hub& hub, std::size_t maxRoomMembers = 1000,
+            bool claimPhones = false);
 
     void handle(const HttpRequest& request, ReplyFn reply);
 
 private:
-    void friends(const std::string& phone, ReplyFn reply);
-    void rooms(const std::string& phone, ReplyFn reply);
-    void addFriend(const std::string& body, ReplyFn reply);
-    void createRoom(const std::string& body, ReplyFn reply);
-    void leaveRoom(const std::string& body, ReplyFn reply);
-    void setProfile(const std::string& body, ReplyFn reply);
-    void createFile(const std::string& body, const std::string& owner, ReplyFn reply);
-    void putChunk(const std::string& id, const std::string& index, std::string body, ReplyFn reply);
-    void completeFile(const std::string& id, ReplyFn reply);
-    void download(const std::string& id, ReplyFn reply);
+    // SHA-256 of the request's bearer, or empty; what the handlers below pass to `postFor`.
+    using BearerHash = std::string;
+
+    void friends(const std::string& phone, const BearerHash& bearer, ReplyFn reply);
+    void rooms(const std::string& phone, const BearerHash& bearer, ReplyFn reply);
+    void addFriend(const std::string& body, const BearerHash& bearer, ReplyFn reply);
+    void createRoom(const std::string& body, const BearerHash& bearer, ReplyFn reply);
+    void leaveRoom(const std::string& body, const BearerHash& bearer, ReplyFn reply);
+    void setProfile(const std::string& body, const BearerHash& bearer, ReplyFn reply);
+    void createFile(const std::string& body, const std::string& owner, const BearerHash& bearer,
+                    ReplyFn reply);
+    void putChunk(const std::string& id, const std::string& index, std::string body,
+                  const BearerHash& bearer, ReplyFn reply);
+    void completeFile(const std::string& id, const BearerHash& bearer, ReplyFn reply);
+    void download(const std::string& id, const BearerHash& bearer, ReplyFn reply);
+
+    // Runs `job` on the worker for a request acting for `phone` (empty: for no one phone);
+    // with claims on, only after the bearer is found to hold that phone's claim (or any claim).
+    // A failed job answers 500.
+    void postFor(const std::string& phone, const BearerHash& bearer, Job job, const ReplyFn& reply);
 
     DbWorker& worker_;
     FileStore& files_;
     Hub& hub_;
     std::size_t maxRoomMembers_;
+    bool claimPhones_;
 };
 
 // Percent-decodes a query value; '+' stays '+' because clients insert phone numbers raw.

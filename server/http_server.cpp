@@ -322,13 +322,32 @@ private:
     bool closed_ = false;
 };
 
+namespace {
+
+// The token of "Authorization: Bearer <token>" (the scheme in any case), or empty.
+std::string bearerToken(beast::string_view header) {
+    std::string_view value(header.data(), header.size());
+    constexpr std::string_view scheme = "bearer ";
+    if (value.size() <= scheme.size() ||
+        !beast::iequals(beast::string_view(value.data(), scheme.size()),
+                        beast::string_view(scheme.data(), scheme.size())))
+        return {};
+    value.remove_prefix(scheme.size());
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+        value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+        value.remove_suffix(1);
+    return std::string(value);
+}
+
 } // namespace
 
 HttpRequest HttpServer::toApiRequest(BeastRequest& request) {
     return {std::string(request.method_string()),
             std::string(request.target()),
             std::move(request.body()),
-            {}};
+            {},
+            bearerToken(request[http::field::authorization])};
 }
 
 HttpServer::HttpServer(asio::io_context& io, HttpApi& api, HttpGuard guard,

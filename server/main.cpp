@@ -3,6 +3,9 @@
 #include "log.h"
 #include "options.h"
 #include "server.h"
+#include "storage.h"
+
+#include <phone_number.h>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
@@ -13,6 +16,7 @@
 #include <malloc.h>
 #include <new>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace brindlewick::server;
 
@@ -40,6 +44,38 @@ void keepFreedHeap() {
 #endif
 }
 
+// --release-phone: 0 when a claim was freed, 1 when there was none, 2 when it cannot tell.
+int releasePhone(const ServerOptions& options, const std::string& given) {
+    const std::string phone = brindlewick::normalizePhone(given);
+    if (phone.empty()) {
+        std::cerr << "brindlewick-server: '" << given << "' is not a phone number\n";
+        return 2;
+    }
+    const std::string path = options.dataDir + "/brindlewick.db";
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        // Opening would create an empty database where the operator expected one.
+        std::cerr << "brindlewick-server: no database at " << path << "\n";
+        return 2;
+    }
+    bool released = false;
+    try {
+        // Safe beside a running server: SQLite locks, and the server reads claims per sign-in.
+        Storage storage(path);
+        released = storage.releaseClaim(phone);
+    } catch (const DatabaseError& e) {
+        std::cerr << "brindlewick-server: database: " << e.what() << "\n";
+        return 2;
+    }
+    if (!released) {
+        std::cout << phone << " has no claim; nothing changed\n";
+        return 1;
+    }
+    std::cout << "released the claim on " << phone
+              << "; the next device to sign in with it claims it\n";
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -60,6 +96,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const ServerOptions& options = parsed.options;
+    if (parsed.kind == OptionsResult::ReleasePhone)
+        return releasePhone(options, parsed.phone);
 
     raiseOpenFileLimit();
     keepFreedHeap();
@@ -71,7 +109,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     logLine("started: chat " + options.host + ":" + std::to_string(server.chatPort()) + ", http " +
-            options.host + ":" + std::to_string(server.httpPort()) + ", data " + options.dataDir);
+            options.host + ":" + std::to_string(server.httpPort()) + ", data " + options.dataDir +
+            (options.claimPhones ? ", phones claimed by their first device" : ""));
     // The chosen ports on stdout, for scripts that pass port 0.
     std::printf("chat-port %u http-port %u\n", unsigned(server.chatPort()),
                 unsigned(server.httpPort()));

@@ -68,6 +68,10 @@ po::options_description generalOptions() {
     add("version", "show the version and exit");
     add("config", po::value<NonEmptyText>()->value_name("FILE"),
         "read the settings below from FILE, one 'name = value' per line");
+    // A command, not a setting: in the environment or a settings file it would run at every start.
+    add("release-phone", po::value<NonEmptyText>()->value_name("PHONE"),
+        "free PHONE's claim (see claim-phones) in the database of the data folder, so that the "
+        "next device to sign in claims it, and exit; exits 1 when PHONE had no claim");
     return general;
 }
 
@@ -138,6 +142,13 @@ po::options_description settingsOptions() {
         "server's certificate first); needs --tls-key");
     add("tls-key", po::value<NonEmptyText>()->value_name("FILE"),
         "the PEM private key of --tls-cert; needs --tls-cert");
+    add("claim-phones",
+        po::value<bool>()
+            ->value_name("BOOL")
+            ->default_value(defaults.claimPhones, "false")
+            ->implicit_value(true, "true"),
+        "the first sign-in of a phone receives a device secret; other devices are then refused "
+        "that phone, and HTTP requests acting for it need the secret as a bearer token");
     return settings;
 }
 
@@ -269,6 +280,11 @@ OptionsResult parseServerOptions(const std::vector<std::string>& args) {
     if (values.count("tls-cert")) {
         o.tlsCert = values["tls-cert"].as<NonEmptyText>().value;
         o.tlsKey = values["tls-key"].as<NonEmptyText>().value;
+    }
+    o.claimPhones = values["claim-phones"].as<bool>();
+    if (values.count("release-phone")) {
+        result.kind = OptionsResult::ReleasePhone;
+        result.phone = values["release-phone"].as<NonEmptyText>().value;
     }
     return result;
 }

@@ -27,12 +27,16 @@ struct ServerOptions {
     // Both set: the chat port and the HTTP port speak TLS only. Both empty: plain TCP.
     std::string tlsCert; // PEM certificate chain, the server's own first
     std::string tlsKey;  // PEM private key
+    // The first sign-in of a phone claims it for its device (PhoneClaims).
+    bool claimPhones = false;
 };
 
 struct OptionsResult {
-    enum Kind { Run, Help, Version, Error } kind = Run;
+    // ReleasePhone: free the claim on `phone` in the database of `options.dataDir`, then exit.
+    enum Kind { Run, Help, Version, ReleasePhone, Error } kind = Run;
     ServerOptions options;
     std::string error; // for Error
+    std::string phone; // for ReleasePhone, as given
 };
 
 // `args` without the program name. Reads the environment, and the --config file when given.

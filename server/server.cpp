@@ -84,12 +84,14 @@ bool Server::start(std::string& error) {
     }
     hub_ = std::make_shared<Hub>();
     worker_ = std::make_unique<DbWorker>(io_, std::move(storage));
-    api_ = std::make_unique<HttpApi>(*worker_, *files_, *hub_, options_.maxRoomMembers);
+    api_ = std::make_unique<HttpApi>(*worker_, *files_, *hub_, options_.maxRoomMembers,
+                                     options_.claimPhones);
     ChatLimits connections;
     connections.idleTimeout = std::chrono::seconds(options_.idleSeconds);
     connections.authTimeout = std::chrono::seconds(options_.authSeconds);
     connections.maxConnections = options_.maxConnections;
     connections.maxConnectionsPerAddress = options_.maxConnectionsPerAddress;
+    connections.claimPhones = options_.claimPhones;
     chat_ = std::make_unique<ChatServer>(io_, *worker_, hub_, connections, tls_.get());
     http_ = std::make_unique<HttpServer>(io_, *api_, HttpGuard(options_.host, options_.httpHosts),
                                          std::chrono::seconds(options_.downloadIdleSeconds),

@@ -61,6 +61,10 @@ CREATE TABLE IF NOT EXISTS files(
     chunks INTEGER NOT NULL DEFAULT 0,
     complete INTEGER NOT NULL DEFAULT 0,
     created INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS claims(
+    phone TEXT PRIMARY KEY,
+    secret_sha256 TEXT NOT NULL UNIQUE,
+    claimed INTEGER NOT NULL);
 )sql";
 
 // Columns added to `files` after its first release, for databases created before them.
@@ -468,6 +472,36 @@ std::vector<FileRecord> Storage::filesWithoutChecksum() {
         if (auto f = file(id))
             files.push_back(*f);
     return files;
+}
+
+std::optional<std::string> Storage::claimHash(const std::string& phone) {
+    Statement& s = db_.prepare("SELECT secret_sha256 FROM claims WHERE phone=?1").bind(1, phone);
+    if (!s.step())
+        return std::nullopt;
+    std::string hash = s.text(0);
+    s.reset();
+    return hash;
+}
+
+void Storage::setClaim(const std::string& phone, const std::string& secretHash) {
+    db_.prepare("INSERT INTO claims(phone, secret_sha256, claimed) VALUES(?1, ?2, ?3) "
+                "ON CONFLICT(phone) DO UPDATE SET secret_sha256=?2, claimed=?3")
+        .bind(1, phone)
+        .bind(2, secretHash)
+        .bind(3, nowMs())
+        .run();
+}
+
+bool Storage::isClaimHash(const std::string& secretHash) {
+    Statement& s = db_.prepare("SELECT 1 FROM claims WHERE secret_sha256=?1").bind(1, secretHash);
+    const bool found = s.step();
+    s.reset();
+    return found;
+}
+
+bool Storage::releaseClaim(const std::string& phone) {
+    db_.prepare("DELETE FROM claims WHERE phone=?1").bind(1, phone).run();
+    return db_.changes() > 0;
 }
 
 } // namespace brindlewick::server

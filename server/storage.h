@@ -139,6 +139,13 @@ public:
     // Finished files recorded before checksums were kept.
     std::vector<FileRecord> filesWithoutChecksum();
 
+    // Claimed phones: the SHA-256 (hex) of each one's device secret.
+    std::optional<std::string> claimHash(const std::string& phone);
+    void setClaim(const std::string& phone, const std::string& secretHash);
+    bool isClaimHash(const std::string& secretHash);
+    // False when the phone had no claim.
+    bool releaseClaim(const std::string& phone);
+
 private:
     void upgradeFiles();
     // Bounded (a few MiB) so that many rooms, or large ones, cannot grow it without end.

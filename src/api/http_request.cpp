@@ -108,6 +108,11 @@ HttpResult performHttp(const ServerConfig& config, const QString& method, const 
                                 contentType.isEmpty() ? "Content-Type:" : typeHeader.constData());
     // The server never sends "100 Continue"; waiting for it stalls every chunk.
     headers = curl_slist_append(headers, "Expect:");
+    // A server that claims phones for their device takes requests for this phone only with it.
+    const std::string secret = config.deviceSecret ? config.deviceSecret->get() : std::string();
+    const std::string authorization = "Authorization: Bearer " + secret;
+    if (!secret.empty())
+        headers = curl_slist_append(headers, authorization.c_str());
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headerList(headers,
                                                                            &curl_slist_free_all);
 

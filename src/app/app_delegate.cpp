@@ -1,6 +1,7 @@
 #include "app_delegate.h"
 
 #include "app_menu.h"
+#include "chat_events.h"
 #include "desktop_integration.h"
 #include "login_controller.h"
 #include "main_controller.h"
@@ -69,9 +70,15 @@ void AppDelegate::bringToFront() {
 void AppDelegate::loginCallback(const QString& phone, const QString& nick,
                                 const QString& statusMsg) {
     mainCtl_.reset();
-    mainCtl_ = std::make_unique<MainController>(phone, nick, statusMsg, config_, *platform_);
-    mainCtl_->setOnLogout([this] { logoutCallback(); });
     const std::unique_ptr<QSettings> settings = openUserSettings();
+    ServerConfig config = config_;
+    config.deviceSecret =
+        std::make_shared<DeviceSecret>(loadDeviceSecret(*settings, phone).toStdString());
+    mainCtl_ = std::make_unique<MainController>(phone, nick, statusMsg, config, *platform_);
+    mainCtl_->setOnLogout([this] { logoutCallback(); });
+    connect(
+        &mainCtl_->events(), &ChatEvents::deviceSecretIssued, this,
+        [phone](const QString& secret) { saveDeviceSecret(*openUserSettings(), phone, secret); });
     mainCtl_->mainWindow().setRememberedPlacement(loadPlacement(*settings));
     const RememberedRoom last = loadLastRoom(*settings, phone);
     connect(&mainCtl_->desktop(), &DesktopIntegration::quitRequested, qApp,

@@ -24,6 +24,9 @@ namespace brindlewick {
 MainController::MainController(const QString& phone, const QString& nick, const QString& status,
                                const ServerConfig& config, Platform& platform, QObject* parent)
     : QObject(parent), config_(config), platform_(platform) {
+    // One holder shared by every copy below, so a secret handed out later reaches them all.
+    if (!config_.deviceSecret)
+        config_.deviceSecret = std::make_shared<DeviceSecret>();
     client_ = std::make_unique<ChatClient>(config_);
     client_->setPhone(phone);
     client_->setNick(nick);
@@ -60,6 +63,8 @@ MainController::MainController(const QString& phone, const QString& nick, const 
     connect(sidebar_.get(), &SidebarController::profileRequested, directoryActions_.get(),
             &DirectoryActions::showProfile);
     connect(window_.get(), &MainWindow::logoutRequested, this, &MainController::logout);
+    connect(events_.get(), &ChatEvents::deviceSecretIssued, this,
+            [this](const QString& secret) { config_.deviceSecret->set(secret.toStdString()); });
     connect(directory_.get(), &Directory::unreadTotalChanged, window_.get(),
             &MainWindow::setUnreadTotal);
     connect(room_.get(), &RoomSession::roomChanged, window_.get(),

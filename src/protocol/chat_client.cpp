@@ -283,7 +283,8 @@ void ChatClient::sendType(quint8 type, const QStringList& fields) {
 }
 
 wire::Auth ChatClient::authMessage() const {
-    return wire::Auth{utf8(phone_), utf8(nick_), utf8(profilePic_), utf8(statusMsg_)};
+    return wire::Auth{utf8(phone_), utf8(nick_), utf8(profilePic_), utf8(statusMsg_),
+                      config_.deviceSecret ? config_.deviceSecret->get() : std::string()};
 }
 
 void ChatClient::authenticate() {

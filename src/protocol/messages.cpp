@@ -12,10 +12,13 @@ std::string at(const FieldList& fields, std::size_t i) {
 } // namespace
 
 FieldList Auth::encode() const {
-    return {phone, nick.empty() ? phone : nick, profilePic, statusMsg};
+    FieldList fields{phone, nick.empty() ? phone : nick, profilePic, statusMsg};
+    if (!secret.empty())
+        fields.push_back(secret);
+    return fields;
 }
 std::optional<Auth> Auth::decode(const FieldList& f) {
-    return Auth{at(f, 0), at(f, 1), at(f, 2), at(f, 3)};
+    return Auth{at(f, 0), at(f, 1), at(f, 2), at(f, 3), at(f, 4)};
 }
 
 FieldList JoinRoom::encode() const {
@@ -91,10 +94,12 @@ std::optional<Delete> Delete::decode(const FieldList& f) {
 }
 
 FieldList AuthOk::encode() const {
-    return {phone};
+    if (secret.empty())
+        return {phone};
+    return {phone, secret};
 }
 std::optional<AuthOk> AuthOk::decode(const FieldList& f) {
-    return AuthOk{at(f, 0)};
+    return AuthOk{at(f, 0), at(f, 1)};
 }
 
 FieldList ChatMessage::encode() const {

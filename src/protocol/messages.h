@@ -20,6 +20,8 @@ struct Auth {
     std::string nick; // the phone when no nickname is set
     std::string profilePic;
     std::string statusMsg;
+    // The device secret of a claimed phone, after the catalogue's fields; only written when set.
+    std::string secret{};
     FieldList encode() const;
     static std::optional<Auth> decode(const FieldList& fields);
 };
@@ -110,6 +112,8 @@ struct Delete {
 struct AuthOk {
     static constexpr std::uint8_t kType = MessageType::AuthOk;
     std::string phone;
+    // A new device secret when this sign-in claimed the phone; only written when set.
+    std::string secret{};
     FieldList encode() const;
     static std::optional<AuthOk> decode(const FieldList& fields);
 };

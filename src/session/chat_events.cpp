@@ -98,6 +98,8 @@ void emitDecoded(ChatEvents* events, Signal signal, const FieldList& fields) {
 void ChatEvents::dispatch(quint8 type, const FieldList& fields) {
     switch (type) {
     case MessageType::AuthOk:
+        if (const auto ok = wire::AuthOk::decode(fields); ok && !ok->secret.empty())
+            emit deviceSecretIssued(QString::fromStdString(ok->secret));
         emit connectionChanged(Connection::SignedIn, QString());
         break;
     case MessageType::Chat:

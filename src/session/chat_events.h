@@ -47,6 +47,9 @@ public:
 
 signals:
     void connectionChanged(brindlewick::ChatEvents::Connection state, const QString& reason);
+    // The server claimed the phone for this device with `secret`; announced just before the
+    // sign-in's connectionChanged, so requests made on that already carry it.
+    void deviceSecretIssued(const QString& secret);
     void chatReceived(const brindlewick::wire::ChatMessage& message);
     void fileReceived(const brindlewick::wire::FileMessage& message);
     void edited(const brindlewick::wire::Edit& edit);

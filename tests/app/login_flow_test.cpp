@@ -311,4 +311,57 @@ TEST_F(LoginFlow, LogoutConfirmedRemovesOnlyThePhoneAndSignsInAgainFresh) {
     EXPECT_EQ(delegate->mainController()->client().statusMsg(), " 바빠요 ");
 }
 
+// A secret handed out at sign-in is kept per phone, outlives logging out, and goes with every
+// later sign-in of that phone and every HTTP request made for it.
+TEST_F(LoginFlow, DeviceSecretIsKeptPerPhoneAndSentWithSignInAndRequests) {
+    store("phone", QStringLiteral("010-555"));
+    launch();
+    ASSERT_NE(delegate->mainController(), nullptr);
+    ASSERT_TRUE(chatServer.waitForConnection());
+    EXPECT_EQ(authFields(), QStringList({"010-555", "010-555", "", ""}));
+    // Before the server claimed the phone nothing carries a secret.
+    ASSERT_TRUE(waitUntil([&] { return http.requests().size() >= 2; }));
+    for (const RecordedRequest& request : http.requests())
+        EXPECT_TRUE(request.headerValues("Authorization").isEmpty()) << request.path.toStdString();
+    http.clearRequests();
+
+    chatServer.sendFrame(MessageType::AuthOk, {"010555", "s3cr3t"});
+    // The lists asked for after the sign-in already carry it.
+    ASSERT_TRUE(waitUntil([&] { return http.requests().size() >= 2; }));
+    for (const RecordedRequest& request : http.requests())
+        EXPECT_EQ(request.headerValues("Authorization"), QList<QByteArray>{"Bearer s3cr3t"})
+            << request.path.toStdString();
+
+    platform->alertAnswers = {Platform::kFirstButton};
+    delegate->mainController()->window()->findChild<QPushButton*>("logoutButton")->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(waitUntil([&] { return !chatServer.hasOpenConnection(); }));
+
+    struct Case {
+        const char* phone;
+        QString secret; // expected in the Auth, empty for none
+    };
+    int connections = 1;
+    for (const Case& c : {Case{"010555", QStringLiteral("s3cr3t")}, Case{"010-777", QString()},
+                          Case{"0 1 0 5 5 5", QStringLiteral("s3cr3t")}}) {
+        SCOPED_TRACE(c.phone);
+        chatServer.clearFrames();
+        http.clearRequests();
+        delegate->login()->phoneField->setText(QString::fromUtf8(c.phone));
+        delegate->login()->doLogin();
+        ASSERT_NE(delegate->mainController(), nullptr);
+        ASSERT_TRUE(chatServer.waitForConnection(++connections));
+        const QStringList auth = authFields();
+        EXPECT_EQ(auth.size() > 4 ? auth[4] : QString(), c.secret);
+        ASSERT_TRUE(waitUntil([&] { return http.requests().size() >= 2; }));
+        const QList<QByteArray> expected = c.secret.isEmpty()
+                                               ? QList<QByteArray>{}
+                                               : QList<QByteArray>{"Bearer " + c.secret.toUtf8()};
+        EXPECT_EQ(http.requests().front().headerValues("Authorization"), expected);
+        delegate->mainController()->window()->findChild<QPushButton*>("logoutButton")->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        ASSERT_TRUE(waitUntil([&] { return !chatServer.hasOpenConnection(); }));
+    }
+}
+
 } // namespace

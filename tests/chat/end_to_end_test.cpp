@@ -170,3 +170,43 @@ TEST(EndToEnd, TwoUsersTalkAndSurviveAServerRestart) {
 }
 
 } // namespace
+
+namespace {
+
+// The real client on a server that claims phones: its secret reaches the lists, a second device
+// reads the server's refusal, and the first device's secret lets it back in.
+TEST(EndToEnd, AClaimedPhoneSignsInOnlyFromTheDeviceHoldingItsSecret) {
+    const std::string dataDir = makeTempDir();
+    ServerProcess server(dataDir, "--claim-phones");
+    ServerConfig config;
+    config.chatPort = server.chatPort;
+    config.httpPort = server.httpPort;
+
+    QString secret;
+    {
+        User first(kPhoneA, QStringLiteral("에이"), config);
+        QSignalSpy issued(&first.controller.events(), &ChatEvents::deviceSecretIssued);
+        // Fetched with the bearer only after the sign-in, the lists arrive.
+        ASSERT_TRUE(waitUntil([&] { return first.status().startsWith("친구 0"); }))
+            << first.status().toStdString();
+        ASSERT_EQ(issued.count(), 1);
+        secret = issued.front().front().toString();
+        EXPECT_EQ(secret.size(), 64);
+
+        User second(kPhoneA, QStringLiteral("남"), config);
+        ASSERT_TRUE(waitUntil([&] {
+            return second.text().contains("[오류] 다른 기기에서 사용 중인 번호입니다");
+        })) << second.text().toStdString();
+        EXPECT_NE(second.status(), "로그인 완료");
+        EXPECT_TRUE(first.refreshLists());
+    }
+
+    ServerConfig sameDevice = config;
+    sameDevice.deviceSecret = std::make_shared<DeviceSecret>(secret.toStdString());
+    User again(kPhoneA, QStringLiteral("에이"), sameDevice);
+    ASSERT_TRUE(waitUntil([&] { return again.status().startsWith("친구 0"); }))
+        << again.status().toStdString();
+    std::filesystem::remove_all(dataDir);
+}
+
+} // namespace

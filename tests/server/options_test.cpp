@@ -2,6 +2,7 @@
 #include <options.h>
 
 #include "test_certificates.h"
+#include "server_harness.h"
 
 #include <gtest/gtest.h>
 
@@ -263,41 +264,13 @@ TEST(ServerOptions, SampleFileShowsEverySettingAtItsDefault) {
     EXPECT_EQ(parsed.options.maxConnections, defaults.maxConnections);
     EXPECT_EQ(parsed.options.maxConnectionsPerAddress, defaults.maxConnectionsPerAddress);
     EXPECT_EQ(parsed.options.maxRoomMembers, defaults.maxRoomMembers);
+    EXPECT_EQ(parsed.options.claimPhones, defaults.claimPhones);
 }
 
-struct Exit {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using Exit = brindlewick::test::CommandExit;
 
 Exit runServer(const std::vector<std::string>& args) {
-    TempDir dir;
-    const std::string out = dir.path + "/out";
-    const std::string err = dir.path + "/err";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (outFd < 0 || errFd < 0 || dup2(outFd, 1) < 0 || dup2(errFd, 2) < 0)
-            _exit(126);
-        std::vector<char*> argv{const_cast<char*>(BRINDLEWICK_SERVER_BINARY)};
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readAll(out), readAll(err)};
+    return brindlewick::test::runServerCommand(args);
 }
 
 TEST(ServerOptions, HelpAndVersionExitWithZero) {
@@ -372,4 +345,65 @@ TEST(ServerOptions, BadTlsFilesStopTheStart) {
                                  "--chat-port", "0", "--http-port", "0", "--help"});
     EXPECT_EQ(good.status, 0);
     EXPECT_NE(good.out.find("--tls-cert FILE"), std::string::npos);
+}
+
+// The claim is a setting like the others; freeing one is a command of the command line only,
+// so a leftover variable or settings line cannot free claims at every start.
+TEST(ServerOptions, ClaimPhonesIsASettingAndReleasePhoneACommand) {
+    TempDir dir;
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::vector<std::pair<std::string, std::string>> environment;
+        OptionsResult::Kind kind;
+        bool claimPhones;
+        std::string phone;
+    };
+    const std::vector<Case> cases = {
+        {"default", {}, {}, OptionsResult::Run, false, ""},
+        {"bare switch", {"--claim-phones"}, {}, OptionsResult::Run, true, ""},
+        {"switched off", {"--claim-phones=false"}, {}, OptionsResult::Run, false, ""},
+        {"environment", {}, {{"BRINDLEWICK_CLAIM_PHONES", "1"}}, OptionsResult::Run, true, ""},
+        {"command line wins",
+         {"--claim-phones=no"},
+         {{"BRINDLEWICK_CLAIM_PHONES", "true"}},
+         OptionsResult::Run,
+         false,
+         ""},
+        {"settings file",
+         {"--config", dir.write("claims.conf", "claim-phones = true\n")},
+         {},
+         OptionsResult::Run,
+         true,
+         ""},
+        {"not a truth value", {"--claim-phones=maybe"}, {}, OptionsResult::Error, false, ""},
+        {"release",
+         {"--release-phone", "010-1234"},
+         {},
+         OptionsResult::ReleasePhone,
+         false,
+         "010-1234"},
+        {"release of nothing", {"--release-phone="}, {}, OptionsResult::Error, false, ""},
+        {"release from the environment is no command",
+         {},
+         {{"BRINDLEWICK_RELEASE_PHONE", "010"}},
+         OptionsResult::Run,
+         false,
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopedEnvironment environment;
+        for (const auto& [name, value] : c.environment)
+            environment.set(name, value);
+        const OptionsResult parsed = parseServerOptions(c.args);
+        ASSERT_EQ(parsed.kind, c.kind) << parsed.error;
+        if (c.kind == OptionsResult::Error)
+            continue;
+        EXPECT_EQ(parsed.options.claimPhones, c.claimPhones);
+        EXPECT_EQ(parsed.phone, c.phone);
+    }
+    EXPECT_EQ(
+        parseServerOptions({"--config", dir.write("release.conf", "release-phone = 010\n")}).kind,
+        OptionsResult::Error);
 }

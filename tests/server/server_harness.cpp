@@ -311,7 +311,7 @@ std::size_t collect(char* data, std::size_t size, std::size_t count, void* user)
 namespace {
 
 HttpAnswer request(const std::string& url, const std::string& caFile, const std::string& method,
-                   const std::string& body) {
+                   const std::string& body, const std::string& bearer) {
     HttpAnswer answer;
     CURL* curl = curl_easy_init();
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
@@ -334,8 +334,10 @@ HttpAnswer request(const std::string& url, const std::string& caFile, const std:
             headers = curl_slist_append(headers, "Expect:");
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
-        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     }
+    if (!bearer.empty())
+        headers = curl_slist_append(headers, ("Authorization: Bearer " + bearer).c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer.body);
     if (curl_easy_perform(curl) == CURLE_OK)
@@ -348,13 +350,48 @@ HttpAnswer request(const std::string& url, const std::string& caFile, const std:
 } // namespace
 
 HttpAnswer http(std::uint16_t port, const std::string& method, const std::string& path,
-                const std::string& body) {
-    return request("http://127.0.0.1:" + std::to_string(port) + path, {}, method, body);
+                const std::string& body, const std::string& bearer) {
+    return request("http://127.0.0.1:" + std::to_string(port) + path, {}, method, body, bearer);
 }
 
 HttpAnswer https(const std::string& caFile, std::uint16_t port, const std::string& method,
                  const std::string& path, const std::string& body) {
-    return request("https://127.0.0.1:" + std::to_string(port) + path, caFile, method, body);
+    return request("https://127.0.0.1:" + std::to_string(port) + path, caFile, method, body, {});
+}
+
+namespace {
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+CommandExit runServerCommand(const std::vector<std::string>& args) {
+    const std::string dir = makeTempDir();
+    const std::string out = dir + "/out";
+    const std::string err = dir + "/err";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (outFd < 0 || errFd < 0 || ::dup2(outFd, 1) < 0 || ::dup2(errFd, 2) < 0)
+            ::_exit(126);
+        std::vector<char*> argv{const_cast<char*>(BRINDLEWICK_SERVER_BINARY)};
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    CommandExit result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readAll(out), readAll(err)};
+    std::system(("rm -rf '" + dir + "'").c_str());
+    return result;
 }
 
 } // namespace brindlewick::test

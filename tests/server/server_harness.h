@@ -95,11 +95,21 @@ struct HttpAnswer {
     std::string body;
 };
 
+// `bearer`: sent as "Authorization: Bearer <bearer>" when not empty.
 HttpAnswer http(std::uint16_t port, const std::string& method, const std::string& path,
-                const std::string& body = {});
+                const std::string& body = {}, const std::string& bearer = {});
 // The same over https, trusting only `caFile`; status 0 when no answer came.
 HttpAnswer https(const std::string& caFile, std::uint16_t port, const std::string& method,
                  const std::string& path, const std::string& body = {});
 std::string makeTempDir();
+
+// A run of the server binary that ends by itself (help, version, bad settings, one-shot
+// commands): its exit status (-1 when killed) and what it wrote.
+struct CommandExit {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+CommandExit runServerCommand(const std::vector<std::string>& args);
 
 } // namespace brindlewick::test
