@@ -322,8 +322,6 @@ private:
     bool closed_ = false;
 };
 
-namespace {
-
 // The token of "Authorization: Bearer <token>" (the scheme in any case), or empty.
 std::string bearerToken(beast::string_view header) {
     std::string_view value(header.data(), header.size());
