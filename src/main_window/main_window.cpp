@@ -5,6 +5,7 @@
 
 #include "divider_splitter.h"
 #include "file_drop.h"
+#include "readable_color.h"
 #include "segmented_control.h"
 #include "transcript_view.h"
 #include "user_picture.h"
@@ -56,13 +57,6 @@ QLabel* makeLabel(const QString& name, const QString& text, QWidget* parent) {
     label->setObjectName(name);
     label->setTextFormat(Qt::PlainText);
     return label;
-}
-
-void setTextColor(QWidget* widget, const QColor& color) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::Text, color);
-    widget->setPalette(palette);
 }
 
 QWidget* wrapInFrame(const QString& name, QWidget* inner, QWidget* parent) {
@@ -222,7 +216,7 @@ void MainWindow::buildSidebar() {
     sideHint_->setAlignment(Qt::AlignCenter);
     sideHint_->setWordWrap(true);
     sideHint_->setFont(systemFont(11));
-    setTextColor(sideHint_, darkGray());
+    keepReadableText(sideHint_, darkGray());
     sideHint_->setAttribute(Qt::WA_TransparentForMouseEvents);
     sideHint_->hide();
 }
@@ -280,7 +274,7 @@ void MainWindow::buildFindBar() {
 
     findResultLabel_ = makeLabel(QStringLiteral("findResultLabel"), QStringLiteral(""), findBar_);
     findResultLabel_->setFont(systemFont(11));
-    setTextColor(findResultLabel_, darkGray());
+    keepReadableText(findResultLabel_, darkGray());
 
     auto* close = makeCloseButton(QStringLiteral("findCloseButton"), findBar_);
     connect(close, &QToolButton::clicked, this, &MainWindow::closeFindBar);
@@ -306,9 +300,6 @@ void MainWindow::buildSplit() {
     chatView_->setFont(systemFont(12));
     chatView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     chatView_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    QPalette palette = chatView_->palette();
-    palette.setColor(QPalette::Link, QColor::fromRgbF(0.1f, 0.4f, 0.8f, 1.0f));
-    chatView_->setPalette(palette);
     chatScroll_ = wrapInFrame(QStringLiteral("chatScroll"), chatView_, split);
     transcript_ = std::make_unique<TranscriptView>(chatView_);
     connect(transcript_.get(), &TranscriptView::fileLinkClicked, this,
@@ -358,7 +349,7 @@ void MainWindow::buildSplit() {
     replyBar_->hide();
     replyPreviewLabel_ = makeLabel(QStringLiteral("replyPreviewLabel"), QString(), replyBar_);
     replyPreviewLabel_->setFont(systemFont(11));
-    setTextColor(replyPreviewLabel_, darkGray());
+    keepReadableText(replyPreviewLabel_, darkGray());
     auto* cancel = makeCloseButton(QStringLiteral("replyCancelButton"), replyBar_);
     connect(cancel, &QToolButton::clicked, this, &MainWindow::replyCancelled);
     replyCancelBtn_ = cancel;
@@ -399,7 +390,7 @@ void MainWindow::buildSplit() {
 
 void MainWindow::buildStatusLine() {
     statusLabel_ = makeLabel(QStringLiteral("statusLabel"), QStringLiteral("연결 중…"), content_);
-    setTextColor(statusLabel_, darkGray());
+    keepReadableText(statusLabel_, darkGray());
 
     uploadProgressBar_ = new QProgressBar(content_);
     uploadProgressBar_->setObjectName(QStringLiteral("uploadProgressBar"));

@@ -193,6 +193,8 @@ private:
     void onAnchorClicked(const QUrl& url);
     void applyFind(bool showCurrent);
     void refreshSearchText();
+    // Colours for the view's palette, given to the text already shown when they changed.
+    void followPalette();
 
     QPointer<QTextBrowser> view_;
     TranscriptIndex index_;
@@ -218,6 +220,7 @@ private:
     QTextCursor batch_;
     QTimer flashTimer_;
     QString pressedHref_;
+    int colorsGeneration_ = 0; // of the colours the document's text has
 };
 
 } // namespace brindlewick
