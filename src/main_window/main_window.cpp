@@ -142,11 +142,19 @@ void MainWindow::show() {
             window_->move(frame.topLeft()); // the frame's corner
     };
     place(QSize());
-    window_->show();
-    // Title bar and borders are known once the window is shown.
-    const QSize decoration = window_->frameGeometry().size() - window_->size();
-    if (decoration != QSize(0, 0))
-        place(decoration);
+    if (remembered_.maximized) {
+        // Kept as the normal geometry, without the frame (see placement()).
+        window_->setGeometry(QRect(window_->pos(), window_->size()));
+        // The platform's window first: some platforms drop a state set before it exists.
+        window_->winId();
+        window_->showMaximized();
+    } else {
+        window_->show();
+        // Title bar and borders are known once the window is shown.
+        const QSize decoration = window_->frameGeometry().size() - window_->size();
+        if (decoration != QSize(0, 0))
+            place(decoration);
+    }
     if (remembered_.composerHeight > 0) {
         // The divider keeps its limits: the transcript and the compose area stay usable.
         const int total = rightSplit_->height() - kSplitHandleWidth;
@@ -164,6 +172,17 @@ WindowPlacement MainWindow::placement() const {
     WindowPlacement placement;
     placement.position = window_->pos();
     placement.size = window_->size();
+    // Full screen comes back maximised: a window that fills the screen without a way out is a
+    // surprise after a restart. The normal place is kept without its frame, which differs
+    // between the states or is not there at all.
+    if (window_->isMaximized() || window_->isFullScreen()) {
+        const QRect normal = window_->normalGeometry();
+        if (normal.isValid()) {
+            placement.position = normal.topLeft();
+            placement.size = normal.size();
+        }
+        placement.maximized = true;
+    }
     placement.composerHeight = rightSplit_->sizes().value(1);
     return placement;
 }
