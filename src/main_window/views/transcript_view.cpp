@@ -176,18 +176,23 @@ bool TranscriptView::markEdited(const QString& msgId, const QString& text) {
     return true;
 }
 
+TranscriptView::Entry TranscriptView::rewrite(const EntryPlace& place, int from, int to) {
+    const int blockStart = place.block.position();
+    Entry writer;
+    writer.cursor = QTextCursor(view_->document());
+    writer.cursor.setPosition(blockStart + from);
+    writer.cursor.setPosition(blockStart + to, QTextCursor::KeepAnchor);
+    writer.cursor.beginEditBlock();
+    writer.cursor.removeSelectedText();
+    return writer;
+}
+
 // Rewrites the entry's text in the document. Offsets are within the entry's block, so nothing
 // else moves.
 void TranscriptView::replaceBody(int index, const QString& text, bool edited) {
     flush();
     EntryPlace& place = index_.place(index);
-    const int blockStart = place.block.position();
-    Entry entry;
-    entry.cursor = QTextCursor(view_->document());
-    entry.cursor.setPosition(blockStart + place.bodyStart);
-    entry.cursor.setPosition(blockStart + place.bodyEnd, QTextCursor::KeepAnchor);
-    entry.cursor.beginEditBlock();
-    entry.cursor.removeSelectedText();
+    Entry entry = rewrite(place, place.bodyStart, place.bodyEnd);
     if (edited) {
         entry.linkedText(plainEntryText(text), formats().body);
         entry.text(QStringLiteral(" (수정됨)"), formats().note);

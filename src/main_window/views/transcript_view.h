@@ -179,6 +179,9 @@ private:
                         const ChatItem* answered = nullptr,
                         const transcript::LocalTime* shown = nullptr);
     QString replyMarker(const QString& replyTo, int seq, const ChatItem* answered);
+    // An edit in place of characters `from`..`to` of the entry's block, which are gone; the
+    // caller writes and ends the edit.
+    Entry rewrite(const EntryPlace& place, int from, int to);
     // Entry `index`'s reply line quotes entry `answered`.
     void rewriteMarker(int index, int answered);
     void replaceBody(int index, const QString& text, bool edited);
