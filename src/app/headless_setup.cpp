@@ -1,8 +1,15 @@
 #include "headless_setup.h"
 
+#include "chat_events.h"
+#include "directory_service.h"
+#include "main_controller.h"
+#include "platform.h"
+#include "room_session.h"
+
 #include <QApplication>
 #include <QFont>
 #include <QFontDatabase>
+#include <QSettings>
 #include <QTcpServer>
 
 namespace brindlewick {
@@ -23,6 +30,69 @@ quint16 unusedLocalPort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
+}
+
+OfflineClient::OfflineClient(std::unique_ptr<Platform> platform)
+    : delegate_(privateSettings(settingsFolder_), std::move(platform)) {
+    delegate_.applicationDidFinishLaunching();
+}
+
+ServerConfig OfflineClient::privateSettings(const QTemporaryDir& folder) {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
+    ServerConfig config;
+    config.chatPort = unusedLocalPort();
+    config.httpPort = unusedLocalPort();
+    return config;
+}
+
+QString showSampleConversation(MainController& main) {
+    auto friendRecord = [](const char* phone, const char* nick, const char* status) {
+        FriendRecord record;
+        record.phone = QString::fromUtf8(phone);
+        record.nick = QString::fromUtf8(nick);
+        record.status = QString::fromUtf8(status);
+        return record;
+    };
+    auto roomRecord = [](const char* id, const char* title, const char* peer, qint64 unread) {
+        RoomRecord record;
+        record.room = QString::fromUtf8(id);
+        record.title = QString::fromUtf8(title);
+        record.peer = QString::fromUtf8(peer);
+        record.unread = unread;
+        return record;
+    };
+    const std::string room = "dm:01012345678:01098765432";
+    // Rooms the lists know: a message for an unknown one would ask the missing server for them.
+    main.directory().setLists({friendRecord("01098765432", "서준", "회의 중"),
+                               friendRecord("01055512345", "하은", ""),
+                               friendRecord("01077788899", "도윤", "주말엔 연락 주세요")},
+                              {roomRecord(room.c_str(), "서준", "01098765432", 0),
+                               roomRecord("g-3f9a", "주말 등산 모임", "", 2),
+                               roomRecord("dm:01012345678:01077788899", "도윤", "01077788899", 0),
+                               roomRecord("memo-01012345678", "나의 메모", "", 0),
+                               roomRecord("dm:01012345678:01055512345", "하은", "01055512345", 0)});
+    main.room().open(QString::fromStdString(room), QStringLiteral("서준"));
+    ChatEvents& events = main.events();
+    events.frameReceived(MessageType::Chat,
+                         wire::ChatMessage{room, "서준", "안녕하세요! 오늘 회의 자료 보셨어요?",
+                                           "2026-12-10T09:12:04+09:00", "41", "01098765432", ""}
+                             .encode());
+    events.frameReceived(MessageType::Chat,
+                         wire::ChatMessage{room, "민지",
+                                           "네, 방금 읽었어요.\n3쪽 그래프만 고치면 될 것 같아요.",
+                                           "2026-12-10T09:13:37+09:00", "42", "01012345678", ""}
+                             .encode());
+    events.frameReceived(MessageType::FileMeta,
+                         wire::FileMessage{room, "서준", "5f2c9a0e4b7d41c3a8e6d2b190f7c345",
+                                           "회의자료 v2.pdf", "1048576", "", "43", "01098765432"}
+                             .encode());
+    events.frameReceived(MessageType::Chat,
+                         wire::ChatMessage{room, "서준", "고친 버전 올렸습니다!",
+                                           "2026-12-10T09:20:51+09:00", "44", "01098765432", "42"}
+                             .encode());
+    events.frameReceived(MessageType::ChatEdit,
+                         wire::Edit{room, "44", "고친 버전 올렸습니다"}.encode());
+    return QString::fromStdString(room);
 }
 
 } // namespace brindlewick

@@ -1,11 +1,10 @@
 // Renders the login window and the main window (empty, in a conversation, with the chats list)
-// into PNG files, for the README.
+// into PNG files, for the README; the main window also in a dark palette.
 //   brindlewick-screenshots OUTPUT_DIR   (run with QT_QPA_PLATFORM=offscreen)
 
 #include "app_delegate.h"
 #include "chat_client.h"
 #include "chat_events.h"
-#include "directory_service.h"
 #include "headless_setup.h"
 #include "login_controller.h"
 #include "main_controller.h"
@@ -19,8 +18,6 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPlainTextEdit>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
@@ -42,6 +39,47 @@ bool save(QWidget* window, const QString& path) {
     return ok;
 }
 
+// Fusion's colours as desktops' dark themes have them.
+QPalette darkPalette() {
+    QPalette palette;
+    const QColor text(232, 232, 232);
+    const QColor disabled(127, 127, 127);
+    palette.setColor(QPalette::Window, QColor(53, 53, 53));
+    palette.setColor(QPalette::WindowText, text);
+    palette.setColor(QPalette::Base, QColor(42, 42, 42));
+    palette.setColor(QPalette::AlternateBase, QColor(66, 66, 66));
+    palette.setColor(QPalette::ToolTipBase, QColor(53, 53, 53));
+    palette.setColor(QPalette::ToolTipText, text);
+    palette.setColor(QPalette::PlaceholderText, disabled);
+    palette.setColor(QPalette::Text, text);
+    palette.setColor(QPalette::Button, QColor(53, 53, 53));
+    palette.setColor(QPalette::ButtonText, text);
+    palette.setColor(QPalette::BrightText, Qt::red);
+    palette.setColor(QPalette::Light, QColor(80, 80, 80));
+    palette.setColor(QPalette::Midlight, QColor(66, 66, 66));
+    palette.setColor(QPalette::Mid, QColor(45, 45, 45));
+    palette.setColor(QPalette::Dark, QColor(35, 35, 35));
+    palette.setColor(QPalette::Shadow, QColor(20, 20, 20));
+    palette.setColor(QPalette::Link, QColor(42, 130, 218));
+    palette.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    for (const QPalette::ColorRole role :
+         {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        palette.setColor(QPalette::Disabled, role, disabled);
+    return palette;
+}
+
+// The window as it is now, once more in the dark palette.
+bool saveDark(QWidget* window, const QString& path) {
+    const QPalette light = QApplication::palette();
+    QApplication::setPalette(darkPalette());
+    settle(100);
+    const bool ok = save(window, path);
+    QApplication::setPalette(light);
+    settle(100);
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -56,16 +94,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     useKoreanFont();
-    // A private settings folder: the user's own sign-in stays untouched.
-    QTemporaryDir settingsDir;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
-
-    // No server: nothing listens on these ports.
-    ServerConfig config;
-    config.chatPort = unusedLocalPort();
-    config.httpPort = unusedLocalPort();
-    AppDelegate delegate(config, std::make_unique<QtPlatform>());
-    delegate.applicationDidFinishLaunching();
+    OfflineClient client(std::make_unique<QtPlatform>());
+    AppDelegate& delegate = client.delegate();
     LoginController* login = delegate.login();
     login->phoneField->setText(QStringLiteral("01012345678"));
     login->nickField->setText(QStringLiteral("민지"));
@@ -81,61 +111,18 @@ int main(int argc, char** argv) {
     // The moment right after the window opened, before the missing server is noticed.
     main->mainWindow().setStatus(QStringLiteral("연결 중…"));
     ok = save(main->window(), out.filePath(QStringLiteral("main.png"))) && ok;
+    ok = saveDark(main->window(), out.filePath(QStringLiteral("main-dark.png"))) && ok;
 
     // A conversation as the user sees it, filled in locally since no server runs.
-    auto friendRecord = [](const char* phone, const char* nick, const char* status) {
-        FriendRecord record;
-        record.phone = QString::fromUtf8(phone);
-        record.nick = QString::fromUtf8(nick);
-        record.status = QString::fromUtf8(status);
-        return record;
-    };
-    auto roomRecord = [](const char* id, const char* title, const char* peer, qint64 unread) {
-        RoomRecord record;
-        record.room = QString::fromUtf8(id);
-        record.title = QString::fromUtf8(title);
-        record.peer = QString::fromUtf8(peer);
-        record.unread = unread;
-        return record;
-    };
-    const std::string room = "dm:01012345678:01098765432";
-    // Rooms the lists know: a message for an unknown one would ask the missing server for them.
-    main->directory().setLists(
-        {friendRecord("01098765432", "서준", "회의 중"), friendRecord("01055512345", "하은", ""),
-         friendRecord("01077788899", "도윤", "주말엔 연락 주세요")},
-        {roomRecord(room.c_str(), "서준", "01098765432", 0),
-         roomRecord("g-3f9a", "주말 등산 모임", "", 2),
-         roomRecord("dm:01012345678:01077788899", "도윤", "01077788899", 0),
-         roomRecord("memo-01012345678", "나의 메모", "", 0),
-         roomRecord("dm:01012345678:01055512345", "하은", "01055512345", 0)});
-    main->room().open(QString::fromStdString(room), QStringLiteral("서준"));
-    // Frames as the server would deliver them.
+    showSampleConversation(*main);
     ChatEvents& events = main->events();
-    events.frameReceived(MessageType::Chat,
-                         wire::ChatMessage{room, "서준", "안녕하세요! 오늘 회의 자료 보셨어요?",
-                                           "2026-12-10T09:12:04+09:00", "41", "01098765432", ""}
-                             .encode());
-    events.frameReceived(MessageType::Chat,
-                         wire::ChatMessage{room, "민지",
-                                           "네, 방금 읽었어요.\n3쪽 그래프만 고치면 될 것 같아요.",
-                                           "2026-12-10T09:13:37+09:00", "42", "01012345678", ""}
-                             .encode());
-    events.frameReceived(MessageType::FileMeta,
-                         wire::FileMessage{room, "서준", "5f2c9a0e4b7d41c3a8e6d2b190f7c345",
-                                           "회의자료 v2.pdf", "1048576", "", "43", "01098765432"}
-                             .encode());
-    events.frameReceived(MessageType::Chat,
-                         wire::ChatMessage{room, "서준", "고친 버전 올렸습니다!",
-                                           "2026-12-10T09:20:51+09:00", "44", "01098765432", "42"}
-                             .encode());
-    events.frameReceived(MessageType::ChatEdit,
-                         wire::Edit{room, "44", "고친 버전 올렸습니다"}.encode());
     main->room().setReply(QStringLiteral("44"), QStringLiteral("서준"),
                           QStringLiteral("고친 버전 올렸습니다!"));
     main->mainWindow().composer()->setPlainText(QStringLiteral("고마워요, 확인할게요"));
     main->mainWindow().setStatus(QStringLiteral("로그인 완료"));
     settle(200);
     ok = save(main->window(), out.filePath(QStringLiteral("conversation.png"))) && ok;
+    ok = saveDark(main->window(), out.filePath(QStringLiteral("conversation-dark.png"))) && ok;
 
     // The chats list as messages for other rooms arrive: counts, bold rows, the newest on top.
     main->sidebar().setMode(SidebarController::Mode::Chats);
@@ -193,5 +180,6 @@ int main(int argc, char** argv) {
     settle(200);
     main->mainWindow().setStatus(QStringLiteral("로그인 완료"));
     ok = save(main->window(), out.filePath(QStringLiteral("history.png"))) && ok;
+    ok = saveDark(main->window(), out.filePath(QStringLiteral("history-dark.png"))) && ok;
     return ok ? 0 : 1;
 }

@@ -24,6 +24,9 @@ WindowPlacement loadPlacement(QSettings& settings) {
             placement.size = QSize();
     }
     placement.composerHeight = settings.value(QStringLiteral("window/composerHeight")).toInt();
+    // Only what savePlacement writes: a stray text must not maximise the window.
+    placement.maximized =
+        settings.value(QStringLiteral("window/maximized")).toString() == QLatin1String("true");
     return placement;
 }
 
@@ -31,6 +34,7 @@ void savePlacement(QSettings& settings, const WindowPlacement& placement) {
     settings.setValue(QStringLiteral("window/position"), placement.position);
     settings.setValue(QStringLiteral("window/size"), placement.size);
     settings.setValue(QStringLiteral("window/composerHeight"), placement.composerHeight);
+    settings.setValue(QStringLiteral("window/maximized"), placement.maximized);
 }
 
 RememberedRoom loadLastRoom(QSettings& settings, const QString& phone) {

@@ -1,6 +1,7 @@
 #pragma once
 // The main window's place and each phone's last open room, kept in the user's settings across
-// restarts: "window/position", "window/size", "window/composerHeight" and "lastRoom/<phone>".
+// restarts: "window/position", "window/size", "window/composerHeight", "window/maximized" and
+// "lastRoom/<phone>".
 
 #include "main_window.h"
 

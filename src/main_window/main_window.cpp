@@ -6,6 +6,7 @@
 #include "composer_edit.h"
 #include "divider_splitter.h"
 #include "file_drop.h"
+#include "readable_color.h"
 #include "segmented_control.h"
 #include "transcript_view.h"
 #include "user_picture.h"
@@ -57,13 +58,6 @@ QLabel* makeLabel(const QString& name, const QString& text, QWidget* parent) {
     label->setObjectName(name);
     label->setTextFormat(Qt::PlainText);
     return label;
-}
-
-void setTextColor(QWidget* widget, const QColor& color) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::Text, color);
-    widget->setPalette(palette);
 }
 
 QWidget* wrapInFrame(const QString& name, QWidget* inner, QWidget* parent) {
@@ -149,11 +143,19 @@ void MainWindow::show() {
             window_->move(frame.topLeft()); // the frame's corner
     };
     place(QSize());
-    window_->show();
-    // Title bar and borders are known once the window is shown.
-    const QSize decoration = window_->frameGeometry().size() - window_->size();
-    if (decoration != QSize(0, 0))
-        place(decoration);
+    if (remembered_.maximized) {
+        // Kept as the normal geometry, without the frame (see placement()).
+        window_->setGeometry(QRect(window_->pos(), window_->size()));
+        // The platform's window first: some platforms drop a state set before it exists.
+        window_->winId();
+        window_->showMaximized();
+    } else {
+        window_->show();
+        // Title bar and borders are known once the window is shown.
+        const QSize decoration = window_->frameGeometry().size() - window_->size();
+        if (decoration != QSize(0, 0))
+            place(decoration);
+    }
     if (remembered_.composerHeight > 0) {
         // The divider keeps its limits: the transcript and the compose area stay usable.
         const int total = rightSplit_->height() - kSplitHandleWidth;
@@ -171,6 +173,17 @@ WindowPlacement MainWindow::placement() const {
     WindowPlacement placement;
     placement.position = window_->pos();
     placement.size = window_->size();
+    // Full screen comes back maximised: a window that fills the screen without a way out is a
+    // surprise after a restart. The normal place is kept without its frame, which differs
+    // between the states or is not there at all.
+    if (window_->isMaximized() || window_->isFullScreen()) {
+        const QRect normal = window_->normalGeometry();
+        if (normal.isValid()) {
+            placement.position = normal.topLeft();
+            placement.size = normal.size();
+        }
+        placement.maximized = true;
+    }
     placement.composerHeight = rightSplit_->sizes().value(1);
     return placement;
 }
@@ -223,7 +236,7 @@ void MainWindow::buildSidebar() {
     sideHint_->setAlignment(Qt::AlignCenter);
     sideHint_->setWordWrap(true);
     sideHint_->setFont(systemFont(11));
-    setTextColor(sideHint_, darkGray());
+    keepReadableText(sideHint_, darkGray());
     sideHint_->setAttribute(Qt::WA_TransparentForMouseEvents);
     sideHint_->hide();
 }
@@ -281,7 +294,7 @@ void MainWindow::buildFindBar() {
 
     findResultLabel_ = makeLabel(QStringLiteral("findResultLabel"), QStringLiteral(""), findBar_);
     findResultLabel_->setFont(systemFont(11));
-    setTextColor(findResultLabel_, darkGray());
+    keepReadableText(findResultLabel_, darkGray());
 
     auto* close = makeCloseButton(QStringLiteral("findCloseButton"), findBar_);
     connect(close, &QToolButton::clicked, this, &MainWindow::closeFindBar);
@@ -307,9 +320,6 @@ void MainWindow::buildSplit() {
     chatView_->setFont(systemFont(12));
     chatView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     chatView_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    QPalette palette = chatView_->palette();
-    palette.setColor(QPalette::Link, QColor::fromRgbF(0.1f, 0.4f, 0.8f, 1.0f));
-    chatView_->setPalette(palette);
     chatScroll_ = wrapInFrame(QStringLiteral("chatScroll"), chatView_, split);
     transcript_ = std::make_unique<TranscriptView>(chatView_);
     connect(transcript_.get(), &TranscriptView::fileLinkClicked, this,
@@ -359,7 +369,7 @@ void MainWindow::buildSplit() {
     replyBar_->hide();
     replyPreviewLabel_ = makeLabel(QStringLiteral("replyPreviewLabel"), QString(), replyBar_);
     replyPreviewLabel_->setFont(systemFont(11));
-    setTextColor(replyPreviewLabel_, darkGray());
+    keepReadableText(replyPreviewLabel_, darkGray());
     auto* cancel = makeCloseButton(QStringLiteral("replyCancelButton"), replyBar_);
     connect(cancel, &QToolButton::clicked, this, &MainWindow::replyCancelled);
     replyCancelBtn_ = cancel;
@@ -403,7 +413,7 @@ void MainWindow::buildSplit() {
 
 void MainWindow::buildStatusLine() {
     statusLabel_ = makeLabel(QStringLiteral("statusLabel"), QStringLiteral("연결 중…"), content_);
-    setTextColor(statusLabel_, darkGray());
+    keepReadableText(statusLabel_, darkGray());
 
     uploadProgressBar_ = new QProgressBar(content_);
     uploadProgressBar_->setObjectName(QStringLiteral("uploadProgressBar"));

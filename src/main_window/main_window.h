@@ -35,11 +35,14 @@ class SegmentedControl;
 class TranscriptView;
 
 // Where the window was: its frame's top-left corner, its size without the frame and the
-// compose area's height below the divider. An empty size: nothing remembered.
+// compose area's height below the divider. An empty size: nothing remembered. A maximised or
+// full-screen window has its normal place here (the corner without the frame), for when it is
+// restored, and `maximized` set.
 struct WindowPlacement {
     QPoint position;
     QSize size;
     int composerHeight = 0;
+    bool maximized = false;
 };
 
 class MainWindow : public QObject {
@@ -58,8 +61,8 @@ public:
 
     // Takes ownership; the content keeps its tabled size below an in-window menu bar.
     void setMenuBar(QMenuBar* menuBar);
-    // Centred on the screen (or where it was remembered, if that is on a screen), raised and
-    // activated.
+    // Centred on the screen (or where it was remembered, if that is on a screen; maximised if it
+    // was), raised and activated.
     void show();
     // Used by the next show().
     void setRememberedPlacement(const WindowPlacement& placement) { remembered_ = placement; }

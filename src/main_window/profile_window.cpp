@@ -1,5 +1,6 @@
 #include "profile_window.h"
 
+#include "readable_color.h"
 #include "user_picture.h"
 
 #include <QApplication>
@@ -66,9 +67,7 @@ ProfileWindow::ProfileWindow(const Content& content, const QImage& picture)
         ->setGeometry(frame(20, 120, 280, 26));
     QLabel* phone = makeLabel(QStringLiteral("profilePhone"), content.phone, systemFont(12), this);
     phone->setGeometry(frame(20, 95, 280, 20));
-    QPalette palette = phone->palette();
-    palette.setColor(QPalette::WindowText, QColor::fromRgbF(1.0f / 3, 1.0f / 3, 1.0f / 3));
-    phone->setPalette(palette);
+    keepReadableText(phone, QColor::fromRgbF(1.0f / 3, 1.0f / 3, 1.0f / 3));
     if (!content.status.isEmpty())
         makeLabel(QStringLiteral("profileStatus"), content.status, systemFont(12), this)
             ->setGeometry(frame(20, 70, 280, 20));

@@ -10,6 +10,7 @@ entry included, reads back through the Text interface.
 """
 
 import argparse
+import re
 import sys
 import time
 
@@ -125,9 +126,12 @@ def find_app(pid):
 
 
 def frame(app, title):
+    """The frame called title, or title with the unread count the main window adds: "T (3)"."""
+    named = re.compile(re.escape(title) + r"( \(\d+\))?")
     for i in range(app.childCount):
         child = app.getChildAtIndex(i)
-        if child is not None and child.getRole() == R.ROLE_FRAME and child.name == title:
+        if (child is not None and child.getRole() == R.ROLE_FRAME
+                and named.fullmatch(child.name or "")):
             return child
     return None
 

@@ -82,6 +82,52 @@ TEST_F(Restart, WindowDividerAndRoomComeBack) {
     ASSERT_TRUE(chat.waitForFrames(2));
 }
 
+// Maximised or full screen: maximised again, and restoring it gives back the place it had before.
+TEST_F(Restart, MaximisedComesBackMaximisedWithItsNormalPlace) {
+    const struct {
+        const char* name;
+        void (QWidget::*enlarge)();
+    } cases[] = {
+        {"maximised", &QWidget::showMaximized},
+        {"full screen", &QWidget::showFullScreen},
+    };
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    for (const auto& c : cases) {
+        {
+            MainController& main = start();
+            main.window()->setGeometry(120, 90, 1000, 700);
+            (main.window()->*c.enlarge)();
+            ASSERT_TRUE(waitUntil([&] {
+                return main.window()->geometry() != QRect(120, 90, 1000, 700);
+            })) << c.name;
+            quit();
+        }
+        {
+            MainController& main = start();
+            EXPECT_TRUE(main.window()->isMaximized()) << c.name;
+            EXPECT_FALSE(main.window()->isFullScreen()) << c.name;
+            EXPECT_TRUE(waitUntil([&] { return main.window()->frameGeometry() == available; }))
+                << c.name << " fills the screen";
+            EXPECT_EQ(main.window()->normalGeometry(), QRect(120, 90, 1000, 700)) << c.name;
+            // Quitting while still maximised keeps the normal place, not the screen's size.
+            quit();
+        }
+        MainController& main = start();
+        ASSERT_TRUE(main.window()->isMaximized()) << c.name;
+        main.window()->showNormal();
+        EXPECT_TRUE(waitUntil([&] {
+            return main.window()->geometry() == QRect(120, 90, 1000, 700);
+        })) << c.name
+            << " restored: " << main.window()->geometry().x() << ","
+            << main.window()->geometry().y() << " " << main.window()->width() << "x"
+            << main.window()->height();
+        // Restored, then quit: a normal window next time.
+        quit();
+        EXPECT_FALSE(start().window()->isMaximized()) << c.name;
+        quit();
+    }
+}
+
 // A monitor since unplugged: the window opens centred on the one there is.
 TEST_F(Restart, OffScreenOpensCentred) {
     QSettings stored = settings();
@@ -110,11 +156,13 @@ TEST_F(Restart, LastRoomIsPerPhoneAndForgottenWhenLeft) {
     stored.setValue("phone", "01099990000");
     stored.setValue("window/size", "넓게");
     stored.setValue("window/composerHeight", -40);
+    stored.setValue("window/maximized", "넓게");
     stored.sync();
     MainController& other = start();
     EXPECT_FALSE(other.room().isOpen());
     EXPECT_EQ(other.mainWindow().placement().composerHeight, 90);
     EXPECT_TRUE(other.window()->isVisible());
+    EXPECT_FALSE(other.window()->isMaximized());
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // Find in the transcript: the text searched, stepping through matches and showing one.
 
+#include "transcript_format.h"
 #include "transcript_view.h"
 
 #include <QTextBrowser>
@@ -77,7 +78,7 @@ void TranscriptView::showRange(TextRange range) {
     view_->ensureCursorVisible();
     QTextEdit::ExtraSelection flash;
     flash.cursor = cursor;
-    flash.format.setBackground(QColor(255, 221, 0));
+    flash.format = transcript::findHighlight();
     view_->setExtraSelections({flash});
     flashTimer_.start(kFlashMs);
 }

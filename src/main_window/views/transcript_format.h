@@ -4,16 +4,24 @@
 
 #include <QColor>
 #include <QDate>
+#include <QPalette>
 #include <QString>
 #include <QTextBlockFormat>
 #include <QTextCharFormat>
+
+class QTextDocument;
 
 namespace brindlewick::transcript {
 
 inline const QChar kLineBreak = QChar(QChar::LineSeparator);
 
-// Built once: a format object reused keeps its hash, which the document's format table looks up
-// on every insertion.
+// What a text is, for its colour. Formats carry it (property kRoleProperty), so text already in a
+// document can take the colours of a new palette.
+enum class TextRole { None, Body, Reply, OwnHeader, OtherHeader, Note, Marker, ReadLine, Link };
+inline constexpr int kRoleProperty = QTextFormat::UserProperty + 1;
+
+// Built once per palette: a format object reused keeps its hash, which the document's format
+// table looks up on every insertion.
 struct Formats {
     QTextCharFormat none;
     QTextCharFormat system;
@@ -25,11 +33,23 @@ struct Formats {
     QTextCharFormat marker;   // date lines, the beginning of the conversation
     QTextCharFormat readLine; // where the user stopped reading
     QTextBlockFormat block;
+    QColor colors[int(TextRole::Link) + 1]; // by role; None: invalid (the view's Text colour)
+    int generation = 0;                     // counts the palettes the colours were chosen for
 };
+// Made for the application's palette on first use.
 const Formats& formats();
+// Chooses the colours against this palette's Base (body text starts from its Text): the light
+// design's colours as they are where they are readable, readable variants where not. Rebuilds
+// the formats only when a colour changes.
+void useColorsOf(const QPalette& palette);
+// Gives the text already in `document` the current colours of its roles: one edit, a pass over
+// the document's fragments.
+void recolor(QTextDocument* document);
+// The background of a found match, and its text colour where the body text would not be readable
+// on it.
+QTextCharFormat findHighlight();
 
 QTextCharFormat asLink(QTextCharFormat format, const QString& href);
-extern const QColor kLinkColor;
 
 // Network text as plain characters: its own line breaks stay inside the entry's block, and the
 // document's frame markers cannot be smuggled in.

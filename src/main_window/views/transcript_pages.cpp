@@ -26,6 +26,20 @@ const QString kReadLineText = QStringLiteral("여기까지 읽었습니다");
 // The read line sits this far below the view's top edge.
 constexpr int kReadLineMargin = 8;
 
+// The item on top before the page (sequence number `seq`, -1 when it is no entry) now stands in
+// `block`, `by` characters further in.
+void movedTopItem(TranscriptIndex& index, QTextBlock block, int seq, int by) {
+    block.setUserState(seq);
+    if (seq < 0)
+        return;
+    EntryPlace& place = index.place(0);
+    place.block = block;
+    place.start += by;
+    place.markerEnd += by;
+    place.bodyStart += by;
+    place.bodyEnd += by;
+}
+
 } // namespace
 
 bool TranscriptView::nearTop() const {
@@ -222,15 +236,7 @@ int TranscriptView::prependEntries(const QList<TranscriptEntry>& entries, const 
 
     if (reuse) {
         ++topFramePages_;
-        topBlock.setUserState(oldTopIsEntry ? oldTopSeq : -1);
-        if (oldTopIsEntry) {
-            EntryPlace& place = index_.place(0);
-            place.block = topBlock;
-            place.start += topStart;
-            place.markerEnd += topStart;
-            place.bodyStart += topStart;
-            place.bodyEnd += topStart;
-        }
+        movedTopItem(index_, topBlock, oldTopIsEntry ? oldTopSeq : -1, topStart);
         // The item after it moved into a block of its own, as the old top does below.
         QTextBlock second = doc->findBlock(inserted);
         second.setUserState(oldSecondSeq);
@@ -244,18 +250,8 @@ int TranscriptView::prependEntries(const QList<TranscriptEntry>& entries, const 
     }
     // The old top item's text moved into a block of its own (its old block handle now holds the
     // first new item).
-    if (!wasEmpty && !reuse) {
-        QTextBlock oldTop = doc->findBlock(inserted);
-        oldTop.setUserState(oldTopIsEntry ? oldTopSeq : -1);
-        if (oldTopIsEntry) {
-            EntryPlace& place = index_.place(0);
-            place.block = oldTop;
-            place.start += shift;
-            place.markerEnd += shift;
-            place.bodyStart += shift;
-            place.bodyEnd += shift;
-        }
-    }
+    if (!wasEmpty && !reuse)
+        movedTopItem(index_, doc->findBlock(inserted), oldTopIsEntry ? oldTopSeq : -1, shift);
     for (qsizetype i = 0; i < places.size(); ++i)
         places[i].block.setUserState(firstSeq + int(i));
     const bool hadEntries = !index_.isEmpty();
@@ -290,13 +286,7 @@ void TranscriptView::rewriteMarker(int index, int answered) {
         return;
     EntryPlace& place = index_.place(index);
     const ChatItem& target = index_.items().at(answered);
-    const int blockStart = place.block.position();
-    Entry writer;
-    writer.cursor = QTextCursor(view_->document());
-    writer.cursor.setPosition(blockStart + place.start);
-    writer.cursor.setPosition(blockStart + place.markerEnd, QTextCursor::KeepAnchor);
-    writer.cursor.beginEditBlock();
-    writer.cursor.removeSelectedText();
+    Entry writer = rewrite(place, place.start, place.markerEnd);
     writer.text(QStringLiteral("  ↳ ") +
                     plainEntryText(target.sender + QStringLiteral(": ") + quote(target.text)) +
                     kLineBreak,

@@ -51,9 +51,8 @@ TranscriptView::TranscriptView(QTextBrowser* view, QObject* parent) : QObject(pa
     view_->document()->setUndoRedoEnabled(false);
     view_->setFont(systemFont(12));
     view_->document()->setDefaultFont(systemFont(12));
-    QPalette palette = view_->palette();
-    palette.setColor(QPalette::Link, kLinkColor);
-    view_->setPalette(palette);
+    followPalette();
+    view_->installEventFilter(this);
     connect(view_, &QTextBrowser::anchorClicked, this, &TranscriptView::onAnchorClicked);
     view_->viewport()->installEventFilter(this);
     // Following the newest text: while the reader is at the bottom, growth keeps them there.
@@ -177,18 +176,23 @@ bool TranscriptView::markEdited(const QString& msgId, const QString& text) {
     return true;
 }
 
+TranscriptView::Entry TranscriptView::rewrite(const EntryPlace& place, int from, int to) {
+    const int blockStart = place.block.position();
+    Entry writer;
+    writer.cursor = QTextCursor(view_->document());
+    writer.cursor.setPosition(blockStart + from);
+    writer.cursor.setPosition(blockStart + to, QTextCursor::KeepAnchor);
+    writer.cursor.beginEditBlock();
+    writer.cursor.removeSelectedText();
+    return writer;
+}
+
 // Rewrites the entry's text in the document. Offsets are within the entry's block, so nothing
 // else moves.
 void TranscriptView::replaceBody(int index, const QString& text, bool edited) {
     flush();
     EntryPlace& place = index_.place(index);
-    const int blockStart = place.block.position();
-    Entry entry;
-    entry.cursor = QTextCursor(view_->document());
-    entry.cursor.setPosition(blockStart + place.bodyStart);
-    entry.cursor.setPosition(blockStart + place.bodyEnd, QTextCursor::KeepAnchor);
-    entry.cursor.beginEditBlock();
-    entry.cursor.removeSelectedText();
+    Entry entry = rewrite(place, place.bodyStart, place.bodyEnd);
     if (edited) {
         entry.linkedText(plainEntryText(text), formats().body);
         entry.text(QStringLiteral(" (수정됨)"), formats().note);
@@ -428,7 +432,25 @@ bool TranscriptView::eventFilter(QObject* watched, QEvent* event) {
     // The type is checked first: the viewport also reports here while the browser is torn down.
     if (event->type() == QEvent::MouseButtonPress && view_ && watched == view_->viewport())
         pressedHref_ = view_->anchorAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+    else if (event->type() == QEvent::PaletteChange && view_ && watched == view_)
+        followPalette();
     return QObject::eventFilter(watched, event);
+}
+
+void TranscriptView::followPalette() {
+    useColorsOf(view_->palette());
+    const Formats& now = formats();
+    if (colorsGeneration_ != now.generation) {
+        colorsGeneration_ = now.generation;
+        flush();
+        recolor(view_->document());
+    }
+    const QColor link = now.colors[int(TextRole::Link)];
+    if (view_->palette().color(QPalette::Link) != link) {
+        QPalette palette = view_->palette();
+        palette.setColor(QPalette::Link, link);
+        view_->setPalette(palette); // comes back here as a PaletteChange, with nothing to do
+    }
 }
 
 void TranscriptView::onAnchorClicked(const QUrl& url) {

@@ -195,6 +195,9 @@ private:
                         const ChatItem* answered = nullptr,
                         const transcript::LocalTime* shown = nullptr);
     QString replyMarker(const QString& replyTo, int seq, const ChatItem* answered);
+    // An edit in place of characters `from`..`to` of the entry's block, which are gone; the
+    // caller writes and ends the edit.
+    Entry rewrite(const EntryPlace& place, int from, int to);
     // Entry `index`'s reply line quotes entry `answered`.
     void rewriteMarker(int index, int answered);
     void replaceBody(int index, const QString& text, bool edited);
@@ -215,6 +218,8 @@ private:
     void onAnchorClicked(const QUrl& url);
     void applyFind(bool showCurrent);
     void refreshSearchText();
+    // Colours for the view's palette, given to the text already shown when they changed.
+    void followPalette();
 
     QPointer<QTextBrowser> view_;
     TranscriptIndex index_;
@@ -244,6 +249,7 @@ private:
     QTextCursor batch_;
     QTimer flashTimer_;
     QString pressedHref_;
+    int colorsGeneration_ = 0; // of the colours the document's text has
 };
 
 } // namespace brindlewick
