@@ -6,6 +6,7 @@
 #include "http_api.h"
 #include "http_server.h"
 #include "hub.h"
+#include "postgres_storage.h"
 #include "sqlite_storage.h"
 
 #include <boost/asio/ip/address.hpp>
@@ -67,7 +68,10 @@ bool Server::start(std::string& error) {
         return false;
     std::unique_ptr<Storage> storage;
     try {
-        storage = std::make_unique<SqliteStorage>(options_.dataDir + "/brindlewick.db");
+        if (options_.postgres.empty())
+            storage = std::make_unique<SqliteStorage>(options_.dataDir + "/brindlewick.db");
+        else
+            storage = std::make_unique<PostgresStorage>(options_.postgres);
         // Before any request, so no upload sees a half-finished completion.
         storage->begin();
         files_->recover(*storage);
