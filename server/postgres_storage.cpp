@@ -285,7 +285,10 @@ std::optional<std::string> PostgresStorage::roomKind(const std::string& room) {
 
 void PostgresStorage::createRoom(const std::string& room, const std::string& kind,
                                  const std::string& title, const std::string& creator) {
-    query("INSERT INTO rooms(id, kind, title, creator, activity) VALUES($1, $2, $3, $4, $5)",
+    // Two processes may both find a direct room missing and create it at once: the second
+    // then uses the one the first made.
+    query("INSERT INTO rooms(id, kind, title, creator, activity) VALUES($1, $2, $3, $4, $5) "
+          "ON CONFLICT(id) DO NOTHING",
           {room, kind, title, creator, nowMs()});
 }
 

@@ -7,6 +7,11 @@
 //
 //   server_load [--users 1000] [--room-size 10] [--seconds-per-step 6] [--rates 1000,2000,...]
 //               [--baseline /path/to/older/brindlewick-server] [--rounds 1]
+//               [--backends sqlite,postgres]
+//
+// --backends runs this build once per storage back end in the same run (PostgreSQL on a
+// throw-away cluster with fsync on, a fresh database per run), each followed by its highest
+// delivery rate with p99 under 50 ms and the server's CPU time per 1,000 deliveries.
 //
 // With --rounds N the two servers take turns N times and each step's median over the rounds
 // counts, so that load from elsewhere on the machine hits both alike.
@@ -15,7 +20,10 @@
 
 #include <boost/asio.hpp>
 #include <curl/curl.h>
+#include <libpq-fe.h>
 #include <sqlite3.h>
+
+#include "postgres_cluster.h"
 
 #include <algorithm>
 #include <chrono>
@@ -24,6 +32,7 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -202,6 +211,35 @@ struct Run {
     bool ok = false;
 };
 
+// Non-empty: the server under load keeps its data in this PostgreSQL database.
+std::string postgresUri;
+
+// User plus system time of a process, in milliseconds.
+double cpuMs(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return 0;
+    std::istringstream fields(text.substr(close + 2));
+    std::string skip;
+    for (int i = 3; i < 14; ++i)
+        fields >> skip;
+    double user = 0, system = 0;
+    fields >> user >> system;
+    return (user + system) * 1000.0 / sysconf(_SC_CLK_TCK);
+}
+
+std::int64_t storedInPostgres() {
+    PGconn* conn = PQconnectdb(postgresUri.c_str());
+    PGresult* r = PQexec(conn, "SELECT COUNT(*) FROM messages");
+    const std::int64_t n =
+        PQresultStatus(r) == PGRES_TUPLES_OK ? std::atoll(PQgetvalue(r, 0, 0)) : -1;
+    PQclear(r);
+    PQfinish(conn);
+    return n;
+}
+
 // The whole load against one server binary; prints its figures as it goes.
 Run runLoad(const char* binary, int users, int roomSize, int secondsPerStep,
             const std::vector<int>& rates, double echo99) {
@@ -222,8 +260,12 @@ Run runLoad(const char* binary, int users, int roomSize, int secondsPerStep,
         // All connections come from one address; a build that does not know the setting
         // ignores the variable.
         setenv("BRINDLEWICK_MAX_CONNECTIONS_PER_ADDRESS", std::to_string(users + 16).c_str(), 1);
-        execl(binary, binary, "--chat-port", "0", "--http-port", "0", "--data-dir",
-              (dir + "/data").c_str(), nullptr);
+        if (!postgresUri.empty())
+            execl(binary, binary, "--chat-port", "0", "--http-port", "0", "--data-dir",
+                  (dir + "/data").c_str(), "--postgres", postgresUri.c_str(), nullptr);
+        else
+            execl(binary, binary, "--chat-port", "0", "--http-port", "0", "--data-dir",
+                  (dir + "/data").c_str(), nullptr);
         _exit(127);
     }
     close(out[1]);
@@ -327,6 +369,7 @@ Run runLoad(const char* binary, int users, int roomSize, int secondsPerStep,
         run.steps.push_back({st.delivered / seconds, p99});
     }
     const long peakKiB = serverPeakKiB(pid);
+    const double serverCpuMs = cpuMs(pid);
     kill(pid, SIGTERM);
     int status = 0;
     waitpid(pid, &status, 0);
@@ -344,7 +387,16 @@ Run runLoad(const char* binary, int users, int roomSize, int secondsPerStep,
         sqlite3_finalize(stmt);
     }
     sqlite3_close(db);
+    if (!postgresUri.empty())
+        stored = storedInPostgres();
     std::printf("server peak memory (VmHWM): %.1f MiB\n", peakKiB / 1024.0);
+    double best = 0;
+    for (const StepFigures& step : run.steps)
+        if (step.p99 < 50)
+            best = std::max(best, step.deliveriesPerSecond);
+    std::printf("%s: %.0f deliveries/s at p99 < 50 ms; server CPU %.1f ms per 1,000 deliveries\n",
+                postgresUri.empty() ? "SQLite" : "PostgreSQL", best,
+                totalDelivered > 0 ? serverCpuMs * 1000.0 / totalDelivered : 0.0);
     std::printf("messages sent %lld, stored %lld, deliveries %lld of %lld: %s\n",
                 (long long)totalSent, (long long)stored, (long long)totalDelivered,
                 (long long)(totalSent * roomSize),
@@ -362,6 +414,7 @@ int main(int argc, char** argv) {
     std::vector<int> rates = {1000, 2000, 3000, 5000, 7000};
     std::string baseline;
     int rounds = 1;
+    std::string backends = "sqlite";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i], value = argv[i + 1];
         if (name == "--users")
@@ -374,6 +427,8 @@ int main(int argc, char** argv) {
             baseline = value;
         else if (name == "--rounds")
             rounds = std::max(1, std::stoi(value));
+        else if (name == "--backends")
+            backends = value;
         else if (name == "--rates") {
             rates.clear();
             std::stringstream list(value);
@@ -394,6 +449,21 @@ int main(int argc, char** argv) {
                 runLoad(baseline.c_str(), users, roomSize, secondsPerStep, rates, echo99));
         nowRuns.push_back(
             runLoad(BRINDLEWICK_SERVER_BINARY, users, roomSize, secondsPerStep, rates, echo99));
+    }
+    if (backends.find("postgres") != std::string::npos) {
+        std::string error;
+        auto cluster = brindlewick::test::PostgresCluster::start(error, {/*durable=*/true});
+        if (!cluster) {
+            std::fprintf(stderr, "server_load: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("the same load on PostgreSQL:\n");
+        postgresUri = cluster->createDatabase(error);
+        const Run onPostgres =
+            runLoad(BRINDLEWICK_SERVER_BINARY, users, roomSize, secondsPerStep, rates, echo99);
+        postgresUri.clear();
+        if (!onPostgres.ok)
+            return 1;
     }
     // Per step the median of the rounds, for the delivery rate and the p99 alike.
     auto median = [](const std::vector<Run>& runs) {
