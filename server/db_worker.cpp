@@ -81,9 +81,9 @@ void DbWorker::run() {
 std::vector<Completion> DbWorker::runBatch(std::vector<Entry>& jobs, bool& committed) {
     std::vector<Completion> completions;
     completions.reserve(jobs.size());
-    Database& db = storage_->db();
+    Storage& db = *storage_;
     try {
-        db.prepare("BEGIN IMMEDIATE").run();
+        db.begin();
     } catch (const DatabaseError& e) {
         logLine(std::string("database: cannot begin: ") + e.what());
         for (Entry& entry : jobs)
@@ -95,14 +95,13 @@ std::vector<Completion> DbWorker::runBatch(std::vector<Entry>& jobs, bool& commi
         // A savepoint per job: one bad job must not take its neighbours down. Like the
         // statements around the batch, prepared once rather than parsed for every job.
         try {
-            db.prepare("SAVEPOINT job").run();
+            db.savepoint();
             completions.push_back(entry.job(*storage_));
-            db.prepare("RELEASE job").run();
+            db.releaseSavepoint();
         } catch (const std::exception& e) {
             logLine(std::string("database: job failed: ") + e.what());
             try {
-                db.exec("ROLLBACK TO job");
-                db.exec("RELEASE job");
+                db.rollbackToSavepoint();
             } catch (const std::exception&) {
             }
             storage_->forgetCachedMembers();
@@ -110,12 +109,12 @@ std::vector<Completion> DbWorker::runBatch(std::vector<Entry>& jobs, bool& commi
         }
     }
     try {
-        db.prepare("COMMIT").run();
+        db.commit();
         committed = true;
     } catch (const DatabaseError& e) {
         logLine(std::string("database: commit failed: ") + e.what());
         try {
-            db.exec("ROLLBACK");
+            db.rollback();
         } catch (const DatabaseError&) {
         }
         storage_->forgetCachedMembers();

@@ -116,6 +116,11 @@ bool FileStore::matchesRecord(const FileRecord& record, const std::string& hex) 
 }
 
 void FileStore::recover(Storage& storage) {
+    if (storage.keepsFileContent()) {
+        // Chunks and records commit together: nothing on disk to reconcile.
+        expire(storage);
+        return;
+    }
     std::vector<std::string> names;
     if (DIR* dir = ::opendir(directory_.c_str())) {
         while (const dirent* entry = ::readdir(dir))
@@ -202,8 +207,10 @@ FileAnswer FileStore::create(Storage& storage, const std::string& name, std::int
     if (storage.pendingUploads(owner) >= limits_.maxPendingPerOwner)
         return refuse(429, FileText::kTooManyPending);
     // What the unfinished uploads were promised counts as used already.
+    // (Only for files on this disk: the database server's space is not known here.)
     const std::uint64_t promised = static_cast<std::uint64_t>(storage.pendingBytes());
-    if (promised + static_cast<std::uint64_t>(size) > statvfsFree(directory_))
+    if (!storage.keepsFileContent() &&
+        promised + static_cast<std::uint64_t>(size) > statvfsFree(directory_))
         return refuse(507, FileText::kNoSpace);
     FileRecord record;
     record.id = randomHex128();
@@ -231,6 +238,8 @@ FileAnswer FileStore::putChunk(Storage& storage, const std::string& id, std::int
         return refuse(413, FileText::kChunkTooLarge);
     if (record->received + static_cast<std::int64_t>(bytes.size()) > record->declaredSize)
         return refuse(413, FileText::kTooLarge);
+    if (storage.keepsFileContent())
+        return putSharedChunk(storage, *record, bytes);
 
     const std::string part = partOf(id);
     // Only the first chunk creates the part file: one that vanished must not come back with
@@ -282,6 +291,44 @@ FileAnswer FileStore::putChunk(Storage& storage, const std::string& id, std::int
     return answer;
 }
 
+// Chunk rows commit with their record, so they are what the record says. Other processes may
+// take some of the chunks, so no running hash is kept: completion reads the rows back once.
+FileAnswer FileStore::putSharedChunk(Storage& storage, FileRecord& record,
+                                     const std::string& bytes) {
+    storage.putFileChunk(record.id, record.chunks, bytes);
+    record.received += static_cast<std::int64_t>(bytes.size());
+    record.chunks += 1;
+    storage.updateFile(record);
+    FileAnswer answer;
+    answer.id = record.id;
+    answer.size = record.received;
+    return answer;
+}
+
+bool FileStore::completeShared(Storage& storage, FileRecord& record) {
+    // One chunk in memory at a time.
+    Sha256 state;
+    std::int64_t bytes = 0;
+    for (std::int64_t index = 0; index < record.chunks; ++index) {
+        const auto chunk = storage.fileChunk(record.id, index);
+        if (!chunk) {
+            logLine("files: cannot complete " + record.id + ": chunk " + std::to_string(index) +
+                    " is missing");
+            return false;
+        }
+        state.add(chunk->data(), chunk->size());
+        bytes += static_cast<std::int64_t>(chunk->size());
+    }
+    if (bytes != record.received) {
+        logLine("files: cannot complete " + record.id + ": chunks do not match its record");
+        return false;
+    }
+    record.complete = true;
+    record.sha256 = state.finish();
+    storage.updateFile(record);
+    return true;
+}
+
 FileAnswer FileStore::complete(Storage& storage, const std::string& id) {
     if (!isHex128(id))
         return refuse(400, FileText::kBadId);
@@ -293,6 +340,8 @@ FileAnswer FileStore::complete(Storage& storage, const std::string& id) {
     answer.size = record->received;
     if (record->complete)
         return answer;
+    if (storage.keepsFileContent())
+        return completeShared(storage, *record) ? answer : refuse(500, FileText::kWriteFailed);
     const std::string part = partOf(id);
     const std::string final = pathOf(id);
     if (sizeOf(part) < 0 && sizeOf(final) >= 0) {
@@ -344,7 +393,8 @@ FileAnswer FileStore::locate(Storage& storage, const std::string& id) {
     const auto record = storage.file(id);
     if (!record || !record->complete)
         return refuse(404, FileText::kNotFound);
-    if (record->sha256.empty() || sizeOf(pathOf(id)) != record->received) {
+    if (record->sha256.empty() ||
+        (!storage.keepsFileContent() && sizeOf(pathOf(id)) != record->received)) {
         logLine("files: " + id + " does not match its record; not served");
         return refuse(404, FileText::kNotFound);
     }
@@ -352,6 +402,7 @@ FileAnswer FileStore::locate(Storage& storage, const std::string& id) {
     answer.id = id;
     answer.size = record->received;
     answer.sha256 = record->sha256;
+    answer.chunks = record->chunks;
     return answer;
 }
 

@@ -1,5 +1,8 @@
 #pragma once
-// Uploaded files: a record in the database and the bytes in DIR/files/<id>.
+// Uploaded files: a record in the database and the bytes in DIR/files/<id>, or, with a
+// database that keeps file content (PostgreSQL), the bytes as one row per chunk beside the
+// record, so that any server process on that database can take the next chunk or serve it.
+// On disk:
 // Chunks go to <id>.part and are accepted only in order; completing renames the file.
 // The database decides: a file is served only when it is recorded complete and its size on
 // disk is the recorded one; its SHA-256, taken from the disk at completion, is recorded too and
@@ -22,6 +25,7 @@ struct FileAnswer {
     std::string id;
     std::int64_t size = 0;
     std::string sha256; // of a finished file
+    std::int64_t chunks = 0;
 };
 
 struct UploadLimits {
@@ -59,6 +63,8 @@ public:
 private:
     std::string partOf(const std::string& id) const { return directory_ + "/" + id + ".part"; }
     void drop(Storage& storage, const std::string& id);
+    FileAnswer putSharedChunk(Storage& storage, FileRecord& record, const std::string& bytes);
+    bool completeShared(Storage& storage, FileRecord& record);
     static bool matchesRecord(const FileRecord& record, const std::string& sha256);
     // Marks a renamed file complete when it holds exactly the recorded bytes.
     bool adoptRenamed(Storage& storage, FileRecord& record);

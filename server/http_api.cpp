@@ -37,6 +37,18 @@ const char* const kBadChunk = "잘못된 조각 번호입니다";
 
 namespace {
 
+// One chunk of a file kept in the database, read on the worker like every other query.
+void fetchFileChunk(DbWorker& worker, const std::string& id, std::int64_t index,
+                    HttpReply::ChunkReady ready) {
+    auto chunk = std::make_shared<std::optional<std::string>>();
+    worker.post(
+        [id, index, chunk, ready](Storage& storage) -> Completion {
+            *chunk = storage.fileChunk(id, index);
+            return [chunk, ready](bool) { ready(std::move(*chunk)); };
+        },
+        [ready](bool) { ready(std::nullopt); });
+}
+
 HttpReply text(unsigned status, const std::string& body) {
     HttpReply reply;
     reply.status = status;
@@ -547,15 +559,25 @@ void HttpApi::completeFile(const std::string& id, const BearerHash& bearer, Repl
 
 void HttpApi::download(const std::string& id, const BearerHash& bearer, ReplyFn reply) {
     FileStore* files = &files_;
+    DbWorker* worker = &worker_;
     postFor(
         {}, bearer,
-        [files, id, reply](Storage& storage) -> Completion {
+        [files, worker, id, reply](Storage& storage) -> Completion {
             const FileAnswer result = files->locate(storage, id);
             auto answer = std::make_shared<HttpReply>();
             if (result.status == 200) {
                 answer->contentType = "application/octet-stream";
-                answer->filePath = files->pathOf(id);
                 answer->sha256 = result.sha256;
+                if (storage.keepsFileContent()) {
+                    answer->chunkCount = result.chunks;
+                    answer->fileSize = static_cast<std::uint64_t>(result.size);
+                    answer->fetchChunk = [worker, id](std::int64_t index,
+                                                      HttpReply::ChunkReady ready) {
+                        fetchFileChunk(*worker, id, index, std::move(ready));
+                    };
+                } else {
+                    answer->filePath = files->pathOf(id);
+                }
             } else {
                 *answer = text(result.status, result.text);
             }

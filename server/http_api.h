@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace brindlewick::server {
@@ -27,6 +28,13 @@ struct HttpReply {
     std::string body;
     std::string filePath; // non-empty: stream this file as the body
     std::string sha256;   // the file's recorded checksum, which its bytes must match
+    // Instead of filePath, for content kept in the database: `chunkCount` chunks, `fileSize`
+    // bytes in all, each asked for in turn; `ready` runs on the io_context with the chunk, or
+    // with nothing when it cannot be read.
+    using ChunkReady = std::function<void(std::optional<std::string>)>;
+    std::function<void(std::int64_t index, ChunkReady ready)> fetchChunk;
+    std::int64_t chunkCount = 0;
+    std::uint64_t fileSize = 0;
 };
 
 using ReplyFn = std::function<void(HttpReply)>;

@@ -4,6 +4,7 @@
 #include "http_api.h"
 #include "log.h"
 #include "open_failure.h"
+#include "sha256.h"
 #include "verified_file.h"
 
 #include <boost/asio/steady_timer.hpp>
@@ -175,6 +176,10 @@ private:
             sendFile(std::move(reply));
             return;
         }
+        if (reply.fetchChunk) {
+            sendStoredFile(std::move(reply));
+            return;
+        }
         auto response = std::make_shared<http::response<http::string_body>>();
         response->result(static_cast<http::status>(reply.status));
         response->set(http::field::content_type, reply.contentType);
@@ -267,6 +272,111 @@ private:
                 }
                 self->sendBlock(d);
             });
+    }
+
+    // A file kept in the database, chunk by chunk as stored, checked like VerifiedFile does:
+    // the last chunk is withheld when the bytes do not match the recorded size and checksum.
+    struct StoredDownload {
+        HttpReply reply;
+        std::int64_t next = 0; // chunk
+        std::uint64_t offset = 0;
+        Sha256 hash;
+        std::string chunk;
+        std::size_t written = 0; // of `chunk`
+        http::response<http::empty_body> header;
+        std::optional<http::response_serializer<http::empty_body>> serializer;
+    };
+
+    void sendStoredFile(HttpReply reply) {
+        auto d = std::make_shared<StoredDownload>();
+        d->reply = std::move(reply);
+        // The first chunk before the header, so a file of one chunk is checked whole first.
+        fetchStored(d, [self = shared_from_this(), d](bool ok) {
+            if (!ok) {
+                logLine("http: a stored file does not match its record; not served");
+                self->sendNotFound();
+                return;
+            }
+            d->header.result(http::status::ok);
+            d->header.set(http::field::content_type, d->reply.contentType);
+            d->header.keep_alive(self->keepAlive_);
+            d->header.content_length(d->reply.fileSize);
+            d->serializer.emplace(d->header);
+            self->stream_.expires_after(self->writeIdle_);
+            http::async_write_header(self->stream_, *d->serializer,
+                                     [self, d](beast::error_code ec, std::size_t) {
+                                         if (ec) {
+                                             self->cutStored(*d, ec.message());
+                                             return;
+                                         }
+                                         self->sendStoredChunk(d);
+                                     });
+        });
+    }
+
+    // Reads the next chunk into d->chunk; false when it is missing or does not fit the record.
+    void fetchStored(std::shared_ptr<StoredDownload> d, std::function<void(bool)> then) {
+        if (d->next >= d->reply.chunkCount) {
+            // Only an empty file has no chunk at all.
+            d->chunk.clear();
+            then(d->reply.fileSize == 0 && d->hash.finish() == d->reply.sha256);
+            return;
+        }
+        const std::int64_t index = d->next++;
+        d->reply.fetchChunk(index, [self = shared_from_this(), d,
+                                    then = std::move(then)](std::optional<std::string> chunk) {
+            if (self->closed_)
+                return;
+            if (!chunk || d->offset + chunk->size() > d->reply.fileSize) {
+                then(false);
+                return;
+            }
+            d->chunk = std::move(*chunk);
+            d->written = 0;
+            d->hash.add(d->chunk.data(), d->chunk.size());
+            d->offset += d->chunk.size();
+            if (d->next == d->reply.chunkCount &&
+                (d->offset != d->reply.fileSize || d->hash.finish() != d->reply.sha256)) {
+                then(false);
+                return;
+            }
+            then(true);
+        });
+    }
+
+    void sendStoredChunk(std::shared_ptr<StoredDownload> d) {
+        if (d->written == d->chunk.size()) {
+            if (d->next >= d->reply.chunkCount) {
+                afterWrite();
+                return;
+            }
+            fetchStored(d, [self = shared_from_this(), d](bool ok) {
+                if (!ok) {
+                    self->cutStored(*d, "the file does not match its record");
+                    return;
+                }
+                self->sendStoredChunk(d);
+            });
+            return;
+        }
+        stream_.expires_after(writeIdle_);
+        stream_.async_write_some(
+            asio::buffer(d->chunk.data() + d->written, d->chunk.size() - d->written),
+            [self = shared_from_this(), d](beast::error_code ec, std::size_t n) {
+                d->written += n;
+                if (ec) {
+                    self->cutStored(*d, ec.message());
+                    return;
+                }
+                self->sendStoredChunk(d);
+            });
+    }
+
+    void cutStored(const StoredDownload& d, const std::string& why) {
+        const std::uint64_t sent = d.offset - d.chunk.size() + d.written;
+        logLine("http: " + peer_ + " download cut after " + std::to_string(sent) + " of " +
+                std::to_string(d.reply.fileSize) + " bytes: " + why);
+        close();
     }
 
     void cutDownload(const Download& d, const std::string& why) {

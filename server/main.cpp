@@ -3,6 +3,8 @@
 #include "log.h"
 #include "options.h"
 #include "server.h"
+#include "postgres_storage.h"
+#include "sqlite_storage.h"
 #include "storage.h"
 
 #include <phone_number.h>
@@ -14,6 +16,7 @@
 #include <cstdio>
 #include <iostream>
 #include <malloc.h>
+#include <memory>
 #include <new>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -51,18 +54,24 @@ int releasePhone(const ServerOptions& options, const std::string& given) {
         std::cerr << "brindlewick-server: '" << given << "' is not a phone number\n";
         return 2;
     }
-    const std::string path = options.dataDir + "/brindlewick.db";
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        // Opening would create an empty database where the operator expected one.
-        std::cerr << "brindlewick-server: no database at " << path << "\n";
-        return 2;
-    }
     bool released = false;
     try {
-        // Safe beside a running server: SQLite locks, and the server reads claims per sign-in.
-        Storage storage(path);
-        released = storage.releaseClaim(phone);
+        // Safe beside a running server: the database locks, and the server reads claims per
+        // sign-in.
+        std::unique_ptr<Storage> storage;
+        if (options.postgres.empty()) {
+            const std::string path = options.dataDir + "/brindlewick.db";
+            struct stat info {};
+            if (::stat(path.c_str(), &info) != 0) {
+                // Opening would create an empty database where the operator expected one.
+                std::cerr << "brindlewick-server: no database at " << path << "\n";
+                return 2;
+            }
+            storage = std::make_unique<SqliteStorage>(path);
+        } else {
+            storage = std::make_unique<PostgresStorage>(options.postgres);
+        }
+        released = storage->releaseClaim(phone);
     } catch (const DatabaseError& e) {
         std::cerr << "brindlewick-server: database: " << e.what() << "\n";
         return 2;

@@ -94,6 +94,10 @@ po::options_description settingsOptions() {
     add("data-dir", po::value<NonEmptyText>()->value_name("DIR"),
         "database and uploaded files (default $XDG_DATA_HOME/brindlewick-server, else "
         "~/.local/share/brindlewick-server)");
+    add("postgres", po::value<NonEmptyText>()->value_name("URI"),
+        "keep everything in this PostgreSQL database (postgresql://USER@HOST/DB) instead of "
+        "SQLite, so that several servers can share it; a password goes in PGPASSWORD or "
+        "~/.pgpass");
     add("max-upload-bytes",
         po::value<ByteCount>()->value_name("N")->default_value(
             ByteCount{defaults.maxUploadBytes}, std::to_string(defaults.maxUploadBytes)),
@@ -262,6 +266,8 @@ OptionsResult parseServerOptions(const std::vector<std::string>& args) {
     o.httpPort = static_cast<std::uint16_t>(values["http-port"].as<Port>().value);
     o.dataDir =
         values.count("data-dir") ? values["data-dir"].as<NonEmptyText>().value : defaultDataDir();
+    if (values.count("postgres"))
+        o.postgres = values["postgres"].as<NonEmptyText>().value;
     o.maxUploadBytes = values["max-upload-bytes"].as<ByteCount>().value;
     o.idleSeconds = static_cast<int>(values["idle-timeout"].as<Seconds>().value);
     if (values.count("http-host"))

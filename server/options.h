@@ -13,6 +13,8 @@ struct ServerOptions {
     std::uint16_t chatPort = 9000;
     std::uint16_t httpPort = 9001;
     std::string dataDir; // empty: the default below
+    // A libpq connection URI; empty: the SQLite database in dataDir.
+    std::string postgres;
     std::uint64_t maxUploadBytes = 1024ull * 1024 * 1024;
     int idleSeconds = 90;
     // Host names clients reach the HTTP port by, besides its listening address.

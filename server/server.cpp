@@ -6,6 +6,8 @@
 #include "http_api.h"
 #include "http_server.h"
 #include "hub.h"
+#include "postgres_storage.h"
+#include "sqlite_storage.h"
 #include "tls_context.h"
 
 #include <boost/asio/ip/address.hpp>
@@ -73,11 +75,14 @@ bool Server::start(std::string& error) {
         return false;
     std::unique_ptr<Storage> storage;
     try {
-        storage = std::make_unique<Storage>(options_.dataDir + "/brindlewick.db");
+        if (options_.postgres.empty())
+            storage = std::make_unique<SqliteStorage>(options_.dataDir + "/brindlewick.db");
+        else
+            storage = std::make_unique<PostgresStorage>(options_.postgres);
         // Before any request, so no upload sees a half-finished completion.
-        storage->db().exec("BEGIN");
+        storage->begin();
         files_->recover(*storage);
-        storage->db().exec("COMMIT");
+        storage->commit();
     } catch (const DatabaseError& e) {
         error = std::string("database: ") + e.what();
         return false;

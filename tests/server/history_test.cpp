@@ -1,5 +1,6 @@
-// History pages over the real tables on an in-memory database.
+// History pages over the real tables, on each storage back end.
 
+#include "backends.h"
 #include "room_logic.h"
 
 #include <gtest/gtest.h>
@@ -20,9 +21,10 @@ const std::string kDm = "dm:111:222";
 const std::string kFile = "0123456789abcdef0123456789abcdef";
 
 struct World {
-    Storage storage{":memory:"};
+    test::ScratchStorage scratch;
+    Storage& storage;
 
-    World() {
+    explicit World(test::Backend backend) : scratch(backend), storage(*scratch.get()) {
         storage.upsertUser({"111", "앨리스", "", ""}, false);
         storage.upsertUser({"222", "밥", "", ""}, false);
         storage.upsertUser({"333", "캐럴", "", ""}, false);
@@ -73,7 +75,15 @@ std::vector<std::int64_t> idsOf(const wire::HistoryPage& page) {
     return ids;
 }
 
-TEST(History, PagingBackFromTheNewestGivesEveryMessageOnceInOrder) {
+class HistoryTest : public ::testing::TestWithParam<test::Backend> {
+protected:
+    void SetUp() override {
+        if (!test::ScratchStorage(GetParam()).get())
+            GTEST_SKIP() << "back end not available";
+    }
+};
+
+TEST_P(HistoryTest, PagingBackFromTheNewestGivesEveryMessageOnceInOrder) {
     struct Case {
         const char* limit;
         std::size_t pageSize;
@@ -81,7 +91,7 @@ TEST(History, PagingBackFromTheNewestGivesEveryMessageOnceInOrder) {
     const std::vector<Case> cases = {{"", 50}, {"7", 7}, {"100", 100}, {"500", 100}, {"0", 1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("limit \"") + c.limit + "\"");
-        World w;
+        World w(GetParam());
         w.chats(500);
         std::vector<std::int64_t> seen; // newest first
         std::string before;
@@ -113,8 +123,8 @@ TEST(History, PagingBackFromTheNewestGivesEveryMessageOnceInOrder) {
     }
 }
 
-TEST(History, EntriesCarryTheirCurrentState) {
-    World w;
+TEST_P(HistoryTest, EntriesCarryTheirCurrentState) {
+    World w(GetParam());
     w.storage.createFile({kFile, "사진.png", 5, 0, 0, false, "", ""});
     w.storage.updateFile({kFile, "사진.png", 5, 5, 1, true, "", ""});
     w.ok("111", MessageType::Chat, {kGroup, "처음"});                         // 1, edited twice
@@ -177,7 +187,7 @@ TEST(History, EntriesCarryTheirCurrentState) {
     }
 }
 
-TEST(History, RequestsAreCheckedAndLimitsClamped) {
+TEST_P(HistoryTest, RequestsAreCheckedAndLimitsClamped) {
     struct Case {
         const char* name;
         std::string phone;
@@ -219,7 +229,7 @@ TEST(History, RequestsAreCheckedAndLimitsClamped) {
         {"a direct room in the wrong order", "111", {"dm:222:111"}, ErrorText::kNotMember},
         {"own direct room before its first message", "111", {kDm}, nullptr, {}, false},
     };
-    World w;
+    World w(GetParam());
     w.chats(150);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -244,8 +254,8 @@ TEST(History, RequestsAreCheckedAndLimitsClamped) {
     }
 }
 
-TEST(History, ReadMarkOfThePageAgreesWithTheUnreadCount) {
-    World w;
+TEST_P(HistoryTest, ReadMarkOfThePageAgreesWithTheUnreadCount) {
+    World w(GetParam());
     w.chats(10); // Alice sends the odd ids, Bob the even ones
     w.ok("111", MessageType::ChatDelete, {kGroup, "9"});
     struct Step {
@@ -284,8 +294,8 @@ TEST(History, ReadMarkOfThePageAgreesWithTheUnreadCount) {
     EXPECT_EQ(w.unread("222", kGroup), 1);
 }
 
-TEST(History, PagesOfLongTextsStayBelowTheByteLimitAndStillReachTheStart) {
-    World w;
+TEST_P(HistoryTest, PagesOfLongTextsStayBelowTheByteLimitAndStillReachTheStart) {
+    World w(GetParam());
     const std::string longest(RoomLogic::kMaxTextBytes, 'x');
     for (int i = 0; i < 60; ++i)
         w.ok("111", MessageType::Chat, {kGroup, longest});
@@ -307,5 +317,7 @@ TEST(History, PagesOfLongTextsStayBelowTheByteLimitAndStillReachTheStart) {
     EXPECT_EQ(seen.size(), 60u);
     EXPECT_GT(pages, 2);
 }
+
+INSTANTIATE_TEST_SUITE_P(Storage, HistoryTest, test::kBackends, test::backendName);
 
 } // namespace

@@ -1,5 +1,6 @@
-// Room rules over the real tables on an in-memory database.
+// Room rules over the real tables, on each storage back end.
 
+#include "backends.h"
 #include "room_logic.h"
 
 #include <gtest/gtest.h>
@@ -24,9 +25,10 @@ const char* const kAny = "*"; // a delivered field the case does not pin (time)
 // The tables as a client sees them: three users, a direct room with messages 1 (Alice's),
 // 2 (Bob's) and 3 (Alice's, deleted), Alice's memo room and two uploads.
 struct World {
-    Storage storage{":memory:"};
+    test::ScratchStorage scratch;
+    Storage& storage;
 
-    World() {
+    explicit World(test::Backend backend) : scratch(backend), storage(*scratch.get()) {
         storage.upsertUser({"111", "앨리스", "", ""}, false);
         storage.upsertUser({"222", "밥", "", ""}, false);
         storage.upsertUser({"333", "", "", ""}, false);
@@ -95,7 +97,15 @@ void expectAnnounced(const RoomResult& result, const std::optional<Announced>& e
         }
 }
 
-TEST(RoomLogic, RequestsAreCheckedAndAnnouncedToTheMembers) {
+class RoomLogicTest : public ::testing::TestWithParam<test::Backend> {
+protected:
+    void SetUp() override {
+        if (!test::ScratchStorage(GetParam()).get())
+            GTEST_SKIP() << "back end not available";
+    }
+};
+
+TEST_P(RoomLogicTest, RequestsAreCheckedAndAnnouncedToTheMembers) {
     const std::string longest(RoomLogic::kMaxTextBytes, 'x');
     const std::vector<std::string> pair = {"111", "222"};
     using Check = std::function<void(World&)>;
@@ -347,7 +357,7 @@ TEST(RoomLogic, RequestsAreCheckedAndAnnouncedToTheMembers) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        World w;
+        World w(GetParam());
         const RoomResult result = w.run(c.phone, c.type, c.fields);
         EXPECT_EQ(result.error, c.error ? c.error : "");
         expectAnnounced(result, c.announced);
@@ -356,8 +366,8 @@ TEST(RoomLogic, RequestsAreCheckedAndAnnouncedToTheMembers) {
     }
 }
 
-TEST(RoomLogic, LeavingTellsTheOthersAndTheNextDirectMessageBringsTheMemberBack) {
-    World w;
+TEST_P(RoomLogicTest, LeavingTellsTheOthersAndTheNextDirectMessageBringsTheMemberBack) {
+    World w(GetParam());
     const RoomResult left = RoomLogic::leaveRoom(w.storage, "222", kDm);
     EXPECT_EQ(left.error, "");
     expectAnnounced(left, Announced{{"111"}, MessageType::RoomNotice, {kDm, "밥님이 나갔습니다."}});
@@ -376,5 +386,7 @@ TEST(RoomLogic, LeavingTellsTheOthersAndTheNextDirectMessageBringsTheMemberBack)
     EXPECT_EQ(RoomLogic::leaveRoom(w.storage, "111", kMemo).error, "");
     EXPECT_EQ(w.run("111", MessageType::Chat, {kMemo, "x"}).error, ErrorText::kNotMember);
 }
+
+INSTANTIATE_TEST_SUITE_P(Storage, RoomLogicTest, test::kBackends, test::backendName);
 
 } // namespace

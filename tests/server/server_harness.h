@@ -1,6 +1,8 @@
 #pragma once
 // Starts the real server process on free ports and talks to it like a client would.
 
+#include "backends.h"
+
 #include <messages.h>
 
 #include <optional>

@@ -1,4 +1,4 @@
-// The real server process, driven over its two ports.
+// The real server process, driven over its two ports, on each storage back end.
 
 #include "server_harness.h"
 
@@ -16,20 +16,25 @@ using nlohmann::json;
 
 namespace {
 
-class ServerTest : public ::testing::Test {
+class ServerTest : public ::testing::TestWithParam<Backend> {
 protected:
     void SetUp() override {
         dir = makeTempDir();
-        server = std::make_unique<ServerProcess>(dir, extraArgs());
+        std::string why;
+        storageArgs = backendArgs(GetParam(), why);
+        if (!why.empty())
+            GTEST_SKIP() << why;
+        server = std::make_unique<ServerProcess>(dir, args());
     }
     void TearDown() override {
         server.reset();
         std::system(("rm -rf " + dir).c_str());
     }
     virtual std::string extraArgs() const { return "--max-upload-bytes 3000000"; }
+    std::string args() const { return extraArgs() + storageArgs; }
     void restart() {
         server->stop();
-        server = std::make_unique<ServerProcess>(dir, extraArgs());
+        server = std::make_unique<ServerProcess>(dir, args());
     }
     std::unique_ptr<ChatConnection> signedIn(const std::string& phone, const std::string& nick) {
         auto c = std::make_unique<ChatConnection>(server->chatPort);
@@ -71,12 +76,13 @@ protected:
     }
 
     std::string dir;
+    std::string storageArgs;
     std::unique_ptr<ServerProcess> server;
 };
 
 const std::string kDm = "dm:111:222";
 
-TEST_F(ServerTest, DeliversToEveryConnectionOfEveryMemberWithTheCatalogueLayout) {
+TEST_P(ServerTest, DeliversToEveryConnectionOfEveryMemberWithTheCatalogueLayout) {
     auto alice1 = signedIn("111", "앨리스");
     auto alice2 = signedIn("111", "앨리스");
     auto bob = signedIn("222", "");
@@ -123,7 +129,7 @@ TEST_F(ServerTest, DeliversToEveryConnectionOfEveryMemberWithTheCatalogueLayout)
     EXPECT_EQ(del->msgId, firstId);
 }
 
-TEST_F(ServerTest, FramesBeforeSignInAreRefusedAndEmptyPhoneCloses) {
+TEST_P(ServerTest, FramesBeforeSignInAreRefusedAndEmptyPhoneCloses) {
     ChatConnection c(server->chatPort);
     c.send(MessageType::Ping, {});
     c.send(wire::ChatRequest{kDm, "x", ""});
@@ -140,7 +146,7 @@ TEST_F(ServerTest, FramesBeforeSignInAreRefusedAndEmptyPhoneCloses) {
     EXPECT_TRUE(empty.closedByServer());
 }
 
-TEST_F(ServerTest, NonMembersAreRefusedEverywhere) {
+TEST_P(ServerTest, NonMembersAreRefusedEverywhere) {
     auto alice = signedIn("111", "a");
     auto bob = signedIn("222", "b");
     auto eve = signedIn("333", "e");
@@ -182,7 +188,7 @@ TEST_F(ServerTest, NonMembersAreRefusedEverywhere) {
     EXPECT_EQ(post("/v1/rooms/leave", {{"phone", "333"}, {"room", memo}}).status, 403);
 }
 
-TEST_F(ServerTest, ReadMarksUnreadCountsAndLeaveNotice) {
+TEST_P(ServerTest, ReadMarksUnreadCountsAndLeaveNotice) {
     auto alice = signedIn("111", "앨리스");
     auto bob = signedIn("222", "밥");
     for (int i = 0; i < 3; ++i)
@@ -223,7 +229,7 @@ TEST_F(ServerTest, ReadMarksUnreadCountsAndLeaveNotice) {
     EXPECT_EQ(rooms("222").size(), 0u);
 }
 
-TEST_F(ServerTest, HistoryPageGoesToTheAskingConnectionOnlyAndSurvivesRestart) {
+TEST_P(ServerTest, HistoryPageGoesToTheAskingConnectionOnlyAndSurvivesRestart) {
     auto alice1 = signedIn("111", "앨리스");
     auto alice2 = signedIn("111", "앨리스");
     auto bob = signedIn("222", "밥");
@@ -282,7 +288,7 @@ TEST_F(ServerTest, HistoryPageGoesToTheAskingConnectionOnlyAndSurvivesRestart) {
     expectPage(*again, "4");
 }
 
-TEST_F(ServerTest, FriendsDirectory) {
+TEST_P(ServerTest, FriendsDirectory) {
     signedIn("111", "앨리스");
     signedIn("222", "밥");
     struct Case {
@@ -314,7 +320,7 @@ TEST_F(ServerTest, FriendsDirectory) {
                                 {"ProfilePic", ""}}));
 }
 
-TEST_F(ServerTest, MemoRoomsAreFreshAndPrivate) {
+TEST_P(ServerTest, MemoRoomsAreFreshAndPrivate) {
     auto alice = signedIn("111", "a");
     const std::string a = memoRoom("111");
     const std::string b = memoRoom("111");
@@ -328,7 +334,7 @@ TEST_F(ServerTest, MemoRoomsAreFreshAndPrivate) {
     EXPECT_EQ(post("/v1/rooms", {{"phone", "111"}, {"type", "weird"}}).status, 400);
 }
 
-TEST_F(ServerTest, MessagesSurviveRestartAndSigkill) {
+TEST_P(ServerTest, MessagesSurviveRestartAndSigkill) {
     {
         auto alice = signedIn("111", "a");
         auto bob = signedIn("222", "b");
@@ -354,7 +360,7 @@ TEST_F(ServerTest, MessagesSurviveRestartAndSigkill) {
         }
         server->kill();
     }
-    server = std::make_unique<ServerProcess>(dir, extraArgs());
+    server = std::make_unique<ServerProcess>(dir, args());
     EXPECT_GE(unread("222", kDm), 5 + static_cast<std::int64_t>(seen.size()));
     auto alice = signedIn("111", "a");
     alice->send(wire::ChatRequest{kDm, "after", ""});
@@ -363,7 +369,7 @@ TEST_F(ServerTest, MessagesSurviveRestartAndSigkill) {
     EXPECT_GT(std::stoll(m->msgId), std::stoll(*seen.rbegin()));
 }
 
-TEST_F(ServerTest, FileStore) {
+TEST_P(ServerTest, FileStore) {
     std::string content(1048576 + 1000, '\0');
     for (std::size_t i = 0; i < content.size(); ++i)
         content[i] = static_cast<char>(i * 131 % 251);
@@ -422,7 +428,7 @@ TEST_F(ServerTest, FileStore) {
     EXPECT_EQ(friends.at(0)["ProfilePic"], id);
 }
 
-TEST_F(ServerTest, FileMetaIsDeliveredOnlyForFinishedFiles) {
+TEST_P(ServerTest, FileMetaIsDeliveredOnlyForFinishedFiles) {
     auto alice = signedIn("111", "a");
     auto bob = signedIn("222", "b");
     const std::string id = uploaded("hello");
@@ -445,7 +451,7 @@ TEST_F(ServerTest, FileMetaIsDeliveredOnlyForFinishedFiles) {
     EXPECT_EQ(m->senderPhone, "111");
 }
 
-TEST_F(ServerTest, MalformedInputClosesOnlyThatConnection) {
+TEST_P(ServerTest, MalformedInputClosesOnlyThatConnection) {
     auto bystander = signedIn("111", "a");
     const std::vector<std::string> garbage = {
         "GET / HTTP/1.1\r\n\r\n",
@@ -482,7 +488,7 @@ TEST_F(ServerTest, MalformedInputClosesOnlyThatConnection) {
     EXPECT_TRUE(bystander->nextOf(MessageType::Chat));
 }
 
-TEST_F(ServerTest, ClientThatStopsReadingIsDisconnected) {
+TEST_P(ServerTest, ClientThatStopsReadingIsDisconnected) {
     auto reader = signedIn("111", "a");
     ChatConnection sink(server->chatPort);
     ASSERT_TRUE(sink.signIn("222", "b"));
@@ -502,7 +508,7 @@ class IdleServerTest : public ServerTest {
     std::string extraArgs() const override { return "--idle-timeout 1"; }
 };
 
-TEST_F(IdleServerTest, SilentConnectionIsClosedWhilePingsKeepOneOpen) {
+TEST_P(IdleServerTest, SilentConnectionIsClosedWhilePingsKeepOneOpen) {
     ChatConnection silent(server->chatPort);
     ChatConnection pinging(server->chatPort);
     for (int i = 0; i < 8; ++i) {
@@ -513,5 +519,8 @@ TEST_F(IdleServerTest, SilentConnectionIsClosedWhilePingsKeepOneOpen) {
     pinging.send(wire::Auth{"111", "a", "", ""});
     EXPECT_EQ(pinging.next()->type, MessageType::AuthOk);
 }
+
+INSTANTIATE_TEST_SUITE_P(Storage, ServerTest, kBackends, backendName);
+INSTANTIATE_TEST_SUITE_P(Storage, IdleServerTest, kBackends, backendName);
 
 } // namespace

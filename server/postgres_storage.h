@@ -1,0 +1,134 @@
+#pragma once
+// The shared back end: every server process on one PostgreSQL database sees the same users,
+// rooms, read marks and files, uploads' chunks included. Nothing is cached between jobs, since
+// another process may change it. Through libpq, with prepared statements per connection; a
+// lost connection fails the batch at hand and is reopened for the next one.
+
+#include "storage.h"
+
+#include <map>
+#include <string_view>
+
+struct pg_conn;
+struct pg_result;
+
+namespace brindlewick::server {
+
+class PostgresStorage final : public Storage {
+public:
+    // Connects and creates or upgrades the schema; throws DatabaseError when it cannot.
+    explicit PostgresStorage(std::string uri);
+    ~PostgresStorage() override;
+    PostgresStorage(const PostgresStorage&) = delete;
+    PostgresStorage& operator=(const PostgresStorage&) = delete;
+
+    // The schema version this build writes.
+    static constexpr int kSchemaVersion = 2;
+
+    void begin() override;
+    void commit() override;
+    void rollback() override;
+    void savepoint() override;
+    void releaseSavepoint() override;
+    void rollbackToSavepoint() override;
+
+    void upsertUser(const UserRecord& user, bool keepProfilePic) override;
+    std::optional<UserRecord> user(const std::string& phone) override;
+    void setProfilePic(const std::string& phone, const std::string& fileId) override;
+
+    void addFriend(const std::string& owner, const std::string& friendPhone,
+                   const std::string& alias) override;
+    std::vector<FriendRow> friends(const std::string& owner) override;
+    std::string aliasOf(const std::string& owner, const std::string& friendPhone) override;
+
+    std::optional<std::string> roomKind(const std::string& room) override;
+    void createRoom(const std::string& room, const std::string& kind, const std::string& title,
+                    const std::string& creator) override;
+    bool isMember(const std::string& room, const std::string& phone) override;
+    void addMember(const std::string& room, const std::string& phone) override;
+    bool removeMember(const std::string& room, const std::string& phone) override;
+    std::vector<std::string> members(const std::string& room) override;
+    MemberList sharedMembers(const std::string& room) override;
+    std::vector<RoomRow> roomsOf(const std::string& phone) override;
+    void setReadMark(const std::string& room, const std::string& phone, std::int64_t id) override;
+    std::int64_t readMark(const std::string& room, const std::string& phone) override;
+
+    std::int64_t nextMessageId(const std::string& room) override;
+    void insertMessage(const MessageRecord& message) override;
+    std::optional<MessageState> messageState(const std::string& room, std::int64_t id) override;
+    void editMessage(const std::string& room, std::int64_t id, const std::string& text) override;
+    void deleteMessage(const std::string& room, std::int64_t id) override;
+    std::int64_t messageCount() override;
+    HistorySlice history(const std::string& room, std::int64_t before, int limit,
+                         std::size_t maxBytes) override;
+
+    void createFile(const FileRecord& file) override;
+    std::optional<FileRecord> file(const std::string& id) override;
+    void updateFile(const FileRecord& file) override;
+    void deleteFile(const std::string& id) override;
+    std::int64_t pendingUploads(const std::string& owner) override;
+    std::int64_t pendingBytes() override;
+    std::vector<std::string> idleUploads(std::int64_t beforeMs) override;
+    std::vector<FileRecord> filesWithoutChecksum() override;
+
+    std::optional<std::string> claimHash(const std::string& phone) override;
+    void setClaim(const std::string& phone, const std::string& secretHash) override;
+    bool isClaimHash(const std::string& secretHash) override;
+    bool releaseClaim(const std::string& phone) override;
+
+    bool keepsFileContent() const override { return true; }
+    void putFileChunk(const std::string& id, std::int64_t index, const std::string& bytes) override;
+    std::optional<std::string> fileChunk(const std::string& id, std::int64_t index) override;
+
+    // A parameter: text, or raw bytes for a bytea column.
+    struct Param {
+        Param(std::string text) : value(std::move(text)) {}
+        Param(const char* text) : value(text) {}
+        Param(std::int64_t number) : value(std::to_string(number)) {}
+        Param(int number) : value(std::to_string(number)) {}
+        static Param bytes(std::string raw) {
+            Param p(std::move(raw));
+            p.binary = true;
+            return p;
+        }
+        std::string value;
+        bool binary = false;
+    };
+
+    class Result {
+    public:
+        explicit Result(pg_result* result) : result_(result) {}
+        ~Result();
+        Result(Result&& other) noexcept : result_(other.result_) { other.result_ = nullptr; }
+        Result(const Result&) = delete;
+        Result& operator=(const Result&) = delete;
+        Result& operator=(Result&&) = delete;
+
+        int rows() const;
+        std::string text(int row, int column) const;
+        std::int64_t integer(int row, int column) const;
+        // Rows a command changed.
+        std::int64_t changed() const;
+        pg_result* get() const { return result_; }
+
+    private:
+        pg_result* result_;
+    };
+
+    // Runs SQL text without parameters (several statements allowed).
+    void exec(const std::string& sql);
+    // Prepared once per connection and SQL text; parameters are $1, $2, ...
+    Result query(std::string_view sql, const std::vector<Param>& params = {},
+                 bool binaryResult = false);
+
+private:
+    void connect();
+    void createSchema();
+    [[noreturn]] void fail(const std::string& what);
+
+    std::string uri_;
+    pg_conn* conn_ = nullptr;
+    std::map<std::string, std::string, std::less<>> prepared_; // SQL text -> statement name
+};
+
+} // namespace brindlewick::server
