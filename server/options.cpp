@@ -133,6 +133,10 @@ po::options_description settingsOptions() {
         po::value<MemberCount>()->value_name("N")->default_value(
             MemberCount{defaults.maxRoomMembers}, std::to_string(defaults.maxRoomMembers)),
         "members of one group room, 2 to 1000000");
+    add("nats", po::value<NonEmptyText>()->value_name("URL"),
+        "run as one of several instances on a shared database: publish deliveries to, and "
+        "take the other instances' from, the NATS server(s) at URL (e.g. nats://127.0.0.1:4222; "
+        "several separated by commas)");
     return settings;
 }
 
@@ -258,6 +262,8 @@ OptionsResult parseServerOptions(const std::vector<std::string>& args) {
     o.maxConnections = values["max-connections"].as<Count>().value;
     o.maxConnectionsPerAddress = values["max-connections-per-address"].as<Count>().value;
     o.maxRoomMembers = values["max-room-members"].as<MemberCount>().value;
+    if (values.count("nats"))
+        o.natsUrl = values["nats"].as<NonEmptyText>().value;
     return result;
 }
 

@@ -24,6 +24,7 @@ struct ServerOptions {
     std::uint64_t maxConnections = 10000;
     std::uint64_t maxConnectionsPerAddress = 64;
     std::uint64_t maxRoomMembers = 1000;
+    std::string natsUrl; // empty: a single instance
 };
 
 struct OptionsResult {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace brindlewick::server {
@@ -103,6 +104,11 @@ public:
     // The same list, kept between calls until the room's members change: every delivery into
     // a room shares one copy, however many are in flight.
     MemberList sharedMembers(const std::string& room);
+    // Off when other processes change members too: a kept list could miss a member they added.
+    void setMemberCaching(bool on) {
+        cacheMembers_ = on;
+        forgetCachedMembers();
+    }
     // After a rollback: cached lists may hold changes that never happened.
     void forgetCachedMembers() {
         memberCache_.clear();
@@ -120,6 +126,8 @@ public:
     void editMessage(const std::string& room, std::int64_t id, const std::string& text);
     void deleteMessage(const std::string& room, std::int64_t id);
     std::int64_t messageCount();
+    // Every room with a message, and its newest message id.
+    std::vector<std::pair<std::string, std::int64_t>> lastMessageIds();
     // The newest `limit` messages of `room` with ids below `before`, found by a range of the
     // (room, id) key, so a page deep in the past costs what the newest does. Stops early, with
     // hasOlder set, where the rows' text would pass about `maxBytes`; the first row always fits.
@@ -147,6 +155,7 @@ private:
     Database db_;
     std::unordered_map<std::string, MemberList> memberCache_;
     std::size_t cachedPhones_ = 0; // in the lists of memberCache_
+    bool cacheMembers_ = true;
     void forgetMembersOf(const std::string& room);
 };
 
