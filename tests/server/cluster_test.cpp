@@ -14,6 +14,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -189,14 +190,15 @@ TEST_F(ClusterTest, ConcurrentSendersOnBothInstancesGiveEveryConnectionTheSameGa
             readers.push_back(on(instance, phone));
     constexpr int kEach = 150;
     // readers[0] is 111 on the first instance, readers[3] 222 on the second.
-    std::thread first([&] {
-        for (int i = 0; i < kEach; ++i)
-            readers[0]->send(wire::ChatRequest{kDm, "a" + std::to_string(i), ""});
-    });
-    std::thread second([&] {
-        for (int i = 0; i < kEach; ++i)
-            readers[3]->send(wire::ChatRequest{kDm, "b" + std::to_string(i), ""});
-    });
+    // Paced, so the two instances' commits interleave instead of landing as two batches.
+    auto sender = [&](ChatConnection& c, const char* label) {
+        for (int i = 0; i < kEach; ++i) {
+            c.send(wire::ChatRequest{kDm, label + std::to_string(i), ""});
+            std::this_thread::sleep_for(std::chrono::microseconds(500 + 300 * (i % 5)));
+        }
+    };
+    std::thread first(sender, std::ref(*readers[0]), "a");
+    std::thread second(sender, std::ref(*readers[3]), "b");
     first.join();
     second.join();
     for (std::size_t r = 0; r < readers.size(); ++r)
