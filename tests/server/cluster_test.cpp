@@ -29,10 +29,31 @@ namespace {
 
 const std::string kDm = "dm:111:222";
 
+// Whether the server takes --postgres; without, both instances share one SQLite file.
+bool serverHasPostgres() {
+    return std::system((std::string(BRINDLEWICK_SERVER_BINARY) +
+                        " --help 2>/dev/null | grep -q -- --postgres")
+                           .c_str()) == 0;
+}
+
 class ClusterTest : public ::testing::Test {
 protected:
+    // One PostgreSQL cluster for the binary, a fresh database per test.
+    static void SetUpTestSuite() {
+        if (serverHasPostgres()) {
+            pgDir = makeTempDir();
+            postgres = std::make_unique<PostgresCluster>(pgDir + "/pg");
+        }
+    }
+    static void TearDownTestSuite() {
+        postgres.reset();
+        if (!pgDir.empty())
+            std::system(("rm -rf " + pgDir).c_str());
+    }
     void SetUp() override {
         dir = makeTempDir();
+        if (postgres)
+            database = " --postgres " + postgres->freshDatabase();
         nats = std::make_unique<NatsServer>();
         for (int i = 0; i < 2; ++i)
             instances.push_back(startInstance(i));
@@ -46,9 +67,11 @@ protected:
     std::unique_ptr<ServerProcess> startInstance(int i) {
         Launch launch;
         launch.logFile = dir + "/instance" + std::to_string(i) + ".log";
-        // One database for both; names any port, as HAProxy's clients use its port.
-        return std::make_unique<ServerProcess>(dir,
-                                               "--nats " + nats->url() +
+        // One database for both (without PostgreSQL: one SQLite file in a shared folder);
+        // the HTTP host names any port, as HAProxy's clients use its port.
+        const std::string data = postgres ? dir + "/instance" + std::to_string(i) : dir;
+        return std::make_unique<ServerProcess>(data,
+                                               "--nats " + nats->url() + database +
                                                    " --http-host 127.0.0.1 --max-upload-bytes "
                                                    "5000000 --max-connections-per-address 1000",
                                                launch);
@@ -75,7 +98,10 @@ protected:
         return -1;
     }
 
+    static inline std::string pgDir;
+    static inline std::unique_ptr<PostgresCluster> postgres;
     std::string dir;
+    std::string database; // the --postgres option, or empty
     std::unique_ptr<NatsServer> nats;
     std::vector<std::unique_ptr<ServerProcess>> instances;
     std::unique_ptr<Haproxy> proxy;
