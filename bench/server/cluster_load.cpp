@@ -290,11 +290,18 @@ std::vector<StepResult> drive(const Setup& setup, int users, int roomSize, int s
     return results;
 }
 
+// The server's line per connection would drown the figures.
+Launch quiet(const std::string& dir) {
+    Launch launch;
+    launch.logFile = dir + "/server.log";
+    return launch;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     int users = 1000, roomSize = 10, seconds = 5;
-    std::vector<int> rates = {1000, 2000, 3000, 4000, 5000};
+    std::vector<int> rates = {250, 500, 1000, 1500, 2000, 3000};
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i], value = argv[i + 1];
         if (name == "--users")
@@ -329,7 +336,7 @@ int main(int argc, char** argv) {
     {
         const std::string dir = makeTempDir();
         std::printf("one instance, SQLite\n");
-        ServerProcess server(dir, limits);
+        ServerProcess server(dir, limits, quiet(dir));
         Setup setup{"sqlite", {server.chatPort}, server.httpPort, {server.pid()}, {}, false};
         drive(setup, users, roomSize, seconds, rates, false);
         server.stop();
@@ -340,7 +347,7 @@ int main(int argc, char** argv) {
         std::printf("one instance, %s\n", postgres ? "PostgreSQL" : "SQLite (shared setup)");
         const std::string dir = base + "/single";
         ::mkdir(dir.c_str(), 0700);
-        ServerProcess server(dir, limits + storage(base));
+        ServerProcess server(dir, limits + storage(base), quiet(dir));
         Setup setup{"postgres", {server.chatPort}, server.httpPort, {server.pid()}, {}, false};
         if (postgres)
             setup.helpers.push_back({"postgres (all its processes)", "postgres"});
@@ -356,7 +363,7 @@ int main(int argc, char** argv) {
             const std::string dir = postgres ? base + "/i" + std::to_string(i) : base + "/shared";
             ::mkdir(dir.c_str(), 0700);
             instances.push_back(std::make_unique<ServerProcess>(
-                dir, limits + db + " --nats " + nats.url() + " --http-host 127.0.0.1"));
+                dir, limits + db + " --nats " + nats.url() + " --http-host 127.0.0.1", quiet(dir)));
         }
         Haproxy proxy(base, {{instances[0]->chatPort, instances[0]->httpPort},
                              {instances[1]->chatPort, instances[1]->httpPort}});
@@ -380,7 +387,8 @@ int main(int argc, char** argv) {
             const std::string dir = postgres ? base + "/j" + std::to_string(i) : base + "/shared2";
             ::mkdir(dir.c_str(), 0700);
             instances.push_back(std::make_unique<ServerProcess>(
-                dir, limits + db2 + " --nats " + nats.url() + " --http-host 127.0.0.1"));
+                dir, limits + db2 + " --nats " + nats.url() + " --http-host 127.0.0.1",
+                quiet(dir)));
         }
         Setup split{"split",
                     {instances[0]->chatPort, instances[1]->chatPort},
