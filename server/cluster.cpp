@@ -194,7 +194,7 @@ Cluster::Cluster(asio::io_context& io, DbWorker& worker, Hub& hub, std::string n
                      fill(room, after, before);
                  },
                  kHoldTime),
-      tick_(io), beat_(io) {}
+      tick_(io), beat_(io), retry_(io) {}
 
 Cluster::~Cluster() {
     stop();
@@ -260,20 +260,41 @@ bool Cluster::start(std::string& error) {
     logLine("cluster: instance " + name_ + (waiting ? ", waiting for NATS at " : ", NATS at ") +
             url_);
     hub_.setRelay([this](const Delivery& delivery) { relay(delivery); });
-    // Everything committed before this point is history; later commits are published after
-    // our subscription exists, or found by the sweep after connecting.
-    std::weak_ptr<bool> alive = alive_;
-    worker_.post([this, alive](Storage& storage) -> Completion {
-        auto ids = std::make_shared<std::vector<std::pair<std::string, std::int64_t>>>(
-            storage.lastMessageIds());
-        return [this, alive, ids](bool) {
-            if (auto flag = alive.lock(); flag && *flag)
-                sequencer_.setBaseline(*ids, RoomSequencer::Clock::now());
-        };
-    });
+    takeBaseline();
     scheduleTick();
     scheduleHeartbeat();
     return true;
+}
+
+void Cluster::takeBaseline() {
+    // Everything committed before this point is history; later commits are published after
+    // our subscription exists, or found by the sweep after connecting.
+    std::weak_ptr<bool> alive = alive_;
+    auto retry = [this, alive] {
+        if (auto flag = alive.lock(); !flag || !*flag)
+            return;
+        logLine("cluster: cannot read the rooms' newest ids; trying again");
+        retry_.expires_after(std::chrono::seconds(1));
+        retry_.async_wait([this](boost::system::error_code ec) {
+            if (!ec && !stopped_)
+                takeBaseline();
+        });
+    };
+    worker_.post(
+        [this, alive, retry](Storage& storage) -> Completion {
+            auto ids = std::make_shared<std::vector<std::pair<std::string, std::int64_t>>>(
+                storage.lastMessageIds());
+            return [this, alive, ids, retry](bool committed) {
+                auto flag = alive.lock();
+                if (!flag || !*flag)
+                    return;
+                if (committed)
+                    sequencer_.setBaseline(*ids, RoomSequencer::Clock::now());
+                else
+                    retry();
+            };
+        },
+        [retry](bool) { retry(); });
 }
 
 void Cluster::stop() {
@@ -283,6 +304,8 @@ void Cluster::stop() {
     *alive_ = false;
     tick_.cancel();
     beat_.cancel();
+    retry_.cancel();
+    hub_.setRelay(nullptr);
     if (!bridge_)
         return;
     Bridge& bridge = *bridge_;

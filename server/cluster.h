@@ -63,6 +63,9 @@ public:
     struct Bridge; // what nats.c's threads hold
 
 private:
+    // Reads every room's newest id as the start for the sequencer; again a second later when
+    // the database fails.
+    void takeBaseline();
     // Compares every room's newest id in the database with what was delivered here.
     void sweep();
     void fill(const std::string& room, std::int64_t after, std::int64_t before);
@@ -78,6 +81,7 @@ private:
     std::shared_ptr<Bridge> bridge_;
     boost::asio::steady_timer tick_;
     boost::asio::steady_timer beat_;
+    boost::asio::steady_timer retry_;
     std::unordered_map<std::string, std::chrono::steady_clock::time_point> peers_;
     LogLimiter publishFailures_;
     bool stopped_ = false;
