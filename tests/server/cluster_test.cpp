@@ -207,6 +207,18 @@ TEST_F(ClusterTest, UsersOnDifferentInstancesChatShareFilesAndSeeTheSameLists) {
     EXPECT_EQ(got->room, room);
     EXPECT_EQ(http(api(0), "GET", "/v1/rooms?phone=111").body,
               http(api(1), "GET", "/v1/rooms?phone=111").body);
+
+    // Members who leave through the other instance get nothing more from this one.
+    auto bobThere = on(0, "222");
+    bobThere->send(wire::ChatRequest{room, "하나", ""});
+    ASSERT_TRUE(alice->nextMessage<wire::ChatMessage>());
+    ASSERT_EQ(post(1, "/v1/rooms/leave", {{"phone", "111"}, {"room", room}}).status, 200);
+    ASSERT_TRUE(bobThere->nextOf(MessageType::RoomNotice)); // that she left
+    bobThere->send(wire::ChatRequest{room, "둘", ""});
+    const auto last = bobThere->nextMessage<wire::ChatMessage>();
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->text, "둘");
+    EXPECT_FALSE(alice->nextMessage<wire::ChatMessage>(500));
 }
 
 TEST_F(ClusterTest, ConcurrentSendersOnBothInstancesGiveEveryConnectionTheSameGapFreeOrder) {
