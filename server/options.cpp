@@ -61,6 +61,27 @@ void validate(boost::any& out, const std::vector<std::string>& values, NonEmptyT
     out = NonEmptyText{text};
 }
 
+// One or more NATS server URLs separated by commas, e.g. nats://host:4222; nats.c reads
+// them, so only what it would never take is refused here.
+struct NatsUrls {
+    std::string value;
+};
+
+void validate(boost::any& out, const std::vector<std::string>& values, NatsUrls*, int) {
+    const std::string& text = po::validators::get_single_string(values);
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = std::min(text.find(',', start), text.size());
+        const std::string url = text.substr(start, end - start);
+        if (url.empty() || url.find_first_of(" \t\r\n") != std::string::npos)
+            throw po::invalid_option_value(text);
+        if (end == text.size())
+            break;
+        start = end + 1;
+    }
+    out = NatsUrls{text};
+}
+
 po::options_description generalOptions() {
     po::options_description general("Options");
     auto add = general.add_options();
@@ -133,7 +154,7 @@ po::options_description settingsOptions() {
         po::value<MemberCount>()->value_name("N")->default_value(
             MemberCount{defaults.maxRoomMembers}, std::to_string(defaults.maxRoomMembers)),
         "members of one group room, 2 to 1000000");
-    add("nats", po::value<NonEmptyText>()->value_name("URL"),
+    add("nats", po::value<NatsUrls>()->value_name("URL"),
         "run as one of several instances on a shared database: publish deliveries to, and "
         "take the other instances' from, the NATS server(s) at URL (e.g. nats://127.0.0.1:4222; "
         "several separated by commas)");
@@ -263,7 +284,7 @@ OptionsResult parseServerOptions(const std::vector<std::string>& args) {
     o.maxConnectionsPerAddress = values["max-connections-per-address"].as<Count>().value;
     o.maxRoomMembers = values["max-room-members"].as<MemberCount>().value;
     if (values.count("nats"))
-        o.natsUrl = values["nats"].as<NonEmptyText>().value;
+        o.natsUrl = values["nats"].as<NatsUrls>().value;
     return result;
 }
 
