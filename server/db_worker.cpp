@@ -67,9 +67,9 @@ void DbWorker::run() {
 std::vector<Completion> DbWorker::runBatch(std::vector<Entry>& jobs, bool& committed) {
     std::vector<Completion> completions;
     completions.reserve(jobs.size());
-    Database& db = storage_->db();
+    Storage& db = *storage_;
     try {
-        db.exec("BEGIN IMMEDIATE");
+        db.begin();
     } catch (const DatabaseError& e) {
         logLine(std::string("database: cannot begin: ") + e.what());
         for (Entry& entry : jobs)
@@ -80,14 +80,13 @@ std::vector<Completion> DbWorker::runBatch(std::vector<Entry>& jobs, bool& commi
     for (Entry& entry : jobs) {
         // A savepoint per job: one bad job must not take its neighbours down.
         try {
-            db.exec("SAVEPOINT job");
+            db.savepoint();
             completions.push_back(entry.job(*storage_));
-            db.exec("RELEASE job");
+            db.releaseSavepoint();
         } catch (const std::exception& e) {
             logLine(std::string("database: job failed: ") + e.what());
             try {
-                db.exec("ROLLBACK TO job");
-                db.exec("RELEASE job");
+                db.rollbackToSavepoint();
             } catch (const std::exception&) {
             }
             storage_->forgetCachedMembers();
@@ -95,12 +94,12 @@ std::vector<Completion> DbWorker::runBatch(std::vector<Entry>& jobs, bool& commi
         }
     }
     try {
-        db.exec("COMMIT");
+        db.commit();
         committed = true;
     } catch (const DatabaseError& e) {
         logLine(std::string("database: commit failed: ") + e.what());
         try {
-            db.exec("ROLLBACK");
+            db.rollback();
         } catch (const DatabaseError&) {
         }
         storage_->forgetCachedMembers();

@@ -7,6 +7,7 @@
 #include "http_api.h"
 #include "http_server.h"
 #include "hub.h"
+#include "sqlite_storage.h"
 
 #include <boost/asio/ip/address.hpp>
 
@@ -67,11 +68,11 @@ bool Server::start(std::string& error) {
         return false;
     std::unique_ptr<Storage> storage;
     try {
-        storage = std::make_unique<Storage>(options_.dataDir + "/brindlewick.db");
+        storage = std::make_unique<SqliteStorage>(options_.dataDir + "/brindlewick.db");
         // Before any request, so no upload sees a half-finished completion.
-        storage->db().exec("BEGIN");
+        storage->begin();
         files_->recover(*storage);
-        storage->db().exec("COMMIT");
+        storage->commit();
     } catch (const DatabaseError& e) {
         error = std::string("database: ") + e.what();
         return false;

@@ -1,6 +1,8 @@
 #pragma once
-// The server's tables: users, friends, rooms, members, messages, read marks and file records.
-// Used only from the database worker thread.
+// The server's durable state behind one interface: users, friends, rooms, members, messages,
+// read marks and file records. SqliteStorage is the embedded default; PostgresStorage lets
+// several server processes share one database. Used only from the database worker thread.
+// Every method may throw DatabaseError; the worker then rolls back the job that called it.
 
 #include "database.h"
 
@@ -79,84 +81,89 @@ struct FileRecord {
 
 class Storage {
 public:
-    // Opens (creating when needed) the database in WAL mode.
-    explicit Storage(const std::string& path);
+    virtual ~Storage() = default;
 
-    Database& db() { return db_; }
+    // The worker's transaction: one batch of jobs, a savepoint around each job.
+    virtual void begin() = 0;
+    virtual void commit() = 0;
+    virtual void rollback() = 0;
+    virtual void savepoint() = 0;
+    virtual void releaseSavepoint() = 0;
+    virtual void rollbackToSavepoint() = 0;
 
-    void upsertUser(const UserRecord& user, bool keepProfilePic);
-    std::optional<UserRecord> user(const std::string& phone);
-    void setProfilePic(const std::string& phone, const std::string& fileId);
+    virtual void upsertUser(const UserRecord& user, bool keepProfilePic) = 0;
+    virtual std::optional<UserRecord> user(const std::string& phone) = 0;
+    virtual void setProfilePic(const std::string& phone, const std::string& fileId) = 0;
 
-    void addFriend(const std::string& owner, const std::string& friendPhone,
-                   const std::string& alias);
-    std::vector<FriendRow> friends(const std::string& owner);
-    std::string aliasOf(const std::string& owner, const std::string& friendPhone);
+    virtual void addFriend(const std::string& owner, const std::string& friendPhone,
+                           const std::string& alias) = 0;
+    virtual std::vector<FriendRow> friends(const std::string& owner) = 0;
+    virtual std::string aliasOf(const std::string& owner, const std::string& friendPhone) = 0;
 
-    std::optional<std::string> roomKind(const std::string& room);
-    void createRoom(const std::string& room, const std::string& kind, const std::string& title,
-                    const std::string& creator);
-    bool isMember(const std::string& room, const std::string& phone);
-    void addMember(const std::string& room, const std::string& phone);
-    bool removeMember(const std::string& room, const std::string& phone);
-    std::vector<std::string> members(const std::string& room);
+    virtual std::optional<std::string> roomKind(const std::string& room) = 0;
+    virtual void createRoom(const std::string& room, const std::string& kind,
+                            const std::string& title, const std::string& creator) = 0;
+    virtual bool isMember(const std::string& room, const std::string& phone) = 0;
+    virtual void addMember(const std::string& room, const std::string& phone) = 0;
+    virtual bool removeMember(const std::string& room, const std::string& phone) = 0;
+    virtual std::vector<std::string> members(const std::string& room) = 0;
     using MemberList = std::shared_ptr<const std::vector<std::string>>;
-    // The same list, kept between calls until the room's members change: every delivery into
-    // a room shares one copy, however many are in flight.
-    MemberList sharedMembers(const std::string& room);
+    // The same list as members(); a back end may share one copy between calls until the
+    // room's members change, so every delivery into a room holds the same list.
+    virtual MemberList sharedMembers(const std::string& room) = 0;
     // Off when other processes change members too: a kept list could miss a member they added.
-    void setMemberCaching(bool on) {
-        cacheMembers_ = on;
-        forgetCachedMembers();
-    }
+    virtual void setMemberCaching(bool /*on*/) {}
     // After a rollback: cached lists may hold changes that never happened.
-    void forgetCachedMembers() {
-        memberCache_.clear();
-        cachedPhones_ = 0;
-    }
-    std::vector<RoomRow> roomsOf(const std::string& phone);
-    void setReadMark(const std::string& room, const std::string& phone, std::int64_t id);
+    virtual void forgetCachedMembers() {}
+    virtual std::vector<RoomRow> roomsOf(const std::string& phone) = 0;
+    virtual void setReadMark(const std::string& room, const std::string& phone,
+                             std::int64_t id) = 0;
     // 0 when nothing is read or `phone` is not a member.
-    std::int64_t readMark(const std::string& room, const std::string& phone);
+    virtual std::int64_t readMark(const std::string& room, const std::string& phone) = 0;
 
-    // Takes the room's next message id.
-    std::int64_t nextMessageId(const std::string& room);
-    void insertMessage(const MessageRecord& message);
-    std::optional<MessageState> messageState(const std::string& room, std::int64_t id);
-    void editMessage(const std::string& room, std::int64_t id, const std::string& text);
-    void deleteMessage(const std::string& room, std::int64_t id);
-    std::int64_t messageCount();
+    // Takes the room's next message id, inside the transaction that stores the message, so
+    // ids stay gap-free and increasing whichever process sends.
+    virtual std::int64_t nextMessageId(const std::string& room) = 0;
+    virtual void insertMessage(const MessageRecord& message) = 0;
+    virtual std::optional<MessageState> messageState(const std::string& room, std::int64_t id) = 0;
+    virtual void editMessage(const std::string& room, std::int64_t id, const std::string& text) = 0;
+    virtual void deleteMessage(const std::string& room, std::int64_t id) = 0;
+    virtual std::int64_t messageCount() = 0;
     // Every room with a message, and its newest message id.
-    std::vector<std::pair<std::string, std::int64_t>> lastMessageIds();
+    virtual std::vector<std::pair<std::string, std::int64_t>> lastMessageIds() = 0;
     // The newest `limit` messages of `room` with ids below `before`, found by a range of the
     // (room, id) key, so a page deep in the past costs what the newest does. Stops early, with
     // hasOlder set, where the rows' text would pass about `maxBytes`; the first row always fits.
-    HistorySlice history(const std::string& room, std::int64_t before, int limit,
-                         std::size_t maxBytes);
+    virtual HistorySlice history(const std::string& room, std::int64_t before, int limit,
+                                 std::size_t maxBytes) = 0;
 
-    void createFile(const FileRecord& file);
-    std::optional<FileRecord> file(const std::string& id);
+    virtual void createFile(const FileRecord& file) = 0;
+    virtual std::optional<FileRecord> file(const std::string& id) = 0;
     // Also marks the upload active now, which its expiry counts from.
-    void updateFile(const FileRecord& file);
-    void deleteFile(const std::string& id);
+    virtual void updateFile(const FileRecord& file) = 0;
+    // The record and, where the back end keeps it, the content.
+    virtual void deleteFile(const std::string& id) = 0;
     // Unfinished uploads: how many `owner` has, and the bytes all of them still expect.
-    std::int64_t pendingUploads(const std::string& owner);
-    std::int64_t pendingBytes();
+    virtual std::int64_t pendingUploads(const std::string& owner) = 0;
+    virtual std::int64_t pendingBytes() = 0;
     // Unfinished uploads without activity since `beforeMs` (milliseconds since the epoch).
-    std::vector<std::string> idleUploads(std::int64_t beforeMs);
+    virtual std::vector<std::string> idleUploads(std::int64_t beforeMs) = 0;
     // Finished files recorded before checksums were kept.
-    std::vector<FileRecord> filesWithoutChecksum();
+    virtual std::vector<FileRecord> filesWithoutChecksum() = 0;
 
-private:
-    void upgradeFiles();
-    // Bounded (a few MiB) so that many rooms, or large ones, cannot grow it without end.
-    static constexpr std::size_t kMaxCachedPhones = 100000;
-
-    Database db_;
-    std::unordered_map<std::string, MemberList> memberCache_;
-    std::size_t cachedPhones_ = 0; // in the lists of memberCache_
-    bool cacheMembers_ = true;
-    void forgetMembersOf(const std::string& room);
+    // Content kept in the database itself (shared by every process on it) rather than in
+    // files on this machine's disk.
+    virtual bool keepsFileContent() const { return false; }
+    // Chunk `index` of an upload, stored in the same transaction as its record.
+    virtual void putFileChunk(const std::string& /*id*/, std::int64_t /*index*/,
+                              const std::string& /*bytes*/) {
+        throw DatabaseError("file content is not kept in this database");
+    }
+    // Chunk `index`, or nothing when there is no such chunk.
+    virtual std::optional<std::string> fileChunk(const std::string& /*id*/,
+                                                 std::int64_t /*index*/) {
+        throw DatabaseError("file content is not kept in this database");
+    }
 };
 
 } // namespace brindlewick::server

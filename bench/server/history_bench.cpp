@@ -9,6 +9,7 @@
 //   server_history_bench [--messages 1000000] [--requests 3000]
 
 #include "room_logic.h"
+#include "sqlite_storage.h"
 
 #include <messages.h>
 
@@ -78,7 +79,7 @@ void print(const std::string& name, const Figures& f, const Figures& baseline) {
 
 // A room of `count` messages as people write them: replies, files, edits and deletions among
 // the chat, in one transaction through one prepared insert.
-void fill(Storage& storage, const std::string& room, std::int64_t count) {
+void fill(SqliteStorage& storage, const std::string& room, std::int64_t count) {
     storage.createRoom(room, "group", "벤치", kMember);
     storage.addMember(room, kMember);
     std::mt19937 random(11);
@@ -195,7 +196,7 @@ int main(int argc, char** argv) {
                 static_cast<long long>(messages), requests);
     std::vector<Figures> local;
     {
-        Storage storage(dataDir + "/brindlewick.db");
+        SqliteStorage storage(dataDir + "/brindlewick.db");
         const auto t0 = Clock::now();
         storage.db().exec("BEGIN");
         storage.upsertUser({kMember, "앨리스", "", ""}, false);

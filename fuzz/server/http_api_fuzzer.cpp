@@ -9,6 +9,7 @@
 #include "http_server.h"
 #include "hub.h"
 #include "room_logic.h"
+#include "sqlite_storage.h"
 #include "storage.h"
 
 #include <boost/asio/executor_work_guard.hpp>
@@ -54,7 +55,7 @@ const fs::path& scratch() {
 }
 
 std::unique_ptr<Storage> seededStorage(const fs::path& files) {
-    auto storage = std::make_unique<Storage>(":memory:");
+    auto storage = std::make_unique<SqliteStorage>(":memory:");
     storage->upsertUser({"111", "앨리스", "", ""}, false);
     storage->upsertUser({"222", "밥", "", ""}, false);
     check(RoomLogic::ensureAccess(*storage, "111", "dm:111:222").empty());

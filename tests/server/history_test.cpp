@@ -1,6 +1,7 @@
 // History pages over the real tables on an in-memory database.
 
 #include "room_logic.h"
+#include "sqlite_storage.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +21,7 @@ const std::string kDm = "dm:111:222";
 const std::string kFile = "0123456789abcdef0123456789abcdef";
 
 struct World {
-    Storage storage{":memory:"};
+    SqliteStorage storage{":memory:"};
 
     World() {
         storage.upsertUser({"111", "앨리스", "", ""}, false);

@@ -3,6 +3,7 @@
 #include "chat_session.h"
 #include "db_worker.h"
 #include "hub.h"
+#include "sqlite_storage.h"
 
 #include <messages.h>
 
@@ -68,7 +69,7 @@ protected:
     asio::io_context io;
     std::unique_ptr<asio::io_context> other = std::make_unique<asio::io_context>();
     tcp::acceptor acceptor{io, {asio::ip::make_address("127.0.0.1"), 0}};
-    DbWorker worker{io, std::make_unique<Storage>(":memory:")};
+    DbWorker worker{io, std::make_unique<SqliteStorage>(":memory:")};
     std::shared_ptr<Hub> hub = std::make_shared<Hub>();
     std::vector<tcp::socket> clients;
 };

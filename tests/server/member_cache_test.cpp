@@ -2,6 +2,7 @@
 // forget any change that was rolled back.
 
 #include "db_worker.h"
+#include "sqlite_storage.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +36,7 @@ bool run(boost::asio::io_context& io, DbWorker& worker, std::function<void(Stora
 
 TEST(MemberCache, FollowsCommittedChangesAndForgetsRolledBackOnes) {
     boost::asio::io_context io;
-    DbWorker worker(io, std::make_unique<Storage>(":memory:"));
+    DbWorker worker(io, std::make_unique<SqliteStorage>(":memory:"));
     Storage::MemberList first, again;
     ASSERT_TRUE(run(io, worker, [&](Storage& s) {
         s.createRoom("group:a", "group", "", "1");

@@ -1,6 +1,7 @@
 // Room rules over the real tables on an in-memory database.
 
 #include "room_logic.h"
+#include "sqlite_storage.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +25,7 @@ const char* const kAny = "*"; // a delivered field the case does not pin (time)
 // The tables as a client sees them: three users, a direct room with messages 1 (Alice's),
 // 2 (Bob's) and 3 (Alice's, deleted), Alice's memo room and two uploads.
 struct World {
-    Storage storage{":memory:"};
+    SqliteStorage storage{":memory:"};
 
     World() {
         storage.upsertUser({"111", "앨리스", "", ""}, false);

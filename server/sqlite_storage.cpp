@@ -1,4 +1,4 @@
-#include "storage.h"
+#include "sqlite_storage.h"
 
 #include <algorithm>
 #include <chrono>
@@ -72,7 +72,7 @@ const char* const kFileColumns[][2] = {
 
 } // namespace
 
-Storage::Storage(const std::string& path) : db_(path) {
+SqliteStorage::SqliteStorage(const std::string& path) : db_(path) {
     db_.exec("PRAGMA journal_mode=WAL");
     // FULL: a commit reaches the disk before the message is delivered to anyone.
     db_.exec("PRAGMA synchronous=FULL");
@@ -81,7 +81,7 @@ Storage::Storage(const std::string& path) : db_(path) {
     upgradeFiles();
 }
 
-void Storage::upgradeFiles() {
+void SqliteStorage::upgradeFiles() {
     std::vector<std::string> present;
     Statement& columns = db_.prepare("SELECT name FROM pragma_table_info('files')");
     while (columns.step())
@@ -94,7 +94,7 @@ void Storage::upgradeFiles() {
     db_.exec("CREATE INDEX IF NOT EXISTS files_pending ON files(owner) WHERE complete=0");
 }
 
-void Storage::upsertUser(const UserRecord& user, bool keepProfilePic) {
+void SqliteStorage::upsertUser(const UserRecord& user, bool keepProfilePic) {
     if (keepProfilePic) {
         db_.prepare("INSERT INTO users(phone, nickname, status) VALUES(?1, ?2, ?3) "
                     "ON CONFLICT(phone) DO UPDATE SET nickname=?2, status=?3")
@@ -114,7 +114,7 @@ void Storage::upsertUser(const UserRecord& user, bool keepProfilePic) {
     }
 }
 
-std::optional<UserRecord> Storage::user(const std::string& phone) {
+std::optional<UserRecord> SqliteStorage::user(const std::string& phone) {
     Statement& s = db_.prepare("SELECT nickname, status, profile_pic FROM users WHERE phone=?1")
                        .bind(1, phone);
     if (!s.step())
@@ -124,15 +124,15 @@ std::optional<UserRecord> Storage::user(const std::string& phone) {
     return user;
 }
 
-void Storage::setProfilePic(const std::string& phone, const std::string& fileId) {
+void SqliteStorage::setProfilePic(const std::string& phone, const std::string& fileId) {
     db_.prepare("UPDATE users SET profile_pic=?2 WHERE phone=?1")
         .bind(1, phone)
         .bind(2, fileId)
         .run();
 }
 
-void Storage::addFriend(const std::string& owner, const std::string& friendPhone,
-                        const std::string& alias) {
+void SqliteStorage::addFriend(const std::string& owner, const std::string& friendPhone,
+                              const std::string& alias) {
     db_.prepare("INSERT INTO friends(owner, friend, alias, added) VALUES(?1, ?2, ?3, ?4) "
                 "ON CONFLICT(owner, friend) DO UPDATE SET alias=?3")
         .bind(1, owner)
@@ -142,7 +142,7 @@ void Storage::addFriend(const std::string& owner, const std::string& friendPhone
         .run();
 }
 
-std::vector<FriendRow> Storage::friends(const std::string& owner) {
+std::vector<FriendRow> SqliteStorage::friends(const std::string& owner) {
     std::vector<FriendRow> rows;
     Statement& s = db_.prepare("SELECT f.friend, f.alias, u.nickname, u.status, u.profile_pic "
                                "FROM friends f LEFT JOIN users u ON u.phone = f.friend "
@@ -153,7 +153,7 @@ std::vector<FriendRow> Storage::friends(const std::string& owner) {
     return rows;
 }
 
-std::string Storage::aliasOf(const std::string& owner, const std::string& friendPhone) {
+std::string SqliteStorage::aliasOf(const std::string& owner, const std::string& friendPhone) {
     Statement& s = db_.prepare("SELECT alias FROM friends WHERE owner=?1 AND friend=?2")
                        .bind(1, owner)
                        .bind(2, friendPhone);
@@ -162,7 +162,7 @@ std::string Storage::aliasOf(const std::string& owner, const std::string& friend
     return alias;
 }
 
-std::optional<std::string> Storage::roomKind(const std::string& room) {
+std::optional<std::string> SqliteStorage::roomKind(const std::string& room) {
     Statement& s = db_.prepare("SELECT kind FROM rooms WHERE id=?1").bind(1, room);
     if (!s.step())
         return std::nullopt;
@@ -171,8 +171,8 @@ std::optional<std::string> Storage::roomKind(const std::string& room) {
     return kind;
 }
 
-void Storage::createRoom(const std::string& room, const std::string& kind, const std::string& title,
-                         const std::string& creator) {
+void SqliteStorage::createRoom(const std::string& room, const std::string& kind,
+                               const std::string& title, const std::string& creator) {
     db_.prepare("INSERT INTO rooms(id, kind, title, creator, activity) VALUES(?1, ?2, ?3, ?4, ?5)")
         .bind(1, room)
         .bind(2, kind)
@@ -183,7 +183,7 @@ void Storage::createRoom(const std::string& room, const std::string& kind, const
     forgetMembersOf(room);
 }
 
-bool Storage::isMember(const std::string& room, const std::string& phone) {
+bool SqliteStorage::isMember(const std::string& room, const std::string& phone) {
     Statement& s = db_.prepare("SELECT 1 FROM members WHERE room=?1 AND phone=?2")
                        .bind(1, room)
                        .bind(2, phone);
@@ -192,7 +192,7 @@ bool Storage::isMember(const std::string& room, const std::string& phone) {
     return found;
 }
 
-void Storage::addMember(const std::string& room, const std::string& phone) {
+void SqliteStorage::addMember(const std::string& room, const std::string& phone) {
     // A returning member starts with everything read that was sent while away.
     db_.prepare("INSERT OR IGNORE INTO members(room, phone, read_mark) "
                 "VALUES(?1, ?2, (SELECT last_msg_id FROM rooms WHERE id=?1))")
@@ -203,7 +203,7 @@ void Storage::addMember(const std::string& room, const std::string& phone) {
         forgetMembersOf(room);
 }
 
-bool Storage::removeMember(const std::string& room, const std::string& phone) {
+bool SqliteStorage::removeMember(const std::string& room, const std::string& phone) {
     db_.prepare("DELETE FROM members WHERE room=?1 AND phone=?2")
         .bind(1, room)
         .bind(2, phone)
@@ -214,14 +214,14 @@ bool Storage::removeMember(const std::string& room, const std::string& phone) {
     return true;
 }
 
-void Storage::forgetMembersOf(const std::string& room) {
+void SqliteStorage::forgetMembersOf(const std::string& room) {
     if (auto it = memberCache_.find(room); it != memberCache_.end()) {
         cachedPhones_ -= it->second->size();
         memberCache_.erase(it);
     }
 }
 
-Storage::MemberList Storage::sharedMembers(const std::string& room) {
+SqliteStorage::MemberList SqliteStorage::sharedMembers(const std::string& room) {
     if (auto it = memberCache_.find(room); it != memberCache_.end())
         return it->second;
     auto list = std::make_shared<const std::vector<std::string>>(members(room));
@@ -234,7 +234,7 @@ Storage::MemberList Storage::sharedMembers(const std::string& room) {
     return list;
 }
 
-std::vector<std::string> Storage::members(const std::string& room) {
+std::vector<std::string> SqliteStorage::members(const std::string& room) {
     std::vector<std::string> phones;
     Statement& s = db_.prepare("SELECT phone FROM members WHERE room=?1").bind(1, room);
     while (s.step())
@@ -242,7 +242,7 @@ std::vector<std::string> Storage::members(const std::string& room) {
     return phones;
 }
 
-std::vector<std::pair<std::string, std::int64_t>> Storage::lastMessageIds() {
+std::vector<std::pair<std::string, std::int64_t>> SqliteStorage::lastMessageIds() {
     std::vector<std::pair<std::string, std::int64_t>> rows;
     Statement& s = db_.prepare("SELECT id, last_msg_id FROM rooms WHERE last_msg_id > 0");
     while (s.step())
@@ -250,7 +250,7 @@ std::vector<std::pair<std::string, std::int64_t>> Storage::lastMessageIds() {
     return rows;
 }
 
-std::vector<RoomRow> Storage::roomsOf(const std::string& phone) {
+std::vector<RoomRow> SqliteStorage::roomsOf(const std::string& phone) {
     std::vector<RoomRow> rows;
     Statement& s =
         db_.prepare("SELECT r.id, r.kind, r.title, "
@@ -264,7 +264,8 @@ std::vector<RoomRow> Storage::roomsOf(const std::string& phone) {
     return rows;
 }
 
-void Storage::setReadMark(const std::string& room, const std::string& phone, std::int64_t id) {
+void SqliteStorage::setReadMark(const std::string& room, const std::string& phone,
+                                std::int64_t id) {
     // Marks only move forward: a late watermark from a second desktop must not resurrect unread.
     // Never past the last message, or later messages would arrive already read.
     db_.prepare("UPDATE members SET read_mark = MIN(?3, r.last_msg_id) FROM rooms r "
@@ -276,7 +277,7 @@ void Storage::setReadMark(const std::string& room, const std::string& phone, std
         .run();
 }
 
-std::int64_t Storage::readMark(const std::string& room, const std::string& phone) {
+std::int64_t SqliteStorage::readMark(const std::string& room, const std::string& phone) {
     Statement& s = db_.prepare("SELECT read_mark FROM members WHERE room=?1 AND phone=?2")
                        .bind(1, room)
                        .bind(2, phone);
@@ -285,7 +286,7 @@ std::int64_t Storage::readMark(const std::string& room, const std::string& phone
     return mark;
 }
 
-std::int64_t Storage::nextMessageId(const std::string& room) {
+std::int64_t SqliteStorage::nextMessageId(const std::string& room) {
     Statement& s = db_.prepare("UPDATE rooms SET last_msg_id = last_msg_id + 1, activity=?2 "
                                "WHERE id=?1 RETURNING last_msg_id")
                        .bind(1, room)
@@ -297,7 +298,7 @@ std::int64_t Storage::nextMessageId(const std::string& room) {
     return id;
 }
 
-void Storage::insertMessage(const MessageRecord& m) {
+void SqliteStorage::insertMessage(const MessageRecord& m) {
     db_.prepare(
            "INSERT INTO messages(room, id, kind, sender, sender_name, text, time, reply_to, "
            "file_id, file_name, file_size) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)")
@@ -315,7 +316,7 @@ void Storage::insertMessage(const MessageRecord& m) {
         .run();
 }
 
-std::optional<MessageState> Storage::messageState(const std::string& room, std::int64_t id) {
+std::optional<MessageState> SqliteStorage::messageState(const std::string& room, std::int64_t id) {
     Statement& s = db_.prepare("SELECT sender, deleted FROM messages WHERE room=?1 AND id=?2")
                        .bind(1, room)
                        .bind(2, id);
@@ -326,7 +327,7 @@ std::optional<MessageState> Storage::messageState(const std::string& room, std::
     return state;
 }
 
-void Storage::editMessage(const std::string& room, std::int64_t id, const std::string& text) {
+void SqliteStorage::editMessage(const std::string& room, std::int64_t id, const std::string& text) {
     db_.prepare("UPDATE messages SET text=?3, edited=1 WHERE room=?1 AND id=?2")
         .bind(1, room)
         .bind(2, id)
@@ -334,7 +335,7 @@ void Storage::editMessage(const std::string& room, std::int64_t id, const std::s
         .run();
 }
 
-void Storage::deleteMessage(const std::string& room, std::int64_t id) {
+void SqliteStorage::deleteMessage(const std::string& room, std::int64_t id) {
     // The row stays so ids are never reused; its content goes.
     db_.prepare("UPDATE messages SET deleted=1, text='' WHERE room=?1 AND id=?2")
         .bind(1, room)
@@ -342,7 +343,7 @@ void Storage::deleteMessage(const std::string& room, std::int64_t id) {
         .run();
 }
 
-std::int64_t Storage::messageCount() {
+std::int64_t SqliteStorage::messageCount() {
     Statement& s = db_.prepare("SELECT COUNT(*) FROM messages");
     s.step();
     const std::int64_t n = s.integer(0);
@@ -350,8 +351,8 @@ std::int64_t Storage::messageCount() {
     return n;
 }
 
-HistorySlice Storage::history(const std::string& room, std::int64_t before, int limit,
-                              std::size_t maxBytes) {
+HistorySlice SqliteStorage::history(const std::string& room, std::int64_t before, int limit,
+                                    std::size_t maxBytes) {
     HistorySlice slice;
     if (limit <= 0)
         return slice;
@@ -401,7 +402,7 @@ HistorySlice Storage::history(const std::string& room, std::int64_t before, int 
     return slice;
 }
 
-void Storage::createFile(const FileRecord& f) {
+void SqliteStorage::createFile(const FileRecord& f) {
     const std::int64_t now = nowMs();
     db_.prepare("INSERT INTO files(id, name, declared_size, created, owner, touched) "
                 "VALUES(?1, ?2, ?3, ?4, ?5, ?4)")
@@ -413,7 +414,7 @@ void Storage::createFile(const FileRecord& f) {
         .run();
 }
 
-std::optional<FileRecord> Storage::file(const std::string& id) {
+std::optional<FileRecord> SqliteStorage::file(const std::string& id) {
     Statement& s = db_.prepare("SELECT name, declared_size, received, chunks, complete, sha256, "
                                "owner FROM files WHERE id=?1")
                        .bind(1, id);
@@ -425,7 +426,7 @@ std::optional<FileRecord> Storage::file(const std::string& id) {
     return f;
 }
 
-void Storage::updateFile(const FileRecord& f) {
+void SqliteStorage::updateFile(const FileRecord& f) {
     db_.prepare("UPDATE files SET received=?2, chunks=?3, complete=?4, sha256=?5, touched=?6 "
                 "WHERE id=?1")
         .bind(1, f.id)
@@ -437,11 +438,11 @@ void Storage::updateFile(const FileRecord& f) {
         .run();
 }
 
-void Storage::deleteFile(const std::string& id) {
+void SqliteStorage::deleteFile(const std::string& id) {
     db_.prepare("DELETE FROM files WHERE id=?1").bind(1, id).run();
 }
 
-std::int64_t Storage::pendingUploads(const std::string& owner) {
+std::int64_t SqliteStorage::pendingUploads(const std::string& owner) {
     Statement& s =
         db_.prepare("SELECT COUNT(*) FROM files WHERE owner=?1 AND complete=0").bind(1, owner);
     s.step();
@@ -450,7 +451,7 @@ std::int64_t Storage::pendingUploads(const std::string& owner) {
     return count;
 }
 
-std::int64_t Storage::pendingBytes() {
+std::int64_t SqliteStorage::pendingBytes() {
     Statement& s = db_.prepare(
         "SELECT COALESCE(SUM(MAX(declared_size - received, 0)), 0) FROM files WHERE complete=0");
     s.step();
@@ -459,7 +460,7 @@ std::int64_t Storage::pendingBytes() {
     return bytes;
 }
 
-std::vector<std::string> Storage::idleUploads(std::int64_t beforeMs) {
+std::vector<std::string> SqliteStorage::idleUploads(std::int64_t beforeMs) {
     std::vector<std::string> ids;
     Statement& s =
         db_.prepare("SELECT id FROM files WHERE complete=0 AND touched<?1").bind(1, beforeMs);
@@ -468,7 +469,7 @@ std::vector<std::string> Storage::idleUploads(std::int64_t beforeMs) {
     return ids;
 }
 
-std::vector<FileRecord> Storage::filesWithoutChecksum() {
+std::vector<FileRecord> SqliteStorage::filesWithoutChecksum() {
     std::vector<FileRecord> files;
     Statement& s = db_.prepare("SELECT id FROM files WHERE complete=1 AND sha256=''");
     std::vector<std::string> ids;

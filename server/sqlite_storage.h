@@ -1,0 +1,88 @@
+#pragma once
+// The embedded back end: one SQLite file in WAL mode, the default.
+
+#include "database.h"
+#include "storage.h"
+
+#include <unordered_map>
+
+namespace brindlewick::server {
+
+class SqliteStorage final : public Storage {
+public:
+    // Opens (creating when needed) the database in WAL mode.
+    explicit SqliteStorage(const std::string& path);
+
+    Database& db() { return db_; }
+
+    void begin() override { db_.exec("BEGIN IMMEDIATE"); }
+    void commit() override { db_.exec("COMMIT"); }
+    void rollback() override { db_.exec("ROLLBACK"); }
+    void savepoint() override { db_.exec("SAVEPOINT job"); }
+    void releaseSavepoint() override { db_.exec("RELEASE job"); }
+    void rollbackToSavepoint() override {
+        db_.exec("ROLLBACK TO job");
+        db_.exec("RELEASE job");
+    }
+
+    void upsertUser(const UserRecord& user, bool keepProfilePic) override;
+    std::optional<UserRecord> user(const std::string& phone) override;
+    void setProfilePic(const std::string& phone, const std::string& fileId) override;
+
+    void addFriend(const std::string& owner, const std::string& friendPhone,
+                   const std::string& alias) override;
+    std::vector<FriendRow> friends(const std::string& owner) override;
+    std::string aliasOf(const std::string& owner, const std::string& friendPhone) override;
+
+    std::optional<std::string> roomKind(const std::string& room) override;
+    void createRoom(const std::string& room, const std::string& kind, const std::string& title,
+                    const std::string& creator) override;
+    bool isMember(const std::string& room, const std::string& phone) override;
+    void addMember(const std::string& room, const std::string& phone) override;
+    bool removeMember(const std::string& room, const std::string& phone) override;
+    std::vector<std::string> members(const std::string& room) override;
+    MemberList sharedMembers(const std::string& room) override;
+    void forgetCachedMembers() override {
+        memberCache_.clear();
+        cachedPhones_ = 0;
+    }
+    void setMemberCaching(bool on) override {
+        cacheMembers_ = on;
+        forgetCachedMembers();
+    }
+    std::vector<RoomRow> roomsOf(const std::string& phone) override;
+    void setReadMark(const std::string& room, const std::string& phone, std::int64_t id) override;
+    std::int64_t readMark(const std::string& room, const std::string& phone) override;
+
+    std::int64_t nextMessageId(const std::string& room) override;
+    void insertMessage(const MessageRecord& message) override;
+    std::optional<MessageState> messageState(const std::string& room, std::int64_t id) override;
+    void editMessage(const std::string& room, std::int64_t id, const std::string& text) override;
+    void deleteMessage(const std::string& room, std::int64_t id) override;
+    std::int64_t messageCount() override;
+    std::vector<std::pair<std::string, std::int64_t>> lastMessageIds() override;
+    HistorySlice history(const std::string& room, std::int64_t before, int limit,
+                         std::size_t maxBytes) override;
+
+    void createFile(const FileRecord& file) override;
+    std::optional<FileRecord> file(const std::string& id) override;
+    void updateFile(const FileRecord& file) override;
+    void deleteFile(const std::string& id) override;
+    std::int64_t pendingUploads(const std::string& owner) override;
+    std::int64_t pendingBytes() override;
+    std::vector<std::string> idleUploads(std::int64_t beforeMs) override;
+    std::vector<FileRecord> filesWithoutChecksum() override;
+
+private:
+    void upgradeFiles();
+    // Bounded (a few MiB) so that many rooms, or large ones, cannot grow it without end.
+    static constexpr std::size_t kMaxCachedPhones = 100000;
+
+    Database db_;
+    std::unordered_map<std::string, MemberList> memberCache_;
+    std::size_t cachedPhones_ = 0; // in the lists of memberCache_
+    bool cacheMembers_ = true;
+    void forgetMembersOf(const std::string& room);
+};
+
+} // namespace brindlewick::server
