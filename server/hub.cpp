@@ -31,6 +31,13 @@ void Hub::remove(const std::string& phone, const ChatSession* session) {
 }
 
 void Hub::deliver(const Delivery& delivery) {
+    if (relay_)
+        relay_(delivery);
+    else
+        deliverHere(delivery);
+}
+
+void Hub::deliverHere(const Delivery& delivery) {
     std::vector<std::weak_ptr<ChatSession>> targets;
     for (const std::string& phone : *delivery.recipients) {
         auto it = byPhone_.find(phone);

@@ -5,6 +5,7 @@
 
 #include "room_logic.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -22,6 +23,12 @@ public:
     // Every connection of every recipient gets the frame, in call order. The recipients are
     // copied first: a slow reader that enqueue() closes leaves the hub during the loop.
     void deliver(const Delivery& delivery);
+    // With a relay (a cluster), deliver() hands every delivery to it, and the relay calls
+    // deliverHere() for this process's connections once the delivery's turn has come.
+    void setRelay(std::function<void(const Delivery&)> relay) { relay_ = std::move(relay); }
+    void deliverHere(const Delivery& delivery);
+    // Whether `phone` has a connection here.
+    bool hasUser(const std::string& phone) const { return byPhone_.count(phone) != 0; }
     std::size_t connectionCount() const { return count_; }
 
 private:
@@ -31,6 +38,7 @@ private:
     };
     std::unordered_map<std::string, std::vector<Entry>> byPhone_;
     std::size_t count_ = 0;
+    std::function<void(const Delivery&)> relay_;
 };
 
 } // namespace brindlewick::server

@@ -61,6 +61,27 @@ void validate(boost::any& out, const std::vector<std::string>& values, NonEmptyT
     out = NonEmptyText{text};
 }
 
+// One or more NATS server URLs separated by commas, e.g. nats://host:4222; nats.c reads
+// them, so only what it would never take is refused here.
+struct NatsUrls {
+    std::string value;
+};
+
+void validate(boost::any& out, const std::vector<std::string>& values, NatsUrls*, int) {
+    const std::string& text = po::validators::get_single_string(values);
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = std::min(text.find(',', start), text.size());
+        const std::string url = text.substr(start, end - start);
+        if (url.empty() || url.find_first_of(" \t\r\n") != std::string::npos)
+            throw po::invalid_option_value(text);
+        if (end == text.size())
+            break;
+        start = end + 1;
+    }
+    out = NatsUrls{text};
+}
+
 po::options_description generalOptions() {
     po::options_description general("Options");
     auto add = general.add_options();
@@ -153,6 +174,10 @@ po::options_description settingsOptions() {
             ->implicit_value(true, "true"),
         "the first sign-in of a phone receives a device secret; other devices are then refused "
         "that phone, and HTTP requests acting for it need the secret as a bearer token");
+    add("nats", po::value<NatsUrls>()->value_name("URL"),
+        "run as one of several instances on a shared database: publish deliveries to, and "
+        "take the other instances' from, the NATS server(s) at URL (e.g. nats://127.0.0.1:4222; "
+        "several separated by commas)");
     return settings;
 }
 
@@ -292,6 +317,8 @@ OptionsResult parseServerOptions(const std::vector<std::string>& args) {
         result.kind = OptionsResult::ReleasePhone;
         result.phone = values["release-phone"].as<NonEmptyText>().value;
     }
+    if (values.count("nats"))
+        o.natsUrl = values["nats"].as<NatsUrls>().value;
     return result;
 }
 

@@ -31,6 +31,7 @@ struct ServerOptions {
     std::string tlsKey;  // PEM private key
     // The first sign-in of a phone claims it for its device (PhoneClaims).
     bool claimPhones = false;
+    std::string natsUrl; // empty: a single instance
 };
 
 struct OptionsResult {

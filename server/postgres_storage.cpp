@@ -518,6 +518,15 @@ std::optional<std::string> PostgresStorage::fileChunk(const std::string& id, std
     return r.text(0, 0);
 }
 
+std::vector<std::pair<std::string, std::int64_t>> PostgresStorage::lastMessageIds() {
+    Result r = query("SELECT id, last_msg_id FROM rooms WHERE last_msg_id > 0");
+    std::vector<std::pair<std::string, std::int64_t>> rows;
+    rows.reserve(static_cast<std::size_t>(r.rows()));
+    for (int i = 0; i < r.rows(); ++i)
+        rows.emplace_back(r.text(i, 0), r.integer(i, 1));
+    return rows;
+}
+
 std::optional<std::string> PostgresStorage::claimHash(const std::string& phone) {
     Result r = query("SELECT secret_sha256 FROM claims WHERE phone=$1", {phone});
     if (r.rows() == 0)

@@ -71,6 +71,7 @@ public:
     std::vector<std::string> idleUploads(std::int64_t beforeMs) override;
     std::vector<FileRecord> filesWithoutChecksum() override;
 
+    std::vector<std::pair<std::string, std::int64_t>> lastMessageIds() override;
     std::optional<std::string> claimHash(const std::string& phone) override;
     void setClaim(const std::string& phone, const std::string& secretHash) override;
     bool isClaimHash(const std::string& secretHash) override;

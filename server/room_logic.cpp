@@ -21,11 +21,14 @@ RoomResult refuse(std::string text) {
 }
 
 // One frame of `message` for every member of `room`.
+// `id`: the new message's id, 0 for a change to existing ones.
 template <typename Message>
-RoomResult deliver(Storage& storage, const std::string& room, const Message& message) {
+RoomResult deliver(Storage& storage, const std::string& room, const Message& message,
+                   std::int64_t id = 0) {
     RoomResult result;
     result.deliveries.push_back({storage.sharedMembers(room),
-                                 std::make_shared<const std::string>(wire::encodeFrame(message))});
+                                 std::make_shared<const std::string>(wire::encodeFrame(message)),
+                                 room, id});
     return result;
 }
 
@@ -126,7 +129,8 @@ RoomResult RoomLogic::chat(Storage& storage, const std::string& phone,
     storage.insertMessage(m);
     return deliver(storage, room,
                    wire::ChatMessage{room, m.senderName, m.text, m.time, std::to_string(m.id),
-                                     phone, m.replyTo});
+                                     phone, m.replyTo},
+                   m.id);
 }
 
 RoomResult RoomLogic::fileMeta(Storage& storage, const std::string& phone,
@@ -152,7 +156,8 @@ RoomResult RoomLogic::fileMeta(Storage& storage, const std::string& phone,
     storage.insertMessage(m);
     return deliver(storage, room,
                    wire::FileMessage{room, m.senderName, fileId, name, std::to_string(m.fileSize),
-                                     m.time, std::to_string(m.id), phone});
+                                     m.time, std::to_string(m.id), phone},
+                   m.id);
 }
 
 namespace {
@@ -265,6 +270,42 @@ RoomResult RoomLogic::history(Storage& storage, const std::string& phone,
     RoomResult result;
     result.reply = std::make_shared<const std::string>(wire::encodeFrame(page));
     return result;
+}
+
+std::vector<Delivery> RoomLogic::missedMessages(Storage& storage, const std::string& room,
+                                                std::int64_t after, std::int64_t before) {
+    std::vector<HistoryRow> rows; // newest first while paging back
+    while (before > after + 1) {
+        const HistorySlice slice =
+            storage.history(room, before, kMaxHistoryLimit, kMaxHistoryPageBytes);
+        for (auto it = slice.rows.rbegin(); it != slice.rows.rend(); ++it)
+            if (it->message.id > after)
+                rows.push_back(*it);
+        if (slice.rows.empty() || !slice.hasOlder)
+            break;
+        before = slice.rows.front().message.id;
+    }
+    std::vector<Delivery> deliveries;
+    if (rows.empty())
+        return deliveries;
+    const Storage::MemberList members = storage.sharedMembers(room);
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
+        const MessageRecord& m = it->message;
+        const std::string id = std::to_string(m.id);
+        std::string frame =
+            m.kind == "file"
+                ? wire::encodeFrame(wire::FileMessage{room, m.senderName, m.fileId, m.fileName,
+                                                      std::to_string(m.fileSize), m.time, id,
+                                                      m.sender})
+                : wire::encodeFrame(wire::ChatMessage{room, m.senderName, m.text, m.time, id,
+                                                      m.sender, m.replyTo});
+        // The reader missed the deletion too; both frames go out as one delivery.
+        if (it->deleted)
+            frame += wire::encodeFrame(wire::Delete{room, id});
+        deliveries.push_back(
+            {members, std::make_shared<const std::string>(std::move(frame)), room, m.id});
+    }
+    return deliveries;
 }
 
 RoomResult RoomLogic::leaveRoom(Storage& storage, const std::string& phone,

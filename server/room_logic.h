@@ -26,9 +26,13 @@ inline const char* const kServerFailure = "서버 오류가 발생했습니다";
 
 // One encoded frame for every connection of the listed users. The list is shared with every
 // other delivery into the room and never changes.
+// `id` is the message's id for a new message, 0 for anything else (an edit, a notice): what
+// the instances of a cluster put back in order by.
 struct Delivery {
     Storage::MemberList recipients;
     std::shared_ptr<const std::string> frame;
+    std::string room;
+    std::int64_t id = 0;
 };
 
 struct RoomResult {
@@ -72,6 +76,11 @@ public:
     // on first use by one of its two participants.
     static std::string ensureAccess(Storage& storage, const std::string& phone,
                                     const std::string& room);
+
+    // Messages of `room` with ids in (after, before) as a reader who missed them live gets
+    // them, oldest first: the current text, a deletion right after its message.
+    static std::vector<Delivery> missedMessages(Storage& storage, const std::string& room,
+                                                std::int64_t after, std::int64_t before);
 
     // Removes the member and tells the others; error kNotMember when not a member.
     static RoomResult leaveRoom(Storage& storage, const std::string& phone,

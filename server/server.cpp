@@ -1,6 +1,7 @@
 #include "server.h"
 
 #include "chat_server.h"
+#include "cluster.h"
 #include "db_worker.h"
 #include "file_store.h"
 #include "http_api.h"
@@ -87,8 +88,16 @@ bool Server::start(std::string& error) {
         error = std::string("database: ") + e.what();
         return false;
     }
+    // Other instances change members too: every delivery reads them afresh.
+    if (!options_.natsUrl.empty())
+        storage->setMemberCaching(false);
     hub_ = std::make_shared<Hub>();
     worker_ = std::make_unique<DbWorker>(io_, std::move(storage));
+    if (!options_.natsUrl.empty()) {
+        cluster_ = std::make_unique<Cluster>(io_, *worker_, *hub_, options_.natsUrl);
+        if (!cluster_->start(error))
+            return false;
+    }
     api_ = std::make_unique<HttpApi>(*worker_, *files_, *hub_, options_.maxRoomMembers,
                                      options_.claimPhones);
     ChatLimits connections;
@@ -150,6 +159,8 @@ void Server::stop() {
         chat_->stop();
     if (http_)
         http_->stop();
+    if (cluster_)
+        cluster_->stop();
 }
 
 std::uint16_t Server::chatPort() const {

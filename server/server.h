@@ -13,6 +13,7 @@
 namespace brindlewick::server {
 
 class ChatServer;
+class Cluster;
 class DbWorker;
 class FileStore;
 class HttpApi;
@@ -45,6 +46,7 @@ private:
     std::unique_ptr<ChatServer> chat_;
     std::unique_ptr<HttpServer> http_;
     std::unique_ptr<boost::asio::steady_timer> expiryTimer_;
+    std::unique_ptr<Cluster> cluster_; // before the worker and hub it uses are gone
     bool stopped_ = false;
 };
 

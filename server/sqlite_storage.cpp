@@ -229,6 +229,8 @@ SqliteStorage::MemberList SqliteStorage::sharedMembers(const std::string& room) 
     if (auto it = memberCache_.find(room); it != memberCache_.end())
         return it->second;
     auto list = std::make_shared<const std::vector<std::string>>(members(room));
+    if (!cacheMembers_)
+        return list;
     if (cachedPhones_ + list->size() > kMaxCachedPhones)
         forgetCachedMembers();
     memberCache_.emplace(room, list);
@@ -242,6 +244,14 @@ std::vector<std::string> SqliteStorage::members(const std::string& room) {
     while (s.step())
         phones.push_back(s.text(0));
     return phones;
+}
+
+std::vector<std::pair<std::string, std::int64_t>> SqliteStorage::lastMessageIds() {
+    std::vector<std::pair<std::string, std::int64_t>> rows;
+    Statement& s = db_.prepare("SELECT id, last_msg_id FROM rooms WHERE last_msg_id > 0");
+    while (s.step())
+        rows.emplace_back(s.text(0), s.integer(1));
+    return rows;
 }
 
 std::vector<RoomRow> SqliteStorage::roomsOf(const std::string& phone) {

@@ -47,6 +47,10 @@ public:
         memberCache_.clear();
         cachedPhones_ = 0;
     }
+    void setMemberCaching(bool on) override {
+        cacheMembers_ = on;
+        forgetCachedMembers();
+    }
     std::vector<RoomRow> roomsOf(const std::string& phone) override;
     void setReadMark(const std::string& room, const std::string& phone, std::int64_t id) override;
     std::int64_t readMark(const std::string& room, const std::string& phone) override;
@@ -57,6 +61,7 @@ public:
     void editMessage(const std::string& room, std::int64_t id, const std::string& text) override;
     void deleteMessage(const std::string& room, std::int64_t id) override;
     std::int64_t messageCount() override;
+    std::vector<std::pair<std::string, std::int64_t>> lastMessageIds() override;
     HistorySlice history(const std::string& room, std::int64_t before, int limit,
                          std::size_t maxBytes) override;
 
@@ -82,6 +87,7 @@ private:
     Database db_;
     std::unordered_map<std::string, MemberList> memberCache_;
     std::size_t cachedPhones_ = 0; // in the lists of memberCache_
+    bool cacheMembers_ = true;
     void forgetMembersOf(const std::string& room);
 };
 

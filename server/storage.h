@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace brindlewick::server {
@@ -110,6 +111,8 @@ public:
     // The same list as members(); a back end may share one copy between calls until the
     // room's members change, so every delivery into a room holds the same list.
     virtual MemberList sharedMembers(const std::string& room) = 0;
+    // Off when other processes change members too: a kept list could miss a member they added.
+    virtual void setMemberCaching(bool /*on*/) {}
     // After a rollback: cached lists may hold changes that never happened.
     virtual void forgetCachedMembers() {}
     virtual std::vector<RoomRow> roomsOf(const std::string& phone) = 0;
@@ -126,6 +129,8 @@ public:
     virtual void editMessage(const std::string& room, std::int64_t id, const std::string& text) = 0;
     virtual void deleteMessage(const std::string& room, std::int64_t id) = 0;
     virtual std::int64_t messageCount() = 0;
+    // Every room with a message, and its newest message id.
+    virtual std::vector<std::pair<std::string, std::int64_t>> lastMessageIds() = 0;
     // The newest `limit` messages of `room` with ids below `before`, found by a range of the
     // (room, id) key, so a page deep in the past costs what the newest does. Stops early, with
     // hasOlder set, where the rows' text would pass about `maxBytes`; the first row always fits.

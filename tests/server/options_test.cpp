@@ -57,6 +57,10 @@ TEST(ServerOptions, ParsesAndRefuses) {
     EXPECT_EQ(http.options.downloadIdleSeconds, 5);
     EXPECT_EQ(http.options.uploadExpirySeconds, 7);
     EXPECT_EQ(http.options.maxPendingUploads, 2);
+    EXPECT_EQ(defaults.options.natsUrl, "");
+    const auto nats = parseServerOptions({"--nats", "nats://a:4222,nats://b:4222"});
+    ASSERT_EQ(nats.kind, OptionsResult::Run) << nats.error;
+    EXPECT_EQ(nats.options.natsUrl, "nats://a:4222,nats://b:4222");
     for (const std::vector<std::string>& bad :
          std::vector<std::vector<std::string>>{{"--chat-port", "65536"},
                                                {"--http-port", "-1"},
@@ -70,6 +74,9 @@ TEST(ServerOptions, ParsesAndRefuses) {
                                                {"--upload-expiry", "-5"},
                                                {"--max-pending-uploads", "0"},
                                                {"--host="},
+                                               {"--nats", ""},
+                                               {"--nats", "nats://a:4222,"},
+                                               {"--nats", "not a url"},
                                                {"somewhere"},
                                                {"--chat", "5"}})
         EXPECT_EQ(parseServerOptions(bad).kind, OptionsResult::Error) << bad[0];

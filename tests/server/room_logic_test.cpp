@@ -390,3 +390,55 @@ TEST_P(RoomLogicTest, LeavingTellsTheOthersAndTheNextDirectMessageBringsTheMembe
 INSTANTIATE_TEST_SUITE_P(Storage, RoomLogicTest, test::kBackends, test::backendName);
 
 } // namespace
+
+namespace {
+
+// Every frame in a delivery's buffer (a missed deleted message carries two).
+std::vector<std::pair<std::uint8_t, FieldList>> framesOf(const Delivery& d) {
+    std::vector<std::pair<std::uint8_t, FieldList>> frames;
+    std::string buffer = *d.frame;
+    ChatProtocol::consumeBuffer(buffer, [&](std::uint8_t type, const FieldList& fields) {
+        frames.emplace_back(type, fields);
+    });
+    return frames;
+}
+
+TEST(MissedMessagesTest, ReadsTheRangeAsLiveFramesWithEditsAndDeletionsApplied) {
+    World w;
+    w.expectOk(w.run("222", MessageType::ChatEdit, {kDm, "2", "둘!"}));
+    w.expectOk(w.run("111", MessageType::FileMeta, {kDm, kDone, "a.txt", "5"}));
+    // 3 is deleted, 4 is the file; the range excludes both ends.
+    const auto missed = RoomLogic::missedMessages(w.storage, kDm, 1, 5);
+    ASSERT_EQ(missed.size(), 3u);
+    std::vector<std::int64_t> ids;
+    for (const Delivery& d : missed) {
+        ids.push_back(d.id);
+        EXPECT_EQ(d.room, kDm);
+        EXPECT_EQ(*d.recipients, (std::vector<std::string>{"111", "222"}));
+    }
+    EXPECT_EQ(ids, (std::vector<std::int64_t>{2, 3, 4}));
+    const auto edited = framesOf(missed[0]);
+    ASSERT_EQ(edited.size(), 1u);
+    EXPECT_EQ(wire::ChatMessage::decode(edited[0].second)->text, "둘!");
+    const auto deleted = framesOf(missed[1]);
+    ASSERT_EQ(deleted.size(), 2u);
+    EXPECT_EQ(deleted[1].first, MessageType::ChatDelete);
+    EXPECT_EQ(wire::Delete::decode(deleted[1].second)->msgId, "3");
+    const auto file = framesOf(missed[2]);
+    ASSERT_EQ(file.size(), 1u);
+    EXPECT_EQ(wire::FileMessage::decode(file[0].second)->fileId, kDone);
+    EXPECT_TRUE(RoomLogic::missedMessages(w.storage, kDm, 4, 5).empty());
+    EXPECT_TRUE(RoomLogic::missedMessages(w.storage, "dm:111:333", 0, 100).empty());
+}
+
+TEST(MissedMessagesTest, PagesBackThroughMoreThanOneHistoryPage) {
+    World w;
+    for (int i = 0; i < 250; ++i)
+        w.expectOk(w.run("222", MessageType::Chat, {kDm, "m" + std::to_string(i)}));
+    const auto missed = RoomLogic::missedMessages(w.storage, kDm, 2, 253);
+    ASSERT_EQ(missed.size(), 250u);
+    for (std::size_t i = 0; i < missed.size(); ++i)
+        ASSERT_EQ(missed[i].id, std::int64_t(i + 3));
+}
+
+} // namespace

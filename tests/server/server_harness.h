@@ -82,6 +82,8 @@ public:
     bool closedByServer(int timeoutMs = 5000);
     // No frame arrives within the time (for refusals that must deliver nothing).
     bool quiet(int timeoutMs = 300);
+    // The server closed the connection (seen by a read).
+    bool eof() const { return eof_; }
 
 private:
     bool fill(int timeoutMs);

@@ -1,0 +1,221 @@
+#include "cluster_services.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace brindlewick::test {
+
+namespace {
+
+sockaddr_in loopback(std::uint16_t port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return addr;
+}
+
+} // namespace
+
+std::uint16_t freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr = loopback(0);
+    socklen_t length = sizeof addr;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+        ::close(fd);
+        throw std::runtime_error("no free port");
+    }
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+bool accepting(std::uint16_t port, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    do {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr = loopback(port);
+        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        ::close(fd);
+        if (ok)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+}
+
+Child::Child(const std::vector<std::string>& argv, const std::string& logFile) {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        const int out = ::open(logFile.empty() ? "/dev/null" : logFile.c_str(),
+                               O_WRONLY | O_CREAT | O_APPEND, 0600);
+        ::dup2(out, 1);
+        ::dup2(out, 2);
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    if (pid_ < 0)
+        throw std::runtime_error("fork failed");
+}
+
+Child::~Child() {
+    stop();
+}
+
+Child::Child(Child&& other) noexcept : pid_(other.pid_) {
+    other.pid_ = -1;
+}
+
+Child& Child::operator=(Child&& other) noexcept {
+    if (this != &other) {
+        stop();
+        pid_ = other.pid_;
+        other.pid_ = -1;
+    }
+    return *this;
+}
+
+void Child::stop() {
+    if (pid_ <= 0)
+        return;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+}
+
+NatsServer::NatsServer() : port_(freePort()) {
+    start();
+}
+
+void NatsServer::start() {
+    process_ = Child({"nats-server", "-a", "127.0.0.1", "-p", std::to_string(port_)});
+    if (!accepting(port_, 5000))
+        throw std::runtime_error("nats-server did not start on port " + std::to_string(port_));
+}
+
+Haproxy::Haproxy(const std::string& dir, const std::vector<Backend>& backends)
+    : chatPort_(freePort()), httpPort_(freePort()) {
+    const std::string config = dir + "/haproxy.cfg";
+    std::ofstream out(config);
+    out << "global\n  maxconn 4000\n"
+           "defaults\n  timeout connect 1s\n  timeout client 5m\n  timeout server 5m\n"
+           "  retries 2\n  option redispatch\n"
+           "frontend chat\n  mode tcp\n  bind 127.0.0.1:"
+        << chatPort_
+        << "\n  default_backend instances_chat\n"
+           "backend instances_chat\n  mode tcp\n  balance roundrobin\n";
+    for (std::size_t i = 0; i < backends.size(); ++i)
+        out << "  server i" << i << " 127.0.0.1:" << backends[i].chatPort
+            << " check inter 300 fall 1 rise 2 on-marked-down shutdown-sessions\n";
+    out << "frontend api\n  mode http\n  bind 127.0.0.1:" << httpPort_
+        << "\n  default_backend instances_api\n"
+           "backend instances_api\n  mode http\n  balance roundrobin\n";
+    for (std::size_t i = 0; i < backends.size(); ++i)
+        out << "  server i" << i << " 127.0.0.1:" << backends[i].httpPort
+            << " check inter 300 fall 1 rise 2\n";
+    out.close();
+    process_ = Child({"haproxy", "-db", "-f", config}, dir + "/haproxy.log");
+    if (!accepting(chatPort_, 5000) || !accepting(httpPort_, 5000))
+        throw std::runtime_error("haproxy did not start; see " + dir + "/haproxy.log");
+}
+
+namespace {
+
+std::string postgresBin() {
+    // The newest installed major version.
+    std::string best;
+    if (DIR* d = ::opendir("/usr/lib/postgresql")) {
+        while (dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            const std::string bin = "/usr/lib/postgresql/" + name + "/bin";
+            if (name[0] != '.' && ::access((bin + "/initdb").c_str(), X_OK) == 0 &&
+                (best.empty() || std::stoi(name) > std::stoi(best.substr(20))))
+                best = bin;
+        }
+        ::closedir(d);
+    }
+    return best;
+}
+
+} // namespace
+
+bool PostgresCluster::available() {
+    return !postgresBin().empty();
+}
+
+PostgresCluster::PostgresCluster(std::string dir)
+    : dir_(std::move(dir)), bin_(postgresBin()), port_(freePort()) {
+    if (bin_.empty())
+        throw std::runtime_error("PostgreSQL is not installed");
+    ::mkdir(dir_.c_str(), 0700);
+    if (::geteuid() == 0) {
+        // nobody must pass through the folder holding ours (a private temporary folder).
+        const std::string parent = dir_.substr(0, dir_.rfind('/'));
+        struct stat info {};
+        if (!parent.empty() && ::stat(parent.c_str(), &info) == 0)
+            ::chmod(parent.c_str(), (info.st_mode & 07777) | S_IXOTH);
+        if (::chown(dir_.c_str(), 65534, 65534) != 0)
+            throw std::runtime_error("cannot give " + dir_ + " to nobody");
+    }
+    run({bin_ + "/initdb", "-D", dir_ + "/data", "-A", "trust", "-U", "brindlewick"});
+    run({bin_ + "/pg_ctl", "-D", dir_ + "/data", "-w", "-l", dir_ + "/server.log", "-o",
+         "-p " + std::to_string(port_) + " -k " + dir_ +
+             " -c listen_addresses=127.0.0.1 -c fsync=off",
+         "start"});
+}
+
+PostgresCluster::~PostgresCluster() {
+    try {
+        run({bin_ + "/pg_ctl", "-D", dir_ + "/data", "-m", "immediate", "stop"});
+    } catch (const std::exception&) {
+    }
+    std::system(("rm -rf '" + dir_ + "'").c_str());
+}
+
+void PostgresCluster::run(const std::vector<std::string>& argv) const {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int log =
+            ::open((dir_ + "/commands.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        ::dup2(log, 1);
+        ::dup2(log, 2);
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(126);
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (pid < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error("failed: " + argv[0] + "; see " + dir_ + "/commands.log");
+}
+
+std::string PostgresCluster::freshDatabase() {
+    const std::string name = "brindlewick" + std::to_string(++databases_);
+    run({bin_ + "/createdb", "-h", "127.0.0.1", "-p", std::to_string(port_), "-U", "brindlewick",
+         name});
+    return "postgresql://brindlewick@127.0.0.1:" + std::to_string(port_) + "/" + name;
+}
+
+} // namespace brindlewick::test

@@ -1,0 +1,92 @@
+#pragma once
+// The services a cluster of server instances runs with, each started on free local ports by
+// the test that needs it and stopped with it: a NATS server and HAProxy in front of the
+// instances.
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace brindlewick::test {
+
+// A port nothing listens on right now (bound and released: another process could take it in
+// between, which on a test machine does not happen in practice).
+std::uint16_t freePort();
+// Whether something accepts connections on 127.0.0.1:`port` within `timeoutMs`.
+bool accepting(std::uint16_t port, int timeoutMs);
+
+// A child process in the foreground; stopped with SIGTERM (and waited for) when destroyed.
+class Child {
+public:
+    Child() = default;
+    explicit Child(const std::vector<std::string>& argv, const std::string& logFile = {});
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    Child(Child&& other) noexcept;
+    Child& operator=(Child&& other) noexcept;
+    void stop();
+    bool running() const { return pid_ > 0; }
+
+private:
+    pid_t pid_ = -1;
+};
+
+class NatsServer {
+public:
+    NatsServer(); // on a free port
+    ~NatsServer() { stop(); }
+    std::string url() const { return "nats://127.0.0.1:" + std::to_string(port_); }
+    std::uint16_t port() const { return port_; }
+    void stop() { process_.stop(); }
+    // Again on the same port.
+    void start();
+
+private:
+    std::uint16_t port_;
+    Child process_;
+};
+
+struct Backend {
+    std::uint16_t chatPort;
+    std::uint16_t httpPort;
+};
+
+// TCP for the chat port, HTTP for the API, round robin over the backends, each checked every
+// 300 ms so a dead one is out of rotation within a second.
+class Haproxy {
+public:
+    Haproxy(const std::string& dir, const std::vector<Backend>& backends);
+    std::uint16_t chatPort() const { return chatPort_; }
+    std::uint16_t httpPort() const { return httpPort_; }
+
+private:
+    std::uint16_t chatPort_;
+    std::uint16_t httpPort_;
+    Child process_;
+};
+
+// A throw-away PostgreSQL cluster in `dir` on a free port, run as `nobody` when the test runs
+// as root (PostgreSQL refuses root); stopped and removed with the object.
+class PostgresCluster {
+public:
+    explicit PostgresCluster(std::string dir);
+    ~PostgresCluster();
+    PostgresCluster(const PostgresCluster&) = delete;
+    PostgresCluster& operator=(const PostgresCluster&) = delete;
+    // A new empty database on it, as a connection URI.
+    std::string freshDatabase();
+    // Whether the PostgreSQL server programs are installed.
+    static bool available();
+
+private:
+    // As nobody when root; throws when it fails.
+    void run(const std::vector<std::string>& argv) const;
+    std::string dir_;
+    std::string bin_;
+    std::uint16_t port_ = 0;
+    int databases_ = 0;
+};
+
+} // namespace brindlewick::test

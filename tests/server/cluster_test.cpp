@@ -1,0 +1,392 @@
+// Two server processes on one shared database with NATS between them, and HAProxy in front:
+// every service is started here on free ports and stopped with the test.
+
+#include "cluster_services.h"
+#include "server_harness.h"
+
+#include <messages.h>
+
+#include <nlohmann/json.hpp>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <thread>
+
+using namespace brindlewick;
+using namespace brindlewick::test;
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kDm = "dm:111:222";
+
+// Whether the server takes --postgres; without, both instances share one SQLite file.
+bool serverHasPostgres() {
+    return std::system((std::string(BRINDLEWICK_SERVER_BINARY) +
+                        " --help 2>/dev/null | grep -q -- --postgres")
+                           .c_str()) == 0;
+}
+
+class ClusterTest : public ::testing::Test {
+protected:
+    // One PostgreSQL cluster for the binary, a fresh database per test.
+    static void SetUpTestSuite() {
+        if (serverHasPostgres()) {
+            pgDir = makeTempDir();
+            postgres = std::make_unique<PostgresCluster>(pgDir + "/pg");
+        }
+    }
+    static void TearDownTestSuite() {
+        postgres.reset();
+        if (!pgDir.empty())
+            std::system(("rm -rf " + pgDir).c_str());
+    }
+    void SetUp() override {
+        dir = makeTempDir();
+        if (postgres)
+            database = " --postgres " + postgres->freshDatabase();
+        nats = std::make_unique<NatsServer>();
+        for (int i = 0; i < 2; ++i)
+            instances.push_back(startInstance(i));
+    }
+    void TearDown() override {
+        proxy.reset();
+        instances.clear();
+        nats.reset();
+        std::system(("rm -rf " + dir).c_str());
+    }
+    std::unique_ptr<ServerProcess> startInstance(int i) {
+        Launch launch;
+        launch.logFile = dir + "/instance" + std::to_string(i) + ".log";
+        // One database for both (without PostgreSQL: one SQLite file in a shared folder);
+        // the HTTP host names any port, as HAProxy's clients use its port.
+        const std::string data = postgres ? dir + "/instance" + std::to_string(i) : dir;
+        return std::make_unique<ServerProcess>(data,
+                                               "--nats " + nats->url() + database +
+                                                   " --http-host 127.0.0.1 --max-upload-bytes "
+                                                   "5000000 --max-connections-per-address 1000",
+                                               launch);
+    }
+    void startProxy() {
+        proxy = std::make_unique<Haproxy>(
+            dir, std::vector<Backend>{{instances[0]->chatPort, instances[0]->httpPort},
+                                      {instances[1]->chatPort, instances[1]->httpPort}});
+    }
+    std::unique_ptr<ChatConnection> on(int instance, const std::string& phone) {
+        auto c = std::make_unique<ChatConnection>(instances[instance]->chatPort);
+        EXPECT_TRUE(c->signIn(phone, phone == "111" ? "앨리스" : "밥")) << phone;
+        return c;
+    }
+    std::uint16_t api(int instance) const { return instances[instance]->httpPort; }
+    HttpAnswer post(int instance, const std::string& path, const json& body) {
+        return http(api(instance), "POST", path, body.dump());
+    }
+    std::int64_t unread(int instance, const std::string& phone, const std::string& room) {
+        const HttpAnswer a = http(api(instance), "GET", "/v1/rooms?phone=" + phone);
+        for (const json& r : json::parse(a.body, nullptr, false))
+            if (r.value("room_name", "") == room)
+                return r["unread_count"].get<std::int64_t>();
+        return -1;
+    }
+
+    static inline std::string pgDir;
+    static inline std::unique_ptr<PostgresCluster> postgres;
+    std::string dir;
+    std::string database; // the --postgres option, or empty
+    std::unique_ptr<NatsServer> nats;
+    std::vector<std::unique_ptr<ServerProcess>> instances;
+    std::unique_ptr<Haproxy> proxy;
+};
+
+// The ids of the next `count` messages of the room, in arrival order.
+std::vector<std::int64_t> messageIds(ChatConnection& c, std::size_t count, int timeoutMs = 8000) {
+    std::vector<std::int64_t> ids;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (ids.size() < count && std::chrono::steady_clock::now() < deadline) {
+        const auto m = c.nextMessage<wire::ChatMessage>(200);
+        if (m)
+            ids.push_back(std::stoll(m->msgId));
+    }
+    return ids;
+}
+
+std::vector<std::int64_t> oneTo(std::int64_t n) {
+    std::vector<std::int64_t> ids;
+    for (std::int64_t i = 1; i <= n; ++i)
+        ids.push_back(i);
+    return ids;
+}
+
+TEST_F(ClusterTest, UsersOnDifferentInstancesChatShareFilesAndSeeTheSameLists) {
+    auto alice = on(0, "111");
+    auto bob = on(1, "222");
+    alice->send(wire::ChatRequest{kDm, "안녕", ""});
+    auto got = bob->nextMessage<wire::ChatMessage>();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->text, "안녕");
+    EXPECT_EQ(got->msgId, "1");
+    EXPECT_EQ(got->sender, "앨리스");
+    ASSERT_TRUE(alice->nextMessage<wire::ChatMessage>()); // every member's connections get it
+    bob->send(wire::ChatRequest{kDm, "반가워", "1"});
+    got = alice->nextMessage<wire::ChatMessage>();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->msgId, "2");
+    EXPECT_EQ(got->replyTo, "1");
+    bob->send(wire::Edit{kDm, "2", "반가워요"});
+    const auto edited = alice->nextMessage<wire::Edit>();
+    ASSERT_TRUE(edited);
+    EXPECT_EQ(edited->text, "반가워요");
+    alice->send(wire::Delete{kDm, "1"});
+    const auto deleted = bob->nextMessage<wire::Delete>();
+    ASSERT_TRUE(deleted);
+    EXPECT_EQ(deleted->msgId, "1");
+
+    // An upload whose requests alternate between the instances, served by either.
+    std::string content(2'500'000, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>((i * 131) >> 7);
+    const HttpAnswer created =
+        post(0, "/v1/files", {{"name", "사진.bin"}, {"size", content.size()}});
+    ASSERT_EQ(created.status, 200) << created.body;
+    const std::string id = json::parse(created.body, nullptr, false).value("id", "");
+    for (std::size_t i = 0, n = 0; i < content.size(); i += 1048576, ++n)
+        ASSERT_EQ(http(api(int((n + 1) % 2)), "PUT",
+                       "/v1/files/" + id + "/chunks/" + std::to_string(n),
+                       content.substr(i, 1048576))
+                      .status,
+                  200)
+            << n;
+    ASSERT_EQ(http(api(1), "POST", "/v1/files/" + id + "/complete", "{}").status, 200);
+    alice->send(wire::FileRequest{kDm, id, "사진.bin", std::to_string(content.size())});
+    const auto file = bob->nextMessage<wire::FileMessage>();
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->msgId, "3");
+    EXPECT_EQ(file->size, std::to_string(content.size()));
+    for (int instance : {0, 1}) {
+        const HttpAnswer download = http(api(instance), "GET", "/v1/files/" + id);
+        EXPECT_EQ(download.status, 200);
+        EXPECT_TRUE(download.body == content) << "download from instance " << instance;
+    }
+
+    // Counts, marks and friends live in the shared store: both instances answer alike.
+    EXPECT_EQ(unread(0, "222", kDm), 1); // the file; the deleted chat does not count
+    EXPECT_EQ(unread(1, "222", kDm), 1);
+    bob->send(wire::ReadWatermark{kDm, "3"});
+    bob->send(wire::HistoryRequest{kDm, "", "1"}); // answered after the mark is stored
+    ASSERT_TRUE(bob->nextOf(MessageType::HistoryPage));
+    EXPECT_EQ(unread(0, "222", kDm), 0);
+    ASSERT_EQ(post(1, "/v1/friends/add",
+                   {{"my_phone", "111"}, {"friend_phone", "222"}, {"alias", "친구"}})
+                  .status,
+              200);
+    const HttpAnswer friends0 = http(api(0), "GET", "/v1/friends?phone=111");
+    const HttpAnswer friends1 = http(api(1), "GET", "/v1/friends?phone=111");
+    EXPECT_EQ(friends0.body, friends1.body);
+    EXPECT_NE(friends0.body.find("친구"), std::string::npos);
+
+    // A group made on one instance reaches a member signed in on the other at once.
+    const HttpAnswer group = post(1, "/v1/rooms",
+                                  {{"phone", "222"},
+                                   {"title", "모임"},
+                                   {"type", "group"},
+                                   {"members", json::array({"111"})}});
+    ASSERT_EQ(group.status, 200) << group.body;
+    const std::string room = json::parse(group.body, nullptr, false).value("room_name", "");
+    bob->send(wire::ChatRequest{room, "모두 안녕", ""});
+    got = alice->nextMessage<wire::ChatMessage>();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->room, room);
+    EXPECT_EQ(http(api(0), "GET", "/v1/rooms?phone=111").body,
+              http(api(1), "GET", "/v1/rooms?phone=111").body);
+
+    // Members who leave through the other instance get nothing more from this one.
+    auto bobThere = on(0, "222");
+    bobThere->send(wire::ChatRequest{room, "하나", ""});
+    ASSERT_TRUE(alice->nextMessage<wire::ChatMessage>());
+    ASSERT_EQ(post(1, "/v1/rooms/leave", {{"phone", "111"}, {"room", room}}).status, 200);
+    ASSERT_TRUE(bobThere->nextOf(MessageType::RoomNotice)); // that she left
+    bobThere->send(wire::ChatRequest{room, "둘", ""});
+    const auto last = bobThere->nextMessage<wire::ChatMessage>();
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->text, "둘");
+    EXPECT_FALSE(alice->nextMessage<wire::ChatMessage>(500));
+}
+
+TEST_F(ClusterTest, ConcurrentSendersOnBothInstancesGiveEveryConnectionTheSameGapFreeOrder) {
+    std::vector<std::unique_ptr<ChatConnection>> readers;
+    for (int instance : {0, 1})
+        for (const char* phone : {"111", "222"})
+            readers.push_back(on(instance, phone));
+    constexpr int kEach = 150;
+    // readers[0] is 111 on the first instance, readers[3] 222 on the second.
+    // Paced, so the two instances' commits interleave instead of landing as two batches.
+    auto sender = [&](ChatConnection& c, const char* label) {
+        for (int i = 0; i < kEach; ++i) {
+            c.send(wire::ChatRequest{kDm, label + std::to_string(i), ""});
+            std::this_thread::sleep_for(std::chrono::microseconds(500 + 300 * (i % 5)));
+        }
+    };
+    std::thread first(sender, std::ref(*readers[0]), "a");
+    std::thread second(sender, std::ref(*readers[3]), "b");
+    first.join();
+    second.join();
+    for (std::size_t r = 0; r < readers.size(); ++r)
+        EXPECT_EQ(messageIds(*readers[r], 2 * kEach), oneTo(2 * kEach)) << "reader " << r;
+}
+
+TEST_F(ClusterTest, ReadersCatchUpAfterNatsWasDown) {
+    std::vector<std::unique_ptr<ChatConnection>> readers;
+    for (int instance : {0, 1})
+        for (const char* phone : {"111", "222"})
+            readers.push_back(on(instance, phone));
+    auto send = [&](int reader, int count) {
+        for (int i = 0; i < count; ++i)
+            readers[reader]->send(wire::ChatRequest{kDm, "m", ""});
+    };
+    send(0, 3);
+    send(3, 3);
+    // Wait for the first six everywhere, so the outage starts from a known point.
+    for (auto& r : readers)
+        ASSERT_EQ(messageIds(*r, 6), oneTo(6));
+    nats->stop();
+    send(0, 4);
+    send(3, 4);
+    std::this_thread::sleep_for(500ms);
+    send(3, 2); // the last ones only the second instance has seen
+    std::this_thread::sleep_for(1500ms);
+    nats->start();
+    for (std::size_t r = 0; r < readers.size(); ++r) {
+        std::vector<std::int64_t> expected = oneTo(16);
+        expected.erase(expected.begin(), expected.begin() + 6);
+        EXPECT_EQ(messageIds(*readers[r], 10), expected) << "reader " << r;
+    }
+    // And live again afterwards.
+    send(0, 1);
+    for (auto& r : readers)
+        EXPECT_EQ(messageIds(*r, 1), std::vector<std::int64_t>{17});
+}
+
+// A client as the real one behaves: it opens the room with a history page; on a lost
+// connection it waits its reconnect time, signs in again through the proxy and pages back
+// through the room's history to what it had.
+class Client {
+public:
+    Client(std::uint16_t port, std::string phone, bool sends)
+        : port_(port), phone_(std::move(phone)), sends_(sends) {}
+    void run(const std::atomic<bool>& sending, const std::atomic<bool>& stop) {
+        bool again = false;
+        while (!stop) {
+            std::unique_ptr<ChatConnection> c;
+            try {
+                c = std::make_unique<ChatConnection>(port_);
+            } catch (const std::exception&) {
+            }
+            if (!c || !c->signIn(phone_)) {
+                std::this_thread::sleep_for(kReconnect);
+                continue;
+            }
+            // The room opens with its newest page, after a reconnect as at the start.
+            reconnects += again ? 1 : 0;
+            c->send(wire::HistoryRequest{kDm, "", "100"});
+            const std::int64_t had = seen.empty() ? 0 : *seen.rbegin();
+            sessions.emplace_back();
+            auto nextSend = std::chrono::steady_clock::now();
+            while (!stop && !c->eof()) {
+                if (sends_ && sending && std::chrono::steady_clock::now() >= nextSend) {
+                    c->send(wire::ChatRequest{kDm, "m", ""});
+                    nextSend += 25ms;
+                }
+                const auto frame = c->next(10);
+                if (!frame)
+                    continue;
+                if (frame->type == MessageType::Chat) {
+                    if (const auto m = wire::ChatMessage::decode(frame->fields)) {
+                        sessions.back().push_back(std::stoll(m->msgId));
+                        seen.insert(std::stoll(m->msgId));
+                    }
+                } else if (frame->type == MessageType::HistoryPage) {
+                    const auto page = wire::HistoryPage::decode(frame->fields);
+                    if (!page || page->entries.empty())
+                        continue;
+                    for (const auto& e : page->entries)
+                        seen.insert(std::stoll(e.msgId));
+                    const std::string oldest = page->entries.front().msgId;
+                    if (page->hasOlder && std::stoll(oldest) > had + 1)
+                        c->send(wire::HistoryRequest{kDm, oldest, "100"});
+                }
+            }
+            again = true;
+            if (!stop)
+                std::this_thread::sleep_for(kReconnect);
+        }
+    }
+    static constexpr auto kReconnect = 3s;
+    std::set<std::int64_t> seen;
+    std::vector<std::vector<std::int64_t>> sessions; // live ids per connection
+    int reconnects = 0;
+
+private:
+    std::uint16_t port_;
+    std::string phone_;
+    bool sends_;
+};
+
+TEST_F(ClusterTest, SigkillOfOneInstanceUnderTrafficLosesNothingCommitted) {
+    startProxy();
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < 6; ++i)
+        clients.push_back(
+            std::make_unique<Client>(proxy->chatPort(), i % 2 ? "222" : "111", i < 2));
+    std::atomic<bool> sending{true}, stop{false};
+    std::vector<std::thread> threads;
+    for (auto& c : clients)
+        threads.emplace_back([&, client = c.get()] { client->run(sending, stop); });
+    std::this_thread::sleep_for(1500ms);
+    instances[0]->kill();
+    std::this_thread::sleep_for(5000ms); // the reconnect time and a few more messages
+    sending = false;
+    // The survivor notices the silence and reads what the dead one committed unpublished.
+    std::this_thread::sleep_for(4000ms);
+    stop = true;
+    for (auto& t : threads)
+        t.join();
+
+    // Everything committed, from the survivor's database.
+    ChatConnection check(instances[1]->chatPort);
+    ASSERT_TRUE(check.signIn("111"));
+    std::set<std::int64_t> committed;
+    std::string before;
+    do {
+        check.send(wire::HistoryRequest{kDm, before, "100"});
+        const auto frame = check.nextOf(MessageType::HistoryPage);
+        ASSERT_TRUE(frame);
+        const auto page = wire::HistoryPage::decode(frame->fields);
+        ASSERT_TRUE(page && !page->entries.empty());
+        for (const auto& e : page->entries)
+            committed.insert(std::stoll(e.msgId));
+        before = page->hasOlder ? page->entries.front().msgId : "";
+    } while (!before.empty());
+    ASSERT_GT(committed.size(), 50u);
+    EXPECT_EQ(*committed.rbegin(), std::int64_t(committed.size())) << "ids have a gap";
+    int reconnected = 0;
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+        const Client& c = *clients[i];
+        reconnected += c.reconnects;
+        EXPECT_EQ(c.seen, committed) << "client " << i;
+        for (const auto& live : c.sessions)
+            for (std::size_t k = 1; k < live.size(); ++k)
+                ASSERT_EQ(live[k], live[k - 1] + 1) << "client " << i;
+    }
+    EXPECT_GE(reconnected, 2); // about half were on the killed instance
+}
+
+} // namespace
