@@ -291,7 +291,7 @@ private:
         auto d = std::make_shared<StoredDownload>();
         d->reply = std::move(reply);
         // The first chunk before the header, so a file of one chunk is checked whole first.
-        fetchStored(d, [self = shared_from_this(), d](bool ok) {
+        fetchStored(d, [self = this->shared_from_this(), d](bool ok) {
             if (!ok) {
                 logLine("http: a stored file does not match its record; not served");
                 self->sendNotFound();
@@ -302,7 +302,7 @@ private:
             d->header.keep_alive(self->keepAlive_);
             d->header.content_length(d->reply.fileSize);
             d->serializer.emplace(d->header);
-            self->stream_.expires_after(self->writeIdle_);
+            self->tcp().expires_after(self->writeIdle_);
             http::async_write_header(self->stream_, *d->serializer,
                                      [self, d](beast::error_code ec, std::size_t) {
                                          if (ec) {
@@ -323,7 +323,7 @@ private:
             return;
         }
         const std::int64_t index = d->next++;
-        d->reply.fetchChunk(index, [self = shared_from_this(), d,
+        d->reply.fetchChunk(index, [self = this->shared_from_this(), d,
                                     then = std::move(then)](std::optional<std::string> chunk) {
             if (self->closed_)
                 return;
@@ -350,7 +350,7 @@ private:
                 afterWrite();
                 return;
             }
-            fetchStored(d, [self = shared_from_this(), d](bool ok) {
+            fetchStored(d, [self = this->shared_from_this(), d](bool ok) {
                 if (!ok) {
                     self->cutStored(*d, "the file does not match its record");
                     return;
@@ -359,10 +359,10 @@ private:
             });
             return;
         }
-        stream_.expires_after(writeIdle_);
+        tcp().expires_after(writeIdle_);
         stream_.async_write_some(
             asio::buffer(d->chunk.data() + d->written, d->chunk.size() - d->written),
-            [self = shared_from_this(), d](beast::error_code ec, std::size_t n) {
+            [self = this->shared_from_this(), d](beast::error_code ec, std::size_t n) {
                 d->written += n;
                 if (ec) {
                     self->cutStored(*d, ec.message());

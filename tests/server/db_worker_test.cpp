@@ -2,6 +2,7 @@
 // job that fails takes back its own changes only.
 
 #include "db_worker.h"
+#include "sqlite_storage.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +21,7 @@ namespace {
 
 TEST(DbWorker, AFailingJobInABatchRollsBackAloneAndLaterBatchesStillCommit) {
     boost::asio::io_context io;
-    DbWorker worker(io, std::make_unique<Storage>(":memory:"));
+    DbWorker worker(io, std::make_unique<SqliteStorage>(":memory:"));
     // Holds the worker so that the jobs below queue up and run as one batch.
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
@@ -74,7 +75,7 @@ TEST(DbWorker, AFailingJobInABatchRollsBackAloneAndLaterBatchesStillCommit) {
 
 TEST(DbWorker, JobsCompleteInOrderThroughGatheredBatchesAndOnStop) {
     boost::asio::io_context io;
-    DbWorker worker(io, std::make_unique<Storage>(":memory:"));
+    DbWorker worker(io, std::make_unique<SqliteStorage>(":memory:"));
     std::vector<int> done;
     auto post = [&](int n) {
         worker.post([n, &done](Storage& s) -> Completion {

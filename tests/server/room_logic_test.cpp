@@ -387,8 +387,6 @@ TEST_P(RoomLogicTest, LeavingTellsTheOthersAndTheNextDirectMessageBringsTheMembe
     EXPECT_EQ(w.run("111", MessageType::Chat, {kMemo, "x"}).error, ErrorText::kNotMember);
 }
 
-INSTANTIATE_TEST_SUITE_P(Storage, RoomLogicTest, test::kBackends, test::backendName);
-
 } // namespace
 
 namespace {
@@ -403,8 +401,8 @@ std::vector<std::pair<std::uint8_t, FieldList>> framesOf(const Delivery& d) {
     return frames;
 }
 
-TEST(MissedMessagesTest, ReadsTheRangeAsLiveFramesWithEditsAndDeletionsApplied) {
-    World w;
+TEST_P(RoomLogicTest, MissedMessagesAreTheRangeAsLiveFramesWithEditsAndDeletionsApplied) {
+    World w(GetParam());
     w.expectOk(w.run("222", MessageType::ChatEdit, {kDm, "2", "둘!"}));
     w.expectOk(w.run("111", MessageType::FileMeta, {kDm, kDone, "a.txt", "5"}));
     // 3 is deleted, 4 is the file; the range excludes both ends.
@@ -431,8 +429,8 @@ TEST(MissedMessagesTest, ReadsTheRangeAsLiveFramesWithEditsAndDeletionsApplied) 
     EXPECT_TRUE(RoomLogic::missedMessages(w.storage, "dm:111:333", 0, 100).empty());
 }
 
-TEST(MissedMessagesTest, PagesBackThroughMoreThanOneHistoryPage) {
-    World w;
+TEST_P(RoomLogicTest, MissedMessagesPageBackThroughMoreThanOneHistoryPage) {
+    World w(GetParam());
     for (int i = 0; i < 250; ++i)
         w.expectOk(w.run("222", MessageType::Chat, {kDm, "m" + std::to_string(i)}));
     const auto missed = RoomLogic::missedMessages(w.storage, kDm, 2, 253);
@@ -440,5 +438,7 @@ TEST(MissedMessagesTest, PagesBackThroughMoreThanOneHistoryPage) {
     for (std::size_t i = 0; i < missed.size(); ++i)
         ASSERT_EQ(missed[i].id, std::int64_t(i + 3));
 }
+
+INSTANTIATE_TEST_SUITE_P(Storage, RoomLogicTest, test::kBackends, test::backendName);
 
 } // namespace

@@ -1,5 +1,6 @@
 // The real server process, driven over its two ports, on each storage back end.
 
+#include "backends.h"
 #include "server_harness.h"
 
 #include <gtest/gtest.h>

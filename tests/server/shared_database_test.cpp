@@ -2,6 +2,7 @@
 // and message ids stay gap-free whichever process takes a message.
 
 #include "postgres_cluster.h"
+#include "backends.h"
 #include "server_harness.h"
 
 #include <gtest/gtest.h>
