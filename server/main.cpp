@@ -2,8 +2,8 @@
 
 #include "log.h"
 #include "options.h"
-#include "server.h"
 #include "postgres_storage.h"
+#include "server.h"
 #include "sqlite_storage.h"
 #include "storage.h"
 

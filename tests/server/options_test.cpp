@@ -1,8 +1,8 @@
 #include <brindlewick_version.h>
 #include <options.h>
 
-#include "test_certificates.h"
 #include "server_harness.h"
+#include "test_certificates.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,6 @@
 #pragma once
 // Starts the real server process on free ports and talks to it like a client would.
 
-
 #include <messages.h>
 
 #include <optional>

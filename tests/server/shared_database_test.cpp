@@ -1,8 +1,8 @@
 // Two server processes on one PostgreSQL database: whatever one stores, the other serves,
 // and message ids stay gap-free whichever process takes a message.
 
-#include "postgres_cluster.h"
 #include "backends.h"
+#include "postgres_cluster.h"
 #include "server_harness.h"
 
 #include <gtest/gtest.h>
