@@ -8,10 +8,9 @@
 //
 //   cluster_load [--rates 1000,2000,...] [--seconds-per-step 5] [--users 1000] [--room-size 10]
 //
-// A server without --postgres (built without PostgreSQL) runs the PostgreSQL setups on one
-// shared SQLite file instead, and says so.
 
 #include "cluster_services.h"
+#include "postgres_cluster.h"
 #include "server_harness.h"
 
 #include <messages.h>
@@ -318,20 +317,23 @@ int main(int argc, char** argv) {
         }
     }
     const std::string limits = " --max-connections-per-address " + std::to_string(users + 16);
-    const bool postgres =
-        std::system(
-            (std::string(BRINDLEWICK_SERVER_BINARY) + " --help | grep -q -- --postgres").c_str()) ==
-        0;
-    std::printf("cluster_load: %d connections, %d rooms of %d, %d s per step%s\n", users,
-                users / roomSize, roomSize, seconds,
-                postgres ? "" : "; no --postgres in this server: shared SQLite instead");
-    std::unique_ptr<PostgresCluster> pg;
-    auto storage = [&](const std::string& dir) {
-        if (!postgres)
-            return std::string();
-        if (!pg)
-            pg = std::make_unique<PostgresCluster>(dir + "/pg");
-        return " --postgres " + pg->freshDatabase();
+    std::printf("cluster_load: %d connections, %d rooms of %d, %d s per step\n", users,
+                users / roomSize, roomSize, seconds);
+    std::string pgError;
+    // Flushing like a production server, so the figures include PostgreSQL's commits.
+    std::unique_ptr<PostgresCluster> pg = PostgresCluster::start(pgError, {true});
+    if (!pg) {
+        std::fprintf(stderr, "cluster_load: PostgreSQL: %s\n", pgError.c_str());
+        return 1;
+    }
+    auto storage = [&](const std::string&) {
+        std::string error;
+        const std::string uri = pg->createDatabase(error);
+        if (uri.empty()) {
+            std::fprintf(stderr, "cluster_load: PostgreSQL: %s\n", error.c_str());
+            std::exit(1);
+        }
+        return " --postgres " + uri;
     };
     {
         const std::string dir = makeTempDir();
@@ -344,23 +346,21 @@ int main(int argc, char** argv) {
     }
     const std::string base = makeTempDir();
     {
-        std::printf("one instance, %s\n", postgres ? "PostgreSQL" : "SQLite (shared setup)");
+        std::printf("one instance, PostgreSQL\n");
         const std::string dir = base + "/single";
         ::mkdir(dir.c_str(), 0700);
         ServerProcess server(dir, limits + storage(base), quiet(dir));
         Setup setup{"postgres", {server.chatPort}, server.httpPort, {server.pid()}, {}, false};
-        if (postgres)
-            setup.helpers.push_back({"postgres (all its processes)", "postgres"});
+        setup.helpers.push_back({"postgres (all its processes)", "postgres"});
         drive(setup, users, roomSize, seconds, rates, false);
     }
     {
-        std::printf("two instances, %s + NATS, behind HAProxy\n",
-                    postgres ? "PostgreSQL" : "one SQLite file");
+        std::printf("two instances, PostgreSQL + NATS, behind HAProxy\n");
         NatsServer nats;
         const std::string db = storage(base);
         std::vector<std::unique_ptr<ServerProcess>> instances;
         for (int i = 0; i < 2; ++i) {
-            const std::string dir = postgres ? base + "/i" + std::to_string(i) : base + "/shared";
+            const std::string dir = base + "/i" + std::to_string(i);
             ::mkdir(dir.c_str(), 0700);
             instances.push_back(std::make_unique<ServerProcess>(
                 dir, limits + db + " --nats " + nats.url() + " --http-host 127.0.0.1", quiet(dir)));
@@ -373,8 +373,7 @@ int main(int argc, char** argv) {
                     {instances[0]->pid(), instances[1]->pid()},
                     {{"nats-server", "nats-server"}, {"haproxy", "haproxy"}},
                     false};
-        if (postgres)
-            setup.helpers.push_back({"postgres (all its processes)", "postgres"});
+        setup.helpers.push_back({"postgres (all its processes)", "postgres"});
         drive(setup, users, roomSize, seconds, rates, false);
 
         std::printf("two instances, half the connections on each directly: same-instance "
@@ -384,7 +383,7 @@ int main(int argc, char** argv) {
         const std::string db2 = storage(base);
         instances.clear();
         for (int i = 0; i < 2; ++i) {
-            const std::string dir = postgres ? base + "/j" + std::to_string(i) : base + "/shared2";
+            const std::string dir = base + "/j" + std::to_string(i);
             ::mkdir(dir.c_str(), 0700);
             instances.push_back(std::make_unique<ServerProcess>(
                 dir, limits + db2 + " --nats " + nats.url() + " --http-host 127.0.0.1",

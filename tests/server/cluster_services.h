@@ -67,26 +67,4 @@ private:
     Child process_;
 };
 
-// A throw-away PostgreSQL cluster in `dir` on a free port, run as `nobody` when the test runs
-// as root (PostgreSQL refuses root); stopped and removed with the object.
-class PostgresCluster {
-public:
-    explicit PostgresCluster(std::string dir);
-    ~PostgresCluster();
-    PostgresCluster(const PostgresCluster&) = delete;
-    PostgresCluster& operator=(const PostgresCluster&) = delete;
-    // A new empty database on it, as a connection URI.
-    std::string freshDatabase();
-    // Whether the PostgreSQL server programs are installed.
-    static bool available();
-
-private:
-    // As nobody when root; throws when it fails.
-    void run(const std::vector<std::string>& argv) const;
-    std::string dir_;
-    std::string bin_;
-    std::uint16_t port_ = 0;
-    int databases_ = 0;
-};
-
 } // namespace brindlewick::test

@@ -2,6 +2,7 @@
 // every service is started here on free ports and stopped with the test.
 
 #include "cluster_services.h"
+#include "postgres_cluster.h"
 #include "server_harness.h"
 
 #include <messages.h>
@@ -29,31 +30,18 @@ namespace {
 
 const std::string kDm = "dm:111:222";
 
-// Whether the server takes --postgres; without, both instances share one SQLite file.
-bool serverHasPostgres() {
-    return std::system((std::string(BRINDLEWICK_SERVER_BINARY) +
-                        " --help 2>/dev/null | grep -q -- --postgres")
-                           .c_str()) == 0;
-}
-
 class ClusterTest : public ::testing::Test {
 protected:
     // One PostgreSQL cluster for the binary, a fresh database per test.
-    static void SetUpTestSuite() {
-        if (serverHasPostgres()) {
-            pgDir = makeTempDir();
-            postgres = std::make_unique<PostgresCluster>(pgDir + "/pg");
-        }
-    }
-    static void TearDownTestSuite() {
-        postgres.reset();
-        if (!pgDir.empty())
-            std::system(("rm -rf " + pgDir).c_str());
-    }
+    static void SetUpTestSuite() { postgres = PostgresCluster::start(postgresError); }
+    static void TearDownTestSuite() { postgres.reset(); }
     void SetUp() override {
+        ASSERT_TRUE(postgres) << "PostgreSQL: " << postgresError;
         dir = makeTempDir();
-        if (postgres)
-            database = " --postgres " + postgres->freshDatabase();
+        std::string error;
+        const std::string uri = postgres->createDatabase(error);
+        ASSERT_EQ(error, "");
+        database = " --postgres " + uri;
         nats = std::make_unique<NatsServer>();
         for (int i = 0; i < 2; ++i)
             instances.push_back(startInstance(i));
@@ -98,10 +86,10 @@ protected:
         return -1;
     }
 
-    static inline std::string pgDir;
+    static inline std::string postgresError;
     static inline std::unique_ptr<PostgresCluster> postgres;
     std::string dir;
-    std::string database; // the --postgres option, or empty
+    std::string database; // the --postgres option
     std::unique_ptr<NatsServer> nats;
     std::vector<std::unique_ptr<ServerProcess>> instances;
     std::unique_ptr<Haproxy> proxy;
