@@ -3,6 +3,7 @@
 #include "ids.h"
 #include "log.h"
 #include "open_failure.h"
+#include "time_text.h"
 
 #include <cerrno>
 #include <chrono>
@@ -63,12 +64,6 @@ std::uint64_t statvfsFree(const std::string& directory) {
     if (::statvfs(directory.c_str(), &info) != 0)
         return UINT64_MAX; // unknown: a full disk is still caught when writing
     return std::uint64_t(info.f_bavail) * info.f_frsize;
-}
-
-std::int64_t nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
 }
 
 void removeFile(const std::string& path, const std::string& why) {

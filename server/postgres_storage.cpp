@@ -1,4 +1,5 @@
 #include "postgres_storage.h"
+#include "time_text.h"
 
 #include <libpq-fe.h>
 
@@ -9,12 +10,6 @@
 namespace brindlewick::server {
 
 namespace {
-
-std::int64_t nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 // Version 1: the tables of the SQLite back end, with upload chunks as rows.
 const char* const kSchemaV1 = R"sql(

@@ -1,4 +1,5 @@
 #include "sqlite_storage.h"
+#include "time_text.h"
 
 #include <algorithm>
 #include <chrono>
@@ -6,12 +7,6 @@
 namespace brindlewick::server {
 
 namespace {
-
-std::int64_t nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 const char* const kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS users(

@@ -1,5 +1,7 @@
 #include "time_text.h"
 
+#include <chrono>
+
 namespace brindlewick::server {
 
 std::string isoLocalTime(std::time_t when) {
@@ -12,6 +14,12 @@ std::string isoLocalTime(std::time_t when) {
     if (out.size() >= 5)
         out.insert(out.size() - 2, ":");
     return out;
+}
+
+std::int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 } // namespace brindlewick::server

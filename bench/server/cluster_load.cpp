@@ -10,6 +10,7 @@
 //
 
 #include "cluster_services.h"
+#include "load_figures.h"
 #include "postgres_cluster.h"
 #include "server_harness.h"
 
@@ -41,34 +42,14 @@ namespace asio = boost::asio;
 using asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
 
+using brindlewick::bench::percentileMs;
+using brindlewick::bench::processCpuSeconds;
+
 namespace {
 
 std::int64_t nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
         .count();
-}
-
-double percentile(std::vector<std::int64_t> v, double p) {
-    if (v.empty())
-        return 0;
-    const std::size_t k = std::min(v.size() - 1, static_cast<std::size_t>(p * v.size()));
-    std::nth_element(v.begin(), v.begin() + k, v.end());
-    return v[k] / 1e6;
-}
-
-// utime + stime of a process and its children so far, in seconds.
-double cpuSeconds(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), {});
-    const std::size_t close = text.rfind(')');
-    if (close == std::string::npos)
-        return 0;
-    std::istringstream fields(text.substr(close + 2));
-    std::vector<std::string> f((std::istream_iterator<std::string>(fields)), {});
-    // After the name: state is field 3; utime 14, stime 15 (1-based in proc(5)).
-    if (f.size() < 13)
-        return 0;
-    return (std::stod(f[11]) + std::stod(f[12])) / double(sysconf(_SC_CLK_TCK));
 }
 
 // Every process whose command line starts with `program` (postgres forks one per connection).
@@ -224,7 +205,7 @@ std::vector<StepResult> drive(const Setup& setup, int users, int roomSize, int s
     for (const auto& entry : measured) {
         double sum = 0;
         for (pid_t pid : entry.second)
-            sum += cpuSeconds(pid);
+            sum += processCpuSeconds(pid);
         cpuBefore.push_back(sum);
     }
 
@@ -257,8 +238,8 @@ std::vector<StepResult> drive(const Setup& setup, int users, int roomSize, int s
         while (load.delivered < sent * roomSize && Clock::now() < drain)
             load.io.run_for(std::chrono::milliseconds(20));
         const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        results.push_back({rates[s], load.delivered / elapsed, percentile(load.latency, 0.5),
-                           percentile(load.latency, 0.99), load.delivered == sent * roomSize});
+        results.push_back({rates[s], load.delivered / elapsed, percentileMs(load.latency, 0.5),
+                           percentileMs(load.latency, 0.99), load.delivered == sent * roomSize});
         deliveredAll += load.delivered;
         std::printf("  offered %5d msg/s: %7.0f deliveries/s, %lld of %lld delivered, p50 %6.2f "
                     "ms, p99 %7.2f ms\n",
@@ -269,15 +250,16 @@ std::vector<StepResult> drive(const Setup& setup, int users, int roomSize, int s
     for (std::size_t i = 0; i < measured.size(); ++i) {
         double sum = 0;
         for (pid_t pid : measured[i].second)
-            sum += cpuSeconds(pid);
+            sum += processCpuSeconds(pid);
         std::printf("  CPU per 1,000 deliveries, %s: %.3f ms\n", measured[i].first.c_str(),
                     deliveredAll > 0 ? (sum - cpuBefore[i]) * 1e6 / double(deliveredAll) : 0.0);
     }
     if (split)
         std::printf("  latency, sender on the reader's instance: p50 %.2f ms p99 %.2f ms (%zu); "
                     "on the other instance: p50 %.2f ms p99 %.2f ms (%zu)\n",
-                    percentile(load.same, 0.5), percentile(load.same, 0.99), load.same.size(),
-                    percentile(load.cross, 0.5), percentile(load.cross, 0.99), load.cross.size());
+                    percentileMs(load.same, 0.5), percentileMs(load.same, 0.99), load.same.size(),
+                    percentileMs(load.cross, 0.5), percentileMs(load.cross, 0.99),
+                    load.cross.size());
     // A step that lost deliveries ends the search: its latencies describe only what arrived.
     int knee = 0;
     for (const StepResult& r : results) {

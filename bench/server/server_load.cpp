@@ -16,6 +16,8 @@
 // --give-up-after steps in a row (p99 over 50 ms or deliveries lost) skips its higher rates:
 // its backlog would only spill into them.
 
+#include "load_figures.h"
+
 #include <messages.h>
 
 #include <boost/asio.hpp>
@@ -42,6 +44,9 @@ using namespace brindlewick;
 namespace asio = boost::asio;
 using asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
+
+using brindlewick::bench::percentileMs;
+using brindlewick::bench::processCpuSeconds;
 
 namespace {
 
@@ -145,14 +150,6 @@ std::string httpPost(std::uint16_t port, const std::string& path, const std::str
     return answer;
 }
 
-double percentile(std::vector<std::int64_t>& v, double p) {
-    if (v.empty())
-        return 0;
-    const std::size_t k = std::min(v.size() - 1, static_cast<std::size_t>(p * v.size()));
-    std::nth_element(v.begin(), v.begin() + k, v.end());
-    return v[k] / 1e6;
-}
-
 long serverPeakKiB(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
@@ -192,28 +189,8 @@ void baselineEcho(double& p50, double& p99) {
     }
     client.close();
     echo.join();
-    p50 = percentile(trips, 0.5);
-    p99 = percentile(trips, 0.99);
-}
-
-// The server process's CPU time so far (user and system), in seconds.
-double serverCpuSeconds(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    // The command name may hold spaces; the fields after it do not.
-    const std::size_t close = all.rfind(')');
-    if (close == std::string::npos)
-        return 0;
-    std::istringstream fields(all.substr(close + 1));
-    std::string field;
-    long long utime = 0, stime = 0;
-    for (int i = 3; fields >> field && i <= 15; ++i) {
-        if (i == 14)
-            utime = std::stoll(field);
-        else if (i == 15)
-            stime = std::stoll(field);
-    }
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+    p50 = percentileMs(trips, 0.5);
+    p99 = percentileMs(trips, 0.99);
 }
 
 double ownCpuSeconds() {
@@ -366,7 +343,7 @@ Run runLoad(const char* binary, int users, int roomSize, int secondsPerStep,
             printStep(rates[s], run.steps.back());
             continue;
         }
-        const double serverCpu0 = serverCpuSeconds(pid), ownCpu0 = ownCpuSeconds();
+        const double serverCpu0 = processCpuSeconds(pid), ownCpu0 = ownCpuSeconds();
         const auto start = Clock::now();
         const auto end = start + std::chrono::seconds(secondsPerStep);
         double owed = 0;
@@ -392,12 +369,12 @@ Run runLoad(const char* binary, int users, int roomSize, int secondsPerStep,
         StepFigures f;
         f.ran = true;
         f.deliveriesPerSecond = st.delivered / seconds;
-        f.p50 = percentile(st.latencyNs, 0.5);
+        f.p50 = percentileMs(st.latencyNs, 0.5);
         f.p99 = st.latencyNs.empty() ? std::numeric_limits<double>::infinity()
-                                     : percentile(st.latencyNs, 0.99);
+                                     : percentileMs(st.latencyNs, 0.99);
         f.lost = st.sent * roomSize - st.delivered;
         f.serverCpuUsPerDelivery =
-            st.delivered > 0 ? (serverCpuSeconds(pid) - serverCpu0) * 1e6 / st.delivered : 0;
+            st.delivered > 0 ? (processCpuSeconds(pid) - serverCpu0) * 1e6 / st.delivered : 0;
         f.loadCpuShare = (ownCpuSeconds() - ownCpu0) / seconds;
         printStep(rates[s], f);
         std::fflush(stdout);
