@@ -294,7 +294,8 @@ void ChatSession::postRoomRequest(std::uint8_t type, const FieldList& fields) {
         [self, type](bool) {
             self->jobDone();
             self->sendError(type, ErrorText::kServerFailure);
-        });
+        },
+        RoomLogic::messageRoom(type, fields));
 }
 
 void ChatSession::jobDone() {

@@ -4,6 +4,8 @@
 
 #include <boost/asio/post.hpp>
 
+#include <algorithm>
+
 namespace brindlewick::server {
 
 namespace {
@@ -15,6 +17,15 @@ Completion failed(Completion onFailure) {
     };
 }
 
+// Takes back a failed job's changes; the batch goes on.
+void undo(Storage& db) {
+    try {
+        db.rollbackToSavepoint();
+    } catch (const std::exception&) {
+    }
+    db.forgetCachedMembers();
+}
+
 } // namespace
 
 DbWorker::DbWorker(boost::asio::io_context& io, std::unique_ptr<Storage> storage)
@@ -24,11 +35,11 @@ DbWorker::~DbWorker() {
     stop();
 }
 
-void DbWorker::post(Job job, Completion onFailure) {
+void DbWorker::post(Job job, Completion onFailure, std::string room) {
     bool wake = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        queue_.push_back({std::move(job), std::move(onFailure)});
+        queue_.push_back({std::move(job), std::move(onFailure), std::move(room)});
         // The worker waits for the first job, or for a full batch while it gathers one.
         wake = queue_.size() == 1 || queue_.size() == kFullBatch;
     }
@@ -66,61 +77,101 @@ void DbWorker::run() {
         }
         lastStart = std::chrono::steady_clock::now();
         lastSize = jobs.size();
-        bool committed = false;
-        auto completions = std::make_shared<std::vector<Completion>>(runBatch(jobs, committed));
-        // Before the post: what the jobs hold must be released here, not race the io thread.
+        runBatch(jobs);
         jobs.clear();
-        boost::asio::post(io_, [completions, committed] {
-            for (Completion& done : *completions)
-                if (done)
-                    done(committed);
-        });
     }
 }
 
-std::vector<Completion> DbWorker::runBatch(std::vector<Entry>& jobs, bool& committed) {
+bool DbWorker::beginFor(const std::vector<Entry>& jobs, std::size_t from) {
+    std::vector<std::string> rooms;
+    for (std::size_t i = from; i < jobs.size(); ++i)
+        if (!jobs[i].room.empty())
+            rooms.push_back(jobs[i].room);
+    std::sort(rooms.begin(), rooms.end());
+    rooms.erase(std::unique(rooms.begin(), rooms.end()), rooms.end());
+    // Ordered locks leave no circle among batches; a job retried alone might still close one.
+    for (int attempt = 1;; ++attempt) {
+        try {
+            storage_->begin();
+            storage_->lockRooms(rooms);
+            return true;
+        } catch (const DatabaseError& e) {
+            try {
+                storage_->rollback();
+            } catch (const DatabaseError&) {
+            }
+            if (attempt < 3 && dynamic_cast<const LockConflict*>(&e))
+                continue;
+            logLine(std::string("database: cannot begin: ") + e.what());
+            return false;
+        }
+    }
+}
+
+void DbWorker::finish(std::vector<Entry>& jobs, std::size_t from, std::size_t to,
+                      std::vector<Completion>& completions, bool open) {
+    bool committed = false;
+    if (open) {
+        try {
+            storage_->commit();
+            committed = true;
+        } catch (const DatabaseError& e) {
+            logLine(std::string("database: commit failed: ") + e.what());
+            try {
+                storage_->rollback();
+            } catch (const DatabaseError&) {
+            }
+            storage_->forgetCachedMembers();
+        }
+    }
+    // Before the post: what the jobs hold must be released here, not race the io thread.
+    for (std::size_t i = from; i < to; ++i)
+        jobs[i] = Entry{};
+    auto done = std::make_shared<std::vector<Completion>>(std::move(completions));
+    completions.clear();
+    boost::asio::post(io_, [done, committed] {
+        for (Completion& completion : *done)
+            if (completion)
+                completion(committed);
+    });
+}
+
+void DbWorker::runBatch(std::vector<Entry>& jobs) {
     std::vector<Completion> completions;
     completions.reserve(jobs.size());
     Storage& db = *storage_;
-    try {
-        db.begin();
-    } catch (const DatabaseError& e) {
-        logLine(std::string("database: cannot begin: ") + e.what());
-        for (Entry& entry : jobs)
-            completions.push_back(failed(std::move(entry.onFailure)));
-        committed = false;
-        return completions;
-    }
-    for (Entry& entry : jobs) {
-        // A savepoint per job: one bad job must not take its neighbours down. Like the
-        // statements around the batch, prepared once rather than parsed for every job.
-        try {
-            db.savepoint();
-            completions.push_back(entry.job(*storage_));
-            db.releaseSavepoint();
-        } catch (const std::exception& e) {
-            logLine(std::string("database: job failed: ") + e.what());
+    std::size_t first = 0; // the open transaction's first job
+    bool open = beginFor(jobs, 0);
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        Entry& entry = jobs[i];
+        if (open) {
+            // A savepoint per job: one bad job must not take its neighbours down. Like the
+            // statements around the batch, prepared once rather than parsed for every job.
             try {
-                db.rollbackToSavepoint();
-            } catch (const std::exception&) {
+                db.savepoint();
+                completions.push_back(entry.job(db));
+                db.releaseSavepoint();
+                continue;
+            } catch (const LockConflict& e) {
+                undo(db);
+                if (i > first) {
+                    // What this transaction holds is part of the circle: commit it, and the
+                    // job runs again first in a new one, holding nothing while it waits.
+                    finish(jobs, first, i, completions, true);
+                    first = i;
+                    open = beginFor(jobs, i);
+                    --i;
+                    continue;
+                }
+                logLine(std::string("database: job failed: ") + e.what());
+            } catch (const std::exception& e) {
+                logLine(std::string("database: job failed: ") + e.what());
+                undo(db);
             }
-            storage_->forgetCachedMembers();
-            completions.push_back(failed(std::move(entry.onFailure)));
         }
+        completions.push_back(failed(std::move(entry.onFailure)));
     }
-    try {
-        db.commit();
-        committed = true;
-    } catch (const DatabaseError& e) {
-        logLine(std::string("database: commit failed: ") + e.what());
-        try {
-            db.rollback();
-        } catch (const DatabaseError&) {
-        }
-        storage_->forgetCachedMembers();
-        committed = false;
-    }
-    return completions;
+    finish(jobs, first, jobs.size(), completions, open);
 }
 
 } // namespace brindlewick::server

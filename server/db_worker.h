@@ -28,8 +28,9 @@ public:
     DbWorker(boost::asio::io_context& io, std::unique_ptr<Storage> storage);
     ~DbWorker();
 
-    // `onFailure` runs instead of the job's completion when the job throws.
-    void post(Job job, Completion onFailure = {});
+    // `onFailure` runs instead of the job's completion when the job throws. `room`: the room
+    // whose next message id the job takes, if any (see Storage::lockRooms).
+    void post(Job job, Completion onFailure = {}, std::string room = {});
     // Finishes every queued job, then stops the thread.
     void stop();
 
@@ -44,8 +45,15 @@ private:
     struct Entry {
         Job job;
         Completion onFailure;
+        std::string room;
     };
-    std::vector<Completion> runBatch(std::vector<Entry>& jobs, bool& committed);
+    void runBatch(std::vector<Entry>& jobs);
+    // Begins a transaction for jobs[from..] and locks their rooms; false when it cannot.
+    bool beginFor(const std::vector<Entry>& jobs, std::size_t from);
+    // Commits (when `open`), releases jobs[from, to), then hands their completions to the io
+    // thread.
+    void finish(std::vector<Entry>& jobs, std::size_t from, std::size_t to,
+                std::vector<Completion>& completions, bool open);
 
     boost::asio::io_context& io_;
     std::unique_ptr<Storage> storage_;

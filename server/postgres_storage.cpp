@@ -132,10 +132,15 @@ void PostgresStorage::connect() {
     exec("SET client_min_messages = warning");
 }
 
-void PostgresStorage::fail(const std::string& what) {
+void PostgresStorage::fail(const std::string& what, pg_result* result) {
     std::string message = conn_ ? PQerrorMessage(conn_) : "no connection";
     while (!message.empty() && (message.back() == '\n' || message.back() == ' '))
         message.pop_back();
+    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    // deadlock_detected, serialization_failure, lock_not_available
+    if (state && (std::strcmp(state, "40P01") == 0 || std::strcmp(state, "40001") == 0 ||
+                  std::strcmp(state, "55P03") == 0))
+        throw LockConflict(what + ": " + message);
     throw DatabaseError(what + ": " + message);
 }
 
@@ -194,7 +199,7 @@ PostgresStorage::query(std::string_view sql, const std::vector<Param>& params, b
                                  binaryResult ? 1 : 0));
     const auto status = PQresultStatus(result.get());
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
-        fail(std::string(sql.substr(0, sql.find(' ', 7))));
+        fail(std::string(sql.substr(0, sql.find(' ', 7))), result.get());
     return result;
 }
 
@@ -230,6 +235,29 @@ void PostgresStorage::releaseSavepoint() {
 void PostgresStorage::rollbackToSavepoint() {
     exec("ROLLBACK TO SAVEPOINT job");
     exec("RELEASE SAVEPOINT job");
+}
+
+void PostgresStorage::lockRooms(const std::vector<std::string>& rooms) {
+    if (rooms.empty())
+        return;
+    // A text[] literal: every element quoted, its quotes and backslashes escaped.
+    std::string array = "{";
+    for (const std::string& room : rooms) {
+        if (array.size() > 1)
+            array += ',';
+        array += '"';
+        for (char c : room) {
+            if (c == '"' || c == '\\')
+                array += '\\';
+            array += c;
+        }
+        array += '"';
+    }
+    array += '}';
+    // The rows are locked as the sort hands them out, so every process takes them in the
+    // order of the database's collation, whatever order its batch named them in.
+    query("SELECT id FROM rooms WHERE id = ANY($1::TEXT[]) ORDER BY id FOR NO KEY UPDATE",
+          {array});
 }
 
 void PostgresStorage::upsertUser(const UserRecord& user, bool keepProfilePic) {

@@ -31,6 +31,7 @@ public:
     void savepoint() override;
     void releaseSavepoint() override;
     void rollbackToSavepoint() override;
+    void lockRooms(const std::vector<std::string>& rooms) override;
 
     void upsertUser(const UserRecord& user, bool keepProfilePic) override;
     std::optional<UserRecord> user(const std::string& phone) override;
@@ -125,7 +126,8 @@ public:
 private:
     void connect();
     void createSchema();
-    [[noreturn]] void fail(const std::string& what);
+    // Throws LockConflict when `result` failed for a lock another transaction held.
+    [[noreturn]] void fail(const std::string& what, pg_result* result = nullptr);
 
     std::string uri_;
     pg_conn* conn_ = nullptr;

@@ -102,6 +102,16 @@ RoomResult RoomLogic::handleFrame(Storage& storage, const std::string& phone, st
     }
 }
 
+std::string RoomLogic::messageRoom(std::uint8_t type, const FieldList& fields) {
+    if (type == MessageType::Chat)
+        if (const auto request = wire::ChatRequest::decode(fields))
+            return request->room;
+    if (type == MessageType::FileMeta)
+        if (const auto request = wire::FileRequest::decode(fields))
+            return request->room;
+    return {};
+}
+
 RoomResult RoomLogic::join(Storage& storage, const std::string& phone,
                            const wire::JoinRoom& request) {
     RoomResult result;

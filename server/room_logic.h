@@ -56,6 +56,9 @@ public:
     static RoomResult handleFrame(Storage& storage, const std::string& phone, std::uint8_t type,
                                   const FieldList& fields);
 
+    // The room whose next message id the request would take, or "" (see Storage::lockRooms).
+    static std::string messageRoom(std::uint8_t type, const FieldList& fields);
+
     static RoomResult join(Storage& storage, const std::string& phone,
                            const wire::JoinRoom& request);
     static RoomResult chat(Storage& storage, const std::string& phone,

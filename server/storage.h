@@ -16,6 +16,14 @@
 
 namespace brindlewick::server {
 
+// The database failed a job to break a circle of transactions waiting for each other's locks
+// (processes sharing the database). The job did nothing wrong: the worker commits the jobs
+// before it and runs it again at the start of a transaction of its own.
+class LockConflict : public DatabaseError {
+public:
+    using DatabaseError::DatabaseError;
+};
+
 struct UserRecord {
     std::string phone;
     std::string nickname;
@@ -90,6 +98,10 @@ public:
     virtual void savepoint() = 0;
     virtual void releaseSavepoint() = 0;
     virtual void rollbackToSavepoint() = 0;
+    // Right after begin(): takes the rooms whose next message ids the batch will take, named in
+    // any order, in the one order every process follows, so that batches of several processes
+    // wait for each other in turn and never in a circle. A single process has nobody to wait for.
+    virtual void lockRooms(const std::vector<std::string>& /*rooms*/) {}
 
     virtual void upsertUser(const UserRecord& user, bool keepProfilePic) = 0;
     virtual std::optional<UserRecord> user(const std::string& phone) = 0;
