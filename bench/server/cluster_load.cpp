@@ -7,6 +7,7 @@
 // latency of deliveries whose sender is on the reader's instance against the other one's.
 //
 //   cluster_load [--rates 1000,2000,...] [--seconds-per-step 5] [--users 1000] [--room-size 10]
+//                [--setups sqlite,postgres,cluster,split]
 //
 
 #include "cluster_services.h"
@@ -86,7 +87,8 @@ struct Load {
     std::vector<std::unique_ptr<Conn>> conns;
     int signedIn = 0;
     int step = -1;
-    std::int64_t delivered = 0;
+    std::int64_t delivered = 0;        // of the step under way, before its drain ended
+    std::vector<std::int64_t> arrived; // per step, whenever it arrived
     std::vector<std::int64_t> latency, same, cross;
 
     void write(Conn& c) {
@@ -125,7 +127,10 @@ struct Load {
                     // Text: "<step> <sender's instance> <send time in ns>"
                     if (!m ||
                         std::sscanf(m->text.c_str(), "%d %d %lld", &stepOf, &from, &sentAt) != 3 ||
-                        stepOf != step)
+                        stepOf < 0 || std::size_t(stepOf) >= arrived.size())
+                        return;
+                    ++arrived[std::size_t(stepOf)];
+                    if (stepOf != step)
                         return;
                     ++delivered;
                     latency.push_back(now - sentAt);
@@ -211,7 +216,8 @@ std::vector<StepResult> drive(const Setup& setup, int users, int roomSize, int s
 
     std::vector<StepResult> results;
     std::mt19937 random(7);
-    std::int64_t deliveredAll = 0;
+    std::int64_t deliveredAll = 0, expectedAll = 0;
+    load.arrived.assign(rates.size(), 0);
     for (std::size_t s = 0; s < rates.size(); ++s) {
         load.step = int(s);
         load.delivered = 0;
@@ -241,6 +247,7 @@ std::vector<StepResult> drive(const Setup& setup, int users, int roomSize, int s
         results.push_back({rates[s], load.delivered / elapsed, percentileMs(load.latency, 0.5),
                            percentileMs(load.latency, 0.99), load.delivered == sent * roomSize});
         deliveredAll += load.delivered;
+        expectedAll += sent * roomSize;
         std::printf("  offered %5d msg/s: %7.0f deliveries/s, %lld of %lld delivered, p50 %6.2f "
                     "ms, p99 %7.2f ms\n",
                     rates[s], results.back().perSecond, (long long)load.delivered,
@@ -254,6 +261,20 @@ std::vector<StepResult> drive(const Setup& setup, int users, int roomSize, int s
         std::printf("  CPU per 1,000 deliveries, %s: %.3f ms\n", measured[i].first.c_str(),
                     deliveredAll > 0 ? (sum - cpuBefore[i]) * 1e6 / double(deliveredAll) : 0.0);
     }
+    // Late is not lost: every committed message must reach every member in the end.
+    const auto lastStep = Clock::now();
+    auto arrivedAll = [&load] {
+        std::int64_t sum = 0;
+        for (std::int64_t n : load.arrived)
+            sum += n;
+        return sum;
+    };
+    while (arrivedAll() < expectedAll && Clock::now() < lastStep + std::chrono::seconds(60))
+        load.io.run_for(std::chrono::milliseconds(20));
+    std::printf("  in the end: %lld of %lld deliveries arrived, the last %.1f s after the last "
+                "step's drain\n",
+                (long long)arrivedAll(), (long long)expectedAll,
+                std::chrono::duration<double>(Clock::now() - lastStep).count());
     if (split)
         std::printf("  latency, sender on the reader's instance: p50 %.2f ms p99 %.2f ms (%zu); "
                     "on the other instance: p50 %.2f ms p99 %.2f ms (%zu)\n",
@@ -287,12 +308,15 @@ Launch quiet(const std::string& dir) {
 int main(int argc, char** argv) {
     int users = 1000, roomSize = 10, seconds = 5;
     std::vector<int> rates = {250, 500, 1000, 1500, 2000, 3000};
+    std::string setups = "sqlite,postgres,cluster,split";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i], value = argv[i + 1];
         if (name == "--users")
             users = std::stoi(value);
         else if (name == "--room-size")
             roomSize = std::stoi(value);
+        else if (name == "--setups")
+            setups = "," + value + ",";
         else if (name == "--seconds-per-step")
             seconds = std::stoi(value);
         else if (name == "--rates") {
@@ -305,6 +329,10 @@ int main(int argc, char** argv) {
     const std::string limits = " --max-connections-per-address " + std::to_string(users + 16);
     std::printf("cluster_load: %d connections, %d rooms of %d, %d s per step\n", users,
                 users / roomSize, roomSize, seconds);
+    setups = "," + setups + ",";
+    auto wanted = [&setups](const char* name) {
+        return setups.find("," + std::string(name) + ",") != std::string::npos;
+    };
     std::string pgError;
     // Flushing like a production server, so the figures include PostgreSQL's commits.
     std::unique_ptr<PostgresCluster> pg = PostgresCluster::start(pgError, {true});
@@ -321,7 +349,7 @@ int main(int argc, char** argv) {
         }
         return " --postgres " + uri;
     };
-    {
+    if (wanted("sqlite")) {
         const std::string dir = makeTempDir();
         std::printf("one instance, SQLite\n");
         ServerProcess server(dir, limits, quiet(dir));
@@ -331,7 +359,7 @@ int main(int argc, char** argv) {
         std::system(("rm -rf " + dir).c_str());
     }
     const std::string base = makeTempDir();
-    {
+    if (wanted("postgres")) {
         std::printf("one instance, PostgreSQL\n");
         const std::string dir = base + "/single";
         ::mkdir(dir.c_str(), 0700);
@@ -340,48 +368,52 @@ int main(int argc, char** argv) {
         setup.helpers.push_back({"postgres (all its processes)", "postgres"});
         drive(setup, users, roomSize, seconds, rates, false);
     }
-    {
-        std::printf("two instances, PostgreSQL + NATS, behind HAProxy\n");
+    if (wanted("cluster") || wanted("split")) {
         NatsServer nats;
-        const std::string db = storage(base);
         std::vector<std::unique_ptr<ServerProcess>> instances;
-        for (int i = 0; i < 2; ++i) {
-            const std::string dir = base + "/i" + std::to_string(i);
-            ::mkdir(dir.c_str(), 0700);
-            instances.push_back(std::make_unique<ServerProcess>(
-                dir, limits + db + " --nats " + nats.url() + " --http-host 127.0.0.1", quiet(dir)));
+        if (wanted("cluster")) {
+            std::printf("two instances, PostgreSQL + NATS, behind HAProxy\n");
+            const std::string db = storage(base);
+            for (int i = 0; i < 2; ++i) {
+                const std::string dir = base + "/i" + std::to_string(i);
+                ::mkdir(dir.c_str(), 0700);
+                instances.push_back(std::make_unique<ServerProcess>(
+                    dir, limits + db + " --nats " + nats.url() + " --http-host 127.0.0.1",
+                    quiet(dir)));
+            }
+            Haproxy proxy(base, {{instances[0]->chatPort, instances[0]->httpPort},
+                                 {instances[1]->chatPort, instances[1]->httpPort}});
+            Setup setup{"cluster",
+                        {proxy.chatPort()},
+                        proxy.httpPort(),
+                        {instances[0]->pid(), instances[1]->pid()},
+                        {{"nats-server", "nats-server"}, {"haproxy", "haproxy"}},
+                        false};
+            setup.helpers.push_back({"postgres (all its processes)", "postgres"});
+            drive(setup, users, roomSize, seconds, rates, false);
+            for (auto& instance : instances)
+                instance->stop();
         }
-        Haproxy proxy(base, {{instances[0]->chatPort, instances[0]->httpPort},
-                             {instances[1]->chatPort, instances[1]->httpPort}});
-        Setup setup{"cluster",
-                    {proxy.chatPort()},
-                    proxy.httpPort(),
-                    {instances[0]->pid(), instances[1]->pid()},
-                    {{"nats-server", "nats-server"}, {"haproxy", "haproxy"}},
-                    false};
-        setup.helpers.push_back({"postgres (all its processes)", "postgres"});
-        drive(setup, users, roomSize, seconds, rates, false);
-
-        std::printf("two instances, half the connections on each directly: same-instance "
-                    "against cross-instance delivery latency\n");
-        for (auto& instance : instances)
-            instance->stop();
-        const std::string db2 = storage(base);
-        instances.clear();
-        for (int i = 0; i < 2; ++i) {
-            const std::string dir = base + "/j" + std::to_string(i);
-            ::mkdir(dir.c_str(), 0700);
-            instances.push_back(std::make_unique<ServerProcess>(
-                dir, limits + db2 + " --nats " + nats.url() + " --http-host 127.0.0.1",
-                quiet(dir)));
+        if (wanted("split")) {
+            std::printf("two instances, half the connections on each directly: same-instance "
+                        "against cross-instance delivery latency\n");
+            const std::string db2 = storage(base);
+            instances.clear();
+            for (int i = 0; i < 2; ++i) {
+                const std::string dir = base + "/j" + std::to_string(i);
+                ::mkdir(dir.c_str(), 0700);
+                instances.push_back(std::make_unique<ServerProcess>(
+                    dir, limits + db2 + " --nats " + nats.url() + " --http-host 127.0.0.1",
+                    quiet(dir)));
+            }
+            Setup split{"split",
+                        {instances[0]->chatPort, instances[1]->chatPort},
+                        instances[0]->httpPort,
+                        {instances[0]->pid(), instances[1]->pid()},
+                        {{"nats-server", "nats-server"}},
+                        true};
+            drive(split, users, roomSize, seconds, {rates.front()}, true);
         }
-        Setup split{"split",
-                    {instances[0]->chatPort, instances[1]->chatPort},
-                    instances[0]->httpPort,
-                    {instances[0]->pid(), instances[1]->pid()},
-                    {{"nats-server", "nats-server"}},
-                    true};
-        drive(split, users, roomSize, seconds, {rates.front()}, true);
     }
     pg.reset();
     std::system(("rm -rf " + base).c_str());
