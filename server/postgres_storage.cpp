@@ -208,10 +208,12 @@ void PostgresStorage::begin() {
     // batch fails with the reason and the next one tries again.
     if (PQstatus(conn_) != CONNECTION_OK)
         connect();
+    releaseDue_ = false;
     exec("BEGIN");
 }
 
 void PostgresStorage::commit() {
+    releaseDue_ = false; // COMMIT releases every savepoint
     Result result(PQexec(conn_, "COMMIT"));
     // A transaction that failed earlier "commits" as a rollback.
     if (PQresultStatus(result.get()) != PGRES_COMMAND_OK)
@@ -221,20 +223,24 @@ void PostgresStorage::commit() {
 }
 
 void PostgresStorage::rollback() {
+    releaseDue_ = false;
     exec("ROLLBACK");
 }
 
+// Each pair of statements goes in one round trip: a job's release waits for the next job's
+// savepoint (or the commit), and a rollback to the savepoint releases it at once.
 void PostgresStorage::savepoint() {
-    exec("SAVEPOINT job");
+    exec(releaseDue_ ? "RELEASE SAVEPOINT job; SAVEPOINT job" : "SAVEPOINT job");
+    releaseDue_ = false;
 }
 
 void PostgresStorage::releaseSavepoint() {
-    exec("RELEASE SAVEPOINT job");
+    releaseDue_ = true;
 }
 
 void PostgresStorage::rollbackToSavepoint() {
-    exec("ROLLBACK TO SAVEPOINT job");
-    exec("RELEASE SAVEPOINT job");
+    releaseDue_ = false;
+    exec("ROLLBACK TO SAVEPOINT job; RELEASE SAVEPOINT job");
 }
 
 void PostgresStorage::lockRooms(const std::vector<std::string>& rooms) {
@@ -396,6 +402,21 @@ void PostgresStorage::insertMessage(const MessageRecord& m) {
           "file_id, file_name, file_size) VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11)",
           {m.room, m.id, m.kind, m.sender, m.senderName, m.text, m.time, m.replyTo, m.fileId,
            m.fileName, m.fileSize});
+}
+
+void PostgresStorage::appendMessage(MessageRecord& m) {
+    // nextMessageId and insertMessage in one statement, one round trip.
+    Result r = query("WITH next AS (UPDATE rooms SET last_msg_id = last_msg_id + 1, activity=$2 "
+                     "WHERE id=$1 RETURNING last_msg_id) "
+                     "INSERT INTO messages(room, id, kind, sender, sender_name, text, time, "
+                     "reply_to, file_id, file_name, file_size) "
+                     "SELECT $1, last_msg_id, $3, $4, $5, $6, $7, $8, $9, $10, $11 FROM next "
+                     "RETURNING id",
+                     {m.room, nowMs(), m.kind, m.sender, m.senderName, m.text, m.time, m.replyTo,
+                      m.fileId, m.fileName, m.fileSize});
+    if (r.rows() == 0)
+        throw DatabaseError("no room " + m.room);
+    m.id = r.integer(0, 0);
 }
 
 std::optional<MessageState> PostgresStorage::messageState(const std::string& room,

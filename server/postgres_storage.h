@@ -56,6 +56,7 @@ public:
 
     std::int64_t nextMessageId(const std::string& room) override;
     void insertMessage(const MessageRecord& message) override;
+    void appendMessage(MessageRecord& message) override;
     std::optional<MessageState> messageState(const std::string& room, std::int64_t id) override;
     void editMessage(const std::string& room, std::int64_t id, const std::string& text) override;
     void deleteMessage(const std::string& room, std::int64_t id) override;
@@ -132,6 +133,7 @@ private:
     std::string uri_;
     pg_conn* conn_ = nullptr;
     std::map<std::string, std::string, std::less<>> prepared_; // SQL text -> statement name
+    bool releaseDue_ = false; // a job's savepoint is yet to be released
 };
 
 } // namespace brindlewick::server

@@ -41,13 +41,13 @@ RoomResult decoded(Storage& storage, const std::string& phone, const FieldList& 
     return rule(storage, phone, *request);
 }
 
-// A new message of `room` by `phone`, with the next id, the sender's name and the time.
+// A new message of `room` by `phone`, with the sender's name and the time; its id comes when
+// it is stored.
 MessageRecord newMessage(Storage& storage, const std::string& room, const std::string& phone,
                          const char* kind) {
     const auto user = storage.user(phone);
     MessageRecord m;
     m.room = room;
-    m.id = storage.nextMessageId(room);
     m.kind = kind;
     m.sender = phone;
     m.senderName = user ? user->displayName() : phone;
@@ -136,7 +136,7 @@ RoomResult RoomLogic::chat(Storage& storage, const std::string& phone,
     MessageRecord m = newMessage(storage, room, phone, "chat");
     m.text = request.text;
     m.replyTo = request.replyTo;
-    storage.insertMessage(m);
+    storage.appendMessage(m);
     return deliver(storage, room,
                    wire::ChatMessage{room, m.senderName, m.text, m.time, std::to_string(m.id),
                                      phone, m.replyTo},
@@ -163,7 +163,7 @@ RoomResult RoomLogic::fileMeta(Storage& storage, const std::string& phone,
     m.fileId = fileId;
     m.fileName = name;
     m.fileSize = file->received;
-    storage.insertMessage(m);
+    storage.appendMessage(m);
     return deliver(storage, room,
                    wire::FileMessage{room, m.senderName, fileId, name, std::to_string(m.fileSize),
                                      m.time, std::to_string(m.id), phone},

@@ -137,6 +137,11 @@ public:
     // ids stay gap-free and increasing whichever process sends.
     virtual std::int64_t nextMessageId(const std::string& room) = 0;
     virtual void insertMessage(const MessageRecord& message) = 0;
+    // Both of the above: stores `message` under the room's next id and sets its id.
+    virtual void appendMessage(MessageRecord& message) {
+        message.id = nextMessageId(message.room);
+        insertMessage(message);
+    }
     virtual std::optional<MessageState> messageState(const std::string& room, std::int64_t id) = 0;
     virtual void editMessage(const std::string& room, std::int64_t id, const std::string& text) = 0;
     virtual void deleteMessage(const std::string& room, std::int64_t id) = 0;
