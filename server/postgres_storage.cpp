@@ -262,8 +262,7 @@ void PostgresStorage::lockRooms(const std::vector<std::string>& rooms) {
     array += '}';
     // The rows are locked as the sort hands them out, so every process takes them in the
     // order of the database's collation, whatever order its batch named them in.
-    query("SELECT id FROM rooms WHERE id = ANY($1::TEXT[]) ORDER BY id FOR NO KEY UPDATE",
-          {array});
+    query("SELECT id FROM rooms WHERE id = ANY($1::TEXT[]) ORDER BY id FOR NO KEY UPDATE", {array});
 }
 
 void PostgresStorage::upsertUser(const UserRecord& user, bool keepProfilePic) {

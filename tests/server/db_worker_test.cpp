@@ -172,7 +172,8 @@ TEST_P(SharedDatabaseWorkers, OppositeOrdersCommitEveryMessageWithoutGaps) {
     const std::pair<Side*, std::vector<std::string>> plans[] = {{&a, {"r1", "r2"}},
                                                                 {&b, {"r2", "r1"}}};
     for (const auto& [side, rooms] : plans) {
-        side->worker = std::make_unique<DbWorker>(*side->io, std::make_unique<PostgresStorage>(uri));
+        side->worker =
+            std::make_unique<DbWorker>(*side->io, std::make_unique<PostgresStorage>(uri));
         // Holds the worker so that both sends go into one batch.
         side->worker->post([opened](Storage&) -> Completion {
             opened.wait();
@@ -180,9 +181,9 @@ TEST_P(SharedDatabaseWorkers, OppositeOrdersCommitEveryMessageWithoutGaps) {
         });
         Side& other = side == &a ? b : a;
         for (int n = 0; n < 2; ++n)
-            side->worker->post(send(*side, other, n, rooms[n]),
-                               [side, n](bool) { side->committed[n] = false; },
-                               declareRooms ? rooms[n] : std::string());
+            side->worker->post(
+                send(*side, other, n, rooms[n]), [side, n](bool) { side->committed[n] = false; },
+                declareRooms ? rooms[n] : std::string());
     }
     open.set_value();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);

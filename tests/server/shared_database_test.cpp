@@ -9,8 +9,11 @@
 #include <libpq-fe.h>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
+#include <map>
 #include <memory>
 #include <set>
+#include <thread>
 
 using namespace brindlewick;
 using namespace brindlewick::test;
@@ -90,6 +93,62 @@ TEST_F(SharedDatabaseTest, MessageIdsStayGapFreeWhenBothProcessesSendIntoOneRoom
     ASSERT_EQ(ids.size(), std::size_t(2 * kEach)) << "no id taken twice";
     EXPECT_EQ(*ids.begin(), 1);
     EXPECT_EQ(*ids.rbegin(), 2 * kEach) << "no gap";
+}
+
+// Each process's batches take many rooms at once; named in opposite orders they used to wait for
+// each other in a circle, and PostgreSQL broke it by failing a message a second later.
+TEST_F(SharedDatabaseTest, ProcessesSendingIntoManyRoomsInOppositeOrdersNeverDeadlock) {
+    constexpr int kRooms = 20, kRounds = 6;
+    auto alice = signedIn(0, "111");
+    auto bob = signedIn(1, "222");
+    std::vector<std::string> rooms;
+    for (int r = 0; r < kRooms; ++r) {
+        const HttpAnswer made =
+            post(r, "/v1/rooms",
+                 {{"phone", "111"}, {"title", "방"}, {"type", "group"}, {"members", {"222"}}});
+        ASSERT_EQ(made.status, 200) << made.body;
+        rooms.push_back(json::parse(made.body).value("room_name", ""));
+    }
+    for (int round = 0; round < kRounds; ++round)
+        for (int r = 0; r < kRooms; ++r) {
+            alice->send(wire::ChatRequest{rooms[r], "a", ""});
+            bob->send(wire::ChatRequest{rooms[kRooms - 1 - r], "b", ""});
+        }
+    // Both see every message of every room, in order and without a gap: each process delivers
+    // what it took to its own connections, so each sees only its own here.
+    for (ChatConnection* c : {alice.get(), bob.get()}) {
+        std::map<std::string, long long> last;
+        for (int n = 0; n < kRounds * kRooms; ++n) {
+            const auto frame = c->next();
+            ASSERT_TRUE(frame) << "message " << n;
+            ASSERT_EQ(frame->type, MessageType::Chat)
+                << (frame->type == MessageType::ServerError ? frame->fields.back() : "");
+            const auto m = wire::ChatMessage::decode(frame->fields);
+            ASSERT_TRUE(m);
+            EXPECT_GT(std::stoll(m->msgId), last[m->room]);
+            last[m->room] = std::stoll(m->msgId);
+        }
+    }
+    servers.clear();
+    // A process's statistics reach the database's view when it disconnects.
+    PGconn* conn = PQconnectdb(uri.c_str());
+    ASSERT_EQ(PQstatus(conn), CONNECTION_OK) << PQerrorMessage(conn);
+    auto number = [conn](const char* sql) {
+        PGresult* r = PQexec(conn, sql);
+        const long long value =
+            PQresultStatus(r) == PGRES_TUPLES_OK ? std::atoll(PQgetvalue(r, 0, 0)) : -1;
+        PQclear(r);
+        return value;
+    };
+    for (int i = 0; i < 100 && number("SELECT COUNT(*) FROM pg_stat_activity WHERE datname = "
+                                      "current_database() AND pid <> pg_backend_pid()") != 0;
+         ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(number("SELECT MAX(last_msg_id) FROM rooms"), 2 * kRounds);
+    EXPECT_EQ(number("SELECT COUNT(*) FROM messages"), 2 * kRounds * kRooms);
+    EXPECT_EQ(number("SELECT deadlocks FROM pg_stat_database WHERE datname = current_database()"),
+              0);
+    PQfinish(conn);
 }
 
 TEST_F(SharedDatabaseTest, EitherProcessServesWhatTheOtherStored) {
