@@ -151,7 +151,13 @@ protected:
                 for (int i = 0; i < 100 && !other.firstDone; ++i)
                     std::this_thread::sleep_for(std::chrono::milliseconds(5));
             const std::int64_t id = s.nextMessageId(room);
-            s.insertMessage({room, id, "chat", "u", "u", "t", "2026-12-10T00:00:00+09:00"});
+            MessageRecord m;
+            m.room = room;
+            m.id = id;
+            m.kind = "chat";
+            m.sender = m.senderName = "u";
+            m.text = "t";
+            s.insertMessage(m);
             if (n == 0)
                 self.firstDone = true;
             return [&self, n, id](bool committed) {

@@ -63,7 +63,7 @@ protected:
     }
     Delivery delivery(std::vector<std::string> to, std::string frame) {
         return {std::make_shared<const std::vector<std::string>>(std::move(to)),
-                std::make_shared<const std::string>(std::move(frame))};
+                std::make_shared<const std::string>(std::move(frame)), std::string(), 0};
     }
 
     asio::io_context io;
