@@ -261,7 +261,6 @@ bool Cluster::start(std::string& error) {
             url_);
     hub_.setRelay([this](const Delivery& delivery) { relay(delivery); });
     takeBaseline();
-    scheduleTick();
     scheduleHeartbeat();
     return true;
 }
@@ -288,10 +287,12 @@ void Cluster::takeBaseline() {
                 auto flag = alive.lock();
                 if (!flag || !*flag)
                     return;
-                if (committed)
+                if (committed) {
                     sequencer_.setBaseline(*ids, RoomSequencer::Clock::now());
-                else
+                    scheduleTick();
+                } else {
                     retry();
+                }
             };
         },
         [retry](bool) { retry(); });
@@ -340,10 +341,12 @@ void Cluster::relay(const Delivery& delivery) {
                               std::string(natsStatus_GetText(status)) +
                               "); the other instances read it from the database");
     sequencer_.submit(delivery, RoomSequencer::Clock::now());
+    scheduleTick();
 }
 
 void Cluster::relayReceived(Delivery delivery) {
     sequencer_.submit(delivery, RoomSequencer::Clock::now());
+    scheduleTick();
 }
 
 void Cluster::linkUp() {
@@ -387,17 +390,24 @@ void Cluster::fill(const std::string& room, std::int64_t after, std::int64_t bef
                     sequencer_.filled(room, after, before, std::move(*missed));
                 else
                     sequencer_.fillFailed(room);
+                scheduleTick();
             };
         },
         [this, alive, room](bool) {
-            if (auto flag = alive.lock(); flag && *flag)
+            if (auto flag = alive.lock(); flag && *flag) {
                 sequencer_.fillFailed(room);
+                scheduleTick();
+            }
         });
 }
 
 void Cluster::scheduleTick() {
+    if (ticking_ || stopped_ || !sequencer_.watching())
+        return;
+    ticking_ = true;
     tick_.expires_after(std::chrono::milliseconds(25));
     tick_.async_wait([this](boost::system::error_code ec) {
+        ticking_ = false;
         if (ec || stopped_)
             return;
         sequencer_.tick(RoomSequencer::Clock::now());

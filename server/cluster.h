@@ -69,6 +69,7 @@ private:
     // Compares every room's newest id in the database with what was delivered here.
     void sweep();
     void fill(const std::string& room, std::int64_t after, std::int64_t before);
+    // The sequencer's clock runs only while it waits for something: an idle instance sleeps.
     void scheduleTick();
     void scheduleHeartbeat();
 
@@ -85,6 +86,7 @@ private:
     std::unordered_map<std::string, std::chrono::steady_clock::time_point> peers_;
     LogLimiter publishFailures_;
     bool stopped_ = false;
+    bool ticking_ = false;
     // Shared with database jobs posted before a stop, whose completions may run after it.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -51,6 +51,9 @@ public:
     // The fill could not be read: the next tick asks again.
     void fillFailed(const std::string& room);
 
+    // Whether tick() has anything to look at: some room holds deliveries or waits for a fill.
+    bool watching() const { return !watch_.empty(); }
+
     std::int64_t lastDelivered(const std::string& room) const;
     // Rooms with held deliveries or a fill under way.
     std::size_t waitingRooms() const;

@@ -1,6 +1,7 @@
 // Phones claimed by their first device: the real server with --claim-phones, over both ports,
-// and --release-phone against its database.
+// and --release-phone against its database, on each storage back end.
 
+#include "backends.h"
 #include "server_harness.h"
 
 #include <gtest/gtest.h>
@@ -17,11 +18,15 @@ namespace {
 
 const std::string kClaimed = "다른 기기에서 사용 중인 번호입니다";
 
-class ClaimTest : public ::testing::Test {
+class ClaimTest : public ::testing::TestWithParam<Backend> {
 protected:
     void SetUp() override {
         dir = makeTempDir();
-        server = std::make_unique<ServerProcess>(dir, "--claim-phones");
+        std::string why;
+        storageArgs = backendArgs(GetParam(), why);
+        if (!why.empty())
+            GTEST_SKIP() << why;
+        server = std::make_unique<ServerProcess>(dir, "--claim-phones" + storageArgs);
     }
     void TearDown() override {
         server.reset();
@@ -59,12 +64,20 @@ protected:
         return http(server->httpPort, method, path, body, bearer);
     }
 
+    // Where --release-phone finds the server's database.
+    std::vector<std::string> database() const {
+        if (storageArgs.empty())
+            return {"--data-dir", dir};
+        return {"--postgres", storageArgs.substr(storageArgs.find("postgresql://"))};
+    }
+
     std::string dir;
+    std::string storageArgs;
     std::unique_ptr<ServerProcess> server;
     std::vector<std::unique_ptr<ChatConnection>> connections;
 };
 
-TEST_F(ClaimTest, FirstSignInClaimsThePhoneAndOtherDevicesAreRefused) {
+TEST_P(ClaimTest, FirstSignInClaimsThePhoneAndOtherDevicesAreRefused) {
     const std::string secret = claim("010-1111");
     EXPECT_TRUE(std::regex_match(secret, std::regex("[0-9a-f]{64}"))) << secret;
     const std::string other = claim("010-2222");
@@ -92,7 +105,7 @@ TEST_F(ClaimTest, FirstSignInClaimsThePhoneAndOtherDevicesAreRefused) {
     EXPECT_TRUE(again.quiet());
 }
 
-TEST_F(ClaimTest, NothingBehindARefusedSignInActsForThePhone) {
+TEST_P(ClaimTest, NothingBehindARefusedSignInActsForThePhone) {
     const std::string secret = claim("0103333");
     const HttpAnswer created =
         call("POST", "/v1/rooms", json{{"phone", "0103333"}, {"title", "메모"}}.dump(), secret);
@@ -120,7 +133,7 @@ TEST_F(ClaimTest, NothingBehindARefusedSignInActsForThePhone) {
     EXPECT_EQ(own->msgId, "1"); // the stranger's never got a number
 }
 
-TEST_F(ClaimTest, HttpActsForAPhoneOnlyWithItsSecret) {
+TEST_P(ClaimTest, HttpActsForAPhoneOnlyWithItsSecret) {
     const std::string mine = claim("0104444");
     const std::string theirs = claim("0105555");
     const HttpAnswer memo =
@@ -170,7 +183,7 @@ TEST_F(ClaimTest, HttpActsForAPhoneOnlyWithItsSecret) {
     EXPECT_EQ(friends.size(), 1u);
 }
 
-TEST_F(ClaimTest, FilesNeedTheSecretOfSomeClaimedPhone) {
+TEST_P(ClaimTest, FilesNeedTheSecretOfSomeClaimedPhone) {
     const std::string uploader = claim("0106666");
     const std::string reader = claim("0107777");
     const std::string content = "bytes of a file";
@@ -196,12 +209,16 @@ TEST_F(ClaimTest, FilesNeedTheSecretOfSomeClaimedPhone) {
     EXPECT_EQ(read.body, content);
 }
 
-TEST_F(ClaimTest, ReleasePhoneLetsTheNextDeviceClaimIt) {
+TEST_P(ClaimTest, ReleasePhoneLetsTheNextDeviceClaimIt) {
     const std::string old = claim("0108888");
     connections.clear();
 
-    const CommandExit released =
-        runServerCommand({"--data-dir", dir, "--release-phone", "010-8888"});
+    auto release = [this](const std::string& phone) {
+        std::vector<std::string> args = database();
+        args.insert(args.end(), {"--release-phone", phone});
+        return runServerCommand(args);
+    };
+    const CommandExit released = release("010-8888");
     EXPECT_EQ(released.status, 0) << released.err;
     EXPECT_NE(released.out.find("0108888"), std::string::npos) << released.out;
 
@@ -215,22 +232,22 @@ TEST_F(ClaimTest, ReleasePhoneLetsTheNextDeviceClaimIt) {
     EXPECT_EQ(call("GET", "/v1/rooms?phone=0108888", "", old).status, 403);
     EXPECT_EQ(call("GET", "/v1/rooms?phone=0108888", "", ok->secret).status, 200);
 
-    struct Case {
-        const char* name;
-        std::vector<std::string> args;
-        int status;
-    };
-    const std::string empty = makeTempDir();
-    for (const Case& c :
-         {Case{"unclaimed phone", {"--data-dir", dir, "--release-phone", "0109999"}, 1},
-          Case{"not a phone", {"--data-dir", dir, "--release-phone", "없음"}, 2},
-          Case{"no database", {"--data-dir", empty, "--release-phone", "0108888"}, 2}}) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(runServerCommand(c.args).status, c.status);
+    EXPECT_EQ(release("0109999").status, 1) << "unclaimed phone";
+    EXPECT_EQ(release("없음").status, 2) << "not a phone";
+    if (storageArgs.empty()) {
+        const std::string empty = makeTempDir();
+        EXPECT_EQ(runServerCommand({"--data-dir", empty, "--release-phone", "0108888"}).status, 2)
+            << "no database";
+        // Nothing was created where no database was.
+        EXPECT_NE(std::system(("test -e " + empty + "/brindlewick.db").c_str()), 0);
+        std::system(("rm -rf " + empty).c_str());
+    } else {
+        EXPECT_EQ(runServerCommand({"--postgres", "postgresql://127.0.0.1:1/none?connect_timeout=2",
+                                    "--release-phone", "0108888"})
+                      .status,
+                  2)
+            << "no database";
     }
-    // Nothing was created where no database was.
-    EXPECT_NE(std::system(("test -e " + empty + "/brindlewick.db").c_str()), 0);
-    std::system(("rm -rf " + empty).c_str());
 }
 
 // Without the setting a secret is neither handed out nor asked for.
@@ -251,5 +268,7 @@ TEST(PhoneClaimsOff, SignInAndHttpStayOpen) {
     }
     std::system(("rm -rf " + dir).c_str());
 }
+
+INSTANTIATE_TEST_SUITE_P(Storage, ClaimTest, kBackends, backendName);
 
 } // namespace

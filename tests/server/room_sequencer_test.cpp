@@ -110,6 +110,7 @@ TEST_F(RoomSequencerTest, AGapOutlivingTheHoldTimeIsFilledFromTheDatabase) {
     sequencer.submit(message("room", 6), t0);
     sequencer.submit(message("room", 7), t0);
     sequencer.submit(edit("room", "after 7"), t0);
+    EXPECT_TRUE(sequencer.watching()) << "held ids need the clock";
     sequencer.tick(t0 + 99ms);
     EXPECT_TRUE(seen.empty());
     EXPECT_TRUE(fills.empty());
@@ -127,6 +128,8 @@ TEST_F(RoomSequencerTest, AGapOutlivingTheHoldTimeIsFilledFromTheDatabase) {
     EXPECT_EQ(seen.back(), "room#8");
     EXPECT_EQ(seen.size(), 6u);
     EXPECT_EQ(sequencer.waitingRooms(), 0u);
+    sequencer.tick(t0 + 300ms);
+    EXPECT_FALSE(sequencer.watching()) << "nothing waits: the clock may stop";
 }
 
 TEST_F(RoomSequencerTest, EditsAndNoticesStayBehindTheMessagesBeforeThem) {
