@@ -111,8 +111,16 @@ std::int64_t PostgresStorage::Result::changed() const {
 }
 
 PostgresStorage::PostgresStorage(std::string uri) : uri_(std::move(uri)) {
-    connect();
-    createSchema();
+    try {
+        connect();
+        createSchema();
+    } catch (...) {
+        // No destructor runs for a constructor that throws.
+        if (conn_)
+            PQfinish(conn_);
+        conn_ = nullptr;
+        throw;
+    }
 }
 
 PostgresStorage::~PostgresStorage() {
