@@ -84,7 +84,8 @@ void DbWorker::run() {
 
 bool DbWorker::beginFor(const std::vector<Entry>& jobs, std::size_t from) {
     std::vector<std::string> rooms;
-    for (std::size_t i = from; i < jobs.size(); ++i)
+    // A lone job holds nothing while it waits for its room: no round trip for that.
+    for (std::size_t i = from; i < jobs.size() && jobs.size() - from > 1; ++i)
         if (!jobs[i].room.empty())
             rooms.push_back(jobs[i].room);
     std::sort(rooms.begin(), rooms.end());
