@@ -56,8 +56,10 @@ Conversation::Conversation(ChatClient& client, RoomSession& session, RoomHistory
 // Opening and leaving reset the same things: transcript, find state, header, the loaded history
 // (the reply is the session's own). The new room's newest page is asked for here.
 void Conversation::roomChanged(const QString& room, const QString& title) {
-    window_.clearTranscript();
+    // The history first: emptying the transcript scrolls it, which must not page back in the
+    // room that is going.
     history_.open(room);
+    window_.clearTranscript();
     if (room.isEmpty()) {
         window_.showNoRoomHeader();
         return;

@@ -37,6 +37,7 @@ HistoryPages::HistoryPages(ChatClient& client, RoomSession& session, RoomHistory
     : QObject(parent), client_(client), session_(session), history_(history), incoming_(incoming),
       conversation_(conversation), window_(window) {
     connect(&history_, &RoomHistory::pageArrived, this, &HistoryPages::pageArrived);
+    connect(&history_, &RoomHistory::caughtUp, this, &HistoryPages::caughtUp);
     TranscriptView& transcript = window_.transcript();
     connect(&transcript, &TranscriptView::nearTopReached, this, &HistoryPages::loadOlderIfNearTop);
     connect(&transcript, &TranscriptView::trimmed, &history_, &RoomHistory::olderDropped);
@@ -46,6 +47,25 @@ void HistoryPages::loadOlderIfNearTop() {
     const TranscriptView& transcript = window_.transcript();
     if (transcript.nearTop() && !transcript.chatItems().isEmpty())
         history_.requestOlder(transcript.chatItems().constFirst().msgId);
+}
+
+TranscriptEntry HistoryPages::entryFor(const wire::HistoryEntry& e) const {
+    TranscriptEntry entry;
+    entry.msgId = qt(e.msgId);
+    entry.sender = qt(e.sender);
+    entry.isFile = e.kind == "file";
+    // File entries show no time, as they do live; their time still places them by day.
+    entry.time = entry.isFile ? QStringLiteral("") : qt(e.time);
+    entry.dayTime = qt(e.time);
+    entry.text = entry.isFile ? qt(e.fileName) : displayText(qt(e.text));
+    entry.fileId = qt(e.fileId);
+    entry.replyTo = qt(e.replyTo);
+    entry.edited = e.edited;
+    entry.deleted = e.deleted;
+    entry.mine = incoming_.isMine(entry.sender, qt(e.senderPhone));
+    if (!entry.isFile || !entry.fileId.isEmpty())
+        entry.picture = conversation_.pictureForSender(entry.sender);
+    return entry;
 }
 
 void HistoryPages::pageArrived(const wire::HistoryPage& page, bool newest) {
@@ -64,24 +84,10 @@ void HistoryPages::pageArrived(const wire::HistoryPage& page, bool newest) {
     entries.reserve(qsizetype(page.entries.size()));
     int firstUnread = -1;
     for (const wire::HistoryEntry& e : page.entries) {
-        TranscriptEntry entry;
-        entry.msgId = qt(e.msgId);
-        const std::optional<qint64> id = idNumber(entry.msgId);
+        const std::optional<qint64> id = idNumber(qt(e.msgId));
         if (oldest && id && *id >= *oldest)
             continue;
-        entry.sender = qt(e.sender);
-        entry.isFile = e.kind == "file";
-        // File entries show no time, as they do live; their time still places them by day.
-        entry.time = entry.isFile ? QStringLiteral("") : qt(e.time);
-        entry.dayTime = qt(e.time);
-        entry.text = entry.isFile ? qt(e.fileName) : displayText(qt(e.text));
-        entry.fileId = qt(e.fileId);
-        entry.replyTo = qt(e.replyTo);
-        entry.edited = e.edited;
-        entry.deleted = e.deleted;
-        entry.mine = incoming_.isMine(entry.sender, qt(e.senderPhone));
-        if (!entry.isFile || !entry.fileId.isEmpty())
-            entry.picture = conversation_.pictureForSender(entry.sender);
+        const TranscriptEntry entry = entryFor(e);
         if (firstUnread < 0 && id && *id > mark)
             firstUnread = int(entries.size());
         entries.append(entry);
@@ -117,6 +123,54 @@ void HistoryPages::pageArrived(const wire::HistoryPage& page, bool newest) {
         }
     }
     loadOlderIfNearTop();
+}
+
+void HistoryPages::caughtUp(const wire::HistoryPage& page) {
+    const QString room = qt(page.room);
+    if (!session_.isOpen() || session_.room() != room)
+        return;
+    TranscriptView& transcript = window_.transcript();
+    const QList<ChatItem>& shown = transcript.chatItems();
+    qint64 oldestShown = 0, newestShown = 0;
+    for (const ChatItem& item : shown)
+        if (const std::optional<qint64> id = idNumber(item.msgId)) {
+            oldestShown = oldestShown ? std::min(oldestShown, *id) : *id;
+            newestShown = std::max(newestShown, *id);
+        }
+    QList<TranscriptEntry> newer;
+    bool hole = false;
+    for (const wire::HistoryEntry& e : page.entries) {
+        const QString msgId = qt(e.msgId);
+        const std::optional<qint64> id = idNumber(msgId);
+        if (!id || *id < oldestShown)
+            continue;
+        if (*id > newestShown) {
+            newer.append(entryFor(e));
+            continue;
+        }
+        const int index = transcript.indexOfMsgId(msgId);
+        if (index < 0) {
+            hole = true; // a live message came before this page: it belongs above that one
+            break;
+        }
+        if (e.deleted)
+            transcript.markDeleted(msgId);
+        else if (e.edited && shown[index].text != displayText(qt(e.text)))
+            transcript.markEdited(msgId, displayText(qt(e.text)));
+    }
+    // Ids of a room have no gaps: the page joins the transcript when it goes on from its newest.
+    if (hole || (!newer.isEmpty() && idNumber(newer.constFirst().msgId) != newestShown + 1)) {
+        // Reopened: the newest page again, from the top, with its read line. Asked first, so
+        // that the emptied transcript's scrolling finds a request under way, not a reason to
+        // page back from what it held.
+        history_.open(room);
+        window_.clearTranscript();
+        return;
+    }
+    for (const TranscriptEntry& entry : std::as_const(newer))
+        transcript.appendEntry(entry);
+    if (!newer.isEmpty())
+        client_.sendReadWatermarkToRoom(room, newer.constLast().msgId);
 }
 
 } // namespace brindlewick

@@ -1,7 +1,8 @@
 #pragma once
 // Shows the open room's past in its transcript: the newest page on opening (then one read mark
-// for the newest message), older pages as the reader nears the top. A page only ever adds
-// entries: it never notifies, beeps, sends read marks per entry or counts as unread.
+// for the newest message), older pages as the reader nears the top, and after signing in anew
+// what was said while the connection was down. A page only ever adds or updates entries: it
+// never notifies, beeps, sends read marks per entry or counts as unread.
 
 #include "messages.h"
 
@@ -15,6 +16,7 @@ class IncomingEvents;
 class MainWindow;
 class RoomHistory;
 class RoomSession;
+struct TranscriptEntry;
 
 class HistoryPages : public QObject {
     Q_OBJECT
@@ -28,6 +30,10 @@ public:
 
 private:
     void pageArrived(const wire::HistoryPage& page, bool newest);
+    // Appends what the newest page has beyond the transcript and applies edits and deletions
+    // made meanwhile; reopens the room when the page does not join what is shown.
+    void caughtUp(const wire::HistoryPage& page);
+    TranscriptEntry entryFor(const wire::HistoryEntry& e) const;
 
     ChatClient& client_;
     RoomSession& session_;

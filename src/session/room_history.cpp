@@ -32,12 +32,12 @@ bool RoomHistory::requestOlder(const QString& oldestMsgId) {
     return waiting_;
 }
 
-void RoomHistory::ask(const QString& before) {
+void RoomHistory::ask(const QString& before, bool again) {
     // Without a connection the request would be lost; signing in asks again.
     if (!client_.connected())
         return;
     client_.requestHistory(room_, before, kPageSize);
-    sent_.push_back(Sent{room_.toStdString(), before.toStdString(), generation_});
+    sent_.push_back(Sent{room_.toStdString(), before.toStdString(), generation_, again});
     setWaiting(true);
 }
 
@@ -53,6 +53,11 @@ void RoomHistory::pageReceived(const wire::HistoryPage& page) {
     sent_.erase(sent_.begin(), std::next(fits));
     if (answered.generation != generation_)
         return; // asked for an earlier opening
+    if (answered.again) {
+        setWaiting(false);
+        emit caughtUp(page);
+        return;
+    }
     const bool newest = !opened_;
     opened_ = true;
     hasOlder_ = page.hasOlder;
@@ -69,6 +74,10 @@ void RoomHistory::refused(const wire::ServerError& error) {
     sent_.pop_front();
     if (refusedRequest.generation != generation_)
         return;
+    if (refusedRequest.again) {
+        setWaiting(false); // what was loaded stays; paging goes on as before
+        return;
+    }
     // Asking again would be refused again.
     opened_ = true;
     hasOlder_ = false;
@@ -85,8 +94,8 @@ void RoomHistory::connectionChanged(ChatEvents::Connection state) {
         setWaiting(false);
         break;
     case ChatEvents::Connection::SignedIn:
-        if (!room_.isEmpty() && !opened_ && !waiting_)
-            ask(QString());
+        if (!room_.isEmpty() && !waiting_)
+            ask(QString(), opened_);
         break;
     }
 }

@@ -2,6 +2,8 @@
 // The open room's past, page by page: which request is in flight, whether anything older is
 // left, and the read mark the room had when it was opened. Opening a room asks for the newest
 // page; pages for a room no longer open, or for a request no longer wanted, are dropped.
+// Signing in again with a room open asks for its newest page once more: what was said while
+// the connection was down reaches the reader from the server's store.
 // One request at a time per room; a server that never answers leaves nothing waiting that the
 // user could see, and a refusal ends the wait.
 
@@ -48,14 +50,17 @@ signals:
     // A page for the open room, answering its request in flight. `newest`: the room's first.
     void pageArrived(const brindlewick::wire::HistoryPage& page, bool newest);
     void loadingChanged(bool loading);
+    // The newest page again, asked after signing in anew while the room was open.
+    void caughtUp(const brindlewick::wire::HistoryPage& page);
 
 private:
     struct Sent {
         std::string room;
         std::string before;
         quint64 generation; // which opening of a room asked
+        bool again;         // the newest page after signing in anew
     };
-    void ask(const QString& before);
+    void ask(const QString& before, bool again = false);
     void pageReceived(const wire::HistoryPage& page);
     void refused(const wire::ServerError& error);
     void connectionChanged(ChatEvents::Connection state);

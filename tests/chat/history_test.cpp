@@ -190,6 +190,66 @@ TEST_F(History, ARefusalOrALostConnectionEndsTheWait) {
     EXPECT_EQ(sent(MessageType::HistoryRequest), QList<QStringList>({{"r-2", "", "50"}}));
 }
 
+// Signing in again with a room open brings what was said while the connection was down below
+// what is shown, and what changed meanwhile; a page that does not join reopens the room.
+TEST_F(History, SigningInAgainCatchesUpTheOpenRoom) {
+    open();
+    deliver(page("r-1", "", 1, 10, false, "10"));
+    ASSERT_EQ(ids(), range(1, 10));
+    auto reconnect = [this] {
+        controller->events().chatDisconnected(QStringLiteral("서버 연결 종료"));
+        settle();
+        chat.clearFrames();
+        receive(MessageType::AuthOk, {kMyPhone});
+        settle();
+        EXPECT_EQ(sent(MessageType::HistoryRequest), QList<QStringList>({{"r-1", "", "50"}}));
+        chat.clearFrames();
+    };
+
+    reconnect();
+    wire::HistoryPage missed = page("r-1", "", 1, 14, false, "10");
+    missed.entries[2].deleted = true;
+    missed.entries[2].text.clear();
+    missed.entries[3].edited = true;
+    missed.entries[3].text = "고친 글";
+    deliver(missed);
+    EXPECT_EQ(ids(), range(1, 14));
+    EXPECT_TRUE(chatItems()[2].deleted);
+    EXPECT_EQ(chatItems()[3].text, "고친 글");
+    EXPECT_TRUE(chatItems()[3].edited);
+    EXPECT_EQ(sent(MessageType::ReadWatermark), QList<QStringList>({{"r-1", "14"}}));
+    EXPECT_EQ(platform.calls, QStringList());
+
+    // Nothing new: nothing changes and nothing is marked read.
+    reconnect();
+    deliver(page("r-1", "", 1, 14, false, "14"));
+    EXPECT_EQ(ids(), range(1, 14));
+    EXPECT_TRUE(chatItems()[2].deleted);
+    EXPECT_TRUE(sent(MessageType::ReadWatermark).isEmpty());
+
+    struct Case {
+        const char* name;
+        int liveId;           // a live message before the page; 0: none
+        int pageFrom, pageTo; // what the newest page holds
+    };
+    // More than a page was missed; or a live message came first, and the missed ones belong
+    // above it. Either way the room opens again at its newest page.
+    for (const Case& c :
+         {Case{"more than a page", 0, 100, 149}, Case{"live first", 152, 102, 151}}) {
+        SCOPED_TRACE(c.name);
+        reconnect();
+        if (c.liveId)
+            receive(MessageType::Chat,
+                    {"r-1", "준호", "새 글", "", QString::number(c.liveId), "01033334444", ""});
+        deliver(page("r-1", "", c.pageFrom, c.pageTo, true, "14"));
+        EXPECT_TRUE(chatItems().isEmpty());
+        EXPECT_EQ(sent(MessageType::HistoryRequest), QList<QStringList>({{"r-1", "", "50"}}));
+        const int newest = std::max(c.liveId, c.pageTo);
+        deliver(page("r-1", "", newest - 49, newest, true, "14"));
+        EXPECT_EQ(ids(), range(newest - 49, newest));
+    }
+}
+
 // A server without the extension never answers: nothing about history shows at all.
 TEST_F(History, NoAnswerShowsNothing) {
     open();
