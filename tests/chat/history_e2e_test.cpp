@@ -13,8 +13,11 @@
 #include "transcript_view.h"
 
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTextBrowser>
 #include <filesystem>
@@ -100,6 +103,63 @@ QStringList range(int from, int to) {
     return out;
 }
 
+// Passes chat connections through to the server until cut: then it ends them and turns new
+// ones away, as a lost network would, while the server and other users go on.
+class ChatRelay : public QObject {
+public:
+    explicit ChatRelay(std::uint16_t target) : target_(target) {
+        server_.listen(QHostAddress::LocalHost);
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* client = server_.nextPendingConnection()) {
+                if (cut_) {
+                    client->abort();
+                    client->deleteLater();
+                    continue;
+                }
+                auto* upstream = new QTcpSocket(this);
+                client->setParent(this);
+                pipe(client, upstream);
+                pipe(upstream, client);
+                pairs_.append(
+                    std::make_pair(QPointer<QTcpSocket>(client), QPointer<QTcpSocket>(upstream)));
+                upstream->connectToHost(QHostAddress::LocalHost, target_);
+            }
+        });
+    }
+    std::uint16_t port() const { return server_.serverPort(); }
+    void cut(bool cut) {
+        cut_ = cut;
+        if (!cut)
+            return;
+        for (const auto& [client, upstream] : std::as_const(pairs_))
+            for (QTcpSocket* socket : {client, upstream})
+                if (socket)
+                    socket->abort();
+        pairs_.clear();
+    }
+
+private:
+    void pipe(QTcpSocket* from, QTcpSocket* to) {
+        QPointer<QTcpSocket> target = to;
+        auto forward = [from, target] {
+            if (target && target->state() == QAbstractSocket::ConnectedState)
+                target->write(from->readAll());
+        };
+        connect(from, &QTcpSocket::readyRead, this, forward);
+        // Bytes the client wrote before the server side was up.
+        connect(to, &QTcpSocket::connected, this, forward);
+        connect(from, &QTcpSocket::disconnected, this, [target] {
+            if (target)
+                target->disconnectFromHost();
+        });
+    }
+
+    QTcpServer server_;
+    std::uint16_t target_;
+    bool cut_ = false;
+    QList<std::pair<QPointer<QTcpSocket>, QPointer<QTcpSocket>>> pairs_;
+};
+
 class HistoryEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -181,6 +241,43 @@ TEST_F(HistoryEndToEnd, WhatWasSaidWhileSignedOutShowsAfterTheReadLineAndStays) 
     EXPECT_EQ(b.texts(), expected);
     EXPECT_EQ(b.text(), firstText);
     EXPECT_EQ(b.platform.count("notify") + b.platform.count("beep"), 0);
+}
+
+// A reader whose connection was lost with the room open sees, once it is back, what was said
+// and deleted meanwhile, in order and once.
+TEST_F(HistoryEndToEnd, AReconnectedReaderCatchesUpTheOpenRoom) {
+    fill(3);
+    ChatRelay relay(server->chatPort);
+    ServerConfig throughRelay = config;
+    throughRelay.chatPort = relay.port();
+    User b(kPhoneB, QStringLiteral("비"), throughRelay);
+    ASSERT_TRUE(b.signedIn());
+    ASSERT_TRUE(b.open());
+    ASSERT_EQ(b.ids(), range(1, 3));
+
+    relay.cut(true);
+    ASSERT_TRUE(
+        waitUntil([&] { return b.controller.mainWindow().statusText().startsWith("끊김"); }));
+    {
+        ChatConnection a(server->chatPort);
+        ASSERT_TRUE(a.signIn(kPhoneA.toStdString(), "에이"));
+        for (int i = 4; i <= 6; ++i) {
+            a.send(wire::ChatRequest{kRoom.toStdString(), "글 " + std::to_string(i), ""});
+            ASSERT_TRUE(a.nextOf(MessageType::Chat)) << i;
+        }
+        a.send(wire::Delete{kRoom.toStdString(), "2"});
+        ASSERT_TRUE(a.nextOf(MessageType::ChatDelete));
+    }
+    relay.cut(false);
+    // The client's reconnect time, then the newest page.
+    ASSERT_TRUE(waitUntil([&] { return b.ids().size() == 6; }, 10000))
+        << b.ids().join(",").toStdString();
+    EXPECT_EQ(b.ids(), range(1, 6));
+    EXPECT_EQ(b.texts().mid(3), QStringList({"에이: 글 4", "에이: 글 5", "에이: 글 6"}));
+    EXPECT_TRUE(b.transcript().chatItems()[1].deleted);
+    EXPECT_EQ(b.platform.count("notify") + b.platform.count("beep"), 0);
+    // And it counts as read.
+    EXPECT_TRUE(waitUntil([&] { return b.unreadOf(kRoom) == 0; }));
 }
 
 TEST_F(HistoryEndToEnd, PagingALongRoomShowsEveryMessageOnceInOrder) {
