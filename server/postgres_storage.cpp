@@ -1,11 +1,8 @@
 #include "postgres_storage.h"
 #include "time_text.h"
 
-#include <libpq-fe.h>
-
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 
 namespace brindlewick::server {
 
@@ -87,158 +84,62 @@ constexpr long long kSchemaLock = 0x6272696e646c65LL;
 
 } // namespace
 
-PostgresStorage::Result::~Result() {
-    PQclear(result_);
+PostgresStorage::PostgresStorage(std::string uri) : db_(std::move(uri)) {
+    createSchema();
 }
 
-int PostgresStorage::Result::rows() const {
-    return PQntuples(result_);
-}
-
-std::string PostgresStorage::Result::text(int row, int column) const {
-    return std::string(PQgetvalue(result_, row, column),
-                       static_cast<std::size_t>(PQgetlength(result_, row, column)));
-}
-
-std::int64_t PostgresStorage::Result::integer(int row, int column) const {
-    const char* value = PQgetvalue(result_, row, column);
-    return value[0] ? std::strtoll(value, nullptr, 10) : 0;
-}
-
-std::int64_t PostgresStorage::Result::changed() const {
-    const char* n = PQcmdTuples(result_);
-    return n[0] ? std::strtoll(n, nullptr, 10) : 0;
-}
-
-PostgresStorage::PostgresStorage(std::string uri) : uri_(std::move(uri)) {
-    try {
-        connect();
-        createSchema();
-    } catch (...) {
-        // No destructor runs for a constructor that throws.
-        if (conn_)
-            PQfinish(conn_);
-        conn_ = nullptr;
-        throw;
-    }
-}
-
-PostgresStorage::~PostgresStorage() {
-    if (conn_)
-        PQfinish(conn_);
-}
-
-void PostgresStorage::connect() {
-    if (conn_)
-        PQfinish(conn_);
-    prepared_.clear();
-    conn_ = PQconnectdb(uri_.c_str());
-    if (!conn_)
-        throw DatabaseError("PostgreSQL: out of memory");
-    if (PQstatus(conn_) != CONNECTION_OK)
-        fail("cannot connect to PostgreSQL");
-    exec("SET client_min_messages = warning");
-}
-
-void PostgresStorage::fail(const std::string& what, pg_result* result) {
-    std::string message = conn_ ? PQerrorMessage(conn_) : "no connection";
-    while (!message.empty() && (message.back() == '\n' || message.back() == ' '))
-        message.pop_back();
-    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
-    // deadlock_detected, serialization_failure, lock_not_available
-    if (state && (std::strcmp(state, "40P01") == 0 || std::strcmp(state, "40001") == 0 ||
-                  std::strcmp(state, "55P03") == 0))
-        throw LockConflict(what + ": " + message);
-    throw DatabaseError(what + ": " + message);
-}
+PostgresStorage::~PostgresStorage() = default;
 
 void PostgresStorage::createSchema() {
     // One process at a time, so two starting together do not both create the tables.
-    exec("BEGIN");
+    db_.exec("BEGIN");
     try {
-        query("SELECT pg_advisory_xact_lock($1)", {std::int64_t(kSchemaLock)});
-        exec("CREATE TABLE IF NOT EXISTS schema_version(version INTEGER NOT NULL)");
-        Result current = query("SELECT version FROM schema_version");
+        db_.query("SELECT pg_advisory_xact_lock($1)", {std::int64_t(kSchemaLock)});
+        db_.exec("CREATE TABLE IF NOT EXISTS schema_version(version INTEGER NOT NULL)");
+        Result current = db_.query("SELECT version FROM schema_version");
         int version = current.rows() > 0 ? static_cast<int>(current.integer(0, 0)) : 0;
         if (version > kSchemaVersion)
             throw DatabaseError("the database's schema version " + std::to_string(version) +
                                 " is newer than this server's " + std::to_string(kSchemaVersion));
         if (current.rows() == 0)
-            query("INSERT INTO schema_version(version) VALUES(0)");
+            db_.query("INSERT INTO schema_version(version) VALUES(0)");
         for (; version < kSchemaVersion; ++version)
-            exec(kUpgrades[version]);
-        query("UPDATE schema_version SET version=$1", {kSchemaVersion});
+            db_.exec(kUpgrades[version]);
+        db_.query("UPDATE schema_version SET version=$1", {kSchemaVersion});
         commit();
     } catch (...) {
-        PQclear(PQexec(conn_, "ROLLBACK"));
+        try {
+            db_.exec("ROLLBACK");
+        } catch (const DatabaseError&) {
+        }
         throw;
     }
-}
-
-void PostgresStorage::exec(const std::string& sql) {
-    Result result(PQexec(conn_, sql.c_str()));
-    const auto status = PQresultStatus(result.get());
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
-        fail(sql.substr(0, sql.find_first_of("(\n")));
-}
-
-PostgresStorage::Result
-PostgresStorage::query(std::string_view sql, const std::vector<Param>& params, bool binaryResult) {
-    auto it = prepared_.find(sql);
-    if (it == prepared_.end()) {
-        const std::string name = "s" + std::to_string(prepared_.size());
-        Result made(PQprepare(conn_, name.c_str(), std::string(sql).c_str(),
-                              static_cast<int>(params.size()), nullptr));
-        if (PQresultStatus(made.get()) != PGRES_COMMAND_OK)
-            fail("prepare " + std::string(sql.substr(0, sql.find(' ', 7))));
-        it = prepared_.emplace(std::string(sql), name).first;
-    }
-    std::vector<const char*> values;
-    std::vector<int> lengths;
-    std::vector<int> formats;
-    values.reserve(params.size());
-    for (const Param& p : params) {
-        values.push_back(p.value.data());
-        lengths.push_back(static_cast<int>(p.value.size()));
-        formats.push_back(p.binary ? 1 : 0);
-    }
-    Result result(PQexecPrepared(conn_, it->second.c_str(), static_cast<int>(params.size()),
-                                 values.data(), lengths.data(), formats.data(),
-                                 binaryResult ? 1 : 0));
-    const auto status = PQresultStatus(result.get());
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
-        fail(std::string(sql.substr(0, sql.find(' ', 7))), result.get());
-    return result;
 }
 
 void PostgresStorage::begin() {
     // A connection lost during an earlier batch is reopened here; if that fails too, this
     // batch fails with the reason and the next one tries again.
-    if (PQstatus(conn_) != CONNECTION_OK)
-        connect();
+    db_.reopenIfLost();
     releaseDue_ = false;
-    exec("BEGIN");
+    db_.exec("BEGIN");
 }
 
 void PostgresStorage::commit() {
     releaseDue_ = false; // COMMIT releases every savepoint
-    Result result(PQexec(conn_, "COMMIT"));
     // A transaction that failed earlier "commits" as a rollback.
-    if (PQresultStatus(result.get()) != PGRES_COMMAND_OK)
-        fail("commit");
-    if (std::strcmp(PQcmdStatus(result.get()), "COMMIT") != 0)
+    if (db_.exec("COMMIT").tag() != "COMMIT")
         throw DatabaseError("commit: the transaction was rolled back");
 }
 
 void PostgresStorage::rollback() {
     releaseDue_ = false;
-    exec("ROLLBACK");
+    db_.exec("ROLLBACK");
 }
 
 // Each pair of statements goes in one round trip: a job's release waits for the next job's
 // savepoint (or the commit), and a rollback to the savepoint releases it at once.
 void PostgresStorage::savepoint() {
-    exec(releaseDue_ ? "RELEASE SAVEPOINT job; SAVEPOINT job" : "SAVEPOINT job");
+    db_.exec(releaseDue_ ? "RELEASE SAVEPOINT job; SAVEPOINT job" : "SAVEPOINT job");
     releaseDue_ = false;
 }
 
@@ -248,7 +149,7 @@ void PostgresStorage::releaseSavepoint() {
 
 void PostgresStorage::rollbackToSavepoint() {
     releaseDue_ = false;
-    exec("ROLLBACK TO SAVEPOINT job; RELEASE SAVEPOINT job");
+    db_.exec("ROLLBACK TO SAVEPOINT job; RELEASE SAVEPOINT job");
 }
 
 void PostgresStorage::lockRooms(const std::vector<std::string>& rooms) {
@@ -270,43 +171,44 @@ void PostgresStorage::lockRooms(const std::vector<std::string>& rooms) {
     array += '}';
     // The rows are locked as the sort hands them out, so every process takes them in the
     // order of the database's collation, whatever order its batch named them in.
-    query("SELECT id FROM rooms WHERE id = ANY($1::TEXT[]) ORDER BY id FOR NO KEY UPDATE", {array});
+    db_.query("SELECT id FROM rooms WHERE id = ANY($1::TEXT[]) ORDER BY id FOR NO KEY UPDATE",
+              {array});
 }
 
 void PostgresStorage::upsertUser(const UserRecord& user, bool keepProfilePic) {
     if (keepProfilePic)
-        query("INSERT INTO users(phone, nickname, status) VALUES($1, $2, $3) "
-              "ON CONFLICT(phone) DO UPDATE SET nickname=$2, status=$3",
-              {user.phone, user.nickname, user.status});
+        db_.query("INSERT INTO users(phone, nickname, status) VALUES($1, $2, $3) "
+                  "ON CONFLICT(phone) DO UPDATE SET nickname=$2, status=$3",
+                  {user.phone, user.nickname, user.status});
     else
-        query("INSERT INTO users(phone, nickname, status, profile_pic) VALUES($1, $2, $3, $4) "
-              "ON CONFLICT(phone) DO UPDATE SET nickname=$2, status=$3, profile_pic=$4",
-              {user.phone, user.nickname, user.status, user.profilePic});
+        db_.query("INSERT INTO users(phone, nickname, status, profile_pic) VALUES($1, $2, $3, $4) "
+                  "ON CONFLICT(phone) DO UPDATE SET nickname=$2, status=$3, profile_pic=$4",
+                  {user.phone, user.nickname, user.status, user.profilePic});
 }
 
 std::optional<UserRecord> PostgresStorage::user(const std::string& phone) {
-    Result r = query("SELECT nickname, status, profile_pic FROM users WHERE phone=$1", {phone});
+    Result r = db_.query("SELECT nickname, status, profile_pic FROM users WHERE phone=$1", {phone});
     if (r.rows() == 0)
         return std::nullopt;
     return UserRecord{phone, r.text(0, 0), r.text(0, 1), r.text(0, 2)};
 }
 
 void PostgresStorage::setProfilePic(const std::string& phone, const std::string& fileId) {
-    query("UPDATE users SET profile_pic=$2 WHERE phone=$1", {phone, fileId});
+    db_.query("UPDATE users SET profile_pic=$2 WHERE phone=$1", {phone, fileId});
 }
 
 void PostgresStorage::addFriend(const std::string& owner, const std::string& friendPhone,
                                 const std::string& alias) {
-    query("INSERT INTO friends(owner, friend, alias, added) VALUES($1, $2, $3, $4) "
-          "ON CONFLICT(owner, friend) DO UPDATE SET alias=$3",
-          {owner, friendPhone, alias, nowMs()});
+    db_.query("INSERT INTO friends(owner, friend, alias, added) VALUES($1, $2, $3, $4) "
+              "ON CONFLICT(owner, friend) DO UPDATE SET alias=$3",
+              {owner, friendPhone, alias, nowMs()});
 }
 
 std::vector<FriendRow> PostgresStorage::friends(const std::string& owner) {
-    Result r = query("SELECT f.friend, f.alias, u.nickname, u.status, u.profile_pic "
-                     "FROM friends f LEFT JOIN users u ON u.phone = f.friend "
-                     "WHERE f.owner=$1 ORDER BY f.added, f.friend",
-                     {owner});
+    Result r = db_.query("SELECT f.friend, f.alias, u.nickname, u.status, u.profile_pic "
+                         "FROM friends f LEFT JOIN users u ON u.phone = f.friend "
+                         "WHERE f.owner=$1 ORDER BY f.added, f.friend",
+                         {owner});
     std::vector<FriendRow> rows;
     rows.reserve(static_cast<std::size_t>(r.rows()));
     for (int i = 0; i < r.rows(); ++i)
@@ -316,12 +218,12 @@ std::vector<FriendRow> PostgresStorage::friends(const std::string& owner) {
 
 std::string PostgresStorage::aliasOf(const std::string& owner, const std::string& friendPhone) {
     Result r =
-        query("SELECT alias FROM friends WHERE owner=$1 AND friend=$2", {owner, friendPhone});
+        db_.query("SELECT alias FROM friends WHERE owner=$1 AND friend=$2", {owner, friendPhone});
     return r.rows() > 0 ? r.text(0, 0) : std::string();
 }
 
 std::optional<std::string> PostgresStorage::roomKind(const std::string& room) {
-    Result r = query("SELECT kind FROM rooms WHERE id=$1", {room});
+    Result r = db_.query("SELECT kind FROM rooms WHERE id=$1", {room});
     if (r.rows() == 0)
         return std::nullopt;
     return r.text(0, 0);
@@ -331,28 +233,28 @@ void PostgresStorage::createRoom(const std::string& room, const std::string& kin
                                  const std::string& title, const std::string& creator) {
     // Two processes may both find a direct room missing and create it at once: the second
     // then uses the one the first made.
-    query("INSERT INTO rooms(id, kind, title, creator, activity) VALUES($1, $2, $3, $4, $5) "
-          "ON CONFLICT(id) DO NOTHING",
-          {room, kind, title, creator, nowMs()});
+    db_.query("INSERT INTO rooms(id, kind, title, creator, activity) VALUES($1, $2, $3, $4, $5) "
+              "ON CONFLICT(id) DO NOTHING",
+              {room, kind, title, creator, nowMs()});
 }
 
 bool PostgresStorage::isMember(const std::string& room, const std::string& phone) {
-    return query("SELECT 1 FROM members WHERE room=$1 AND phone=$2", {room, phone}).rows() > 0;
+    return db_.query("SELECT 1 FROM members WHERE room=$1 AND phone=$2", {room, phone}).rows() > 0;
 }
 
 void PostgresStorage::addMember(const std::string& room, const std::string& phone) {
     // A returning member starts with everything read that was sent while away.
-    query("INSERT INTO members(room, phone, read_mark) "
-          "SELECT $1, $2, last_msg_id FROM rooms WHERE id=$1 ON CONFLICT DO NOTHING",
-          {room, phone});
+    db_.query("INSERT INTO members(room, phone, read_mark) "
+              "SELECT $1, $2, last_msg_id FROM rooms WHERE id=$1 ON CONFLICT DO NOTHING",
+              {room, phone});
 }
 
 bool PostgresStorage::removeMember(const std::string& room, const std::string& phone) {
-    return query("DELETE FROM members WHERE room=$1 AND phone=$2", {room, phone}).changed() > 0;
+    return db_.query("DELETE FROM members WHERE room=$1 AND phone=$2", {room, phone}).changed() > 0;
 }
 
 std::vector<std::string> PostgresStorage::members(const std::string& room) {
-    Result r = query("SELECT phone FROM members WHERE room=$1", {room});
+    Result r = db_.query("SELECT phone FROM members WHERE room=$1", {room});
     std::vector<std::string> phones;
     phones.reserve(static_cast<std::size_t>(r.rows()));
     for (int i = 0; i < r.rows(); ++i)
@@ -366,12 +268,12 @@ Storage::MemberList PostgresStorage::sharedMembers(const std::string& room) {
 }
 
 std::vector<RoomRow> PostgresStorage::roomsOf(const std::string& phone) {
-    Result r = query("SELECT r.id, r.kind, r.title, "
-                     " (SELECT COUNT(*) FROM messages g WHERE g.room = r.id "
-                     "  AND g.id > m.read_mark AND g.sender <> m.phone AND g.deleted = 0) "
-                     "FROM members m JOIN rooms r ON r.id = m.room "
-                     "WHERE m.phone=$1 ORDER BY r.activity DESC, r.id",
-                     {phone});
+    Result r = db_.query("SELECT r.id, r.kind, r.title, "
+                         " (SELECT COUNT(*) FROM messages g WHERE g.room = r.id "
+                         "  AND g.id > m.read_mark AND g.sender <> m.phone AND g.deleted = 0) "
+                         "FROM members m JOIN rooms r ON r.id = m.room "
+                         "WHERE m.phone=$1 ORDER BY r.activity DESC, r.id",
+                         {phone});
     std::vector<RoomRow> rows;
     rows.reserve(static_cast<std::size_t>(r.rows()));
     for (int i = 0; i < r.rows(); ++i)
@@ -382,45 +284,46 @@ std::vector<RoomRow> PostgresStorage::roomsOf(const std::string& phone) {
 void PostgresStorage::setReadMark(const std::string& room, const std::string& phone,
                                   std::int64_t id) {
     // Forward only, and never past the last message (see the SQLite back end).
-    query("UPDATE members SET read_mark = LEAST($3::BIGINT, r.last_msg_id) FROM rooms r "
-          "WHERE r.id = $1 AND members.room=$1 AND members.phone=$2 "
-          "AND members.read_mark < LEAST($3::BIGINT, r.last_msg_id)",
-          {room, phone, id});
+    db_.query("UPDATE members SET read_mark = LEAST($3::BIGINT, r.last_msg_id) FROM rooms r "
+              "WHERE r.id = $1 AND members.room=$1 AND members.phone=$2 "
+              "AND members.read_mark < LEAST($3::BIGINT, r.last_msg_id)",
+              {room, phone, id});
 }
 
 std::int64_t PostgresStorage::readMark(const std::string& room, const std::string& phone) {
-    Result r = query("SELECT read_mark FROM members WHERE room=$1 AND phone=$2", {room, phone});
+    Result r = db_.query("SELECT read_mark FROM members WHERE room=$1 AND phone=$2", {room, phone});
     return r.rows() > 0 ? r.integer(0, 0) : 0;
 }
 
 std::int64_t PostgresStorage::nextMessageId(const std::string& room) {
     // The row stays locked until the commit, so another process sending into this room
     // waits for it and takes the next id: no gap, no duplicate.
-    Result r = query("UPDATE rooms SET last_msg_id = last_msg_id + 1, activity=$2 "
-                     "WHERE id=$1 RETURNING last_msg_id",
-                     {room, nowMs()});
+    Result r = db_.query("UPDATE rooms SET last_msg_id = last_msg_id + 1, activity=$2 "
+                         "WHERE id=$1 RETURNING last_msg_id",
+                         {room, nowMs()});
     if (r.rows() == 0)
         throw DatabaseError("no room " + room);
     return r.integer(0, 0);
 }
 
 void PostgresStorage::insertMessage(const MessageRecord& m) {
-    query("INSERT INTO messages(room, id, kind, sender, sender_name, text, time, reply_to, "
-          "file_id, file_name, file_size) VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11)",
-          {m.room, m.id, m.kind, m.sender, m.senderName, m.text, m.time, m.replyTo, m.fileId,
-           m.fileName, m.fileSize});
+    db_.query("INSERT INTO messages(room, id, kind, sender, sender_name, text, time, reply_to, "
+              "file_id, file_name, file_size) VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11)",
+              {m.room, m.id, m.kind, m.sender, m.senderName, m.text, m.time, m.replyTo, m.fileId,
+               m.fileName, m.fileSize});
 }
 
 void PostgresStorage::appendMessage(MessageRecord& m) {
     // nextMessageId and insertMessage in one statement, one round trip.
-    Result r = query("WITH next AS (UPDATE rooms SET last_msg_id = last_msg_id + 1, activity=$2 "
-                     "WHERE id=$1 RETURNING last_msg_id) "
-                     "INSERT INTO messages(room, id, kind, sender, sender_name, text, time, "
-                     "reply_to, file_id, file_name, file_size) "
-                     "SELECT $1, last_msg_id, $3, $4, $5, $6, $7, $8, $9, $10, $11 FROM next "
-                     "RETURNING id",
-                     {m.room, nowMs(), m.kind, m.sender, m.senderName, m.text, m.time, m.replyTo,
-                      m.fileId, m.fileName, m.fileSize});
+    Result r =
+        db_.query("WITH next AS (UPDATE rooms SET last_msg_id = last_msg_id + 1, activity=$2 "
+                  "WHERE id=$1 RETURNING last_msg_id) "
+                  "INSERT INTO messages(room, id, kind, sender, sender_name, text, time, "
+                  "reply_to, file_id, file_name, file_size) "
+                  "SELECT $1, last_msg_id, $3, $4, $5, $6, $7, $8, $9, $10, $11 FROM next "
+                  "RETURNING id",
+                  {m.room, nowMs(), m.kind, m.sender, m.senderName, m.text, m.time, m.replyTo,
+                   m.fileId, m.fileName, m.fileSize});
     if (r.rows() == 0)
         throw DatabaseError("no room " + m.room);
     m.id = r.integer(0, 0);
@@ -428,7 +331,8 @@ void PostgresStorage::appendMessage(MessageRecord& m) {
 
 std::optional<MessageState> PostgresStorage::messageState(const std::string& room,
                                                           std::int64_t id) {
-    Result r = query("SELECT sender, deleted FROM messages WHERE room=$1 AND id=$2", {room, id});
+    Result r =
+        db_.query("SELECT sender, deleted FROM messages WHERE room=$1 AND id=$2", {room, id});
     if (r.rows() == 0)
         return std::nullopt;
     return MessageState{r.text(0, 0), r.integer(0, 1) != 0};
@@ -436,16 +340,16 @@ std::optional<MessageState> PostgresStorage::messageState(const std::string& roo
 
 void PostgresStorage::editMessage(const std::string& room, std::int64_t id,
                                   const std::string& text) {
-    query("UPDATE messages SET text=$3, edited=1 WHERE room=$1 AND id=$2", {room, id, text});
+    db_.query("UPDATE messages SET text=$3, edited=1 WHERE room=$1 AND id=$2", {room, id, text});
 }
 
 void PostgresStorage::deleteMessage(const std::string& room, std::int64_t id) {
     // The row stays so ids are never reused; its content goes.
-    query("UPDATE messages SET deleted=1, text='' WHERE room=$1 AND id=$2", {room, id});
+    db_.query("UPDATE messages SET deleted=1, text='' WHERE room=$1 AND id=$2", {room, id});
 }
 
 std::int64_t PostgresStorage::messageCount() {
-    return query("SELECT COUNT(*) FROM messages").integer(0, 0);
+    return db_.query("SELECT COUNT(*) FROM messages").integer(0, 0);
 }
 
 HistorySlice PostgresStorage::history(const std::string& room, std::int64_t before, int limit,
@@ -454,10 +358,10 @@ HistorySlice PostgresStorage::history(const std::string& room, std::int64_t befo
     if (limit <= 0)
         return slice;
     // One row past the page tells whether anything older is left.
-    Result r = query("SELECT id, kind, sender, sender_name, text, time, reply_to, "
-                     "file_id, file_name, file_size, edited, deleted FROM messages "
-                     "WHERE room=$1 AND id<$2 ORDER BY id DESC LIMIT $3",
-                     {room, before, std::int64_t(limit) + 1});
+    Result r = db_.query("SELECT id, kind, sender, sender_name, text, time, reply_to, "
+                         "file_id, file_name, file_size, edited, deleted FROM messages "
+                         "WHERE room=$1 AND id<$2 ORDER BY id DESC LIMIT $3",
+                         {room, before, std::int64_t(limit) + 1});
     std::size_t bytes = 0;
     for (int i = 0; i < r.rows(); ++i) {
         if (slice.rows.size() == static_cast<std::size_t>(limit)) {
@@ -497,15 +401,15 @@ HistorySlice PostgresStorage::history(const std::string& room, std::int64_t befo
 }
 
 void PostgresStorage::createFile(const FileRecord& f) {
-    query("INSERT INTO files(id, name, declared_size, created, owner, touched) "
-          "VALUES($1, $2, $3, $4, $5, $4)",
-          {f.id, f.name, f.declaredSize, nowMs(), f.owner});
+    db_.query("INSERT INTO files(id, name, declared_size, created, owner, touched) "
+              "VALUES($1, $2, $3, $4, $5, $4)",
+              {f.id, f.name, f.declaredSize, nowMs(), f.owner});
 }
 
 std::optional<FileRecord> PostgresStorage::file(const std::string& id) {
-    Result r = query("SELECT name, declared_size, received, chunks, complete, sha256, owner "
-                     "FROM files WHERE id=$1",
-                     {id});
+    Result r = db_.query("SELECT name, declared_size, received, chunks, complete, sha256, owner "
+                         "FROM files WHERE id=$1",
+                         {id});
     if (r.rows() == 0)
         return std::nullopt;
     return FileRecord{id,
@@ -519,28 +423,30 @@ std::optional<FileRecord> PostgresStorage::file(const std::string& id) {
 }
 
 void PostgresStorage::updateFile(const FileRecord& f) {
-    query("UPDATE files SET received=$2, chunks=$3, complete=$4, sha256=$5, touched=$6 "
-          "WHERE id=$1",
-          {f.id, f.received, f.chunks, f.complete ? 1 : 0, f.sha256, nowMs()});
+    db_.query("UPDATE files SET received=$2, chunks=$3, complete=$4, sha256=$5, touched=$6 "
+              "WHERE id=$1",
+              {f.id, f.received, f.chunks, f.complete ? 1 : 0, f.sha256, nowMs()});
 }
 
 void PostgresStorage::deleteFile(const std::string& id) {
     // The chunks go with it (ON DELETE CASCADE).
-    query("DELETE FROM files WHERE id=$1", {id});
+    db_.query("DELETE FROM files WHERE id=$1", {id});
 }
 
 std::int64_t PostgresStorage::pendingUploads(const std::string& owner) {
-    return query("SELECT COUNT(*) FROM files WHERE owner=$1 AND complete=0", {owner}).integer(0, 0);
+    return db_.query("SELECT COUNT(*) FROM files WHERE owner=$1 AND complete=0", {owner})
+        .integer(0, 0);
 }
 
 std::int64_t PostgresStorage::pendingBytes() {
-    return query("SELECT COALESCE(SUM(GREATEST(declared_size - received, 0)), 0)::BIGINT "
-                 "FROM files WHERE complete=0")
+    return db_
+        .query("SELECT COALESCE(SUM(GREATEST(declared_size - received, 0)), 0)::BIGINT "
+               "FROM files WHERE complete=0")
         .integer(0, 0);
 }
 
 std::vector<std::string> PostgresStorage::idleUploads(std::int64_t beforeMs) {
-    Result r = query("SELECT id FROM files WHERE complete=0 AND touched<$1", {beforeMs});
+    Result r = db_.query("SELECT id FROM files WHERE complete=0 AND touched<$1", {beforeMs});
     std::vector<std::string> ids;
     for (int i = 0; i < r.rows(); ++i)
         ids.push_back(r.text(i, 0));
@@ -556,21 +462,22 @@ void PostgresStorage::putFileChunk(const std::string& id, std::int64_t index,
                                    const std::string& bytes) {
     // A chunk left by a transaction that was rolled back cannot exist; a retry of the same
     // index after a failed commit simply writes it.
-    query("INSERT INTO file_chunks(file, seq, bytes) VALUES($1, $2, $3) "
-          "ON CONFLICT(file, seq) DO UPDATE SET bytes=EXCLUDED.bytes",
-          {id, index, Param::bytes(bytes)});
+    db_.query("INSERT INTO file_chunks(file, seq, bytes) VALUES($1, $2, $3) "
+              "ON CONFLICT(file, seq) DO UPDATE SET bytes=EXCLUDED.bytes",
+              {id, index, Param::bytes(bytes)});
 }
 
 std::optional<std::string> PostgresStorage::fileChunk(const std::string& id, std::int64_t index) {
     // Binary so the bytes come back as they are, without hex escaping.
-    Result r = query("SELECT bytes FROM file_chunks WHERE file=$1 AND seq=$2", {id, index}, true);
+    Result r =
+        db_.query("SELECT bytes FROM file_chunks WHERE file=$1 AND seq=$2", {id, index}, true);
     if (r.rows() == 0)
         return std::nullopt;
     return r.text(0, 0);
 }
 
 std::vector<std::pair<std::string, std::int64_t>> PostgresStorage::lastMessageIds() {
-    Result r = query("SELECT id, last_msg_id FROM rooms WHERE last_msg_id > 0");
+    Result r = db_.query("SELECT id, last_msg_id FROM rooms WHERE last_msg_id > 0");
     std::vector<std::pair<std::string, std::int64_t>> rows;
     rows.reserve(static_cast<std::size_t>(r.rows()));
     for (int i = 0; i < r.rows(); ++i)
@@ -579,24 +486,24 @@ std::vector<std::pair<std::string, std::int64_t>> PostgresStorage::lastMessageId
 }
 
 std::optional<std::string> PostgresStorage::claimHash(const std::string& phone) {
-    Result r = query("SELECT secret_sha256 FROM claims WHERE phone=$1", {phone});
+    Result r = db_.query("SELECT secret_sha256 FROM claims WHERE phone=$1", {phone});
     if (r.rows() == 0)
         return std::nullopt;
     return r.text(0, 0);
 }
 
 void PostgresStorage::setClaim(const std::string& phone, const std::string& secretHash) {
-    query("INSERT INTO claims(phone, secret_sha256, claimed) VALUES($1, $2, $3) "
-          "ON CONFLICT(phone) DO UPDATE SET secret_sha256=$2, claimed=$3",
-          {phone, secretHash, nowMs()});
+    db_.query("INSERT INTO claims(phone, secret_sha256, claimed) VALUES($1, $2, $3) "
+              "ON CONFLICT(phone) DO UPDATE SET secret_sha256=$2, claimed=$3",
+              {phone, secretHash, nowMs()});
 }
 
 bool PostgresStorage::isClaimHash(const std::string& secretHash) {
-    return query("SELECT 1 FROM claims WHERE secret_sha256=$1", {secretHash}).rows() > 0;
+    return db_.query("SELECT 1 FROM claims WHERE secret_sha256=$1", {secretHash}).rows() > 0;
 }
 
 bool PostgresStorage::releaseClaim(const std::string& phone) {
-    return query("DELETE FROM claims WHERE phone=$1", {phone}).changed() > 0;
+    return db_.query("DELETE FROM claims WHERE phone=$1", {phone}).changed() > 0;
 }
 
 } // namespace brindlewick::server

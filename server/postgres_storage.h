@@ -1,16 +1,11 @@
 #pragma once
 // The shared back end: every server process on one PostgreSQL database sees the same users,
 // rooms, read marks and files, uploads' chunks included. Nothing is cached between jobs, since
-// another process may change it. Through libpq, with prepared statements per connection; a
-// lost connection fails the batch at hand and is reopened for the next one.
+// another process may change it. Through one PgConnection; a lost connection fails the batch
+// at hand and is reopened for the next one.
 
+#include "pg_connection.h"
 #include "storage.h"
-
-#include <map>
-#include <string_view>
-
-struct pg_conn;
-struct pg_result;
 
 namespace brindlewick::server {
 
@@ -83,56 +78,12 @@ public:
     void putFileChunk(const std::string& id, std::int64_t index, const std::string& bytes) override;
     std::optional<std::string> fileChunk(const std::string& id, std::int64_t index) override;
 
-    // A parameter: text, or raw bytes for a bytea column.
-    struct Param {
-        Param(std::string text) : value(std::move(text)) {}
-        Param(const char* text) : value(text) {}
-        Param(std::int64_t number) : value(std::to_string(number)) {}
-        Param(int number) : value(std::to_string(number)) {}
-        static Param bytes(std::string raw) {
-            Param p(std::move(raw));
-            p.binary = true;
-            return p;
-        }
-        std::string value;
-        bool binary = false;
-    };
-
-    class Result {
-    public:
-        explicit Result(pg_result* result) : result_(result) {}
-        ~Result();
-        Result(Result&& other) noexcept : result_(other.result_) { other.result_ = nullptr; }
-        Result(const Result&) = delete;
-        Result& operator=(const Result&) = delete;
-        Result& operator=(Result&&) = delete;
-
-        int rows() const;
-        std::string text(int row, int column) const;
-        std::int64_t integer(int row, int column) const;
-        // Rows a command changed.
-        std::int64_t changed() const;
-        pg_result* get() const { return result_; }
-
-    private:
-        pg_result* result_;
-    };
-
-    // Runs SQL text without parameters (several statements allowed).
-    void exec(const std::string& sql);
-    // Prepared once per connection and SQL text; parameters are $1, $2, ...
-    Result query(std::string_view sql, const std::vector<Param>& params = {},
-                 bool binaryResult = false);
-
 private:
-    void connect();
+    using Param = PgConnection::Param;
+    using Result = PgConnection::Result;
     void createSchema();
-    // Throws LockConflict when `result` failed for a lock another transaction held.
-    [[noreturn]] void fail(const std::string& what, pg_result* result = nullptr);
 
-    std::string uri_;
-    pg_conn* conn_ = nullptr;
-    std::map<std::string, std::string, std::less<>> prepared_; // SQL text -> statement name
+    PgConnection db_;
     bool releaseDue_ = false; // a job's savepoint is yet to be released
 };
 
