@@ -193,7 +193,7 @@ Cluster::Cluster(asio::io_context& io, DbWorker& worker, Hub& hub, std::string n
                  [this](const std::string& room, std::int64_t after, std::int64_t before) {
                      fill(room, after, before);
                  },
-                 kHoldTime),
+                 kHoldTime, [this] { scheduleTick(); }),
       tick_(io), beat_(io), retry_(io) {}
 
 Cluster::~Cluster() {
@@ -287,12 +287,10 @@ void Cluster::takeBaseline() {
                 auto flag = alive.lock();
                 if (!flag || !*flag)
                     return;
-                if (committed) {
+                if (committed)
                     sequencer_.setBaseline(*ids, RoomSequencer::Clock::now());
-                    scheduleTick();
-                } else {
+                else
                     retry();
-                }
             };
         },
         [retry](bool) { retry(); });
@@ -341,12 +339,10 @@ void Cluster::relay(const Delivery& delivery) {
                               std::string(natsStatus_GetText(status)) +
                               "); the other instances read it from the database");
     sequencer_.submit(delivery, RoomSequencer::Clock::now());
-    scheduleTick();
 }
 
 void Cluster::relayReceived(Delivery delivery) {
     sequencer_.submit(delivery, RoomSequencer::Clock::now());
-    scheduleTick();
 }
 
 void Cluster::linkUp() {
@@ -390,14 +386,11 @@ void Cluster::fill(const std::string& room, std::int64_t after, std::int64_t bef
                     sequencer_.filled(room, after, before, std::move(*missed));
                 else
                     sequencer_.fillFailed(room);
-                scheduleTick();
             };
         },
         [this, alive, room](bool) {
-            if (auto flag = alive.lock(); flag && *flag) {
+            if (auto flag = alive.lock(); flag && *flag)
                 sequencer_.fillFailed(room);
-                scheduleTick();
-            }
         });
 }
 

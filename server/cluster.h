@@ -69,7 +69,8 @@ private:
     // Compares every room's newest id in the database with what was delivered here.
     void sweep();
     void fill(const std::string& room, std::int64_t after, std::int64_t before);
-    // The sequencer's clock runs only while it waits for something: an idle instance sleeps.
+    // The sequencer's clock runs only while it waits for something (the sequencer wakes it):
+    // an idle instance sleeps.
     void scheduleTick();
     void scheduleHeartbeat();
 

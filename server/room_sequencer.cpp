@@ -4,8 +4,9 @@
 
 namespace brindlewick::server {
 
-RoomSequencer::RoomSequencer(DeliverFn deliver, FillFn fill, Clock::duration holdTime)
-    : deliver_(std::move(deliver)), fill_(std::move(fill)), holdTime_(holdTime) {}
+RoomSequencer::RoomSequencer(DeliverFn deliver, FillFn fill, Clock::duration holdTime, WakeFn wake)
+    : deliver_(std::move(deliver)), fill_(std::move(fill)), wake_(std::move(wake)),
+      holdTime_(holdTime) {}
 
 void RoomSequencer::setBaseline(const std::vector<std::pair<std::string, std::int64_t>>& lastIds,
                                 Clock::time_point now) {
@@ -62,6 +63,8 @@ void RoomSequencer::watch(const std::string& id, Room& room, Clock::time_point d
     if (!room.watched) {
         room.watched = true;
         watch_.emplace_back(&id, &room);
+        if (watch_.size() == 1 && wake_)
+            wake_();
     }
 }
 

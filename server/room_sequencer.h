@@ -30,7 +30,9 @@ public:
     using FillFn =
         std::function<void(const std::string& room, std::int64_t after, std::int64_t before)>;
 
-    RoomSequencer(DeliverFn deliver, FillFn fill, Clock::duration holdTime);
+    // `wake`: tick() has something to look at again (after nothing did); may be empty.
+    using WakeFn = std::function<void()>;
+    RoomSequencer(DeliverFn deliver, FillFn fill, Clock::duration holdTime, WakeFn wake = {});
 
     // Until the first baseline, every delivery waits: nothing is known about any room yet.
     // Rooms not listed had no message; a baseline only ever raises a room's last id.
@@ -81,6 +83,7 @@ private:
 
     DeliverFn deliver_;
     FillFn fill_;
+    WakeFn wake_;
     Clock::duration holdTime_;
     bool ready_ = false;
     std::vector<Delivery> early_;                 // before the first baseline

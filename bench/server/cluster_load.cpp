@@ -378,16 +378,21 @@ int main(int argc, char** argv) {
     if (wanted("cluster") || wanted("split")) {
         NatsServer nats;
         std::vector<std::unique_ptr<ServerProcess>> instances;
-        if (wanted("cluster")) {
-            std::printf("two instances, PostgreSQL + NATS, behind HAProxy\n");
+        // Two instances on a fresh database, in folders `<base>/<prefix>0` and `...1`.
+        auto startInstances = [&](const std::string& prefix) {
+            instances.clear();
             const std::string db = storage(base);
             for (int i = 0; i < 2; ++i) {
-                const std::string dir = base + "/i" + std::to_string(i);
+                const std::string dir = base + "/" + prefix + std::to_string(i);
                 ::mkdir(dir.c_str(), 0700);
                 instances.push_back(std::make_unique<ServerProcess>(
                     dir, limits + db + " --nats " + nats.url() + " --http-host 127.0.0.1",
                     quiet(dir)));
             }
+        };
+        if (wanted("cluster")) {
+            std::printf("two instances, PostgreSQL + NATS, behind HAProxy\n");
+            startInstances("i");
             Haproxy proxy(base, {{instances[0]->chatPort, instances[0]->httpPort},
                                  {instances[1]->chatPort, instances[1]->httpPort}});
             Setup setup{"cluster",
@@ -404,15 +409,7 @@ int main(int argc, char** argv) {
         if (wanted("split")) {
             std::printf("two instances, half the connections on each directly: same-instance "
                         "against cross-instance delivery latency\n");
-            const std::string db2 = storage(base);
-            instances.clear();
-            for (int i = 0; i < 2; ++i) {
-                const std::string dir = base + "/j" + std::to_string(i);
-                ::mkdir(dir.c_str(), 0700);
-                instances.push_back(std::make_unique<ServerProcess>(
-                    dir, limits + db2 + " --nats " + nats.url() + " --http-host 127.0.0.1",
-                    quiet(dir)));
-            }
+            startInstances("j");
             Setup split{"split",
                         {instances[0]->chatPort, instances[1]->chatPort},
                         instances[0]->httpPort,

@@ -153,10 +153,13 @@ void HistoryPages::caughtUp(const wire::HistoryPage& page) {
             hole = true; // a live message came before this page: it belongs above that one
             break;
         }
-        if (e.deleted)
+        if (e.deleted) {
             transcript.markDeleted(msgId);
-        else if (e.edited && shown[index].text != displayText(qt(e.text)))
-            transcript.markEdited(msgId, displayText(qt(e.text)));
+        } else if (e.edited) {
+            const QString text = displayText(qt(e.text));
+            if (shown[index].text != text)
+                transcript.markEdited(msgId, text);
+        }
     }
     // Ids of a room have no gaps: the page joins the transcript when it goes on from its newest.
     if (hole || (!newer.isEmpty() && idNumber(newer.constFirst().msgId) != newestShown + 1)) {
