@@ -1,6 +1,7 @@
 #include "chat_server.h"
 
 #include "chat_session.h"
+#include "connection_gate.h"
 #include "log.h"
 
 #include <vector>
@@ -10,11 +11,10 @@ namespace brindlewick::server {
 namespace asio = boost::asio;
 
 ChatServer::ChatServer(asio::io_context& io, DbWorker& worker, std::shared_ptr<Hub> hub,
-                       ChatLimits limits, asio::ssl::context* tls)
-    : io_(io), worker_(worker), hub_(std::move(hub)), limits_(limits), tls_(tls), acceptor_(io),
-      sweepTimer_(io) {
-    turnedAway_.setPrefix("chat: turned away ");
-}
+                       ConnectionGate& gate, ChatLimits limits, asio::ssl::context* tls)
+    : io_(io), worker_(worker), hub_(std::move(hub)), gate_(gate), limits_(limits),
+      senders_(std::make_shared<SenderLimits>(limits.sendRates)), tls_(tls), acceptor_(io),
+      sweepTimer_(io) {}
 
 void ChatServer::listen(const asio::ip::tcp::endpoint& endpoint) {
     acceptor_.open(endpoint.protocol());
@@ -43,42 +43,28 @@ void ChatServer::accept() {
             });
             return;
         }
-        std::string address;
-        if (admit(socket, address)) {
-            auto session = std::make_shared<ChatSession>(
-                std::move(socket), worker_, hub_, [this](ChatSession* s) { closed(s); }, tls_,
-                limits_.claimPhones);
-            sessions_.emplace(session.get(), session);
-            ++perAddress_[session->address()];
-            session->start();
-        }
+        gate_.arrive(std::move(socket), "chat", [this](asio::ip::tcp::socket s, Peer peer) {
+            start(std::move(s), std::move(peer));
+        });
         accept();
     });
 }
 
-bool ChatServer::admit(asio::ip::tcp::socket& socket, std::string& address) {
-    boost::system::error_code ec;
-    const auto endpoint = socket.remote_endpoint(ec);
-    address = ec ? std::string("?") : endpoint.address().to_string();
-    const auto it = perAddress_.find(address);
-    const std::size_t fromAddress = it == perAddress_.end() ? 0 : it->second;
-    std::string full;
-    if (sessions_.size() >= limits_.maxConnections)
-        full = std::to_string(sessions_.size()) + " connections in all";
-    else if (fromAddress >= limits_.maxConnectionsPerAddress)
-        full = std::to_string(fromAddress) + " connections from it";
-    if (full.empty())
-        return true;
-    turnedAway_.line("chat: turned away " + address + ": already " + full);
-    socket.close(ec);
-    return false;
+void ChatServer::start(asio::ip::tcp::socket socket, Peer peer) {
+    if (stopped_) {
+        gate_.leave(peer.address);
+        return;
+    }
+    auto session = std::make_shared<ChatSession>(
+        std::move(socket), std::move(peer), worker_, hub_, [this](ChatSession* s) { closed(s); },
+        tls_, limits_.claimPhones, senders_);
+    sessions_.emplace(session.get(), session);
+    session->start();
 }
 
 void ChatServer::closed(ChatSession* session) {
-    const auto it = perAddress_.find(session->address());
-    if (it != perAddress_.end() && --it->second == 0)
-        perAddress_.erase(it);
-    sessions_.erase(session);
+    if (sessions_.erase(session))
+        gate_.leave(session->address());
 }
 
 void ChatServer::sweep() {
@@ -95,7 +81,8 @@ void ChatServer::sweep() {
     }
     for (const auto& [session, reason] : due)
         session->close(reason);
-    turnedAway_.flushIfDue();
+    gate_.flushLogs();
+    senders_->forgetIdle();
     sweepTimer_.expires_after(std::chrono::seconds(1));
     sweepTimer_.async_wait([this](boost::system::error_code ec) {
         if (!ec && !stopped_)

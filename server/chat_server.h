@@ -3,7 +3,7 @@
 // that do not sign in in time.
 
 #include "hub.h"
-#include "log.h"
+#include "sender_limits.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -20,19 +20,22 @@ namespace brindlewick::server {
 class ChatSession;
 class DbWorker;
 
+class ConnectionGate;
+struct Peer;
+
 struct ChatLimits {
     std::chrono::seconds idleTimeout{90};
     std::chrono::seconds authTimeout{10};
-    std::size_t maxConnections = 10000;
-    std::size_t maxConnectionsPerAddress = 64;
     bool claimPhones = false; // sign-ins follow PhoneClaims
+    SendRates sendRates;
 };
 
 class ChatServer {
 public:
-    // With `tls` (kept by the caller) every connection is TLS.
+    // With `tls` (kept by the caller) every connection is TLS. `gate` (kept by the caller)
+    // admits connections for both ports.
     ChatServer(boost::asio::io_context& io, DbWorker& worker, std::shared_ptr<Hub> hub,
-               ChatLimits limits, boost::asio::ssl::context* tls = nullptr);
+               ConnectionGate& gate, ChatLimits limits, boost::asio::ssl::context* tls = nullptr);
 
     // Throws boost::system::system_error when the address is busy or invalid.
     void listen(const boost::asio::ip::tcp::endpoint& endpoint);
@@ -41,21 +44,20 @@ public:
 
 private:
     void accept();
-    // False (and the socket closed) when the connection would pass a limit.
-    bool admit(boost::asio::ip::tcp::socket& socket, std::string& address);
+    void start(boost::asio::ip::tcp::socket socket, Peer peer);
     void closed(ChatSession* session);
     void sweep();
 
     boost::asio::io_context& io_;
     DbWorker& worker_;
     std::shared_ptr<Hub> hub_;
+    ConnectionGate& gate_;
     ChatLimits limits_;
+    std::shared_ptr<SenderLimits> senders_;
     boost::asio::ssl::context* tls_;
     boost::asio::ip::tcp::acceptor acceptor_;
     boost::asio::steady_timer sweepTimer_;
     std::unordered_map<ChatSession*, std::shared_ptr<ChatSession>> sessions_;
-    std::unordered_map<std::string, std::size_t> perAddress_;
-    LogLimiter turnedAway_;
     bool stopped_ = false;
 };
 

@@ -5,6 +5,7 @@
 #include "hub.h"
 #include "phone_claims.h"
 #include "room_logic.h"
+#include "sender_limits.h"
 
 #include <messages.h>
 #include <phone_number.h>
@@ -19,17 +20,17 @@ namespace brindlewick::server {
 
 namespace asio = boost::asio;
 
-ChatSession::ChatSession(asio::ip::tcp::socket socket, DbWorker& worker, std::shared_ptr<Hub> hub,
-                         ClosedFn onClosed, asio::ssl::context* tls, bool claimPhones)
+ChatSession::ChatSession(asio::ip::tcp::socket socket, Peer peer, DbWorker& worker,
+                         std::shared_ptr<Hub> hub, ClosedFn onClosed, asio::ssl::context* tls,
+                         bool claimPhones, std::shared_ptr<SenderLimits> senders)
     : socket_(std::move(socket)), worker_(worker), hub_(std::move(hub)),
-      onClosed_(std::move(onClosed)), claimPhones_(claimPhones) {
+      onClosed_(std::move(onClosed)), peer_(std::move(peer.text)),
+      address_(std::move(peer.address)), senders_(std::move(senders)),
+      slowDown_(socket_.get_executor()), claimPhones_(claimPhones) {
     if (tls)
         tls_.emplace(socket_, *tls);
-    boost::system::error_code ec;
-    const auto endpoint = socket_.remote_endpoint(ec);
-    address_ = ec ? std::string("?") : endpoint.address().to_string();
-    peer_ = ec ? address_ : address_ + ":" + std::to_string(endpoint.port());
     refusals_.setPrefix("chat: " + peer_ + " refused ");
+    boost::system::error_code ec;
     socket_.set_option(asio::ip::tcp::no_delay(true), ec);
 }
 
@@ -67,7 +68,7 @@ void ChatSession::start() {
 void ChatSession::readMore() {
     if (closed_ || reading_ || closeAfterWrite_)
         return;
-    if (inFlight_ >= kMaxInFlight || claimPending_) {
+    if (inFlight_ >= kMaxInFlight || claimPending_ || slowed_) {
         readPaused_ = true;
         return;
     }
@@ -105,7 +106,7 @@ void ChatSession::onRead(std::size_t bytes) {
 }
 
 bool ChatSession::processInbox() {
-    if (claimPending_)
+    if (claimPending_ || slowed_)
         return !closed_;
     // Frames before bad bytes are handled; then the connection closes.
     const ConsumeResult result = ChatProtocol::consumeFrames(
@@ -114,7 +115,8 @@ bool ChatSession::processInbox() {
             if (closed_ || closeAfterWrite_)
                 return false;
             handleFrame(type, fields);
-            return !closed_ && !closeAfterWrite_ && !claimPending_ && inFlight_ < kMaxInFlight;
+            return !closed_ && !closeAfterWrite_ && !claimPending_ && !slowed_ &&
+                   inFlight_ < kMaxInFlight;
         },
         kMaxFields);
     // After a large frame the buffer would otherwise keep its capacity for good.
@@ -133,12 +135,18 @@ bool ChatSession::processInbox() {
     case ConsumeStatus::NeedMore:
         break;
     }
+    const auto* h = reinterpret_cast<const unsigned char*>(inbox_.data());
+    const std::size_t length = inbox_.size() < ChatProtocol::kHeaderSize
+                                   ? 0
+                                   : (std::size_t(h[4]) << 24) | (std::size_t(h[5]) << 16) |
+                                         (std::size_t(h[6]) << 8) | h[7];
+    if (phone_.empty() && length > kMaxFrameBeforeSignIn) {
+        close("frame of " + std::to_string(length) + " bytes before sign-in");
+        return false;
+    }
     // A large frame under way gets room for all of it at once rather than doubling its way
     // there, copying as it goes; only once it has really started, so a bare header costs nothing.
     if (inbox_.size() > kKeptInboxCapacity) {
-        const auto* h = reinterpret_cast<const unsigned char*>(inbox_.data());
-        const std::size_t length =
-            (std::size_t(h[4]) << 24) | (std::size_t(h[5]) << 16) | (std::size_t(h[6]) << 8) | h[7];
         // Unchecked when reading paused in front of it: an oversized one is refused later.
         if (length <= ChatProtocol::kMaxPayloadLength)
             inbox_.reserve(ChatProtocol::kHeaderSize + length);
@@ -176,6 +184,7 @@ void ChatSession::handleFrame(std::uint8_t type, const FieldList& fields) {
     case MessageType::ReadWatermark:
     case MessageType::HistoryRequest:
         postRoomRequest(type, fields);
+        chargeRates(type, fields);
         return;
     default:
         // LeaveRoom only closes the room on the client; CallReject and unknown types need nothing.
@@ -190,6 +199,8 @@ void ChatSession::handleAuth(const FieldList& fields) {
     std::string refusal = phone.empty() ? ErrorText::kNeedPhone : tooLong(Field::Phone, phone);
     if (refusal.empty())
         refusal = tooLong(Field::Nickname, auth->nick);
+    if (refusal.empty())
+        refusal = hiddenCharacters(Field::Nickname, auth->nick);
     if (refusal.empty())
         refusal = tooLong(Field::Status, auth->statusMsg);
     if (!refusal.empty()) {
@@ -298,19 +309,68 @@ void ChatSession::postRoomRequest(std::uint8_t type, const FieldList& fields) {
         RoomLogic::messageRoom(type, fields));
 }
 
+void ChatSession::chargeRates(std::uint8_t type, const FieldList& fields) {
+    const auto now = TokenBucket::Clock::now();
+    TokenBucket::Clock::duration wait{};
+    bool message = false;
+    switch (type) {
+    case MessageType::HistoryRequest:
+        historyRate_.charge(1, now);
+        wait = historyRate_.wait(now);
+        break;
+    case MessageType::Chat:
+    case MessageType::FileMeta:
+    case MessageType::ChatEdit:
+    case MessageType::ChatDelete: {
+        if (!senders_)
+            return;
+        std::size_t bytes = 0;
+        for (const std::string& field : fields)
+            bytes += field.size();
+        wait = senders_->charge(phone_, bytes, now);
+        message = true;
+        break;
+    }
+    default:
+        return;
+    }
+    if (wait <= TokenBucket::Clock::duration::zero() || closed_)
+        return;
+    slowed_ = true;
+    // Once a few seconds at most, so the notices themselves cannot flood the sender.
+    if (message && now - slowNoticeAt_ >= std::chrono::seconds(5)) {
+        slowNoticeAt_ = now;
+        const auto room = fields.empty() ? std::string() : fields.front();
+        enqueue(std::make_shared<const std::string>(
+            wire::encodeFrame(wire::Notice{room, SendText::kTooFast})));
+        logLine("chat: " + peer_ + " (" + phone_ + ") slowed down: sending too fast");
+    }
+    slowDown_.expires_after(wait);
+    slowDown_.async_wait([self = shared_from_this()](boost::system::error_code ec) {
+        if (ec || self->closed_)
+            return;
+        self->slowed_ = false;
+        self->resumeReading();
+    });
+}
+
+void ChatSession::resumeReading() {
+    if (!readPaused_ || inFlight_ >= kMaxInFlight / 2 || slowed_ || closed_)
+        return;
+    readPaused_ = false;
+    try {
+        if (!processInbox())
+            return;
+    } catch (const std::bad_alloc&) {
+        close("out of memory");
+        return;
+    }
+    readMore();
+}
+
 void ChatSession::jobDone() {
     --inFlight_;
-    if (readPaused_ && inFlight_ < kMaxInFlight / 2 && !closed_) {
-        readPaused_ = false;
-        try {
-            if (!processInbox())
-                return;
-        } catch (const std::bad_alloc&) {
-            close("out of memory");
-            return;
-        }
-        readMore();
-    }
+    resumeReading();
 }
 
 void ChatSession::sendError(std::uint8_t refusedType, const std::string& text) {
@@ -386,6 +446,7 @@ void ChatSession::close(const std::string& reason) {
     boost::system::error_code ec;
     socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
     socket_.close(ec);
+    slowDown_.cancel();
     refusals_.flush();
     logLine("chat: " + peer_ + (phone_.empty() ? "" : " (" + phone_ + ")") + " closed: " + reason);
     // Keeps this object alive until the caller's stack has unwound.

@@ -3,13 +3,16 @@
 // writes deliveries. io thread only. ChatServer owns it (and pending handlers keep it alive);
 // the hub only refers to it weakly.
 
+#include "connection_gate.h"
 #include "log.h"
+#include "rate_limit.h"
 
 #include <chat_protocol.h>
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl/context.hpp>
 #include <boost/asio/ssl/stream.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include <array>
 #include <chrono>
@@ -23,6 +26,7 @@ namespace brindlewick::server {
 
 class DbWorker;
 class Hub;
+class SenderLimits;
 
 class ChatSession : public std::enable_shared_from_this<ChatSession> {
 public:
@@ -35,16 +39,25 @@ public:
     static constexpr std::size_t kMaxFields = 16;
     // A receive buffer larger than this is given back once the large frame is handled.
     static constexpr std::size_t kKeptInboxCapacity = 64 * 1024;
+    // Until a sign-in is asked for, no frame may be larger: a stranger cannot make the server
+    // hold megabytes (an Auth at its longest is under 2 KiB).
+    static constexpr std::size_t kMaxFrameBeforeSignIn = 4 * 1024;
+    // History pages one connection may ask for per second, and at once.
+    static constexpr double kHistoryPerSecond = 10;
+    static constexpr double kHistoryBurst = 20;
 
     using Clock = std::chrono::steady_clock;
     using ClosedFn = std::function<void(ChatSession*)>;
 
     // Shares the hub so that the destructor can always leave it, whatever is torn down first.
+    // `peer`: the client, as the gate found it (behind a proxy, not the socket's peer).
     // With `tls` the connection starts with a handshake; the sign-in deadline covers it.
-    // `claimPhones`: a sign-in must hold the phone's device secret (PhoneClaims).
-    ChatSession(boost::asio::ip::tcp::socket socket, DbWorker& worker, std::shared_ptr<Hub> hub,
-                ClosedFn onClosed, boost::asio::ssl::context* tls = nullptr,
-                bool claimPhones = false);
+    // `claimPhones`: a sign-in must hold the phone's device secret (PhoneClaims). `senders`:
+    // the rates of messages per user, shared by the server's connections (none: unlimited).
+    ChatSession(boost::asio::ip::tcp::socket socket, Peer peer, DbWorker& worker,
+                std::shared_ptr<Hub> hub, ClosedFn onClosed,
+                boost::asio::ssl::context* tls = nullptr, bool claimPhones = false,
+                std::shared_ptr<SenderLimits> senders = nullptr);
     ~ChatSession();
     ChatSession(const ChatSession&) = delete;
     ChatSession& operator=(const ChatSession&) = delete;
@@ -80,6 +93,9 @@ private:
                       const std::string& issued);
     void leaveHub();
     void postRoomRequest(std::uint8_t type, const FieldList& fields);
+    // Charges a request to its sender's rates; over them, reading stops for the time owed.
+    void chargeRates(std::uint8_t type, const FieldList& fields);
+    void resumeReading();
     void sendError(std::uint8_t refusedType, const std::string& text);
     void writeMore();
     void jobDone();
@@ -107,6 +123,12 @@ private:
     // TLS writes one record per buffer: the gathered frames go out as one piece instead.
     std::string tlsWriteBuffer_;
     bool closeAfterWrite_ = false;
+
+    std::shared_ptr<SenderLimits> senders_;
+    TokenBucket historyRate_{kHistoryPerSecond, kHistoryBurst};
+    boost::asio::steady_timer slowDown_;
+    bool slowed_ = false;
+    TokenBucket::Clock::time_point slowNoticeAt_{};
 
     std::string phone_; // set by Auth
     const bool claimPhones_;

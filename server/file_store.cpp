@@ -201,11 +201,10 @@ FileAnswer FileStore::create(Storage& storage, const std::string& name, std::int
         return refuse(413, FileText::kTooLarge);
     if (storage.pendingUploads(owner) >= limits_.maxPendingPerOwner)
         return refuse(429, FileText::kTooManyPending);
-    // What the unfinished uploads were promised counts as used already.
+    // Only bytes received count as used (they are on the disk already): what other uploads
+    // merely declared holds nothing, or a few large promises would refuse everyone.
     // (Only for files on this disk: the database server's space is not known here.)
-    const std::uint64_t promised = static_cast<std::uint64_t>(storage.pendingBytes());
-    if (!storage.keepsFileContent() &&
-        promised + static_cast<std::uint64_t>(size) > statvfsFree(directory_))
+    if (!storage.keepsFileContent() && static_cast<std::uint64_t>(size) > statvfsFree(directory_))
         return refuse(507, FileText::kNoSpace);
     FileRecord record;
     record.id = randomHex128();
@@ -257,10 +256,12 @@ FileAnswer FileStore::putChunk(Storage& storage, const std::string& id, std::int
     const bool ok = ::ftruncate(fd, record->received) == 0 &&
                     writeAll(fd, bytes.data(), bytes.size(), record->received) &&
                     ::fdatasync(fd) == 0;
+    const int error = errno;
     ::close(fd);
     if (!ok) {
-        logLine("files: cannot write " + part + ": " + std::strerror(errno));
-        return refuse(500, FileText::kWriteFailed);
+        logLine("files: cannot write " + part + ": " + std::strerror(error));
+        return error == ENOSPC ? refuse(507, FileText::kNoSpace)
+                               : refuse(500, FileText::kWriteFailed);
     }
     Hashing& hashing = hashing_[id];
     if (hashing.bytes != record->received) {

@@ -33,6 +33,7 @@ const char* const kSelfFriend = "자기 자신은 친구로 추가할 수 없습
 const char* const kBadField = "요청 항목이 잘못되었습니다";
 const char* const kBadRoomType = "지원하지 않는 방 종류입니다";
 const char* const kBadChunk = "잘못된 조각 번호입니다";
+const char* const kUnhealthy = "데이터베이스가 응답하지 않습니다";
 } // namespace HttpText
 
 namespace {
@@ -94,14 +95,19 @@ bool normalized(std::string& phone) {
     return !phone.empty();
 }
 
-// Answers 400 naming the first value longer than its field allows; false when all fit.
+// Answers 400 naming the first value longer than its field allows or holding a character that
+// hides or reorders text; false when all are fine.
 bool refusedAsTooLong(std::initializer_list<std::pair<Field, const std::string*>> values,
                       const ReplyFn& reply) {
-    for (const auto& [field, value] : values)
-        if (std::string refusal = tooLong(field, *value); !refusal.empty()) {
+    for (const auto& [field, value] : values) {
+        std::string refusal = tooLong(field, *value);
+        if (refusal.empty())
+            refusal = hiddenCharacters(field, *value);
+        if (!refusal.empty()) {
             reply(text(400, refusal));
             return true;
         }
+    }
     return false;
 }
 
@@ -185,11 +191,25 @@ void HttpApi::postFor(const std::string& phone, const BearerHash& bearer, Job jo
         // Checked inside the request's own job, so nothing runs between the check and the act.
         job = [phone, bearer, job = std::move(job), reply](Storage& storage) -> Completion {
             if (!PhoneClaims::mayActFor(storage, phone, bearer))
-                return [reply](bool) { reply(text(403, ClaimText::kNotThisDevice)); };
+                return [reply](bool) {
+                    HttpReply refusal = text(403, ClaimText::kNotThisDevice);
+                    refusal.wrongSecret = true;
+                    reply(std::move(refusal));
+                };
             return job(storage);
         };
     }
     worker_.post(std::move(job), [reply](bool) { reply(serverFailure()); });
+}
+
+void HttpApi::health(ReplyFn reply) {
+    worker_.post(
+        [reply](Storage&) -> Completion {
+            return [reply](bool committed) {
+                reply(committed ? text(200, "ok") : text(503, HttpText::kUnhealthy));
+            };
+        },
+        [reply](bool) { reply(text(503, HttpText::kUnhealthy)); });
 }
 
 void HttpApi::handle(const HttpRequest& request, ReplyFn reply) {
@@ -200,6 +220,9 @@ void HttpApi::handle(const HttpRequest& request, ReplyFn reply) {
         reply(text(404, HttpText::kNotFound));
         return;
     }
+    if (path == "/healthz")
+        return request.method == "GET" ? health(std::move(reply))
+                                        : reply(text(405, HttpText::kBadMethod));
     const std::vector<std::string> p = splitPath(path);
     const std::string& m = request.method;
     const BearerHash bearer =
@@ -233,7 +256,11 @@ void HttpApi::handle(const HttpRequest& request, ReplyFn reply) {
         return m == "POST" ? setProfile(request.body, bearer, std::move(reply)) : wrongMethod();
     if (p.size() >= 2 && p[1] == "files") {
         if (p.size() == 2)
-            return m == "POST" ? createFile(request.body, request.peer, bearer, std::move(reply))
+            // Counted per device where the request names one, else per address.
+            return m == "POST" ? createFile(request.body,
+                                            bearer.empty() ? request.peer
+                                                           : "device " + bearer.substr(0, 16),
+                                            bearer, std::move(reply))
                                : wrongMethod();
         // Identifiers are ours: anything but 32 hex digits (dots, slashes, escapes) is refused.
         if (!isHex128(p[2])) {
@@ -502,6 +529,8 @@ void HttpApi::createFile(const std::string& body, const std::string& owner,
                    size->is_number_unsigned() ? FileText::kTooLarge : HttpText::kBadField));
         return;
     }
+    if (refusedAsTooLong({{Field::FileName, &name}}, reply))
+        return;
     const std::int64_t declared = size->get<std::int64_t>();
     FileStore* files = &files_;
     postFor(

@@ -35,6 +35,9 @@ struct HttpReply {
     std::function<void(std::int64_t index, ChunkReady ready)> fetchChunk;
     std::int64_t chunkCount = 0;
     std::uint64_t fileSize = 0;
+    // A bearer that holds no claim it would need: the transport answers it late, so guessing
+    // secrets is slow.
+    bool wrongSecret = false;
 };
 
 using ReplyFn = std::function<void(HttpReply)>;
@@ -47,6 +50,9 @@ public:
             bool claimPhones = false);
 
     void handle(const HttpRequest& request, ReplyFn reply);
+    // GET /healthz: 200 once a job has passed through the database worker and its database,
+    // so an answer shows the I/O thread, the worker and the database all alive.
+    void health(ReplyFn reply);
 
 private:
     // SHA-256 of the request's bearer, or empty; what the handlers below pass to `postFor`.

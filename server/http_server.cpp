@@ -1,5 +1,6 @@
 #include "http_server.h"
 
+#include "connection_gate.h"
 #include "file_store.h"
 #include "http_api.h"
 #include "log.h"
@@ -34,7 +35,37 @@ public:
     virtual void close() = 0;
 };
 
+void HttpShared::logRefusal(const std::string& address, const std::string& line) {
+    auto it = refusalLogs.find(address);
+    if (it == refusalLogs.end()) {
+        logLine(line);
+        return;
+    }
+    it->second.limiter.line(line);
+}
+
+bool HttpShared::recentlyWrong(const AddressLog& entry) const {
+    return entry.wrongSecrets > 0 &&
+           std::chrono::steady_clock::now() - entry.wrongSince < std::chrono::minutes(1);
+}
+
+std::chrono::milliseconds HttpShared::wrongSecretDelayFor(const std::string& address) {
+    const auto it = refusalLogs.find(address);
+    if (it == refusalLogs.end())
+        return wrongSecretDelay;
+    AddressLog& entry = it->second;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - entry.wrongSince >= std::chrono::minutes(1)) {
+        entry.wrongSince = now;
+        entry.wrongSecrets = 0;
+    }
+    return ++entry.wrongSecrets > kFreeWrongSecrets ? wrongSecretDelay
+                                                    : std::chrono::milliseconds::zero();
+}
+
 namespace {
+
+const char* const kBusyText = "서버가 바쁩니다. 잠시 후 다시 시도하세요";
 
 using PlainStream = beast::tcp_stream;
 using TlsStream = beast::ssl_stream<beast::tcp_stream>;
@@ -45,28 +76,30 @@ class HttpConnection : public HttpSession,
                        public std::enable_shared_from_this<HttpConnection<Stream>> {
 public:
     static constexpr bool kTls = std::is_same_v<Stream, TlsStream>;
-    static constexpr std::chrono::seconds kReadTimeout{60};
+    // A receive buffer larger than this is given back after its request.
+    static constexpr std::size_t kKeptBufferBytes = 64 * 1024;
 
     template <class... StreamArgs>
-    HttpConnection(HttpApi& api, const HttpGuard& guard, std::chrono::seconds writeIdle,
-                   std::function<void(HttpSession*)> onClosed, StreamArgs&&... streamArgs)
-        : stream_(std::forward<StreamArgs>(streamArgs)...), api_(api), guard_(guard),
-          writeIdle_(writeIdle), onClosed_(std::move(onClosed)) {
-        boost::system::error_code ec;
-        const auto endpoint = tcp().socket().remote_endpoint(ec);
-        peer_ = ec ? std::string("?") : endpoint.address().to_string();
-    }
+    HttpConnection(HttpShared& shared, Peer peer, std::function<void(HttpSession*)> onClosed,
+                   StreamArgs&&... streamArgs)
+        : stream_(std::forward<StreamArgs>(streamArgs)...), shared_(shared), api_(shared.api),
+          guard_(shared.guard), writeIdle_(shared.writeIdle), onClosed_(std::move(onClosed)),
+          peer_(std::move(peer.text)), address_(std::move(peer.address)),
+          delay_(tcp().socket().get_executor()) {}
 
     void start() override {
         if constexpr (kTls) {
-            // The handshake gets the time a request has to arrive.
-            tcp().expires_after(kReadTimeout);
+            // The handshake gets the time a request's header has to arrive: a peer that starts
+            // one and stops holds its buffers no longer than that.
+            tcp().expires_after(shared_.headerTimeout);
             stream_.async_handshake(asio::ssl::stream_base::server,
                                     [self = this->shared_from_this()](beast::error_code ec) {
                                         if (self->closed_)
                                             return;
                                         if (ec) {
-                                            logLine("http: " + self->peer_ +
+                                            self->shared_.logRefusal(
+                                                self->address_,
+                                                "http: " + self->peer_ +
                                                     " TLS handshake failed: " + ec.message());
                                             self->close();
                                             return;
@@ -82,6 +115,8 @@ public:
         if (closed_)
             return;
         closed_ = true;
+        releaseBody();
+        delay_.cancel();
         boost::system::error_code ec;
         tcp().socket().shutdown(asio::ip::tcp::socket::shutdown_both, ec);
         tcp().socket().close(ec);
@@ -97,7 +132,10 @@ private:
             return;
         parser_.emplace();
         parser_->body_limit(HttpServer::kBodyLimit);
-        tcp().expires_after(kReadTimeout);
+        // What a large request left behind is not kept for the next one.
+        if (buffer_.capacity() > kKeptBufferBytes && buffer_.size() <= kKeptBufferBytes / 2)
+            buffer_.shrink_to_fit();
+        tcp().expires_after(shared_.headerTimeout);
         // The header first: a refused request is answered before its body is read.
         http::async_read_header(stream_, buffer_, *parser_,
                                 [self = this->shared_from_this()](
@@ -126,16 +164,36 @@ private:
         if (closed_ || failed(ec))
             return;
         const auto& header = parser_->get();
-        const auto refusal = guard_.check(
-            std::string_view(header.method_string().data(), header.method_string().size()),
-            header.find(http::field::origin) != header.end(),
-            std::string_view(header[http::field::host].data(), header[http::field::host].size()),
-            std::string_view(header[http::field::content_type].data(),
-                             header[http::field::content_type].size()));
+        // A load balancer's check names no host of ours, and the answer tells nothing.
+        const bool healthCheck =
+            header.method() == http::verb::get && header.target() == "/healthz";
+        const auto refusal =
+            healthCheck ? std::nullopt
+                        : guard_.check(std::string_view(header.method_string().data(),
+                                                        header.method_string().size()),
+                                       header.find(http::field::origin) != header.end(),
+                                       std::string_view(header[http::field::host].data(),
+                                                        header[http::field::host].size()),
+                                       std::string_view(header[http::field::content_type].data(),
+                                                        header[http::field::content_type].size()));
         if (refusal) {
             refuseAndClose(refusal->status, refusal->text);
             return;
         }
+        // Room for the whole body is taken from the budget before any of it is read.
+        const auto length = parser_->content_length();
+        const std::uint64_t expected =
+            length ? std::min<std::uint64_t>(*length, HttpServer::kBodyLimit)
+                   : (parser_->chunked() ? HttpServer::kBodyLimit : 0);
+        if (expected > 0) {
+            if (shared_.bodyBytesInUse + expected > shared_.bodyBudget) {
+                refuseAndClose(503, kBusyText);
+                return;
+            }
+            shared_.bodyBytesInUse += expected;
+            bodyReserved_ = expected;
+        }
+        tcp().expires_after(shared_.bodyTimeout);
         http::async_read(stream_, buffer_, *parser_,
                          [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
                              self->onRead(ec);
@@ -148,19 +206,40 @@ private:
         auto& request = parser_->get();
         keepAlive_ = request.keep_alive();
         HttpRequest r = HttpServer::toApiRequest(request);
-        r.peer = peer_;
+        r.peer = address_;
         const std::string line = r.method + " " + r.target;
         tcp().expires_never();
+        // The parser's copy is gone; what the API holds is released with its answer.
+        parser_.reset();
         api_.handle(r, [self = this->shared_from_this(), line](HttpReply reply) {
+            self->releaseBody();
             if (reply.status >= 400)
-                logLine("http: " + self->peer_ + " " + line + " refused " +
-                        std::to_string(reply.status) + " " + reply.body);
-            self->send(std::move(reply));
+                self->shared_.logRefusal(self->address_,
+                                         "http: " + self->peer_ + " " + line + " refused " +
+                                             std::to_string(reply.status) + " " + reply.body);
+            const auto delay = reply.wrongSecret ? self->shared_.wrongSecretDelayFor(self->address_)
+                                                 : std::chrono::milliseconds::zero();
+            if (delay == std::chrono::milliseconds::zero() || self->closed_) {
+                self->send(std::move(reply));
+                return;
+            }
+            self->delay_.expires_after(delay);
+            self->delay_.async_wait(
+                [self, reply = std::move(reply)](boost::system::error_code ec) mutable {
+                    if (!ec)
+                        self->send(std::move(reply));
+                });
         });
     }
 
+    void releaseBody() {
+        shared_.bodyBytesInUse -= bodyReserved_;
+        bodyReserved_ = 0;
+    }
+
     void refuseAndClose(unsigned status, const std::string& text) {
-        logLine("http: " + peer_ + " refused " + std::to_string(status) + " " + text);
+        shared_.logRefusal(address_,
+                           "http: " + peer_ + " refused " + std::to_string(status) + " " + text);
         keepAlive_ = false;
         HttpReply reply;
         reply.status = status;
@@ -421,11 +500,15 @@ private:
     }
 
     Stream stream_;
+    HttpShared& shared_;
     HttpApi& api_;
     const HttpGuard& guard_;
     std::chrono::seconds writeIdle_;
     std::function<void(HttpSession*)> onClosed_;
-    std::string peer_;
+    std::string peer_;    // address:port, for the log
+    std::string address_; // what caps and logs count by
+    asio::steady_timer delay_;
+    std::uint64_t bodyReserved_ = 0;
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
     bool keepAlive_ = true;
@@ -459,16 +542,16 @@ HttpRequest HttpServer::toApiRequest(BeastRequest& request) {
 }
 
 HttpServer::HttpServer(asio::io_context& io, HttpApi& api, HttpGuard guard,
-                       std::chrono::seconds writeIdle, asio::ssl::context* tls)
-    : io_(io), api_(api), guard_(std::move(guard)), writeIdle_(writeIdle), tls_(tls),
-      acceptor_(io) {}
+                       std::chrono::seconds writeIdle, ConnectionGate& gate,
+                       asio::ssl::context* tls)
+    : io_(io), shared_(api, std::move(guard), writeIdle), gate_(gate), tls_(tls), acceptor_(io) {}
 
 void HttpServer::listen(const asio::ip::tcp::endpoint& endpoint) {
     acceptor_.open(endpoint.protocol());
     acceptor_.set_option(asio::socket_base::reuse_address(true));
     acceptor_.bind(endpoint);
     acceptor_.listen(asio::socket_base::max_listen_connections);
-    guard_.setPort(port());
+    shared_.guard.setPort(port());
     accept();
 }
 
@@ -489,18 +572,51 @@ void HttpServer::accept() {
             });
             return;
         }
-        auto onClosed = [this](HttpSession* s) { sessions_.erase(s); };
-        std::shared_ptr<HttpSession> session;
-        if (tls_)
-            session = std::make_shared<HttpConnection<TlsStream>>(
-                api_, guard_, writeIdle_, onClosed, std::move(socket), *tls_);
-        else
-            session = std::make_shared<HttpConnection<PlainStream>>(api_, guard_, writeIdle_,
-                                                                    onClosed, std::move(socket));
-        sessions_[session.get()] = session;
-        session->start();
+        gate_.arrive(std::move(socket), "http", [this](asio::ip::tcp::socket s, Peer peer) {
+            start(std::move(s), std::move(peer));
+        });
         accept();
     });
+}
+
+void HttpServer::start(asio::ip::tcp::socket socket, Peer peer) {
+    if (stopped_) {
+        gate_.leave(peer.address);
+        return;
+    }
+    // Addresses remembered only for their wrong secrets go once their minute is over.
+    if (shared_.refusalLogs.size() > 4096)
+        for (auto it = shared_.refusalLogs.begin(); it != shared_.refusalLogs.end();)
+            it = it->second.connections == 0 && !shared_.recentlyWrong(it->second)
+                     ? shared_.refusalLogs.erase(it)
+                     : std::next(it);
+    auto& log = shared_.refusalLogs[peer.address];
+    if (log.connections++ == 0)
+        log.limiter.setPrefix("http: " + peer.address + " ");
+    const std::string address = peer.address;
+    auto onClosed = [this, address](HttpSession* s) { closed(s, address); };
+    std::shared_ptr<HttpSession> session;
+    if (tls_)
+        session = std::make_shared<HttpConnection<TlsStream>>(shared_, std::move(peer), onClosed,
+                                                              std::move(socket), *tls_);
+    else
+        session = std::make_shared<HttpConnection<PlainStream>>(shared_, std::move(peer), onClosed,
+                                                                std::move(socket));
+    sessions_[session.get()] = session;
+    session->start();
+}
+
+void HttpServer::closed(HttpSession* session, const std::string& address) {
+    if (!sessions_.erase(session))
+        return;
+    gate_.leave(address);
+    const auto it = shared_.refusalLogs.find(address);
+    if (it == shared_.refusalLogs.end() || --it->second.connections > 0)
+        return;
+    it->second.limiter.flush();
+    // A guesser that opens a connection per guess is still remembered for the minute.
+    if (!shared_.recentlyWrong(it->second))
+        shared_.refusalLogs.erase(it);
 }
 
 void HttpServer::stop() {
@@ -514,6 +630,9 @@ void HttpServer::stop() {
     for (auto& session : all)
         session->close();
     sessions_.clear();
+    for (auto& entry : shared_.refusalLogs)
+        entry.second.limiter.flush();
+    shared_.refusalLogs.clear();
 }
 
 } // namespace brindlewick::server

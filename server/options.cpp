@@ -3,6 +3,7 @@
 #include "brindlewick_version.h"
 #include "config_file.h"
 
+#include <boost/asio/ip/address.hpp>
 #include <boost/program_options.hpp>
 
 #include <cctype>
@@ -24,6 +25,7 @@ using Seconds = Number<1, 86400>;
 using ExpirySeconds = Number<1, 30 * 86400>;
 using Count = Number<1, 1000000>;
 using MemberCount = Number<2, 1000000>;
+using Rate = Number<1, 1000000000>;
 
 struct NonEmptyText {
     std::string value;
@@ -52,6 +54,20 @@ void validate(boost::any& out, const std::vector<std::string>& values, Number<Mi
     if (!parseUnsigned(text, Max, number) || number < Min)
         throw po::invalid_option_value(text);
     out = Number<Min, Max>{number};
+}
+
+// An IPv4 or IPv6 address, as boost::asio reads it.
+struct IpAddress {
+    std::string value;
+};
+
+void validate(boost::any& out, const std::vector<std::string>& values, IpAddress*, int) {
+    const std::string& text = po::validators::get_single_string(values);
+    boost::system::error_code ec;
+    const auto address = boost::asio::ip::make_address(text, ec);
+    if (ec)
+        throw po::invalid_option_value(text);
+    out = IpAddress{address.to_string()};
 }
 
 void validate(boost::any& out, const std::vector<std::string>& values, NonEmptyText*, int) {
@@ -144,20 +160,37 @@ po::options_description settingsOptions() {
         po::value<Count>()->value_name("N")->default_value(
             Count{std::uint64_t(defaults.maxPendingUploads)},
             std::to_string(defaults.maxPendingUploads)),
-        "unfinished uploads one client address may hold at once");
+        "unfinished uploads one client may hold at once (counted by device with claim-phones, "
+        "else by address)");
     add("auth-timeout",
         po::value<Seconds>()->value_name("SECONDS")->default_value(
             Seconds{std::uint64_t(defaults.authSeconds)}, std::to_string(defaults.authSeconds)),
-        "close chat connections not signed in this long after connecting, 1 to 86400");
+        "close chat connections not signed in this long after connecting, and HTTP connections "
+        "whose TLS handshake or request header takes longer, 1 to 86400");
     add("max-connections",
         po::value<Count>()->value_name("N")->default_value(Count{defaults.maxConnections},
                                                            std::to_string(defaults.maxConnections)),
-        "chat connections at once, 1 to 1000000; more are closed at once");
+        "chat and HTTP connections at once, 1 to 1000000; more are closed at once");
     add("max-connections-per-address",
         po::value<Count>()->value_name("N")->default_value(
             Count{defaults.maxConnectionsPerAddress},
             std::to_string(defaults.maxConnectionsPerAddress)),
-        "chat connections at once from one address, 1 to 1000000");
+        "chat and HTTP connections at once from one address, 1 to 1000000");
+    add("trusted-proxy", po::value<std::vector<IpAddress>>()->value_name("ADDR"),
+        "a load balancer (repeatable) whose PROXY protocol v2 header, sent first on a connection "
+        "to either port, names the client; caps, limits and the log then count the client's "
+        "address. Connections from it without a header count as its own");
+    add("max-messages-per-second",
+        po::value<Rate>()->value_name("N")->default_value(
+            Rate{defaults.maxMessagesPerSecond}, std::to_string(defaults.maxMessagesPerSecond)),
+        "messages, edits and deletions one user may send per second (twice that at once); "
+        "faster senders are slowed down");
+    add("max-message-bytes-per-second",
+        po::value<Rate>()->value_name("N")->default_value(
+            Rate{defaults.maxMessageBytesPerSecond},
+            std::to_string(defaults.maxMessageBytesPerSecond)),
+        "bytes of messages one user may send per second (twice that at once); faster senders "
+        "are slowed down");
     add("max-room-members",
         po::value<MemberCount>()->value_name("N")->default_value(
             MemberCount{defaults.maxRoomMembers}, std::to_string(defaults.maxRoomMembers)),
@@ -319,6 +352,11 @@ OptionsResult parseServerOptions(const std::vector<std::string>& args) {
     }
     if (values.count("nats"))
         o.natsUrl = values["nats"].as<NatsUrls>().value;
+    if (values.count("trusted-proxy"))
+        for (const IpAddress& address : values["trusted-proxy"].as<std::vector<IpAddress>>())
+            o.trustedProxies.push_back(address.value);
+    o.maxMessagesPerSecond = values["max-messages-per-second"].as<Rate>().value;
+    o.maxMessageBytesPerSecond = values["max-message-bytes-per-second"].as<Rate>().value;
     return result;
 }
 

@@ -20,7 +20,8 @@ struct ServerOptions {
     // Host names clients reach the HTTP port by, besides its listening address.
     std::vector<std::string> httpHosts;
     int downloadIdleSeconds = 60;
-    int uploadExpirySeconds = 3600;
+    // Short: a promise of a large file that never sends a byte must not hold space for long.
+    int uploadExpirySeconds = 300;
     int maxPendingUploads = 16;
     int authSeconds = 10;
     std::uint64_t maxConnections = 10000;
@@ -32,6 +33,11 @@ struct ServerOptions {
     // The first sign-in of a phone claims it for its device (PhoneClaims).
     bool claimPhones = false;
     std::string natsUrl; // empty: a single instance
+    // Addresses of load balancers whose PROXY protocol v2 header names the client.
+    std::vector<std::string> trustedProxies;
+    // Per user, all connections together: faster senders are slowed, not refused.
+    std::uint64_t maxMessagesPerSecond = 50;
+    std::uint64_t maxMessageBytesPerSecond = 512 * 1024;
 };
 
 struct OptionsResult {

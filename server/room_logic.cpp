@@ -151,6 +151,8 @@ RoomResult RoomLogic::fileMeta(Storage& storage, const std::string& phone,
         return refuse(ErrorText::kBadRequest);
     if (request.name.size() > kMaxTextBytes)
         return refuse(ErrorText::kTooLong);
+    if (std::string hidden = hiddenCharacters(Field::FileName, request.name); !hidden.empty())
+        return refuse(std::move(hidden));
     const std::string name = request.name.empty() ? std::string("file") : request.name;
     if (std::string error = ensureAccess(storage, phone, room); !error.empty())
         return refuse(std::move(error));

@@ -2,6 +2,7 @@
 
 #include "chat_server.h"
 #include "cluster.h"
+#include "connection_gate.h"
 #include "db_worker.h"
 #include "file_store.h"
 #include "http_api.h"
@@ -100,16 +101,25 @@ bool Server::start(std::string& error) {
     }
     api_ = std::make_unique<HttpApi>(*worker_, *files_, *hub_, options_.maxRoomMembers,
                                      options_.claimPhones);
+    GateLimits gate;
+    gate.maxConnections = options_.maxConnections;
+    gate.maxConnectionsPerAddress = options_.maxConnectionsPerAddress;
+    gate.headerTimeout = std::chrono::seconds(options_.authSeconds);
+    for (const std::string& proxy : options_.trustedProxies)
+        gate.trustedProxies.push_back(asio::ip::make_address(proxy));
+    gate_ = std::make_unique<ConnectionGate>(io_, std::move(gate));
     ChatLimits connections;
     connections.idleTimeout = std::chrono::seconds(options_.idleSeconds);
     connections.authTimeout = std::chrono::seconds(options_.authSeconds);
-    connections.maxConnections = options_.maxConnections;
-    connections.maxConnectionsPerAddress = options_.maxConnectionsPerAddress;
     connections.claimPhones = options_.claimPhones;
-    chat_ = std::make_unique<ChatServer>(io_, *worker_, hub_, connections, tls_.get());
+    connections.sendRates.messagesPerSecond = static_cast<double>(options_.maxMessagesPerSecond);
+    connections.sendRates.bytesPerSecond = static_cast<double>(options_.maxMessageBytesPerSecond);
+    chat_ = std::make_unique<ChatServer>(io_, *worker_, hub_, *gate_, connections, tls_.get());
     http_ = std::make_unique<HttpServer>(io_, *api_, HttpGuard(options_.host, options_.httpHosts),
-                                         std::chrono::seconds(options_.downloadIdleSeconds),
+                                         std::chrono::seconds(options_.downloadIdleSeconds), *gate_,
                                          tls_.get());
+    // A stranger gets as long for an HTTP header (and its TLS handshake) as for a sign-in.
+    http_->shared().headerTimeout = std::chrono::seconds(options_.authSeconds);
 
     boost::system::error_code ec;
     const auto address = asio::ip::make_address(options_.host, ec);
@@ -155,6 +165,8 @@ void Server::stop() {
     stopped_ = true;
     if (expiryTimer_)
         expiryTimer_->cancel();
+    if (gate_)
+        gate_->stop();
     if (chat_)
         chat_->stop();
     if (http_)

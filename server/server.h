@@ -14,6 +14,7 @@ namespace brindlewick::server {
 
 class ChatServer;
 class Cluster;
+class ConnectionGate;
 class DbWorker;
 class FileStore;
 class HttpApi;
@@ -43,6 +44,7 @@ private:
     std::unique_ptr<FileStore> files_;
     std::unique_ptr<DbWorker> worker_;
     std::unique_ptr<HttpApi> api_;
+    std::unique_ptr<ConnectionGate> gate_; // both ports admit through it; it outlives them
     std::unique_ptr<ChatServer> chat_;
     std::unique_ptr<HttpServer> http_;
     std::unique_ptr<boost::asio::steady_timer> expiryTimer_;

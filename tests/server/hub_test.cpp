@@ -35,7 +35,8 @@ protected:
         tcp::socket client(io);
         client.connect(acceptor.local_endpoint());
         auto session =
-            std::make_shared<ChatSession>(acceptor.accept(own ? *own : io), worker, hub, nullptr);
+            std::make_shared<ChatSession>(acceptor.accept(own ? *own : io),
+                                          Peer{"127.0.0.1", "127.0.0.1:0"}, worker, hub, nullptr);
         clients.push_back(std::move(client));
         session->start();
         asio::write(clients.back(), asio::buffer(wire::encodeFrame(wire::Auth{phone, "", "", ""})));

@@ -47,7 +47,7 @@ TEST(ServerOptions, ParsesAndRefuses) {
     EXPECT_EQ(defaults.options.idleSeconds, 90);
     EXPECT_TRUE(defaults.options.httpHosts.empty());
     EXPECT_EQ(defaults.options.downloadIdleSeconds, 60);
-    EXPECT_EQ(defaults.options.uploadExpirySeconds, 3600);
+    EXPECT_EQ(defaults.options.uploadExpirySeconds, 300);
     EXPECT_EQ(defaults.options.maxPendingUploads, 16);
     const auto http = parseServerOptions({"--http-host", "a.example", "--http-host=b.example",
                                           "--download-idle-timeout", "5", "--upload-expiry", "7",
