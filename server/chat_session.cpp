@@ -324,10 +324,11 @@ void ChatSession::chargeRates(std::uint8_t type, const FieldList& fields) {
     case MessageType::ChatDelete: {
         if (!senders_)
             return;
+        // Counted up to the largest message taken: a refused giant costs no more than that.
         std::size_t bytes = 0;
         for (const std::string& field : fields)
             bytes += field.size();
-        wait = senders_->charge(phone_, bytes, now);
+        wait = senders_->charge(phone_, std::min(bytes, RoomLogic::kMaxTextBytes), now);
         message = true;
         break;
     }

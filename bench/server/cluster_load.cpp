@@ -333,7 +333,9 @@ int main(int argc, char** argv) {
                 rates.push_back(std::stoi(r));
         }
     }
-    const std::string limits = " --max-connections-per-address " + std::to_string(users + 16);
+    // HAProxy (on 127.0.0.1) names each client in a PROXY header.
+    const std::string limits = " --max-connections-per-address " + std::to_string(users + 16) +
+                               " --trusted-proxy 127.0.0.1";
     std::printf("cluster_load: %d connections, %d rooms of %d, %d s per step\n", users,
                 users / roomSize, roomSize, seconds);
     setups = "," + setups + ",";

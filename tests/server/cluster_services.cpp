@@ -114,22 +114,29 @@ Haproxy::Haproxy(const std::string& dir, const std::vector<Backend>& backends)
     : chatPort_(freePort()), httpPort_(freePort()) {
     const std::string config = dir + "/haproxy.cfg";
     std::ofstream out(config);
+    // Both backends are checked through the instance's /healthz, which answers only while its
+    // I/O thread and database worker run: a frozen instance is out within a few checks. The
+    // PROXY header tells the instances who the client is.
+    const char* checks = "  option httpchk GET /healthz\n  timeout check 2s\n";
     out << "global\n  maxconn 4000\n"
            "defaults\n  timeout connect 1s\n  timeout client 5m\n  timeout server 5m\n"
            "  retries 2\n  option redispatch\n"
            "frontend chat\n  mode tcp\n  bind 127.0.0.1:"
         << chatPort_
         << "\n  default_backend instances_chat\n"
-           "backend instances_chat\n  mode tcp\n  balance roundrobin\n";
+           "backend instances_chat\n  mode tcp\n  balance roundrobin\n"
+        << checks;
     for (std::size_t i = 0; i < backends.size(); ++i)
-        out << "  server i" << i << " 127.0.0.1:" << backends[i].chatPort
-            << " check inter 300 fall 1 rise 2 on-marked-down shutdown-sessions\n";
+        out << "  server i" << i << " 127.0.0.1:" << backends[i].chatPort << " check port "
+            << backends[i].httpPort
+            << " inter 300 fall 2 rise 2 on-marked-down shutdown-sessions send-proxy-v2\n";
     out << "frontend api\n  mode http\n  bind 127.0.0.1:" << httpPort_
         << "\n  default_backend instances_api\n"
-           "backend instances_api\n  mode http\n  balance roundrobin\n";
+           "backend instances_api\n  mode http\n  balance roundrobin\n"
+        << checks;
     for (std::size_t i = 0; i < backends.size(); ++i)
         out << "  server i" << i << " 127.0.0.1:" << backends[i].httpPort
-            << " check inter 300 fall 1 rise 2\n";
+            << " check inter 300 fall 2 rise 2 on-marked-down shutdown-sessions send-proxy-v2\n";
     out.close();
     process_ = Child({"haproxy", "-db", "-f", config}, dir + "/haproxy.log");
     if (!accepting(chatPort_, 5000) || !accepting(httpPort_, 5000))

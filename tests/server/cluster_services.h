@@ -53,8 +53,9 @@ struct Backend {
     std::uint16_t httpPort;
 };
 
-// TCP for the chat port, HTTP for the API, round robin over the backends, each checked every
-// 300 ms so a dead one is out of rotation within a second.
+// TCP for the chat port, HTTP for the API, round robin over the backends, each checked through
+// its /healthz every 300 ms so a dead or frozen one is out of rotation within a few seconds;
+// connections carry a PROXY protocol v2 header (the instances trust 127.0.0.1).
 class Haproxy {
 public:
     Haproxy(const std::string& dir, const std::vector<Backend>& backends);

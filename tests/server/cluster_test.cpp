@@ -15,6 +15,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -52,7 +53,7 @@ protected:
         nats.reset();
         std::system(("rm -rf " + dir).c_str());
     }
-    std::unique_ptr<ServerProcess> startInstance(int i) {
+    std::unique_ptr<ServerProcess> startInstance(int i, const std::string& extraArgs = {}) {
         Launch launch;
         launch.logFile = dir + "/instance" + std::to_string(i) + ".log";
         // One database for both (without PostgreSQL: one SQLite file in a shared folder);
@@ -61,7 +62,9 @@ protected:
         return std::make_unique<ServerProcess>(data,
                                                "--nats " + nats->url() + database +
                                                    " --http-host 127.0.0.1 --max-upload-bytes "
-                                                   "5000000 --max-connections-per-address 1000",
+                                                   "5000000 --max-connections-per-address 1000"
+                                                   " --trusted-proxy 127.0.0.1" +
+                                                   extraArgs,
                                                launch);
     }
     void startProxy() {
@@ -375,6 +378,57 @@ TEST_F(ClusterTest, SigkillOfOneInstanceUnderTrafficLosesNothingCommitted) {
                 ASSERT_EQ(live[k], live[k - 1] + 1) << "client " << i;
     }
     EXPECT_GE(reconnected, 2); // about half were on the killed instance
+}
+
+TEST_F(ClusterTest, ThroughHaproxyEachClientCountsByItsOwnAddress) {
+    instances.clear();
+    for (int i = 0; i < 2; ++i)
+        instances.push_back(startInstance(i, " --max-connections-per-address 3"));
+    startProxy();
+    // Sixteen users from eight addresses: were they all HAProxy's 127.0.0.1, three per instance
+    // would be the most that get in.
+    std::vector<std::unique_ptr<ChatConnection>> users;
+    for (int i = 0; i < 16; ++i) {
+        const std::string from = "127.0.0." + std::to_string(20 + i / 2);
+        users.push_back(std::make_unique<ChatConnection>(proxy->chatPort(), from.c_str()));
+        ASSERT_TRUE(users.back()->signIn(std::to_string(5550000 + i))) << i;
+    }
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(http(proxy->httpPort(), "GET", "/v1/rooms?phone=5550000").status, 200) << i;
+    std::string logs;
+    for (int i = 0; i < 2; ++i) {
+        std::ifstream in(dir + "/instance" + std::to_string(i) + ".log");
+        logs.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    EXPECT_NE(logs.find("chat: connection from 127.0.0.27:"), std::string::npos) << logs;
+    EXPECT_EQ(logs.find("turned away"), std::string::npos) << logs;
+}
+
+TEST_F(ClusterTest, AFrozenInstanceLeavesHaproxyWithinSeconds) {
+    startProxy();
+    // Both instances in rotation first: four sign-ins through HAProxy land on both.
+    for (int i = 0; i < 4; ++i) {
+        ChatConnection c(proxy->chatPort());
+        ASSERT_TRUE(c.signIn("111")) << i;
+    }
+    ::kill(instances[0]->pid(), SIGSTOP);
+    struct Resume {
+        pid_t pid;
+        ~Resume() { ::kill(pid, SIGCONT); }
+    } resume{instances[0]->pid()};
+    const auto frozen = std::chrono::steady_clock::now();
+    // Until HAProxy has seen the health check fail, some sign-ins hang on the frozen one.
+    int inARow = 0;
+    while (inARow < 6 && std::chrono::steady_clock::now() - frozen < 60s) {
+        ChatConnection c(proxy->chatPort());
+        const bool chat = c.signIn("222");
+        const bool api = chat && http(proxy->httpPort(), "GET", "/v1/rooms?phone=222").status == 200;
+        inARow = chat && api ? inARow + 1 : 0;
+    }
+    const auto took = std::chrono::steady_clock::now() - frozen;
+    EXPECT_EQ(inARow, 6);
+    std::printf("frozen instance out of rotation after %.1f s\n",
+                std::chrono::duration<double>(took).count());
 }
 
 } // namespace
