@@ -183,6 +183,11 @@ void ChatSession::handleFrame(std::uint8_t type, const FieldList& fields) {
     case MessageType::ChatDelete:
     case MessageType::ReadWatermark:
     case MessageType::HistoryRequest:
+        if (std::string tooLong = RoomLogic::refusedBySize(fields); !tooLong.empty()) {
+            sendError(type, tooLong);
+            refused("type " + std::to_string(type) + ": " + tooLong);
+            return;
+        }
         postRoomRequest(type, fields);
         chargeRates(type, fields);
         return;

@@ -102,6 +102,13 @@ RoomResult RoomLogic::handleFrame(Storage& storage, const std::string& phone, st
     }
 }
 
+std::string RoomLogic::refusedBySize(const FieldList& fields) {
+    for (const std::string& field : fields)
+        if (field.size() > kMaxTextBytes)
+            return ErrorText::kTooLong;
+    return {};
+}
+
 std::string RoomLogic::messageRoom(std::uint8_t type, const FieldList& fields) {
     if (type == MessageType::Chat)
         if (const auto request = wire::ChatRequest::decode(fields))

@@ -45,6 +45,9 @@ struct RoomResult {
 class RoomLogic {
 public:
     static constexpr std::size_t kMaxTextBytes = 64 * 1024;
+    // kTooLong when a field is longer than any request may hold, else "": checked on the I/O
+    // thread, so a giant frame is refused without being copied into a job.
+    static std::string refusedBySize(const FieldList& fields);
     static constexpr int kDefaultHistoryLimit = 50;
     static constexpr int kMaxHistoryLimit = 100;
     // A page of long texts is cut short (with hasOlder set) well below a connection's queue

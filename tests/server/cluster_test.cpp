@@ -422,7 +422,8 @@ TEST_F(ClusterTest, AFrozenInstanceLeavesHaproxyWithinSeconds) {
     while (inARow < 6 && std::chrono::steady_clock::now() - frozen < 60s) {
         ChatConnection c(proxy->chatPort());
         const bool chat = c.signIn("222");
-        const bool api = chat && http(proxy->httpPort(), "GET", "/v1/rooms?phone=222").status == 200;
+        const bool api =
+            chat && http(proxy->httpPort(), "GET", "/v1/rooms?phone=222").status == 200;
         inARow = chat && api ? inARow + 1 : 0;
     }
     const auto took = std::chrono::steady_clock::now() - frozen;
