@@ -43,7 +43,7 @@ struct HttpShared {
     // Past a few refused bearers a minute from one address, each waits this long for its
     // answer: a device with an outdated secret is not slowed, a guesser is.
     std::chrono::milliseconds wrongSecretDelay{1000};
-    static constexpr int kFreeWrongSecrets = 5;
+    static constexpr int kFreeWrongSecrets = 10;
     // What is kept per client address while it has connections: its refusal lines, limited so
     // one client cannot fill the log, and its recent wrong secrets.
     struct AddressLog {

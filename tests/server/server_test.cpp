@@ -489,7 +489,14 @@ TEST_P(ServerTest, MalformedInputClosesOnlyThatConnection) {
     EXPECT_TRUE(bystander->nextOf(MessageType::Chat));
 }
 
-TEST_P(ServerTest, ClientThatStopsReadingIsDisconnected) {
+// Senders at full speed: a reader that stops must be dropped, however fast the others write.
+class UnthrottledServerTest : public ServerTest {
+    std::string extraArgs() const override {
+        return "--max-messages-per-second 1000000 --max-message-bytes-per-second 1000000000";
+    }
+};
+
+TEST_P(UnthrottledServerTest, ClientThatStopsReadingIsDisconnected) {
     auto reader = signedIn("111", "a");
     ChatConnection sink(server->chatPort);
     ASSERT_TRUE(sink.signIn("222", "b"));
@@ -523,5 +530,6 @@ TEST_P(IdleServerTest, SilentConnectionIsClosedWhilePingsKeepOneOpen) {
 
 INSTANTIATE_TEST_SUITE_P(Storage, ServerTest, kBackends, backendName);
 INSTANTIATE_TEST_SUITE_P(Storage, IdleServerTest, kBackends, backendName);
+INSTANTIATE_TEST_SUITE_P(Storage, UnthrottledServerTest, kBackends, backendName);
 
 } // namespace
