@@ -35,36 +35,58 @@ QString q(const QString& value) {
 
 } // namespace
 
-QList<FriendRecord> parseFriendObjects(const QString& json) {
-    QList<FriendRecord> list;
-    forEachPart(json, [&list](QStringView part) {
-        FriendRecord f;
-        f.phone = firstNonEmpty(part, {u"PhoneNumber", u"phone"});
-        if (f.phone.isEmpty())
+namespace {
+
+// Records from the parts that name one by any of `keys`, up to `maxRecords`; parts beyond are
+// only checked for a name and counted in `beyond`.
+template <typename Record, typename Fill>
+QList<Record> parseRecords(const QString& json, std::initializer_list<QStringView> keys,
+                           qsizetype maxRecords, qsizetype* beyond, Fill fill) {
+    QList<Record> list;
+    qsizetype more = 0;
+    forEachPart(json, [&](QStringView part) {
+        const QString id = firstNonEmpty(part, keys);
+        if (id.isEmpty())
             return;
-        f.nick = firstNonEmpty(part, {u"Nickname", u"nick"});
-        f.alias = firstNonEmpty(part, {u"Alias"});
-        f.status = firstNonEmpty(part, {u"StatusMessage"});
-        f.profilePic = firstNonEmpty(part, {u"ProfilePic", u"profile_pic"});
-        list.append(std::move(f));
+        if (maxRecords >= 0 && list.size() >= maxRecords) {
+            ++more;
+            return;
+        }
+        list.append(fill(id, part));
     });
+    if (beyond)
+        *beyond = more;
     return list;
 }
 
-QList<RoomRecord> parseRoomObjects(const QString& json) {
-    QList<RoomRecord> list;
-    forEachPart(json, [&list](QStringView part) {
-        RoomRecord r;
-        r.room = firstNonEmpty(part, {u"room_name"});
-        if (r.room.isEmpty())
-            return;
-        r.title = firstNonEmpty(part, {u"title", u"peer_alias", u"peer_nick"});
-        r.peer = firstNonEmpty(part, {u"peer_phone"});
-        r.profilePic = firstNonEmpty(part, {u"peer_profile"});
-        r.unread = FileTransfer::jsonIntValue(u"unread_count", part);
-        list.append(std::move(r));
-    });
-    return list;
+} // namespace
+
+QList<FriendRecord> parseFriendObjects(const QString& json, qsizetype maxRecords,
+                                       qsizetype* beyond) {
+    return parseRecords<FriendRecord>(
+        json, {u"PhoneNumber", u"phone"}, maxRecords, beyond,
+        [](const QString& phone, QStringView part) {
+            FriendRecord f;
+            f.phone = phone;
+            f.nick = firstNonEmpty(part, {u"Nickname", u"nick"});
+            f.alias = firstNonEmpty(part, {u"Alias"});
+            f.status = firstNonEmpty(part, {u"StatusMessage"});
+            f.profilePic = firstNonEmpty(part, {u"ProfilePic", u"profile_pic"});
+            return f;
+        });
+}
+
+QList<RoomRecord> parseRoomObjects(const QString& json, qsizetype maxRecords, qsizetype* beyond) {
+    return parseRecords<RoomRecord>(
+        json, {u"room_name"}, maxRecords, beyond, [](const QString& room, QStringView part) {
+            RoomRecord r;
+            r.room = room;
+            r.title = firstNonEmpty(part, {u"title", u"peer_alias", u"peer_nick"});
+            r.peer = firstNonEmpty(part, {u"peer_phone"});
+            r.profilePic = firstNonEmpty(part, {u"peer_profile"});
+            r.unread = FileTransfer::jsonIntValue(u"unread_count", part);
+            return r;
+        });
 }
 
 QString friendsListPath(const QString& myPhone) {

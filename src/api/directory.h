@@ -33,9 +33,13 @@ Q_DECLARE_TYPEINFO(brindlewick::RoomRecord, Q_RELOCATABLE_TYPE);
 
 namespace brindlewick {
 
-// One record per "{"-delimited part that carries the identifying key, in answer order.
-QList<FriendRecord> parseFriendObjects(const QString& json);
-QList<RoomRecord> parseRoomObjects(const QString& json);
+// One record per "{"-delimited part that carries the identifying key, in answer order, the first
+// `maxRecords` of them (-1: all). `beyond`, when given, gets how many more records the answer
+// held, which are only counted.
+QList<FriendRecord> parseFriendObjects(const QString& json, qsizetype maxRecords = -1,
+                                       qsizetype* beyond = nullptr);
+QList<RoomRecord> parseRoomObjects(const QString& json, qsizetype maxRecords = -1,
+                                   qsizetype* beyond = nullptr);
 
 // GET paths of the two lists for the own phone (possibly empty).
 QString friendsListPath(const QString& myPhone);

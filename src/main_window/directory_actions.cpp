@@ -53,10 +53,15 @@ DirectoryActions::DirectoryActions(ChatClient& client, RoomSession& session, Dir
     });
     // Lists fetched to learn a room a message named leave that message's line in place.
     connect(&directory_, &Directory::listsChanged, this, [this](Directory::ListsCause cause) {
-        if (cause == Directory::ListsCause::Asked)
-            window_.setStatus(QStringLiteral("친구 %1 · 채팅 %2")
-                                  .arg(directory_.friends().size())
-                                  .arg(directory_.rooms().size()));
+        if (cause != Directory::ListsCause::Asked)
+            return;
+        QString status = QStringLiteral("친구 %1 · 채팅 %2")
+                             .arg(directory_.friends().size())
+                             .arg(directory_.rooms().size());
+        // Lists cut to Directory::kMaxListRows say what they left out.
+        if (const qsizetype dropped = directory_.friendsDropped() + directory_.roomsDropped())
+            status += QStringLiteral(" — 목록이 너무 길어 %1개는 표시하지 않았습니다").arg(dropped);
+        window_.setStatus(status);
     });
     connect(&directory_, &Directory::refreshFailed, this, [this](const QString& error) {
         window_.setStatus(QStringLiteral("목록을 불러오지 못했습니다: %1").arg(error));

@@ -12,6 +12,7 @@
 #include <QScrollBar>
 #include <QTextBrowser>
 
+#include <algorithm>
 #include <optional>
 
 namespace brindlewick {
@@ -20,6 +21,11 @@ namespace {
 
 QString qt(const std::string& text) {
     return QString::fromStdString(text);
+}
+
+// What an entry costs the transcript to lay out, by its characters.
+qsizetype weight(const TranscriptEntry& entry) {
+    return entry.text.size() + entry.sender.size() + entry.replyTo.size();
 }
 
 // Message ids count up within a room; an id that is not a number has no place in that order.
@@ -52,14 +58,14 @@ void HistoryPages::loadOlderIfNearTop() {
 TranscriptEntry HistoryPages::entryFor(const wire::HistoryEntry& e) const {
     TranscriptEntry entry;
     entry.msgId = qt(e.msgId);
-    entry.sender = qt(e.sender);
+    entry.sender = shownText(e.sender);
     entry.isFile = e.kind == "file";
     // File entries show no time, as they do live; their time still places them by day.
     entry.time = entry.isFile ? QStringLiteral("") : qt(e.time);
     entry.dayTime = qt(e.time);
-    entry.text = entry.isFile ? qt(e.fileName) : displayText(qt(e.text));
+    entry.text = entry.isFile ? shownText(e.fileName) : shownMessage(e.text);
     entry.fileId = qt(e.fileId);
-    entry.replyTo = qt(e.replyTo);
+    entry.replyTo = shownText(e.replyTo, kSummaryChars);
     entry.edited = e.edited;
     entry.deleted = e.deleted;
     entry.mine = incoming_.isMine(entry.sender, qt(e.senderPhone));
@@ -80,36 +86,55 @@ void HistoryPages::pageArrived(const wire::HistoryPage& page, bool newest) {
         loaded.isEmpty() ? std::nullopt : idNumber(loaded.constFirst().msgId);
     const qint64 mark = idNumber(history_.readMark()).value_or(0);
 
+    // Newest first, up to the page's share of text; what is older waits for the next page.
     QList<TranscriptEntry> entries;
-    entries.reserve(qsizetype(page.entries.size()));
-    int firstUnread = -1;
-    for (const wire::HistoryEntry& e : page.entries) {
-        const std::optional<qint64> id = idNumber(qt(e.msgId));
+    QList<std::optional<qint64>> ids;
+    qsizetype characters = 0;
+    qsizetype older = 0; // entries of the page left for the next one
+    for (auto e = page.entries.rbegin(); e != page.entries.rend(); ++e) {
+        const std::optional<qint64> id = idNumber(qt(e->msgId));
         if (oldest && id && *id >= *oldest)
             continue;
-        const TranscriptEntry entry = entryFor(e);
-        if (firstUnread < 0 && id && *id > mark)
-            firstUnread = int(entries.size());
-        entries.append(entry);
+        TranscriptEntry entry = entryFor(*e);
+        characters += weight(entry);
+        if (!entries.isEmpty() && characters > kPageChars) {
+            older = page.entries.rend() - e;
+            break;
+        }
+        entries.append(std::move(entry));
+        ids.append(id);
     }
+    std::reverse(entries.begin(), entries.end());
+    std::reverse(ids.begin(), ids.end());
+    const bool hasOlder = page.hasOlder || older > 0;
+    if (older > 0) {
+        history_.olderDropped(); // asked for again, from the oldest entry taken
+        window_.setStatus(QStringLiteral("대화 기록이 너무 커서 %1개 중 %2개만 불러왔습니다")
+                              .arg(entries.size() + older)
+                              .arg(entries.size()));
+    }
+    int firstUnread = -1;
+    for (int i = 0; i < ids.size() && firstUnread < 0; ++i)
+        if (ids.at(i) && *ids.at(i) > mark)
+            firstUnread = i;
 
     // The read line follows the last message read when the room was opened, where that boundary
     // is among what this page brings.
     PageMarks marks;
-    marks.beginning = !page.hasOlder;
+    marks.beginning = !hasOlder;
     if (!transcript.hasReadLine() && !history_.readMark().isEmpty()) {
-        if (firstUnread > 0 || (firstUnread == 0 && !page.hasOlder))
+        if (firstUnread > 0 || (firstUnread == 0 && !hasOlder))
             marks.readLineBefore = firstUnread;
         else if (firstUnread < 0 && !newest && !loaded.isEmpty() &&
                  idNumber(loaded.constFirst().msgId).value_or(0) > mark)
             marks.readLineBefore = int(entries.size());
     }
     const int added = transcript.prependEntries(entries, marks);
-    if (added == 0 && page.hasOlder && !newest)
+    if (added == 0 && hasOlder && !newest)
         history_.stop(); // asking again would bring the same page
 
     if (newest) {
-        if (marks.readLineBefore < 0 && firstUnread == 0 && page.hasOlder)
+        if (marks.readLineBefore < 0 && firstUnread == 0 && hasOlder)
             transcript.view()->verticalScrollBar()->setValue(0); // unread beyond the page
         else
             transcript.scrollToReadLine();
@@ -156,13 +181,18 @@ void HistoryPages::caughtUp(const wire::HistoryPage& page) {
         if (e.deleted) {
             transcript.markDeleted(msgId);
         } else if (e.edited) {
-            const QString text = displayText(qt(e.text));
+            const QString text = shownMessage(e.text);
             if (shown[index].text != text)
                 transcript.markEdited(msgId, text);
         }
     }
     // Ids of a room have no gaps: the page joins the transcript when it goes on from its newest.
-    if (hole || (!newer.isEmpty() && idNumber(newer.constFirst().msgId) != newestShown + 1)) {
+    // More text than a page may bring at once is taken as a newest page of its own, too.
+    qsizetype characters = 0;
+    for (const TranscriptEntry& entry : std::as_const(newer))
+        characters += weight(entry);
+    if (hole || (!newer.isEmpty() && idNumber(newer.constFirst().msgId) != newestShown + 1) ||
+        characters > kPageChars) {
         // Reopened: the newest page again, from the top, with its read line. Asked first, so
         // that the emptied transcript's scrolling finds a request under way, not a reason to
         // page back from what it held.

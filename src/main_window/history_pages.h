@@ -25,6 +25,11 @@ public:
                  IncomingEvents& incoming, Conversation& conversation, MainWindow& window,
                  QObject* parent = nullptr);
 
+    // The most characters of message text a page puts into the transcript at once, which the
+    // transcript lays out before the window paints again. The page's older entries beyond it are
+    // dropped and asked for again with the next page, as the reader scrolls up.
+    static constexpr qsizetype kPageChars = 30000;
+
     // Asks for the page before the oldest loaded entry when the reader is near the top.
     void loadOlderIfNearTop();
 

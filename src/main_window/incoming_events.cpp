@@ -54,22 +54,24 @@ IncomingEvents::IncomingEvents(ChatClient& client, ChatEvents& events, RoomSessi
     connect(&events, &ChatEvents::callInvite, this, &IncomingEvents::callInvite);
     connect(&events, &ChatEvents::notice, this, [this](const wire::Notice& notice) {
         if (inOpenRoom(notice.room))
-            conversation_.appendSystemLine(qt(notice.text));
+            conversation_.appendSystemLine(shownText(notice.text));
     });
     // An entry in view changes in place; a marker line stands in for one that is not.
     connect(&events, &ChatEvents::edited, this, [this](const wire::Edit& edit) {
-        if (inOpenRoom(edit.room) &&
-            !window_.transcript().markEdited(qt(edit.msgId), displayText(qt(edit.text))))
+        if (!inOpenRoom(edit.room))
+            return;
+        const QString text = shownMessage(edit.text);
+        if (!window_.transcript().markEdited(qt(edit.msgId), text))
             conversation_.appendSystemLine(
-                QStringLiteral("[수정 #%1] %2").arg(qt(edit.msgId), qt(edit.text)));
+                QStringLiteral("[수정 #%1] %2").arg(shownText(edit.msgId, kSummaryChars), text));
     });
     connect(&events, &ChatEvents::deleted, this, [this](const wire::Delete& deletion) {
         if (inOpenRoom(deletion.room) && !window_.transcript().markDeleted(qt(deletion.msgId)))
-            conversation_.appendSystemLine(
-                QStringLiteral("[메시지 삭제됨 #%1]").arg(qt(deletion.msgId)));
+            conversation_.appendSystemLine(QStringLiteral("[메시지 삭제됨 #%1]")
+                                               .arg(shownText(deletion.msgId, kSummaryChars)));
     });
     connect(&events, &ChatEvents::serverError, this, [this](const wire::ServerError& error) {
-        conversation_.appendSystemLine(QStringLiteral("[오류] %1").arg(qt(error.text)));
+        conversation_.appendSystemLine(QStringLiteral("[오류] %1").arg(shownText(error.text)));
     });
 }
 
@@ -99,13 +101,14 @@ void IncomingEvents::maybeNotify(const QString& room, const QString& sender, con
     if (mine)
         return;
     if (ChatNotifier::shouldNotifyForRoom(platform_, room, session_.room()))
-        ChatNotifier::notifyTitle(platform_, sender, body, room);
+        ChatNotifier::notifyTitle(platform_, summaryText(sender), summaryText(body), room);
 }
 
 void IncomingEvents::chatReceived(const wire::ChatMessage& message) {
     const QString room = qt(message.room);
-    const QString sender = qt(message.sender);
-    const QString text = displayText(qt(message.text));
+    // Cut to what the window shows before anything else reads them.
+    const QString sender = shownText(message.sender);
+    const QString text = shownMessage(message.text);
     const QString msgId = qt(message.msgId);
     const bool mine = isMine(sender, qt(message.senderPhone));
     const bool inView = session_.isOpen() && room == session_.room();
@@ -113,20 +116,20 @@ void IncomingEvents::chatReceived(const wire::ChatMessage& message) {
     directory_.noteMessage(room, msgId, !mine && !inView);
     if (inView) {
         window_.transcript().appendChatMsgId(msgId, sender, text, qt(message.time), mine,
-                                             qt(message.replyTo),
+                                             shownText(message.replyTo, kSummaryChars),
                                              conversation_.pictureForSender(sender));
         if (!msgId.isEmpty())
             client_.sendReadWatermarkToRoom(room, msgId);
     } else if (!mine) {
-        window_.setStatus(QStringLiteral("새 메시지 · %1: %2").arg(sender, text));
+        window_.setStatus(summaryText(QStringLiteral("새 메시지 · %1: %2").arg(sender, text)));
     }
     maybeNotify(room, sender, text, mine);
 }
 
 void IncomingEvents::fileReceived(const wire::FileMessage& message) {
     const QString room = qt(message.room);
-    const QString sender = qt(message.sender);
-    const QString name = qt(message.name);
+    const QString sender = shownText(message.sender);
+    const QString name = shownText(message.name);
     const QString fileId = qt(message.fileId);
     const QString msgId = qt(message.msgId);
     const bool mine = isMine(sender, qt(message.senderPhone));
@@ -142,13 +145,13 @@ void IncomingEvents::fileReceived(const wire::FileMessage& message) {
         if (!msgId.isEmpty())
             client_.sendReadWatermarkToRoom(room, msgId);
     } else if (!mine) {
-        window_.setStatus(QStringLiteral("파일 · %1: %2").arg(sender, name));
+        window_.setStatus(summaryText(QStringLiteral("파일 · %1: %2").arg(sender, name)));
     }
     maybeNotify(room, sender, QStringLiteral("[파일] %1").arg(name), mine);
 }
 
 void IncomingEvents::callInvite(const wire::CallInvite& invite) {
-    const QString caller = qt(invite.caller);
+    const QString caller = summaryText(shownText(invite.caller, kSummaryChars));
     ChatNotifier::notifyTitle(platform_, QStringLiteral("수신 전화"),
                               QStringLiteral("%1 (WebRTC 미지원 — 자동 거절)").arg(caller));
     window_.setStatus(QStringLiteral("통화 수신(미지원) · %1 — 자동 거절").arg(caller));

@@ -1,5 +1,7 @@
 #include "messages.h"
 
+#include <algorithm>
+
 namespace brindlewick::wire {
 
 namespace {
@@ -165,39 +167,96 @@ FieldList HistoryPage::encode() const {
     }
     return fields;
 }
-std::optional<HistoryPage> HistoryPage::decode(const FieldList& f) {
-    constexpr std::size_t kHeader = 5;
-    if (f.size() < kHeader)
-        return std::nullopt;
+std::string cutUtf8(const std::string& text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes)
+        return text;
+    std::size_t length = maxBytes;
+    while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
+        --length; // a continuation byte 10xxxxxx
+    return text.substr(0, length);
+}
+
+namespace {
+
+constexpr std::size_t kPageHeaderFields = 5;
+
+// Entries per page from the header's width field; 0 when the page cannot be read.
+std::size_t entryWidth(const FieldList& f) {
+    if (f.size() < kPageHeaderFields)
+        return 0;
     // A count that is not a small number leaves no way to find the entries.
     const std::string& width = f[4];
     if (width.empty() || width.size() > 3 ||
         width.find_first_not_of("0123456789") != std::string::npos)
-        return std::nullopt;
-    const std::size_t perEntry = std::stoul(width);
+        return 0;
+    return std::stoul(width);
+}
+
+HistoryEntry entryAt(const FieldList& f, std::size_t base, std::size_t perEntry,
+                     std::size_t maxFieldBytes) {
+    auto field = [&](std::size_t k) {
+        return k < perEntry ? cutUtf8(f[base + k], maxFieldBytes) : std::string();
+    };
+    HistoryEntry e;
+    e.msgId = field(0);
+    e.kind = field(1);
+    e.sender = field(2);
+    e.senderPhone = field(3);
+    e.time = field(4);
+    e.text = field(5);
+    e.replyTo = field(6);
+    e.edited = field(7) == "1";
+    e.deleted = field(8) == "1";
+    e.fileId = field(9);
+    e.fileName = field(10);
+    e.fileSize = field(11);
+    return e;
+}
+
+} // namespace
+
+std::optional<HistoryPage> HistoryPage::decode(const FieldList& f) {
+    const std::size_t perEntry = entryWidth(f);
     if (perEntry == 0)
         return std::nullopt;
     HistoryPage page{f[0], f[1], f[2] == "1", f[3], {}};
-    const std::size_t count = (f.size() - kHeader) / perEntry;
+    const std::size_t count = (f.size() - kPageHeaderFields) / perEntry;
     page.entries.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t base = kHeader + i * perEntry;
-        auto field = [&](std::size_t k) { return k < perEntry ? f[base + k] : std::string(); };
-        HistoryEntry e;
-        e.msgId = field(0);
-        e.kind = field(1);
-        e.sender = field(2);
-        e.senderPhone = field(3);
-        e.time = field(4);
-        e.text = field(5);
-        e.replyTo = field(6);
-        e.edited = field(7) == "1";
-        e.deleted = field(8) == "1";
-        e.fileId = field(9);
-        e.fileName = field(10);
-        e.fileSize = field(11);
-        page.entries.push_back(std::move(e));
+    for (std::size_t i = 0; i < count; ++i)
+        page.entries.push_back(
+            entryAt(f, kPageHeaderFields + i * perEntry, perEntry, std::string::npos));
+    return page;
+}
+
+std::optional<HistoryPage> HistoryPage::decodeNewest(const FieldList& f, std::size_t maxBytes,
+                                                     std::size_t maxFieldBytes) {
+    const std::size_t perEntry = entryWidth(f);
+    if (perEntry == 0)
+        return std::nullopt;
+    HistoryPage page{cutUtf8(f[0], maxFieldBytes),
+                     cutUtf8(f[1], maxFieldBytes),
+                     f[2] == "1",
+                     cutUtf8(f[3], maxFieldBytes),
+                     {}};
+    const std::size_t count = (f.size() - kPageHeaderFields) / perEntry;
+    std::size_t bytes = 0;
+    std::size_t first = count; // the oldest entry kept
+    while (first > 0) {
+        const std::size_t base = kPageHeaderFields + (first - 1) * perEntry;
+        std::size_t entryBytes = 0;
+        for (std::size_t k = 0; k < perEntry; ++k)
+            entryBytes += std::min(f[base + k].size(), maxFieldBytes);
+        if (first < count && bytes + entryBytes > maxBytes)
+            break;
+        bytes += entryBytes;
+        --first;
     }
+    if (first > 0)
+        page.hasOlder = true;
+    page.entries.reserve(count - first);
+    for (std::size_t i = first; i < count; ++i)
+        page.entries.push_back(
+            entryAt(f, kPageHeaderFields + i * perEntry, perEntry, maxFieldBytes));
     return page;
 }
 

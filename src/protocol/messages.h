@@ -199,7 +199,15 @@ struct HistoryPage {
     std::vector<HistoryEntry> entries;
     FieldList encode() const;
     static std::optional<HistoryPage> decode(const FieldList& fields);
+    // For a reader that shows a bounded part of a page: the newest entries whose fields take at
+    // most `maxBytes` (always the newest one), each field cut to `maxFieldBytes` at a character
+    // boundary. Older entries left out make `hasOlder` true. Copies only what it keeps.
+    static std::optional<HistoryPage> decodeNewest(const FieldList& fields, std::size_t maxBytes,
+                                                   std::size_t maxFieldBytes);
 };
+
+// The first `maxBytes` of UTF-8 `text`, never part of a character.
+std::string cutUtf8(const std::string& text, std::size_t maxBytes);
 
 // The whole frame of a typed message.
 template <typename Message> std::string encodeFrame(const Message& message) {

@@ -30,15 +30,55 @@ void ChatEvents::chatDisconnected(const QString& reason) {
     emit connectionChanged(Connection::Lost, reason);
 }
 
+namespace {
+
+std::size_t frameBytes(const FieldList& fields) {
+    std::size_t bytes = fields.size();
+    for (const std::string& field : fields)
+        bytes += field.size();
+    return bytes;
+}
+
+} // namespace
+
 // The connection hands over everything it read at once, which can be thousands of frames;
-// beyond kFramesPerTurn they wait for the next turn. Turns are marked with posted calls, not
-// zero timers, which the event loop starves while the socket keeps it busy.
+// beyond kFramesPerTurn (or kBytesPerTurn) they wait for the next turn. Turns are marked with
+// posted calls, not zero timers, which the event loop starves while the socket keeps it busy.
 void ChatEvents::frameReceived(quint8 type, const FieldList& fields) {
     markTurn();
-    if (deferBehindBacklog([this, type, fields] { dispatch(type, fields); }))
+    const std::size_t bytes = frameBytes(fields);
+    if (!waiting_.empty() || turnFull()) {
+        defer(later(type, fields), bytes);
         return;
+    }
     ++handledThisTurn_;
+    bytesThisTurn_ += bytes;
     dispatch(type, fields);
+}
+
+// What a waiting frame keeps: never more than is decoded when it is handled, so a frame of
+// megabytes is not copied whole.
+std::function<void()> ChatEvents::later(quint8 type, const FieldList& fields) {
+    if (type == MessageType::HistoryPage) {
+        std::optional<wire::HistoryPage> page = decodePage(fields);
+        return [this, page = std::move(page)] {
+            if (page)
+                emit historyReceived(*page);
+        };
+    }
+    FieldList kept;
+    kept.reserve(fields.size());
+    for (const std::string& field : fields)
+        kept.push_back(wire::cutUtf8(field, kFieldBytes));
+    return [this, type, kept = std::move(kept)] { dispatch(type, kept); };
+}
+
+std::optional<wire::HistoryPage> ChatEvents::decodePage(const FieldList& fields) {
+    return wire::HistoryPage::decodeNewest(fields, kPageBytes, kFieldBytes);
+}
+
+bool ChatEvents::turnFull() const {
+    return handledThisTurn_ >= kFramesPerTurn || bytesThisTurn_ >= kBytesPerTurn;
 }
 
 void ChatEvents::markTurn() {
@@ -50,33 +90,45 @@ void ChatEvents::markTurn() {
         [this] {
             turnMarked_ = false;
             handledThisTurn_ = 0;
+            bytesThisTurn_ = 0;
         },
         Qt::QueuedConnection);
 }
 
 bool ChatEvents::deferBehindBacklog(std::function<void()> handler) {
-    if (waiting_.empty() && handledThisTurn_ < kFramesPerTurn)
+    if (waiting_.empty() && !turnFull())
         return false;
-    waiting_.push_back(std::move(handler));
+    defer(std::move(handler), 0);
+    return true;
+}
+
+void ChatEvents::defer(std::function<void()> handler, std::size_t bytes) {
+    waiting_.push_back(Waiting{std::move(handler), bytes});
+    waitingBytes_ += bytes;
     // A flood waits in the network's buffers, not as decoded frames in memory.
-    if (waiting_.size() >= kMaxBacklog)
+    if (waiting_.size() >= kMaxBacklog || waitingBytes_ >= kMaxBacklogBytes)
         client_.setReadingPaused(true);
     if (!drainScheduled_) {
         drainScheduled_ = true;
         QMetaObject::invokeMethod(this, &ChatEvents::drain, Qt::QueuedConnection);
     }
-    return true;
 }
 
 void ChatEvents::drain() {
     drainScheduled_ = false;
-    // A handler may open rooms or drop the connection; each step re-reads the queue.
-    for (int i = 0; i < kFramesPerTurn && !waiting_.empty(); ++i) {
-        const std::function<void()> handler = std::move(waiting_.front());
+    markTurn(); // the count starts afresh before the next drain
+    // A handler may open rooms or drop the connection; each step re-reads the queue. Frames the
+    // connection handed over directly this turn count against it too.
+    while (!waiting_.empty() && !turnFull()) {
+        const std::function<void()> handler = std::move(waiting_.front().handler);
+        const std::size_t bytes = waiting_.front().bytes;
         waiting_.pop_front();
+        waitingBytes_ -= bytes;
+        ++handledThisTurn_;
+        bytesThisTurn_ += bytes;
         handler();
     }
-    if (waiting_.size() <= kMaxBacklog / 2)
+    if (waiting_.size() <= kMaxBacklog / 2 && waitingBytes_ <= kMaxBacklogBytes / 2)
         client_.setReadingPaused(false);
     if (!waiting_.empty() && !drainScheduled_) {
         drainScheduled_ = true;
@@ -124,7 +176,9 @@ void ChatEvents::dispatch(quint8 type, const FieldList& fields) {
         emitDecoded<wire::CallInvite>(this, &ChatEvents::callInvite, fields);
         break;
     case MessageType::HistoryPage:
-        emitDecoded<wire::HistoryPage>(this, &ChatEvents::historyReceived, fields);
+        // A page may fill a frame of megabytes; copying all of it would hold the window.
+        if (const std::optional<wire::HistoryPage> page = decodePage(fields))
+            emit historyReceived(*page);
         break;
     default:
         // QuietEvent and types this client does not know have no effect.

@@ -13,6 +13,7 @@
 
 #include <deque>
 #include <functional>
+#include <optional>
 
 namespace brindlewick {
 
@@ -21,8 +22,18 @@ class ChatEvents : public QObject, public ChatClientListener {
 public:
     static constexpr int kReconnectDelayMs = 3000;
     static constexpr int kFramesPerTurn = 256;
-    // Beyond this many waiting frames the connection stops reading until they are shown.
+    // A turn also ends after frames of this many bytes (a frame larger alone still goes), so a
+    // flood of large messages is shown a few per turn and the window paints between them.
+    static constexpr std::size_t kBytesPerTurn = 32 * 1024;
+    // Beyond this many waiting frames, or bytes of them, the connection stops reading until they
+    // are shown.
     static constexpr std::size_t kMaxBacklog = 8 * kFramesPerTurn;
+    static constexpr std::size_t kMaxBacklogBytes = 8 * 1024 * 1024;
+    // What of a history page is decoded: its newest entries within kPageBytes, each field within
+    // kFieldBytes (the server's limit on a message's text). The window shows less than that of a
+    // page at once; older entries come again with the next page.
+    static constexpr std::size_t kPageBytes = 256 * 1024;
+    static constexpr std::size_t kFieldBytes = 64 * 1024;
 
     enum class Connection {
         Opened,   // the socket is open; the sign-in is on its way
@@ -37,8 +48,9 @@ public:
 
     bool reconnectPending() const { return reconnectTimer_.isActive(); }
     void setReconnectDelay(int milliseconds) { reconnectTimer_.setInterval(milliseconds); }
-    // Frames and connection events waiting for a later turn.
+    // Frames and connection events waiting for a later turn, and the frames' bytes.
     std::size_t backlogSize() const { return waiting_.size(); }
+    std::size_t backlogBytes() const { return waitingBytes_; }
 
     // ChatClientListener; also how tests hand in frames without a server.
     void chatConnected() override;
@@ -57,20 +69,34 @@ signals:
     void notice(const brindlewick::wire::Notice& notice);
     void serverError(const brindlewick::wire::ServerError& error);
     void callInvite(const brindlewick::wire::CallInvite& invite);
-    // A page of a room's past, only ever as the answer to this client's request.
+    // A page of a room's past, only ever as the answer to this client's request; at most
+    // kPageBytes of it.
     void historyReceived(const brindlewick::wire::HistoryPage& page);
 
 private:
     void dispatch(quint8 type, const FieldList& fields);
-    // Queues `handler` behind waiting events; false when nothing waits (the caller goes on).
+    // Queues `handler` behind waiting events; false when nothing waits and this turn has room
+    // (the caller goes on).
     bool deferBehindBacklog(std::function<void()> handler);
+    // Queues `handler`, for a frame of `bytes`, for a later turn.
+    void defer(std::function<void()> handler, std::size_t bytes);
+    std::function<void()> later(quint8 type, const FieldList& fields);
+    static std::optional<wire::HistoryPage> decodePage(const FieldList& fields);
+    bool turnFull() const;
     void markTurn();
     void drain();
 
+    struct Waiting {
+        std::function<void()> handler;
+        std::size_t bytes;
+    };
+
     ChatClient& client_;
     QTimer reconnectTimer_;
-    std::deque<std::function<void()>> waiting_;
+    std::deque<Waiting> waiting_;
+    std::size_t waitingBytes_ = 0;
     int handledThisTurn_ = 0;
+    std::size_t bytesThisTurn_ = 0;
     bool turnMarked_ = false;     // a call that resets the count is posted
     bool drainScheduled_ = false; // a call that runs waiting handlers is posted
 };

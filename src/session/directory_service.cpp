@@ -39,6 +39,23 @@ Directory::ListAnswer Directory::fetchList(const ServerConfig& config, const QSt
     return answer;
 }
 
+Directory::Lists Directory::fetchLists(const ServerConfig& config, const QString& phone,
+                                       const RequestLimits& limits) {
+    // Both requests go out before either list changes.
+    const ListAnswer friends = fetchList(config, friendsListPath(phone), limits);
+    const ListAnswer rooms = fetchList(config, roomsListPath(phone), limits);
+    Lists lists;
+    if (friends.text)
+        lists.friends = parseFriendObjects(*friends.text, kMaxListRows, &lists.friendsDropped);
+    else
+        lists.friendsError = friends.error;
+    if (rooms.text)
+        lists.rooms = parseRoomObjects(*rooms.text, kMaxListRows, &lists.roomsDropped);
+    else
+        lists.roomsError = rooms.error;
+    return lists;
+}
+
 Directory::Directory(const ServerConfig& config, Self self, QObject* parent)
     : QObject(parent), config_(config), self_(std::move(self)) {
     pool_.setMaxThreadCount(1);
@@ -54,6 +71,7 @@ Directory::~Directory() {
 void Directory::setLists(QList<FriendRecord> friends, QList<RoomRecord> rooms) {
     friends_ = std::move(friends);
     rooms_ = std::move(rooms);
+    friendsDropped_ = roomsDropped_ = 0;
     indexLists();
     emit listsChanged(ListsCause::Asked);
 }
@@ -68,37 +86,37 @@ void Directory::startRefresh() {
         return;
     refreshing_ = true;
     awaitedRooms_ = std::exchange(lateRooms_, {});
-    struct Lists {
-        ListAnswer friends;
-        ListAnswer rooms;
-    };
     const ServerConfig config = config_;
     const QString phone = self_.phone;
     const auto cancelled = cancelled_;
     runOffThread(
         pool_, this,
         [config, phone, cancelled] {
-            const RequestLimits limits{RequestLimits::kTotalSeconds, cancelled.get()};
-            // Both requests go out before either list changes.
-            return Lists{fetchList(config, friendsListPath(phone), limits),
-                         fetchList(config, roomsListPath(phone), limits)};
+            return fetchLists(config, phone,
+                              RequestLimits{RequestLimits::kTotalSeconds, cancelled.get()});
         },
-        [](Directory& directory, Lists lists) { directory.takeLists(lists.friends, lists.rooms); });
+        [](Directory& directory, Lists lists) { directory.takeLists(std::move(lists)); });
 }
 
-void Directory::takeLists(const ListAnswer& friends, const ListAnswer& rooms) {
+void Directory::takeLists(Lists lists) {
     refreshing_ = false;
     const bool asked = std::exchange(asked_, false);
+    const bool friendsRead = lists.friends.has_value();
+    const bool roomsRead = lists.rooms.has_value();
     // A list that could not be read keeps what the sidebar shows; the other one still updates.
-    if (friends.text)
-        friends_ = parseFriendObjects(*friends.text);
-    if (rooms.text)
-        rooms_ = parseRoomObjects(*rooms.text);
-    if (friends.text || rooms.text)
+    if (friendsRead) {
+        friends_ = std::move(*lists.friends);
+        friendsDropped_ = lists.friendsDropped;
+    }
+    if (roomsRead) {
+        rooms_ = std::move(*lists.rooms);
+        roomsDropped_ = lists.roomsDropped;
+    }
+    if (friendsRead || roomsRead)
         indexLists();
     // A room first heard of while this refresh ran may be missing from its answer: one more.
     // One the answer should have held and does not is not asked for again.
-    if (rooms.text) {
+    if (roomsRead) {
         for (const QString& room : std::as_const(awaitedRooms_))
             if (!this->room(room))
                 unlistedRooms_.insert(room, clock_.elapsed());
@@ -108,17 +126,18 @@ void Directory::takeLists(const ListAnswer& friends, const ListAnswer& rooms) {
     awaitedRooms_.clear();
     for (auto it = lateRooms_.begin(); it != lateRooms_.end();)
         it = room(*it) ? lateRooms_.erase(it) : std::next(it);
-    const bool again = !lateRooms_.isEmpty() && rooms.text;
-    if (friends.text || rooms.text)
+    const bool again = !lateRooms_.isEmpty() && roomsRead;
+    if (friendsRead || roomsRead)
         emit listsChanged(asked ? ListsCause::Asked : ListsCause::NewRoom);
     QStringList errors;
-    for (const ListAnswer* answer : {&friends, &rooms})
-        if (!answer->text && !errors.contains(answer->error))
-            errors << answer->error;
+    if (!friendsRead)
+        errors << lists.friendsError;
+    if (!roomsRead && !errors.contains(lists.roomsError))
+        errors << lists.roomsError;
     if (!errors.isEmpty())
         emit refreshFailed(errors.join(QStringLiteral(" / ")));
     // New memo rooms open once the lists know them, as their header needs; until then they wait.
-    if (rooms.text) {
+    if (roomsRead) {
         for (const auto& [room, title] : std::exchange(createdRooms_, {}))
             emit memoRoomCreated(room, title);
     }

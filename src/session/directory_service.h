@@ -33,6 +33,9 @@ public:
     Q_ENUM(ListsCause)
     // How long messages for a room the server did not list ask for the lists no more.
     static constexpr qint64 kUnlistedRetryMs = 60'000;
+    // The most friends, and the most rooms, taken from an answer; the rest are dropped (counted
+    // in friendsDropped, roomsDropped), so a list of millions costs the window no more.
+    static constexpr qsizetype kMaxListRows = 10'000;
 
     struct Self {
         QString phone;
@@ -52,6 +55,9 @@ public:
     // Unread messages over all rooms; it stops at the largest qint64.
     qint64 unreadTotal() const { return unreadTotal_; }
     bool refreshing() const { return refreshing_; }
+    // Records the last answer held beyond kMaxListRows.
+    qsizetype friendsDropped() const { return friendsDropped_; }
+    qsizetype roomsDropped() const { return roomsDropped_; }
 
     // Lists known without asking the server (a screenshot, a cache); announced like a refresh.
     void setLists(QList<FriendRecord> friends, QList<RoomRecord> rooms);
@@ -101,7 +107,18 @@ private:
     };
     static ListAnswer fetchList(const ServerConfig& config, const QString& path,
                                 const RequestLimits& limits);
-    void takeLists(const ListAnswer& friends, const ListAnswer& rooms);
+    // Both lists as read on the worker: decoded there, so the main thread only takes them.
+    struct Lists {
+        std::optional<QList<FriendRecord>> friends;
+        std::optional<QList<RoomRecord>> rooms;
+        qsizetype friendsDropped = 0;
+        qsizetype roomsDropped = 0;
+        QString friendsError;
+        QString roomsError;
+    };
+    static Lists fetchLists(const ServerConfig& config, const QString& phone,
+                            const RequestLimits& limits);
+    void takeLists(Lists lists);
     void startRefresh();
     // The lookups below follow the lists; called whenever a list is replaced.
     void indexLists();
@@ -123,6 +140,8 @@ private:
     QHash<QString, QString> pictureIds_; // phone, nickname, alias or title -> picture id
     QHash<QString, QString> lastMessageIds_;
     qint64 unreadTotal_ = 0;
+    qsizetype friendsDropped_ = 0;
+    qsizetype roomsDropped_ = 0;
     bool refreshing_ = false;
     bool asked_ = false; // someone asked for the running refresh
     // Rooms heard of before the running refresh was asked for: its answer should hold them.
