@@ -1,0 +1,258 @@
+// A hostile chat or list server against the signed-in window: a 16 MiB history page, a flood of
+// 1 MiB messages, lists of a million rows. The window takes each in with its event loop turning
+// (the longest stall is measured and printed; chat_freeze_bench has the figures on an idle
+// machine), shows a bounded part, says so, and loses nothing it could show.
+
+#include "chat_fixture.h"
+#include "display_text.h"
+#include "history_pages.h"
+#include "room_history.h"
+#include "sidebar_controller.h"
+#include "stall_meter.h"
+
+#include <cstdio>
+
+using namespace brindlewick;
+using namespace brindlewick::test;
+
+namespace {
+
+// Far above the stalls measured (tens of milliseconds) and far below the freezes these inputs
+// caused (2.5 to 40 s), so neither a loaded machine nor a sanitizer build makes it flake.
+constexpr double kStallBoundMs = 2000;
+constexpr std::size_t kMiB = 1024 * 1024;
+const char* const kTime = "2024-05-06T07:08:09";
+
+// Words with spaces, Hangul and ASCII, `bytes` long at most.
+std::string bigText(std::size_t bytes) {
+    const std::string word = "가나다라 abcdefg ";
+    std::string text;
+    text.reserve(bytes);
+    while (text.size() + word.size() <= bytes)
+        text += word;
+    return text;
+}
+
+QByteArray bytesOf(const std::string& s) {
+    return QByteArray(s.data(), qsizetype(s.size()));
+}
+
+void report(const char* what, double longestMs) {
+    std::printf("[ stall    ] %s: longest %.1f ms\n", what, longestMs);
+}
+
+} // namespace
+
+TEST(ShownText, CutsHugeTextsBeforeConvertingThem) {
+    const QString note = kCutNote;
+    struct Case {
+        const char* name;
+        std::string utf8;
+        qsizetype maxChars;
+        QString expected;
+    };
+    const std::string hangul = "가나다라마";
+    const std::vector<Case> cases = {
+        {"short text as it is", "안녕하세요", 10, "안녕하세요"},
+        {"exactly the limit", "abcde", 5, "abcde"},
+        {"ASCII cut", "abcdefgh", 5, "abcde" + note},
+        {"Hangul cut on a character", hangul + hangul, 3, "가나다" + note},
+        {"four-byte characters never halved", "😀😀😀", 3, "😀" + note},
+        {"nothing allowed", "abc", 0, note},
+        {"megabytes", std::string(4 * kMiB, 'x'), 10, "xxxxxxxxxx" + note},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(shownText(c.utf8, c.maxChars), c.expected) << c.name;
+    // Tags are still read as labels.
+    EXPECT_EQ(shownMessage("[sticker:" + std::string(kMiB, 'a') + "]"), "[이모티콘]");
+
+    const QString summary = summaryText(QString(5000, u'가') + "\n둘째 줄");
+    EXPECT_EQ(summary.size(), kSummaryChars + 1);
+    EXPECT_TRUE(summary.endsWith(u'…'));
+    EXPECT_EQ(summaryText("한 줄\n두 줄"), "한 줄 두 줄");
+}
+
+class Freeze : public ChatWindow {
+protected:
+    void openRoom() {
+        chat.clearFrames();
+        controller->room().open("r-1", "팀");
+        ASSERT_TRUE(waitUntil([&] { return requests().size() == 1; }));
+    }
+    std::vector<ReceivedFrame> requests() const {
+        return chat.framesOfType(MessageType::HistoryRequest);
+    }
+    // Runs the loop until `done`, then a while longer for the layout and painting that follow;
+    // returns the longest stall.
+    double takeIn(StallMeter& meter, const std::function<bool()>& done, int timeoutMs = 60000) {
+        EXPECT_TRUE(waitUntil(done, timeoutMs));
+        spin(200);
+        return meter.longestMs();
+    }
+};
+
+// One frame of 16 MiB answering the request for the newest page: a single huge entry, or as many
+// entries as a frame holds. The newest entries are shown, long texts cut with a note; the rest
+// is asked for again, from the oldest entry shown.
+TEST_F(Freeze, AHistoryPageOfSixteenMegabytes) {
+    struct Case {
+        const char* name;
+        std::size_t entries;
+    };
+    for (const Case& c : {Case{"one entry", 1}, Case{"340 entries", 340}}) {
+        SCOPED_TRACE(c.name);
+        openRoom();
+        wire::HistoryPage page;
+        page.room = "r-1";
+        page.hasOlder = false; // the server says this is all, yet not all of it is taken
+        const std::size_t each = (ChatProtocol::kMaxPayloadLength - 8192) / c.entries - 64;
+        for (std::size_t i = 0; i < c.entries; ++i) {
+            wire::HistoryEntry e;
+            e.msgId = std::to_string(1000 + i);
+            e.kind = "chat";
+            e.sender = "준호";
+            e.senderPhone = "01033334444";
+            e.time = kTime;
+            e.text = bigText(each);
+            page.entries.push_back(std::move(e));
+        }
+        const std::string frame = wire::encodeFrame(page);
+        ASSERT_GT(frame.size(), 16 * kMiB - 16384);
+        ASSERT_LE(frame.size(), ChatProtocol::kMaxPayloadLength + ChatProtocol::kHeaderSize);
+        chat.sendBytes(bytesOf(frame));
+
+        StallMeter meter;
+        const double longest = takeIn(meter, [&] { return controller->history().opened(); });
+        report(c.name, longest);
+        EXPECT_LT(longest, kStallBoundMs);
+
+        // The newest entry is there, cut with the note.
+        ASSERT_FALSE(chatItems().isEmpty());
+        const QString newest = QString::number(1000 + c.entries - 1);
+        EXPECT_EQ(chatItems().constLast().msgId, newest);
+        EXPECT_TRUE(chatItems().constLast().text.endsWith(kCutNote));
+        EXPECT_LE(chatItems().constLast().text.size(), kShownTextChars + kCutNote.size());
+        EXPECT_TRUE(transcriptText().contains(kCutNote.trimmed()));
+        qsizetype shown = 0;
+        for (const ChatItem& item : chatItems())
+            shown += item.text.size();
+        EXPECT_LE(shown, HistoryPages::kPageChars + kShownTextChars);
+        // A page taken whole is the beginning the server said it was; one cut short is not.
+        EXPECT_EQ(ui().transcript().showsBeginning(), c.entries == 1);
+
+        if (c.entries > 1) {
+            // Left out, and said so; the next request goes on from the oldest entry shown.
+            EXPECT_TRUE(status().startsWith("대화 기록이 너무 커서")) << status().toStdString();
+            EXPECT_TRUE(controller->history().hasOlder());
+            ASSERT_TRUE(waitUntil([&] { return requests().size() == 2; }));
+            EXPECT_EQ(QString::fromStdString(requests().back().fields.at(1)),
+                      chatItems().constFirst().msgId);
+        }
+        controller->room().close();
+    }
+}
+
+// Frames of 1 MiB each as fast as the socket takes them, into the open room and into another
+// one: every message counts, the transcript shows each cut, the status line and notifications
+// a line, and the decoded backlog stays within its bytes.
+TEST_F(Freeze, AFloodOfOneMegabyteMessages) {
+    constexpr int kMessages = 16;
+    for (const bool inView : {true, false}) {
+        SCOPED_TRACE(inView ? "open room" : "another room");
+        if (inView)
+            openRoom();
+        const std::string room = inView ? "r-1" : "r-2";
+        const std::string text = bigText(kMiB);
+        std::string bytes;
+        for (int i = 1; i <= kMessages; ++i)
+            bytes += wire::encodeFrame(
+                wire::ChatMessage{room, "준호", text, kTime, std::to_string(i), "01033334444", ""});
+        platform.clear();
+        chat.sendBytes(bytesOf(bytes));
+
+        StallMeter meter;
+        std::size_t mostBacklog = 0;
+        const QString last = QString::number(kMessages);
+        const double longest = takeIn(meter, [&] {
+            mostBacklog = std::max(mostBacklog, controller->events().backlogBytes());
+            return controller->directory().lastMessageId(QString::fromStdString(room)) == last;
+        });
+        report(inView ? "1 MiB messages, open room" : "1 MiB messages, another room", longest);
+        EXPECT_LT(longest, kStallBoundMs);
+        EXPECT_LE(mostBacklog, ChatEvents::kMaxBacklogBytes + ChatClient::kReadBufferBytes);
+        EXPECT_FALSE(controller->client().readingPaused());
+
+        if (inView) {
+            ASSERT_EQ(chatItems().size(), kMessages);
+            for (const ChatItem& item : chatItems()) {
+                EXPECT_TRUE(item.text.endsWith(kCutNote));
+                EXPECT_LE(item.text.size(), kShownTextChars + kCutNote.size());
+            }
+            controller->room().close();
+        } else {
+            EXPECT_TRUE(status().startsWith("새 메시지 · 준호: 가나다라"));
+            EXPECT_LE(status().size(), kSummaryChars + 1);
+            EXPECT_EQ(controller->directory().room("r-2")->unread, kMessages);
+            ASSERT_FALSE(platform.notifications.isEmpty());
+            for (const auto& n : platform.notifications)
+                EXPECT_LE(n.body.size(), kSummaryChars + 1);
+        }
+    }
+}
+
+// A million friends, or a million rooms: read on the worker, the first 10,000 shown, the rest
+// left out and said so in the status line.
+TEST_F(Freeze, ListsOfAMillionRows) {
+    constexpr int kRows = 1000000;
+    for (const bool rooms : {true, false}) {
+        SCOPED_TRACE(rooms ? "rooms" : "friends");
+        QByteArray json = rooms ? "{\"rooms\":[" : "[";
+        json.reserve(qsizetype(kRows) * 64);
+        for (int i = 0; i < kRows; ++i) {
+            if (i > 0)
+                json += ',';
+            const QByteArray n = QByteArray::number(i);
+            json += rooms ? "{\"room_name\":\"big-" + n + "\",\"title\":\"방 " + n +
+                                "\",\"unread_count\":1}"
+                          : "{\"phone\":\"0" + QByteArray::number(1090000000 + i) +
+                                "\",\"nick\":\"친구 " + n + "\"}";
+        }
+        json += rooms ? "]}" : "]";
+        http.setReply("GET", rooms ? "/v1/rooms" : "/v1/friends", {200, json, std::nullopt});
+        json = QByteArray();
+        controller->sidebar().setMode(rooms ? SidebarController::Mode::Chats
+                                            : SidebarController::Mode::Friends);
+        bool listed = false;
+        const QMetaObject::Connection connection = QObject::connect(
+            &controller->directory(), &Directory::listsChanged, [&] { listed = true; });
+
+        StallMeter meter;
+        controller->directory().refresh();
+        const double longest = takeIn(
+            meter, [&] { return listed; }, 120000);
+        QObject::disconnect(connection);
+        report(rooms ? "a million rooms" : "a million friends", longest);
+        EXPECT_LT(longest, kStallBoundMs);
+
+        const Directory& directory = controller->directory();
+        EXPECT_EQ(rooms ? directory.rooms().size() : directory.friends().size(),
+                  Directory::kMaxListRows);
+        EXPECT_EQ(rooms ? directory.roomsDropped() : directory.friendsDropped(),
+                  kRows - Directory::kMaxListRows);
+        EXPECT_EQ(controller->sidebar().rows().size(), Directory::kMaxListRows);
+        // The answer's order holds: its first rows are the ones kept.
+        EXPECT_EQ(controller->sidebar().rows().constFirst().name, rooms ? "방 0" : "친구 0");
+        EXPECT_TRUE(status().endsWith("목록이 너무 길어 990000개는 표시하지 않았습니다"))
+            << status().toStdString();
+        // Back to a short list: nothing is said to be left out any more.
+        http.setReply("GET", rooms ? "/v1/rooms" : "/v1/friends",
+                      {200, rooms ? roomsJson : friendsJson, std::nullopt});
+        listed = false;
+        const QMetaObject::Connection again = QObject::connect(
+            &controller->directory(), &Directory::listsChanged, [&] { listed = true; });
+        controller->directory().refresh();
+        ASSERT_TRUE(waitUntil([&] { return listed; }, 60000));
+        QObject::disconnect(again);
+        EXPECT_FALSE(status().contains("표시하지 않았습니다")) << status().toStdString();
+    }
+}
