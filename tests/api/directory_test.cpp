@@ -106,6 +106,40 @@ TEST(ParseRoomObjects, UnreadNeverReadFromTheNextObject) {
     EXPECT_EQ(list[1].unread, 9);
 }
 
+// A cap keeps the answer's first records and counts the rest that would have been records.
+TEST(ParseListObjects, CapKeepsTheFirstAndCountsTheRest) {
+    const QString rooms = R"([{"room_name":"a"},{"title":"no id"},{"room_name":"b"},)"
+                          R"({"room_name":""},{"room_name":"c"},{"room_name":"d"}])";
+    const QString friends = R"([{"phone":"1"},{"nick":"no phone"},{"PhoneNumber":"2"},)"
+                            R"({"phone":"3"}])";
+    struct Case {
+        qsizetype max;
+        QStringList rooms;
+        qsizetype roomsBeyond;
+        QStringList friends;
+        qsizetype friendsBeyond;
+    };
+    const Case cases[] = {
+        {-1, {"a", "b", "c", "d"}, 0, {"1", "2", "3"}, 0},
+        {2, {"a", "b"}, 2, {"1", "2"}, 1},
+        {4, {"a", "b", "c", "d"}, 0, {"1", "2", "3"}, 0},
+        {0, {}, 4, {}, 3},
+    };
+    for (const Case& c : cases) {
+        qsizetype beyond = -1;
+        QStringList ids;
+        for (const RoomRecord& r : parseRoomObjects(rooms, c.max, &beyond))
+            ids << r.room;
+        EXPECT_EQ(ids, c.rooms) << c.max;
+        EXPECT_EQ(beyond, c.roomsBeyond) << c.max;
+        ids.clear();
+        for (const FriendRecord& f : parseFriendObjects(friends, c.max, &beyond))
+            ids << f.phone;
+        EXPECT_EQ(ids, c.friends) << c.max;
+        EXPECT_EQ(beyond, c.friendsBeyond) << c.max;
+    }
+}
+
 TEST(DirectoryPaths, ValuesAreEncodedButPlainPhonesUnchanged) {
     EXPECT_EQ(friendsListPath("01012345678"), "/v1/friends?phone=01012345678");
     EXPECT_EQ(roomsListPath("01012345678"), "/v1/rooms?phone=01012345678");

@@ -200,4 +200,58 @@ TEST(WireMessages, DecodeNeedsTheRequiredFieldsAndReadsMissingOnesAsEmpty) {
         EXPECT_EQ(c.read(c.fields), c.expected) << c.name;
 }
 
+// A reader that shows a bounded part of a page decodes its newest entries within a byte budget,
+// each field cut at a character boundary, and learns that older entries exist.
+TEST(WireMessages, HistoryPageNewestWithinABudget) {
+    const auto entry = [](const std::string& id, const std::string& text) {
+        HistoryEntry e;
+        e.msgId = id;
+        e.kind = "chat";
+        e.text = text;
+        return e;
+    };
+    // An entry takes 7 bytes (id, "chat", the flags) and its text.
+    const HistoryPage page{"r",
+                           "",
+                           false,
+                           "0",
+                           {entry("1", std::string(100, 'a')), entry("2", std::string(100, 'b')),
+                            entry("3", "가나다라")}};
+    const FieldList fields = page.encode();
+    struct Case {
+        const char* name;
+        std::size_t maxBytes;
+        std::size_t maxFieldBytes;
+        std::vector<std::string> ids;
+        bool hasOlder;
+        std::string newestText;
+    };
+    const std::vector<Case> cases = {
+        {"all fit", 1000, 1000, {"1", "2", "3"}, false, "가나다라"},
+        {"the older ones left out", 130, 1000, {"2", "3"}, true, "가나다라"},
+        {"the newest always", 1, 1000, {"3"}, true, "가나다라"},
+        {"fields cut on a character", 1000, 7, {"1", "2", "3"}, false, "가나"},
+        {"cut fields count as cut", 30, 7, {"2", "3"}, true, "가나"},
+    };
+    for (const Case& c : cases) {
+        const std::optional<HistoryPage> read =
+            HistoryPage::decodeNewest(fields, c.maxBytes, c.maxFieldBytes);
+        ASSERT_TRUE(read) << c.name;
+        std::vector<std::string> ids;
+        for (const HistoryEntry& e : read->entries)
+            ids.push_back(e.msgId);
+        EXPECT_EQ(ids, c.ids) << c.name;
+        EXPECT_EQ(read->hasOlder, c.hasOlder) << c.name;
+        EXPECT_EQ(read->entries.back().text, c.newestText) << c.name;
+        EXPECT_EQ(read->room, "r") << c.name;
+    }
+    // Unreadable pages stay unreadable.
+    EXPECT_FALSE(HistoryPage::decodeNewest({"r", "", "0", "0", "x"}, 100, 100));
+    // A page within the budget reads as decode reads it.
+    EXPECT_EQ(HistoryPage::decodeNewest(fields, 1 << 20, 1 << 20)->encode(),
+              HistoryPage::decode(fields)->encode());
+    EXPECT_EQ(cutUtf8("😀x", 3), "");
+    EXPECT_EQ(cutUtf8("😀x", 4), "😀");
+}
+
 } // namespace
