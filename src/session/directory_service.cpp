@@ -92,8 +92,11 @@ void Directory::startRefresh() {
     runOffThread(
         pool_, this,
         [config, phone, cancelled] {
-            return fetchLists(config, phone,
-                              RequestLimits{RequestLimits::kTotalSeconds, cancelled.get()});
+            RequestLimits limits;
+            limits.totalSeconds = RequestLimits::kTotalSeconds;
+            limits.cancelled = cancelled.get();
+            limits.maxBodyBytes = kMaxListBytes;
+            return fetchLists(config, phone, limits);
         },
         [](Directory& directory, Lists lists) { directory.takeLists(std::move(lists)); });
 }

@@ -36,6 +36,9 @@ public:
     // The most friends, and the most rooms, taken from an answer; the rest are dropped (counted
     // in friendsDropped, roomsDropped), so a list of millions costs the window no more.
     static constexpr qsizetype kMaxListRows = 10'000;
+    // A list's answer larger than this is refused (FileTransfer::kTooLargeText) before it is all
+    // read: far more than kMaxListRows rows take.
+    static constexpr qint64 kMaxListBytes = 8 * 1024 * 1024;
 
     struct Self {
         QString phone;
