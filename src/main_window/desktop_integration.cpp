@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMainWindow>
+#include <QTimer>
 
 namespace brindlewick {
 
@@ -19,8 +20,7 @@ DesktopIntegration::DesktopIntegration(MainWindow& window, Directory& directory,
     platform_.setNotificationActivated([this](const QString& room) { openFromNotification(room); });
     connect(&directory_, &Directory::unreadTotalChanged, this, &DesktopIntegration::showTray);
     window_.window()->installEventFilter(this);
-    // Quitting closes every window: this one must really close then, and the tray's own
-    // window must not keep the application alive.
+    // Quitting closes every window: this one must really close then.
     qApp->installEventFilter(this);
 }
 
@@ -69,10 +69,13 @@ void DesktopIntegration::openFromNotification(const QString& room) {
 
 bool DesktopIntegration::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Quit && watched == qApp) {
-        release();
+        // Closing now closes. The tray stays until the event is done: its own menu may be
+        // what asked to quit, still on the stack. If the quit is refused, hiding comes back.
+        quitting_ = true;
+        QTimer::singleShot(0, this, [this] { quitting_ = false; });
         return false;
     }
-    if (event->type() != QEvent::Close || watched != window_.window() || released_ ||
+    if (event->type() != QEvent::Close || watched != window_.window() || released_ || quitting_ ||
         !platform_.isTrayAvailable())
         return QObject::eventFilter(watched, event);
     // The tray keeps the session: messages still count and notify.

@@ -24,7 +24,8 @@ public:
 
     // The tray icon, where the desktop has a tray.
     void start();
-    // From now on closing the window closes it, tray or not (logging out).
+    // From now on closing the window closes it, tray or not (logging out, the controller's
+    // end). Never from inside the tray's own menu: the icon and its menu go here.
     void release();
     // The window shown again where it was, raised and activated.
     void bringWindow();
@@ -46,6 +47,7 @@ private:
     DirectoryActions& actions_;
     Platform& platform_;
     bool released_ = false;
+    bool quitting_ = false; // from the application's Quit event to the next turn of the loop
     bool hintShown_ = false;
 };
 

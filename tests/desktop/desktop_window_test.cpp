@@ -1,6 +1,7 @@
 // The signed-in window on the desktop: notifications that open their room, the tray's count,
 // closing to the tray and quitting from it.
 
+#include "bidi_isolate.h"
 #include "chat_fixture.h"
 #include "chat_protocol.h"
 #include "desktop_integration.h"
@@ -48,6 +49,24 @@ TEST_F(WithoutTray, NotificationLeadsToItsRoomAndRaisesTheWindow) {
     EXPECT_EQ(controller->room().room(), "r-77");
 }
 
+// A name that would reorder what stands around it is drawn isolated wherever the window puts it
+// among other text: status line, notifications, the room's header.
+TEST_F(WithoutTray, NamesThatLieStayInTheirPlace) {
+    const QString rlo = QString(QChar(0x202E));
+    const QString liar = rlo + "관리자";
+    const QString file = "invoice" + rlo + "fdp.exe";
+    receive(MessageType::Chat, {"r-3", liar, "여기요", kTime, "7"});
+    EXPECT_EQ(status(), "새 메시지 · " + isolated(liar) + ": 여기요");
+    ASSERT_FALSE(platform.notifications.isEmpty());
+    EXPECT_EQ(platform.notifications.last().title, isolated(liar));
+    receive(MessageType::FileMeta, {"r-3", liar, "f1", file});
+    EXPECT_EQ(status(), "파일 · " + isolated(liar) + ": " + isolated(file));
+    EXPECT_EQ(platform.notifications.last().body, "[파일] " + isolated(file));
+    EXPECT_NE(isolated(file), file);
+    controller->room().open("r-9", liar);
+    EXPECT_EQ(ui().headerText(), isolated(liar) + "  (r-9)");
+}
+
 TEST_F(WithoutTray, ClosingQuitsAsBefore) {
     EXPECT_EQ(platform.trayCount, -1);
     EXPECT_TRUE(controller->window()->close());
@@ -89,7 +108,8 @@ TEST_F(WithTray, ClosingHidesToTheTrayWithAHintOnce) {
 }
 
 // Quitting (the menu bar's item, the tray's, the session's end) closes every window: this one
-// too, tray or not, and the tray icon goes first.
+// too, tray or not. The tray icon stays while the event runs, since its menu may be what quit;
+// it goes with the controller.
 TEST_F(WithTray, QuittingClosesForReal) {
     controller->window()->close();
     ASSERT_EQ(platform.trayCount, 3);
@@ -98,7 +118,20 @@ TEST_F(WithTray, QuittingClosesForReal) {
     QCoreApplication::sendEvent(qApp, &quit);
     EXPECT_TRUE(quit.isAccepted());
     EXPECT_FALSE(controller->window()->isVisible());
+    EXPECT_EQ(platform.trayCount, 3);
+    controller.reset();
     EXPECT_EQ(platform.trayCount, -1);
+}
+
+// A quit that did not happen (the event went nowhere) leaves closing to the tray as it was.
+TEST_F(WithTray, ClosingHidesAgainAfterAQuitThatDidNotHappen) {
+    QEvent quit(QEvent::Quit);
+    QCoreApplication::sendEvent(qApp, &quit);
+    ASSERT_TRUE(waitUntil([&] {
+        controller->window()->show();
+        return !controller->window()->close() && !controller->window()->isVisible();
+    }));
+    EXPECT_EQ(platform.trayCount, 3);
 }
 
 // Logging out closes the window for good and takes the tray icon with it.

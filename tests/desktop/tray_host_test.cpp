@@ -6,11 +6,17 @@
 #include "tray_icon.h"
 
 #include <QAction>
+#include <QDir>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QPoint>
 #include <QProcess>
+#include <QSettings>
+#include <QSize>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
+#include <QTcpServer>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace brindlewick;
@@ -74,6 +80,43 @@ TEST_F(TrayHost, IconDocksAndItsMenuQuits) {
     EXPECT_FALSE(platform.isTrayAvailable());
     platform.removeTrayIcon();
     EXPECT_EQ(platform.trayIcon(), nullptr);
+}
+
+// The client quit through its tray menu, clicked as a user does, ends as it should: status 0
+// and the window's place saved for the next start. (The menu was once deleted while it still
+// handled the click.)
+TEST_F(TrayHost, QuittingFromTheTrayMenuEndsWellAndKeepsTheWindowsPlace) {
+    QTemporaryDir configDir;
+    QTemporaryDir runtimeDir;
+    ASSERT_TRUE(configDir.isValid() && runtimeDir.isValid());
+    const QString settingsFile = QDir(configDir.path()).filePath("Brindlewick/Brindlewick.conf");
+    QSettings(settingsFile, QSettings::IniFormat).setValue("phone", "01011112222");
+    // No server: the window comes all the same, saying it cannot connect.
+    quint16 closedPort = 0;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+        closedPort = probe.serverPort();
+    }
+    QProcess client;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_CONFIG_HOME", configDir.path());
+    environment.insert("XDG_RUNTIME_DIR", runtimeDir.path());
+    client.setProcessEnvironment(environment);
+    client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const QString port = QString::number(closedPort);
+    client.start(BRINDLEWICK_TRAY_QUIT_PROBE_PATH,
+                 {"--server", "127.0.0.1", "--chat-port", port, "--http-port", port});
+    ASSERT_TRUE(client.waitForFinished(120000));
+    EXPECT_EQ(client.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(client.exitCode(), 0);
+    const QList<QByteArray> words = client.readAllStandardOutput().trimmed().split(' ');
+    ASSERT_EQ(words.size(), 5);
+    ASSERT_EQ(words[0], "placement");
+    QSettings saved(settingsFile, QSettings::IniFormat);
+    EXPECT_EQ(saved.value("window/position").toPoint(), QPoint(words[1].toInt(), words[2].toInt()));
+    EXPECT_EQ(saved.value("window/size").toSize(), QSize(words[3].toInt(), words[4].toInt()));
+    EXPECT_EQ(words[3].toInt(), 900);
 }
 
 } // namespace
