@@ -41,15 +41,14 @@ int answer(const CommandLine& commandLine) {
 
 int runBrindlewick(int argc, char** argv, const std::function<void(AppDelegate&)>& afterLaunch) {
     {
-        // Settled before the application object when no argument could be one of Qt's own,
-        // so --help, --version and mistakes need no display. The help with Qt's options needs
-        // the application object that owns them.
+        // Settled before the application object, so --help, --version and mistakes need no
+        // display: Qt's own options are set aside as QApplication would take them. The help
+        // with Qt's options needs the application object that owns them.
         QStringList arguments;
         for (int i = 0; i < argc; ++i)
             arguments.append(QString::fromLocal8Bit(argv[i]));
-        const CommandLine early = parseCommandLine(arguments);
-        if (early.kind != CommandLine::Run && early.kind != CommandLine::HelpAll &&
-            !early.unknownArgument) {
+        const CommandLine early = parseCommandLine(withoutQtOptions(arguments));
+        if (early.kind != CommandLine::Run && early.kind != CommandLine::HelpAll) {
             QCoreApplication core(argc, argv); // names the program in the help's usage line
             return answer(early);
         }

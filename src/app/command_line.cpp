@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <algorithm>
+
 namespace brindlewick {
 
 namespace {
@@ -66,20 +68,18 @@ bool parsePort(const QString& text, std::uint16_t& port) {
 
 CommandLine parseCommandLine(const QStringList& arguments) {
     CommandLine result;
-    auto fail = [&result](const QString& error, bool unknown = false) {
+    auto fail = [&result](const QString& error) {
         result.kind = CommandLine::Error;
         result.error = error;
-        result.unknownArgument = unknown;
         return result;
     };
     QCommandLineParser parser;
     describe(parser);
     if (!parser.parse(arguments))
-        return fail(parser.errorText(), !parser.unknownOptionNames().isEmpty());
+        return fail(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument '%1'")
-                        .arg(parser.positionalArguments().constFirst()),
-                    true);
+                        .arg(parser.positionalArguments().constFirst()));
     if (parser.isSet(QStringLiteral("version"))) {
         result.kind = CommandLine::Version;
         return result;
@@ -117,6 +117,65 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     }
     result.config.tls = parser.isSet(tlsOption) || parser.isSet(caOption);
     return result;
+}
+
+QStringList withoutQtOptions(const QStringList& arguments) {
+    // Those of QGuiApplication, QApplication and the platform plugins, older X11 ones included:
+    // taking out one Qt would leave only defers the verdict to the parse after QApplication.
+    static const QStringList withValue = {"platform",
+                                          "platformpluginpath",
+                                          "platformtheme",
+                                          "plugin",
+                                          "qwindowgeometry",
+                                          "qwindowicon",
+                                          "qwindowtitle",
+                                          "session",
+                                          "display",
+                                          "geometry",
+                                          "title",
+                                          "icon",
+                                          "name",
+                                          "visual",
+                                          "style",
+                                          "stylesheet",
+                                          "dialogs",
+                                          "ncols",
+                                          "cmap",
+                                          "im",
+                                          "inputstyle",
+                                          "fn",
+                                          "font",
+                                          "bg",
+                                          "background",
+                                          "fg",
+                                          "foreground",
+                                          "btn",
+                                          "button",
+                                          "graphicssystem"};
+    static const QStringList flags = {"reverse", "widgetcount", "testability",
+                                      "nograb",  "dograb",      "sync"};
+    static const QStringList withEquals = {"style=", "stylesheet=", "qmljsdebugger="};
+    QStringList kept;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (i == 0 || !argument.startsWith(u'-')) {
+            kept.append(argument);
+            continue;
+        }
+        // Qt reads "--name" as "-name".
+        const QString name = argument.mid(argument.startsWith(QLatin1String("--")) ? 2 : 1);
+        if (flags.contains(name))
+            continue;
+        if (withValue.contains(name) && i + 1 < arguments.size()) {
+            ++i;
+            continue;
+        }
+        const bool taken = std::any_of(withEquals.cbegin(), withEquals.cend(),
+                                       [&name](const QString& p) { return name.startsWith(p); });
+        if (!taken)
+            kept.append(argument);
+    }
+    return kept;
 }
 
 void applyConnectionSettings(QSettings& settings, ServerConfig& config) {

@@ -16,13 +16,13 @@ struct CommandLine {
     enum Kind { Run, Version, Help, HelpAll, Error } kind = Run;
     ServerConfig config;
     QString error; // for Error: what was wrong, in one line
-    // For Error: an option or argument the parser does not know. Qt's own options look like
-    // that until QApplication has taken them out of the arguments.
-    bool unknownArgument = false;
 };
 
 // `arguments` as QCoreApplication::arguments() gives them: the program first.
 CommandLine parseCommandLine(const QStringList& arguments);
+// The arguments less Qt's own options (-platform xcb, -style=Fusion, --reverse, ...) as
+// QApplication would take them out, so a mistake is told before there is a display to need.
+QStringList withoutQtOptions(const QStringList& arguments);
 // The user's settings "tls" (true/false) and "ca" (a file), under what the command line said.
 void applyConnectionSettings(QSettings& settings, ServerConfig& config);
 // Generated from the options; the usage line names the running program when there is an
