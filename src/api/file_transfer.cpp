@@ -12,8 +12,6 @@
 namespace brindlewick {
 namespace {
 
-// A failed download's answer is only shown as a message; keep memory bounded.
-constexpr std::size_t kDownloadErrorBodyLimit = 64 * 1024;
 // A temporary file is private to its owner; the saved file is an ordinary one.
 constexpr QFileDevice::Permissions kSavedPermissions =
     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
@@ -129,7 +127,7 @@ bool FileTransfer::downloadFileId(const ServerConfig& config, const QString& fil
     };
     const detail::HttpResult r =
         detail::performHttp(config, QStringLiteral("GET"), filePath(fileId), std::nullopt,
-                            QString(), sink, kDownloadErrorBodyLimit, RequestLimits{0, cancelled});
+                            QString(), sink, RequestLimits{0, cancelled});
     switch (r.outcome) {
     case detail::HttpOutcome::Success:
         break;

@@ -14,14 +14,20 @@
 
 namespace brindlewick {
 
-// How long a request may take and how to stop it early. Transfers keep only the idle limit
-// (a large file may take long); other requests also get a cap on the whole exchange.
+// How long a request may take, how large its answer may grow and how to stop it early.
+// Transfers keep only the idle limit (a large file may take long); other requests also get a
+// cap on the whole exchange. No answer is read past its cap, whatever the server sends.
 struct RequestLimits {
     static constexpr long kTotalSeconds = 120;
+    // An answer kept in memory (lists, JSON) unless maxBodyBytes says otherwise.
+    static constexpr qint64 kAnswerBytes = 8 * 1024 * 1024;
+    // The text of an error answer beside its status.
+    static constexpr qint64 kErrorTextBytes = 4 * 1024;
     long totalSeconds = 0;                        // 0: no cap on the whole exchange
     const std::atomic<bool>* cancelled = nullptr; // set from any thread to abort
-    // 0: any size. Otherwise a body the server announces as larger is refused before it
-    // comes, and one that grows larger is cut off (see httpRequest).
+    // 0: kAnswerBytes for an answer kept in memory (httpRequest), any size for a download
+    // streamed to a file. Otherwise a body the server announces as larger is refused before
+    // it comes, and one that grows larger is cut off.
     qint64 maxBodyBytes = 0;
 };
 
@@ -45,8 +51,9 @@ public:
     // (see urlValue). No body: std::nullopt. No content type: an empty text.
     // Success (2xx): the body, possibly empty. Failure: nullopt and, when `error` is
     // given, the transport's description or "HTTP <code> <body>". `error` is written
-    // only on failure. A body beyond `limits.maxBodyBytes` fails with kTooLargeText.
-    static inline const QString kTooLargeText = QStringLiteral("응답이 너무 큽니다");
+    // only on failure. A body beyond its cap (see RequestLimits), or an error answer's text
+    // beyond kErrorTextBytes, fails with kTooLargeText.
+    static inline const QString kTooLargeText = QStringLiteral("서버 응답이 너무 큽니다");
     static std::optional<QByteArray> httpRequest(const ServerConfig& config, const QString& method,
                                                  const QString& path,
                                                  const std::optional<QByteArray>& body,

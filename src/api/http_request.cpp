@@ -5,7 +5,6 @@
 
 #include <curl/curl.h>
 
-#include <limits>
 #include <memory>
 #include <mutex>
 
@@ -44,10 +43,10 @@ void initCurlOnce() {
 struct Transfer {
     CURL* curl = nullptr;
     const BodySink* sink = nullptr;
-    std::size_t errorBodyLimit = 0;
     long status = -1; // known at the first piece of body
     QByteArray errorBody;
     bool sinkFailed = false;
+    bool errorTooLarge = false;
 };
 
 int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
@@ -60,17 +59,26 @@ std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) 
     const std::size_t n = size * count;
     if (t->status < 0)
         curl_easy_getinfo(t->curl, CURLINFO_RESPONSE_CODE, &t->status);
-    if (t->status >= 200 && t->status <= 299) {
-        if (!(*t->sink)(data, n)) {
-            t->sinkFailed = true;
+    // An exception must not cross libcurl's C frames: it ends the transfer instead.
+    try {
+        if (t->status >= 200 && t->status <= 299) {
+            if (!(*t->sink)(data, n)) {
+                t->sinkFailed = true;
+                return 0;
+            }
+            return n;
+        }
+        // An error's text is only shown: the rest of a longer one is not worth reading.
+        if (qint64(n) > RequestLimits::kErrorTextBytes - t->errorBody.size()) {
+            t->errorTooLarge = true;
             return 0;
         }
+        t->errorBody.append(data, qsizetype(n));
         return n;
+    } catch (...) {
+        t->sinkFailed = true;
+        return 0;
     }
-    const std::size_t room =
-        t->errorBodyLimit - std::min<std::size_t>(t->errorBodyLimit, t->errorBody.size());
-    t->errorBody.append(data, qsizetype(std::min(room, n)));
-    return n;
 }
 
 QByteArray baseAddress(const ServerConfig& config) {
@@ -84,8 +92,7 @@ QByteArray baseAddress(const ServerConfig& config) {
 
 HttpResult performHttp(const ServerConfig& config, const QString& method, const QString& path,
                        const std::optional<QByteArray>& body, const QString& contentType,
-                       const BodySink& sink, std::size_t errorBodyLimit,
-                       const RequestLimits& limits) {
+                       const BodySink& sink, const RequestLimits& limits) {
     initCurlOnce();
     HttpResult result;
     if (limits.cancelled && limits.cancelled->load()) {
@@ -119,7 +126,6 @@ HttpResult performHttp(const ServerConfig& config, const QString& method, const 
     Transfer t;
     t.curl = h;
     t.sink = &sink;
-    t.errorBodyLimit = errorBodyLimit;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
     curl_easy_setopt(h, CURLOPT_URL, url.constData());
@@ -164,7 +170,7 @@ HttpResult performHttp(const ServerConfig& config, const QString& method, const 
         result.outcome = HttpOutcome::SinkFailed;
         return result;
     }
-    if (code == CURLE_FILESIZE_EXCEEDED) {
+    if (code == CURLE_FILESIZE_EXCEEDED || t.errorTooLarge) {
         result.transportError = FileTransfer::kTooLargeText;
         return result;
     }
@@ -210,17 +216,20 @@ std::optional<QByteArray> FileTransfer::httpRequest(const ServerConfig& config,
                                                     const QString& contentType, QString* error,
                                                     const RequestLimits& limits) {
     QByteArray answer("");
-    // A body without an announced length is counted as it comes.
-    const qint64 maxBytes = limits.maxBodyBytes;
+    // Kept in memory: never without a cap. A body without an announced length is counted as
+    // it comes.
+    RequestLimits capped = limits;
+    if (capped.maxBodyBytes <= 0)
+        capped.maxBodyBytes = RequestLimits::kAnswerBytes;
+    const qint64 maxBytes = capped.maxBodyBytes;
     const detail::BodySink sink = [&answer, maxBytes](const char* data, std::size_t size) {
-        if (maxBytes > 0 && qint64(size) > maxBytes - answer.size())
+        if (qint64(size) > maxBytes - answer.size())
             return false;
         answer.append(data, qsizetype(size));
         return true;
     };
     const detail::HttpResult r =
-        detail::performHttp(config, method, path, body, contentType, sink,
-                            std::numeric_limits<std::size_t>::max(), limits);
+        detail::performHttp(config, method, path, body, contentType, sink, capped);
     switch (r.outcome) {
     case detail::HttpOutcome::Success:
         return answer;
@@ -228,7 +237,7 @@ std::optional<QByteArray> FileTransfer::httpRequest(const ServerConfig& config,
         if (error)
             *error = detail::httpStatusText(r.status, r.errorBody);
         return std::nullopt;
-    case detail::HttpOutcome::SinkFailed:
+    case detail::HttpOutcome::SinkFailed: // past the cap, or out of memory on the way there
         if (error)
             *error = FileTransfer::kTooLargeText;
         return std::nullopt;

@@ -2,12 +2,17 @@
 // Work that may block (HTTP) runs on a pool; its result comes back on the main thread as a
 // posted call. The application object receives the call, so a worker never touches an owner
 // that is being destroyed; the owner is checked on the main thread instead. Calls posted by
-// one serial pool arrive in the order the jobs ran.
+// one serial pool arrive in the order the jobs ran. A job that throws (out of memory on an
+// answer from a hostile server) gives a default-made result: an exception leaving a pool's
+// thread would end the process.
 
 #include <QCoreApplication>
 #include <QPointer>
 #include <QThreadPool>
+#include <QtGlobal>
 
+#include <exception>
+#include <type_traits>
 #include <utility>
 
 namespace brindlewick {
@@ -17,7 +22,14 @@ void runOffThread(QThreadPool& pool, Owner* owner, Job job, Done done, int prior
     QPointer<Owner> guard(owner);
     pool.start(
         [guard, job = std::move(job), done = std::move(done)]() mutable {
-            auto result = job();
+            std::decay_t<decltype(job())> result{};
+            try {
+                result = job();
+            } catch (const std::exception& e) {
+                qWarning("A background job failed: %s", e.what());
+            } catch (...) {
+                qWarning("A background job failed");
+            }
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
                 [guard, done = std::move(done), result = std::move(result)]() mutable {

@@ -1,8 +1,10 @@
 #include "fake_http_server.h"
 #include "file_transfer.h"
 
+#include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -210,6 +212,76 @@ TEST(HttpRequestBodyCap, ABodyWithoutALengthIsCutOffWhenItGrowsPastTheCap) {
     }
     client.join();
     EXPECT_TRUE(done);
+}
+
+} // namespace
+} // namespace brindlewick
+
+namespace brindlewick {
+namespace {
+
+// Every answer has a cap by its kind, however much the server would send: kept lists and JSON
+// RequestLimits::kAnswerBytes unless the caller says otherwise, an error's text kErrorTextBytes.
+TEST(HttpAnswerCaps, NoAnswerIsReadPastItsCap) {
+    const QByteArray errorText(RequestLimits::kErrorTextBytes, 'e');
+    const struct {
+        const char* name;
+        HttpReply reply;
+        qint64 maxBodyBytes;
+        QString error; // empty: the answer arrives
+    } cases[] = {
+        {"list without end", {200, {}, std::nullopt, true}, 0, FileTransfer::kTooLargeText},
+        {"error without end", {500, {}, std::nullopt, true}, 0, FileTransfer::kTooLargeText},
+        {"error without end, small cap",
+         {503, "busy ", std::nullopt, true},
+         64 * 1024,
+         FileTransfer::kTooLargeText},
+        {"answer without end, own cap",
+         {200, {}, std::nullopt, true},
+         64 * 1024,
+         FileTransfer::kTooLargeText},
+        {"error text at its cap",
+         {500, errorText, std::nullopt},
+         0,
+         "HTTP 500 " + QString::fromLatin1(errorText)},
+        {"error text past its cap",
+         {500, errorText + 'e', std::nullopt},
+         0,
+         FileTransfer::kTooLargeText},
+        {"answer at the default cap",
+         {200, QByteArray(RequestLimits::kAnswerBytes, 'a'), std::nullopt},
+         0,
+         {}},
+        {"answer past the default cap",
+         {200, QByteArray(RequestLimits::kAnswerBytes + 1, 'a'), std::nullopt},
+         0,
+         FileTransfer::kTooLargeText},
+    };
+    FakeHttpServer server;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        server.setReply("GET", "/v1/x", c.reply);
+        RequestLimits limits{RequestLimits::kTotalSeconds};
+        limits.maxBodyBytes = c.maxBodyBytes;
+        QString error;
+        const std::optional<QByteArray> got = FileTransfer::httpRequest(
+            server.config(), "GET", "/v1/x", std::nullopt, QString(), &error, limits);
+        EXPECT_EQ(got.has_value(), c.error.isEmpty());
+        EXPECT_EQ(error, c.error);
+    }
+}
+
+// A download streams to its file without a cap, but an error's text still has one.
+TEST(HttpAnswerCaps, ADownloadsErrorTextStopsAtItsCap) {
+    FakeHttpServer server;
+    server.setReply("GET", "/v1/files/f1", {404, {}, std::nullopt, true});
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString target = dir.filePath("saved.bin");
+    QString error;
+    EXPECT_FALSE(FileTransfer::downloadFileId(server.config(), "f1", target, &error));
+    EXPECT_EQ(error, FileTransfer::kTooLargeText);
+    EXPECT_FALSE(QFile::exists(target));
 }
 
 } // namespace

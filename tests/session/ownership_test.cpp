@@ -12,6 +12,7 @@
 #include "main_controller.h"
 #include "main_window.h"
 #include "messages.h"
+#include "off_thread.h"
 #include "picture_cache.h"
 #include "profile_window.h"
 #include "room_session.h"
@@ -28,8 +29,12 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+#include <new>
+#include <vector>
 
 using namespace brindlewick;
 using namespace brindlewick::test;
@@ -201,6 +206,28 @@ TEST(SilentListServer, TheWindowKeepsTimeAndShowsMessages) {
     EXPECT_TRUE(controller->directory().refreshing());
     // Going away cancels the hung request instead of waiting out its limit.
     controller.reset();
+}
+
+} // namespace
+
+namespace {
+
+// A job that throws (out of memory on a hostile server's answer) still answers, with a
+// default-made result, instead of ending the process from the pool's thread.
+TEST(OffThread, AJobThatThrowsAnswersWithADefaultResult) {
+    QThreadPool pool;
+    QObject owner;
+    std::vector<int> answers;
+    const auto record = [&answers](QObject&, int value) { answers.push_back(value); };
+    pool.setMaxThreadCount(1);
+    runOffThread(
+        pool, &owner, []() -> int { throw std::bad_alloc(); }, record);
+    runOffThread(
+        pool, &owner, []() -> int { throw 7; }, record);
+    runOffThread(
+        pool, &owner, [] { return 7; }, record);
+    ASSERT_TRUE(waitUntil([&] { return answers.size() == 3; }));
+    EXPECT_EQ(answers, std::vector<int>({0, 0, 7}));
 }
 
 } // namespace

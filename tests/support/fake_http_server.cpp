@@ -1,6 +1,7 @@
 #include "fake_http_server.h"
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
@@ -44,6 +45,17 @@ private:
                                 QByteArray::fromStdString(std::string(field.value()))});
         rec.body = QByteArray::fromStdString(req.body());
         const HttpReply reply = server_->answer(std::move(rec));
+        if (reply.endless) {
+            head_ = "HTTP/1.1 " + std::to_string(reply.status) +
+                    " Endless\r\nConnection: close\r\n\r\n";
+            piece_ = reply.body.isEmpty() ? std::string(64 * 1024, 'x') : reply.body.toStdString();
+            asio::async_write(stream_.socket(), asio::buffer(head_),
+                              [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                  if (!ec)
+                                      self->sendForever();
+                              });
+            return;
+        }
 
         response_.result(static_cast<unsigned>(reply.status));
         response_.version(11);
@@ -64,8 +76,18 @@ private:
                           });
     }
 
+    void sendForever() {
+        asio::async_write(stream_.socket(), asio::buffer(piece_),
+                          [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                              if (!ec)
+                                  self->sendForever();
+                          });
+    }
+
     beast::tcp_stream stream_;
     FakeHttpServer* server_;
+    std::string head_;
+    std::string piece_;
     beast::flat_buffer buffer_;
     http::request_parser<http::string_body> parser_;
     http::response<http::string_body> response_;

@@ -25,6 +25,8 @@ struct HttpReply {
     QByteArray body;
     // Announce the whole body but send only this many bytes of it, then drop the connection.
     std::optional<qsizetype> cutAfter;
+    // Announce no length and send the body over and over until the client hangs up.
+    bool endless = false;
 };
 
 struct RecordedRequest {
