@@ -1,5 +1,6 @@
 #include "conversation.h"
 
+#include "bidi_isolate.h"
 #include "chat_client.h"
 #include "directory_service.h"
 #include "main_window.h"
@@ -64,9 +65,9 @@ void Conversation::roomChanged(const QString& room, const QString& title) {
         window_.showNoRoomHeader();
         return;
     }
-    window_.showRoomHeader(QStringLiteral("%1  (%2)").arg(title, room),
+    window_.showRoomHeader(QStringLiteral("%1  (%2)").arg(isolated(title), isolated(room)),
                            pictures_.image(directory_.headerPicture(room)));
-    window_.setStatus(QStringLiteral("방 참가: %1").arg(room));
+    window_.setStatus(QStringLiteral("방 참가: %1").arg(isolated(room)));
 }
 
 void Conversation::refreshHeaderPicture() {

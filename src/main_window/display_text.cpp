@@ -1,5 +1,6 @@
 #include "display_text.h"
 
+#include "bidi_isolate.h"
 #include "messages.h"
 
 #include <utility>
@@ -53,7 +54,8 @@ QString summaryText(const QString& text) {
         if (c == u'\n' || c == u'\r' || c == QChar(QChar::LineSeparator) ||
             c == QChar(QChar::ParagraphSeparator))
             c = u' ';
-    return line;
+    // A cut may fall inside an isolated name: what it leaves open is closed.
+    return balancedBidi(line);
 }
 
 } // namespace brindlewick

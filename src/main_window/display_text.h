@@ -24,7 +24,8 @@ QString displayText(const QString& text);
 QString shownText(const std::string& utf8, qsizetype maxChars = kShownTextChars);
 // shownText, read as displayText.
 QString shownMessage(const std::string& utf8);
-// The text on one line of at most kSummaryChars, for the status line and notifications.
+// The text on one line of at most kSummaryChars, for the status line and notifications; its
+// direction controls balanced (bidi_isolate.h), wherever the cut fell.
 QString summaryText(const QString& text);
 
 } // namespace brindlewick

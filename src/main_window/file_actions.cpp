@@ -1,5 +1,6 @@
 #include "file_actions.h"
 
+#include "bidi_isolate.h"
 #include "chat_client.h"
 #include "conversation.h"
 #include "file_link.h"
@@ -79,7 +80,7 @@ namespace {
 // "name (size)" for the confirmation.
 QString describeFile(const QString& path) {
     return QStringLiteral("%1 (%2)").arg(
-        FileTransfer::lastPathComponent(path),
+        isolated(FileTransfer::lastPathComponent(path)),
         QLocale().formattedDataSize(std::max<qint64>(0, QFileInfo(path).size()), 1,
                                     QLocale::DataSizeTraditionalFormat));
 }
@@ -141,7 +142,7 @@ void FileActions::startUpload(const QString& path) {
     window_.setUploading(true);
     window_.setStatus(QStringLiteral("파일 업로드 중…"));
     conversation_.appendSystemLine(
-        QStringLiteral("[시스템] 업로드 시작: %1").arg(uploadInfo_.name));
+        QStringLiteral("[시스템] 업로드 시작: %1").arg(isolated(uploadInfo_.name)));
     uploadPath_ = path;
     upload_ = transfers_.upload(path);
 }
@@ -166,7 +167,7 @@ void FileActions::uploadFinished(Transfers::Id id, const QString& fileId, const 
                                QString::number(uploadInfo_.size));
     window_.setStatus(QStringLiteral("업로드 완료 — 전송됨"));
     conversation_.appendSystemLine(
-        QStringLiteral("[시스템] 업로드 완료: %1").arg(uploadInfo_.name));
+        QStringLiteral("[시스템] 업로드 완료: %1").arg(isolated(uploadInfo_.name)));
     // The rest of a paste, while its room is still the open one.
     if (!queued.isEmpty() && session_.room() == uploadInfo_.room) {
         startUpload(queued.takeFirst());
@@ -192,7 +193,7 @@ void FileActions::downloadFinished(Transfers::Id id, bool ok, const QString& err
     if (destination.isEmpty())
         return;
     if (ok) {
-        window_.setStatus(QStringLiteral("저장됨: %1").arg(destination));
+        window_.setStatus(QStringLiteral("저장됨: %1").arg(isolated(destination)));
         // Another user chose the content: only what cannot run code opens by itself.
         if (maySafelyOpenSavedFile(destination))
             platform_.openFile(destination);

@@ -1,5 +1,6 @@
 #include "incoming_events.h"
 
+#include "bidi_isolate.h"
 #include "chat_client.h"
 #include "chat_events.h"
 #include "chat_notifier.h"
@@ -63,12 +64,14 @@ IncomingEvents::IncomingEvents(ChatClient& client, ChatEvents& events, RoomSessi
         const QString text = shownMessage(edit.text);
         if (!window_.transcript().markEdited(qt(edit.msgId), text))
             conversation_.appendSystemLine(
-                QStringLiteral("[수정 #%1] %2").arg(shownText(edit.msgId, kSummaryChars), text));
+                QStringLiteral("[수정 #%1] %2")
+                    .arg(isolated(shownText(edit.msgId, kSummaryChars)), text));
     });
     connect(&events, &ChatEvents::deleted, this, [this](const wire::Delete& deletion) {
         if (inOpenRoom(deletion.room) && !window_.transcript().markDeleted(qt(deletion.msgId)))
-            conversation_.appendSystemLine(QStringLiteral("[메시지 삭제됨 #%1]")
-                                               .arg(shownText(deletion.msgId, kSummaryChars)));
+            conversation_.appendSystemLine(
+                QStringLiteral("[메시지 삭제됨 #%1]")
+                    .arg(isolated(shownText(deletion.msgId, kSummaryChars))));
     });
     connect(&events, &ChatEvents::serverError, this, [this](const wire::ServerError& error) {
         conversation_.appendSystemLine(QStringLiteral("[오류] %1").arg(shownText(error.text)));
@@ -101,7 +104,8 @@ void IncomingEvents::maybeNotify(const QString& room, const QString& sender, con
     if (mine)
         return;
     if (ChatNotifier::shouldNotifyForRoom(platform_, room, session_.room()))
-        ChatNotifier::notifyTitle(platform_, summaryText(sender), summaryText(body), room);
+        ChatNotifier::notifyTitle(platform_, isolated(summaryText(sender)), summaryText(body),
+                                  room);
 }
 
 void IncomingEvents::chatReceived(const wire::ChatMessage& message) {
@@ -121,7 +125,8 @@ void IncomingEvents::chatReceived(const wire::ChatMessage& message) {
         if (!msgId.isEmpty())
             client_.sendReadWatermarkToRoom(room, msgId);
     } else if (!mine) {
-        window_.setStatus(summaryText(QStringLiteral("새 메시지 · %1: %2").arg(sender, text)));
+        window_.setStatus(
+            summaryText(QStringLiteral("새 메시지 · %1: %2").arg(isolated(sender), text)));
     }
     maybeNotify(room, sender, text, mine);
 }
@@ -145,13 +150,14 @@ void IncomingEvents::fileReceived(const wire::FileMessage& message) {
         if (!msgId.isEmpty())
             client_.sendReadWatermarkToRoom(room, msgId);
     } else if (!mine) {
-        window_.setStatus(summaryText(QStringLiteral("파일 · %1: %2").arg(sender, name)));
+        window_.setStatus(
+            summaryText(QStringLiteral("파일 · %1: %2").arg(isolated(sender), isolated(name))));
     }
-    maybeNotify(room, sender, QStringLiteral("[파일] %1").arg(name), mine);
+    maybeNotify(room, sender, QStringLiteral("[파일] %1").arg(isolated(name)), mine);
 }
 
 void IncomingEvents::callInvite(const wire::CallInvite& invite) {
-    const QString caller = summaryText(shownText(invite.caller, kSummaryChars));
+    const QString caller = isolated(summaryText(shownText(invite.caller, kSummaryChars)));
     ChatNotifier::notifyTitle(platform_, QStringLiteral("수신 전화"),
                               QStringLiteral("%1 (WebRTC 미지원 — 자동 거절)").arg(caller));
     window_.setStatus(QStringLiteral("통화 수신(미지원) · %1 — 자동 거절").arg(caller));

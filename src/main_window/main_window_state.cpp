@@ -2,6 +2,7 @@
 
 #include "main_window.h"
 
+#include "bidi_isolate.h"
 #include "transcript_view.h"
 #include "user_picture.h"
 
@@ -64,7 +65,7 @@ void MainWindow::showReply(const PendingReply& reply) {
     }
     barShowsEdit_ = false;
     replyPreviewLabel_->setText(
-        QStringLiteral("%1 님에게 답장: %2").arg(reply.sender, reply.preview));
+        QStringLiteral("%1 님에게 답장: %2").arg(isolated(reply.sender), isolated(reply.preview)));
     replyBar_->show();
     layoutBottomContainer();
     composeView_->setFocus();

@@ -1,5 +1,6 @@
 #include "profile_window.h"
 
+#include "bidi_isolate.h"
 #include "readable_color.h"
 #include "user_picture.h"
 
@@ -63,13 +64,13 @@ ProfileWindow::ProfileWindow(const Content& content, const QImage& picture)
     picture_->setGeometry(1, 1, kPictureSide - 2, kPictureSide - 2);
     setPicture(picture);
 
-    makeLabel(QStringLiteral("profileName"), content.name, systemFont(16, true), this)
+    makeLabel(QStringLiteral("profileName"), isolated(content.name), systemFont(16, true), this)
         ->setGeometry(frame(20, 120, 280, 26));
     QLabel* phone = makeLabel(QStringLiteral("profilePhone"), content.phone, systemFont(12), this);
     phone->setGeometry(frame(20, 95, 280, 20));
     keepReadableText(phone, QColor::fromRgbF(1.0f / 3, 1.0f / 3, 1.0f / 3));
     if (!content.status.isEmpty())
-        makeLabel(QStringLiteral("profileStatus"), content.status, systemFont(12), this)
+        makeLabel(QStringLiteral("profileStatus"), isolated(content.status), systemFont(12), this)
             ->setGeometry(frame(20, 70, 280, 20));
     if (!content.phone.isEmpty()) {
         chatButton_ = new QPushButton(QStringLiteral("1:1 대화하기"), this);

@@ -132,6 +132,11 @@ TEST(FileLinkTest, PlainFileName) {
         {"dir/", "file"},
         {"\t", "file"},
         {".hidden", ".hidden"},
+        // Direction controls would make "invoice…fdp.exe" read as a PDF.
+        {QString::fromUtf8("invoice\u202Efdp.exe"), "invoicefdp.exe"},
+        {QString::fromUtf8("\u2067a\u200F\u2069.png\u202C\u061C"), "a.png"},
+        {QString::fromUtf8("\u202E"), "file"},
+        {QString::fromUtf8("관\u200B리자.txt"), QString::fromUtf8("관\u200B리자.txt")},
     };
     for (const auto& [in, out] : cases)
         EXPECT_EQ(plainFileName(in), out) << in.toStdString();

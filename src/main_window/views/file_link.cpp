@@ -70,7 +70,13 @@ QString plainFileName(const QString& name) {
         std::max(base.lastIndexOf(QLatin1Char('/')), base.lastIndexOf(QLatin1Char('\\')));
     if (cut >= 0)
         base = base.mid(cut + 1);
-    base.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+    // Nor may it read otherwise than it is: direction controls would show "exe.pdf" for a
+    // name ending in "fdp.exe".
+    base.removeIf([](QChar c) {
+        const char16_t u = c.unicode();
+        return c.category() == QChar::Other_Control || u == 0x061C || u == 0x200E || u == 0x200F ||
+               (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
+    });
     if (base.trimmed().isEmpty() || base == QLatin1String(".") || base == QLatin1String(".."))
         return QStringLiteral("file");
     return base;

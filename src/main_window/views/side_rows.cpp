@@ -1,5 +1,6 @@
 #include "side_rows.h"
 
+#include "bidi_isolate.h"
 #include "text_match.h"
 
 namespace brindlewick {
@@ -28,7 +29,9 @@ SideRow friendRow(const FriendRecord& f) {
     SideRow row;
     row.kind = SideRow::Kind::Friend;
     row.name = displayName(f);
-    row.title = f.status.isEmpty() ? row.name : QStringLiteral("%1  (%2)").arg(row.name, f.status);
+    row.title = f.status.isEmpty()
+                    ? isolated(row.name)
+                    : QStringLiteral("%1  (%2)").arg(isolated(row.name), isolated(f.status));
     row.phone = f.phone;
     row.status = f.status;
     row.profilePic = f.profilePic;
@@ -40,8 +43,9 @@ SideRow roomRow(const RoomRecord& r) {
     row.kind = SideRow::Kind::Room;
     row.name = displayName(r);
     // One-pass arg(): a name holding "%2" must not swallow the count.
-    row.title = r.unread > 0 ? QStringLiteral("%1 [%2]").arg(row.name, QString::number(r.unread))
-                             : row.name;
+    row.title = r.unread > 0
+                    ? QStringLiteral("%1 [%2]").arg(isolated(row.name), QString::number(r.unread))
+                    : isolated(row.name);
     row.room = r.room;
     row.phone = r.peer;
     row.profilePic = r.profilePic;

@@ -13,7 +13,7 @@ struct SideRow {
     enum class Kind { Friend, Room };
 
     Kind kind = Kind::Friend;
-    QString title;      // what the table shows
+    QString title;      // what the table shows, its names isolated (bidi_isolate.h)
     QString room;       // room rows only
     QString phone;      // friend's phone, or a room's peer ("" for group rooms)
     QString name;       // display name

@@ -1,5 +1,6 @@
 #include "transcript_view.h"
 
+#include "bidi_isolate.h"
 #include "file_link.h"
 #include "message_links.h"
 #include "transcript_format.h"
@@ -274,7 +275,8 @@ void TranscriptView::appendEntry(const TranscriptEntry& entry) {
     if (!view_)
         return;
     if (entry.isFile && entry.fileId.isEmpty() && !entry.deleted) {
-        appendChat(QStringLiteral("%1: [파일] %2").arg(entry.sender, entry.text));
+        appendChat(
+            QStringLiteral("%1: [파일] %2").arg(isolated(entry.sender), isolated(entry.text)));
         return;
     }
     // A day line wherever the day changes between two entries.
@@ -304,11 +306,12 @@ QString TranscriptView::replyMarker(const QString& replyTo, int seq, const ChatI
         const int index = indexOfMsgId(replyTo);
         if (index < 0) {
             index_.addUnresolvedReply(replyTo, seq);
-            return QStringLiteral("[답장 #") + replyTo + QStringLiteral("]");
+            return QStringLiteral("[답장 #") + isolated(replyTo) + QStringLiteral("]");
         }
         answered = &index_.items().at(index);
     }
-    return answered->sender + QStringLiteral(": ") + quote(answered->text);
+    // The quote too: its text stands before the entry's own header and body.
+    return isolated(answered->sender) + QStringLiteral(": ") + isolated(quote(answered->text));
 }
 
 ChatItem TranscriptView::writeEntry(Entry& writer, const TranscriptEntry& entry, EntryPlace& place,
@@ -346,7 +349,7 @@ ChatItem TranscriptView::writeEntry(Entry& writer, const TranscriptEntry& entry,
             writer.text(QStringLiteral("삭제된 메시지입니다"), formats().note);
         } else {
             writer.text(QStringLiteral("[파일] ") +
-                            plainEntryText(name.isEmpty() ? entry.fileId : name) +
+                            plainEntryText(isolated(name.isEmpty() ? entry.fileId : name)) +
                             QStringLiteral(" (클릭하여 저장)"),
                         line);
             if (link && isPictureFileName(name))
@@ -372,7 +375,8 @@ void TranscriptView::writePictureAndHeader(Entry& entry, const EntryPicture& pic
                                            const QString& sender, const QString& time, bool mine) {
     entry.picture(pictureFormat(picture));
     // The space after the picture shares the header's format: one insertion fewer per entry.
-    entry.text(QLatin1Char(' ') + plainEntryText(sender) + QStringLiteral("  ") + time + kLineBreak,
+    entry.text(QLatin1Char(' ') + plainEntryText(isolated(sender)) + QStringLiteral("  ") + time +
+                   kLineBreak,
                mine ? formats().ownHeader : formats().otherHeader);
 }
 
