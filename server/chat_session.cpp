@@ -287,31 +287,34 @@ void ChatSession::finishSignIn(const std::string& phone, bool committed, bool cl
 void ChatSession::postRoomRequest(std::uint8_t type, const FieldList& fields) {
     ++inFlight_;
     auto self = shared_from_this();
-    worker_.post(
-        [self, phone = phone_, type, fields](Storage& storage) -> Completion {
-            auto result =
-                std::make_shared<RoomResult>(RoomLogic::handleFrame(storage, phone, type, fields));
-            return [self, type, result](bool committed) {
-                self->jobDone();
-                if (!committed) {
-                    self->sendError(type, ErrorText::kServerFailure);
-                    return;
-                }
-                if (!result->error.empty()) {
-                    self->sendError(type, result->error);
-                    self->refused("type " + std::to_string(type) + ": " + result->error);
-                }
-                if (result->reply)
-                    self->enqueue(result->reply);
-                for (const Delivery& delivery : result->deliveries)
-                    self->hub_->deliver(delivery);
-            };
-        },
-        [self, type](bool) {
+    Job job = [self, phone = phone_, type, fields](Storage& storage) -> Completion {
+        auto result =
+            std::make_shared<RoomResult>(RoomLogic::handleFrame(storage, phone, type, fields));
+        return [self, type, result](bool committed) {
             self->jobDone();
-            self->sendError(type, ErrorText::kServerFailure);
-        },
-        RoomLogic::messageRoom(type, fields));
+            if (!committed) {
+                self->sendError(type, ErrorText::kServerFailure);
+                return;
+            }
+            if (!result->error.empty()) {
+                self->sendError(type, result->error);
+                self->refused("type " + std::to_string(type) + ": " + result->error);
+            }
+            if (result->reply)
+                self->enqueue(result->reply);
+            for (const Delivery& delivery : result->deliveries)
+                self->hub_->deliver(delivery);
+        };
+    };
+    Completion failed = [self, type](bool) {
+        self->jobDone();
+        self->sendError(type, ErrorText::kServerFailure);
+    };
+    // A history page only reads: it goes to a reader, beside everyone's writes.
+    if (type == MessageType::HistoryRequest)
+        worker_.read(phone_, std::move(job), std::move(failed));
+    else
+        worker_.post(std::move(job), std::move(failed), RoomLogic::messageRoom(type, fields));
 }
 
 void ChatSession::chargeRates(std::uint8_t type, const FieldList& fields) {

@@ -1,6 +1,7 @@
 #include "db_worker.h"
 
 #include "log.h"
+#include "read_pool.h"
 
 #include <boost/asio/post.hpp>
 
@@ -28,8 +29,12 @@ void undo(Storage& db) {
 
 } // namespace
 
-DbWorker::DbWorker(boost::asio::io_context& io, std::unique_ptr<Storage> storage)
-    : io_(io), storage_(std::move(storage)), thread_([this] { run(); }) {}
+DbWorker::DbWorker(boost::asio::io_context& io, std::unique_ptr<Storage> storage,
+                   std::vector<std::unique_ptr<Storage>> readers)
+    : io_(io), storage_(std::move(storage)), thread_([this] { run(); }) {
+    if (!readers.empty())
+        reads_ = std::make_unique<ReadPool>(io, *this, std::move(readers));
+}
 
 DbWorker::~DbWorker() {
     stop();
@@ -40,6 +45,7 @@ void DbWorker::post(Job job, Completion onFailure, std::string room) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         queue_.push_back({std::move(job), std::move(onFailure), std::move(room)});
+        ++posted_;
         // The worker waits for the first job, or for a full batch while it gathers one.
         wake = queue_.size() == 1 || queue_.size() == kFullBatch;
     }
@@ -47,7 +53,22 @@ void DbWorker::post(Job job, Completion onFailure, std::string room) {
         wake_.notify_one();
 }
 
+void DbWorker::read(const std::string& who, Job job, Completion onFailure) {
+    if (reads_)
+        reads_->post(who, std::move(job), std::move(onFailure));
+    else
+        post(std::move(job), std::move(onFailure));
+}
+
+void DbWorker::waitFinished(std::uint64_t count) {
+    std::unique_lock<std::mutex> lock(finishedMutex_);
+    finishedWake_.wait(lock, [&] { return finished_ >= count; });
+}
+
 void DbWorker::stop() {
+    // Reads first: they may wait for writes, never the other way round.
+    if (reads_)
+        reads_->stop();
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
@@ -101,7 +122,9 @@ bool DbWorker::beginFor(const std::vector<Entry>& jobs, std::size_t from) {
                 storage_->rollback();
             } catch (const DatabaseError&) {
             }
-            if (attempt < 3 && dynamic_cast<const LockConflict*>(&e))
+            // Nothing of the batch has run yet: a connection found lost here is reopened by
+            // the next begin(), and the batch goes on.
+            if (attempt < 3 && (attempt == 1 || dynamic_cast<const LockConflict*>(&e)))
                 continue;
             logLine(std::string("database: cannot begin: ") + e.what());
             return false;
@@ -135,6 +158,12 @@ void DbWorker::finish(std::vector<Entry>& jobs, std::size_t from, std::size_t to
             if (completion)
                 completion(committed);
     });
+    // After the post: a read waiting for these jobs answers after their completions.
+    {
+        std::lock_guard<std::mutex> lock(finishedMutex_);
+        finished_ += to - from;
+    }
+    finishedWake_.notify_all();
 }
 
 void DbWorker::runBatch(std::vector<Entry>& jobs) {

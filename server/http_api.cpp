@@ -38,11 +38,12 @@ const char* const kUnhealthy = "데이터베이스가 응답하지 않습니다"
 
 namespace {
 
-// One chunk of a file kept in the database, read on the worker like every other query.
-void fetchFileChunk(DbWorker& worker, const std::string& id, std::int64_t index,
-                    HttpReply::ChunkReady ready) {
+// One chunk of a file kept in the database, read beside the writes.
+void fetchFileChunk(DbWorker& worker, const std::string& who, const std::string& id,
+                    std::int64_t index, HttpReply::ChunkReady ready) {
     auto chunk = std::make_shared<std::optional<std::string>>();
-    worker.post(
+    worker.read(
+        who,
         [id, index, chunk, ready](Storage& storage) -> Completion {
             *chunk = storage.fileChunk(id, index);
             return [chunk, ready](bool) { ready(std::move(*chunk)); };
@@ -182,7 +183,7 @@ HttpApi::HttpApi(DbWorker& worker, FileStore& files, Hub& hub, std::size_t maxRo
       claimPhones_(claimPhones) {}
 
 void HttpApi::postFor(const std::string& phone, const BearerHash& bearer, Job job,
-                      const ReplyFn& reply) {
+                      const ReplyFn& reply, const std::string& readFor) {
     if (claimPhones_) {
         if (bearer.empty()) {
             reply(text(401, ClaimText::kNeedDeviceSecret));
@@ -199,7 +200,11 @@ void HttpApi::postFor(const std::string& phone, const BearerHash& bearer, Job jo
             return job(storage);
         };
     }
-    worker_.post(std::move(job), [reply](bool) { reply(serverFailure()); });
+    Completion failure = [reply](bool) { reply(serverFailure()); };
+    if (readFor.empty())
+        worker_.post(std::move(job), std::move(failure));
+    else
+        worker_.read(readFor, std::move(job), std::move(failure));
 }
 
 void HttpApi::health(ReplyFn reply) {
@@ -222,7 +227,7 @@ void HttpApi::handle(const HttpRequest& request, ReplyFn reply) {
     }
     if (path == "/healthz")
         return request.method == "GET" ? health(std::move(reply))
-                                        : reply(text(405, HttpText::kBadMethod));
+                                       : reply(text(405, HttpText::kBadMethod));
     const std::vector<std::string> p = splitPath(path);
     const std::string& m = request.method;
     const BearerHash bearer =
@@ -255,12 +260,10 @@ void HttpApi::handle(const HttpRequest& request, ReplyFn reply) {
     if (p.size() == 2 && p[1] == "profile")
         return m == "POST" ? setProfile(request.body, bearer, std::move(reply)) : wrongMethod();
     if (p.size() >= 2 && p[1] == "files") {
+        // Counted per device where the request names one, else per address.
+        const std::string who = bearer.empty() ? request.peer : "device " + bearer.substr(0, 16);
         if (p.size() == 2)
-            // Counted per device where the request names one, else per address.
-            return m == "POST" ? createFile(request.body,
-                                            bearer.empty() ? request.peer
-                                                           : "device " + bearer.substr(0, 16),
-                                            bearer, std::move(reply))
+            return m == "POST" ? createFile(request.body, who, bearer, std::move(reply))
                                : wrongMethod();
         // Identifiers are ours: anything but 32 hex digits (dots, slashes, escapes) is refused.
         if (!isHex128(p[2])) {
@@ -268,7 +271,7 @@ void HttpApi::handle(const HttpRequest& request, ReplyFn reply) {
             return;
         }
         if (p.size() == 3)
-            return m == "GET" ? download(p[2], bearer, std::move(reply)) : wrongMethod();
+            return m == "GET" ? download(p[2], who, bearer, std::move(reply)) : wrongMethod();
         if (p.size() == 4 && p[3] == "complete")
             return m == "POST" ? completeFile(p[2], bearer, std::move(reply)) : wrongMethod();
         if (p.size() == 5 && p[3] == "chunks")
@@ -292,7 +295,7 @@ void HttpApi::friends(const std::string& phone, const BearerHash& bearer, ReplyF
             }
             return replyLater(reply, std::make_shared<HttpReply>(jsonReply(list)));
         },
-        reply);
+        reply, phone);
 }
 
 void HttpApi::rooms(const std::string& phone, const BearerHash& bearer, ReplyFn reply) {
@@ -322,7 +325,7 @@ void HttpApi::rooms(const std::string& phone, const BearerHash& bearer, ReplyFn 
             }
             return replyLater(reply, std::make_shared<HttpReply>(jsonReply(list)));
         },
-        reply);
+        reply, phone);
 }
 
 void HttpApi::addFriend(const std::string& body, const BearerHash& bearer, ReplyFn reply) {
@@ -423,6 +426,11 @@ void HttpApi::createRoom(const std::string& body, const BearerHash& bearer, Repl
                 }
             if (!storage.user(phone)) {
                 *answer = text(404, HttpText::kUnknownUser);
+                return replyLater(reply, answer);
+            }
+            if (std::string refused = RoomLogic::roomCreationRefused(storage, phone);
+                !refused.empty()) {
+                *answer = text(429, refused);
                 return replyLater(reply, answer);
             }
             const std::string room = type + ":" + randomHex128();
@@ -586,12 +594,13 @@ void HttpApi::completeFile(const std::string& id, const BearerHash& bearer, Repl
         reply);
 }
 
-void HttpApi::download(const std::string& id, const BearerHash& bearer, ReplyFn reply) {
+void HttpApi::download(const std::string& id, const std::string& who, const BearerHash& bearer,
+                       ReplyFn reply) {
     FileStore* files = &files_;
     DbWorker* worker = &worker_;
     postFor(
         {}, bearer,
-        [files, worker, id, reply](Storage& storage) -> Completion {
+        [files, worker, id, who, reply](Storage& storage) -> Completion {
             const FileAnswer result = files->locate(storage, id);
             auto answer = std::make_shared<HttpReply>();
             if (result.status == 200) {
@@ -600,9 +609,9 @@ void HttpApi::download(const std::string& id, const BearerHash& bearer, ReplyFn 
                 if (storage.keepsFileContent()) {
                     answer->chunkCount = result.chunks;
                     answer->fileSize = static_cast<std::uint64_t>(result.size);
-                    answer->fetchChunk = [worker, id](std::int64_t index,
-                                                      HttpReply::ChunkReady ready) {
-                        fetchFileChunk(*worker, id, index, std::move(ready));
+                    answer->fetchChunk = [worker, who, id](std::int64_t index,
+                                                           HttpReply::ChunkReady ready) {
+                        fetchFileChunk(*worker, who, id, index, std::move(ready));
                     };
                 } else {
                     answer->filePath = files->pathOf(id);

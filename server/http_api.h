@@ -69,12 +69,15 @@ private:
     void putChunk(const std::string& id, const std::string& index, std::string body,
                   const BearerHash& bearer, ReplyFn reply);
     void completeFile(const std::string& id, const BearerHash& bearer, ReplyFn reply);
-    void download(const std::string& id, const BearerHash& bearer, ReplyFn reply);
+    void download(const std::string& id, const std::string& who, const BearerHash& bearer,
+                  ReplyFn reply);
 
     // Runs `job` on the worker for a request acting for `phone` (empty: for no one phone);
     // with claims on, only after the bearer is found to hold that phone's claim (or any claim).
-    // A failed job answers 500.
-    void postFor(const std::string& phone, const BearerHash& bearer, Job job, const ReplyFn& reply);
+    // A failed job answers 500. With `readFor` set, `job` only reads and runs on a reader,
+    // taking turns with other requesters by that name (DbWorker::read).
+    void postFor(const std::string& phone, const BearerHash& bearer, Job job, const ReplyFn& reply,
+                 const std::string& readFor = {});
 
     DbWorker& worker_;
     FileStore& files_;

@@ -30,6 +30,19 @@ void Hub::remove(const std::string& phone, const ChatSession* session) {
         byPhone_.erase(it);
 }
 
+void Hub::closeUser(const std::string& phone, const std::string& reason) {
+    auto it = byPhone_.find(phone);
+    if (it == byPhone_.end())
+        return;
+    // Copied first: each close takes its session out of the list.
+    std::vector<std::weak_ptr<ChatSession>> targets;
+    for (const Entry& entry : it->second)
+        targets.push_back(entry.session);
+    for (const auto& target : targets)
+        if (auto session = target.lock())
+            session->close(reason);
+}
+
 void Hub::deliver(const Delivery& delivery) {
     if (relay_)
         relay_(delivery);

@@ -27,6 +27,8 @@ public:
     // deliverHere() for this process's connections once the delivery's turn has come.
     void setRelay(std::function<void(const Delivery&)> relay) { relay_ = std::move(relay); }
     void deliverHere(const Delivery& delivery);
+    // Closes every connection of `phone` here.
+    void closeUser(const std::string& phone, const std::string& reason);
     // Whether `phone` has a connection here.
     bool hasUser(const std::string& phone) const { return byPhone_.count(phone) != 0; }
     std::size_t connectionCount() const { return count_; }

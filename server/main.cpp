@@ -56,8 +56,8 @@ int releasePhone(const ServerOptions& options, const std::string& given) {
     }
     bool released = false;
     try {
-        // Safe beside a running server: the database locks, and the server reads claims per
-        // sign-in.
+        // Safe beside a running server: the database locks, the server reads claims per
+        // sign-in, and every server reads the log of releases about once a second.
         std::unique_ptr<Storage> storage;
         if (options.postgres.empty()) {
             const std::string path = options.dataDir + "/brindlewick.db";
@@ -71,7 +71,11 @@ int releasePhone(const ServerOptions& options, const std::string& given) {
         } else {
             storage = std::make_unique<PostgresStorage>(options.postgres);
         }
+        // The claim and the log entry that makes running servers close its connections go
+        // together.
+        storage->begin();
         released = storage->releaseClaim(phone);
+        storage->commit();
     } catch (const DatabaseError& e) {
         std::cerr << "brindlewick-server: database: " << e.what() << "\n";
         return 2;

@@ -36,11 +36,18 @@ bool sameHash(const std::string& a, const std::string& b) {
 SignIn signIn(Storage& storage, const std::string& phone, const std::string& presented,
               const std::string& fresh) {
     SignIn result;
-    const std::optional<std::string> claimed = storage.claimHash(phone);
+    std::optional<std::string> claimed = storage.claimHash(phone);
     if (!claimed) {
-        storage.setClaim(phone, hashOf(fresh));
-        result.issued = fresh;
-        return result;
+        if (storage.addClaim(phone, hashOf(fresh))) {
+            result.issued = fresh;
+            return result;
+        }
+        // Another server's sign-in claimed it first: this one is judged against that claim.
+        claimed = storage.claimHash(phone);
+        if (!claimed) {
+            result.refused = true;
+            return result;
+        }
     }
     // Hashing the presented secret (even an empty one) keeps the two cases alike in time too.
     result.refused = !sameHash(*claimed, hashOf(presented)) || presented.empty();

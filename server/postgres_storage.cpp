@@ -76,16 +76,29 @@ CREATE TABLE claims(
     claimed BIGINT NOT NULL);
 )sql";
 
+// Version 3: when each room was made (rooms made before count as made long ago), and the log
+// of released claims every server reads to close the phone's connections.
+const char* const kSchemaV3 = R"sql(
+ALTER TABLE rooms ADD COLUMN created BIGINT NOT NULL DEFAULT 0;
+CREATE INDEX rooms_by_creator ON rooms(creator, created);
+CREATE TABLE claim_releases(
+    seq BIGSERIAL PRIMARY KEY,
+    phone TEXT NOT NULL,
+    released BIGINT NOT NULL);
+)sql";
+
 // Each entry takes the schema from the version before it to its own.
-const char* const kUpgrades[] = {kSchemaV1, kSchemaV2};
+const char* const kUpgrades[] = {kSchemaV1, kSchemaV2, kSchemaV3};
 
 // Any number shared by every process that creates the schema.
 constexpr long long kSchemaLock = 0x6272696e646c65LL;
 
 } // namespace
 
-PostgresStorage::PostgresStorage(std::string uri) : db_(std::move(uri)) {
-    createSchema();
+PostgresStorage::PostgresStorage(std::string uri, bool reader)
+    : db_(std::move(uri)), reader_(reader) {
+    if (!reader)
+        createSchema();
 }
 
 PostgresStorage::~PostgresStorage() = default;
@@ -121,7 +134,7 @@ void PostgresStorage::begin() {
     // batch fails with the reason and the next one tries again.
     db_.reopenIfLost();
     releaseDue_ = false;
-    db_.exec("BEGIN");
+    db_.exec(reader_ ? "BEGIN READ ONLY" : "BEGIN");
 }
 
 void PostgresStorage::commit() {
@@ -233,9 +246,15 @@ void PostgresStorage::createRoom(const std::string& room, const std::string& kin
                                  const std::string& title, const std::string& creator) {
     // Two processes may both find a direct room missing and create it at once: the second
     // then uses the one the first made.
-    db_.query("INSERT INTO rooms(id, kind, title, creator, activity) VALUES($1, $2, $3, $4, $5) "
-              "ON CONFLICT(id) DO NOTHING",
+    db_.query("INSERT INTO rooms(id, kind, title, creator, activity, created) "
+              "VALUES($1, $2, $3, $4, $5, $5) ON CONFLICT(id) DO NOTHING",
               {room, kind, title, creator, nowMs()});
+}
+
+std::int64_t PostgresStorage::roomsCreatedSince(const std::string& creator, std::int64_t sinceMs) {
+    return db_
+        .query("SELECT COUNT(*) FROM rooms WHERE creator=$1 AND created>=$2", {creator, sinceMs})
+        .integer(0, 0);
 }
 
 bool PostgresStorage::isMember(const std::string& room, const std::string& phone) {
@@ -492,10 +511,13 @@ std::optional<std::string> PostgresStorage::claimHash(const std::string& phone) 
     return r.text(0, 0);
 }
 
-void PostgresStorage::setClaim(const std::string& phone, const std::string& secretHash) {
-    db_.query("INSERT INTO claims(phone, secret_sha256, claimed) VALUES($1, $2, $3) "
-              "ON CONFLICT(phone) DO UPDATE SET secret_sha256=$2, claimed=$3",
-              {phone, secretHash, nowMs()});
+bool PostgresStorage::addClaim(const std::string& phone, const std::string& secretHash) {
+    // A sign-in of another process that inserted the phone first makes this insert wait for
+    // its commit and then do nothing: one claim, whichever process lost the race.
+    return db_.query("INSERT INTO claims(phone, secret_sha256, claimed) VALUES($1, $2, $3) "
+                     "ON CONFLICT(phone) DO NOTHING",
+                     {phone, secretHash, nowMs()})
+               .changed() > 0;
 }
 
 bool PostgresStorage::isClaimHash(const std::string& secretHash) {
@@ -503,7 +525,24 @@ bool PostgresStorage::isClaimHash(const std::string& secretHash) {
 }
 
 bool PostgresStorage::releaseClaim(const std::string& phone) {
-    return db_.query("DELETE FROM claims WHERE phone=$1", {phone}).changed() > 0;
+    if (db_.query("DELETE FROM claims WHERE phone=$1", {phone}).changed() == 0)
+        return false;
+    db_.query("INSERT INTO claim_releases(phone, released) VALUES($1, $2)", {phone, nowMs()});
+    return true;
+}
+
+std::int64_t PostgresStorage::lastRelease() {
+    return db_.query("SELECT COALESCE(MAX(seq), 0) FROM claim_releases").integer(0, 0);
+}
+
+std::vector<std::pair<std::int64_t, std::string>>
+PostgresStorage::releasesAfter(std::int64_t after) {
+    Result r =
+        db_.query("SELECT seq, phone FROM claim_releases WHERE seq>$1 ORDER BY seq", {after});
+    std::vector<std::pair<std::int64_t, std::string>> rows;
+    for (int i = 0; i < r.rows(); ++i)
+        rows.emplace_back(r.integer(i, 0), r.text(i, 1));
+    return rows;
 }
 
 } // namespace brindlewick::server

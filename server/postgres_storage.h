@@ -11,14 +11,15 @@ namespace brindlewick::server {
 
 class PostgresStorage final : public Storage {
 public:
-    // Connects and creates or upgrades the schema; throws DatabaseError when it cannot.
-    explicit PostgresStorage(std::string uri);
+    // Connects and creates or upgrades the schema; throws DatabaseError when it cannot. A
+    // `reader` leaves the schema to the writer and runs read-only transactions.
+    explicit PostgresStorage(std::string uri, bool reader = false);
     ~PostgresStorage() override;
     PostgresStorage(const PostgresStorage&) = delete;
     PostgresStorage& operator=(const PostgresStorage&) = delete;
 
     // The schema version this build writes.
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
 
     void begin() override;
     void commit() override;
@@ -40,6 +41,7 @@ public:
     std::optional<std::string> roomKind(const std::string& room) override;
     void createRoom(const std::string& room, const std::string& kind, const std::string& title,
                     const std::string& creator) override;
+    std::int64_t roomsCreatedSince(const std::string& creator, std::int64_t sinceMs) override;
     bool isMember(const std::string& room, const std::string& phone) override;
     void addMember(const std::string& room, const std::string& phone) override;
     bool removeMember(const std::string& room, const std::string& phone) override;
@@ -70,9 +72,11 @@ public:
 
     std::vector<std::pair<std::string, std::int64_t>> lastMessageIds() override;
     std::optional<std::string> claimHash(const std::string& phone) override;
-    void setClaim(const std::string& phone, const std::string& secretHash) override;
+    bool addClaim(const std::string& phone, const std::string& secretHash) override;
     bool isClaimHash(const std::string& secretHash) override;
     bool releaseClaim(const std::string& phone) override;
+    std::int64_t lastRelease() override;
+    std::vector<std::pair<std::int64_t, std::string>> releasesAfter(std::int64_t after) override;
 
     bool keepsFileContent() const override { return true; }
     void putFileChunk(const std::string& id, std::int64_t index, const std::string& bytes) override;
@@ -84,6 +88,7 @@ private:
     void createSchema();
 
     PgConnection db_;
+    const bool reader_;
     bool releaseDue_ = false; // a job's savepoint is yet to be released
 };
 

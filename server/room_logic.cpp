@@ -57,18 +57,57 @@ MessageRecord newMessage(Storage& storage, const std::string& room, const std::s
 
 } // namespace
 
+namespace {
+
+// The other participant of the direct room `room` as its one canonical spelling names it, or
+// "" when `phone` is not one of its two.
+std::string dmPeer(const std::string& phone, const std::string& room) {
+    const std::string peer = ChatProtocol::peerPhoneInDmRoom(room, phone);
+    // Only the canonical spelling names the pair, so nobody gets two rooms with one peer.
+    if (peer.empty() || peer.size() > FieldLimit::kPhoneBytes || normalizePhone(peer) != peer ||
+        ChatProtocol::dmRoomForPhone(phone, peer) != room)
+        return {};
+    return peer;
+}
+
+bool isDmRoom(const std::string& room) {
+    return room.rfind("dm:", 0) == 0;
+}
+
+} // namespace
+
+std::string RoomLogic::roomCreationRefused(Storage& storage, const std::string& phone) {
+    const std::int64_t since = nowMs() - kRoomWindowMs;
+    return storage.roomsCreatedSince(phone, since) >= kRoomsPerWindow ? ErrorText::kTooManyRooms
+                                                                      : std::string();
+}
+
+std::string RoomLogic::mayRead(Storage& storage, const std::string& phone,
+                               const std::string& room) {
+    if (room.empty())
+        return ErrorText::kBadRequest;
+    if (isDmRoom(room))
+        return dmPeer(phone, room).empty() ? ErrorText::kNotMember : std::string();
+    return storage.isMember(room, phone) ? std::string() : ErrorText::kNotMember;
+}
+
 std::string RoomLogic::ensureAccess(Storage& storage, const std::string& phone,
                                     const std::string& room) {
     if (room.empty())
         return ErrorText::kBadRequest;
-    if (room.rfind("dm:", 0) == 0) {
-        const std::string peer = ChatProtocol::peerPhoneInDmRoom(room, phone);
-        // Only the canonical spelling names the pair, so nobody gets two rooms with one peer.
-        if (peer.empty() || peer.size() > FieldLimit::kPhoneBytes || normalizePhone(peer) != peer ||
-            ChatProtocol::dmRoomForPhone(phone, peer) != room)
+    if (isDmRoom(room)) {
+        const std::string peer = dmPeer(phone, room);
+        if (peer.empty())
             return ErrorText::kNotMember;
-        if (!storage.roomKind(room))
+        if (!storage.roomKind(room)) {
+            // A room with a number nobody has would cost a row per made-up number; a user
+            // signs in before anyone can talk to them.
+            if (peer != phone && !storage.user(peer))
+                return ErrorText::kUnknownPeer;
+            if (std::string refused = roomCreationRefused(storage, phone); !refused.empty())
+                return refused;
             storage.createRoom(room, "dm", "", phone);
+        }
         // A direct room always has its two participants; one who left comes back with the
         // next use.
         storage.addMember(room, phone);
@@ -274,7 +313,7 @@ RoomResult RoomLogic::history(Storage& storage, const std::string& phone,
             return refuse(ErrorText::kBadRequest);
         before = *id;
     }
-    if (std::string error = ensureAccess(storage, phone, request.room); !error.empty())
+    if (std::string error = mayRead(storage, phone, request.room); !error.empty())
         return refuse(std::move(error));
     const HistorySlice slice =
         storage.history(request.room, before, historyLimit(request.limit), kMaxHistoryPageBytes);

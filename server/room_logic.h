@@ -22,6 +22,9 @@ inline const char* const kNoFile = "파일을 찾을 수 없습니다";
 inline const char* const kBadRequest = "잘못된 요청입니다";
 inline const char* const kTooLong = "메시지가 너무 깁니다";
 inline const char* const kServerFailure = "서버 오류가 발생했습니다";
+inline const char* const kUnknownPeer = "가입하지 않은 사용자와는 대화할 수 없습니다";
+inline const char* const kTooManyRooms =
+    "방을 너무 빨리 만들고 있습니다. 잠시 후 다시 시도해 주세요";
 } // namespace ErrorText
 
 // One encoded frame for every connection of the listed users. The list is shared with every
@@ -53,6 +56,12 @@ public:
     // A page of long texts is cut short (with hasOlder set) well below a connection's queue
     // limit; the client asks again from its oldest entry.
     static constexpr std::size_t kMaxHistoryPageBytes = 1024 * 1024;
+    // Rooms one user may create (direct, memo or group) within kRoomWindow, on every server
+    // of the database together: a list of rooms grows no faster than a person makes friends.
+    static constexpr std::int64_t kRoomsPerWindow = 30;
+    static constexpr std::int64_t kRoomWindowMs = 60 * 1000;
+    // kTooManyRooms when `phone` has created kRoomsPerWindow rooms within the window, else "".
+    static std::string roomCreationRefused(Storage& storage, const std::string& phone);
 
     // Chat-connection requests of a signed-in user, fields as received: decoded here and
     // handed to the request's own rule below. Types without a room rule give an empty result.
@@ -75,13 +84,18 @@ public:
                                     const wire::ReadWatermark& request);
     // A page of the room's past for the requester only. `before` is empty or a positive id;
     // `limit` is clamped to 1..kMaxHistoryLimit, and anything but digits means the default.
+    // Only reads (see mayRead), so it may run on a reader.
     static RoomResult history(Storage& storage, const std::string& phone,
                               const wire::HistoryRequest& request);
 
     // Empty when `phone` may use `room`; a direct room is created (or its members restored)
-    // on first use by one of its two participants.
+    // on first use by one of its two participants, if the other has ever signed in and the
+    // creator is within kRoomsPerWindow.
     static std::string ensureAccess(Storage& storage, const std::string& phone,
                                     const std::string& room);
+    // Empty when `phone` may read `room`, changing nothing: a member, or for a direct room
+    // one of its two participants (a room not made yet has no past).
+    static std::string mayRead(Storage& storage, const std::string& phone, const std::string& room);
 
     // Messages of `room` with ids in (after, before) as a reader who missed them live gets
     // them, oldest first: the current text, a deletion right after its message.

@@ -76,15 +76,25 @@ bool Server::start(std::string& error) {
     if (!files_->prepare(error))
         return false;
     std::unique_ptr<Storage> storage;
+    std::vector<std::unique_ptr<Storage>> readers;
     try {
+        const std::string path = options_.dataDir + "/brindlewick.db";
         if (options_.postgres.empty())
-            storage = std::make_unique<SqliteStorage>(options_.dataDir + "/brindlewick.db");
+            storage = std::make_unique<SqliteStorage>(path);
         else
             storage = std::make_unique<PostgresStorage>(options_.postgres);
         // Before any request, so no upload sees a half-finished completion.
         storage->begin();
         files_->recover(*storage);
+        releasesRead_ = storage->lastRelease();
         storage->commit();
+        // After the writer has made the schema.
+        for (int i = 0; i < kReaders; ++i) {
+            if (options_.postgres.empty())
+                readers.push_back(std::make_unique<SqliteStorage>(path, true));
+            else
+                readers.push_back(std::make_unique<PostgresStorage>(options_.postgres, true));
+        }
     } catch (const DatabaseError& e) {
         error = std::string("database: ") + e.what();
         return false;
@@ -93,7 +103,7 @@ bool Server::start(std::string& error) {
     if (!options_.natsUrl.empty())
         storage->setMemberCaching(false);
     hub_ = std::make_shared<Hub>();
-    worker_ = std::make_unique<DbWorker>(io_, std::move(storage));
+    worker_ = std::make_unique<DbWorker>(io_, std::move(storage), std::move(readers));
     if (!options_.natsUrl.empty()) {
         cluster_ = std::make_unique<Cluster>(io_, *worker_, *hub_, options_.natsUrl);
         if (!cluster_->start(error))
@@ -141,7 +151,41 @@ bool Server::start(std::string& error) {
     }
     expiryTimer_ = std::make_unique<asio::steady_timer>(io_);
     scheduleExpiry();
+    if (options_.claimPhones) {
+        releaseTimer_ = std::make_unique<asio::steady_timer>(io_);
+        scheduleReleaseCheck();
+    }
     return true;
+}
+
+void Server::scheduleReleaseCheck() {
+    // --release-phone is another process, maybe on another machine: the database's log of
+    // releases is what every server on it shares.
+    releaseTimer_->expires_after(kReleaseCheck);
+    releaseTimer_->async_wait([this](boost::system::error_code ec) {
+        if (ec || stopped_)
+            return;
+        const std::int64_t after = releasesRead_;
+        worker_->read(
+            "releases",
+            [this, after](Storage& storage) -> Completion {
+                auto found = std::make_shared<std::vector<std::pair<std::int64_t, std::string>>>(
+                    storage.releasesAfter(after));
+                return [this, found](bool) {
+                    if (stopped_)
+                        return;
+                    for (const auto& [seq, phone] : *found) {
+                        releasesRead_ = std::max(releasesRead_, seq);
+                        hub_->closeUser(phone, "its claim was released");
+                    }
+                    scheduleReleaseCheck();
+                };
+            },
+            [this](bool) {
+                if (!stopped_)
+                    scheduleReleaseCheck();
+            });
+    });
 }
 
 void Server::scheduleExpiry() {
@@ -165,6 +209,8 @@ void Server::stop() {
     stopped_ = true;
     if (expiryTimer_)
         expiryTimer_->cancel();
+    if (releaseTimer_)
+        releaseTimer_->cancel();
     if (gate_)
         gate_->stop();
     if (chat_)

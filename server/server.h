@@ -7,6 +7,8 @@
 #include <boost/asio/ssl/context.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -36,6 +38,12 @@ public:
 private:
     // Drops abandoned uploads on the database worker, repeatedly.
     void scheduleExpiry();
+    // With claims: closes the connections of phones whose claim was released, repeatedly.
+    void scheduleReleaseCheck();
+
+    // Database connections for reads beside the one that writes.
+    static constexpr int kReaders = 2;
+    static constexpr std::chrono::seconds kReleaseCheck{1};
 
     boost::asio::io_context& io_;
     ServerOptions options_;
@@ -48,6 +56,8 @@ private:
     std::unique_ptr<ChatServer> chat_;
     std::unique_ptr<HttpServer> http_;
     std::unique_ptr<boost::asio::steady_timer> expiryTimer_;
+    std::unique_ptr<boost::asio::steady_timer> releaseTimer_;
+    std::int64_t releasesRead_ = 0;    // the newest release acted on
     std::unique_ptr<Cluster> cluster_; // before the worker and hub it uses are gone
     bool stopped_ = false;
 };

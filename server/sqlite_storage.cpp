@@ -60,6 +60,10 @@ CREATE TABLE IF NOT EXISTS claims(
     phone TEXT PRIMARY KEY,
     secret_sha256 TEXT NOT NULL UNIQUE,
     claimed INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS claim_releases(
+    seq INTEGER PRIMARY KEY AUTOINCREMENT,
+    phone TEXT NOT NULL,
+    released INTEGER NOT NULL);
 )sql";
 
 // Columns added to `files` after its first release, for databases created before them.
@@ -71,13 +75,31 @@ const char* const kFileColumns[][2] = {
 
 } // namespace
 
-SqliteStorage::SqliteStorage(const std::string& path) : db_(path) {
+SqliteStorage::SqliteStorage(const std::string& path, bool reader) : db_(path), reader_(reader) {
+    if (reader) {
+        // The writer made the schema; a reader that tried to change anything would fail.
+        db_.exec("PRAGMA query_only=1");
+        cacheMembers_ = false;
+        return;
+    }
     db_.exec("PRAGMA journal_mode=WAL");
     // FULL: a commit reaches the disk before the message is delivered to anyone.
     db_.exec("PRAGMA synchronous=FULL");
     db_.exec("PRAGMA foreign_keys=OFF");
     db_.exec(kSchema);
     upgradeFiles();
+    upgradeRooms();
+}
+
+void SqliteStorage::upgradeRooms() {
+    Statement& columns =
+        db_.prepare("SELECT 1 FROM pragma_table_info('rooms') WHERE name='created'");
+    const bool present = columns.step();
+    columns.reset();
+    // Rooms made before the column count as made long ago.
+    if (!present)
+        db_.exec("ALTER TABLE rooms ADD COLUMN created INTEGER NOT NULL DEFAULT 0");
+    db_.exec("CREATE INDEX IF NOT EXISTS rooms_by_creator ON rooms(creator, created)");
 }
 
 void SqliteStorage::upgradeFiles() {
@@ -172,7 +194,8 @@ std::optional<std::string> SqliteStorage::roomKind(const std::string& room) {
 
 void SqliteStorage::createRoom(const std::string& room, const std::string& kind,
                                const std::string& title, const std::string& creator) {
-    db_.prepare("INSERT INTO rooms(id, kind, title, creator, activity) VALUES(?1, ?2, ?3, ?4, ?5)")
+    db_.prepare("INSERT INTO rooms(id, kind, title, creator, activity, created) "
+                "VALUES(?1, ?2, ?3, ?4, ?5, ?5)")
         .bind(1, room)
         .bind(2, kind)
         .bind(3, title)
@@ -180,6 +203,16 @@ void SqliteStorage::createRoom(const std::string& room, const std::string& kind,
         .bind(5, nowMs())
         .run();
     forgetMembersOf(room);
+}
+
+std::int64_t SqliteStorage::roomsCreatedSince(const std::string& creator, std::int64_t sinceMs) {
+    Statement& s = db_.prepare("SELECT COUNT(*) FROM rooms WHERE creator=?1 AND created>=?2")
+                       .bind(1, creator)
+                       .bind(2, sinceMs);
+    s.step();
+    const std::int64_t count = s.integer(0);
+    s.reset();
+    return count;
 }
 
 bool SqliteStorage::isMember(const std::string& room, const std::string& phone) {
@@ -489,13 +522,14 @@ std::optional<std::string> SqliteStorage::claimHash(const std::string& phone) {
     return hash;
 }
 
-void SqliteStorage::setClaim(const std::string& phone, const std::string& secretHash) {
+bool SqliteStorage::addClaim(const std::string& phone, const std::string& secretHash) {
     db_.prepare("INSERT INTO claims(phone, secret_sha256, claimed) VALUES(?1, ?2, ?3) "
-                "ON CONFLICT(phone) DO UPDATE SET secret_sha256=?2, claimed=?3")
+                "ON CONFLICT(phone) DO NOTHING")
         .bind(1, phone)
         .bind(2, secretHash)
         .bind(3, nowMs())
         .run();
+    return db_.changes() > 0;
 }
 
 bool SqliteStorage::isClaimHash(const std::string& secretHash) {
@@ -507,7 +541,30 @@ bool SqliteStorage::isClaimHash(const std::string& secretHash) {
 
 bool SqliteStorage::releaseClaim(const std::string& phone) {
     db_.prepare("DELETE FROM claims WHERE phone=?1").bind(1, phone).run();
-    return db_.changes() > 0;
+    if (db_.changes() == 0)
+        return false;
+    db_.prepare("INSERT INTO claim_releases(phone, released) VALUES(?1, ?2)")
+        .bind(1, phone)
+        .bind(2, nowMs())
+        .run();
+    return true;
+}
+
+std::int64_t SqliteStorage::lastRelease() {
+    Statement& s = db_.prepare("SELECT COALESCE(MAX(seq), 0) FROM claim_releases");
+    s.step();
+    const std::int64_t last = s.integer(0);
+    s.reset();
+    return last;
+}
+
+std::vector<std::pair<std::int64_t, std::string>> SqliteStorage::releasesAfter(std::int64_t after) {
+    std::vector<std::pair<std::int64_t, std::string>> rows;
+    Statement& s = db_.prepare("SELECT seq, phone FROM claim_releases WHERE seq>?1 ORDER BY seq")
+                       .bind(1, after);
+    while (s.step())
+        rows.emplace_back(s.integer(0), s.text(1));
+    return rows;
 }
 
 } // namespace brindlewick::server

@@ -10,13 +10,15 @@ namespace brindlewick::server {
 
 class SqliteStorage final : public Storage {
 public:
-    // Opens (creating when needed) the database in WAL mode.
-    explicit SqliteStorage(const std::string& path);
+    // Opens (creating when needed) the database in WAL mode. A `reader` opens the existing
+    // database for queries only: in WAL mode it reads beside the writer, neither waiting.
+    explicit SqliteStorage(const std::string& path, bool reader = false);
 
     Database& db() { return db_; }
 
-    // Prepared once rather than parsed for every job of every batch.
-    void begin() override { db_.prepare("BEGIN IMMEDIATE").run(); }
+    // Prepared once rather than parsed for every job of every batch. A reader's transaction
+    // is a snapshot that takes no write lock.
+    void begin() override { db_.prepare(reader_ ? "BEGIN" : "BEGIN IMMEDIATE").run(); }
     void commit() override { db_.prepare("COMMIT").run(); }
     void rollback() override { db_.exec("ROLLBACK"); }
     void savepoint() override { db_.prepare("SAVEPOINT job").run(); }
@@ -38,6 +40,7 @@ public:
     std::optional<std::string> roomKind(const std::string& room) override;
     void createRoom(const std::string& room, const std::string& kind, const std::string& title,
                     const std::string& creator) override;
+    std::int64_t roomsCreatedSince(const std::string& creator, std::int64_t sinceMs) override;
     bool isMember(const std::string& room, const std::string& phone) override;
     void addMember(const std::string& room, const std::string& phone) override;
     bool removeMember(const std::string& room, const std::string& phone) override;
@@ -75,16 +78,20 @@ public:
     std::vector<FileRecord> filesWithoutChecksum() override;
 
     std::optional<std::string> claimHash(const std::string& phone) override;
-    void setClaim(const std::string& phone, const std::string& secretHash) override;
+    bool addClaim(const std::string& phone, const std::string& secretHash) override;
     bool isClaimHash(const std::string& secretHash) override;
     bool releaseClaim(const std::string& phone) override;
+    std::int64_t lastRelease() override;
+    std::vector<std::pair<std::int64_t, std::string>> releasesAfter(std::int64_t after) override;
 
 private:
     void upgradeFiles();
+    void upgradeRooms();
     // Bounded (a few MiB) so that many rooms, or large ones, cannot grow it without end.
     static constexpr std::size_t kMaxCachedPhones = 100000;
 
     Database db_;
+    const bool reader_;
     std::unordered_map<std::string, MemberList> memberCache_;
     std::size_t cachedPhones_ = 0; // in the lists of memberCache_
     bool cacheMembers_ = true;

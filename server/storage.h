@@ -1,7 +1,8 @@
 #pragma once
 // The server's durable state behind one interface: users, friends, rooms, members, messages,
 // read marks and file records. SqliteStorage is the embedded default; PostgresStorage lets
-// several server processes share one database. Used only from the database worker thread.
+// several server processes share one database. A storage is used by one thread at a time: the
+// database worker's writes, or one reader of the ReadPool (opened with `reader`).
 // Every method may throw DatabaseError; the worker then rolls back the job that called it.
 
 #include "database.h"
@@ -113,8 +114,11 @@ public:
     virtual std::string aliasOf(const std::string& owner, const std::string& friendPhone) = 0;
 
     virtual std::optional<std::string> roomKind(const std::string& room) = 0;
+    // Records the time too: how fast a user creates rooms is counted from it.
     virtual void createRoom(const std::string& room, const std::string& kind,
                             const std::string& title, const std::string& creator) = 0;
+    // Rooms `creator` created at or after `sinceMs` (milliseconds since the epoch).
+    virtual std::int64_t roomsCreatedSince(const std::string& creator, std::int64_t sinceMs) = 0;
     virtual bool isMember(const std::string& room, const std::string& phone) = 0;
     virtual void addMember(const std::string& room, const std::string& phone) = 0;
     virtual bool removeMember(const std::string& room, const std::string& phone) = 0;
@@ -170,10 +174,17 @@ public:
 
     // Claimed phones: the SHA-256 (hex) of each one's device secret.
     virtual std::optional<std::string> claimHash(const std::string& phone) = 0;
-    virtual void setClaim(const std::string& phone, const std::string& secretHash) = 0;
+    // Claims `phone` unless it is claimed already, even by a transaction that committed after
+    // this one began (another process's sign-in): false then, and nothing changes.
+    virtual bool addClaim(const std::string& phone, const std::string& secretHash) = 0;
     virtual bool isClaimHash(const std::string& secretHash) = 0;
-    // False when the phone had no claim.
+    // False when the phone had no claim. Also logs the release, which every server on the
+    // database reads to close the phone's connections.
     virtual bool releaseClaim(const std::string& phone) = 0;
+    // The number of the newest release logged (0: none), where reading starts.
+    virtual std::int64_t lastRelease() = 0;
+    // The releases numbered above `after`, oldest first, as (number, phone).
+    virtual std::vector<std::pair<std::int64_t, std::string>> releasesAfter(std::int64_t after) = 0;
 
     // Content kept in the database itself (shared by every process on it) rather than in
     // files on this machine's disk.

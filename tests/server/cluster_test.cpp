@@ -19,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -430,6 +431,93 @@ TEST_F(ClusterTest, AFrozenInstanceLeavesHaproxyWithinSeconds) {
     EXPECT_EQ(inARow, 6);
     std::printf("frozen instance out of rotation after %.1f s\n",
                 std::chrono::duration<double>(took).count());
+}
+
+// Claims with --claim-phones on both instances.
+class ClusterClaimTest : public ClusterTest {
+protected:
+    void SetUp() override {
+        ClusterTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        instances.clear();
+        for (int i = 0; i < 2; ++i)
+            instances.push_back(startInstance(i, " --claim-phones"));
+    }
+    // Sends the Auth; the answer is read by `answer`.
+    static void askSignIn(ChatConnection& c, const std::string& phone,
+                          const std::string& secret = {}) {
+        c.send(wire::Auth{phone, "닉" + phone, "", "", secret});
+    }
+    // The secret of an AuthOk ("" for one without), or nothing when refused or silent.
+    static std::optional<std::string> answer(ChatConnection& c) {
+        const auto frame = c.next(20000);
+        if (!frame || frame->type != MessageType::AuthOk)
+            return std::nullopt;
+        const auto ok = wire::AuthOk::decode(frame->fields);
+        return ok ? std::optional<std::string>(ok->secret) : std::nullopt;
+    }
+};
+
+TEST_F(ClusterClaimTest, FirstSignInsOfOnePhoneRacingOnTwoInstancesGiveExactlyOneSecret) {
+    constexpr int kPhones = 40;
+    std::vector<std::unique_ptr<ChatConnection>> first, second;
+    for (int i = 0; i < kPhones; ++i) {
+        first.push_back(std::make_unique<ChatConnection>(instances[0]->chatPort));
+        second.push_back(std::make_unique<ChatConnection>(instances[1]->chatPort));
+    }
+    // Both Auths of a phone leave together, before either is answered.
+    for (int i = 0; i < kPhones; ++i) {
+        const std::string phone = "0107000" + std::to_string(100 + i);
+        askSignIn(*first[i], phone);
+        askSignIn(*second[i], phone);
+    }
+    int doubleClaims = 0;
+    for (int i = 0; i < kPhones; ++i) {
+        SCOPED_TRACE(i);
+        const auto a = answer(*first[i]);
+        const auto b = answer(*second[i]);
+        const int secrets = (a && !a->empty()) + (b && !b->empty());
+        doubleClaims += secrets > 1;
+        EXPECT_EQ(secrets, 1);
+        // The loser was refused, not let in without a secret.
+        EXPECT_FALSE(a && a->empty());
+        EXPECT_FALSE(b && b->empty());
+        // The secret handed out is the one both instances accept.
+        const std::string secret = a && !a->empty() ? *a : b ? *b : std::string();
+        for (int instance = 0; instance < 2 && !secret.empty(); ++instance) {
+            ChatConnection again(instances[instance]->chatPort);
+            askSignIn(again, "0107000" + std::to_string(100 + i), secret);
+            const auto ok = answer(again);
+            EXPECT_TRUE(ok && ok->empty()) << "instance " << instance;
+        }
+    }
+    EXPECT_EQ(doubleClaims, 0);
+}
+
+TEST_F(ClusterClaimTest, ReleasePhoneClosesItsConnectionsOnEveryInstance) {
+    ChatConnection holder(instances[0]->chatPort);
+    askSignIn(holder, "0107111");
+    const auto secret = answer(holder);
+    ASSERT_TRUE(secret && secret->size() == 64u);
+    ChatConnection holderElsewhere(instances[1]->chatPort);
+    askSignIn(holderElsewhere, "0107111", *secret);
+    ASSERT_TRUE(answer(holderElsewhere));
+    ChatConnection bystander(instances[1]->chatPort);
+    askSignIn(bystander, "0107222");
+    ASSERT_TRUE(answer(bystander));
+
+    const CommandExit released =
+        runServerCommand({"--postgres", database.substr(database.find("postgresql://")),
+                          "--release-phone", "0107111"});
+    ASSERT_EQ(released.status, 0) << released.err;
+    // Generous: each instance reads the releases about once a second.
+    EXPECT_TRUE(holder.closedByServer(20000));
+    EXPECT_TRUE(holderElsewhere.closedByServer(20000));
+    bystander.send(wire::ChatRequest{"dm:0107222:0107222", "여전히", ""});
+    const auto still = bystander.nextMessage<wire::ChatMessage>();
+    ASSERT_TRUE(still);
+    EXPECT_EQ(still->text, "여전히");
 }
 
 } // namespace

@@ -134,12 +134,12 @@ TEST_F(HardeningTest, HostileFramesEndOnlyTheirConnectionWithinBoundedMemory) {
         {"a 16 MiB text after sign-in is refused and the connection goes on",
          [&](HardeningTest&) {
              auto c = signedIn("111");
-             FieldList fields = {"dm:111:222", bigText};
+             FieldList fields = {"dm:111:111", bigText};
              c->send(MessageType::Chat, fields);
              const auto refusal = c->nextMessage<wire::ServerError>(20000);
              ASSERT_TRUE(refusal);
              EXPECT_EQ(refusal->text, "메시지가 너무 깁니다");
-             c->send(wire::ChatRequest{"dm:111:222", "짧게", ""});
+             c->send(wire::ChatRequest{"dm:111:111", "짧게", ""});
              EXPECT_TRUE(c->nextOf(MessageType::Chat));
          }},
         {"ten signed-in connections with one 16 MiB frame each, all kept open",

@@ -250,6 +250,28 @@ TEST_P(ClaimTest, ReleasePhoneLetsTheNextDeviceClaimIt) {
     }
 }
 
+TEST_P(ClaimTest, ReleasePhoneClosesTheConnectionsSignedInWithIt) {
+    const std::string secret = claim("0108811");
+    ChatConnection& holder = *connections.back();
+    ChatConnection second(server->chatPort);
+    ASSERT_TRUE(signIn(second, "0108811", secret));
+    claim("0108822");
+    ChatConnection& bystander = *connections.back();
+
+    std::vector<std::string> args = database();
+    args.insert(args.end(), {"--release-phone", "0108811"});
+    const CommandExit released = runServerCommand(args);
+    ASSERT_EQ(released.status, 0) << released.err;
+    // Generous: the server reads the releases about once a second.
+    EXPECT_TRUE(holder.closedByServer(20000));
+    EXPECT_TRUE(second.closedByServer(20000));
+    // Another phone's connection goes on.
+    bystander.send(wire::ChatRequest{"dm:0108822:0108822", "여전히", ""});
+    const auto still = bystander.nextMessage<wire::ChatMessage>();
+    ASSERT_TRUE(still);
+    EXPECT_EQ(still->text, "여전히");
+}
+
 // Without the setting a secret is neither handed out nor asked for.
 TEST(PhoneClaimsOff, SignInAndHttpStayOpen) {
     const std::string dir = makeTempDir();
