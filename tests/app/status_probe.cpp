@@ -28,6 +28,6 @@ int main(int argc, char** argv) {
             std::printf("status %s\n", text.toUtf8().constData());
             std::fflush(stdout);
         });
-        watch->start(20);
+        watch->start(5);
     });
 }
