@@ -193,4 +193,22 @@ TEST(Isolated, TranscriptHeadersRepliesAndFileNames) {
     EXPECT_EQ(view.chatItems().at(0).sender, sender);
 }
 
+// A reply whose message comes later, with an older page, gets the same isolated line.
+TEST(Isolated, ARepliesLineFilledInByAPage) {
+    QTextBrowser browser;
+    TranscriptView view(&browser);
+    view.appendChatMsgId("9", QString::fromUtf8("준호"), "ok", "", false, "8");
+    TranscriptEntry answered;
+    answered.msgId = "8";
+    answered.sender = RLO + QString::fromUtf8("관리자");
+    answered.text = "hi" + RLO;
+    ASSERT_EQ(view.prependEntries({answered}, PageMarks{}), 1);
+    view.flush();
+    const QString text = view.plainText();
+    // The whole line, closed before the replying entry's own header.
+    EXPECT_TRUE(
+        text.contains("↳ " + isolated(answered.sender) + ": " + isolated(answered.text) + "\n"))
+        << visible(text).toStdString();
+}
+
 } // namespace

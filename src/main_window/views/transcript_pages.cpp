@@ -287,8 +287,7 @@ void TranscriptView::rewriteMarker(int index, int answered) {
     EntryPlace& place = index_.place(index);
     const ChatItem& target = index_.items().at(answered);
     Entry writer = rewrite(place, place.start, place.markerEnd);
-    writer.text(QStringLiteral("  ↳ ") +
-                    plainEntryText(target.sender + QStringLiteral(": ") + quote(target.text)) +
+    writer.text(QStringLiteral("  ↳ ") + plainEntryText(replyMarker(target.msgId, -1, &target)) +
                     kLineBreak,
                 formats().reply);
     writer.cursor.endEditBlock();
