@@ -246,6 +246,7 @@ TEST_F(HistoryEndToEnd, WhatWasSaidWhileSignedOutShowsAfterTheReadLineAndStays) 
 // A reader whose connection was lost with the room open sees, once it is back, what was said
 // and deleted meanwhile, in order and once.
 TEST_F(HistoryEndToEnd, AReconnectedReaderCatchesUpTheOpenRoom) {
+    registerB();
     fill(3);
     ChatRelay relay(server->chatPort);
     ServerConfig throughRelay = config;

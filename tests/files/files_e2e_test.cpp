@@ -46,6 +46,11 @@ protected:
         config.host = "127.0.0.1";
         config.chatPort = server.chatPort;
         config.httpPort = server.httpPort;
+        // The server takes a direct room only with someone who has signed in: both have, once.
+        for (const QString& phone : {kPhoneA, kPhoneB}) {
+            ChatConnection once(server.chatPort);
+            ASSERT_TRUE(once.signIn(phone.toStdString()));
+        }
         a = std::make_unique<MainController>(kPhoneA, "에이", "", config, platformA);
         b = std::make_unique<MainController>(kPhoneB, "비", "", config, platformB);
         a->showMain();
