@@ -25,23 +25,11 @@ using nlohmann::json;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define BRINDLEWICK_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define BRINDLEWICK_SANITIZED 1
-#endif
-#endif
-
 // Room for the program, its threads and a few frames of 16 MiB, far from the gigabytes the
 // inputs below once took; a regression runs out of address space and fails instead of
 // swapping. The sanitizers reserve terabytes of shadow memory and run without it.
 std::uint64_t addressSpaceLimit() {
-#ifdef BRINDLEWICK_SANITIZED
-    return 0;
-#else
-    return 384ull * 1024 * 1024;
-#endif
+    return underSanitizer() ? 0 : 384ull * 1024 * 1024;
 }
 
 const std::size_t kMiB = 1024 * 1024;
@@ -51,13 +39,6 @@ std::string hangul(std::size_t chars) {
     for (std::size_t i = 0; i < chars; ++i)
         text += "\xED\x95\x9C"; // 한
     return text;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 class HardeningTest : public ::testing::Test {
@@ -444,11 +425,10 @@ private:
 };
 
 TEST_F(HardeningTest, FilesThatCannotBeOpenedForLackOfDescriptorsAnswer503) {
-#ifdef BRINDLEWICK_SANITIZED
     // The sanitizers' runtime needs descriptors of its own to check memory (it probes through a
     // pipe), so with none left it reports sound objects as broken.
-    GTEST_SKIP() << "the sanitizers need free descriptors themselves";
-#endif
+    if (underSanitizer())
+        GTEST_SKIP() << "the sanitizers need free descriptors themselves";
     start("--max-connections-per-address 1000");
     const HttpAnswer created = post("/v1/files", {{"name", "a"}, {"size", 6}});
     const std::string id = json::parse(created.body)["id"];

@@ -104,6 +104,11 @@ HttpAnswer http(std::uint16_t port, const std::string& method, const std::string
 HttpAnswer https(const std::string& caFile, std::uint16_t port, const std::string& method,
                  const std::string& path, const std::string& body = {});
 std::string makeTempDir();
+// A whole file's bytes; empty when it cannot be read.
+std::string readFile(const std::string& path);
+// Whether this build runs under AddressSanitizer or ThreadSanitizer, whose terabytes of shadow
+// memory fit no address-space limit.
+bool underSanitizer();
 
 // A run of the server binary that ends by itself (help, version, bad settings, one-shot
 // commands): its exit status (-1 when killed) and what it wrote.
