@@ -68,7 +68,7 @@ protected:
         ASSERT_TRUE(server->alive()) << context;
         auto probe = signedIn("999");
         probe->send(wire::ChatRequest{"dm:999:999", "still here", ""});
-        EXPECT_TRUE(probe->nextOf(MessageType::Chat)) << context;
+        EXPECT_TRUE(probe->nextOf(MessageType::Chat, 20000)) << context;
     }
 
     std::string dir;
