@@ -332,11 +332,11 @@ void ChatSession::chargeRates(std::uint8_t type, const FieldList& fields) {
     case MessageType::ChatDelete: {
         if (!senders_)
             return;
-        // Counted up to the largest message taken: a refused giant costs no more than that.
+        // Fields past the largest a request may hold never get here (refusedBySize).
         std::size_t bytes = 0;
         for (const std::string& field : fields)
             bytes += field.size();
-        wait = senders_->charge(phone_, std::min(bytes, RoomLogic::kMaxTextBytes), now);
+        wait = senders_->charge(phone_, bytes, now);
         message = true;
         break;
     }

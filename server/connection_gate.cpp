@@ -79,71 +79,78 @@ void ConnectionGate::arrive(tcp::socket socket, const char* port, Admitted admit
 }
 
 void ConnectionGate::readHeader(std::shared_ptr<Waiting> waiting) {
-    auto fail = [this, waiting](const std::string& why) {
-        if (waiting->done)
-            return;
-        waiting->done = true;
-        waiting->timer.cancel();
-        --total_;
-        waiting_.erase(waiting.get());
-        badHeaders_.line(std::string(waiting->port) + ": bad PROXY header from " +
-                         waiting->proxy.text + ": " + why);
-        boost::system::error_code ec;
-        waiting->socket.close(ec);
-    };
-    auto finish = [this, waiting](Peer peer) {
-        waiting->done = true;
-        waiting->timer.cancel();
-        --total_;
-        waiting_.erase(waiting.get());
-        if (!stopped_)
-            admit(std::move(waiting->socket), std::move(peer), waiting->port, waiting->admitted);
-    };
     // One byte tells whether a header comes: a proxy may also connect for itself, and local
     // tools reach the port directly.
-    waiting->socket.async_wait(
-        tcp::socket::wait_read, [this, waiting, fail, finish](boost::system::error_code ec) {
+    waiting->socket.async_wait(tcp::socket::wait_read, [this,
+                                                        waiting](boost::system::error_code ec) {
+        if (waiting->done)
+            return;
+        unsigned char first = 0;
+        const std::size_t n =
+            ec ? 0
+               : waiting->socket.receive(asio::buffer(&first, 1), tcp::socket::message_peek, ec);
+        if (ec || n == 0)
+            badHeader(waiting, ec ? ec.message() : "closed before a header");
+        else if (first != ProxyHeader::kFirstByte)
+            admitWaiting(waiting, waiting->proxy);
+        else
+            readFixedPart(waiting);
+    });
+}
+
+void ConnectionGate::readFixedPart(std::shared_ptr<Waiting> waiting) {
+    asio::async_read(
+        waiting->socket, asio::buffer(waiting->header.data(), ProxyHeader::kFixedBytes),
+        [this, waiting](boost::system::error_code ec, std::size_t) {
             if (waiting->done)
                 return;
-            if (ec)
-                return fail(ec.message());
-            unsigned char first = 0;
-            const std::size_t n =
-                waiting->socket.receive(asio::buffer(&first, 1), tcp::socket::message_peek, ec);
-            if (ec || n == 0)
-                return fail(ec ? ec.message() : "closed before a header");
-            if (first != ProxyHeader::kFirstByte)
-                return finish(waiting->proxy);
-            asio::async_read(
-                waiting->socket, asio::buffer(waiting->header.data(), ProxyHeader::kFixedBytes),
-                [this, waiting, fail, finish](boost::system::error_code ec, std::size_t) {
-                    if (waiting->done)
-                        return;
-                    if (ec)
-                        return fail(ec.message());
-                    const auto rest = ProxyHeader::remainingBytes(waiting->header.data());
-                    if (!rest)
-                        return fail("not a version 2 header");
-                    waiting->headerSize = ProxyHeader::kFixedBytes + *rest;
-                    asio::async_read(
-                        waiting->socket,
-                        asio::buffer(waiting->header.data() + ProxyHeader::kFixedBytes, *rest),
-                        [waiting, fail, finish](boost::system::error_code ec, std::size_t) {
-                            if (waiting->done)
-                                return;
-                            if (ec)
-                                return fail(ec.message());
-                            const auto source =
-                                ProxyHeader::parse(waiting->header.data(), waiting->headerSize);
-                            if (!source)
-                                return fail("malformed");
-                            if (!source->proxied)
-                                return finish(waiting->proxy);
-                            finish(Peer{source->address,
-                                        source->address + ":" + std::to_string(source->port)});
-                        });
-                });
+            const auto rest =
+                ec ? std::nullopt : ProxyHeader::remainingBytes(waiting->header.data());
+            if (!rest)
+                return badHeader(waiting, ec ? ec.message() : "not a version 2 header");
+            waiting->headerSize = ProxyHeader::kFixedBytes + *rest;
+            readRest(waiting);
         });
+}
+
+void ConnectionGate::readRest(std::shared_ptr<Waiting> waiting) {
+    asio::async_read(
+        waiting->socket,
+        asio::buffer(waiting->header.data() + ProxyHeader::kFixedBytes,
+                     waiting->headerSize - ProxyHeader::kFixedBytes),
+        [this, waiting](boost::system::error_code ec, std::size_t) {
+            if (waiting->done)
+                return;
+            const auto source =
+                ec ? std::nullopt : ProxyHeader::parse(waiting->header.data(), waiting->headerSize);
+            if (!source)
+                return badHeader(waiting, ec ? ec.message() : "malformed");
+            admitWaiting(waiting, source->proxied
+                                      ? Peer{source->address,
+                                             source->address + ":" + std::to_string(source->port)}
+                                      : waiting->proxy);
+        });
+}
+
+void ConnectionGate::settle(Waiting& waiting) {
+    waiting.done = true;
+    waiting.timer.cancel();
+    --total_;
+    waiting_.erase(&waiting);
+}
+
+void ConnectionGate::badHeader(const std::shared_ptr<Waiting>& waiting, const std::string& why) {
+    settle(*waiting);
+    badHeaders_.line(std::string(waiting->port) + ": bad PROXY header from " + waiting->proxy.text +
+                     ": " + why);
+    boost::system::error_code ec;
+    waiting->socket.close(ec);
+}
+
+void ConnectionGate::admitWaiting(const std::shared_ptr<Waiting>& waiting, Peer peer) {
+    settle(*waiting);
+    if (!stopped_)
+        admit(std::move(waiting->socket), std::move(peer), waiting->port, waiting->admitted);
 }
 
 void ConnectionGate::admit(tcp::socket socket, Peer peer, const char* port,

@@ -52,7 +52,14 @@ public:
 
 private:
     struct Waiting;
+    // A trusted proxy's connection: peek, then the header's fixed part, then the rest.
     void readHeader(std::shared_ptr<Waiting> waiting);
+    void readFixedPart(std::shared_ptr<Waiting> waiting);
+    void readRest(std::shared_ptr<Waiting> waiting);
+    // No longer waiting: out of the count and the list, its timer stopped.
+    void settle(Waiting& waiting);
+    void badHeader(const std::shared_ptr<Waiting>& waiting, const std::string& why);
+    void admitWaiting(const std::shared_ptr<Waiting>& waiting, Peer peer);
     void admit(boost::asio::ip::tcp::socket socket, Peer peer, const char* port,
                const Admitted& admitted);
     bool trusted(const boost::asio::ip::address& address) const;

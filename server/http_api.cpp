@@ -1,7 +1,8 @@
 #include "http_api.h"
 
+#include "http_answers.h"
+
 #include "db_worker.h"
-#include "field_limits.h"
 #include "file_store.h"
 #include "hub.h"
 #include "ids.h"
@@ -14,7 +15,6 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <initializer_list>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -22,19 +22,6 @@
 namespace brindlewick::server {
 
 using nlohmann::json;
-
-namespace HttpText {
-const char* const kNotFound = "찾을 수 없습니다";
-const char* const kBadMethod = "허용되지 않는 요청 방식입니다";
-const char* const kBadJson = "잘못된 JSON입니다";
-const char* const kNeedPhone = "전화번호가 필요합니다";
-const char* const kUnknownUser = "가입하지 않은 사용자입니다";
-const char* const kSelfFriend = "자기 자신은 친구로 추가할 수 없습니다";
-const char* const kBadField = "요청 항목이 잘못되었습니다";
-const char* const kBadRoomType = "지원하지 않는 방 종류입니다";
-const char* const kBadChunk = "잘못된 조각 번호입니다";
-const char* const kUnhealthy = "데이터베이스가 응답하지 않습니다";
-} // namespace HttpText
 
 namespace {
 
@@ -51,131 +38,7 @@ void fetchFileChunk(DbWorker& worker, const std::string& who, const std::string&
         [ready](bool) { ready(std::nullopt); });
 }
 
-HttpReply text(unsigned status, const std::string& body) {
-    HttpReply reply;
-    reply.status = status;
-    reply.contentType = "text/plain; charset=utf-8";
-    reply.body = body;
-    return reply;
-}
-
-HttpReply jsonReply(const json& value, unsigned status = 200) {
-    HttpReply reply;
-    reply.status = status;
-    // Compact, raw UTF-8: the client's scanner reads "key":"value" pairs as written.
-    reply.body = clientJson(value);
-    return reply;
-}
-
-// A JSON object body, or nothing (the reply has then been sent).
-std::optional<json> parseObject(const std::string& body, const ReplyFn& reply) {
-    json value = json::parse(body, nullptr, false);
-    if (value.is_discarded() || !value.is_object()) {
-        reply(text(400, HttpText::kBadJson));
-        return std::nullopt;
-    }
-    return value;
-}
-
-// A member that must be a string when present; missing reads as empty.
-bool stringMember(const json& object, const char* key, std::string& out) {
-    auto it = object.find(key);
-    if (it == object.end() || it->is_null()) {
-        out.clear();
-        return true;
-    }
-    if (!it->is_string())
-        return false;
-    out = it->get<std::string>();
-    return true;
-}
-
-// A phone as stored: its one spelling. False (and `phone` empty) when it has no digit.
-bool normalized(std::string& phone) {
-    phone = normalizePhone(phone);
-    return !phone.empty();
-}
-
-// Answers 400 naming the first value longer than its field allows or holding a character that
-// hides or reorders text; false when all are fine.
-bool refusedAsTooLong(std::initializer_list<std::pair<Field, const std::string*>> values,
-                      const ReplyFn& reply) {
-    for (const auto& [field, value] : values) {
-        std::string refusal = tooLong(field, *value);
-        if (refusal.empty())
-            refusal = hiddenCharacters(field, *value);
-        if (!refusal.empty()) {
-            reply(text(400, refusal));
-            return true;
-        }
-    }
-    return false;
-}
-
-std::vector<std::string> splitPath(const std::string& path) {
-    std::vector<std::string> parts;
-    std::size_t begin = 1;
-    while (begin <= path.size()) {
-        std::size_t end = path.find('/', begin);
-        if (end == std::string::npos)
-            end = path.size();
-        parts.push_back(path.substr(begin, end - begin));
-        begin = end + 1;
-    }
-    return parts;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-HttpReply serverFailure() {
-    return text(500, ErrorText::kServerFailure);
-}
-
-Completion replyLater(const ReplyFn& reply, std::shared_ptr<HttpReply> answer) {
-    return [reply, answer](bool committed) {
-        reply(committed ? std::move(*answer) : serverFailure());
-    };
-}
-
 } // namespace
-
-std::string queryValue(const std::string& query, const std::string& key, bool& found) {
-    found = false;
-    std::size_t begin = 0;
-    while (begin <= query.size()) {
-        std::size_t end = query.find('&', begin);
-        if (end == std::string::npos)
-            end = query.size();
-        const std::string pair = query.substr(begin, end - begin);
-        const std::size_t eq = pair.find('=');
-        if (pair.substr(0, eq) == key) {
-            found = true;
-            const std::string raw = eq == std::string::npos ? std::string() : pair.substr(eq + 1);
-            std::string out;
-            for (std::size_t i = 0; i < raw.size(); ++i) {
-                int hi, lo;
-                if (raw[i] == '%' && i + 2 < raw.size() && (hi = hexValue(raw[i + 1])) >= 0 &&
-                    (lo = hexValue(raw[i + 2])) >= 0) {
-                    out += static_cast<char>(hi * 16 + lo);
-                    i += 2;
-                } else {
-                    out += raw[i];
-                }
-            }
-            return out;
-        }
-        begin = end + 1;
-    }
-    return {};
-}
 
 HttpApi::HttpApi(DbWorker& worker, FileStore& files, Hub& hub, std::size_t maxRoomMembers,
                  bool claimPhones)

@@ -86,7 +86,4 @@ private:
     bool claimPhones_;
 };
 
-// Percent-decodes a query value; '+' stays '+' because clients insert phone numbers raw.
-std::string queryValue(const std::string& query, const std::string& key, bool& found);
-
 } // namespace brindlewick::server

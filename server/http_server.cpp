@@ -35,34 +35,6 @@ public:
     virtual void close() = 0;
 };
 
-void HttpShared::logRefusal(const std::string& address, const std::string& line) {
-    auto it = refusalLogs.find(address);
-    if (it == refusalLogs.end()) {
-        logLine(line);
-        return;
-    }
-    it->second.limiter.line(line);
-}
-
-bool HttpShared::recentlyWrong(const AddressLog& entry) const {
-    return entry.wrongSecrets > 0 &&
-           std::chrono::steady_clock::now() - entry.wrongSince < std::chrono::minutes(1);
-}
-
-std::chrono::milliseconds HttpShared::wrongSecretDelayFor(const std::string& address) {
-    const auto it = refusalLogs.find(address);
-    if (it == refusalLogs.end())
-        return wrongSecretDelay;
-    AddressLog& entry = it->second;
-    const auto now = std::chrono::steady_clock::now();
-    if (now - entry.wrongSince >= std::chrono::minutes(1)) {
-        entry.wrongSince = now;
-        entry.wrongSecrets = 0;
-    }
-    return ++entry.wrongSecrets > kFreeWrongSecrets ? wrongSecretDelay
-                                                    : std::chrono::milliseconds::zero();
-}
-
 namespace {
 
 const char* const kBusyText = "서버가 바쁩니다. 잠시 후 다시 시도하세요";
@@ -97,7 +69,7 @@ public:
                                         if (self->closed_)
                                             return;
                                         if (ec) {
-                                            self->shared_.logRefusal(
+                                            self->shared_.clients.logRefusal(
                                                 self->address_,
                                                 "http: " + self->peer_ +
                                                     " TLS handshake failed: " + ec.message());
@@ -214,11 +186,12 @@ private:
         api_.handle(r, [self = this->shared_from_this(), line](HttpReply reply) {
             self->releaseBody();
             if (reply.status >= 400)
-                self->shared_.logRefusal(self->address_,
-                                         "http: " + self->peer_ + " " + line + " refused " +
-                                             std::to_string(reply.status) + " " + reply.body);
-            const auto delay = reply.wrongSecret ? self->shared_.wrongSecretDelayFor(self->address_)
-                                                 : std::chrono::milliseconds::zero();
+                self->shared_.clients.logRefusal(
+                    self->address_, "http: " + self->peer_ + " " + line + " refused " +
+                                        std::to_string(reply.status) + " " + reply.body);
+            const auto delay = reply.wrongSecret
+                                   ? self->shared_.clients.wrongSecretDelayFor(self->address_)
+                                   : std::chrono::milliseconds::zero();
             if (delay == std::chrono::milliseconds::zero() || self->closed_) {
                 self->send(std::move(reply));
                 return;
@@ -238,8 +211,8 @@ private:
     }
 
     void refuseAndClose(unsigned status, const std::string& text) {
-        shared_.logRefusal(address_,
-                           "http: " + peer_ + " refused " + std::to_string(status) + " " + text);
+        shared_.clients.logRefusal(address_, "http: " + peer_ + " refused " +
+                                                 std::to_string(status) + " " + text);
         keepAlive_ = false;
         HttpReply reply;
         reply.status = status;
@@ -584,15 +557,7 @@ void HttpServer::start(asio::ip::tcp::socket socket, Peer peer) {
         gate_.leave(peer.address);
         return;
     }
-    // Addresses remembered only for their wrong secrets go once their minute is over.
-    if (shared_.refusalLogs.size() > 4096)
-        for (auto it = shared_.refusalLogs.begin(); it != shared_.refusalLogs.end();)
-            it = it->second.connections == 0 && !shared_.recentlyWrong(it->second)
-                     ? shared_.refusalLogs.erase(it)
-                     : std::next(it);
-    auto& log = shared_.refusalLogs[peer.address];
-    if (log.connections++ == 0)
-        log.limiter.setPrefix("http: " + peer.address + " ");
+    shared_.clients.arrived(peer.address);
     const std::string address = peer.address;
     auto onClosed = [this, address](HttpSession* s) { closed(s, address); };
     std::shared_ptr<HttpSession> session;
@@ -610,13 +575,7 @@ void HttpServer::closed(HttpSession* session, const std::string& address) {
     if (!sessions_.erase(session))
         return;
     gate_.leave(address);
-    const auto it = shared_.refusalLogs.find(address);
-    if (it == shared_.refusalLogs.end() || --it->second.connections > 0)
-        return;
-    it->second.limiter.flush();
-    // A guesser that opens a connection per guess is still remembered for the minute.
-    if (!shared_.recentlyWrong(it->second))
-        shared_.refusalLogs.erase(it);
+    shared_.clients.left(address);
 }
 
 void HttpServer::stop() {
@@ -630,9 +589,7 @@ void HttpServer::stop() {
     for (auto& session : all)
         session->close();
     sessions_.clear();
-    for (auto& entry : shared_.refusalLogs)
-        entry.second.limiter.flush();
-    shared_.refusalLogs.clear();
+    shared_.clients.flushAll();
 }
 
 } // namespace brindlewick::server

@@ -3,6 +3,7 @@
 
 #include "file_store.h"
 #include "http_api.h"
+#include "http_clients.h"
 #include "http_guard.h"
 
 #include <boost/asio/io_context.hpp>
@@ -11,11 +12,8 @@
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/string_body.hpp>
 
-#include "log.h"
-
 #include <chrono>
 #include <memory>
-#include <string>
 #include <unordered_map>
 
 namespace brindlewick::server {
@@ -40,23 +38,8 @@ struct HttpShared {
     // pass it is answered 503 before its body is read.
     std::uint64_t bodyBudget = 64ull * 1024 * 1024;
     std::uint64_t bodyBytesInUse = 0;
-    // Past a few refused bearers a minute from one address, each waits this long for its
-    // answer: a device with an outdated secret is not slowed, a guesser is.
-    std::chrono::milliseconds wrongSecretDelay{1000};
-    static constexpr int kFreeWrongSecrets = 10;
-    // What is kept per client address while it has connections: its refusal lines, limited so
-    // one client cannot fill the log, and its recent wrong secrets.
-    struct AddressLog {
-        LogLimiter limiter;
-        std::size_t connections = 0;
-        int wrongSecrets = 0;
-        std::chrono::steady_clock::time_point wrongSince;
-    };
-    std::unordered_map<std::string, AddressLog> refusalLogs;
-    void logRefusal(const std::string& address, const std::string& line);
-    // How long the answer to a refused bearer from `address` waits.
-    std::chrono::milliseconds wrongSecretDelayFor(const std::string& address);
-    bool recentlyWrong(const AddressLog& entry) const;
+    // Per client address: refusal lines and wrong secrets.
+    HttpClients clients;
 };
 
 class HttpServer {
