@@ -1,6 +1,7 @@
 #include "messages.h"
 
 #include <algorithm>
+#include <random>
 
 namespace brindlewick::wire {
 
@@ -11,7 +12,33 @@ std::string at(const FieldList& fields, std::size_t i) {
     return i < fields.size() ? fields[i] : std::string();
 }
 
+// Field `i` when it is a client id, else "": a malformed id counts as none, so the request is
+// taken as from a client without ids rather than refused.
+std::string clientIdAt(const FieldList& fields, std::size_t i) {
+    std::string id = at(fields, i);
+    return isClientId(id) ? id : std::string();
+}
+
 } // namespace
+
+bool isClientId(const std::string& text) {
+    return text.size() == 32 && std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+           });
+}
+
+std::string newClientId() {
+    static const char kDigits[] = "0123456789abcdef";
+    std::random_device source;
+    std::string id;
+    id.reserve(32);
+    for (int word = 0; word < 4; ++word) {
+        std::uint32_t bits = source();
+        for (int i = 0; i < 8; ++i, bits >>= 4)
+            id += kDigits[bits & 0xF];
+    }
+    return id;
+}
 
 FieldList Auth::encode() const {
     FieldList fields{phone, nick.empty() ? phone : nick, profilePic, statusMsg};
@@ -38,20 +65,25 @@ std::optional<LeaveRoom> LeaveRoom::decode(const FieldList& f) {
 }
 
 FieldList ChatRequest::encode() const {
+    if (!clientId.empty())
+        return {room, text, replyTo, clientId};
     if (replyTo.empty())
         return {room, text};
     return {room, text, replyTo};
 }
 std::optional<ChatRequest> ChatRequest::decode(const FieldList& f) {
-    return ChatRequest{at(f, 0), at(f, 1), at(f, 2)};
+    return ChatRequest{at(f, 0), at(f, 1), at(f, 2), clientIdAt(f, 3)};
 }
 
 FieldList FileRequest::encode() const {
-    return {room, fileId, name.empty() ? std::string("file") : name,
-            size.empty() ? std::string("0") : size, std::string()};
+    FieldList fields{room, fileId, name.empty() ? std::string("file") : name,
+                     size.empty() ? std::string("0") : size, std::string()};
+    if (!clientId.empty())
+        fields.push_back(clientId);
+    return fields;
 }
 std::optional<FileRequest> FileRequest::decode(const FieldList& f) {
-    return FileRequest{at(f, 0), at(f, 1), at(f, 2), at(f, 3)};
+    return FileRequest{at(f, 0), at(f, 1), at(f, 2), at(f, 3), clientIdAt(f, 5)};
 }
 
 FieldList ReadWatermark::encode() const {
@@ -78,21 +110,25 @@ std::optional<HistoryRequest> HistoryRequest::decode(const FieldList& f) {
 }
 
 FieldList Edit::encode() const {
-    return {room, msgId, text};
+    if (clientId.empty())
+        return {room, msgId, text};
+    return {room, msgId, text, clientId};
 }
 std::optional<Edit> Edit::decode(const FieldList& f) {
     if (f.size() < 3)
         return std::nullopt;
-    return Edit{f[0], f[1], f[2]};
+    return Edit{f[0], f[1], f[2], clientIdAt(f, 3)};
 }
 
 FieldList Delete::encode() const {
-    return {room, msgId};
+    if (clientId.empty())
+        return {room, msgId};
+    return {room, msgId, clientId};
 }
 std::optional<Delete> Delete::decode(const FieldList& f) {
     if (f.size() < 2)
         return std::nullopt;
-    return Delete{f[0], f[1]};
+    return Delete{f[0], f[1], clientIdAt(f, 2)};
 }
 
 FieldList AuthOk::encode() const {
@@ -105,24 +141,29 @@ std::optional<AuthOk> AuthOk::decode(const FieldList& f) {
 }
 
 FieldList ChatMessage::encode() const {
-    return {room, sender, text, time, msgId, senderPhone, replyTo};
+    if (clientId.empty())
+        return {room, sender, text, time, msgId, senderPhone, replyTo};
+    return {room, sender, text, time, msgId, senderPhone, replyTo, clientId};
 }
 std::optional<ChatMessage> ChatMessage::decode(const FieldList& f) {
     if (f.size() < 3)
         return std::nullopt;
-    return ChatMessage{f[0], f[1], f[2], at(f, 3), at(f, 4), at(f, 5), at(f, 6)};
+    return ChatMessage{f[0], f[1], f[2], at(f, 3), at(f, 4), at(f, 5), at(f, 6), clientIdAt(f, 7)};
 }
 
 FieldList FileMessage::encode() const {
     FieldList fields{room, sender, fileId, name, size, time, msgId};
-    if (!senderPhone.empty())
+    if (!senderPhone.empty() || !clientId.empty())
         fields.push_back(senderPhone);
+    if (!clientId.empty())
+        fields.push_back(clientId);
     return fields;
 }
 std::optional<FileMessage> FileMessage::decode(const FieldList& f) {
     if (f.size() < 4)
         return std::nullopt;
-    return FileMessage{f[0], f[1], f[2], f[3], at(f, 4), at(f, 5), at(f, 6), at(f, 7)};
+    return FileMessage{
+        f[0], f[1], f[2], f[3], at(f, 4), at(f, 5), at(f, 6), at(f, 7), clientIdAt(f, 8)};
 }
 
 FieldList Notice::encode() const {

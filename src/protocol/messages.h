@@ -12,6 +12,13 @@
 
 namespace brindlewick::wire {
 
+// A client id names one request of a sender (a message, a file, an edit or a deletion) so a
+// server that knows it stores the request once however often it is resent: 128 random bits as
+// 32 hex digits. Anything else in its place reads as no id.
+bool isClientId(const std::string& text);
+// A new client id from the system's random source, in lowercase.
+std::string newClientId();
+
 // --- Client to server ---
 
 struct Auth {
@@ -46,6 +53,8 @@ struct ChatRequest {
     std::string room;
     std::string text;
     std::string replyTo; // only written when not empty
+    // After the catalogue's fields (an empty reply id is then written too); only when set.
+    std::string clientId{};
     FieldList encode() const;
     static std::optional<ChatRequest> decode(const FieldList& fields);
 };
@@ -56,7 +65,8 @@ struct FileRequest {
     std::string room;
     std::string fileId;
     std::string name;
-    std::string size; // decimal bytes
+    std::string size;       // decimal bytes
+    std::string clientId{}; // after the catalogue's five fields; only when set
     FieldList encode() const;
     static std::optional<FileRequest> decode(const FieldList& fields);
 };
@@ -95,6 +105,8 @@ struct Edit {
     std::string room;
     std::string msgId;
     std::string text;
+    // From the sender, and in the answer to the sender's connection; only written when set.
+    std::string clientId{};
     FieldList encode() const;
     static std::optional<Edit> decode(const FieldList& fields);
 };
@@ -103,6 +115,7 @@ struct Delete {
     static constexpr std::uint8_t kType = MessageType::ChatDelete;
     std::string room;
     std::string msgId;
+    std::string clientId{}; // as Edit's
     FieldList encode() const;
     static std::optional<Delete> decode(const FieldList& fields);
 };
@@ -127,6 +140,8 @@ struct ChatMessage {
     std::string msgId;
     std::string senderPhone; // the reference server's; other servers may leave it out
     std::string replyTo;
+    // The client id of the sender's request, after the fields above; only written when set.
+    std::string clientId{};
     FieldList encode() const;
     static std::optional<ChatMessage> decode(const FieldList& fields);
 };
@@ -141,6 +156,7 @@ struct FileMessage {
     std::string time;
     std::string msgId;
     std::string senderPhone; // the reference server's, after the catalogue's fields; may be absent
+    std::string clientId{};  // as ChatMessage's; the sender's phone is then written too
     FieldList encode() const;
     static std::optional<FileMessage> decode(const FieldList& fields);
 };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,8 @@ using namespace brindlewick;
 using namespace brindlewick::wire;
 
 namespace {
+
+const std::string kId = "0123456789abcdef0123456789ABCDEF";
 
 // One message through a whole frame and back, type-erased for the tables.
 struct Trip {
@@ -57,6 +60,31 @@ TEST(WireMessages, EveryMessageKeepsItsLayoutThroughAFrame) {
         {trip("FileRequest defaults", FileRequest{"r", "id", "", ""}),
          MessageType::FileMeta,
          {"r", "id", "file", "0", ""}},
+        // A client id goes after the catalogue's fields, so the optional ones before it are
+        // written even when empty.
+        {trip("ChatRequest with a client id", ChatRequest{"r", "t", "", kId}),
+         MessageType::Chat,
+         {"r", "t", "", kId}},
+        {trip("ChatRequest reply with a client id", ChatRequest{"r", "t", "7", kId}),
+         MessageType::Chat,
+         {"r", "t", "7", kId}},
+        {trip("FileRequest with a client id", FileRequest{"r", "id", "a.txt", "12", kId}),
+         MessageType::FileMeta,
+         {"r", "id", "a.txt", "12", "", kId}},
+        {trip("Edit with a client id", Edit{"r", "3", "new", kId}),
+         MessageType::ChatEdit,
+         {"r", "3", "new", kId}},
+        {trip("Delete with a client id", Delete{"r", "3", kId}),
+         MessageType::ChatDelete,
+         {"r", "3", kId}},
+        {trip("ChatMessage with a client id",
+              ChatMessage{"r", "앨리스", "t", "T", "5", "010", "", kId}),
+         MessageType::Chat,
+         {"r", "앨리스", "t", "T", "5", "010", "", kId}},
+        {trip("FileMessage with a client id and no phone",
+              FileMessage{"r", "s", "id", "a.txt", "12", "T", "6", "", kId}),
+         MessageType::FileMeta,
+         {"r", "s", "id", "a.txt", "12", "T", "6", "", kId}},
         {trip("ReadWatermark", ReadWatermark{"r", "9"}), MessageType::ReadWatermark, {"r", "9"}},
         {trip("CallReject", CallReject{"c", "busy"}), MessageType::CallReject, {"c", "busy"}},
         {trip("Edit", Edit{"r", "3", "new"}), MessageType::ChatEdit, {"r", "3", "new"}},
@@ -195,9 +223,72 @@ TEST(WireMessages, DecodeNeedsTheRequiredFieldsAndReadsMissingOnesAsEmpty) {
                    ""}},
         // Fields past the layout are ignored.
         {"Delete extra", readBack<Delete>, {"r", "1", "x"}, FieldList{"r", "1"}},
+        // A client id is read where it belongs, in either case of hex digits; anything else
+        // there reads as no id, and the request as one from a client without ids.
+        {"ChatRequest client id",
+         readBack<ChatRequest>,
+         {"r", "t", "", kId},
+         FieldList{"r", "t", "", kId}},
+        {"ChatRequest client id too short",
+         readBack<ChatRequest>,
+         {"r", "t", "", kId.substr(1)},
+         FieldList{"r", "t"}},
+        {"ChatRequest client id too long",
+         readBack<ChatRequest>,
+         {"r", "t", "7", kId + "0"},
+         FieldList{"r", "t", "7"}},
+        {"ChatRequest client id not hex",
+         readBack<ChatRequest>,
+         {"r", "t", "", "0123456789abcdef0123456789abcdeg"},
+         FieldList{"r", "t"}},
+        {"ChatRequest client id with a sign",
+         readBack<ChatRequest>,
+         {"r", "t", "", "-123456789abcdef0123456789abcdef"},
+         FieldList{"r", "t"}},
+        {"FileRequest client id",
+         readBack<FileRequest>,
+         {"r", "id", "n", "1", "", kId},
+         FieldList{"r", "id", "n", "1", "", kId}},
+        {"FileRequest client id in the catalogue's empty field",
+         readBack<FileRequest>,
+         {"r", "id", "n", "1", kId},
+         FieldList{"r", "id", "n", "1", ""}},
+        {"Edit client id", readBack<Edit>, {"r", "1", "x", kId}, FieldList{"r", "1", "x", kId}},
+        {"Edit malformed client id",
+         readBack<Edit>,
+         {"r", "1", "x", "id"},
+         FieldList{"r", "1", "x"}},
+        {"Delete client id", readBack<Delete>, {"r", "1", kId}, FieldList{"r", "1", kId}},
+        {"ChatMessage client id",
+         readBack<ChatMessage>,
+         {"r", "s", "t", "T", "5", "010", "", kId},
+         FieldList{"r", "s", "t", "T", "5", "010", "", kId}},
+        {"ChatMessage malformed client id",
+         readBack<ChatMessage>,
+         {"r", "s", "t", "T", "5", "010", "", "zz"},
+         FieldList{"r", "s", "t", "T", "5", "010", ""}},
+        {"FileMessage client id",
+         readBack<FileMessage>,
+         {"r", "s", "id", "n", "1", "T", "6", "010", kId},
+         FieldList{"r", "s", "id", "n", "1", "T", "6", "010", kId}},
+        {"FileMessage client id in the phone's place",
+         readBack<FileMessage>,
+         {"r", "s", "id", "n", "1", "T", "6", kId},
+         FieldList{"r", "s", "id", "n", "1", "T", "6", kId}},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.read(c.fields), c.expected) << c.name;
+}
+
+// New ids are valid, lowercase and unlike each other (128 bits: a repeat means a broken source).
+TEST(WireMessages, NewClientIdsAreValidAndDistinct) {
+    std::set<std::string> seen;
+    for (int i = 0; i < 1000; ++i) {
+        const std::string id = newClientId();
+        EXPECT_TRUE(isClientId(id)) << id;
+        EXPECT_EQ(id.find_first_not_of("0123456789abcdef"), std::string::npos) << id;
+        EXPECT_TRUE(seen.insert(id).second) << id;
+    }
 }
 
 // A reader that shows a bounded part of a page decodes its newest entries within a byte budget,
