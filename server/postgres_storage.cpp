@@ -87,8 +87,22 @@ CREATE TABLE claim_releases(
     released BIGINT NOT NULL);
 )sql";
 
+// Version 4: the client ids of each sender's requests, unique per sender, kept for a while so a
+// resent request is stored once.
+const char* const kSchemaV4 = R"sql(
+CREATE TABLE client_ids(
+    sender TEXT NOT NULL,
+    client_id TEXT NOT NULL,
+    kind TEXT NOT NULL,
+    room TEXT NOT NULL,
+    msg_id BIGINT NOT NULL,
+    created BIGINT NOT NULL,
+    PRIMARY KEY(sender, client_id));
+CREATE INDEX client_ids_by_created ON client_ids(created);
+)sql";
+
 // Each entry takes the schema from the version before it to its own.
-const char* const kUpgrades[] = {kSchemaV1, kSchemaV2, kSchemaV3};
+const char* const kUpgrades[] = {kSchemaV1, kSchemaV2, kSchemaV3, kSchemaV4};
 
 // Any number shared by every process that creates the schema.
 constexpr long long kSchemaLock = 0x6272696e646c65LL;
@@ -289,14 +303,20 @@ Storage::MemberList PostgresStorage::sharedMembers(const std::string& room) {
 std::vector<RoomRow> PostgresStorage::roomsOf(const std::string& phone) {
     Result r = db_.query("SELECT r.id, r.kind, r.title, "
                          " (SELECT COUNT(*) FROM messages g WHERE g.room = r.id "
-                         "  AND g.id > m.read_mark AND g.sender <> m.phone AND g.deleted = 0) "
+                         "  AND g.id > m.read_mark AND g.sender <> m.phone AND g.deleted = 0), "
+                         " l.kind, substr(l.text, 1, 200), l.file_name, l.time "
                          "FROM members m JOIN rooms r ON r.id = m.room "
+                         // The newest message that is not deleted (see the SQLite back end).
+                         "LEFT JOIN messages l ON l.room = r.id AND l.id = "
+                         " (SELECT g.id FROM messages g WHERE g.room = r.id AND g.deleted = 0 "
+                         "  ORDER BY g.id DESC LIMIT 1) "
                          "WHERE m.phone=$1 ORDER BY r.activity DESC, r.id",
                          {phone});
     std::vector<RoomRow> rows;
     rows.reserve(static_cast<std::size_t>(r.rows()));
     for (int i = 0; i < r.rows(); ++i)
-        rows.push_back({r.text(i, 0), r.text(i, 1), r.text(i, 2), r.integer(i, 3)});
+        rows.push_back({r.text(i, 0), r.text(i, 1), r.text(i, 2), r.integer(i, 3), r.text(i, 4),
+                        r.text(i, 5), r.text(i, 6), r.text(i, 7)});
     return rows;
 }
 
@@ -346,6 +366,67 @@ void PostgresStorage::appendMessage(MessageRecord& m) {
     if (r.rows() == 0)
         throw DatabaseError("no room " + m.room);
     m.id = r.integer(0, 0);
+}
+
+std::optional<ClientIdUse> PostgresStorage::appendMessageOnce(MessageRecord& m,
+                                                              const std::string& clientId) {
+    if (clientId.empty()) {
+        appendMessage(m);
+        return std::nullopt;
+    }
+    // One statement: the room's row first (the order every batch locks in), then the id, whose
+    // insert waits for another process's uncommitted insert of the same one and then does
+    // nothing; only a claimed id takes the room's next message id, so none is lost. The locked
+    // row is the newest version, so its next id is the one the update takes.
+    Result r = db_.query(
+        "WITH locked AS (SELECT last_msg_id + 1 AS id FROM rooms WHERE id=$1 FOR NO KEY UPDATE), "
+        "claim AS (INSERT INTO client_ids(sender, client_id, kind, room, msg_id, created) "
+        "SELECT $4, $12, $3, $1, id, $2 FROM locked ON CONFLICT DO NOTHING RETURNING msg_id), "
+        "next AS (UPDATE rooms SET last_msg_id = last_msg_id + 1, activity=$2 "
+        "WHERE id=$1 AND EXISTS (SELECT 1 FROM claim) RETURNING last_msg_id) "
+        "INSERT INTO messages(room, id, kind, sender, sender_name, text, time, "
+        "reply_to, file_id, file_name, file_size) "
+        "SELECT $1, last_msg_id, $3, $4, $5, $6, $7, $8, $9, $10, $11 FROM next "
+        "RETURNING id",
+        {m.room, nowMs(), m.kind, m.sender, m.senderName, m.text, m.time, m.replyTo, m.fileId,
+         m.fileName, m.fileSize, clientId});
+    if (r.rows() > 0) {
+        m.id = r.integer(0, 0);
+        return std::nullopt;
+    }
+    // A new statement sees what the other process committed.
+    if (auto earlier = clientIdUse(m.sender, clientId))
+        return earlier;
+    throw DatabaseError("no room " + m.room);
+}
+
+std::optional<ClientIdUse> PostgresStorage::claimClientId(const std::string& sender,
+                                                          const std::string& clientId,
+                                                          const ClientIdUse& use) {
+    if (db_.query("INSERT INTO client_ids(sender, client_id, kind, room, msg_id, created) "
+                  "VALUES($1, $2, $3, $4, $5, $6) ON CONFLICT DO NOTHING",
+                  {sender, clientId, use.kind, use.room, use.msgId, nowMs()})
+            .changed() > 0)
+        return std::nullopt;
+    return clientIdUse(sender, clientId);
+}
+
+std::optional<ClientIdUse> PostgresStorage::clientIdUse(const std::string& sender,
+                                                        const std::string& clientId) {
+    Result r =
+        db_.query("SELECT kind, room, msg_id FROM client_ids WHERE sender=$1 AND client_id=$2",
+                  {sender, clientId});
+    if (r.rows() == 0)
+        return std::nullopt;
+    return ClientIdUse{r.text(0, 0), r.text(0, 1), r.integer(0, 2)};
+}
+
+std::int64_t PostgresStorage::forgetClientIds(std::int64_t beforeMs, std::int64_t limit) {
+    return db_
+        .query("DELETE FROM client_ids WHERE (sender, client_id) IN "
+               "(SELECT sender, client_id FROM client_ids WHERE created<$1 LIMIT $2)",
+               {beforeMs, limit})
+        .changed();
 }
 
 std::optional<MessageState> PostgresStorage::messageState(const std::string& room,

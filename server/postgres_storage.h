@@ -19,7 +19,7 @@ public:
     PostgresStorage& operator=(const PostgresStorage&) = delete;
 
     // The schema version this build writes.
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
 
     void begin() override;
     void commit() override;
@@ -54,6 +54,13 @@ public:
     std::int64_t nextMessageId(const std::string& room) override;
     void insertMessage(const MessageRecord& message) override;
     void appendMessage(MessageRecord& message) override;
+    std::optional<ClientIdUse> appendMessageOnce(MessageRecord& message,
+                                                 const std::string& clientId) override;
+    std::optional<ClientIdUse> claimClientId(const std::string& sender, const std::string& clientId,
+                                             const ClientIdUse& use) override;
+    std::optional<ClientIdUse> clientIdUse(const std::string& sender,
+                                           const std::string& clientId) override;
+    std::int64_t forgetClientIds(std::int64_t beforeMs, std::int64_t limit) override;
     std::optional<MessageState> messageState(const std::string& room, std::int64_t id) override;
     void editMessage(const std::string& room, std::int64_t id, const std::string& text) override;
     void deleteMessage(const std::string& room, std::int64_t id) override;

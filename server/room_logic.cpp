@@ -41,6 +41,61 @@ RoomResult decoded(Storage& storage, const std::string& phone, const FieldList& 
     return rule(storage, phone, *request);
 }
 
+// The frame a reader gets for the stored message `row`: its current state, a deletion right
+// after it. `clientId` goes to its sender.
+std::string messageFrame(const HistoryRow& row, const std::string& clientId) {
+    const MessageRecord& m = row.message;
+    const std::string id = std::to_string(m.id);
+    std::string frame =
+        m.kind == "file"
+            ? wire::encodeFrame(wire::FileMessage{m.room, m.senderName, m.fileId, m.fileName,
+                                                  std::to_string(m.fileSize), m.time, id, m.sender,
+                                                  clientId})
+            : wire::encodeFrame(wire::ChatMessage{m.room, m.senderName, m.text, m.time, id,
+                                                  m.sender, m.replyTo, clientId});
+    if (row.deleted)
+        frame += wire::encodeFrame(wire::Delete{m.room, id});
+    return frame;
+}
+
+// The answer to a request that repeats `use` of `clientId`, for the sender's connection alone:
+// the echo of the request it repeats, from what is stored (same id and time), never a second
+// delivery to the room.
+RoomResult repeated(Storage& storage, const ClientIdUse& use, const std::string& clientId) {
+    RoomResult result;
+    const std::string id = std::to_string(use.msgId);
+    if (use.kind == "delete") {
+        result.reply = std::make_shared<const std::string>(
+            wire::encodeFrame(wire::Delete{use.room, id, clientId}));
+        return result;
+    }
+    const HistorySlice slice =
+        storage.history(use.room, use.msgId + 1, 1, RoomLogic::kMaxHistoryPageBytes);
+    if (slice.rows.empty() || slice.rows.back().message.id != use.msgId)
+        return refuse(ErrorText::kNoMessage);
+    const HistoryRow& row = slice.rows.back();
+    std::string frame;
+    if (use.kind == "edit") {
+        frame = wire::encodeFrame(wire::Edit{use.room, id, row.message.text, clientId});
+        if (row.deleted)
+            frame += wire::encodeFrame(wire::Delete{use.room, id});
+    } else {
+        frame = messageFrame(row, clientId);
+    }
+    result.reply = std::make_shared<const std::string>(std::move(frame));
+    return result;
+}
+
+// `error` for the sender, unless the request repeats one already done (a resend whose first
+// answer was lost, the room left since): then that one's answer.
+RoomResult refuseUnlessRepeated(Storage& storage, const std::string& phone,
+                                const std::string& clientId, std::string error) {
+    if (!clientId.empty())
+        if (const auto earlier = storage.clientIdUse(phone, clientId))
+            return repeated(storage, *earlier, clientId);
+    return refuse(std::move(error));
+}
+
 // A new message of `room` by `phone`, with the sender's name and the time; its id comes when
 // it is stored.
 MessageRecord newMessage(Storage& storage, const std::string& room, const std::string& phone,
@@ -165,56 +220,82 @@ RoomResult RoomLogic::join(Storage& storage, const std::string& phone,
     return result;
 }
 
+namespace {
+
+std::string chatRefusal(Storage& storage, const std::string& phone,
+                        const wire::ChatRequest& request) {
+    if (request.room.empty() || request.text.empty())
+        return ErrorText::kBadRequest;
+    if (request.text.size() > RoomLogic::kMaxTextBytes)
+        return ErrorText::kTooLong;
+    if (std::string error = RoomLogic::ensureAccess(storage, phone, request.room); !error.empty())
+        return error;
+    if (!request.replyTo.empty()) {
+        const auto replyId = parseMessageId(request.replyTo);
+        if (!replyId || !storage.messageState(request.room, *replyId))
+            return ErrorText::kNoMessage;
+    }
+    return {};
+}
+
+} // namespace
+
 RoomResult RoomLogic::chat(Storage& storage, const std::string& phone,
                            const wire::ChatRequest& request) {
     const std::string& room = request.room;
-    if (room.empty() || request.text.empty())
-        return refuse(ErrorText::kBadRequest);
-    if (request.text.size() > kMaxTextBytes)
-        return refuse(ErrorText::kTooLong);
-    if (std::string error = ensureAccess(storage, phone, room); !error.empty())
-        return refuse(std::move(error));
-    if (!request.replyTo.empty()) {
-        const auto replyId = parseMessageId(request.replyTo);
-        if (!replyId || !storage.messageState(room, *replyId))
-            return refuse(ErrorText::kNoMessage);
-    }
+    if (std::string error = chatRefusal(storage, phone, request); !error.empty())
+        return refuseUnlessRepeated(storage, phone, request.clientId, std::move(error));
     MessageRecord m = newMessage(storage, room, phone, "chat");
     m.text = request.text;
     m.replyTo = request.replyTo;
-    storage.appendMessage(m);
+    if (const auto earlier = storage.appendMessageOnce(m, request.clientId))
+        return repeated(storage, *earlier, request.clientId);
     return deliver(storage, room,
                    wire::ChatMessage{room, m.senderName, m.text, m.time, std::to_string(m.id),
-                                     phone, m.replyTo},
+                                     phone, m.replyTo, request.clientId},
                    m.id);
 }
+
+namespace {
+
+// The refusal of a file announcement, or "" with the file's record in `file`.
+std::string fileRefusal(Storage& storage, const std::string& phone,
+                        const wire::FileRequest& request, std::optional<FileRecord>& file) {
+    if (request.room.empty() || request.fileId.empty())
+        return ErrorText::kBadRequest;
+    if (request.name.size() > RoomLogic::kMaxTextBytes)
+        return ErrorText::kTooLong;
+    if (std::string hidden = hiddenCharacters(Field::FileName, request.name); !hidden.empty())
+        return hidden;
+    if (std::string error = RoomLogic::ensureAccess(storage, phone, request.room); !error.empty())
+        return error;
+    // Announcing a file nobody can download would leave a dead link in every transcript.
+    file = isHex128(request.fileId) ? storage.file(request.fileId) : std::nullopt;
+    if (!file || !file->complete)
+        return ErrorText::kNoFile;
+    return {};
+}
+
+} // namespace
 
 RoomResult RoomLogic::fileMeta(Storage& storage, const std::string& phone,
                                const wire::FileRequest& request) {
     const std::string& room = request.room;
     const std::string& fileId = request.fileId;
-    if (room.empty() || fileId.empty())
-        return refuse(ErrorText::kBadRequest);
-    if (request.name.size() > kMaxTextBytes)
-        return refuse(ErrorText::kTooLong);
-    if (std::string hidden = hiddenCharacters(Field::FileName, request.name); !hidden.empty())
-        return refuse(std::move(hidden));
+    std::optional<FileRecord> file;
+    if (std::string error = fileRefusal(storage, phone, request, file); !error.empty())
+        return refuseUnlessRepeated(storage, phone, request.clientId, std::move(error));
     const std::string name = request.name.empty() ? std::string("file") : request.name;
-    if (std::string error = ensureAccess(storage, phone, room); !error.empty())
-        return refuse(std::move(error));
-    // Announcing a file nobody can download would leave a dead link in every transcript.
-    const auto file = isHex128(fileId) ? storage.file(fileId) : std::nullopt;
-    if (!file || !file->complete)
-        return refuse(ErrorText::kNoFile);
     MessageRecord m = newMessage(storage, room, phone, "file");
     m.text = name;
     m.fileId = fileId;
     m.fileName = name;
     m.fileSize = file->received;
-    storage.appendMessage(m);
+    if (const auto earlier = storage.appendMessageOnce(m, request.clientId))
+        return repeated(storage, *earlier, request.clientId);
     return deliver(storage, room,
                    wire::FileMessage{room, m.senderName, fileId, name, std::to_string(m.fileSize),
-                                     m.time, std::to_string(m.id), phone},
+                                     m.time, std::to_string(m.id), phone, request.clientId},
                    m.id);
 }
 
@@ -237,26 +318,39 @@ std::string checkOwnMessage(Storage& storage, const std::string& phone, const st
 
 RoomResult RoomLogic::edit(Storage& storage, const std::string& phone, const wire::Edit& request) {
     const auto id = parseMessageId(request.msgId);
+    std::string error;
     if (request.room.empty() || !id || request.text.empty())
-        return refuse(ErrorText::kBadRequest);
-    if (request.text.size() > kMaxTextBytes)
-        return refuse(ErrorText::kTooLong);
-    if (std::string error = checkOwnMessage(storage, phone, request.room, *id); !error.empty())
-        return refuse(std::move(error));
+        error = ErrorText::kBadRequest;
+    else if (request.text.size() > kMaxTextBytes)
+        error = ErrorText::kTooLong;
+    else
+        error = checkOwnMessage(storage, phone, request.room, *id);
+    if (!error.empty())
+        return refuseUnlessRepeated(storage, phone, request.clientId, std::move(error));
+    if (!request.clientId.empty())
+        if (const auto earlier =
+                storage.claimClientId(phone, request.clientId, {"edit", request.room, *id}))
+            return repeated(storage, *earlier, request.clientId);
     storage.editMessage(request.room, *id, request.text);
     return deliver(storage, request.room,
-                   wire::Edit{request.room, std::to_string(*id), request.text});
+                   wire::Edit{request.room, std::to_string(*id), request.text, request.clientId});
 }
 
 RoomResult RoomLogic::remove(Storage& storage, const std::string& phone,
                              const wire::Delete& request) {
     const auto id = parseMessageId(request.msgId);
-    if (request.room.empty() || !id)
-        return refuse(ErrorText::kBadRequest);
-    if (std::string error = checkOwnMessage(storage, phone, request.room, *id); !error.empty())
-        return refuse(std::move(error));
+    std::string error = request.room.empty() || !id
+                            ? std::string(ErrorText::kBadRequest)
+                            : checkOwnMessage(storage, phone, request.room, *id);
+    if (!error.empty())
+        return refuseUnlessRepeated(storage, phone, request.clientId, std::move(error));
+    if (!request.clientId.empty())
+        if (const auto earlier =
+                storage.claimClientId(phone, request.clientId, {"delete", request.room, *id}))
+            return repeated(storage, *earlier, request.clientId);
     storage.deleteMessage(request.room, *id);
-    return deliver(storage, request.room, wire::Delete{request.room, std::to_string(*id)});
+    return deliver(storage, request.room,
+                   wire::Delete{request.room, std::to_string(*id), request.clientId});
 }
 
 RoomResult RoomLogic::readWatermark(Storage& storage, const std::string& phone,
@@ -347,22 +441,10 @@ std::vector<Delivery> RoomLogic::missedMessages(Storage& storage, const std::str
     if (rows.empty())
         return deliveries;
     const Storage::MemberList members = storage.sharedMembers(room);
-    for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
-        const MessageRecord& m = it->message;
-        const std::string id = std::to_string(m.id);
-        std::string frame =
-            m.kind == "file"
-                ? wire::encodeFrame(wire::FileMessage{room, m.senderName, m.fileId, m.fileName,
-                                                      std::to_string(m.fileSize), m.time, id,
-                                                      m.sender})
-                : wire::encodeFrame(wire::ChatMessage{room, m.senderName, m.text, m.time, id,
-                                                      m.sender, m.replyTo});
-        // The reader missed the deletion too; both frames go out as one delivery.
-        if (it->deleted)
-            frame += wire::encodeFrame(wire::Delete{room, id});
-        deliveries.push_back(
-            {members, std::make_shared<const std::string>(std::move(frame)), room, m.id});
-    }
+    // The reader missed any deletion too; both frames go out as one delivery.
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it)
+        deliveries.push_back({members, std::make_shared<const std::string>(messageFrame(*it, {})),
+                              room, it->message.id});
     return deliveries;
 }
 

@@ -10,6 +10,7 @@
 #include "hub.h"
 #include "postgres_storage.h"
 #include "sqlite_storage.h"
+#include "time_text.h"
 #include "tls_context.h"
 
 #include <boost/asio/ip/address.hpp>
@@ -151,6 +152,8 @@ bool Server::start(std::string& error) {
     }
     expiryTimer_ = std::make_unique<asio::steady_timer>(io_);
     scheduleExpiry();
+    clientIdTimer_ = std::make_unique<asio::steady_timer>(io_);
+    scheduleClientIdSweep();
     if (options_.claimPhones) {
         releaseTimer_ = std::make_unique<asio::steady_timer>(io_);
         scheduleReleaseCheck();
@@ -205,10 +208,35 @@ void Server::scheduleExpiry() {
     });
 }
 
+void Server::scheduleClientIdSweep(bool now) {
+    clientIdTimer_->expires_after(now ? asio::steady_timer::duration::zero() : kClientIdSweep);
+    clientIdTimer_->async_wait([this](boost::system::error_code ec) {
+        if (ec || stopped_)
+            return;
+        const std::int64_t before =
+            nowMs() - std::chrono::duration_cast<std::chrono::milliseconds>(kClientIdKeep).count();
+        worker_->post(
+            [this, before](Storage& storage) -> Completion {
+                const bool full =
+                    storage.forgetClientIds(before, kClientIdSweepRows) == kClientIdSweepRows;
+                return [this, full](bool committed) {
+                    if (!stopped_)
+                        scheduleClientIdSweep(full && committed);
+                };
+            },
+            [this](bool) {
+                if (!stopped_)
+                    scheduleClientIdSweep();
+            });
+    });
+}
+
 void Server::stop() {
     stopped_ = true;
     if (expiryTimer_)
         expiryTimer_->cancel();
+    if (clientIdTimer_)
+        clientIdTimer_->cancel();
     if (releaseTimer_)
         releaseTimer_->cancel();
     if (gate_)

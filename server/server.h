@@ -38,12 +38,19 @@ public:
 private:
     // Drops abandoned uploads on the database worker, repeatedly.
     void scheduleExpiry();
+    // Forgets client ids older than kClientIdKeep, repeatedly; `now`: one more round at once.
+    void scheduleClientIdSweep(bool now = false);
     // With claims: closes the connections of phones whose claim was released, repeatedly.
     void scheduleReleaseCheck();
 
     // Database connections for reads beside the one that writes.
     static constexpr int kReaders = 2;
     static constexpr std::chrono::seconds kReleaseCheck{1};
+    // A client keeps resending for a day at most; a day more covers clocks and slow clients.
+    static constexpr std::chrono::hours kClientIdKeep{48};
+    static constexpr std::chrono::minutes kClientIdSweep{10};
+    // Per job, so a sweep never holds the writer long; a full round is followed by another.
+    static constexpr std::int64_t kClientIdSweepRows = 10000;
 
     boost::asio::io_context& io_;
     ServerOptions options_;
@@ -57,6 +64,7 @@ private:
     std::unique_ptr<HttpServer> http_;
     std::unique_ptr<boost::asio::steady_timer> expiryTimer_;
     std::unique_ptr<boost::asio::steady_timer> releaseTimer_;
+    std::unique_ptr<boost::asio::steady_timer> clientIdTimer_;
     std::int64_t releasesRead_ = 0;    // the newest release acted on
     std::unique_ptr<Cluster> cluster_; // before the worker and hub it uses are gone
     bool stopped_ = false;

@@ -60,6 +60,15 @@ CREATE TABLE IF NOT EXISTS claims(
     phone TEXT PRIMARY KEY,
     secret_sha256 TEXT NOT NULL UNIQUE,
     claimed INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS client_ids(
+    sender TEXT NOT NULL,
+    client_id TEXT NOT NULL,
+    kind TEXT NOT NULL,
+    room TEXT NOT NULL,
+    msg_id INTEGER NOT NULL,
+    created INTEGER NOT NULL,
+    PRIMARY KEY(sender, client_id)) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS client_ids_by_created ON client_ids(created);
 CREATE TABLE IF NOT EXISTS claim_releases(
     seq INTEGER PRIMARY KEY AUTOINCREMENT,
     phone TEXT NOT NULL,
@@ -287,12 +296,18 @@ std::vector<RoomRow> SqliteStorage::roomsOf(const std::string& phone) {
     Statement& s =
         db_.prepare("SELECT r.id, r.kind, r.title, "
                     " (SELECT COUNT(*) FROM messages g WHERE g.room = r.id "
-                    "  AND g.id > m.read_mark AND g.sender <> m.phone AND g.deleted = 0) "
+                    "  AND g.id > m.read_mark AND g.sender <> m.phone AND g.deleted = 0), "
+                    " l.kind, substr(l.text, 1, 200), l.file_name, l.time "
                     "FROM members m JOIN rooms r ON r.id = m.room "
+                    // The newest message that is not deleted: a walk back along the key.
+                    "LEFT JOIN messages l ON l.room = r.id AND l.id = "
+                    " (SELECT g.id FROM messages g WHERE g.room = r.id AND g.deleted = 0 "
+                    "  ORDER BY g.id DESC LIMIT 1) "
                     "WHERE m.phone=?1 ORDER BY r.activity DESC, r.id")
             .bind(1, phone);
     while (s.step())
-        rows.push_back({s.text(0), s.text(1), s.text(2), s.integer(3)});
+        rows.push_back({s.text(0), s.text(1), s.text(2), s.integer(3), s.text(4), s.text(5),
+                        s.text(6), s.text(7)});
     return rows;
 }
 
@@ -346,6 +361,59 @@ void SqliteStorage::insertMessage(const MessageRecord& m) {
         .bind(10, m.fileName)
         .bind(11, m.fileSize)
         .run();
+}
+
+std::optional<ClientIdUse> SqliteStorage::appendMessageOnce(MessageRecord& m,
+                                                            const std::string& clientId) {
+    if (clientId.empty()) {
+        appendMessage(m);
+        return std::nullopt;
+    }
+    // One writer: nobody can record the id between the look and the insert.
+    if (auto earlier = clientIdUse(m.sender, clientId))
+        return earlier;
+    appendMessage(m);
+    claimClientId(m.sender, clientId, {m.kind, m.room, m.id});
+    return std::nullopt;
+}
+
+std::optional<ClientIdUse> SqliteStorage::claimClientId(const std::string& sender,
+                                                        const std::string& clientId,
+                                                        const ClientIdUse& use) {
+    db_.prepare("INSERT INTO client_ids(sender, client_id, kind, room, msg_id, created) "
+                "VALUES(?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT DO NOTHING")
+        .bind(1, sender)
+        .bind(2, clientId)
+        .bind(3, use.kind)
+        .bind(4, use.room)
+        .bind(5, use.msgId)
+        .bind(6, nowMs())
+        .run();
+    if (db_.changes() > 0)
+        return std::nullopt;
+    return clientIdUse(sender, clientId);
+}
+
+std::optional<ClientIdUse> SqliteStorage::clientIdUse(const std::string& sender,
+                                                      const std::string& clientId) {
+    Statement& s =
+        db_.prepare("SELECT kind, room, msg_id FROM client_ids WHERE sender=?1 AND client_id=?2")
+            .bind(1, sender)
+            .bind(2, clientId);
+    if (!s.step())
+        return std::nullopt;
+    ClientIdUse use{s.text(0), s.text(1), s.integer(2)};
+    s.reset();
+    return use;
+}
+
+std::int64_t SqliteStorage::forgetClientIds(std::int64_t beforeMs, std::int64_t limit) {
+    db_.prepare("DELETE FROM client_ids WHERE (sender, client_id) IN "
+                "(SELECT sender, client_id FROM client_ids WHERE created<?1 LIMIT ?2)")
+        .bind(1, beforeMs)
+        .bind(2, limit)
+        .run();
+    return db_.changes();
 }
 
 std::optional<MessageState> SqliteStorage::messageState(const std::string& room, std::int64_t id) {

@@ -60,6 +60,13 @@ public:
 
     std::int64_t nextMessageId(const std::string& room) override;
     void insertMessage(const MessageRecord& message) override;
+    std::optional<ClientIdUse> appendMessageOnce(MessageRecord& message,
+                                                 const std::string& clientId) override;
+    std::optional<ClientIdUse> claimClientId(const std::string& sender, const std::string& clientId,
+                                             const ClientIdUse& use) override;
+    std::optional<ClientIdUse> clientIdUse(const std::string& sender,
+                                           const std::string& clientId) override;
+    std::int64_t forgetClientIds(std::int64_t beforeMs, std::int64_t limit) override;
     std::optional<MessageState> messageState(const std::string& room, std::int64_t id) override;
     void editMessage(const std::string& room, std::int64_t id, const std::string& text) override;
     void deleteMessage(const std::string& room, std::int64_t id) override;

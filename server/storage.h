@@ -44,6 +44,11 @@ struct RoomRow {
     std::string kind; // "dm", "memo" or "group"
     std::string title;
     std::int64_t unread = 0;
+    // The newest message not deleted; all empty when there is none.
+    std::string lastKind; // "chat" or "file"
+    std::string lastText;
+    std::string lastFileName;
+    std::string lastTime;
 };
 
 struct MessageRecord {
@@ -75,6 +80,13 @@ struct HistorySlice {
 struct MessageState {
     std::string sender;
     bool deleted = false;
+};
+
+// The request a sender's client id first named; a repeat of the id is answered from it.
+struct ClientIdUse {
+    std::string kind; // "chat", "file", "edit" or "delete"
+    std::string room;
+    std::int64_t msgId = 0;
 };
 
 struct FileRecord {
@@ -146,6 +158,20 @@ public:
         message.id = nextMessageId(message.room);
         insertMessage(message);
     }
+    // Client ids are unique per sender. Stores `message` like appendMessage and records its
+    // sender's `clientId` with it, unless that sender used the id before, even in a transaction
+    // of another process that committed after this one began: then nothing is stored, no id is
+    // taken, and the earlier use comes back.
+    virtual std::optional<ClientIdUse> appendMessageOnce(MessageRecord& message,
+                                                         const std::string& clientId) = 0;
+    // Records `use` of `sender`'s `clientId`, or returns the earlier use as above.
+    virtual std::optional<ClientIdUse> claimClientId(const std::string& sender,
+                                                     const std::string& clientId,
+                                                     const ClientIdUse& use) = 0;
+    virtual std::optional<ClientIdUse> clientIdUse(const std::string& sender,
+                                                   const std::string& clientId) = 0;
+    // Forgets up to `limit` of the client ids recorded before `beforeMs`; returns how many.
+    virtual std::int64_t forgetClientIds(std::int64_t beforeMs, std::int64_t limit) = 0;
     virtual std::optional<MessageState> messageState(const std::string& room, std::int64_t id) = 0;
     virtual void editMessage(const std::string& room, std::int64_t id, const std::string& text) = 0;
     virtual void deleteMessage(const std::string& room, std::int64_t id) = 0;
