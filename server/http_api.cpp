@@ -184,7 +184,10 @@ void HttpApi::rooms(const std::string& phone, const BearerHash& bearer, ReplyFn 
                                 {"peer_alias", peerAlias},
                                 {"peer_nick", peerNick},
                                 {"peer_profile", peerProfile},
-                                {"unread_count", row.unread}});
+                                {"unread_count", row.unread},
+                                {"last_message", row.lastKind == "file" ? "" : row.lastText},
+                                {"last_file_name", row.lastFileName},
+                                {"last_time", row.lastTime}});
             }
             return replyLater(reply, std::make_shared<HttpReply>(jsonReply(list)));
         },
