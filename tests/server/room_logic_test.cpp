@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -437,6 +438,182 @@ TEST_P(RoomLogicTest, MissedMessagesPageBackThroughMoreThanOneHistoryPage) {
     ASSERT_EQ(missed.size(), 250u);
     for (std::size_t i = 0; i < missed.size(); ++i)
         ASSERT_EQ(missed[i].id, std::int64_t(i + 3));
+}
+
+using Frames = std::vector<std::pair<std::uint8_t, FieldList>>;
+
+Frames framesIn(const std::string& bytes) {
+    Frames frames;
+    std::string buffer = bytes;
+    ChatProtocol::consumeBuffer(buffer, [&](std::uint8_t type, const FieldList& fields) {
+        frames.emplace_back(type, fields);
+    });
+    return frames;
+}
+
+const std::string kC1 = "c1c1c1c1c1c1c1c1c1c1c1c1c1c1c1c1";
+const std::string kC2 = "c2c2c2c2c2c2c2c2c2c2c2c2c2c2c2c2";
+
+// A request named by a client id is done once: a repeat (the same id from the same sender,
+// whatever it says now) stores nothing, announces nothing, and answers the sender alone with
+// the echo of what the id first did, as stored now.
+TEST_P(RoomLogicTest, ARepeatedClientIdIsAnsweredWithTheOriginalAndDoneOnce) {
+    struct Step {
+        std::string phone;
+        std::uint8_t type;
+        FieldList fields;
+    };
+    struct Case {
+        const char* name;
+        Step first; // accepted and announced
+        std::vector<Step> between;
+        Step repeat;
+        // The answer's frames; nothing: exactly the first request's announcement.
+        std::optional<Frames> answer = std::nullopt;
+        bool leaveMemo = false; // the sender leaves the memo room before the repeat
+    };
+    const std::string chatEcho = "*chat*"; // placeholder for the first announcement's time
+    const std::vector<Case> cases = {
+        {"chat",
+         {"111", MessageType::Chat, {kDm, "안녕", "", kC1}},
+         {},
+         {"111", MessageType::Chat, {kDm, "안녕", "", kC1}}},
+        {"chat whose repeat says something else",
+         {"111", MessageType::Chat, {kDm, "안녕", "", kC1}},
+         {},
+         {"111", MessageType::Chat, {kMemo, "다른 말", "1", kC1}}},
+        {"chat repeated in another case of hex",
+         {"111", MessageType::Chat, {kDm, "안녕", "", "ABCDEF0123456789ABCDEF0123456789"}},
+         {},
+         {"111", MessageType::Chat, {kDm, "안녕", "", "ABCDEF0123456789ABCDEF0123456789"}}},
+        {"chat repeated after the sender left the room",
+         {"111", MessageType::Chat, {kMemo, "메모", "", kC1}},
+         {},
+         {"111", MessageType::Chat, {kMemo, "메모", "", kC1}},
+         std::nullopt,
+         true},
+        {"chat repeated after it was deleted",
+         {"111", MessageType::Chat, {kDm, "안녕", "", kC1}},
+         {{"111", MessageType::ChatDelete, {kDm, "4"}}},
+         {"111", MessageType::Chat, {kDm, "안녕", "", kC1}},
+         Frames{{MessageType::Chat, {kDm, "앨리스", "", chatEcho, "4", "111", "", kC1}},
+                {MessageType::ChatDelete, {kDm, "4"}}}},
+        {"chat repeated after it was edited shows the text now",
+         {"111", MessageType::Chat, {kDm, "안녕", "", kC1}},
+         {{"111", MessageType::ChatEdit, {kDm, "4", "고침"}}},
+         {"111", MessageType::Chat, {kDm, "안녕", "", kC1}},
+         Frames{{MessageType::Chat, {kDm, "앨리스", "고침", chatEcho, "4", "111", "", kC1}}}},
+        {"file",
+         {"111", MessageType::FileMeta, {kDm, kDone, "a.txt", "5", "", kC1}},
+         {},
+         {"111", MessageType::FileMeta, {kDm, kDone, "a.txt", "5", "", kC1}}},
+        {"file repeated as a chat",
+         {"111", MessageType::FileMeta, {kDm, kDone, "a.txt", "5", "", kC1}},
+         {},
+         {"111", MessageType::Chat, {kDm, "x", "", kC1}}},
+        {"edit",
+         {"111", MessageType::ChatEdit, {kDm, "1", "고침", kC1}},
+         {},
+         {"111", MessageType::ChatEdit, {kDm, "1", "고침", kC1}}},
+        {"edit repeated after another edit shows the text now",
+         {"111", MessageType::ChatEdit, {kDm, "1", "고침", kC1}},
+         {{"111", MessageType::ChatEdit, {kDm, "1", "또 고침", kC2}}},
+         {"111", MessageType::ChatEdit, {kDm, "1", "고침", kC1}},
+         Frames{{MessageType::ChatEdit, {kDm, "1", "또 고침", kC1}}}},
+        {"edit repeated after the message was deleted",
+         {"111", MessageType::ChatEdit, {kDm, "1", "고침", kC1}},
+         {{"111", MessageType::ChatDelete, {kDm, "1"}}},
+         {"111", MessageType::ChatEdit, {kDm, "1", "고침", kC1}},
+         Frames{{MessageType::ChatEdit, {kDm, "1", "", kC1}},
+                {MessageType::ChatDelete, {kDm, "1"}}}},
+        {"delete",
+         {"111", MessageType::ChatDelete, {kDm, "1", kC1}},
+         {},
+         {"111", MessageType::ChatDelete, {kDm, "1", kC1}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        World w(GetParam());
+        const RoomResult first = w.run(c.first.phone, c.first.type, c.first.fields);
+        ASSERT_EQ(first.error, "");
+        ASSERT_EQ(first.deliveries.size(), 1u);
+        const Frames original = framesIn(*first.deliveries[0].frame);
+        ASSERT_EQ(original.size(), 1u);
+        ASSERT_EQ(original[0].second.back(), c.first.fields.back()) << "the echo carries the id";
+        for (const Step& step : c.between)
+            ASSERT_EQ(w.run(step.phone, step.type, step.fields).error, "");
+        if (c.leaveMemo) {
+            ASSERT_TRUE(w.storage.removeMember(kMemo, "111"));
+        }
+        const std::int64_t stored = w.storage.messageCount();
+        const HistorySlice before = w.storage.history(kDm, 1000, 100, 1 << 20);
+
+        const RoomResult again = w.run(c.repeat.phone, c.repeat.type, c.repeat.fields);
+        EXPECT_EQ(again.error, "");
+        EXPECT_TRUE(again.deliveries.empty());
+        ASSERT_TRUE(again.reply);
+        Frames expected = c.answer ? *c.answer : original;
+        for (auto& [type, fields] : expected)
+            for (std::string& field : fields)
+                if (field == chatEcho)
+                    field = original[0].second[3]; // the time it was first stored
+        EXPECT_EQ(framesIn(*again.reply), expected);
+
+        // Nothing changed: no message, no edit, no deletion, no id taken.
+        EXPECT_EQ(w.storage.messageCount(), stored);
+        const HistorySlice after = w.storage.history(kDm, 1000, 100, 1 << 20);
+        ASSERT_EQ(after.rows.size(), before.rows.size());
+        for (std::size_t i = 0; i < after.rows.size(); ++i) {
+            EXPECT_EQ(after.rows[i].message.text, before.rows[i].message.text);
+            EXPECT_EQ(after.rows[i].deleted, before.rows[i].deleted);
+        }
+        const RoomResult next = w.run("222", MessageType::Chat, {kDm, "다음"});
+        ASSERT_EQ(next.deliveries.size(), 1u);
+        EXPECT_EQ(next.deliveries[0].id, w.storage.nextMessageId(kDm) - 1) << "no gap";
+    }
+}
+
+// Ids are per sender; without a valid id nothing is deduplicated (as from a client without
+// ids), and the echo carries none.
+TEST_P(RoomLogicTest, ClientIdsArePerSenderAndAMalformedOneCountsAsNone) {
+    World w(GetParam());
+    const auto stores = [&](const std::string& phone, const FieldList& fields) {
+        const RoomResult r = w.run(phone, MessageType::Chat, fields);
+        EXPECT_EQ(r.error, "");
+        return r.deliveries.size() == 1 && !r.reply;
+    };
+    EXPECT_TRUE(stores("111", {kDm, "a", "", kC1}));
+    EXPECT_TRUE(stores("222", {kDm, "b", "", kC1}));
+    EXPECT_FALSE(stores("222", {kDm, "b", "", kC1}));
+    for (const std::string& bad : {kC1.substr(1), kC1 + "0", std::string(32, 'g'), std::string()}) {
+        SCOPED_TRACE(bad);
+        for (int i = 0; i < 2; ++i) {
+            const RoomResult r = w.run("111", MessageType::Chat, {kDm, "c", "", bad});
+            ASSERT_EQ(r.deliveries.size(), 1u);
+            EXPECT_EQ(framesIn(*r.deliveries[0].frame)[0].second.size(), 7u);
+        }
+    }
+}
+
+// Kept ids are forgotten oldest first, at most the number asked for per call; a forgotten id
+// names a new request.
+TEST_P(RoomLogicTest, ForgottenClientIdsNameNewRequests) {
+    World w(GetParam());
+    for (int i = 0; i < 5; ++i)
+        w.expectOk(
+            w.run("111", MessageType::Chat, {kDm, "x", "", kC1.substr(0, 31) + char('0' + i)}));
+    EXPECT_EQ(w.storage.forgetClientIds(0, 100), 0);
+    const std::int64_t later = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::system_clock::now().time_since_epoch())
+                                   .count() +
+                               1000;
+    EXPECT_EQ(w.storage.forgetClientIds(later, 3), 3);
+    EXPECT_EQ(w.storage.forgetClientIds(later, 3), 2);
+    EXPECT_FALSE(w.storage.clientIdUse("111", kC1.substr(0, 31) + "0"));
+    const RoomResult again =
+        w.run("111", MessageType::Chat, {kDm, "x", "", kC1.substr(0, 31) + "0"});
+    EXPECT_EQ(again.deliveries.size(), 1u);
+    EXPECT_FALSE(again.reply);
 }
 
 INSTANTIATE_TEST_SUITE_P(Storage, RoomLogicTest, test::kBackends, test::backendName);
