@@ -17,12 +17,22 @@ struct FriendRecord {
     QString profilePic; // file id
 };
 
+// A room's newest message as the chats list shows it: its text, or the name of a file sent (then
+// the text is empty); its time as the server wrote it (ISO 8601). All empty: none.
+struct LastMessage {
+    QString text;
+    QString fileName;
+    QString time;
+    bool isEmpty() const { return text.isEmpty() && fileName.isEmpty() && time.isEmpty(); }
+};
+
 struct RoomRecord {
     QString room; // RoomId; never empty
     QString title;
     QString peer;       // other member's phone, for a direct room
     QString profilePic; // file id
     qint64 unread = 0;
+    LastMessage last;
 };
 
 } // namespace brindlewick

@@ -117,7 +117,7 @@ void IncomingEvents::chatReceived(const wire::ChatMessage& message) {
     const bool mine = isMine(sender, qt(message.senderPhone));
     const bool inView = session_.isOpen() && room == session_.room();
     // The room goes to the top of the chats list; what nobody has seen yet counts as unread.
-    directory_.noteMessage(room, msgId, !mine && !inView);
+    directory_.noteMessage(room, msgId, !mine && !inView, {text, QString(), qt(message.time)});
     if (inView) {
         window_.transcript().appendChatMsgId(msgId, sender, text, qt(message.time), mine,
                                              shownText(message.replyTo, kSummaryChars),
@@ -140,7 +140,7 @@ void IncomingEvents::fileReceived(const wire::FileMessage& message) {
     const bool mine = isMine(sender, qt(message.senderPhone));
     const bool inView = session_.isOpen() && room == session_.room();
     // The room goes to the top of the chats list; what nobody has seen yet counts as unread.
-    directory_.noteMessage(room, msgId, !mine && !inView);
+    directory_.noteMessage(room, msgId, !mine && !inView, {QString(), name, qt(message.time)});
     if (inView) {
         // Without a file id the view writes a system line and needs no picture.
         window_.transcript().appendFileChatFrom(

@@ -220,7 +220,7 @@ void MainWindow::buildSidebar() {
     sideTable_->horizontalHeader()->hide();
     sideTable_->verticalHeader()->hide();
     sideTable_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    sideTable_->verticalHeader()->setDefaultSectionSize(26);
+    sideTable_->verticalHeader()->setDefaultSectionSize(44); // two lines: name, last message
     sideTable_->setShowGrid(false);
     sideTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     sideTable_->setSelectionBehavior(QAbstractItemView::SelectRows);

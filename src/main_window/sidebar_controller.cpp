@@ -4,6 +4,7 @@
 #include "main_window.h"
 #include "picture_cache.h"
 #include "segmented_control.h"
+#include "side_row_delegate.h"
 #include "sidebar_model.h"
 
 #include <QHeaderView>
@@ -17,8 +18,8 @@ namespace brindlewick {
 
 namespace {
 
-constexpr int kIconColumnWidth = 24;
-constexpr int kNameColumnWidth = 190;
+constexpr int kIconColumnWidth = 40;
+constexpr int kNameColumnWidth = 180;
 
 } // namespace
 
@@ -40,6 +41,7 @@ SidebarController::SidebarController(MainWindow& window, Directory& directory,
     table->setColumnWidth(SidebarModel::IconColumn, kIconColumnWidth);
     table->setColumnWidth(SidebarModel::NameColumn, kNameColumnWidth);
     table->setIconSize(SidebarModel::iconSize());
+    table->setItemDelegateForColumn(SidebarModel::NameColumn, new SideRowDelegate(table));
     connect(&pictures, &PictureCache::pictureArrived, model_, &SidebarModel::refreshIcons);
     connect(&directory_, &Directory::listsChanged, this, &SidebarController::rebuild);
     connect(&directory_, &Directory::roomUpdated, this, &SidebarController::updateRoom);

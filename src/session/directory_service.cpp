@@ -152,7 +152,10 @@ void Directory::indexLists() {
     QStringList ids;
     ids.reserve(rooms_.size());
     qint64 total = 0;
-    for (const RoomRecord& r : std::as_const(rooms_)) {
+    for (RoomRecord& r : rooms_) {
+        // The server may not have had the read mark yet; the open room is read all the same.
+        if (r.room == reading_)
+            r.unread = 0;
         ids.append(r.room);
         total = addCounts(total, r.unread);
     }
@@ -187,7 +190,8 @@ const RoomRecord* Directory::room(const QString& room) const {
     return at < 0 ? nullptr : &rooms_.at(at);
 }
 
-void Directory::noteMessage(const QString& room, const QString& msgId, bool unread) {
+void Directory::noteMessage(const QString& room, const QString& msgId, bool unread,
+                            const LastMessage& last) {
     if (room.isEmpty())
         return;
     if (!msgId.isEmpty())
@@ -209,16 +213,19 @@ void Directory::noteMessage(const QString& room, const QString& msgId, bool unre
         rooms_.insert(0, rooms_.takeAt(from)); // block moves: the records are relocatable
         roomOrder_.moveToFront(room);
     }
+    RoomRecord& record = rooms_.first();
     if (unread) {
-        RoomRecord& record = rooms_.first();
         record.unread = addCounts(record.unread, 1);
         setUnreadTotal(addCounts(unreadTotal_, 1));
     }
-    if (from > 0 || unread)
+    if (!last.isEmpty())
+        record.last = last;
+    if (from > 0 || unread || !last.isEmpty())
         emit roomUpdated(room, from > 0);
 }
 
 qint64 Directory::markRead(const QString& room) {
+    reading_ = room;
     const int at = roomOrder_.position(room);
     if (at < 0)
         return 0;

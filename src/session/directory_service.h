@@ -71,10 +71,13 @@ public:
     void leave(const QString& room);
 
     // A message arrived in `room` (`msgId` as the server numbered it, possibly empty): the room
-    // goes to the top and, when `unread`, counts one more. A room the lists do not know yet asks
-    // for the lists once, however many messages for new rooms arrive before they come.
-    void noteMessage(const QString& room, const QString& msgId, bool unread);
-    // The user opened `room`: its count is 0 here at once. Only read marks tell the server.
+    // goes to the top, shows `last` when it is not empty and, when `unread`, counts one more. A
+    // room the lists do not know yet asks for the lists once, however many messages for new rooms
+    // arrive before they come.
+    void noteMessage(const QString& room, const QString& msgId, bool unread,
+                     const LastMessage& last = {});
+    // The user opened `room` (empty: closed it): its count is 0 here at once, and stays 0 in
+    // lists that come while it is open, as it is being read. Only read marks tell the server.
     // Returns the count it had.
     qint64 markRead(const QString& room);
     // The newest message id that arrived for `room` while signed in; "" for none.
@@ -89,8 +92,8 @@ public:
 signals:
     // After a refresh that read at least one of the lists.
     void listsChanged(brindlewick::Directory::ListsCause cause);
-    // One room's record changed without a refresh: its count, and its place when `movedToTop`
-    // (it is then the first room).
+    // One room's record changed without a refresh: its count or last message, and its place
+    // when `movedToTop` (it is then the first room).
     void roomUpdated(const QString& room, bool movedToTop);
     // After the total of unread messages changed.
     void unreadTotalChanged(qint64 total);
@@ -142,6 +145,7 @@ private:
     FrontOrder roomOrder_;               // room id -> its first place in rooms_
     QHash<QString, QString> pictureIds_; // phone, nickname, alias or title -> picture id
     QHash<QString, QString> lastMessageIds_;
+    QString reading_; // the room open in the window: never unread
     qint64 unreadTotal_ = 0;
     qsizetype friendsDropped_ = 0;
     qsizetype roomsDropped_ = 0;

@@ -98,6 +98,64 @@ TEST(ParseRoomObjects, TitleFallbackUnreadAndSkips) {
     EXPECT_EQ(list[3].unread, 0); // missing
 }
 
+TEST(ParseRoomObjects, LastMessageFields) {
+    const QString json = R"([
+      {"last_file_name":"","last_message":"잘 자","last_time":"2026-12-10T21:05:09+09:00",
+       "room_name":"a","unread_count":1},
+      {"room_name":"b","last_message":"","last_file_name":"사진.png",
+       "last_time":"2026-12-09T08:00:00+09:00"},
+      {"room_name":"c"}
+    ])";
+    const QList<RoomRecord> list = parseRoomObjects(json);
+    ASSERT_EQ(list.size(), 3);
+    EXPECT_EQ(list[0].last.text, QString::fromUtf8("잘 자"));
+    EXPECT_TRUE(list[0].last.fileName.isEmpty());
+    EXPECT_EQ(list[0].last.time, "2026-12-10T21:05:09+09:00");
+    EXPECT_EQ(list[0].unread, 1);
+    EXPECT_TRUE(list[1].last.text.isEmpty());
+    EXPECT_EQ(list[1].last.fileName, QString::fromUtf8("사진.png"));
+    EXPECT_TRUE(list[2].last.isEmpty());
+}
+
+// Message texts are anyone's words: one that reads like a key, or holds braces and quotes, is
+// only a value, whatever order the members come in.
+TEST(ParseRoomObjects, ValuesThatLookLikeKeysOrBracesStayValues) {
+    struct Case {
+        const char* label;
+        QString json;
+        QString room, title, text;
+        qint64 unread;
+    };
+    const Case cases[] = {
+        {"keyAsValue",
+         R"([{"last_message":"room_name","last_time":"t","room_name":"r1","title":"T",)"
+         R"("unread_count":2}])",
+         "r1", "T", "room_name", 2},
+        {"keyAndColonInValue",
+         R"([{"last_message":"\"title\": \"가짜\"","room_name":"r1","title":"진짜"}])", "r1",
+         "진짜", "\"title\": \"가짜\"", 0},
+        {"bracesInValue",
+         R"([{"last_message":"{\"room_name\":\"evil\"} :-{","room_name":"r1",)"
+         R"("unread_count":3}])",
+         "r1", "", "{\"room_name\":\"evil\"} :-{", 3},
+        {"unreadAsValue", R"([{"title":"unread_count","room_name":"r1","unread_count":7}])", "r1",
+         "unread_count", "", 7},
+        {"escapedBackslashBeforeQuote",
+         R"([{"last_message":"a\\","room_name":"r1","title":"{T}"}])", "r1", "{T}", "a\\", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const QList<RoomRecord> list = parseRoomObjects(c.json);
+        ASSERT_EQ(list.size(), 1);
+        EXPECT_EQ(list[0].room, c.room);
+        EXPECT_EQ(list[0].title, c.title);
+        EXPECT_EQ(list[0].last.text, c.text);
+        EXPECT_EQ(list[0].unread, c.unread);
+    }
+    // An unterminated string ends the answer without a record from its remains.
+    EXPECT_EQ(parseRoomObjects(R"([{"room_name":"r1"},{"room_name":"r2","title":"a)").size(), 2);
+}
+
 TEST(ParseRoomObjects, UnreadNeverReadFromTheNextObject) {
     const QList<RoomRecord> list =
         parseRoomObjects(R"([{"room_name":"a"},{"room_name":"b","unread_count":9}])");

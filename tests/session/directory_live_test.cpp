@@ -290,3 +290,48 @@ TEST(DirectoryLive, AnAskedRefreshJoiningOneForANewRoomIsReportedAsAsked) {
     EXPECT_EQ(lists.at(0).at(0).value<Directory::ListsCause>(), Directory::ListsCause::Asked);
     EXPECT_EQ(roomListRequests(http), 1);
 }
+
+// A room opened before the lists came (the room remembered from the last run) is read like one
+// opened from its row: the lists' count for it does not come back while it stays open.
+TEST(DirectoryLive, TheOpenRoomStaysReadWhenListsCome) {
+    Directory directory(ServerConfig{}, me());
+    QSignalSpy totals(&directory, &Directory::unreadTotalChanged);
+    EXPECT_EQ(directory.markRead("r-2"), 0); // nothing known yet
+    directory.setLists({}, {roomOf("r-1", 2), roomOf("r-2", 4)});
+    EXPECT_EQ(describe(directory.rooms()), "r-1:2 r-2:0");
+    EXPECT_EQ(directory.unreadTotal(), 2);
+    // Another room opened: the first one counts again in the next lists.
+    directory.markRead("r-1");
+    directory.setLists({}, {roomOf("r-1", 2), roomOf("r-2", 4)});
+    EXPECT_EQ(describe(directory.rooms()), "r-1:0 r-2:4");
+    // No room open: the lists count as the server does.
+    directory.markRead(QString());
+    directory.setLists({}, {roomOf("r-1", 2), roomOf("r-2", 4)});
+    EXPECT_EQ(describe(directory.rooms()), "r-1:2 r-2:4");
+    EXPECT_EQ(directory.unreadTotal(), 6);
+}
+
+TEST(DirectoryLive, MessagesBringTheirLastMessageToTheRecord) {
+    Directory directory(ServerConfig{}, me());
+    RoomRecord first = roomOf("r-1", 0);
+    first.last = {"예전 말", "", "2026-12-01T09:00:00+09:00"};
+    directory.setLists({}, {first, roomOf("r-2", 0)});
+    QSignalSpy updates(&directory, &Directory::roomUpdated);
+    const LastMessage text{"새 말", "", "2026-12-10T10:00:00+09:00"};
+    const LastMessage file{"", "사진.png", "2026-12-10T10:01:00+09:00"};
+    // Already on top and read: only the last message changes, and the row hears of it.
+    directory.noteMessage("r-1", "5", false, text);
+    ASSERT_EQ(updates.count(), 1);
+    EXPECT_EQ(updates.at(0), (QList<QVariant>{"r-1", false}));
+    EXPECT_EQ(directory.room("r-1")->last.text, "새 말");
+    EXPECT_EQ(directory.room("r-1")->last.time, "2026-12-10T10:00:00+09:00");
+    directory.noteMessage("r-2", "1", true, file);
+    EXPECT_EQ(updates.count(), 2);
+    EXPECT_EQ(directory.rooms().first().room, "r-2");
+    EXPECT_EQ(directory.room("r-2")->last.fileName, "사진.png");
+    EXPECT_TRUE(directory.room("r-2")->last.text.isEmpty());
+    // A message that says nothing of itself keeps what the record had.
+    directory.noteMessage("r-2", "2", false);
+    EXPECT_EQ(directory.room("r-2")->last.fileName, "사진.png");
+    EXPECT_EQ(updates.count(), 2);
+}

@@ -1,11 +1,16 @@
+#include "side_row_delegate.h"
 #include "side_rows.h"
 #include "sidebar_model.h"
 
 #include <QAbstractItemModelTester>
+#include <QDateTime>
 #include <QFont>
+#include <QHeaderView>
 #include <QImage>
 #include <QItemSelectionModel>
 #include <QPixmap>
+#include <QRegularExpression>
+#include <QTableView>
 #include <gtest/gtest.h>
 
 using namespace brindlewick;
@@ -333,4 +338,146 @@ TEST(SidebarModelLive, RoomsWithUnreadMessagesAreBold) {
     // A friends list has no room rows to update.
     model.updateRoomRow(roomRow(kRooms[3]), true);
     EXPECT_EQ(model.rowAt(0)->kind, SideRow::Kind::Friend);
+}
+
+// What the chats list shows of a room's last message, table by table.
+TEST(SideRowsPreview, LastMessageOnOneLine) {
+    const QString longText(300, QChar(u'가'));
+    struct Case {
+        const char* label;
+        LastMessage last;
+        QString expected;
+    };
+    const Case cases[] = {
+        {"text", {"안녕하세요", "", "t"}, "안녕하세요"},
+        {"lineBreaksAndTabsBecomeSpaces",
+         {"첫 줄\n둘째 줄\r\n\t셋째", "", "t"},
+         "첫 줄 둘째 줄 셋째"},
+        {"controlCharactersGo", {QStringLiteral("a\u0007b\u001bc"), "", "t"}, "abc"},
+        {"picture", {"", "여행.JPG", "t"}, "사진"},
+        {"otherFile", {"", "보고서.pdf", "t"}, "파일: 보고서.pdf"},
+        {"fileWithoutExtension", {"", "README", "t"}, "파일: README"},
+        {"none", {"", "", ""}, ""},
+        {"long", {longText, "", "t"}, QString(kPreviewChars, QChar(u'가')) + u'…'},
+        {"rightToLeftOverrideClosed",
+         {QStringLiteral("\u202Eabc"), "", "t"},
+         QStringLiteral("\u202Eabc\u202C")},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(messagePreview(c.last), c.expected) << c.label;
+    // A cut never leaves half of a surrogate pair.
+    QString emoji = QString(kPreviewChars - 1, QChar(u'a')) + QStringLiteral("😀😀");
+    const QString cut = messagePreview({emoji, "", "t"});
+    EXPECT_FALSE(cut.at(cut.size() - 2).isHighSurrogate()) << cut.toStdString();
+    EXPECT_TRUE(cut.endsWith(u'…'));
+}
+
+TEST(SideRowsPreview, TimeIsTodaysClockOrTheDate) {
+    RoomRecord record = roomOf("r", "방");
+    record.last = {"말", "", "2026-12-10T21:05:09"}; // no offset: taken as local
+    const SideRow row = roomRow(record);
+    EXPECT_EQ(row.preview, "말");
+    EXPECT_EQ(row.lastDate, QDate(2026, 12, 10));
+    struct Case {
+        QDate today;
+        QString expected;
+    };
+    const Case cases[] = {
+        {QDate(2026, 12, 10), "21:05"},
+        {QDate(2026, 12, 11), "12월 10일"},
+        {QDate(2027, 1, 3), "12월 10일"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(previewTime(row, c.today), c.expected) << c.today.toString().toStdString();
+    RoomRecord early = roomOf("r", "방");
+    early.last = {"말", "", "2026-03-05T08:00:00"};
+    EXPECT_EQ(previewTime(roomRow(early), QDate(2026, 12, 10)), "3월 5일");
+    // A room without messages shows no time; a time that is no time shows none either.
+    EXPECT_EQ(previewTime(roomRow(roomOf("r", "방")), QDate(2026, 12, 10)), "");
+    RoomRecord broken = roomOf("r", "방");
+    broken.last = {"말", "", "어제"};
+    EXPECT_EQ(previewTime(roomRow(broken), QDate(2026, 12, 10)), "");
+}
+
+TEST(SideRowsPreview, ReaderHearsNameLastMessageAndCount) {
+    RoomRecord record = roomOf("r", "개발팀", "", 3);
+    record.last = {"배포 끝", "", "2026-12-10T21:05:09"};
+    const QDate today(2026, 12, 10);
+    struct Case {
+        const char* label;
+        SideRow row;
+        QString expected;
+    };
+    RoomRecord controlled = roomOf("r", QStringLiteral("팀\n\u0007이름"), "", 0);
+    const Case cases[] = {
+        {"roomWithAll", roomRow(record), "개발팀, 배포 끝, 21:05, 안 읽은 메시지 3개"},
+        {"roomWithoutMessages", roomRow(roomOf("r", "빈 방")), "빈 방"},
+        {"controlCharactersLeaveTheName", roomRow(controlled), "팀이름"},
+        {"friendWithStatus", friendRow(kFriends[0]), "minsu, 바쁨"},
+        {"friendWithoutStatus", friendRow(kFriends[3]), "Hana"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(accessibleRowText(c.row, today), c.expected) << c.label;
+}
+
+TEST(SidebarModelRoles, NameColumnAnswersWhatTheDelegateDraws) {
+    RoomRecord record = roomOf("r", "개발팀", "", 12);
+    record.last = {"", "사진.png", QDateTime::currentDateTime().toString(Qt::ISODate)};
+    SidebarModel model;
+    model.setRows({roomRow(record), friendRow(kFriends[0])});
+    const QModelIndex room = model.index(0, SidebarModel::NameColumn);
+    EXPECT_EQ(room.data(SidebarModel::NameRole).toString(), "개발팀");
+    EXPECT_EQ(room.data(SidebarModel::SecondLineRole).toString(), "사진");
+    // Today's clock (or, past midnight meanwhile, the date).
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^(\\d\\d:\\d\\d|\\d+월 \\d+일)$"))
+                    .match(room.data(SidebarModel::TimeRole).toString())
+                    .hasMatch());
+    EXPECT_EQ(room.data(SidebarModel::UnreadRole).toLongLong(), 12);
+    EXPECT_TRUE(room.data(SidebarModel::IsRoomRole).toBool());
+    EXPECT_TRUE(room.data(Qt::AccessibleTextRole).toString().startsWith("개발팀, 사진, "));
+    EXPECT_TRUE(room.data(Qt::AccessibleTextRole).toString().endsWith(", 안 읽은 메시지 12개"));
+    const QModelIndex person = model.index(1, SidebarModel::NameColumn);
+    EXPECT_EQ(person.data(SidebarModel::SecondLineRole).toString(), "바쁨");
+    EXPECT_FALSE(person.data(SidebarModel::IsRoomRole).toBool());
+}
+
+TEST(SideRowDelegateTest, BadgeTextAndARowDrawnWithItsBadge) {
+    EXPECT_EQ(SideRowDelegate::badgeText(0), "");
+    EXPECT_EQ(SideRowDelegate::badgeText(-3), "");
+    EXPECT_EQ(SideRowDelegate::badgeText(7), "7");
+    EXPECT_EQ(SideRowDelegate::badgeText(999), "999");
+    EXPECT_EQ(SideRowDelegate::badgeText(1000), "999+");
+
+    // The same row unread and read: only the unread one has the badge's red on its right.
+    const auto render = [](qint64 unread) {
+        RoomRecord record = roomOf("r", "개발팀", "", unread);
+        record.last = {"긴 메시지가 한 줄에 다 들어가지 않으면 끝이 잘립니다 정말로 아주 길게", "",
+                       "2026-12-10T21:05:09"};
+        SidebarModel model;
+        model.setRows({roomRow(record)});
+        QTableView view;
+        view.setModel(&model);
+        SideRowDelegate delegate;
+        view.setItemDelegateForColumn(SidebarModel::NameColumn, &delegate);
+        view.horizontalHeader()->hide();
+        view.verticalHeader()->hide();
+        view.setColumnWidth(SidebarModel::IconColumn, 40);
+        view.setColumnWidth(SidebarModel::NameColumn, 180);
+        view.verticalHeader()->setDefaultSectionSize(44);
+        view.resize(240, 80);
+        QImage image(view.size(), QImage::Format_ARGB32);
+        image.fill(Qt::white);
+        view.render(&image);
+        const QRect cell = view.visualRect(model.index(0, SidebarModel::NameColumn))
+                               .translated(view.viewport()->pos());
+        int red = 0;
+        for (int y = cell.top(); y <= cell.bottom(); ++y)
+            for (int x = cell.right() - 30; x <= cell.right(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                red += c.red() > 150 && c.green() < 90 && c.blue() < 90;
+            }
+        return red;
+    };
+    EXPECT_GT(render(5), 20);
+    EXPECT_EQ(render(0), 0);
 }

@@ -1,6 +1,8 @@
 #include "side_rows.h"
 
 #include "bidi_isolate.h"
+#include "file_link.h"
+#include "local_time.h"
 #include "text_match.h"
 
 namespace brindlewick {
@@ -50,7 +52,64 @@ SideRow roomRow(const RoomRecord& r) {
     row.phone = r.peer;
     row.profilePic = r.profilePic;
     row.unread = r.unread;
+    row.preview = messagePreview(r.last);
+    if (!row.preview.isEmpty()) {
+        const LocalTime time = localTime(r.last.time);
+        row.lastDate = time.date;
+        row.lastHhmm = time.hhmm;
+    }
     return row;
+}
+
+QString messagePreview(const LastMessage& last) {
+    QString text;
+    if (!last.fileName.isEmpty())
+        text = isPictureFileName(last.fileName) ? QStringLiteral("사진")
+                                                : QStringLiteral("파일: ") + last.fileName;
+    else
+        text = last.text;
+    // Line breaks and tabs become spaces; other control characters go.
+    text.truncate(kPreviewChars * 2);
+    QString line;
+    line.reserve(text.size());
+    for (const QChar c : std::as_const(text)) {
+        if (c.isSpace())
+            line.append(u' ');
+        else if (c.category() != QChar::Other_Control)
+            line.append(c);
+    }
+    line = line.simplified();
+    if (line.size() > kPreviewChars) {
+        // Never half of a surrogate pair.
+        int cut = kPreviewChars;
+        if (line.at(cut - 1).isHighSurrogate())
+            --cut;
+        line = line.left(cut) + u'…';
+    }
+    return balancedBidi(line);
+}
+
+QString previewTime(const SideRow& row, const QDate& today) {
+    if (!row.lastDate.isValid() || row.lastDate == today)
+        return row.lastHhmm;
+    return QStringLiteral("%1월 %2일").arg(row.lastDate.month()).arg(row.lastDate.day());
+}
+
+QString accessibleRowText(const SideRow& row, const QDate& today) {
+    QStringList parts{row.name};
+    if (row.kind != SideRow::Kind::Room && !row.status.isEmpty())
+        parts << row.status;
+    if (row.kind == SideRow::Kind::Room && !row.preview.isEmpty()) {
+        parts << row.preview;
+        if (const QString time = previewTime(row, today); !time.isEmpty())
+            parts << time;
+    }
+    if (row.unread > 0)
+        parts << QStringLiteral("안 읽은 메시지 %1개").arg(row.unread);
+    QString text = parts.join(QStringLiteral(", "));
+    // Names come from the server as they are; a reader gets no control characters.
+    text.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+    return text;
 }
 
 QList<SideRow> rebuildSideRows(const QList<FriendRecord>& friends, const QList<RoomRecord>& rooms,

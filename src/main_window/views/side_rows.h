@@ -4,6 +4,7 @@
 
 #include "directory.h"
 
+#include <QDate>
 #include <QList>
 #include <QString>
 
@@ -20,6 +21,11 @@ struct SideRow {
     QString status;     // friend rows only
     QString profilePic; // file id, "" when none
     qint64 unread = 0;  // room rows only
+    // Room rows: the last message on one line ("사진", "파일: name" for files), its local date
+    // and "HH:mm"; empty when the room has none.
+    QString preview;
+    QDate lastDate;
+    QString lastHhmm;
 };
 
 } // namespace brindlewick
@@ -34,6 +40,16 @@ QString displayName(const RoomRecord& r);
 
 SideRow friendRow(const FriendRecord& f);
 SideRow roomRow(const RoomRecord& r);
+
+// A last message as the chats list shows it: one line without control characters, at most
+// kPreviewChars long; "사진" for a picture file, "파일: name" for any other file.
+inline constexpr int kPreviewChars = 120;
+QString messagePreview(const LastMessage& last);
+// The time beside the last message: "HH:mm" on `today`, "M월 d일" on other days, "" for none.
+QString previewTime(const SideRow& row, const QDate& today);
+// What a screen reader says for a row: the name, then for rooms the last message, its time and
+// the unread count.
+QString accessibleRowText(const SideRow& row, const QDate& today);
 
 // sideMode 0 lists friends, any other value rooms. The filter is trimmed; an empty filter keeps
 // everything, otherwise a record stays when its display name or its phone (friends) / room id

@@ -1,5 +1,6 @@
 #include "sidebar_model.h"
 
+#include <QDate>
 #include <QFont>
 
 namespace brindlewick {
@@ -75,8 +76,24 @@ QVariant SidebarModel::data(const QModelIndex& index, int role) const {
     }
     if (index.column() != NameColumn)
         return {};
-    if (role == Qt::DisplayRole)
+    switch (role) {
+    case Qt::DisplayRole:
         return row.title;
+    case Qt::AccessibleTextRole:
+        return accessibleRowText(row, QDate::currentDate());
+    case NameRole:
+        return row.name;
+    case SecondLineRole:
+        return row.kind == SideRow::Kind::Room ? row.preview : row.status;
+    case TimeRole:
+        return previewTime(row, QDate::currentDate());
+    case UnreadRole:
+        return row.unread;
+    case IsRoomRole:
+        return row.kind == SideRow::Kind::Room;
+    default:
+        break;
+    }
     if (role == Qt::FontRole && row.unread > 0) {
         // Only the weight: the view's own font supplies the rest.
         QFont bold;

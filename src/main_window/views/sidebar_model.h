@@ -1,7 +1,7 @@
 #pragma once
 // Table model of the sidebar: column 0 the picture, column 1 the row's title, bold for a room with
-// unread messages. Read-only; the rows are replaced as a whole, or one room row changes and moves
-// to the top as its messages arrive.
+// unread messages, and in roles of its own what SideRowDelegate draws. Read-only; the rows are
+// replaced as a whole, or one room row changes and moves to the top as its messages arrive.
 
 #include "front_order.h"
 #include "side_rows.h"
@@ -19,13 +19,22 @@ class SidebarModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     enum Column { IconColumn = 0, NameColumn = 1, ColumnCount = 2 };
+    // Of the name column: the name, the second line (a room's last message, a friend's status),
+    // the last message's time as shown, the unread count (qint64) and whether it is a room.
+    enum Role {
+        NameRole = Qt::UserRole + 1,
+        SecondLineRole,
+        TimeRole,
+        UnreadRole,
+        IsRoomRole,
+    };
 
     // Answers a picture file id from the picture cache, or nothing (it may start a download).
     using PictureProvider = std::function<std::optional<QImage>(const QString& fileId)>;
 
     explicit SidebarModel(QObject* parent = nullptr);
 
-    static QSize iconSize() { return {20, 20}; }
+    static QSize iconSize() { return {32, 32}; }
     // The neutral user picture shipped with the program, at icon size.
     static QPixmap placeholderIcon();
 
