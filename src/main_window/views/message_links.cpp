@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace brindlewick {
 
 namespace {
@@ -13,6 +15,30 @@ const QRegularExpression& addressPattern() {
         QStringLiteral(R"((?<![\w@])(?:https?://|mailto:)[^\s<>"\x{3000}]+)"),
         QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
     return re;
+}
+
+// "www." and a host with at least one more dot-separated label, not glued to a word, a path or
+// an address before it.
+const QRegularExpression& wwwPattern() {
+    static const QRegularExpression re(
+        QStringLiteral(R"((?<![\w@./:-])www\.[\w-]+\.[^\s<>"\x{3000}]+)"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+    return re;
+}
+
+// A plain e-mail address: a local part of the usual characters, "@", and a domain of ASCII
+// labels ending in a label of letters.
+const QRegularExpression& mailPattern() {
+    static const QRegularExpression re(QStringLiteral(
+        R"((?<![\w.%+-])[A-Za-z0-9._%+-]+@[A-Za-z0-9-]+(?:\.[A-Za-z0-9-]+)*\.[A-Za-z]{2,}(?![A-Za-z0-9-]))"));
+    return re;
+}
+
+bool overlapsAny(const QList<Address>& found, qsizetype start, qsizetype length) {
+    for (const Address& a : found)
+        if (start < a.start + a.href.size() && a.start < start + length)
+            return true;
+    return false;
 }
 
 QString withoutTrailingPunctuation(QString address) {
@@ -37,16 +63,39 @@ bool hasTarget(const QUrl& url) {
 
 QList<Address> findAddresses(const QString& text) {
     QList<Address> out;
-    // Every address has a scheme and a colon; most messages have none.
-    if (!text.contains(u':'))
+    // Every address has a colon, an "@" or a "www."; most messages have none.
+    const bool scheme = text.contains(u':');
+    const bool mail = text.contains(u'@');
+    const bool www = text.contains(QLatin1String("www."), Qt::CaseInsensitive);
+    if (!scheme && !mail && !www)
         return out;
-    QRegularExpressionMatchIterator it = addressPattern().globalMatch(text);
-    while (it.hasNext()) {
-        const QRegularExpressionMatch match = it.next();
-        const QString address = withoutTrailingPunctuation(match.captured());
-        if (isOpenableAddress(QUrl(address, QUrl::StrictMode)))
-            out.append(Address{match.capturedStart(), address});
+    // Addresses with a scheme first: a "www." or an "@" inside one is part of it.
+    const struct {
+        bool present;
+        const QRegularExpression& pattern;
+        QString prefix;
+    } kinds[] = {
+        {scheme, addressPattern(), QString()},
+        {www, wwwPattern(), QStringLiteral("http://")},
+        {mail, mailPattern(), QStringLiteral("mailto:")},
+    };
+    for (const auto& kind : kinds) {
+        if (!kind.present)
+            continue;
+        QRegularExpressionMatchIterator it = kind.pattern.globalMatch(text);
+        while (it.hasNext()) {
+            const QRegularExpressionMatch match = it.next();
+            const QString address = withoutTrailingPunctuation(match.captured());
+            const qsizetype start = match.capturedStart();
+            const QString target = kind.prefix + address;
+            if (!isOpenableAddress(QUrl(target, QUrl::StrictMode)) ||
+                overlapsAny(out, start, address.size()))
+                continue;
+            out.append(Address{start, address, target});
+        }
     }
+    std::sort(out.begin(), out.end(),
+              [](const Address& a, const Address& b) { return a.start < b.start; });
     return out;
 }
 
