@@ -124,60 +124,63 @@ void Conversation::showEntryMenu(int entryIndex, const QPoint& globalPos) {
 QString Conversation::editTarget(int entryIndex) const {
     // Only text can be edited; the rest follows the rule of deleting.
     const QString msgId = deleteTarget(entryIndex);
-    const int index = window_.transcript().indexOfMsgId(msgId);
-    if (index < 0 || window_.transcript().chatItems().at(index).isFile)
-        return QString();
-    return msgId;
+    const TranscriptView& transcript = window_.transcript();
+    const ChatItem* item = transcript.messageAt(transcript.rowOfMsgId(msgId));
+    return item && !item->isFile ? msgId : QString();
 }
 
 void Conversation::editEntry(const QString& msgId) {
-    const int index = window_.transcript().indexOfMsgId(msgId);
-    if (index < 0 || !session_.isOpen())
+    const TranscriptView& transcript = window_.transcript();
+    const ChatItem* item = transcript.messageAt(transcript.rowOfMsgId(msgId));
+    if (!item || !session_.isOpen())
         return;
+    const QString text = item->text;
     session_.startEdit(msgId);
-    window_.setComposerText(window_.transcript().chatItems().at(index).text);
+    window_.setComposerText(text);
 }
 
-QString Conversation::replyTarget(int entryIndex) const {
-    const QList<ChatItem>& items = window_.transcript().chatItems();
-    if (items.isEmpty() || entryIndex >= items.size())
-        return QString();
-    const ChatItem& item = entryIndex < 0 ? items.constLast() : items.at(entryIndex);
-    return item.deleted ? QString() : item.msgId;
+// `row` is a transcript row; -1 stands for the newest message that qualifies.
+QString Conversation::replyTarget(int row) const {
+    const TranscriptModel& model = window_.transcript().model();
+    if (row < 0)
+        for (row = model.size() - 1; row >= 0 && !model.message(row); --row) {
+        }
+    const ChatItem* item = model.message(row);
+    return item && !item->deleted ? item->msgId : QString();
 }
 
-QString Conversation::deleteTarget(int entryIndex) const {
+QString Conversation::deleteTarget(int row) const {
     if (!session_.isOpen())
         return QString();
-    const QList<ChatItem>& items = window_.transcript().chatItems();
-    if (entryIndex >= 0)
-        return entryIndex < items.size() && canDelete(items.at(entryIndex))
-                   ? items.at(entryIndex).msgId
-                   : QString();
-    for (auto it = items.crbegin(); it != items.crend(); ++it)
-        if (canDelete(*it))
-            return it->msgId;
+    const TranscriptModel& model = window_.transcript().model();
+    if (row >= 0) {
+        const ChatItem* item = model.message(row);
+        return item && canDelete(*item) ? item->msgId : QString();
+    }
+    for (row = model.size() - 1; row >= 0; --row)
+        if (const ChatItem* item = model.message(row); item && canDelete(*item))
+            return item->msgId;
     return QString();
 }
 
 void Conversation::replyTo(const QString& msgId) {
     const TranscriptView& transcript = window_.transcript();
-    const int index = transcript.indexOfMsgId(msgId);
-    if (index < 0)
+    const ChatItem* item = transcript.messageAt(transcript.rowOfMsgId(msgId));
+    if (!item)
         return;
-    const ChatItem& item = transcript.chatItems().at(index);
-    session_.setReply(item.msgId, item.sender, item.text);
+    session_.setReply(item->msgId, item->sender, item->text);
 }
 
 void Conversation::deleteEntry(const QString& msgId) {
-    const int index = window_.transcript().indexOfMsgId(msgId);
-    if (!session_.isOpen() || index < 0 || !canDelete(window_.transcript().chatItems().at(index))) {
+    const TranscriptView& transcript = window_.transcript();
+    const ChatItem* item = transcript.messageAt(transcript.rowOfMsgId(msgId));
+    if (!session_.isOpen() || !item || !canDelete(*item)) {
         platform_.runAlert(window_.window(), QStringLiteral("삭제할 본인 메시지가 없습니다."),
                            QStringLiteral(""), {});
         return;
     }
     const QString room = session_.room();
-    const QString quoted = TranscriptView::quote(window_.transcript().chatItems().at(index).text);
+    const QString quoted = TranscriptView::quote(item->text);
     const int answer =
         platform_.runAlert(window_.window(), QStringLiteral("이 메시지를 삭제할까요?"), quoted,
                            {QStringLiteral("삭제"), QStringLiteral("취소")});
@@ -185,7 +188,7 @@ void Conversation::deleteEntry(const QString& msgId) {
     if (answer != Platform::kFirstButton || !session_.isOpen() || session_.room() != room)
         return;
     client_.sendChatDeleteToRoom(room, msgId);
-    appendSystemLine(QStringLiteral("[시스템] 메시지 삭제 요청을 보냈습니다."));
+    window_.setStatus(QStringLiteral("메시지 삭제 요청을 보냈습니다."));
 }
 
 } // namespace brindlewick

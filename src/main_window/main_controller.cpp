@@ -41,7 +41,7 @@ MainController::MainController(const QString& phone, const QString& nick, const 
     pictures_ = std::make_unique<PictureCache>(config_);
     transfers_ = std::make_unique<Transfers>(config_);
 
-    window_ = std::make_unique<MainWindow>();
+    window_ = std::make_unique<MainWindow>(&room_->transcript());
     sidebar_ = std::make_unique<SidebarController>(*window_, *directory_, *pictures_);
     conversation_ = std::make_unique<Conversation>(*client_, *room_, *history_, *directory_,
                                                    *pictures_, *window_, platform_);
@@ -49,8 +49,7 @@ MainController::MainController(const QString& phone, const QString& nick, const 
                                                  *conversation_, *window_, platform_);
     historyPages_ = std::make_unique<HistoryPages>(*client_, *room_, *history_, *incoming_,
                                                    *conversation_, *window_);
-    files_ = std::make_unique<FileActions>(*client_, *room_, *transfers_, *conversation_, *window_,
-                                           platform_);
+    files_ = std::make_unique<FileActions>(*client_, *room_, *transfers_, *window_, platform_);
     directoryActions_ = std::make_unique<DirectoryActions>(*client_, *room_, *directory_,
                                                            *pictures_, *window_, platform_);
     desktop_ =

@@ -8,6 +8,7 @@
 #include "file_drop.h"
 #include "readable_color.h"
 #include "segmented_control.h"
+#include "message_list_view.h"
 #include "transcript_view.h"
 #include "user_picture.h"
 #include "window_fit.h"
@@ -79,7 +80,8 @@ QToolButton* makeCloseButton(const QString& name, QWidget* parent) {
 
 } // namespace
 
-MainWindow::MainWindow(QObject* parent) : QObject(parent) {
+MainWindow::MainWindow(TranscriptModel* transcriptModel, QObject* parent)
+    : QObject(parent), transcriptModel_(transcriptModel) {
     window_ = std::make_unique<QMainWindow>();
     window_->setObjectName(QStringLiteral("mainWindow"));
     window_->setWindowTitle(QStringLiteral("Brindlewick"));
@@ -311,17 +313,11 @@ void MainWindow::buildSplit() {
         [this](const QSplitter* s, double p, int i) { return dividerMaximum(s, p, i); });
     rightSplit_ = split;
 
-    chatView_ = new QTextBrowser;
+    chatView_ = new MessageListView;
     chatView_->setObjectName(QStringLiteral("chatView"));
     chatView_->setAccessibleName(QStringLiteral("대화 내용"));
-    chatView_->setReadOnly(true);
-    chatView_->setOpenLinks(false);
-    chatView_->setOpenExternalLinks(false);
-    chatView_->setFont(systemFont(12));
-    chatView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    chatView_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     chatScroll_ = wrapInFrame(QStringLiteral("chatScroll"), chatView_, split);
-    transcript_ = std::make_unique<TranscriptView>(chatView_);
+    transcript_ = std::make_unique<TranscriptView>(chatView_, transcriptModel_);
     connect(transcript_.get(), &TranscriptView::fileLinkClicked, this,
             &MainWindow::fileLinkClicked);
 
@@ -355,9 +351,13 @@ void MainWindow::buildSplit() {
     QAction* remove = chatMenu_->addAction(QStringLiteral("삭제하기"));
     connect(remove, &QAction::triggered, this,
             [this, remove] { emit deleteEntryRequested(remove->data().toString()); });
+    // The message the right-click chose (or the text selected in it).
+    QAction* copy = chatMenu_->addAction(QStringLiteral("복사"));
+    connect(copy, &QAction::triggered, this, [this] { chatView_->copy(); });
     chatView_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(chatView_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-        emit entryMenuRequested(transcript_->entryAt(pos), chatView_->viewport()->mapToGlobal(pos));
+        emit entryMenuRequested(transcript_->messageRowAt(pos),
+                                chatView_->viewport()->mapToGlobal(pos));
     });
 
     bottomContainer_ = new QWidget(split);

@@ -26,13 +26,15 @@ class QProgressBar;
 class QPushButton;
 class QSplitter;
 class QTableView;
-class QTextBrowser;
+
 class QWidget;
 
 namespace brindlewick {
 
 class SegmentedControl;
 class TranscriptView;
+class TranscriptModel;
+class MessageListView;
 
 // Where the window was: its frame's top-left corner, its size without the frame and the
 // compose area's height below the divider. An empty size: nothing remembered. A maximised or
@@ -56,7 +58,8 @@ public:
     static constexpr int kBottomPaneHeight = 90;
 
     // Builds the widget tree; nothing is shown until show().
-    explicit MainWindow(QObject* parent = nullptr);
+    // Shows `transcriptModel` (the room session's) when given, else a model of its own.
+    explicit MainWindow(TranscriptModel* transcriptModel = nullptr, QObject* parent = nullptr);
     ~MainWindow() override;
 
     // Takes ownership; the content keeps its tabled size below an in-window menu bar.
@@ -169,7 +172,8 @@ private:
     QPushButton* findNextBtn_ = nullptr;
     QWidget* findCloseBtn_ = nullptr;
     QSplitter* rightSplit_ = nullptr;
-    QTextBrowser* chatView_ = nullptr;
+    MessageListView* chatView_ = nullptr;
+    TranscriptModel* transcriptModel_ = nullptr; // the room session's; null: the transcript's own
     QWidget* chatScroll_ = nullptr;
     QWidget* bottomContainer_ = nullptr;
     QWidget* replyBar_ = nullptr;

@@ -15,7 +15,6 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTextBrowser>
 #include <QWidget>
 
 namespace brindlewick {
@@ -79,6 +78,7 @@ void MainWindow::showEntryMenu(const QPoint& globalPos, const QString& replyMsgI
         actions.at(i)->setData(targets[i]);
         actions.at(i)->setEnabled(!targets[i].isEmpty());
     }
+    actions.at(3)->setEnabled(chatView_->currentRow() >= 0);
     chatMenu_->popup(globalPos);
 }
 

@@ -2,6 +2,8 @@
 // The open room: which one, its title and the reply or edit being written. open() and close() are
 // the only ways to change the room, so everything that depends on it listens to roomChanged.
 
+#include "transcript_model.h"
+
 #include <QObject>
 #include <QString>
 
@@ -26,6 +28,8 @@ public:
     const QString& title() const { return title_; }
     bool isOpen() const { return !room_.isEmpty(); }
     const PendingReply& reply() const { return reply_; }
+    // What the open room's transcript shows; the window's transcript view fills and shows it.
+    TranscriptModel& transcript() { return transcript_; }
     // The id of the own message being edited; empty while writing a new one.
     const QString& editing() const { return editing_; }
 
@@ -56,6 +60,7 @@ private:
     QString room_;
     QString title_;
     PendingReply reply_;
+    TranscriptModel transcript_;
     QString editing_;
 };
 

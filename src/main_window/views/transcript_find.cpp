@@ -1,38 +1,93 @@
-// Find in the transcript: the text searched, stepping through matches and showing one.
+// Find in the transcript: the messages' text searched as one, stepping through matches and
+// marking them inside the rows.
 
-#include "transcript_format.h"
 #include "transcript_view.h"
-
-#include <QTextBrowser>
-#include <QTextCursor>
-#include <QTextDocument>
 
 #include <algorithm>
 
 namespace brindlewick {
 
-namespace {
-
-// How long a shown match stays highlighted.
-constexpr int kFlashMs = 900;
-
-} // namespace
+void TranscriptView::addSearchText(int row) {
+    const ChatItem* item = model_->message(row);
+    if (!item)
+        return;
+    searchStarts_.push_back(searchText_.originalSize());
+    searchSeqs_.push_back(model_->seqOf(row));
+    // Each message ends in a line break, where normalization cannot reach across.
+    searchText_.append(shownBody(*item) +
+                       (item->edited ? QStringLiteral(" (수정됨)\n") : QStringLiteral("\n")));
+}
 
 void TranscriptView::refreshSearchText() {
-    // The copy kept while appending saves reading and normalizing the whole document; after an
-    // entry changed in place, or should the document have been changed behind our back, read it
-    // afresh.
-    if (view_ && (searchTextStale_ ||
-                  searchText_.originalSize() != view_->document()->characterCount() - 1)) {
-        searchText_ = NormalizedText(plainText());
-        searchTextStale_ = false;
-    }
+    if (!searchStale_)
+        return;
+    searchText_.clear();
+    searchStarts_.clear();
+    searchSeqs_.clear();
+    for (int row = 0; row < model_->size(); ++row)
+        addSearchText(row);
+    searchStale_ = false;
+}
+
+TranscriptView::Place TranscriptView::placeOf(TextRange match) const {
+    Place place;
+    const auto it = std::upper_bound(searchStarts_.begin(), searchStarts_.end(), match.location);
+    if (it == searchStarts_.begin())
+        return place;
+    const std::size_t at = std::size_t(it - searchStarts_.begin()) - 1;
+    place.row = model_->indexOfSeq(searchSeqs_[at]);
+    place.start = int(match.location - searchStarts_[at]);
+    place.length = int(match.length);
+    return place;
+}
+
+QList<RowMark> TranscriptView::marks(int row) const {
+    QList<RowMark> out;
+    const QList<TextRange>& matches = search_.matches();
+    if (matches.isEmpty() || searchStale_)
+        return out;
+    const int seq = model_->seqOf(row);
+    const auto found = std::lower_bound(searchSeqs_.begin(), searchSeqs_.end(), seq);
+    if (found == searchSeqs_.end() || *found != seq)
+        return out;
+    const std::size_t at = std::size_t(found - searchSeqs_.begin());
+    const qsizetype start = searchStarts_[at];
+    const qsizetype end =
+        at + 1 < searchStarts_.size() ? searchStarts_[at + 1] - 1 : searchText_.originalSize() - 1;
+    const auto first = std::lower_bound(
+        matches.begin(), matches.end(), start,
+        [](const TextRange& range, qsizetype location) { return range.end() <= location; });
+    const std::optional<TextRange> current = search_.currentMatch();
+    for (auto it = first; it != matches.end() && it->location < end; ++it)
+        out.append({int(it->location - start), int(std::min(it->end(), end) - it->location),
+                    current && *current == *it});
+    return out;
 }
 
 void TranscriptView::findSearchChanged(const QString& findText) {
+    // A running find keeps its current match where the text around it changed.
+    Place kept;
+    int keptSeq = -1;
+    if (const std::optional<TextRange> current = search_.currentMatch();
+        current && findText == findText_ && !searchStale_) {
+        kept = placeOf(*current);
+        keptSeq = kept.row >= 0 ? model_->seqOf(kept.row) : -1;
+    }
     findText_ = findText;
     refreshSearchText();
     search_.findSearchChanged(findText, searchText_);
+    if (keptSeq >= 0) {
+        const QList<TextRange>& matches = search_.matches();
+        for (qsizetype i = 0; i < matches.size(); ++i) {
+            const Place place = placeOf(matches.at(i));
+            if (place.row >= 0 && model_->seqOf(place.row) == keptSeq &&
+                place.start == kept.start) {
+                search_.highlightMatchAtIndex(i);
+                applyFind(false);
+                return;
+            }
+        }
+    }
     applyFind(true);
 }
 
@@ -57,30 +112,16 @@ void TranscriptView::closeFind() {
 }
 
 void TranscriptView::applyFind(bool showCurrent) {
-    if (showCurrent) {
-        if (const std::optional<TextRange> match = search_.currentMatch())
-            showRange(*match);
+    if (showCurrent && view_) {
+        if (const std::optional<TextRange> match = search_.currentMatch()) {
+            const Place place = placeOf(*match);
+            if (place.row >= 0)
+                view_->ensureVisible(place.row);
+        }
     }
+    if (view_)
+        view_->viewport()->update();
     emit findCounterChanged(search_.counterText());
-}
-
-void TranscriptView::showRange(TextRange range) {
-    flush(); // needs the layout
-    if (!view_)
-        return;
-    const qsizetype last = view_->document()->characterCount() - 1;
-    const int start = int(std::clamp<qsizetype>(range.location, 0, last));
-    const int end = int(std::clamp<qsizetype>(range.end(), start, last));
-    QTextCursor cursor(view_->document());
-    cursor.setPosition(start);
-    cursor.setPosition(end, QTextCursor::KeepAnchor);
-    view_->setTextCursor(cursor);
-    view_->ensureCursorVisible();
-    QTextEdit::ExtraSelection flash;
-    flash.cursor = cursor;
-    flash.format = transcript::findHighlight();
-    view_->setExtraSelections({flash});
-    flashTimer_.start(kFlashMs);
 }
 
 } // namespace brindlewick

@@ -1,0 +1,934 @@
+#include "message_list_view.h"
+
+#include "transcript_accessible.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <climits>
+
+namespace brindlewick {
+
+namespace {
+
+constexpr int kUnitsPerRow = 16; // scroll bar steps per row
+constexpr int kGroupMinutes = 3; // messages of one sender this close share a header
+constexpr int kBottomSlack = 4;
+constexpr int kBubbleRadius = 10;
+constexpr int kScrollStep = 48;
+
+int absoluteMinute(const ChatItem& m) {
+    if (!m.day.isValid() || m.minuteOfDay < 0)
+        return INT_MIN;
+    return int(m.day.toJulianDay() % 1000000) * 1440 + m.minuteOfDay;
+}
+
+const QPixmap& placeholderPicture() {
+    static const QPixmap picture = [] {
+        QPixmap p =
+            QPixmap::fromImage(QImage(QStringLiteral(":/brindlewick/views/user.png"))
+                                   .scaled(MessageLayout::kPictureSize, MessageLayout::kPictureSize,
+                                           Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        return p;
+    }();
+    return picture;
+}
+
+} // namespace
+
+MessageListView::MessageListView(QWidget* parent) : QAbstractScrollArea(parent) {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(transcriptAccessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setAutoFillBackground(true);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setMouseTracking(true);
+    verticalScrollBar()->setSingleStep(kUnitsPerRow / 2);
+    fonts_ = TranscriptFonts::fromApplication();
+    useColors();
+    newButton_ = new QPushButton(this);
+    newButton_->setObjectName(QStringLiteral("newMessagesButton"));
+    newButton_->setCursor(Qt::PointingHandCursor);
+    newButton_->setFocusPolicy(Qt::TabFocus);
+    newButton_->hide();
+    connect(newButton_, &QPushButton::clicked, this, [this] {
+        scrollToBottom();
+        setFocus();
+    });
+}
+
+MessageListView::~MessageListView() {
+    dropAccessibleRows(true);
+}
+
+QAccessibleInterface* MessageListView::accessibleRow(int row) {
+    if (!model_ || row < 0 || row >= model_->size())
+        return nullptr;
+    const int seq = model_->seqOf(row);
+    if (const auto it = accessibleRows_.constFind(seq); it != accessibleRows_.cend())
+        if (QAccessibleInterface* made = QAccessible::accessibleInterface(*it))
+            return made;
+    QAccessibleInterface* made = makeRowAccessible(this, seq);
+    accessibleRows_.insert(seq, QAccessible::registerAccessibleInterface(made));
+    return made;
+}
+
+void MessageListView::dropAccessibleRows(bool all) {
+    for (auto it = accessibleRows_.begin(); it != accessibleRows_.end();) {
+        if (all || !model_ || model_->indexOfSeq(it.key()) < 0) {
+            QAccessible::deleteAccessibleInterface(it.value());
+            it = accessibleRows_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void MessageListView::setModel(TranscriptModel* model) {
+    if (model_)
+        disconnect(model_, nullptr, this, nullptr);
+    model_ = model;
+    onReset();
+    if (!model_)
+        return;
+    connect(model_, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) { onRowsInserted(first, last); });
+    connect(model_, &QAbstractItemModel::rowsRemoved, this,
+            [this](const QModelIndex&, int first, int last) { onRowsRemoved(first, last); });
+    connect(model_, &QAbstractItemModel::modelReset, this, &MessageListView::onReset);
+    connect(model_, &TranscriptModel::messageChanged, this, &MessageListView::relayout);
+}
+
+// ---- layout cache --------------------------------------------------------------------------
+
+bool MessageListView::startsGroup(int row) const {
+    const ChatItem* m = model_->message(row);
+    if (!m)
+        return false;
+    const ChatItem* prev = model_->message(row - 1);
+    if (!prev || prev->mine != m->mine || prev->sender != m->sender)
+        return true;
+    const int a = absoluteMinute(*prev);
+    const int b = absoluteMinute(*m);
+    return a == INT_MIN || b == INT_MIN || b - a > kGroupMinutes || b < a;
+}
+
+bool MessageListView::showsTime(int row) const {
+    const ChatItem* m = model_->message(row);
+    if (!m || m->time.isEmpty())
+        return false;
+    const ChatItem* next = model_->message(row + 1);
+    return !next || startsGroup(row + 1) || next->time != m->time;
+}
+
+const MessageLayout& MessageListView::layoutOf(int row) {
+    const TranscriptRow& r = model_->row(row);
+    const int seq = model_->seqOf(row);
+    const bool header = r.kind == RowKind::Message && startsGroup(row);
+    const auto found = cacheBySeq_.find(seq);
+    if (found != cacheBySeq_.end()) {
+        const auto it = *found;
+        if (it->layout->width == contentWidth_ && r.layoutHeader == header &&
+            r.layoutWidth == contentWidth_) {
+            cache_.splice(cache_.begin(), cache_, it);
+            return *it->layout;
+        }
+        cache_.erase(it);
+        cacheBySeq_.erase(found);
+    }
+    RowContext context;
+    context.header = header;
+    if (r.kind == RowKind::Message) {
+        context.answered = r.item.replyTo.isEmpty() ? nullptr : model_->answered(r.item);
+        if (r.item.isFile && decorations_) {
+            const QImage thumb = decorations_->thumbnail(r.item.fileId);
+            if (!thumb.isNull())
+                context.thumbnail = thumb.size();
+        }
+    }
+    cache_.push_front({seq, layoutRow(r, context, contentWidth_, fonts_)});
+    cacheBySeq_.insert(seq, cache_.begin());
+    r.layoutWidth = contentWidth_;
+    r.layoutHeight = cache_.front().layout->height;
+    r.layoutHeader = header;
+    while (cache_.size() > kCachedLayouts) {
+        cacheBySeq_.remove(cache_.back().seq);
+        cache_.pop_back();
+    }
+    return *cache_.front().layout;
+}
+
+void MessageListView::dropLayout(int seq) {
+    const auto found = cacheBySeq_.find(seq);
+    if (found == cacheBySeq_.end())
+        return;
+    cache_.erase(*found);
+    cacheBySeq_.erase(found);
+}
+
+void MessageListView::relayout(int row) {
+    if (!model_ || row < 0 || row >= model_->size())
+        return;
+    model_->row(row).layoutWidth = -1;
+    dropLayout(model_->seqOf(row));
+    scheduleSettle();
+}
+
+void MessageListView::relayoutAll() {
+    cache_.clear();
+    cacheBySeq_.clear();
+    ++contentWidth_; // every row's remembered height was for another width
+    contentWidth_ = viewport()->width();
+    if (model_)
+        for (int i = 0; i < model_->size(); ++i)
+            model_->row(i).layoutWidth = -1;
+    scheduleSettle();
+}
+
+// ---- the place -----------------------------------------------------------------------------
+
+int MessageListView::anchorRow() const {
+    if (!model_ || model_->size() == 0)
+        return -1;
+    const int row = model_->indexOfSeq(anchorSeq_);
+    return row;
+}
+
+std::pair<int, int> MessageListView::bottomAnchor() {
+    const int count = model_ ? model_->size() : 0;
+    const int height = viewport()->height();
+    int sum = 0;
+    for (int row = count - 1; row >= 0; --row) {
+        sum += heightOf(row);
+        if (sum >= height)
+            return {row, sum - height};
+    }
+    return {0, 0};
+}
+
+void MessageListView::clampAnchor() {
+    if (!model_ || model_->size() == 0) {
+        anchorSeq_ = -1;
+        anchorOffset_ = 0;
+        return;
+    }
+    const auto [bottomRow, bottomOffset] = bottomAnchor();
+    int row = anchorRow();
+    if (followBottom_ || row < 0) {
+        if (row < 0 && !followBottom_) {
+            anchorSeq_ = model_->seqOf(0);
+            anchorOffset_ = 0;
+        } else {
+            anchorSeq_ = model_->seqOf(bottomRow);
+            anchorOffset_ = bottomOffset;
+            return;
+        }
+        row = 0;
+    }
+    anchorOffset_ = std::clamp(anchorOffset_, 0, std::max(0, heightOf(row) - 1));
+    if (row > bottomRow || (row == bottomRow && anchorOffset_ >= bottomOffset)) {
+        anchorSeq_ = model_->seqOf(bottomRow);
+        anchorOffset_ = bottomOffset;
+        followBottom_ = true;
+    }
+}
+
+void MessageListView::moveBy(int dy) {
+    int row = anchorRow();
+    if (row < 0)
+        return;
+    int offset = anchorOffset_ + dy;
+    while (offset < 0 && row > 0)
+        offset += heightOf(--row);
+    offset = std::max(0, offset);
+    const int last = model_->size() - 1;
+    while (row < last && offset >= heightOf(row))
+        offset -= heightOf(row++);
+    anchorSeq_ = model_->seqOf(row);
+    anchorOffset_ = offset;
+    followBottom_ = false;
+    clampAnchor();
+    if (followBottom_)
+        unseen_ = 0;
+    syncScrollBar();
+    updateButton();
+    viewport()->update();
+    if (dy < 0 && nearTop())
+        emit nearTopReached();
+}
+
+void MessageListView::syncScrollBar() {
+    QScrollBar* bar = verticalScrollBar();
+    const int count = model_ ? model_->size() : 0;
+    int maximum = 0;
+    int value = 0;
+    if (count > 0) {
+        const auto [bottomRow, bottomOffset] = bottomAnchor();
+        const int bottomHeight = std::max(1, heightOf(bottomRow));
+        maximum = bottomRow * kUnitsPerRow + bottomOffset * kUnitsPerRow / bottomHeight;
+        const int row = std::max(0, anchorRow());
+        value = followBottom_ ? maximum
+                              : row * kUnitsPerRow +
+                                    anchorOffset_ * kUnitsPerRow / std::max(1, heightOf(row));
+    }
+    syncing_ = true;
+    bar->setRange(0, maximum);
+    bar->setPageStep(std::max(kUnitsPerRow, viewport()->height() / 40 * kUnitsPerRow));
+    bar->setValue(std::min(value, maximum));
+    syncing_ = false;
+}
+
+void MessageListView::scheduleSettle() {
+    viewport()->update();
+    if (settlePending_)
+        return;
+    settlePending_ = true;
+    QMetaObject::invokeMethod(this, &MessageListView::settle, Qt::QueuedConnection);
+}
+
+void MessageListView::settle() {
+    settlePending_ = false;
+    if (contentWidth_ != viewport()->width())
+        contentWidth_ = viewport()->width();
+    clampAnchor();
+    if (followBottom_)
+        unseen_ = 0;
+    syncScrollBar();
+    updateButton();
+    viewport()->update();
+}
+
+void MessageListView::updateButton() {
+    const bool show = unseen_ > 0 && !followBottom_;
+    if (show) {
+        const QString text = QStringLiteral("새 메시지 %1개 ↓").arg(unseen_);
+        if (newButton_->text() != text) {
+            newButton_->setText(text);
+            newButton_->setAccessibleName(QStringLiteral("새 메시지 %1개").arg(unseen_));
+            newButton_->adjustSize();
+        }
+        const QRect area = viewport()->geometry();
+        newButton_->move(area.center().x() - newButton_->width() / 2,
+                         area.bottom() - newButton_->height() - 12);
+        newButton_->raise();
+    }
+    newButton_->setVisible(show);
+}
+
+void MessageListView::onRowsInserted(int first, int last) {
+    if (anchorSeq_ < 0 || model_->indexOfSeq(anchorSeq_) < 0) {
+        // The first rows: the view starts at the bottom.
+        anchorSeq_ = model_->seqOf(0);
+        anchorOffset_ = 0;
+        followBottom_ = true;
+    } else if (first > 0 && !followBottom_) {
+        for (int row = first; row <= last; ++row)
+            if (model_->message(row))
+                ++unseen_;
+    }
+    // The row above new rows may lose its time; the one below may lose its header.
+    if (first > 0)
+        dropLayout(model_->seqOf(first - 1));
+    scheduleSettle();
+}
+
+void MessageListView::onRowsRemoved(int, int) {
+    if (anchorRow() < 0 && !followBottom_ && model_->size() > 0) {
+        anchorSeq_ = model_->seqOf(0);
+        anchorOffset_ = 0;
+    }
+    if (model_->size() > 0)
+        dropLayout(model_->seqOf(0));
+    if (model_->indexOfSeq(selectionSeq_) < 0)
+        selectionSeq_ = -1;
+    dropAccessibleRows(false);
+    scheduleSettle();
+}
+
+void MessageListView::onReset() {
+    dropAccessibleRows(true);
+    cache_.clear();
+    cacheBySeq_.clear();
+    anchorSeq_ = -1;
+    anchorOffset_ = 0;
+    followBottom_ = true;
+    unseen_ = 0;
+    currentSeq_ = -1;
+    selectionSeq_ = -1;
+    selecting_ = false;
+    scheduleSettle();
+}
+
+bool MessageListView::atBottom() {
+    settle();
+    return followBottom_;
+}
+
+bool MessageListView::nearTop() {
+    int row = anchorRow();
+    if (row < 0)
+        return true;
+    const int limit = viewport()->height() / 3;
+    int above = anchorOffset_;
+    while (row > 0 && above <= limit)
+        above += heightOf(--row);
+    return above <= limit;
+}
+
+void MessageListView::scrollToTop(int row) {
+    if (!model_ || row < 0 || row >= model_->size())
+        return;
+    settle();
+    anchorSeq_ = model_->seqOf(row);
+    anchorOffset_ = 0;
+    followBottom_ = false;
+    moveBy(-4); // a little of what is above shows the row does not start the view by chance
+}
+
+void MessageListView::ensureVisible(int row) {
+    if (!model_ || row < 0 || row >= model_->size())
+        return;
+    settle();
+    const QRect shown = visualRect(row);
+    if (!shown.isEmpty() && shown.top() >= 0 && shown.bottom() < viewport()->height())
+        return;
+    const int top = anchorRow();
+    if (row <= top || shown.isEmpty() == false) {
+        if (row <= top || shown.top() < 0) {
+            anchorSeq_ = model_->seqOf(row);
+            anchorOffset_ = 0;
+            followBottom_ = false;
+            moveBy(-8);
+            return;
+        }
+    }
+    // Below the view: bring its bottom to the view's bottom.
+    anchorSeq_ = model_->seqOf(row);
+    anchorOffset_ = 0;
+    followBottom_ = false;
+    moveBy(heightOf(row) - viewport()->height() + 8);
+}
+
+void MessageListView::scrollToBottom() {
+    followBottom_ = true;
+    unseen_ = 0;
+    settle();
+}
+
+std::pair<int, int> MessageListView::shownRows() {
+    settle();
+    const int first = anchorRow();
+    if (first < 0)
+        return {-1, -1};
+    int y = firstRowTop();
+    int row = first;
+    const int last = model_->size() - 1;
+    while (row < last && y + heightOf(row) < viewport()->height()) {
+        y += heightOf(row);
+        ++row;
+    }
+    return {first, row};
+}
+
+QRect MessageListView::visualRect(int row) {
+    if (!model_ || row < 0 || row >= model_->size())
+        return {};
+    const auto [first, last] = shownRows();
+    if (first < 0 || row < first || row > last)
+        return {};
+    int y = firstRowTop();
+    for (int r = first; r < row; ++r)
+        y += heightOf(r);
+    return QRect(0, y, viewport()->width(), heightOf(row));
+}
+
+int MessageListView::firstRowTop() {
+    const int height = viewport()->height();
+    if (anchorRow() != 0)
+        return -anchorOffset_;
+    // Fewer rows than fill the view stand at its bottom, as in every messenger.
+    int total = 0;
+    for (int r = 0; r < model_->size() && total - anchorOffset_ < height; ++r)
+        total += heightOf(r);
+    return total - anchorOffset_ < height ? height - total : -anchorOffset_;
+}
+
+// ---- painting ------------------------------------------------------------------------------
+
+void MessageListView::useColors() {
+    colors_ = TranscriptColors::forPalette(palette(), ++colorsGeneration_);
+}
+
+void MessageListView::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange) {
+        useColors();
+        viewport()->update();
+    } else if (event->type() == QEvent::FontChange) {
+        fonts_ = TranscriptFonts::fromApplication();
+        relayoutAll();
+    }
+    QAbstractScrollArea::changeEvent(event);
+}
+
+void MessageListView::paintEvent(QPaintEvent* event) {
+    if (settlePending_)
+        settle();
+    QPainter painter(viewport());
+    painter.setRenderHint(QPainter::Antialiasing);
+    const int first = anchorRow();
+    if (first < 0)
+        return;
+    const int height = viewport()->height();
+    int y = firstRowTop();
+    for (int row = first; row < model_->size() && y < height; ++row) {
+        const int h = heightOf(row);
+        if (y + h > 0)
+            paintRow(painter, row, y, event->rect());
+        y += h;
+    }
+}
+
+void MessageListView::paintRow(QPainter& painter, int row, int y, const QRect&) {
+    const MessageLayout& layout = layoutOf(row);
+    const TranscriptRow& r = model_->row(row);
+    if (r.kind == RowKind::Message)
+        paintMessage(painter, row, layout, y);
+    else
+        paintLine(painter, r, layout, y);
+}
+
+void MessageListView::paintLine(QPainter& painter, const TranscriptRow& r,
+                                const MessageLayout& layout, int y) {
+    const QRect rect = layout.lineRect.translated(0, y);
+    if (r.kind == RowKind::Notice) {
+        painter.setFont(fonts_.small);
+        painter.setPen(colors_.secondary);
+        painter.drawText(rect, Qt::AlignHCenter | Qt::TextWordWrap, layout.lineText);
+        return;
+    }
+    const bool readLine = r.kind == RowKind::ReadLine;
+    const QFont& font = readLine ? fonts_.quoteName : fonts_.small;
+    const QColor& color = readLine ? colors_.readLine : colors_.secondary;
+    painter.setFont(font);
+    painter.setPen(color);
+    const int textWidth = QFontMetrics(font).horizontalAdvance(layout.lineText);
+    painter.drawText(rect, Qt::AlignCenter, layout.lineText);
+    if (r.kind == RowKind::Beginning)
+        return;
+    // Hairlines either side of the text.
+    QColor hair = color;
+    hair.setAlphaF(readLine ? 0.8f : 0.35f);
+    painter.setPen(QPen(hair, 1));
+    const int mid = rect.center().y() + 1;
+    const int gap = textWidth / 2 + 10;
+    const int cx = rect.center().x();
+    if (cx - gap > rect.left())
+        painter.drawLine(rect.left(), mid, cx - gap, mid);
+    if (cx + gap < rect.right())
+        painter.drawLine(cx + gap, mid, rect.right(), mid);
+}
+
+void MessageListView::paintMessage(QPainter& painter, int row, const MessageLayout& layout, int y) {
+    const ChatItem& item = model_->row(row).item;
+    const int seq = model_->seqOf(row);
+    const bool mine = item.mine;
+    painter.save();
+    painter.translate(0, y);
+    if (seq == currentSeq_)
+        painter.fillRect(
+            QRect(0, layout.bubble.top() - 2, viewport()->width(), layout.bubble.height() + 4),
+            colors_.current);
+    if (layout.header) {
+        QPixmap picture = decorations_ ? decorations_->picture(item.pictureKey) : QPixmap();
+        if (picture.isNull())
+            picture = placeholderPicture();
+        QPainterPath circle;
+        circle.addEllipse(QRectF(layout.picture));
+        painter.save();
+        painter.setClipPath(circle);
+        painter.drawPixmap(layout.picture, picture);
+        painter.restore();
+        painter.setFont(fonts_.name);
+        painter.setPen(colors_.name);
+        painter.drawText(layout.nameRect, Qt::AlignLeft | Qt::AlignVCenter, layout.name);
+    }
+    const QColor& bubble = mine ? colors_.ownBubble : colors_.otherBubble;
+    const QColor& text = mine ? colors_.ownText : colors_.otherText;
+    const QColor& note = mine ? colors_.ownNote : colors_.otherNote;
+    const QColor& link = mine ? colors_.ownLink : colors_.otherLink;
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(bubble);
+    painter.drawRoundedRect(layout.bubble, kBubbleRadius, kBubbleRadius);
+    if (!layout.quote.isEmpty()) {
+        painter.fillRect(QRect(layout.quote.left(), layout.quote.top(), 2, layout.quote.height()),
+                         colors_.quoteBar);
+        const QFontMetrics nameMetrics(fonts_.quoteName);
+        painter.setFont(fonts_.quoteName);
+        painter.setPen(text);
+        painter.drawText(QPoint(layout.quote.left() + 8, layout.quote.top() + nameMetrics.ascent()),
+                         layout.quoteName);
+        painter.setFont(fonts_.small);
+        painter.setPen(note);
+        painter.drawText(QPoint(layout.quote.left() + 8, layout.quote.top() + nameMetrics.height() +
+                                                             2 +
+                                                             QFontMetrics(fonts_.small).ascent()),
+                         layout.quoteText);
+    }
+    if (!layout.thumbnail.isEmpty() && decorations_) {
+        const QImage thumb = decorations_->thumbnail(item.fileId);
+        if (!thumb.isNull()) {
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.drawImage(layout.thumbnail, thumb);
+        }
+    }
+    if (layout.body) {
+        QList<QTextLayout::FormatRange> ranges;
+        const int length = int(layout.body->text().size());
+        if (item.deleted || (item.isFile && !layout.fileLink)) {
+            QTextLayout::FormatRange r;
+            r.start = 0;
+            r.length = length;
+            r.format.setForeground(note);
+            ranges.append(r);
+        } else if (item.isFile) {
+            QTextLayout::FormatRange r;
+            r.start = 0;
+            r.length = layout.bodyLength;
+            r.format.setForeground(link);
+            ranges.append(r);
+        }
+        for (const LinkSpan& span : layout.links) {
+            QTextLayout::FormatRange r;
+            r.start = span.start;
+            r.length = span.length;
+            r.format.setForeground(link);
+            ranges.append(r);
+        }
+        if (layout.bodyLength < length) { // " (수정됨)"
+            QTextLayout::FormatRange r;
+            r.start = layout.bodyLength;
+            r.length = length - layout.bodyLength;
+            r.format.setForeground(note);
+            ranges.append(r);
+        }
+        if (decorations_)
+            for (const RowMark& mark : decorations_->marks(row)) {
+                QTextLayout::FormatRange r;
+                r.start = mark.start;
+                r.length = mark.length;
+                r.format.setBackground(mark.current ? colors_.findCurrent : colors_.find);
+                r.format.setForeground(colors_.findText);
+                ranges.append(r);
+            }
+        if (seq == selectionSeq_ && selectionAnchor_ != selectionEnd_) {
+            QTextLayout::FormatRange r;
+            r.start = std::min(selectionAnchor_, selectionEnd_);
+            r.length = std::abs(selectionEnd_ - selectionAnchor_);
+            r.format.setBackground(colors_.selection);
+            r.format.setForeground(colors_.selectionText);
+            ranges.append(r);
+        }
+        painter.setPen(text);
+        layout.body->draw(&painter, layout.bodyAt, ranges);
+    }
+    if (!layout.sizeRect.isEmpty()) {
+        painter.setFont(fonts_.small);
+        painter.setPen(note);
+        painter.drawText(layout.sizeRect, Qt::AlignLeft | Qt::AlignVCenter, layout.sizeText);
+    }
+    if (showsTime(row)) {
+        painter.setFont(fonts_.small);
+        painter.setPen(colors_.secondary);
+        const QFontMetrics metrics(fonts_.small);
+        const int w = metrics.horizontalAdvance(item.time);
+        const int x = mine ? layout.bubble.left() - 5 - w : layout.bubble.right() + 6;
+        painter.drawText(QPoint(x, layout.bubble.bottom() - metrics.descent() - 1), item.time);
+    }
+    painter.restore();
+}
+
+// ---- scrolling and geometry ---------------------------------------------------------------
+
+void MessageListView::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    if (contentWidth_ != viewport()->width()) {
+        contentWidth_ = viewport()->width();
+        cache_.clear();
+        cacheBySeq_.clear();
+    }
+    settle();
+}
+
+void MessageListView::scrollContentsBy(int, int) {
+    if (syncing_ || !model_ || model_->size() == 0)
+        return;
+    QScrollBar* bar = verticalScrollBar();
+    const int value = bar->value();
+    if (value >= bar->maximum()) {
+        const bool wasFollowing = followBottom_;
+        followBottom_ = true;
+        unseen_ = 0;
+        settle();
+        if (!wasFollowing)
+            updateButton();
+        return;
+    }
+    const int row = std::clamp(value / kUnitsPerRow, 0, model_->size() - 1);
+    anchorSeq_ = model_->seqOf(row);
+    anchorOffset_ = (value % kUnitsPerRow) * heightOf(row) / kUnitsPerRow;
+    followBottom_ = false;
+    updateButton();
+    viewport()->update();
+    if (nearTop())
+        emit nearTopReached();
+}
+
+void MessageListView::wheelEvent(QWheelEvent* event) {
+    QPoint delta = event->pixelDelta();
+    int dy = delta.y();
+    if (dy == 0)
+        dy = event->angleDelta().y() * kScrollStep / 120;
+    if (dy != 0) {
+        settle();
+        moveBy(-dy);
+    }
+    event->accept();
+}
+
+void MessageListView::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Copy)) {
+        copy();
+        return;
+    }
+    const int page = std::max(kScrollStep, viewport()->height() - kScrollStep);
+    switch (event->key()) {
+    case Qt::Key_Up:
+        moveBy(-kScrollStep);
+        return;
+    case Qt::Key_Down:
+        moveBy(kScrollStep);
+        return;
+    case Qt::Key_PageUp:
+        moveBy(-page);
+        return;
+    case Qt::Key_PageDown:
+        moveBy(page);
+        return;
+    case Qt::Key_Home:
+        if (model_ && model_->size() > 0) {
+            anchorSeq_ = model_->seqOf(0);
+            anchorOffset_ = 0;
+            moveBy(0);
+            emit nearTopReached();
+        }
+        return;
+    case Qt::Key_End:
+        scrollToBottom();
+        return;
+    default:
+        QAbstractScrollArea::keyPressEvent(event);
+    }
+}
+
+// ---- mouse ---------------------------------------------------------------------------------
+
+MessageListView::Hit MessageListView::hitAt(const QPoint& pos) {
+    Hit hit;
+    const auto [first, last] = shownRows();
+    if (first < 0)
+        return hit;
+    for (int row = first; row <= last; ++row) {
+        const QRect rect = visualRect(row);
+        if (rect.contains(pos)) {
+            hit.row = row;
+            hit.y = rect.top();
+            hit.layout = &layoutOf(row);
+            return hit;
+        }
+    }
+    return hit;
+}
+
+int MessageListView::bodyPositionAt(const Hit& hit, const QPoint& pos) const {
+    if (!hit.layout || !hit.layout->body)
+        return -1;
+    const QPointF local = QPointF(pos) - hit.layout->bodyAt - QPointF(0, hit.y);
+    QTextLayout& body = *hit.layout->body;
+    const QRectF bounds = body.boundingRect();
+    if (local.y() < 0 || local.y() > bounds.height())
+        return -1;
+    for (int i = 0; i < body.lineCount(); ++i) {
+        const QTextLine line = body.lineAt(i);
+        if (local.y() >= line.y() && local.y() < line.y() + line.height())
+            return line.xToCursor(local.x());
+    }
+    return -1;
+}
+
+int MessageListView::rowAt(const QPoint& viewportPos) {
+    return hitAt(viewportPos).row;
+}
+
+int MessageListView::currentRow() const {
+    return model_ ? model_->indexOfSeq(currentSeq_) : -1;
+}
+
+void MessageListView::setCurrentRow(int row) {
+    const int seq = model_ && model_->message(row) ? model_->seqOf(row) : -1;
+    if (seq == currentSeq_)
+        return;
+    currentSeq_ = seq;
+    viewport()->update();
+    emit currentRowChanged(row);
+}
+
+void MessageListView::mousePressEvent(QMouseEvent* event) {
+    setFocus(Qt::MouseFocusReason);
+    const QPoint pos = event->position().toPoint();
+    const Hit hit = hitAt(pos);
+    if (event->button() == Qt::LeftButton || event->button() == Qt::RightButton)
+        setCurrentRow(hit.row);
+    if (event->button() != Qt::LeftButton || hit.row < 0 || !model_->message(hit.row)) {
+        if (event->button() == Qt::LeftButton && selectionSeq_ >= 0) {
+            selectionSeq_ = -1;
+            viewport()->update();
+        }
+        return;
+    }
+    const int position = bodyPositionAt(hit, pos);
+    selectionSeq_ = model_->seqOf(hit.row);
+    selectionAnchor_ = selectionEnd_ = position;
+    selecting_ = position >= 0;
+    viewport()->update();
+}
+
+void MessageListView::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint pos = event->position().toPoint();
+    if (selecting_ && (event->buttons() & Qt::LeftButton)) {
+        const int row = model_->indexOfSeq(selectionSeq_);
+        const QRect rect = visualRect(row);
+        if (row < 0)
+            return;
+        Hit hit{row, rect.isEmpty() ? 0 : rect.top(), &layoutOf(row)};
+        int position = bodyPositionAt(hit, pos);
+        if (position < 0) {
+            const QPointF top = hit.layout->bodyAt + QPointF(0, hit.y);
+            position = pos.y() < top.y() ? 0 : int(hit.layout->body->text().size());
+        }
+        selectionEnd_ = position;
+        viewport()->update();
+        return;
+    }
+    // The pointing hand over links, file names and thumbnails.
+    const Hit hit = hitAt(pos);
+    bool overLink = false;
+    if (hit.layout && model_->message(hit.row)) {
+        if (!hit.layout->thumbnail.isEmpty() &&
+            hit.layout->thumbnail.translated(0, hit.y).contains(pos))
+            overLink = true;
+        const int position = bodyPositionAt(hit, pos);
+        if (position >= 0) {
+            if (hit.layout->fileLink && position < hit.layout->bodyLength)
+                overLink = true;
+            for (const LinkSpan& span : hit.layout->links)
+                if (position >= span.start && position < span.start + span.length)
+                    overLink = true;
+        }
+    }
+    viewport()->setCursor(overLink ? Qt::PointingHandCursor : Qt::ArrowCursor);
+}
+
+void MessageListView::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton)
+        return;
+    const bool wasSelecting = selecting_;
+    selecting_ = false;
+    if (wasSelecting && selectionAnchor_ != selectionEnd_) {
+        if (QClipboard* clipboard = QApplication::clipboard();
+            clipboard && clipboard->supportsSelection())
+            clipboard->setText(selectedText(), QClipboard::Selection);
+        return; // a drag selected text: no click
+    }
+    const QPoint pos = event->position().toPoint();
+    const Hit hit = hitAt(pos);
+    if (hit.row < 0 || !model_->message(hit.row))
+        return;
+    if (!hit.layout->thumbnail.isEmpty() &&
+        hit.layout->thumbnail.translated(0, hit.y).contains(pos)) {
+        emit fileClicked(hit.row);
+        return;
+    }
+    const int position = bodyPositionAt(hit, pos);
+    if (position < 0)
+        return;
+    if (hit.layout->fileLink && position < hit.layout->bodyLength) {
+        emit fileClicked(hit.row);
+        return;
+    }
+    for (const LinkSpan& span : hit.layout->links)
+        if (position >= span.start && position < span.start + span.length) {
+            emit linkClicked(span.href);
+            return;
+        }
+}
+
+void MessageListView::mouseDoubleClickEvent(QMouseEvent* event) {
+    const Hit hit = hitAt(event->position().toPoint());
+    if (hit.row < 0 || !hit.layout || !hit.layout->body || !model_->message(hit.row))
+        return;
+    // The whole text of the message.
+    selectionSeq_ = model_->seqOf(hit.row);
+    selectionAnchor_ = 0;
+    selectionEnd_ = hit.layout->bodyLength;
+    viewport()->update();
+}
+
+QString MessageListView::selectedText() const {
+    if (!model_ || selectionSeq_ < 0 || selectionAnchor_ == selectionEnd_)
+        return QString();
+    const int row = model_->indexOfSeq(selectionSeq_);
+    const ChatItem* item = model_->message(row);
+    if (!item)
+        return QString();
+    const QString shown =
+        shownBody(*item) +
+        (item->edited && !item->deleted ? QStringLiteral(" (수정됨)") : QString());
+    const int from = std::clamp(std::min(selectionAnchor_, selectionEnd_), 0, int(shown.size()));
+    const int to = std::clamp(std::max(selectionAnchor_, selectionEnd_), 0, int(shown.size()));
+    QString out = shown.mid(from, to - from);
+    out.replace(QChar(QChar::LineSeparator), QLatin1Char('\n'));
+    return out;
+}
+
+bool MessageListView::copy() {
+    QString text = selectedText();
+    if (text.isEmpty()) {
+        const ChatItem* item = model_ ? model_->message(currentRow()) : nullptr;
+        if (!item)
+            return false;
+        text = item->isFile ? item->fileName : item->text;
+    }
+    if (QClipboard* clipboard = QApplication::clipboard())
+        clipboard->setText(text);
+    return true;
+}
+
+bool MessageListView::viewportEvent(QEvent* event) {
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
+} // namespace brindlewick
