@@ -99,6 +99,7 @@ CREATE TABLE client_ids(
     created BIGINT NOT NULL,
     PRIMARY KEY(sender, client_id));
 CREATE INDEX client_ids_by_created ON client_ids(created);
+ALTER TABLE messages ADD COLUMN client_id TEXT NOT NULL DEFAULT '';
 )sql";
 
 // Each entry takes the schema from the version before it to its own.
@@ -347,9 +348,10 @@ std::int64_t PostgresStorage::nextMessageId(const std::string& room) {
 
 void PostgresStorage::insertMessage(const MessageRecord& m) {
     db_.query("INSERT INTO messages(room, id, kind, sender, sender_name, text, time, reply_to, "
-              "file_id, file_name, file_size) VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11)",
+              "file_id, file_name, file_size, client_id) "
+              "VALUES($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12)",
               {m.room, m.id, m.kind, m.sender, m.senderName, m.text, m.time, m.replyTo, m.fileId,
-               m.fileName, m.fileSize});
+               m.fileName, m.fileSize, m.clientId});
 }
 
 void PostgresStorage::appendMessage(MessageRecord& m) {
@@ -368,8 +370,8 @@ void PostgresStorage::appendMessage(MessageRecord& m) {
     m.id = r.integer(0, 0);
 }
 
-std::optional<ClientIdUse> PostgresStorage::appendMessageOnce(MessageRecord& m,
-                                                              const std::string& clientId) {
+std::optional<ClientIdUse> PostgresStorage::appendMessageOnce(MessageRecord& m) {
+    const std::string& clientId = m.clientId;
     if (clientId.empty()) {
         appendMessage(m);
         return std::nullopt;
@@ -385,8 +387,8 @@ std::optional<ClientIdUse> PostgresStorage::appendMessageOnce(MessageRecord& m,
         "next AS (UPDATE rooms SET last_msg_id = last_msg_id + 1, activity=$2 "
         "WHERE id=$1 AND EXISTS (SELECT 1 FROM claim) RETURNING last_msg_id) "
         "INSERT INTO messages(room, id, kind, sender, sender_name, text, time, "
-        "reply_to, file_id, file_name, file_size) "
-        "SELECT $1, last_msg_id, $3, $4, $5, $6, $7, $8, $9, $10, $11 FROM next "
+        "reply_to, file_id, file_name, file_size, client_id) "
+        "SELECT $1, last_msg_id, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12 FROM next "
         "RETURNING id",
         {m.room, nowMs(), m.kind, m.sender, m.senderName, m.text, m.time, m.replyTo, m.fileId,
          m.fileName, m.fileSize, clientId});
@@ -459,7 +461,7 @@ HistorySlice PostgresStorage::history(const std::string& room, std::int64_t befo
         return slice;
     // One row past the page tells whether anything older is left.
     Result r = db_.query("SELECT id, kind, sender, sender_name, text, time, reply_to, "
-                         "file_id, file_name, file_size, edited, deleted FROM messages "
+                         "file_id, file_name, file_size, edited, deleted, client_id FROM messages "
                          "WHERE room=$1 AND id<$2 ORDER BY id DESC LIMIT $3",
                          {room, before, std::int64_t(limit) + 1});
     std::size_t bytes = 0;
@@ -477,6 +479,7 @@ HistorySlice PostgresStorage::history(const std::string& room, std::int64_t befo
         m.senderName = r.text(i, 3);
         m.time = r.text(i, 5);
         m.replyTo = r.text(i, 6);
+        m.clientId = r.text(i, 12);
         row.edited = r.integer(i, 10) != 0;
         row.deleted = r.integer(i, 11) != 0;
         // A deleted file's link must not outlive it in anyone's history.

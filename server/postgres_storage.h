@@ -54,8 +54,7 @@ public:
     std::int64_t nextMessageId(const std::string& room) override;
     void insertMessage(const MessageRecord& message) override;
     void appendMessage(MessageRecord& message) override;
-    std::optional<ClientIdUse> appendMessageOnce(MessageRecord& message,
-                                                 const std::string& clientId) override;
+    std::optional<ClientIdUse> appendMessageOnce(MessageRecord& message) override;
     std::optional<ClientIdUse> claimClientId(const std::string& sender, const std::string& clientId,
                                              const ClientIdUse& use) override;
     std::optional<ClientIdUse> clientIdUse(const std::string& sender,

@@ -41,9 +41,10 @@ RoomResult decoded(Storage& storage, const std::string& phone, const FieldList& 
     return rule(storage, phone, *request);
 }
 
-// The frame a reader gets for the stored message `row`: its current state, a deletion right
-// after it. `clientId` goes to its sender.
-std::string messageFrame(const HistoryRow& row, const std::string& clientId) {
+// The frame a reader gets for the stored message `row`: its current state (with the sender's
+// client id, as when it was new), a deletion right after it.
+std::string messageFrame(const HistoryRow& row) {
+    const std::string& clientId = row.message.clientId;
     const MessageRecord& m = row.message;
     const std::string id = std::to_string(m.id);
     std::string frame =
@@ -80,7 +81,7 @@ RoomResult repeated(Storage& storage, const ClientIdUse& use, const std::string&
         if (row.deleted)
             frame += wire::encodeFrame(wire::Delete{use.room, id});
     } else {
-        frame = messageFrame(row, clientId);
+        frame = messageFrame(row);
     }
     result.reply = std::make_shared<const std::string>(std::move(frame));
     return result;
@@ -248,7 +249,8 @@ RoomResult RoomLogic::chat(Storage& storage, const std::string& phone,
     MessageRecord m = newMessage(storage, room, phone, "chat");
     m.text = request.text;
     m.replyTo = request.replyTo;
-    if (const auto earlier = storage.appendMessageOnce(m, request.clientId))
+    m.clientId = request.clientId;
+    if (const auto earlier = storage.appendMessageOnce(m))
         return repeated(storage, *earlier, request.clientId);
     return deliver(storage, room,
                    wire::ChatMessage{room, m.senderName, m.text, m.time, std::to_string(m.id),
@@ -291,7 +293,8 @@ RoomResult RoomLogic::fileMeta(Storage& storage, const std::string& phone,
     m.fileId = fileId;
     m.fileName = name;
     m.fileSize = file->received;
-    if (const auto earlier = storage.appendMessageOnce(m, request.clientId))
+    m.clientId = request.clientId;
+    if (const auto earlier = storage.appendMessageOnce(m))
         return repeated(storage, *earlier, request.clientId);
     return deliver(storage, room,
                    wire::FileMessage{room, m.senderName, fileId, name, std::to_string(m.fileSize),
@@ -443,8 +446,8 @@ std::vector<Delivery> RoomLogic::missedMessages(Storage& storage, const std::str
     const Storage::MemberList members = storage.sharedMembers(room);
     // The reader missed any deletion too; both frames go out as one delivery.
     for (auto it = rows.rbegin(); it != rows.rend(); ++it)
-        deliveries.push_back({members, std::make_shared<const std::string>(messageFrame(*it, {})),
-                              room, it->message.id});
+        deliveries.push_back({members, std::make_shared<const std::string>(messageFrame(*it)), room,
+                              it->message.id});
     return deliveries;
 }
 

@@ -47,6 +47,7 @@ CREATE TABLE IF NOT EXISTS messages(
     file_size INTEGER NOT NULL DEFAULT 0,
     edited INTEGER NOT NULL DEFAULT 0,
     deleted INTEGER NOT NULL DEFAULT 0,
+    client_id TEXT NOT NULL DEFAULT '',
     PRIMARY KEY(room, id)) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS files(
     id TEXT PRIMARY KEY,
@@ -98,6 +99,16 @@ SqliteStorage::SqliteStorage(const std::string& path, bool reader) : db_(path), 
     db_.exec(kSchema);
     upgradeFiles();
     upgradeRooms();
+    upgradeMessages();
+}
+
+void SqliteStorage::upgradeMessages() {
+    Statement& columns =
+        db_.prepare("SELECT 1 FROM pragma_table_info('messages') WHERE name='client_id'");
+    const bool present = columns.step();
+    columns.reset();
+    if (!present)
+        db_.exec("ALTER TABLE messages ADD COLUMN client_id TEXT NOT NULL DEFAULT ''");
 }
 
 void SqliteStorage::upgradeRooms() {
@@ -346,9 +357,9 @@ std::int64_t SqliteStorage::nextMessageId(const std::string& room) {
 }
 
 void SqliteStorage::insertMessage(const MessageRecord& m) {
-    db_.prepare(
-           "INSERT INTO messages(room, id, kind, sender, sender_name, text, time, reply_to, "
-           "file_id, file_name, file_size) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)")
+    db_.prepare("INSERT INTO messages(room, id, kind, sender, sender_name, text, time, reply_to, "
+                "file_id, file_name, file_size, client_id) "
+                "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)")
         .bind(1, m.room)
         .bind(2, m.id)
         .bind(3, m.kind)
@@ -360,11 +371,12 @@ void SqliteStorage::insertMessage(const MessageRecord& m) {
         .bind(9, m.fileId)
         .bind(10, m.fileName)
         .bind(11, m.fileSize)
+        .bind(12, m.clientId)
         .run();
 }
 
-std::optional<ClientIdUse> SqliteStorage::appendMessageOnce(MessageRecord& m,
-                                                            const std::string& clientId) {
+std::optional<ClientIdUse> SqliteStorage::appendMessageOnce(MessageRecord& m) {
+    const std::string& clientId = m.clientId;
     if (clientId.empty()) {
         appendMessage(m);
         return std::nullopt;
@@ -457,12 +469,13 @@ HistorySlice SqliteStorage::history(const std::string& room, std::int64_t before
     if (limit <= 0)
         return slice;
     // One row past the page tells whether anything older is left.
-    Statement& s = db_.prepare("SELECT id, kind, sender, sender_name, text, time, reply_to, "
-                               "file_id, file_name, file_size, edited, deleted FROM messages "
-                               "WHERE room=?1 AND id<?2 ORDER BY id DESC LIMIT ?3")
-                       .bind(1, room)
-                       .bind(2, before)
-                       .bind(3, std::int64_t(limit) + 1);
+    Statement& s =
+        db_.prepare("SELECT id, kind, sender, sender_name, text, time, reply_to, "
+                    "file_id, file_name, file_size, edited, deleted, client_id FROM messages "
+                    "WHERE room=?1 AND id<?2 ORDER BY id DESC LIMIT ?3")
+            .bind(1, room)
+            .bind(2, before)
+            .bind(3, std::int64_t(limit) + 1);
     std::size_t bytes = 0;
     while (s.step()) {
         if (slice.rows.size() == static_cast<std::size_t>(limit)) {
@@ -478,6 +491,7 @@ HistorySlice SqliteStorage::history(const std::string& room, std::int64_t before
         m.senderName = s.text(3);
         m.time = s.text(5);
         m.replyTo = s.text(6);
+        m.clientId = s.text(12);
         row.edited = s.integer(10) != 0;
         row.deleted = s.integer(11) != 0;
         // A deleted file's link must not outlive it in anyone's history.

@@ -60,8 +60,7 @@ public:
 
     std::int64_t nextMessageId(const std::string& room) override;
     void insertMessage(const MessageRecord& message) override;
-    std::optional<ClientIdUse> appendMessageOnce(MessageRecord& message,
-                                                 const std::string& clientId) override;
+    std::optional<ClientIdUse> appendMessageOnce(MessageRecord& message) override;
     std::optional<ClientIdUse> claimClientId(const std::string& sender, const std::string& clientId,
                                              const ClientIdUse& use) override;
     std::optional<ClientIdUse> clientIdUse(const std::string& sender,
@@ -94,6 +93,7 @@ public:
 private:
     void upgradeFiles();
     void upgradeRooms();
+    void upgradeMessages();
     // Bounded (a few MiB) so that many rooms, or large ones, cannot grow it without end.
     static constexpr std::size_t kMaxCachedPhones = 100000;
 

@@ -63,6 +63,7 @@ struct MessageRecord {
     std::string fileId;
     std::string fileName;
     std::int64_t fileSize = 0;
+    std::string clientId; // the sender's, when it named the message with one
 };
 
 // A message as a history page shows it now: the latest text, and no content once deleted.
@@ -159,11 +160,10 @@ public:
         insertMessage(message);
     }
     // Client ids are unique per sender. Stores `message` like appendMessage and records its
-    // sender's `clientId` with it, unless that sender used the id before, even in a transaction
+    // sender's client id with it, unless that sender used the id before, even in a transaction
     // of another process that committed after this one began: then nothing is stored, no id is
-    // taken, and the earlier use comes back.
-    virtual std::optional<ClientIdUse> appendMessageOnce(MessageRecord& message,
-                                                         const std::string& clientId) = 0;
+    // taken, and the earlier use comes back. Without a client id, appendMessage.
+    virtual std::optional<ClientIdUse> appendMessageOnce(MessageRecord& message) = 0;
     // Records `use` of `sender`'s `clientId`, or returns the earlier use as above.
     virtual std::optional<ClientIdUse> claimClientId(const std::string& sender,
                                                      const std::string& clientId,

@@ -434,6 +434,150 @@ TEST_F(ClusterTest, AFrozenInstanceLeavesHaproxyWithinSeconds) {
 }
 
 // Claims with --claim-phones on both instances.
+// Client ids as the client makes them, one per numbered message.
+std::vector<std::string> clientIds(int count) {
+    std::vector<std::string> ids;
+    for (int i = 0; i < count; ++i)
+        ids.push_back(wire::newClientId());
+    return ids;
+}
+
+// The texts of the room's stored messages, oldest first, read page by page.
+std::vector<std::string> storedTexts(ChatConnection& c) {
+    std::vector<std::string> texts;
+    std::string before;
+    do {
+        c.send(wire::HistoryRequest{kDm, before, "100"});
+        const auto page = c.nextMessage<wire::HistoryPage>(20000);
+        if (!page)
+            return {"(no page)"};
+        texts.insert(texts.begin(), page->entries.size(), "");
+        for (std::size_t i = 0; i < page->entries.size(); ++i)
+            texts[i] = page->entries[i].text;
+        before = page->hasOlder && !page->entries.empty() ? page->entries.front().msgId : "";
+    } while (!before.empty());
+    return texts;
+}
+
+TEST_F(ClusterTest, OneResendReachingBothInstancesAtOnceIsStoredOnce) {
+    constexpr int kCount = 40;
+    auto bob = on(1, "222");
+    std::vector<std::unique_ptr<ChatConnection>> alice;
+    alice.push_back(on(0, "111"));
+    alice.push_back(on(1, "111"));
+    const std::vector<std::string> ids = clientIds(kCount);
+    // Each request leaves on both connections before either instance answered it.
+    for (int i = 0; i < kCount; ++i)
+        for (auto& c : alice)
+            c->send(wire::ChatRequest{kDm, "m" + std::to_string(i), "", ids[i]});
+    for (auto& c : alice)
+        c->send(wire::ChatRequest{kDm, "끝", ""});
+
+    // The others see each message once, in the order sent, without gaps.
+    std::vector<std::string> texts;
+    std::map<std::string, std::string> idOf; // client id -> message id
+    while (texts.size() < kCount) {
+        const auto m = bob->nextMessage<wire::ChatMessage>(20000);
+        ASSERT_TRUE(m) << "after " << texts.size();
+        if (m->text == "끝")
+            continue;
+        texts.push_back(m->text);
+        EXPECT_EQ(m->msgId, std::to_string(texts.size())) << m->text;
+        idOf[m->clientId] = m->msgId;
+    }
+    for (int i = 0; i < kCount; ++i)
+        EXPECT_EQ(texts[i], "m" + std::to_string(i));
+    // Both of the sender's connections learn the one message id of each request: both from
+    // the winner's delivery, the loser also from the answer to its repeat, three echoes in all.
+    std::map<std::string, int> echoes;
+    for (std::size_t k = 0; k < alice.size(); ++k) {
+        SCOPED_TRACE("connection " + std::to_string(k));
+        std::map<std::string, std::set<std::string>> answered;
+        int ends = 0;
+        while (ends < 2) {
+            const auto m = alice[k]->nextMessage<wire::ChatMessage>(20000);
+            ASSERT_TRUE(m);
+            if (m->text == "끝")
+                ++ends;
+            else {
+                answered[m->clientId].insert(m->msgId);
+                ++echoes[m->clientId];
+            }
+        }
+        ASSERT_EQ(answered.size(), std::size_t(kCount));
+        for (const auto& [clientId, msgIds] : answered)
+            EXPECT_EQ(msgIds, std::set<std::string>{idOf[clientId]});
+    }
+    for (const auto& [clientId, count] : echoes)
+        EXPECT_EQ(count, 3) << clientId;
+    std::vector<std::string> expected;
+    for (int i = 0; i < kCount; ++i)
+        expected.push_back("m" + std::to_string(i));
+    expected.insert(expected.end(), {"끝", "끝"});
+    EXPECT_EQ(storedTexts(*bob), expected);
+}
+
+// The client's side of a failover: the instance it sent through is killed in the middle of a
+// burst; it sends again, through the other instance, everything whose echo it has not seen.
+TEST_F(ClusterTest, SigkillMidBurstThenResendingTheUnansweredStoresEachMessageOnceInOrder) {
+    constexpr int kCount = 200;
+    auto bob = on(1, "222");
+    auto alice = on(0, "111");
+    const std::vector<std::string> ids = clientIds(kCount);
+    std::map<std::string, int> number;
+    for (int i = 0; i < kCount; ++i)
+        number[ids[i]] = i;
+    // The number a message's echo names by its client id; every echo carries one.
+    const auto numbered = [&](const wire::ChatMessage& m) {
+        const auto it = number.find(m.clientId);
+        EXPECT_NE(it, number.end()) << m.text << " #" << m.msgId << " without its client id";
+        return it == number.end() ? -1 : it->second;
+    };
+    const auto request = [&](int i) {
+        return wire::ChatRequest{kDm, "n" + std::to_string(i), "", ids[i]};
+    };
+    std::set<int> settled;
+    for (int i = 0; i < kCount / 2; ++i)
+        alice->send(request(i));
+    while (settled.size() < 20) {
+        const auto m = alice->nextMessage<wire::ChatMessage>(20000);
+        ASSERT_TRUE(m);
+        settled.insert(numbered(*m));
+    }
+    instances[0]->kill();
+    // Echoes already on their way still count; then the connection is gone.
+    while (const auto m = alice->nextMessage<wire::ChatMessage>(2000))
+        settled.insert(numbered(*m));
+    EXPECT_TRUE(alice->eof());
+
+    auto again = on(1, "111");
+    std::set<int> waiting;
+    for (int i = 0; i < kCount; ++i)
+        if (!settled.count(i)) {
+            again->send(request(i));
+            waiting.insert(i);
+        }
+    while (!waiting.empty()) {
+        const auto m = again->nextMessage<wire::ChatMessage>(20000);
+        ASSERT_TRUE(m) << waiting.size() << " without an echo";
+        waiting.erase(numbered(*m));
+    }
+
+    // The reader saw each of the 200 once, in order, and that is what is stored.
+    std::vector<std::string> expected;
+    for (int i = 0; i < kCount; ++i)
+        expected.push_back("n" + std::to_string(i));
+    std::vector<std::string> texts;
+    while (texts.size() < kCount) {
+        const auto m = bob->nextMessage<wire::ChatMessage>(20000);
+        ASSERT_TRUE(m) << "after " << texts.size();
+        texts.push_back(m->text);
+        EXPECT_EQ(m->msgId, std::to_string(texts.size()));
+    }
+    EXPECT_EQ(texts, expected);
+    EXPECT_EQ(storedTexts(*bob), expected);
+}
+
 class ClusterClaimTest : public ClusterTest {
 protected:
     void SetUp() override {

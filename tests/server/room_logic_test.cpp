@@ -616,6 +616,18 @@ TEST_P(RoomLogicTest, ForgottenClientIdsNameNewRequests) {
     EXPECT_FALSE(again.reply);
 }
 
+// A reader who missed a message live (an instance filling a gap) gets the frame the live one
+// was, the sender's client id included: the sender's other connection can settle by it too.
+TEST_P(RoomLogicTest, MissedMessagesCarryTheSendersClientId) {
+    World w(GetParam());
+    w.expectOk(w.run("111", MessageType::Chat, {kDm, "넷", "", kC1}));
+    w.expectOk(w.run("111", MessageType::FileMeta, {kDm, kDone, "a.txt", "5", "", kC2}));
+    const auto missed = RoomLogic::missedMessages(w.storage, kDm, 3, 6);
+    ASSERT_EQ(missed.size(), 2u);
+    EXPECT_EQ(wire::ChatMessage::decode(framesOf(missed[0])[0].second)->clientId, kC1);
+    EXPECT_EQ(wire::FileMessage::decode(framesOf(missed[1])[0].second)->clientId, kC2);
+}
+
 INSTANTIATE_TEST_SUITE_P(Storage, RoomLogicTest, test::kBackends, test::backendName);
 
 } // namespace
