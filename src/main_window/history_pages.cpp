@@ -9,8 +9,9 @@
 #include "room_session.h"
 #include "transcript_view.h"
 
+#include <QAbstractScrollArea>
+#include <QEvent>
 #include <QScrollBar>
-#include <QTextBrowser>
 
 #include <algorithm>
 #include <optional>
@@ -47,6 +48,32 @@ HistoryPages::HistoryPages(ChatClient& client, RoomSession& session, RoomHistory
     TranscriptView& transcript = window_.transcript();
     connect(&transcript, &TranscriptView::nearTopReached, this, &HistoryPages::loadOlderIfNearTop);
     connect(&transcript, &TranscriptView::trimmed, &history_, &RoomHistory::olderDropped);
+    connect(&session_, &RoomSession::roomChanged, this, [this] { landing_ = false; });
+    // Scrolling by wheel, bar or page keys comes as a slider action; setValue from code does not.
+    QAbstractScrollArea* view = transcript.view();
+    connect(view->verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
+            [this] { landing_ = false; });
+    view->installEventFilter(this);
+}
+
+bool HistoryPages::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress)
+        landing_ = false; // keys move a list view's place without a slider action
+    return QObject::eventFilter(watched, event);
+}
+
+void HistoryPages::land(bool hasOlder) {
+    TranscriptView& transcript = window_.transcript();
+    if (transcript.hasReadLine()) {
+        landing_ = false;
+        transcript.scrollToReadLine();
+    } else if (!hasOlder || transcript.showsBeginning()) {
+        landing_ = false;
+        transcript.view()->verticalScrollBar()->setValue(0); // no read line: all is unread
+    } else if (!transcript.chatItems().isEmpty()) {
+        // Without a connection nothing goes out; signing in again catches up and goes on.
+        history_.requestOlder(transcript.chatItems().constFirst().msgId);
+    }
 }
 
 void HistoryPages::loadOlderIfNearTop() {
@@ -60,11 +87,13 @@ TranscriptEntry HistoryPages::entryFor(const wire::HistoryEntry& e) const {
     entry.msgId = qt(e.msgId);
     entry.sender = shownText(e.sender);
     entry.isFile = e.kind == "file";
-    // File entries show no time, as they do live; their time still places them by day.
-    entry.time = entry.isFile ? QStringLiteral("") : qt(e.time);
+    entry.time = qt(e.time);
     entry.dayTime = qt(e.time);
     entry.text = entry.isFile ? shownText(e.fileName) : shownMessage(e.text);
     entry.fileId = qt(e.fileId);
+    bool sized = false;
+    const qint64 size = qt(e.fileSize).toLongLong(&sized);
+    entry.fileSize = entry.isFile && sized && size >= 0 ? size : -1;
     entry.replyTo = shownText(e.replyTo, kSummaryChars);
     entry.edited = e.edited;
     entry.deleted = e.deleted;
@@ -130,12 +159,17 @@ void HistoryPages::pageArrived(const wire::HistoryPage& page, bool newest) {
             marks.readLineBefore = int(entries.size());
     }
     const int added = transcript.prependEntries(entries, marks);
-    if (added == 0 && hasOlder && !newest)
+    if (added == 0 && hasOlder && !newest) {
         history_.stop(); // asking again would bring the same page
+        landing_ = false;
+    }
 
     if (newest) {
+        // Unread beyond the page: its oldest on top while the pages before it come.
+        landing_ = marks.readLineBefore < 0 && firstUnread == 0 && hasOlder &&
+                   !history_.readMark().isEmpty();
         if (marks.readLineBefore < 0 && firstUnread == 0 && hasOlder)
-            transcript.view()->verticalScrollBar()->setValue(0); // unread beyond the page
+            transcript.view()->verticalScrollBar()->setValue(0);
         else
             transcript.scrollToReadLine();
         // One read mark for the newest message, when the page brought it.
@@ -147,7 +181,10 @@ void HistoryPages::pageArrived(const wire::HistoryPage& page, bool newest) {
                 client_.sendReadWatermarkToRoom(room, items.constLast().msgId);
         }
     }
-    loadOlderIfNearTop();
+    if (landing_)
+        land(hasOlder);
+    else
+        loadOlderIfNearTop();
 }
 
 void HistoryPages::caughtUp(const wire::HistoryPage& page) {
@@ -204,6 +241,8 @@ void HistoryPages::caughtUp(const wire::HistoryPage& page) {
         transcript.appendEntry(entry);
     if (!newer.isEmpty())
         client_.sendReadWatermarkToRoom(room, newer.constLast().msgId);
+    if (landing_)
+        land(history_.hasOlder()); // the page on its way was lost with the connection
 }
 
 } // namespace brindlewick

@@ -142,11 +142,13 @@ void IncomingEvents::fileReceived(const wire::FileMessage& message) {
     // The room goes to the top of the chats list; what nobody has seen yet counts as unread.
     directory_.noteMessage(room, msgId, !mine && !inView, {QString(), name, qt(message.time)});
     if (inView) {
-        // Without a file id the view writes a system line and needs no picture.
+        // Without a file id the entry has nothing to save and needs no picture.
+        bool sized = false;
+        const qint64 size = qt(message.size).toLongLong(&sized);
         window_.transcript().appendFileChatFrom(
-            sender, name, fileId, msgId, QStringLiteral(""), mine,
+            sender, name, fileId, msgId, qt(message.time), mine,
             fileId.isEmpty() ? EntryPicture{} : conversation_.pictureForSender(sender),
-            qt(message.time));
+            qt(message.time), sized && size >= 0 ? size : -1);
         if (!msgId.isEmpty())
             client_.sendReadWatermarkToRoom(room, msgId);
     } else if (!mine) {

@@ -11,6 +11,9 @@
 #include "main_window.h"
 #include "qt_platform.h"
 
+#include "main_window.h"
+#include "transcript_view.h"
+
 #include <QApplication>
 #include <QTimer>
 
@@ -36,6 +39,17 @@ public:
 
 void fillConversation(MainController& main) {
     showSampleConversation(main);
+    // Older messages above, more than the view holds: the oldest rows are off screen.
+    QList<TranscriptEntry> older;
+    for (int i = 1; i <= 40; ++i) {
+        TranscriptEntry entry;
+        entry.msgId = QString::number(i);
+        entry.sender = QStringLiteral("하은");
+        entry.text = QStringLiteral("지난 이야기 %1").arg(i);
+        entry.time = entry.dayTime = QStringLiteral("2026-12-10T08:%1:00+09:00").arg(i, 2, 10, QLatin1Char('0'));
+        older.append(entry);
+    }
+    main.mainWindow().transcript().prependEntries(older, PageMarks{});
     main.mainWindow().setStatus(QStringLiteral("로그인 완료"));
     std::fprintf(stderr, "accessibility_probe: main window ready\n");
 }

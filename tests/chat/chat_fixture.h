@@ -74,7 +74,7 @@ protected:
     // Right-clicks the transcript at `viewportPos` (off any entry by default) and chooses item
     // `item` if it is enabled; returns whether it was.
     bool chooseInChatMenu(int item, QPoint viewportPos = QPoint(2, 2000)) const {
-        QTextBrowser* view = ui().transcript().view();
+        MessageListView* view = ui().transcript().view();
         ui().transcript().flush();
         emit view->customContextMenuRequested(viewportPos);
         QMenu* menu = chatMenu();
@@ -84,27 +84,27 @@ protected:
         menu->hide();
         return enabled;
     }
-    // The viewport position of the start of `text` in the transcript.
+    // A viewport position on the first row whose text holds `text`, brought into view.
     QPoint pointAt(const QString& text) const {
-        QTextBrowser* view = ui().transcript().view();
-        ui().transcript().flush();
-        QTextCursor c(view->document());
-        c.setPosition(int(transcriptText().indexOf(text)) + 1);
-        return view->cursorRect(c).center();
+        TranscriptView& transcript = ui().transcript();
+        transcript.flush();
+        const TranscriptModel& model = transcript.model();
+        for (int row = 0; row < model.size(); ++row)
+            if (model.spokenText(row).contains(text)) {
+                transcript.view()->ensureVisible(row);
+                return transcript.view()->visualRect(row).center();
+            }
+        ADD_FAILURE() << "no row holds " << text.toStdString();
+        return QPoint(2, 2000);
     }
 
     // A frame from the server, handled as the connection would hand it over.
     void receive(quint8 type, const QStringList& fields) {
         controller->events().frameReceived(type, toFields(fields));
     }
-    const QList<ChatItem>& chatItems() const { return ui().transcript().chatItems(); }
+    QList<ChatItem> chatItems() const { return ui().transcript().chatItems(); }
     QString transcriptText() const { return ui().transcript().plainText(); }
     QString status() const { return ui().statusText(); }
-    QTextCharFormat formatAt(int pos) const {
-        QTextCursor c(ui().transcript().view()->document());
-        c.setPosition(pos + 1);
-        return c.charFormat();
-    }
     // Frames of `type` the client sent, as texts.
     QList<QStringList> sent(std::uint8_t type) const {
         QList<QStringList> out;

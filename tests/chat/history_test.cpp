@@ -3,10 +3,14 @@
 
 #include "chat_fixture.h"
 #include "history_pages.h"
+#include "on_screen.h"
 #include "room_history.h"
 
 #include <QLineEdit>
 #include <QScrollBar>
+
+#include <functional>
+#include <utility>
 
 using namespace brindlewick;
 using namespace brindlewick::test;
@@ -140,14 +144,12 @@ TEST_F(History, ScrollingToTheTopLoadsOlderPagesOneAtATime) {
     bar->setValue(0);
     settle();
     ASSERT_EQ(sent(MessageType::HistoryRequest), QList<QStringList>({{"r-1", "101", "50"}}));
+    // The row at the view's top and where it stands.
     const auto topText = [&] {
-        return ui()
-            .transcript()
-            .view()
-            ->cursorForPosition(QPoint(0, 0))
-            .block()
-            .text()
-            .remove(QChar(QChar::LineSeparator));
+        MessageListView* view = ui().transcript().view();
+        const int row = view->shownRows().first;
+        return ui().transcript().model().spokenText(row) +
+               QString::number(view->visualRect(row).top());
     };
     const QString topBefore = topText();
     deliver(page("r-1", "101", 51, 100, true, "150"));
@@ -294,4 +296,131 @@ TEST_F(History, FindCoversHistory) {
     settle();
     deliver(page("r-1", "51", 1, 50, false, "100"));
     EXPECT_EQ(named<QLabel>("findResultLabel")->text(), "2 / 11");
+}
+
+namespace {
+
+// The view's own geometry, as the reader sees it.
+class Landing : public History {
+protected:
+    QAbstractScrollArea* view() const { return ui().transcript().view(); }
+    // The read line stands at the top of the view and the message after it is on screen.
+    void expectLandedOn(const QString& firstUnread) {
+        ui().transcript().flush();
+        const QRect readLine = viewportRectOf(view(), kRead);
+        ASSERT_FALSE(readLine.isEmpty());
+        EXPECT_GE(readLine.top(), 0);
+        EXPECT_LT(readLine.top(), view()->viewport()->height() / 4);
+        EXPECT_TRUE(onScreen(view(), firstUnread)) << firstUnread.toStdString();
+    }
+    // Waits for the client to ask for the page before `before`; false if it never does.
+    bool asksBefore(const QString& room, int before) {
+        const QStringList request = {room, QString::number(before), "50"};
+        return waitUntil([&] { return sent(MessageType::HistoryRequest).contains(request); });
+    }
+};
+
+} // namespace
+
+// However many pages are unread, opening asks for them one after another and shows the read
+// line on top with the first unread message below it; the edge of a page changes nothing.
+TEST_F(Landing, OpeningGoesBackToTheReadLineHoweverManyPagesItTakes) {
+    struct Case {
+        const char* room;
+        int mark;      // the last message read
+        int pages;     // pages the client needs, the newest (151..200) first
+        bool hasOlder; // something older than the last page needed exists
+    };
+    for (const Case& c : {Case{"two pages", 120, 2, true}, Case{"three pages", 60, 3, true},
+                          Case{"read line at a page's edge", 150, 2, true},
+                          Case{"everything unread", 0, 4, false}}) {
+        SCOPED_TRACE(c.room);
+        chat.clearFrames();
+        open(c.room);
+        for (int p = 0; p < c.pages; ++p) {
+            const int to = 200 - 50 * p;
+            if (p > 0) {
+                ASSERT_TRUE(asksBefore(c.room, to + 1));
+            }
+            const bool older = p + 1 < c.pages || c.hasOlder;
+            deliver(page(c.room, p == 0 ? "" : QString::number(to + 1), to - 49, to, older,
+                         QString::number(c.mark)));
+        }
+        EXPECT_EQ(ids(), range(201 - 50 * c.pages, 200));
+        EXPECT_EQ(transcriptText().count(kRead), 1);
+        expectLandedOn(QString("글 %1").arg(c.mark + 1));
+        EXPECT_EQ(transcriptText().contains(kBeginning), !c.hasOlder);
+        // Landed: nothing more is asked for, and the newest page's read mark was the only one.
+        settle();
+        EXPECT_EQ(sent(MessageType::HistoryRequest).size(), c.pages);
+        EXPECT_EQ(sent(MessageType::ReadWatermark), QList<QStringList>({{c.room, "200"}}));
+    }
+}
+
+// A reader who scrolls or uses a key while the pages come keeps their place; the pages still go
+// in above, and the read line is where it belongs.
+TEST_F(Landing, TheReadersOwnScrollingWinsOverLanding) {
+    QWidget* transcript = view();
+    const std::pair<const char*, std::function<void()>> moves[] = {
+        {"scroll bar",
+         [&] { view()->verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd); }},
+        {"key", [&] { QTest::keyClick(transcript, Qt::Key_Down); }},
+    };
+    for (const auto& [name, move] : moves) {
+        SCOPED_TRACE(name);
+        const QString room = QString::fromLatin1(name);
+        chat.clearFrames();
+        open(room);
+        deliver(page(room, "", 151, 200, true, "120"));
+        ASSERT_TRUE(asksBefore(room, 151));
+        move();
+        ui().transcript().flush();
+        const QRect before = viewportRectOf(view(), "글 170");
+        ASSERT_FALSE(before.isEmpty());
+        deliver(page(room, "151", 101, 150, true, "120"));
+        ui().transcript().flush();
+        EXPECT_EQ(ids(), range(101, 200));
+        EXPECT_EQ(viewportRectOf(view(), "글 170"), before);
+        EXPECT_EQ(transcriptText().count(kRead), 1);
+        EXPECT_LT(viewportRectOf(view(), kRead).bottom(), 0); // above the view, not brought to it
+    }
+}
+
+// Another room opened on the way ends the landing: the old room's page shows nowhere and asks
+// for nothing more.
+TEST_F(Landing, AnotherRoomOpenedOnTheWayEndsIt) {
+    open("r-1");
+    deliver(page("r-1", "", 151, 200, true, "120"));
+    ASSERT_TRUE(asksBefore("r-1", 151));
+    chat.clearFrames();
+    open("r-2");
+    deliver(page("r-1", "151", 101, 150, true, "120"));
+    deliver(page("r-2", "", 1, 60, false, "60"));
+    ui().transcript().flush();
+    EXPECT_EQ(ids(), range(1, 60));
+    settle();
+    EXPECT_EQ(sent(MessageType::HistoryRequest), QList<QStringList>({{"r-2", "", "50"}}));
+    QScrollBar* bar = view()->verticalScrollBar();
+    EXPECT_EQ(bar->value(), bar->maximum()); // everything read: the bottom
+}
+
+// The connection lost while a page is on its way: once signed in again, what came meanwhile goes
+// below and the landing goes on from the oldest entry.
+TEST_F(Landing, ALostConnectionOnTheWayResumesAfterSigningIn) {
+    open();
+    deliver(page("r-1", "", 151, 200, true, "120"));
+    ASSERT_TRUE(asksBefore("r-1", 151));
+    controller->events().chatDisconnected(QStringLiteral("서버 연결 종료"));
+    settle();
+    chat.clearFrames();
+    receive(MessageType::AuthOk, {kMyPhone});
+    ASSERT_TRUE(waitUntil([&] {
+        return sent(MessageType::HistoryRequest) == QList<QStringList>({{"r-1", "", "50"}});
+    }));
+    deliver(page("r-1", "", 153, 202, true, "120"));
+    EXPECT_EQ(ids(), range(151, 202));
+    ASSERT_TRUE(asksBefore("r-1", 151));
+    deliver(page("r-1", "151", 101, 150, true, "120"));
+    EXPECT_EQ(ids(), range(101, 202));
+    expectLandedOn("글 121");
 }

@@ -235,7 +235,7 @@ std::unique_ptr<MessageLayout> layoutRow(const TranscriptRow& r, const RowContex
             const int length = int(address.href.size());
             if (item.text.left(start + length).contains(QLatin1Char('\r')))
                 continue;
-            out->links.append({start, length, address.href});
+            out->links.append({start, length, address.target.isEmpty() ? address.href : address.target});
             QTextLayout::FormatRange link;
             link.start = start;
             link.length = length;

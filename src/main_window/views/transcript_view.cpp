@@ -368,12 +368,7 @@ void TranscriptView::onFileClicked(int row) {
 }
 
 void TranscriptView::onLinkClicked(const QString& href) {
-    QString target = href;
-    if (target.startsWith(QLatin1String("www."), Qt::CaseInsensitive))
-        target = QStringLiteral("http://") + target;
-    else if (!target.contains(QLatin1Char(':')) && target.contains(QLatin1Char('@')))
-        target = QStringLiteral("mailto:") + target;
-    const QUrl address(target, QUrl::StrictMode);
+    const QUrl address(href, QUrl::StrictMode);
     if (isOpenableAddress(address))
         emit linkClicked(address);
 }
