@@ -17,10 +17,10 @@
 
 #include "server_harness.h"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QScrollBar>
-#include <QTextBrowser>
 
 #include <cstdio>
 #include <filesystem>
@@ -110,6 +110,13 @@ int main(int argc, char** argv) {
             test::ChatConnection b(server.chatPort); // known to the server
             if (!b.signIn("01000000002", "비") || !fill(server.chatPort, messages))
                 return 1;
+            // All read: the room opens at its newest page, and scrolling brings the rest (a room
+            // opened with unread messages would go on to its read line by itself).
+            b.send(wire::ReadWatermark{kRoom, std::to_string(messages)});
+            b.send(wire::HistoryRequest{kRoom, "", "1"});
+            const std::optional<wire::HistoryPage> marked = b.nextMessage<wire::HistoryPage>();
+            if (!marked || marked->readMark != std::to_string(messages))
+                return 1;
         }
         std::printf("room: %d messages, filled over the protocol in %.1f s\n", messages,
                     fillClock.elapsed() / 1000.0);
@@ -122,7 +129,7 @@ int main(int argc, char** argv) {
                          config, platform);
         b.showMain();
         TranscriptView& transcript = b.mainWindow().transcript();
-        QTextBrowser* view = transcript.view();
+        QAbstractScrollArea* view = transcript.view();
         RoomHistory& history = b.history();
         Beat beat;
         if (beat.runUntil([&] { return b.mainWindow().statusText().startsWith("친구"); }) < 0) {

@@ -7,6 +7,7 @@
 #include "fake_platform.h"
 #include "main_controller.h"
 #include "main_window.h"
+#include "on_screen.h"
 #include "room_history.h"
 #include "room_session.h"
 #include "server_harness.h"
@@ -80,12 +81,13 @@ struct User {
                 return r.unread;
         return -1;
     }
-    // Scrolls to the top until the beginning line shows; false if it never does.
+    // Scrolls to the top, as the reader would, until the beginning line shows; false if it never
+    // does.
     bool pageToTheBeginning(int maxPages = 100) {
         QScrollBar* bar = transcript().view()->verticalScrollBar();
         for (int i = 0; i < maxPages && !transcript().showsBeginning(); ++i) {
             transcript().flush();
-            bar->setValue(0);
+            bar->triggerAction(QAbstractSlider::SliderToMinimum);
             if (!waitUntil([&] { return !controller.history().loading(); }))
                 return false;
         }
@@ -186,6 +188,18 @@ protected:
         ChatConnection b(server->chatPort);
         ASSERT_TRUE(b.signIn(kPhoneB.toStdString(), "비"));
     }
+    // B has read the room up to message `msgId`, as far as the server knows.
+    void readUpTo(int msgId) {
+        ChatConnection b(server->chatPort);
+        ASSERT_TRUE(b.signIn(kPhoneB.toStdString(), "비"));
+        const std::string mark = std::to_string(msgId);
+        b.send(wire::ReadWatermark{kRoom.toStdString(), mark});
+        // A page asked after the mark reads it back once it is stored.
+        b.send(wire::HistoryRequest{kRoom.toStdString(), "", "1"});
+        const std::optional<wire::HistoryPage> page = b.nextMessage<wire::HistoryPage>();
+        ASSERT_TRUE(page);
+        ASSERT_EQ(page->readMark, mark);
+    }
 
     std::string dataDir = makeTempDir();
     std::unique_ptr<ServerProcess> server;
@@ -281,13 +295,43 @@ TEST_F(HistoryEndToEnd, AReconnectedReaderCatchesUpTheOpenRoom) {
     EXPECT_TRUE(waitUntil([&] { return b.unreadOf(kRoom) == 0; }));
 }
 
+// More unread than a page: the room opens on its read line with the first unread message below.
+TEST_F(HistoryEndToEnd, EightyUnreadOpenOnTheReadLine) {
+    registerB();
+    fill(200);
+    readUpTo(120);
+    User b(kPhoneB, QStringLiteral("비"), config);
+    ASSERT_TRUE(b.signedIn());
+    ASSERT_TRUE(b.open());
+    ASSERT_TRUE(waitUntil(
+        [&] { return b.transcript().hasReadLine() && !b.controller.history().loading(); }));
+    b.transcript().flush();
+    const QStringList ids = b.ids();
+    EXPECT_EQ(ids, range(ids.first().toInt(), 200));
+    EXPECT_LE(ids.first().toInt(), 121);
+    QAbstractScrollArea* view = b.transcript().view();
+    const QRect readLine = viewportRectOf(view, kRead);
+    ASSERT_FALSE(readLine.isEmpty());
+    EXPECT_GE(readLine.top(), 0);
+    EXPECT_LT(readLine.top(), view->viewport()->height() / 4);
+    EXPECT_TRUE(onScreen(view, QStringLiteral("글 121")));
+    EXPECT_EQ(b.text().count(kRead), 1);
+    EXPECT_EQ(b.platform.count("notify") + b.platform.count("beep"), 0);
+}
+
 TEST_F(HistoryEndToEnd, PagingALongRoomShowsEveryMessageOnceInOrder) {
     registerB();
     fill(500);
+    readUpTo(500);
     User b(kPhoneB, QStringLiteral("비"), config);
     ASSERT_TRUE(b.signedIn());
     ASSERT_TRUE(b.open());
     EXPECT_EQ(b.ids(), range(451, 500));
+    // Everything read: the newest at the bottom.
+    b.transcript().flush();
+    QScrollBar* bar = b.transcript().view()->verticalScrollBar();
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_FALSE(b.text().contains(kRead));
     ASSERT_TRUE(b.pageToTheBeginning());
     EXPECT_EQ(b.ids(), range(1, 500));
     EXPECT_TRUE(b.text().startsWith(kBeginning + "\n"));
