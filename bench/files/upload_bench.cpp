@@ -112,7 +112,7 @@ int runClient(int argc, char** argv, quint16 chatPort, quint16 httpPort, const Q
     heartbeat.start();
     app.exec();
     const double seconds = upload.nsecsElapsed() / 1e9;
-    if (controller.mainWindow().statusText() != QStringLiteral("업로드 완료 — 전송됨")) {
+    if (!controller.mainWindow().statusText().startsWith(QStringLiteral("업로드 완료: "))) {
         std::fprintf(stderr, "upload failed: %s\n",
                      qPrintable(controller.mainWindow().statusText()));
         return 1;

@@ -2,7 +2,7 @@
 
 #include "bidi_isolate.h"
 #include "chat_client.h"
-#include "conversation.h"
+#include "display_text.h"
 #include "file_link.h"
 #include "file_transfer.h"
 #include "main_window.h"
@@ -23,10 +23,9 @@
 namespace brindlewick {
 
 FileActions::FileActions(ChatClient& client, RoomSession& session, Transfers& transfers,
-                         Conversation& conversation, MainWindow& window, Platform& platform,
-                         QObject* parent)
-    : QObject(parent), client_(client), session_(session), transfers_(transfers),
-      conversation_(conversation), window_(window), platform_(platform) {
+                         MainWindow& window, Platform& platform, QObject* parent)
+    : QObject(parent), client_(client), session_(session), transfers_(transfers), window_(window),
+      platform_(platform) {
     connect(&window_, &MainWindow::attachRequested, this, &FileActions::attachFile);
     connect(&window_, &MainWindow::fileDropped, this, &FileActions::attachDroppedFile);
     connect(&window_, &MainWindow::fileLinkClicked, this, &FileActions::saveFile);
@@ -140,9 +139,8 @@ void FileActions::startUpload(const QString& path) {
     uploadInfo_ = Upload{session_.room(), FileTransfer::lastPathComponent(path),
                          info.exists() ? quint64(std::max<qint64>(0, info.size())) : 0};
     window_.setUploading(true);
-    window_.setStatus(QStringLiteral("파일 업로드 중…"));
-    conversation_.appendSystemLine(
-        QStringLiteral("[시스템] 업로드 시작: %1").arg(isolated(uploadInfo_.name)));
+    // Where an upload is belongs to the status line; the transcript holds the conversation.
+    window_.setStatus(QStringLiteral("업로드 시작: %1").arg(isolated(uploadInfo_.name)));
     uploadPath_ = path;
     upload_ = transfers_.upload(path);
 }
@@ -159,15 +157,12 @@ void FileActions::uploadFinished(Transfers::Id id, const QString& fileId, const 
     QStringList queued;
     queued.swap(queued_);
     if (fileId.isEmpty()) {
-        conversation_.appendSystemLine(QStringLiteral("[시스템] 업로드 실패: %1").arg(error));
-        window_.setStatus(QStringLiteral("업로드 실패"));
+        window_.setStatus(QStringLiteral("업로드 실패: %1").arg(summaryText(error)));
         return;
     }
     client_.sendFileMetaToRoom(uploadInfo_.room, fileId, uploadInfo_.name,
                                QString::number(uploadInfo_.size));
-    window_.setStatus(QStringLiteral("업로드 완료 — 전송됨"));
-    conversation_.appendSystemLine(
-        QStringLiteral("[시스템] 업로드 완료: %1").arg(isolated(uploadInfo_.name)));
+    window_.setStatus(QStringLiteral("업로드 완료: %1").arg(isolated(uploadInfo_.name)));
     // The rest of a paste, while its room is still the open one.
     if (!queued.isEmpty() && session_.room() == uploadInfo_.room) {
         startUpload(queued.takeFirst());

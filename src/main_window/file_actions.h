@@ -18,7 +18,6 @@ class QTemporaryDir;
 namespace brindlewick {
 
 class ChatClient;
-class Conversation;
 class MainWindow;
 class Platform;
 class RoomSession;
@@ -26,9 +25,8 @@ class RoomSession;
 class FileActions : public QObject {
     Q_OBJECT
 public:
-    FileActions(ChatClient& client, RoomSession& session, Transfers& transfers,
-                Conversation& conversation, MainWindow& window, Platform& platform,
-                QObject* parent = nullptr);
+    FileActions(ChatClient& client, RoomSession& session, Transfers& transfers, MainWindow& window,
+                Platform& platform, QObject* parent = nullptr);
     ~FileActions() override;
 
     bool uploading() const { return upload_ != 0; }
@@ -61,7 +59,6 @@ private:
     ChatClient& client_;
     RoomSession& session_;
     Transfers& transfers_;
-    Conversation& conversation_;
     MainWindow& window_;
     Platform& platform_;
     Transfers::Id upload_ = 0;

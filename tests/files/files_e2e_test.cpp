@@ -104,7 +104,7 @@ TEST_F(FilesEndToEnd, AFileSentByOneIsSavedByTheOtherByteForByte) {
     platformA.openPanelAnswers = {source};
     a->files().attachFile();
     ASSERT_TRUE(waitUntil([&] { return !a->files().uploading(); }, 30000));
-    EXPECT_EQ(a->mainWindow().statusText(), "업로드 완료 — 전송됨");
+    EXPECT_EQ(a->mainWindow().statusText(), "업로드 완료: 사진 모음 100%.bin");
 
     // The server hands the file message to both; B shows it as a link.
     ASSERT_TRUE(waitUntil(
