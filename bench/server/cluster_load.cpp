@@ -7,7 +7,10 @@
 // latency of deliveries whose sender is on the reader's instance against the other one's.
 //
 //   cluster_load [--rates 1000,2000,...] [--seconds-per-step 5] [--users 1000] [--room-size 10]
-//                [--setups sqlite,postgres,cluster,split]
+//                [--setups sqlite,postgres,cluster,split] [--client-ids 1] [--server BINARY]
+//
+// With --client-ids 1 every message carries a new client id (the server then keeps it and checks
+// it is new); --server runs another build of the server, such as one from before client ids.
 //
 
 #include "cluster_services.h"
@@ -47,6 +50,9 @@ using brindlewick::bench::percentileMs;
 using brindlewick::bench::processCpuSeconds;
 
 namespace {
+
+bool withClientIds = false;
+std::string serverBinary; // empty: this build's
 
 std::int64_t nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
@@ -216,7 +222,7 @@ std::vector<StepResult> drive(const Setup& setup, int users, int roomSize, int s
                                                std::to_string(step) + " " +
                                                    std::to_string(c.instance) + " " +
                                                    std::to_string(nowNs()),
-                                               ""});
+                                               "", withClientIds ? wire::newClientId() : ""});
             }
             next += std::chrono::milliseconds(5);
             load.io.run_until(next);
@@ -307,6 +313,7 @@ std::vector<StepResult> drive(const Setup& setup, int users, int roomSize, int s
 Launch quiet(const std::string& dir) {
     Launch launch;
     launch.logFile = dir + "/server.log";
+    launch.binary = serverBinary;
     return launch;
 }
 
@@ -326,6 +333,10 @@ int main(int argc, char** argv) {
             setups = "," + value + ",";
         else if (name == "--seconds-per-step")
             seconds = std::stoi(value);
+        else if (name == "--client-ids")
+            withClientIds = value == "1";
+        else if (name == "--server")
+            serverBinary = value;
         else if (name == "--rates") {
             rates.clear();
             std::stringstream list(value);
@@ -336,8 +347,10 @@ int main(int argc, char** argv) {
     // HAProxy (on 127.0.0.1) names each client in a PROXY header.
     const std::string limits = " --max-connections-per-address " + std::to_string(users + 16) +
                                " --trusted-proxy 127.0.0.1";
-    std::printf("cluster_load: %d connections, %d rooms of %d, %d s per step\n", users,
-                users / roomSize, roomSize, seconds);
+    std::printf("cluster_load: %d connections, %d rooms of %d, %d s per step%s, server %s\n", users,
+                users / roomSize, roomSize, seconds,
+                withClientIds ? ", a client id with every message" : "",
+                serverBinary.empty() ? "of this build" : serverBinary.c_str());
     setups = "," + setups + ",";
     auto wanted = [&setups](const char* name) {
         return setups.find("," + std::string(name) + ",") != std::string::npos;

@@ -1,6 +1,8 @@
 // Feeds random bytes to the splitter in random chunk sizes and checks that
-// every reported frame re-encodes to the bytes it was cut from.
+// every reported frame re-encodes to the bytes it was cut from, and that the typed messages
+// carrying a client id read it only when well formed and keep what they read when written again.
 #include "chat_protocol.h"
+#include "messages.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -20,6 +22,25 @@ std::uint32_t lengthAt(const std::string& bytes, std::size_t offset) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + offset + 4);
     return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
            std::uint32_t(p[3]);
+}
+
+template <typename Message> void checkTyped(const FieldList& fields) {
+    const auto message = Message::decode(fields);
+    if (!message)
+        return;
+    check(message->clientId.empty() || wire::isClientId(message->clientId));
+    const FieldList written = message->encode();
+    const auto again = Message::decode(written);
+    check(again && again->encode() == written);
+}
+
+void checkClientIds(const FieldList& fields) {
+    checkTyped<wire::ChatRequest>(fields);
+    checkTyped<wire::FileRequest>(fields);
+    checkTyped<wire::Edit>(fields);
+    checkTyped<wire::Delete>(fields);
+    checkTyped<wire::ChatMessage>(fields);
+    checkTyped<wire::FileMessage>(fields);
 }
 
 } // namespace
@@ -46,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     std::string again = ChatProtocol::encodeType(type, fields);
                     again[2] = original[2]; // the version byte is not kept
                     check(again == original);
+                    checkClientIds(fields);
                 } else {
                     check(fields.size() == 1 && fields[0].empty());
                 }
