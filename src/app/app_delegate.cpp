@@ -1,8 +1,11 @@
 #include "app_delegate.h"
 
 #include "app_menu.h"
+#include "chat_client.h"
 #include "chat_events.h"
+#include "conversation.h"
 #include "desktop_integration.h"
+#include "drafts.h"
 #include "login_controller.h"
 #include "main_controller.h"
 #include "main_window.h"
@@ -85,17 +88,25 @@ void AppDelegate::loginCallback(const QString& phone, const QString& nick,
             &QCoreApplication::quit);
     mainCtl_->setMenuBar(buildMenuBar());
     mainCtl_->showMain();
+    mainCtl_->drafts().load(*settings, phone);
     // Joined once signed in, like any room opened before the connection is up.
     mainCtl_->room().open(last.room, last.title);
     connect(&mainCtl_->room(), &RoomSession::roomChanged, this,
-            [phone](const QString& room, const QString& title) {
-                saveLastRoom(*openUserSettings(), phone, {room, title});
+            [this, phone](const QString& room, const QString& title) {
+                const std::unique_ptr<QSettings> settings = openUserSettings();
+                saveLastRoom(*settings, phone, {room, title});
+                if (mainCtl_)
+                    mainCtl_->drafts().save(*settings, phone);
             });
 }
 
 void AppDelegate::rememberWindow() {
-    if (mainCtl_)
-        savePlacement(*openUserSettings(), mainCtl_->mainWindow().placement());
+    if (!mainCtl_)
+        return;
+    const std::unique_ptr<QSettings> settings = openUserSettings();
+    savePlacement(*settings, mainCtl_->mainWindow().placement());
+    mainCtl_->conversation().keepDraft();
+    mainCtl_->drafts().save(*settings, mainCtl_->client().phone());
 }
 
 void AppDelegate::logoutCallback() {

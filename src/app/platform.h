@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 class QImage;
 class QUrl;
@@ -66,6 +67,15 @@ public:
         return runAlert(parent, message, QString(), buttons);
     }
     virtual AddFriendInput runAddFriendDialog(QWidget* parent) = 0;
+    // Asks for one line of text, `initial` filled in; nothing when cancelled. Without a person to
+    // ask, the initial text is the answer.
+    virtual std::optional<QString> runTextQuestion(QWidget* parent, const QString& title,
+                                                   const QString& label, const QString& initial) {
+        (void)parent;
+        (void)title;
+        (void)label;
+        return initial;
+    }
     // Chosen path, or an empty text when the panel was cancelled.
     virtual QString runOpenPanel(QWidget* parent, const QString& title) = 0;
     virtual QString runSavePanel(QWidget* parent, const QString& title,

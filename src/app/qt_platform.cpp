@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QImage>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -152,6 +153,16 @@ int QtPlatform::runPictureQuestion(QWidget* parent, const QString& message, cons
         preview.setDevicePixelRatio(ratio);
     }
     return runMessageBox(parent, message, QString(), preview, buttons);
+}
+
+std::optional<QString> QtPlatform::runTextQuestion(QWidget* parent, const QString& title,
+                                                   const QString& label, const QString& initial) {
+    bool ok = false;
+    const QString text =
+        QInputDialog::getText(parent, title, label, QLineEdit::Normal, initial, &ok);
+    if (!ok)
+        return std::nullopt;
+    return text;
 }
 
 AddFriendInput QtPlatform::runAddFriendDialog(QWidget* parent) {

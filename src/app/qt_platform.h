@@ -34,6 +34,8 @@ public:
     int runPictureQuestion(QWidget* parent, const QString& message, const QImage& picture,
                            const QStringList& buttons) override;
     AddFriendInput runAddFriendDialog(QWidget* parent) override;
+    std::optional<QString> runTextQuestion(QWidget* parent, const QString& title,
+                                           const QString& label, const QString& initial) override;
     QString runOpenPanel(QWidget* parent, const QString& title) override;
     QString runSavePanel(QWidget* parent, const QString& title,
                          const QString& suggestedName) override;

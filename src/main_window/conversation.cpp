@@ -3,6 +3,7 @@
 #include "bidi_isolate.h"
 #include "chat_client.h"
 #include "directory_service.h"
+#include "drafts.h"
 #include "main_window.h"
 #include "picture_cache.h"
 #include "platform.h"
@@ -11,18 +12,19 @@
 #include "transcript_view.h"
 
 #include <QMainWindow>
+#include <QPlainTextEdit>
 
 namespace brindlewick {
 
 Conversation::Conversation(ChatClient& client, RoomSession& session, RoomHistory& history,
                            Directory& directory, PictureCache& pictures, MainWindow& window,
-                           Platform& platform, QObject* parent)
+                           Platform& platform, Drafts& drafts, QObject* parent)
     : QObject(parent), client_(client), session_(session), history_(history), directory_(directory),
-      pictures_(pictures), window_(window), platform_(platform) {
+      pictures_(pictures), window_(window), platform_(platform), drafts_(drafts) {
     connect(&session_, &RoomSession::roomChanged, this, &Conversation::roomChanged);
     connect(&session_, &RoomSession::replyChanged, &window_, &MainWindow::showReply);
-    // The header's picture may become known with the lists or arrive later.
-    connect(&directory_, &Directory::listsChanged, this, &Conversation::refreshHeaderPicture);
+    // The header's name and picture may become known with the lists, the picture also later.
+    connect(&directory_, &Directory::listsChanged, this, &Conversation::refreshHeader);
     connect(&pictures_, &PictureCache::pictureArrived, this,
             [this](const QString& fileId, const QImage& image) {
                 if (session_.isOpen() && directory_.headerPicture(session_.room()) == fileId)
@@ -41,16 +43,18 @@ Conversation::Conversation(ChatClient& client, RoomSession& session, RoomHistory
     connect(&window_.transcript(), &TranscriptView::linkClicked, this,
             [this](const QUrl& url) { platform_.openUrl(url); });
     connect(&window_, &MainWindow::editEntryRequested, this, &Conversation::editEntry);
-    connect(&session_, &RoomSession::editChanged, &window_,
-            [this](const QString& msgId) { window_.showEditing(!msgId.isEmpty()); });
-    // The bar's ✕ (or Escape while editing) ends what it stands for.
+    connect(&session_, &RoomSession::editChanged, &window_, [this](const QString& msgId) {
+        window_.showEditing(!msgId.isEmpty());
+        // An edit that ends, sent or not, gives the composer back what was being written.
+        if (msgId.isEmpty())
+            window_.setComposerText(drafts_.text(session_.room()));
+    });
+    // The bar's ✕ (or Escape) ends what it stands for.
     connect(&window_, &MainWindow::replyCancelled, this, [this] {
-        if (session_.editing().isEmpty()) {
+        if (session_.editing().isEmpty())
             session_.cancelReply();
-            return;
-        }
-        session_.cancelEdit();
-        window_.clearComposer();
+        else
+            session_.cancelEdit();
     });
 }
 
@@ -61,20 +65,27 @@ void Conversation::roomChanged(const QString& room, const QString& title) {
     // room that is going.
     history_.open(room);
     window_.clearTranscript();
+    // Each room keeps what was being written in it.
+    window_.setComposerText(drafts_.switchTo(room, window_.composer()->toPlainText()));
     if (room.isEmpty()) {
         window_.showNoRoomHeader();
         return;
     }
-    window_.showRoomHeader(QStringLiteral("%1  (%2)").arg(isolated(title), isolated(room)),
-                           pictures_.image(directory_.headerPicture(room)));
-    window_.setStatus(QStringLiteral("방 참가: %1").arg(isolated(room)));
+    // Named as people know it, never by its id.
+    const QString name = isolated(directory_.roomName(room, title));
+    window_.showRoomHeader(name, pictures_.image(directory_.headerPicture(room)));
+    window_.setStatus(QStringLiteral("방 참가: %1").arg(name));
 }
 
-void Conversation::refreshHeaderPicture() {
+void Conversation::refreshHeader() {
     if (!session_.isOpen())
         return;
     const QImage image = pictures_.image(directory_.headerPicture(session_.room()));
-    if (!image.isNull())
+    // A room opened before the lists came may learn its name from them.
+    const QString name = isolated(directory_.roomName(session_.room(), session_.title()));
+    if (name != window_.headerText())
+        window_.showRoomHeader(name, image);
+    else if (!image.isNull())
         window_.setHeaderPicture(image);
 }
 
@@ -93,10 +104,20 @@ void Conversation::appendSystemLine(const QString& text) {
     window_.transcript().appendChat(text);
 }
 
+void Conversation::keepDraft() {
+    if (session_.isOpen() && session_.editing().isEmpty())
+        drafts_.setText(session_.room(), window_.composer()->toPlainText());
+}
+
 void Conversation::send(const QString& text) {
+    const bool editing = !session_.editing().isEmpty();
     switch (session_.send(text)) {
     case RoomSession::SendResult::Sent:
-        window_.clearComposer();
+        // A sent edit has already given the composer its draft back.
+        if (!editing) {
+            drafts_.setText(session_.room(), QString());
+            window_.clearComposer();
+        }
         break;
     case RoomSession::SendResult::NothingToSend:
         platform_.beep();
@@ -135,6 +156,9 @@ void Conversation::editEntry(const QString& msgId) {
     if (!item || !session_.isOpen())
         return;
     const QString text = item->text;
+    // What was being written waits for the edit to end.
+    if (session_.editing().isEmpty())
+        drafts_.setText(session_.room(), window_.composer()->toPlainText());
     session_.startEdit(msgId);
     window_.setComposerText(text);
 }

@@ -10,6 +10,7 @@ namespace brindlewick {
 
 class ChatClient;
 class Directory;
+class Drafts;
 class MainWindow;
 class PictureCache;
 class Platform;
@@ -22,7 +23,7 @@ class Conversation : public QObject {
 public:
     Conversation(ChatClient& client, RoomSession& session, RoomHistory& history,
                  Directory& directory, PictureCache& pictures, MainWindow& window,
-                 Platform& platform, QObject* parent = nullptr);
+                 Platform& platform, Drafts& drafts, QObject* parent = nullptr);
 
     // The sender's picture as the cache has it now; an entry keeps what it got.
     EntryPicture pictureForSender(const QString& sender);
@@ -30,6 +31,9 @@ public:
     void appendSystemLine(const QString& text);
 
     void send(const QString& text);
+    // The composer's text, unless it is an edit, becomes the open room's draft now (before the
+    // drafts are saved).
+    void keepDraft();
     // The transcript's menu for entry `entryIndex` (-1: off any entry, where replying means the
     // newest entry and deleting the newest own one).
     void showEntryMenu(int entryIndex, const QPoint& globalPos);
@@ -47,7 +51,7 @@ public:
 
 private:
     void roomChanged(const QString& room, const QString& title);
-    void refreshHeaderPicture();
+    void refreshHeader();
 
     ChatClient& client_;
     RoomSession& session_;
@@ -56,6 +60,7 @@ private:
     PictureCache& pictures_;
     MainWindow& window_;
     Platform& platform_;
+    Drafts& drafts_;
 };
 
 } // namespace brindlewick

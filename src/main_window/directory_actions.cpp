@@ -10,6 +10,7 @@
 #include "room_session.h"
 
 #include <QMainWindow>
+#include <QPlainTextEdit>
 
 namespace brindlewick {
 
@@ -46,7 +47,8 @@ DirectoryActions::DirectoryActions(ChatClient& client, RoomSession& session, Dir
     connect(&directory_, &Directory::friendAdded, this, [this](const QString& phone) {
         window_.setStatus(QStringLiteral("친구 추가 완료: %1").arg(phone));
     });
-    connect(&directory_, &Directory::memoRoomCreated, &session_, &RoomSession::open);
+    connect(&directory_, &Directory::memoRoomCreated, this,
+            [this](const QString& room, const QString& title) { openAndWrite(room, title); });
     connect(&directory_, &Directory::roomLeft, this, [this](const QString& room) {
         if (room == session_.room())
             session_.close();
@@ -105,7 +107,14 @@ void DirectoryActions::addFriend() {
 }
 
 void DirectoryActions::createMemoRoom() {
-    directory_.createMemoRoom(kMemoRoomTitle);
+    const std::optional<QString> title =
+        platform_.runTextQuestion(window_.window(), QStringLiteral("메모방 생성"),
+                                  QStringLiteral("메모방 이름:"), kMemoRoomTitle);
+    if (!title)
+        return;
+    // A blank name takes the default rather than making a room nobody can tell apart.
+    const QString name = title->simplified();
+    directory_.createMemoRoom(name.isEmpty() ? kMemoRoomTitle : name);
 }
 
 void DirectoryActions::leaveOpenRoom() {
@@ -140,14 +149,22 @@ void DirectoryActions::openRow(const SideRow& row) {
     if (row.kind == SideRow::Kind::Friend)
         openDirectRoom(row.phone, row.name);
     else
-        session_.open(row.room, row.name); // the display name, without the unread suffix
+        openAndWrite(row.room, row.name); // the display name, without the unread suffix
+}
+
+void DirectoryActions::openAndWrite(const QString& room, const QString& title) {
+    // The open room again (a click before the double click) keeps what it shows.
+    if (room != session_.room())
+        session_.open(room, title);
+    if (session_.isOpen())
+        window_.composer()->setFocus(Qt::OtherFocusReason);
 }
 
 void DirectoryActions::openRoom(const QString& room) {
     if (const RoomRecord* record = directory_.room(room))
         openRow(roomRow(*record));
     else
-        session_.open(room, QString());
+        openAndWrite(room, QString());
 }
 
 void DirectoryActions::openDirectRoom(const QString& phone, const QString& name) {
@@ -155,7 +172,7 @@ void DirectoryActions::openDirectRoom(const QString& phone, const QString& name)
         return;
     const std::string room =
         ChatProtocol::dmRoomForPhone(client_.phone().toStdString(), phone.toStdString());
-    session_.open(QString::fromStdString(room), name);
+    openAndWrite(QString::fromStdString(room), name);
 }
 
 void DirectoryActions::showProfile(const SideRow& row) {

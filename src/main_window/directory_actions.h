@@ -37,7 +37,7 @@ public:
     void leaveOpenRoom();
     // The sidebar's "방 나가기" on `row`.
     void leaveRow(const SideRow& row);
-    // A friend row opens the direct room, a room row its room.
+    // A friend row opens the direct room, a room row its room; the cursor goes to the composer.
     void openRow(const SideRow& row);
     // `room` as its row in the chats list would open it; a room the lists do not know yet
     // opens under its id.
@@ -48,6 +48,8 @@ public:
 private:
     void confirmAndLeave(const QString& room, const QString& question);
     void openDirectRoom(const QString& phone, const QString& name);
+    // Opens `room` (unless it is open already) and puts the cursor in the composer.
+    void openAndWrite(const QString& room, const QString& title);
 
     ChatClient& client_;
     RoomSession& session_;

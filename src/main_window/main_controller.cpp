@@ -6,6 +6,7 @@
 #include "desktop_integration.h"
 #include "directory_actions.h"
 #include "directory_service.h"
+#include "drafts.h"
 #include "file_actions.h"
 #include "history_pages.h"
 #include "incoming_events.h"
@@ -43,8 +44,9 @@ MainController::MainController(const QString& phone, const QString& nick, const 
 
     window_ = std::make_unique<MainWindow>(&room_->transcript());
     sidebar_ = std::make_unique<SidebarController>(*window_, *directory_, *pictures_);
+    drafts_ = std::make_unique<Drafts>();
     conversation_ = std::make_unique<Conversation>(*client_, *room_, *history_, *directory_,
-                                                   *pictures_, *window_, platform_);
+                                                   *pictures_, *window_, platform_, *drafts_);
     incoming_ = std::make_unique<IncomingEvents>(*client_, *events_, *room_, *directory_,
                                                  *conversation_, *window_, platform_);
     historyPages_ = std::make_unique<HistoryPages>(*client_, *room_, *history_, *incoming_,
@@ -68,6 +70,8 @@ MainController::MainController(const QString& phone, const QString& nick, const 
             &MainWindow::setUnreadTotal);
     connect(room_.get(), &RoomSession::roomChanged, window_.get(),
             [this](const QString& room) { window_->setRoomOpen(!room.isEmpty()); });
+    connect(room_.get(), &RoomSession::roomChanged, sidebar_.get(),
+            &SidebarController::setOpenRoom);
     window_->setRoomOpen(false);
 }
 

@@ -18,6 +18,7 @@ namespace brindlewick {
 class ChatClient;
 class ChatEvents;
 class Conversation;
+class Drafts;
 class DesktopIntegration;
 class Directory;
 class DirectoryActions;
@@ -62,6 +63,8 @@ public:
     MainWindow& mainWindow() const { return *window_; }
     SidebarController& sidebar() const { return *sidebar_; }
     Conversation& conversation() const { return *conversation_; }
+    // Unsent text per room; the application loads and saves it with the user's settings.
+    Drafts& drafts() const { return *drafts_; }
     IncomingEvents& incoming() const { return *incoming_; }
     HistoryPages& historyPages() const { return *historyPages_; }
     FileActions& files() const { return *files_; }
@@ -84,6 +87,7 @@ private:
     std::unique_ptr<Transfers> transfers_;
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<SidebarController> sidebar_;
+    std::unique_ptr<Drafts> drafts_;
     std::unique_ptr<Conversation> conversation_;
     std::unique_ptr<IncomingEvents> incoming_;
     std::unique_ptr<HistoryPages> historyPages_;

@@ -161,7 +161,8 @@ void MainWindow::clearTranscript() {
 bool MainWindow::composerKeyPressed(QKeyEvent* event) {
     if (!composeView_->isEnabled())
         return true; // no room open: nothing to type into
-    if (event->key() == Qt::Key_Escape && barShowsEdit_) {
+    // Escape ends a pending reply as it ends an edit.
+    if (event->key() == Qt::Key_Escape && !replyBar_->isHidden()) {
         emit replyCancelled();
         return true;
     }

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QButtonGroup>
+#include <QKeyEvent>
 #include <QPushButton>
 
 namespace brindlewick {
@@ -13,11 +14,42 @@ SegmentedControl::SegmentedControl(const QStringList& labels, QWidget* parent)
         auto* button = new QPushButton(labels.at(i), this);
         button->setCheckable(true);
         button->setFocusPolicy(Qt::TabFocus);
+        button->installEventFilter(this);
         group_->addButton(button, i);
     }
     if (!labels.isEmpty())
         group_->button(0)->setChecked(true);
+    connect(group_, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+        if (checked)
+            updateTabStop();
+    });
     connect(group_, &QButtonGroup::idClicked, this, &SegmentedControl::segmentClicked);
+    updateTabStop();
+}
+
+void SegmentedControl::updateTabStop() {
+    for (QAbstractButton* button : group_->buttons())
+        button->setFocusPolicy(button->isChecked() ? Qt::TabFocus : Qt::NoFocus);
+}
+
+bool SegmentedControl::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    int step = 0;
+    if (key->key() == Qt::Key_Left)
+        step = -1;
+    else if (key->key() == Qt::Key_Right)
+        step = 1;
+    if (step == 0 || key->modifiers() & ~Qt::KeypadModifier)
+        return QWidget::eventFilter(watched, event);
+    const int next = selectedSegment() + step;
+    if (QAbstractButton* button = group_->button(next)) {
+        button->setChecked(true);
+        button->setFocus(Qt::TabFocusReason);
+        emit segmentClicked(next);
+    }
+    return true;
 }
 
 int SegmentedControl::segmentCount() const {

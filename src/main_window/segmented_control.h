@@ -1,5 +1,6 @@
 #pragma once
-// Two or more exclusive push buttons in a row, one always selected.
+// Two or more exclusive push buttons in a row, one always selected. From the keyboard the
+// control is one tab stop, the selected segment; Left and Right select the segment beside it.
 
 #include <QStringList>
 #include <QWidget>
@@ -24,8 +25,12 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Only the selected segment takes focus with Tab.
+    void updateTabStop();
+
     QButtonGroup* group_;
 };
 

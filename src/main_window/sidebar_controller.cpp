@@ -11,8 +11,12 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMenu>
+#include <QShortcut>
 #include <QTableView>
+
+#include <algorithm>
 
 namespace brindlewick {
 
@@ -52,6 +56,17 @@ SidebarController::SidebarController(MainWindow& window, Directory& directory,
     connect(window_.searchField(), &QLineEdit::textChanged, this, &SidebarController::rebuild);
     connect(table, &QTableView::doubleClicked, this,
             [this](const QModelIndex& index) { activateRow(index.row()); });
+    // A room opens with one click; a friend's conversation, like a profile, with two.
+    connect(table, &QTableView::clicked, this, [this](const QModelIndex& index) {
+        if (const std::optional<SideRow> row = model_->rowAt(index.row());
+            row && row->kind == SideRow::Kind::Room)
+            emit openRequested(*row);
+    });
+    for (const auto& [key, delta] : {std::pair{Qt::Key_Up, -1}, std::pair{Qt::Key_Down, 1}}) {
+        auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | key), window_.window());
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this, delta = delta] { stepRoom(delta); });
+    }
     table->installEventFilter(this);
 
     menu_ = std::make_unique<QMenu>(QStringLiteral("SideMenu"));
@@ -110,6 +125,9 @@ void SidebarController::rebuild() {
         }
         if (at >= 0)
             table->setCurrentIndex(model_->index(at, SidebarModel::NameColumn));
+    } else if (mode_ == Mode::Chats) {
+        if (const int at = model_->rowOfRoom(openRoom_); at >= 0)
+            table->setCurrentIndex(model_->index(at, SidebarModel::NameColumn));
     }
     QString hint;
     if (model_->rows().isEmpty()) {
@@ -141,6 +159,30 @@ bool SidebarController::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QObject::eventFilter(watched, event);
+}
+
+void SidebarController::setOpenRoom(const QString& room) {
+    openRoom_ = room;
+    if (mode_ != Mode::Chats)
+        return;
+    if (const int at = model_->rowOfRoom(room); at >= 0)
+        window_.sideTable()->setCurrentIndex(model_->index(at, SidebarModel::NameColumn));
+}
+
+void SidebarController::stepRoom(int delta) {
+    if (mode_ != Mode::Chats)
+        setMode(Mode::Chats);
+    const int count = static_cast<int>(model_->rows().size());
+    if (count == 0)
+        return;
+    int from = model_->rowOfRoom(openRoom_);
+    if (from < 0 && window_.sideTable()->currentIndex().isValid())
+        from = window_.sideTable()->currentIndex().row();
+    const int to = from < 0 ? (delta > 0 ? 0 : count - 1) : std::clamp(from + delta, 0, count - 1);
+    if (to == from)
+        return;
+    window_.sideTable()->setCurrentIndex(model_->index(to, SidebarModel::NameColumn));
+    activateRow(to);
 }
 
 void SidebarController::activateRow(int index) {

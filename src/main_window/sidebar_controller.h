@@ -37,6 +37,11 @@ public:
 
     // What a double click on row `index` does (nothing out of range).
     void activateRow(int index);
+    // The room open in the window: its row is the current one in the chats list.
+    void setOpenRoom(const QString& room);
+    // Alt+Up / Alt+Down: the previous or next room of the chats list (shown first if need be),
+    // counted from the open room's row, is selected and opened.
+    void stepRoom(int delta);
     // What choosing `action` in the menu opened on row `index` does.
     void actOnRow(int index, RowAction action);
 
@@ -60,6 +65,7 @@ private:
     std::unique_ptr<QMenu> menu_;
     std::optional<SideRow> menuRow_; // the row the open menu belongs to
     Mode mode_ = Mode::Friends;
+    QString openRoom_;
 };
 
 } // namespace brindlewick

@@ -308,18 +308,42 @@ QString Directory::pictureFor(const QString& phoneOrName) const {
     return pictureIds_.value(phoneOrName);
 }
 
+QString Directory::roomName(const QString& room, const QString& title) const {
+    if (!title.isEmpty() && title != room)
+        return title;
+    if (const RoomRecord* record = this->room(room); record && !record->title.isEmpty())
+        return record->title;
+    QString peer = peerOf(room);
+    if (const RoomRecord* record = this->room(room); peer.isEmpty() && record)
+        peer = record->peer;
+    if (!peer.isEmpty()) {
+        // A friend's alias or nickname, as the friends list shows them.
+        for (const FriendRecord& f : friends_)
+            if (f.phone == peer)
+                return !f.alias.isEmpty() ? f.alias : !f.nick.isEmpty() ? f.nick : peer;
+        return peer;
+    }
+    if (room.startsWith(QLatin1String("memo:")))
+        return QStringLiteral("나의 메모");
+    return QStringLiteral("대화방");
+}
+
+QString Directory::peerOf(const QString& room) const {
+    if (!room.startsWith(QLatin1String("dm:")))
+        return QString();
+    const QStringList parts = room.split(QLatin1Char(':'));
+    if (parts.size() < 3)
+        return QString();
+    return parts.at(1) == self_.phone ? parts.at(2) : parts.at(1);
+}
+
 QString Directory::headerPicture(const QString& room) const {
     if (room.isEmpty())
         return QString();
     // A direct room shows its other member; own rooms, groups and memo rooms their record.
-    if (room.startsWith(QLatin1String("dm:"))) {
-        const QStringList parts = room.split(QLatin1Char(':'));
-        if (parts.size() >= 3) {
-            const QString peer = parts.at(1) == self_.phone ? parts.at(2) : parts.at(1);
-            if (const QString picture = pictureFor(peer); !picture.isEmpty())
-                return picture;
-        }
-    }
+    if (const QString peer = peerOf(room); !peer.isEmpty())
+        if (const QString picture = pictureFor(peer); !picture.isEmpty())
+            return picture;
     const RoomRecord* record = this->room(room);
     return record ? record->profilePic : QString();
 }

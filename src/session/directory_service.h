@@ -88,6 +88,10 @@ public:
     // The picture shown in the header of `room`: the other person's in a direct room, the
     // room's own otherwise.
     QString headerPicture(const QString& room) const;
+    // What the window calls `room`, never its id: `title` when it is a name, else the lists'
+    // name for the room, the other person's name (or phone) in a direct room, "나의 메모" for a
+    // memo room, "대화방" for anything else.
+    QString roomName(const QString& room, const QString& title = QString()) const;
 
 signals:
     // After a refresh that read at least one of the lists.
@@ -129,6 +133,8 @@ private:
     // The lookups below follow the lists; called whenever a list is replaced.
     void indexLists();
     void setUnreadTotal(qint64 total);
+    // The other person's phone in a direct room ("dm:<phone>:<phone>"); "" for other rooms.
+    QString peerOf(const QString& room) const;
 
     struct Outcome {
         bool ok = false;

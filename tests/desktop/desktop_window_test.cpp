@@ -64,7 +64,7 @@ TEST_F(WithoutTray, NamesThatLieStayInTheirPlace) {
     EXPECT_EQ(platform.notifications.last().body, "[파일] " + isolated(file));
     EXPECT_NE(isolated(file), file);
     controller->room().open("r-9", liar);
-    EXPECT_EQ(ui().headerText(), isolated(liar) + "  (r-9)");
+    EXPECT_EQ(ui().headerText(), isolated(liar));
 }
 
 TEST_F(WithoutTray, ClosingQuitsAsBefore) {

@@ -262,7 +262,7 @@ TEST_F(DirectoryActionsTest, FailuresAlertWithTheErrorTextAndChangeNothing) {
         EXPECT_EQ(failure.informativeText, c.informative);
         EXPECT_TRUE(failure.buttons.isEmpty());
         EXPECT_EQ(room().room(), "r-1");
-        EXPECT_EQ(header(), "팀  (r-1)");
+        EXPECT_EQ(header(), "팀");
         EXPECT_EQ(transcriptText(), transcriptBefore);
         EXPECT_EQ(status(), statusBefore);
     }
@@ -327,13 +327,45 @@ TEST_F(DirectoryActionsTest, MemoRoomRefreshesThenOpensTheNamedRoom) {
             EXPECT_TRUE(chat.framesOfType(MessageType::JoinRoom).empty());
         } else {
             EXPECT_EQ(room().room(), c.room);
-            EXPECT_EQ(header(), "나의 메모  (" + c.room + ")");
+            EXPECT_EQ(header(), "나의 메모"); // its name, never its id
             // Opened after the refresh, whose counts it replaces.
-            EXPECT_EQ(status(), "방 참가: " + c.room);
+            EXPECT_EQ(status(), "방 참가: 나의 메모");
             ASSERT_EQ(chat.framesOfType(MessageType::JoinRoom).size(), 1u);
             EXPECT_EQ(chat.framesOfType(MessageType::JoinRoom)[0].fields,
                       FieldList({c.room.toStdString()}));
         }
+    }
+}
+
+// The "+" menu asks for the memo room's name, "나의 메모" filled in.
+TEST_F(DirectoryActionsTest, MemoRoomNameIsAskedFor) {
+    struct Case {
+        const char* name;
+        std::optional<QString> answer;
+        QString title; // sent; empty: nothing is created
+    };
+    const std::vector<Case> cases = {
+        {"default kept", QStringLiteral("나의 메모"), "나의 메모"},
+        {"own name", QStringLiteral("  여행   계획 "), "여행 계획"},
+        {"blank", QStringLiteral("   "), "나의 메모"},
+        {"cancelled", std::nullopt, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        http.setReply("POST", "/v1/rooms", {200, R"({"room_name":"memo:ab12"})", std::nullopt});
+        http.clearRequests();
+        platform.clear();
+        platform.textAnswers = {c.answer};
+        controller->directoryActions().createMemoRoom();
+        EXPECT_EQ(platform.textQuestions, QStringList({"메모방 이름:"}));
+        if (c.title.isEmpty()) {
+            spin(50);
+            EXPECT_TRUE(posts().empty());
+            continue;
+        }
+        ASSERT_TRUE(waitUntil([&] { return !posts().empty(); }));
+        EXPECT_EQ(posts().at(0).body,
+                  R"({"phone":"01011112222","title":")" + c.title.toUtf8() + R"(","type":"memo"})");
     }
 }
 
@@ -404,7 +436,7 @@ TEST_F(DirectoryActionsTest, LeavingFromTheSidebarClearsOnlyTheOpenRoom) {
             EXPECT_EQ(transcriptText(), "");
         } else {
             EXPECT_EQ(room().room(), "r-1");
-            EXPECT_EQ(header(), "팀  (r-1)");
+            EXPECT_EQ(header(), "팀");
             EXPECT_EQ(transcriptText(), "[시스템] 팀 방 기록");
         }
         EXPECT_EQ(status(), "친구 1 · 채팅 2");

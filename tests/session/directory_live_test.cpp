@@ -335,3 +335,34 @@ TEST(DirectoryLive, MessagesBringTheirLastMessageToTheRecord) {
     EXPECT_EQ(directory.room("r-2")->last.fileName, "사진.png");
     EXPECT_EQ(updates.count(), 2);
 }
+
+// The header and status line name a room as people know it, never by its id.
+TEST(DirectoryLive, RoomsAreNamedNeverByTheirIds) {
+    Directory directory(ServerConfig{}, me());
+    FriendRecord aliased{"01033334444", "준호", "호야", "", ""};
+    FriendRecord nicked{"01055556666", "서연", "", "", ""};
+    directory.setLists({aliased, nicked},
+                       {roomOf("r-team", 0, "개발팀"), roomOf("r-peer", 0, "", "01055556666"),
+                        roomOf("memo:4e03", 0, "장보기")});
+    const struct {
+        const char* room;
+        const char* title;
+        const char* name;
+    } cases[] = {
+        {"r-team", "열린 이름", "열린 이름"},              // the title it was opened with
+        {"r-team", "r-team", "개발팀"},                    // a title that is the id is none
+        {"r-team", "", "개발팀"},                          // the lists' name
+        {"memo:4e03", "", "장보기"},                       // a memo room's own title
+        {"memo:ffff", "", "나의 메모"},                    // one the lists do not know yet
+        {"dm:01011112222:01033334444", "", "호야"},        // a friend's alias
+        {"dm:01055556666:01011112222", "", "서연"},        // or nickname, either order
+        {"dm:01011112222:01099990000", "", "01099990000"}, // a stranger's phone
+        {"r-peer", "", "서연"},                            // a direct room listed by its peer
+        {"group:77", "group:77", "대화방"},
+        {"dm:broken", "", "대화방"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(directory.roomName(QString::fromUtf8(c.room), QString::fromUtf8(c.title)),
+                  QString::fromUtf8(c.name))
+            << c.room << " / " << c.title;
+}

@@ -23,6 +23,7 @@ void FakePlatform::clear() {
     openedUrls.clear();
     panelTitles.clear();
     suggestedNames.clear();
+    textQuestions.clear();
 }
 
 void FakePlatform::beep() {
@@ -75,6 +76,13 @@ int FakePlatform::runPictureQuestion(QWidget* parent, const QString& message, co
 AddFriendInput FakePlatform::runAddFriendDialog(QWidget*) {
     calls.append(QStringLiteral("addFriendDialog"));
     return takeFront(addFriendAnswers, AddFriendInput{});
+}
+
+std::optional<QString> FakePlatform::runTextQuestion(QWidget*, const QString&, const QString& label,
+                                                     const QString& initial) {
+    calls.append(QStringLiteral("textQuestion"));
+    textQuestions.append(label);
+    return takeFront(textAnswers, std::optional<QString>(initial));
 }
 
 QString FakePlatform::runOpenPanel(QWidget*, const QString& title) {

@@ -50,6 +50,10 @@ public:
     // Answers, used front first; when empty: the first button, a cancelled dialog or panel.
     std::deque<int> alertAnswers;
     std::deque<AddFriendInput> addFriendAnswers;
+    // Text questions ("textQuestion"): the labels asked, and answers (nullopt: cancelled); when
+    // empty, the initial text.
+    QStringList textQuestions;
+    std::deque<std::optional<QString>> textAnswers;
     std::deque<QString> openPanelAnswers;
     std::deque<QString> savePanelAnswers;
     // Runs while an alert is up, as events that a real modal loop delivers would.
@@ -75,6 +79,8 @@ public:
     int runPictureQuestion(QWidget* parent, const QString& message, const QImage& picture,
                            const QStringList& buttons) override;
     AddFriendInput runAddFriendDialog(QWidget* parent) override;
+    std::optional<QString> runTextQuestion(QWidget* parent, const QString& title,
+                                           const QString& label, const QString& initial) override;
     QString runOpenPanel(QWidget* parent, const QString& title) override;
     QString runSavePanel(QWidget* parent, const QString& title,
                          const QString& suggestedName) override;
