@@ -63,6 +63,8 @@ check_field "$client_deb" Package '^brindlewick$'
 check_field "$client_deb" Version "^${version//./\\.}-1\$"
 check_field "$client_deb" Depends 'libqt6widgets6'
 check_field "$client_deb" Depends 'libcurl4'
+# Emoji in messages are drawn in colour, not as boxes.
+check_field "$client_deb" Recommends '(^|, )fonts-noto-color-emoji(,|$)'
 check_field "$client_deb" Section '^net$'
 check_field "$client_deb" Maintainer '<.+@.+>'
 check_field "$server_deb" Package '^brindlewick-server$'
