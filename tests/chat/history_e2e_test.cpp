@@ -361,7 +361,8 @@ TEST_F(HistoryEndToEnd, ALiveMessageWhileAPageLoadsShowsOnceInOrder) {
     const QStringList ids = b.ids();
     ASSERT_GE(ids.size(), 72);
     EXPECT_EQ(ids, range(ids.first().toInt(), 122));
-    EXPECT_EQ(b.text().count("그 사이\n"), 2);
+    EXPECT_EQ(b.texts().count("에이: 그 사이"), 1);
+    EXPECT_EQ(b.texts().count("에이: 또 그 사이"), 1);
 }
 
 TEST_F(HistoryEndToEnd, TheCapTrimsAtTheBottomAndPagingBringsItBack) {
