@@ -679,6 +679,7 @@ void MessageListView::scrollContentsBy(int, int) {
     QScrollBar* bar = verticalScrollBar();
     const int value = bar->value();
     if (value >= bar->maximum()) {
+        emit readerScrolled();
         const bool wasFollowing = followBottom_;
         followBottom_ = true;
         unseen_ = 0;
@@ -687,6 +688,7 @@ void MessageListView::scrollContentsBy(int, int) {
             updateButton();
         return;
     }
+    emit readerScrolled();
     const int row = std::clamp(value / kUnitsPerRow, 0, model_->size() - 1);
     anchorSeq_ = model_->seqOf(row);
     anchorOffset_ = (value % kUnitsPerRow) * heightOf(row) / kUnitsPerRow;
@@ -705,6 +707,7 @@ void MessageListView::wheelEvent(QWheelEvent* event) {
     if (dy != 0) {
         settle();
         moveBy(-dy);
+        emit readerScrolled();
     }
     event->accept();
 }

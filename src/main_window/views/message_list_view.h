@@ -92,6 +92,8 @@ public:
 
 signals:
     void nearTopReached();
+    // The reader moved the view (wheel, keys, the scroll bar), not the program.
+    void readerScrolled();
     void fileClicked(int row);
     void linkClicked(const QString& href);
     void currentRowChanged(int row);
