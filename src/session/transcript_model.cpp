@@ -127,6 +127,16 @@ TranscriptRow TranscriptModel::line(RowKind kind, const QString& text) {
     return r;
 }
 
+void TranscriptModel::share(ChatItem& item) {
+    for (QString* text : {&item.sender, &item.time}) {
+        const auto it = shared_.constFind(*text);
+        if (it != shared_.cend())
+            *text = *it;
+        else if (shared_.size() < kSharedStrings)
+            shared_.insert(*text);
+    }
+}
+
 void TranscriptModel::append(const ChatItem& item) {
     const bool dayLine = item.day.isValid() && lastDay_.isValid() && lastDay_ != item.day;
     const int first = size();
@@ -137,6 +147,7 @@ void TranscriptModel::append(const ChatItem& item) {
         lastDay_ = item.day;
     TranscriptRow r;
     r.item = item;
+    share(r.item);
     rows_.push_back(std::move(r));
     ++messages_;
     if (!item.msgId.isEmpty())
@@ -196,6 +207,7 @@ int TranscriptModel::prepend(const QList<ChatItem>& items, const PageMarks& mark
         readLineHere(i);
         TranscriptRow r;
         r.item = item;
+        share(r.item);
         made.push_back(std::move(r));
     }
     // A date line between the page and what was on top when their days differ.
@@ -298,6 +310,7 @@ void TranscriptModel::clear() {
     front_ = 1 << 30;
     messages_ = 0;
     seqById_.clear();
+    shared_.clear();
     lastDay_ = QDate();
     readLineSeq_ = -1;
     showsBeginning_ = false;

@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QList>
 #include <QMultiHash>
+#include <QSet>
 #include <QString>
 
 #include <deque>
@@ -113,6 +114,9 @@ signals:
 
 private:
     void insertFront(std::deque<TranscriptRow>& made);
+    // Senders and times repeat from row to row: rows share one copy of each (up to a bound, so
+    // a stream of made-up names cannot grow the table without end).
+    void share(ChatItem& item);
     void forgetRow(const TranscriptRow& row, int seq);
     static TranscriptRow line(RowKind kind, const QString& text);
 
@@ -120,6 +124,8 @@ private:
     int front_ = 1 << 30; // seq of rows_[0]; both ends have room
     int messages_ = 0;
     QHash<QString, int> seqById_;
+    QSet<QString> shared_;
+    static constexpr qsizetype kSharedStrings = 4096;
     QDate lastDay_; // the newest dated message's day
     int readLineSeq_ = -1;
     bool showsBeginning_ = false;

@@ -121,6 +121,8 @@ private:
     bool startsGroup(int row) const;
     bool showsTime(int row) const;
     void dropLayout(int seq);
+    // Replies quote what they answer: their layouts go when it comes or changes (null: any).
+    void dropReplyLayouts(const QString* answered);
     // Moves the anchor by `dy` pixels (positive: down the transcript), within the content.
     void moveBy(int dy);
     // The anchor that shows the last row at the bottom.
@@ -163,7 +165,7 @@ private:
     int contentWidth_ = 0;
     std::list<Cached> cache_; // most recently used first
     QHash<int, std::list<Cached>::iterator> cacheBySeq_;
-    static constexpr std::size_t kCachedLayouts = 400;
+    static constexpr std::size_t kCachedLayouts = 200;
     int currentSeq_ = -1;
     // Text selection inside one message.
     int selectionSeq_ = -1;

@@ -9,6 +9,10 @@
 
 #include <algorithm>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace brindlewick {
 
 namespace {
@@ -210,12 +214,15 @@ int TranscriptView::prependEntries(const QList<TranscriptEntry>& entries, const 
         if (!findText_.isEmpty() && !search_.counterText().isEmpty())
             findSearchChanged(findText_);
     }
-    view_->settle();
+    if (view_)
+        view_->settle();
     return added;
 }
 
 void TranscriptView::scrollToReadLine() {
     flush();
+    if (!view_)
+        return;
     const int row = model_->readLineIndex();
     if (row >= 0)
         view_->scrollToTop(row);
@@ -277,6 +284,11 @@ void TranscriptView::trimToCap() {
     }
     releaseRows(0, rows);
     model_->removeFront(rows);
+#if defined(__GLIBC__)
+    // A burst leaves the heap holding what the rows that left and the frames that brought the
+    // new ones took; give the free pages back rather than keep the high-water mark.
+    malloc_trim(0);
+#endif
     emit trimmed();
 }
 
@@ -329,7 +341,7 @@ int TranscriptView::indexOfMsgId(const QString& msgId) const {
 
 int TranscriptView::messageRowAt(const QPoint& viewportPos) {
     flush();
-    const int row = view_->rowAt(viewportPos);
+    const int row = view_ ? view_->rowAt(viewportPos) : -1;
     return model_->message(row) ? row : -1;
 }
 
@@ -356,7 +368,7 @@ void TranscriptView::showThumbnail(const QString& fileId, const QImage& image) {
         return;
     thumbnails_.insert(fileId, image);
     for (int row = 0; row < model_->size(); ++row)
-        if (const ChatItem* item = model_->message(row); item && item->fileId == fileId)
+        if (const ChatItem* item = model_->message(row); view_ && item && item->fileId == fileId)
             view_->relayout(row);
 }
 
