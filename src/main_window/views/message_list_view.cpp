@@ -185,7 +185,21 @@ void MessageListView::relayout(int row) {
         return;
     model_->row(row).layoutWidth = -1;
     dropLayout(model_->seqOf(row));
+    if (const ChatItem* m = model_->message(row); m && !m->msgId.isEmpty())
+        dropReplyLayouts(&m->msgId);
     scheduleSettle();
+}
+
+void MessageListView::dropReplyLayouts(const QString* answered) {
+    for (auto it = cache_.begin(); it != cache_.end();) {
+        const ChatItem* m = model_->message(model_->indexOfSeq(it->seq));
+        if (m && !m->replyTo.isEmpty() && (!answered || m->replyTo == *answered)) {
+            cacheBySeq_.remove(it->seq);
+            it = cache_.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 void MessageListView::relayoutAll() {
@@ -343,6 +357,8 @@ void MessageListView::onRowsInserted(int first, int last) {
     // The row above new rows may lose its time; the one below may lose its header.
     if (first > 0)
         dropLayout(model_->seqOf(first - 1));
+    else if (last + 1 < model_->size())
+        dropReplyLayouts(nullptr); // a page above may bring what replies quote
     scheduleSettle();
 }
 

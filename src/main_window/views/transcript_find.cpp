@@ -65,11 +65,12 @@ QList<RowMark> TranscriptView::marks(int row) const {
 }
 
 void TranscriptView::findSearchChanged(const QString& findText) {
-    // A running find keeps its current match where the text around it changed.
+    // A running find keeps its current match where the text around it changed. The matches
+    // still belong to the searched text they were found in, stale or not.
     Place kept;
     int keptSeq = -1;
     if (const std::optional<TextRange> current = search_.currentMatch();
-        current && findText == findText_ && !searchStale_) {
+        current && findText == findText_) {
         kept = placeOf(*current);
         keptSeq = kept.row >= 0 ? model_->seqOf(kept.row) : -1;
     }
