@@ -84,14 +84,23 @@ QString showSampleConversation(MainController& main) {
                              .encode());
     events.frameReceived(MessageType::FileMeta,
                          wire::FileMessage{room, "서준", "5f2c9a0e4b7d41c3a8e6d2b190f7c345",
-                                           "회의자료 v2.pdf", "1048576", "", "43", "01098765432"}
+                                           "회의자료 v2.pdf", "1048576", "2026-12-10T09:14:02+09:00", "43",
+                                           "01098765432"}
+                             .encode());
+    events.frameReceived(MessageType::Chat,
+                         wire::ChatMessage{room, "서준", "표 2도 숫자 확인 부탁드려요",
+                                           "2026-12-10T09:15:12+09:00", "45", "01098765432", ""}
+                             .encode());
+    events.frameReceived(MessageType::Chat,
+                         wire::ChatMessage{room, "서준", "참고: www.example.kr/report 🙂",
+                                           "2026-12-10T09:15:40+09:00", "46", "01098765432", ""}
                              .encode());
     events.frameReceived(MessageType::Chat,
                          wire::ChatMessage{room, "서준", "고친 버전 올렸습니다!",
-                                           "2026-12-10T09:20:51+09:00", "44", "01098765432", "42"}
+                                           "2026-12-10T09:20:51+09:00", "47", "01098765432", "42"}
                              .encode());
     events.frameReceived(MessageType::ChatEdit,
-                         wire::Edit{room, "44", "고친 버전 올렸습니다"}.encode());
+                         wire::Edit{room, "47", "고친 버전 올렸습니다"}.encode());
     return QString::fromStdString(room);
 }
 

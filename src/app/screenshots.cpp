@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
     // A conversation as the user sees it, filled in locally since no server runs.
     showSampleConversation(*main);
     ChatEvents& events = main->events();
-    main->room().setReply(QStringLiteral("44"), QStringLiteral("서준"),
+    main->room().setReply(QStringLiteral("47"), QStringLiteral("서준"),
                           QStringLiteral("고친 버전 올렸습니다!"));
     main->mainWindow().composer()->setPlainText(QStringLiteral("고마워요, 확인할게요"));
     main->mainWindow().setStatus(QStringLiteral("로그인 완료"));

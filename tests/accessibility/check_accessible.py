@@ -52,7 +52,7 @@ TRANSCRIPT = "대화 내용"
 # Each message is a list item read as "<sender>, <HH:MM>: <text>" (files: "파일 <name> <size>").
 TRANSCRIPT_ITEMS = [r"^서준, \d\d:\d\d: 안녕하세요! 오늘 회의 자료 보셨어요\?$",
                     r"^민지, \d\d:\d\d: 네, 방금 읽었어요\. 3쪽 그래프만 고치면 될 것 같아요\.$",
-                    r"^서준, (\d\d:\d\d)?: ?파일 회의자료 v2\.pdf 1\.0 MB$",
+                    r"^서준, \d\d:\d\d: 파일 회의자료 v2\.pdf 1\.0 MB$",
                     r"^하은, \d\d:\d\d: 지난 이야기 1$"]
 
 failures = []
