@@ -17,14 +17,10 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QTest>
-#include <QTextBrowser>
 #include <QTextCursor>
-#include <QTextDocument>
 #include <gtest/gtest.h>
 
 namespace brindlewick::test {
-
-inline const QString kPicture = QString(QChar::ObjectReplacementCharacter);
 
 inline FieldList toFields(const QStringList& fields) {
     FieldList out;

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -19,6 +20,7 @@ const QString kTime = QStringLiteral("2024-05-06T07:08:09");
 constexpr int kReply = 0;
 constexpr int kEdit = 1;
 constexpr int kDelete = 2;
+constexpr int kCopy = 3;
 
 class Composer : public ChatWindow {
 protected:
@@ -89,7 +91,7 @@ TEST_F(Composer, ReturnSendsTrimmedTextAndShiftReturnBreaksTheLine) {
     EXPECT_EQ(transcriptText(), "");
 
     // Return in the transcript is not the composer's.
-    QTextBrowser* transcript = named<QTextBrowser>("chatView");
+    MessageListView* transcript = named<MessageListView>("chatView");
     transcript->setFocus();
     QTest::keyClick(transcript, Qt::Key_Return);
     EXPECT_EQ(sent(5).size(), 2);
@@ -298,6 +300,43 @@ TEST_F(Composer, DeleteAsksForTheClickedOwnMessage) {
     EXPECT_TRUE(chooseInChatMenu(kDelete, pointAt(longText)));
     settle();
     EXPECT_EQ(sent(11).size(), 2);
+}
+
+// "복사" and Ctrl+C copy the message the pointer chose: its whole text, line breaks kept, or a
+// file's name; lines and empty space offer nothing to copy.
+TEST_F(Composer, CopyTakesTheChosenMessage) {
+    controller->room().open("r-1", "팀");
+    receive(MessageType::Chat, {"r-1", "준호", "첫 줄\n둘째 줄", kTime, "1"});
+    receive(MessageType::FileMeta, {"r-1", "준호", "f1", "보고서.pdf", "3", kTime, "2"});
+    receive(MessageType::RoomNotice, {"r-1", "공지"});
+    MessageListView* view = ui().transcript().view();
+    QClipboard* clipboard = QApplication::clipboard();
+    EXPECT_FALSE(chooseInChatMenu(kCopy)); // nothing chosen yet
+
+    const struct {
+        const char* rowText;
+        const char* copied; // nullptr: nothing to copy
+    } cases[] = {
+        {"첫 줄", "첫 줄\n둘째 줄"},
+        {"보고서.pdf", "보고서.pdf"},
+        {"공지", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rowText);
+        clipboard->setText(QStringLiteral("그대로"));
+        const QPoint at = pointAt(QString::fromUtf8(c.rowText));
+        // A right button press chooses the message the menu is for.
+        QTest::mousePress(view->viewport(), Qt::RightButton, {}, at);
+        QTest::mouseRelease(view->viewport(), Qt::RightButton, {}, at);
+        EXPECT_EQ(chooseInChatMenu(kCopy, at), c.copied != nullptr);
+        EXPECT_EQ(clipboard->text(), c.copied ? QString::fromUtf8(c.copied) : "그대로");
+    }
+
+    // A left click chooses too, and Ctrl+C in the transcript copies it.
+    clipboard->setText(QStringLiteral("그대로"));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, pointAt("보고서.pdf"));
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(clipboard->text(), "보고서.pdf");
 }
 
 } // namespace

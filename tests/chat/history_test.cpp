@@ -77,7 +77,7 @@ TEST_F(History, OpeningShowsTheNewestPageWithTheReadLineAndMarksTheRoomReadOnce)
     EXPECT_FALSE(history().loading());
     EXPECT_EQ(ids(), range(1, 3));
     EXPECT_TRUE(transcriptText().startsWith(kBeginning + "\n2026년 12월 10일 목요일\n"));
-    EXPECT_TRUE(transcriptText().contains("글 1\n\n" + kRead + "\n" + kPicture + " 준호  "));
+    EXPECT_TRUE(transcriptText().contains("준호, 09:00: 글 1\n" + kRead + "\n준호, 09:00: 글 2\n"));
     // One read mark for the newest; no notification, beep or status text for any entry.
     EXPECT_EQ(sent(MessageType::ReadWatermark), QList<QStringList>({{"r-1", "3"}}));
     EXPECT_EQ(platform.calls, QStringList());
@@ -96,9 +96,16 @@ TEST_F(History, MineByPhoneAndEntriesLookLikeLiveOnes) {
     ASSERT_EQ(chatItems().size(), 2);
     EXPECT_FALSE(chatItems()[0].mine);
     EXPECT_TRUE(chatItems()[1].mine); // the phone decides, not the nickname
-    EXPECT_TRUE(transcriptText().contains("  ↳ [답장 #2]\n" + kPicture + " 준호  09:00\n글 4\n"));
-    EXPECT_TRUE(transcriptText().contains("  ↳ 준호: 글 4\n" + kPicture +
-                                          " 다른 이름  09:00\n[이모티콘]\n"));
+    EXPECT_TRUE(transcriptText().endsWith("준호, 09:00: 글 4\n다른 이름, 09:00: [이모티콘]"));
+    // Each reply keeps what it answers; only the loaded one has a quote to show.
+    const TranscriptModel& model = ui().transcript().model();
+    EXPECT_EQ(chatItems()[0].replyTo, "2");
+    EXPECT_EQ(model.answered(chatItems()[0]), nullptr);
+    EXPECT_EQ(chatItems()[1].replyTo, "4");
+    const ChatItem* answered = model.answered(chatItems()[1]);
+    ASSERT_NE(answered, nullptr);
+    EXPECT_EQ(answered->sender, "준호");
+    EXPECT_EQ(answered->text, "글 4");
 }
 
 TEST_F(History, ALiveMessageWhileThePageTravelsIsShownOnceInOrder) {
@@ -257,7 +264,7 @@ TEST_F(History, NoAnswerShowsNothing) {
     open();
     receive(MessageType::Chat, {"r-1", "준호", "안녕", "", "7", "01033334444", ""});
     settle();
-    EXPECT_EQ(transcriptText(), kPicture + " 준호  \n안녕\n");
+    EXPECT_EQ(transcriptText(), "준호: 안녕");
 }
 
 TEST_F(History, TheCapLetsOldEntriesGoAndPagingBringsThemBack) {

@@ -3,6 +3,7 @@
 
 #include "chat_client.h"
 #include "chat_fixture.h"
+#include "transcript_points.h"
 
 #include <QLineEdit>
 
@@ -27,7 +28,8 @@ protected:
 struct FieldCountCase {
     quint8 type;
     QStringList fields;
-    QString transcript; // "" when nothing is shown
+    QString transcript;   // "" when nothing is shown
+    QString replyTo = {}; // what the shown message answers
 };
 
 class FieldCounts : public ServerEvents, public ::testing::WithParamInterface<FieldCountCase> {};
@@ -36,26 +38,28 @@ TEST_P(FieldCounts, ShowExactlyWhatTheMinimumAllows) {
     openRoom();
     receive(GetParam().type, GetParam().fields);
     EXPECT_EQ(transcriptText(), GetParam().transcript);
+    if (!chatItems().isEmpty())
+        EXPECT_EQ(chatItems().last().replyTo, GetParam().replyTo);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     AllTypes, FieldCounts,
     ::testing::Values(
         FieldCountCase{MessageType::Chat, {"r-1", "준호"}, ""},
-        FieldCountCase{MessageType::Chat, {"r-1", "준호", "안녕"}, kPicture + " 준호  \n안녕\n"},
+        FieldCountCase{MessageType::Chat, {"r-1", "준호", "안녕"}, "준호: 안녕"},
         FieldCountCase{MessageType::Chat,
                        {"r-1", "준호", "안녕", kTime, "9", "x", "4", "extra"},
-                       "  ↳ [답장 #4]\n" + kPicture + " 준호  07:08\n안녕\n"},
+                       "준호, 07:08: 안녕",
+                       "4"},
         // Edits and deletions of entries not in view leave a marker line.
         FieldCountCase{MessageType::RoomNotice, {"r-1"}, ""},
         FieldCountCase{MessageType::RoomNotice, {"r-1", "공지", "extra"}, "공지"},
         FieldCountCase{MessageType::FileMeta, {"r-1", "준호", "f1"}, ""},
-        FieldCountCase{MessageType::FileMeta,
-                       {"r-1", "준호", "f1", "a b.txt"},
-                       kPicture + " 준호  \n[파일] a b.txt (클릭하여 저장)\n"},
+        FieldCountCase{
+            MessageType::FileMeta, {"r-1", "준호", "f1", "a b.txt"}, "준호: 파일 a b.txt"},
         FieldCountCase{MessageType::FileMeta,
                        {"r-1", "준호", "", "a.txt", "3", kTime, "9"},
-                       "준호: [파일] a.txt"},
+                       "준호, 07:08: 파일 a.txt 3 B"},
         FieldCountCase{MessageType::ChatEdit, {"r-1", "9"}, ""},
         FieldCountCase{MessageType::ChatEdit, {"r-1", "9", "고침", "extra"}, "[수정 #9] 고침"},
         FieldCountCase{MessageType::ChatDelete, {"r-1"}, ""},
@@ -89,7 +93,7 @@ TEST_F(ServerEvents, LineBreakRulesAcrossKinds) {
     EXPECT_TRUE(chatItems().at(1).mine);
     EXPECT_FALSE(chatItems().at(0).mine);
     EXPECT_EQ(chatItems().at(2).fileId, "f1");
-    EXPECT_EQ(chatItems().at(2).time, "");
+    EXPECT_EQ(chatItems().at(2).time, "07:08");
 }
 
 TEST_F(ServerEvents, ABurstKeepsItsOrderAcrossTurnsAndTheLossComesLast) {
@@ -147,11 +151,12 @@ TEST_F(ServerEvents, NetworkTextIsNeverMarkup) {
     receive(MessageType::ServerError, {"", markup});
     const QString text = transcriptText();
     EXPECT_EQ(text.count(markup), 4);
-    EXPECT_TRUE(text.contains("<i>준호</i>  07:08"));
-    // The only pictures are the entries' own (one shared resource).
-    EXPECT_EQ(text.count(kPicture), 2);
-    EXPECT_EQ(ui().transcript().pictureResourceCount(), 1);
-    EXPECT_FALSE(named<QTextBrowser>("chatView")->toHtml().contains("<b>x</b>"));
+    // Each text is read as written, the markup's characters and all.
+    EXPECT_EQ(text, "<i>준호</i>, 07:08: " + markup + "\n" + markup + "\n<u>a</u>: 파일 " + markup +
+                        "\n[오류] " + markup);
+    EXPECT_EQ(chatItems().at(0).sender, "<i>준호</i>");
+    // The senders have no pictures and the markup's image loads none.
+    EXPECT_EQ(ui().transcript().pictureResourceCount(), 0);
 }
 
 TEST_F(ServerEvents, ChatForTheOpenRoomIsShownAndMarkedRead) {
@@ -213,10 +218,18 @@ TEST_F(ServerEvents, EditsAndDeletionsChangeTheEntryInView) {
     receive(MessageType::ChatDelete, {"r-1", "2"});
     receive(MessageType::ChatEdit, {"r-9", "1", "다른 방"}); // another room's id
     receive(MessageType::ChatDelete, {"r-1", "77"});         // not in view
-    const QString expected = kPicture + " 준호  07:08\n고친 글 (수정됨)\n\n" + kPicture +
-                             " 준호  07:08\n삭제된 메시지입니다\n\n  ↳ 준호: 원래 글\n" + kPicture +
-                             " 민지  07:08\n답\n\n[메시지 삭제됨 #77]";
-    EXPECT_EQ(transcriptText(), expected);
+    EXPECT_EQ(transcriptText(), "준호, 07:08: 고친 글 (수정됨)\n"
+                                "준호, 07:08: 삭제된 메시지입니다\n"
+                                "민지, 07:08: 답\n"
+                                "[메시지 삭제됨 #77]");
+    // The reply's quote, drawn in its bubble, is the answered message as it is now.
+    ASSERT_EQ(chatItems().size(), 3);
+    EXPECT_EQ(chatItems()[2].replyTo, "1");
+    const ChatItem* answered = ui().transcript().model().answered(chatItems()[2]);
+    ASSERT_NE(answered, nullptr);
+    EXPECT_EQ(answered->text, "고친 글");
+    EXPECT_TRUE(answered->edited);
+    EXPECT_TRUE(chatItems()[1].deleted);
     EXPECT_EQ(chatItems()[0].text, "고친 글");
     EXPECT_EQ(chatItems()[1].text, "삭제된 메시지입니다");
     ui().openFindBar();
@@ -257,12 +270,11 @@ TEST_F(ServerEvents, TheSendersPhoneDecidesWhatIsMine) {
 TEST_F(ServerEvents, AddressesOpenThroughTheDesktop) {
     openRoom();
     receive(MessageType::Chat, {"r-1", "준호", "여기 https://a.kr/x 봐", kTime, "1"});
-    auto* view = named<QTextBrowser>("chatView");
+    MessageListView* view = named<MessageListView>("chatView");
     ui().transcript().flush();
-    spin(20);
-    QTextCursor c(view->document());
-    c.setPosition(int(transcriptText().indexOf("https")) + 2);
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->cursorRect(c).center());
+    const QPoint link = linkPointIn(view, ui().transcript().rowOfMsgId("1"));
+    ASSERT_FALSE(link.isNull());
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, link);
     ASSERT_EQ(platform.openedUrls.size(), 1);
     EXPECT_EQ(platform.openedUrls[0], QUrl("https://a.kr/x"));
     EXPECT_EQ(platform.count("openUrl"), 1);
