@@ -446,7 +446,8 @@ void MessageListView::scrollToBottom() {
 }
 
 std::pair<int, int> MessageListView::shownRows() {
-    settle();
+    if (settlePending_)
+        settle();
     const int first = anchorRow();
     if (first < 0)
         return {-1, -1};
