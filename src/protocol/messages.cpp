@@ -1,6 +1,7 @@
 #include "messages.h"
 
 #include <algorithm>
+#include <chrono>
 #include <random>
 
 namespace brindlewick::wire {
@@ -29,12 +30,19 @@ bool isClientId(const std::string& text) {
 
 std::string newClientId() {
     static const char kDigits[] = "0123456789abcdef";
-    std::random_device source;
+    // The clock first: one sender's ids then come in order, so a server's index of them grows
+    // at one end instead of touching a random page per message. 80 random bits stay unique.
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count();
     std::string id;
     id.reserve(32);
-    for (int word = 0; word < 4; ++word) {
+    for (int shift = 44; shift >= 0; shift -= 4)
+        id += kDigits[(static_cast<std::uint64_t>(ms) >> shift) & 0xF];
+    std::random_device source;
+    for (int word = 0; word < 3; ++word) {
         std::uint32_t bits = source();
-        for (int i = 0; i < 8; ++i, bits >>= 4)
+        for (int i = 0; i < (word < 2 ? 8 : 4); ++i, bits >>= 4)
             id += kDigits[bits & 0xF];
     }
     return id;

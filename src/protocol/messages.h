@@ -16,7 +16,8 @@ namespace brindlewick::wire {
 // server that knows it stores the request once however often it is resent: 128 random bits as
 // 32 hex digits. Anything else in its place reads as no id.
 bool isClientId(const std::string& text);
-// A new client id from the system's random source, in lowercase.
+// A new client id in lowercase: the time in milliseconds (12 digits), then 80 bits from the
+// system's random source.
 std::string newClientId();
 
 // --- Client to server ---

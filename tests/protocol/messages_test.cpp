@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <optional>
 #include <set>
 #include <string>
@@ -280,14 +281,25 @@ TEST(WireMessages, DecodeNeedsTheRequiredFieldsAndReadsMissingOnesAsEmpty) {
         EXPECT_EQ(c.read(c.fields), c.expected) << c.name;
 }
 
-// New ids are valid, lowercase and unlike each other (128 bits: a repeat means a broken source).
-TEST(WireMessages, NewClientIdsAreValidAndDistinct) {
+// New ids are valid, lowercase and unlike each other (80 random bits: a repeat means a broken
+// source), and start with the time they were made, so one sender's ids come in order.
+TEST(WireMessages, NewClientIdsAreValidDistinctAndStartWithTheirTime) {
+    const auto nowMs = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
     std::set<std::string> seen;
     for (int i = 0; i < 1000; ++i) {
+        const auto before = nowMs();
         const std::string id = newClientId();
+        const auto after = nowMs();
         EXPECT_TRUE(isClientId(id)) << id;
         EXPECT_EQ(id.find_first_not_of("0123456789abcdef"), std::string::npos) << id;
         EXPECT_TRUE(seen.insert(id).second) << id;
+        const auto made = std::stoll(id.substr(0, 12), nullptr, 16);
+        EXPECT_GE(made, before) << id;
+        EXPECT_LE(made, after) << id;
     }
 }
 
