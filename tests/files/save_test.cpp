@@ -7,11 +7,12 @@
 #include "main_window.h"
 #include "messages.h"
 #include "room_session.h"
+#include "transcript_points.h"
 #include "transcript_view.h"
 
 #include <QDir>
 #include <QFile>
-#include <QTextBrowser>
+#include <QTest>
 
 namespace brindlewick::test {
 namespace {
@@ -21,62 +22,107 @@ QByteArray contentsOf(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
-TEST_F(FilesTest, LinksOfferTheirFileUnderAPlainName) {
+// A message's row as the transcript shows it, and the point where a click acts on it.
+QPoint clickPointOf(MainController& controller, const QString& msgId) {
+    TranscriptView& transcript = controller.mainWindow().transcript();
+    transcript.flush();
+    return linkPointIn(transcript.view(), transcript.rowOfMsgId(msgId));
+}
+
+void receiveFile(MainController& controller, const QString& name, const QString& fileId,
+                 const QString& msgId) {
+    wire::FileMessage file;
+    file.room = "room";
+    file.sender = "01099998888";
+    file.fileId = fileId.toStdString();
+    file.name = name.toStdString();
+    file.size = "3";
+    file.msgId = msgId.toStdString();
+    controller.events().frameReceived(wire::FileMessage::kType, file.encode());
+}
+
+TEST_F(FilesTest, FilesOfferThemselvesUnderAPlainName) {
+    controller->room().open("room", "방");
     struct Case {
-        QString link;
-        QString fileId;     // empty: no save panel at all
-        QString suggestion; // without a file id: what the platform was asked instead
+        QString name;       // as the sender wrote it
+        QString suggestion; // what the save panel offers
     };
-    // As the browser reports a click: a QUrl (the scheme's case is the file link test's).
     const Case cases[] = {
-        // Web and mail addresses go to the desktop, never to a save panel.
-        {"http://example.com/a.txt", "", "openUrl"},
-        {"mailto:x@example.com", "", "openUrl"},
-        {"brindlewick-file:///a.txt", "", ""},
-        {"brindlewick-file://abc/a.txt", "abc", "a.txt"},
-        {*buildFileLink("abc", "보고서 최종.pdf"), "abc", "보고서 최종.pdf"},
-        // A name really holding "%25" arrives as written, decoded once only.
-        {*buildFileLink("abc", "100%25.txt"), "abc", "100%25.txt"},
-        {"brindlewick-file://abc/50%25%20off.txt", "abc", "50% off.txt"},
+        {"보고서 최종.pdf", "보고서 최종.pdf"},
+        // Nothing is decoded: a name holding "%25" is offered as written.
+        {"100%25.txt", "100%25.txt"},
+        {"50% off.txt", "50% off.txt"},
         // Another user's name never points the panel at another folder.
-        {"brindlewick-file://abc/..%2F..%2F.bashrc", "abc", ".bashrc"},
-        {"brindlewick-file://abc/%2E%2E", "abc", "file"},
-        {"brindlewick-file://abc/", "abc", "file"},
-        {"brindlewick-file://abc/%FF%FE", "abc", "file"},
+        {"../../.bashrc", ".bashrc"},
+        {"..\\..\\win.ini", "win.ini"},
+        {"..", "file"},
+        {"a/", "file"},
+        // Nor reads otherwise than it is.
+        {QStringLiteral("fdp\u202E.exe"), "fdp.exe"},
     };
-    auto* view = widget<QTextBrowser>("chatView");
+    MessageListView* view = controller->mainWindow().transcript().view();
+    int id = 0;
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.link.toStdString());
+        SCOPED_TRACE(c.name.toStdString());
+        const QString msgId = QString::number(++id);
+        receiveFile(*controller, c.name, "abc", msgId);
+        const QPoint at = clickPointOf(*controller, msgId);
+        ASSERT_FALSE(at.isNull());
         platform.clear();
-        emit view->anchorClicked(QUrl(c.link));
-        if (c.fileId.isEmpty()) {
-            EXPECT_EQ(platform.calls.join(','), c.suggestion);
-            continue;
-        }
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
         EXPECT_EQ(platform.calls, QStringList{"savePanel"});
         EXPECT_EQ(platform.panelTitles, QStringList{"파일 저장"});
         EXPECT_EQ(platform.suggestedNames, QStringList{c.suggestion});
     }
     // A cancelled panel downloads nothing.
     spin(20);
-    EXPECT_TRUE(http.requests().empty());
+    EXPECT_EQ(requestCount("GET", "/v1/files/abc"), 0);
+}
+
+// Addresses in a message's text go to the desktop, never to a save panel; text written like
+// a file's link is only text.
+TEST_F(FilesTest, AddressesInTextAreNeverFiles) {
+    controller->room().open("room", "방");
+    const std::pair<QString, QString> cases[] = {
+        {"http://example.com/a.txt", "http://example.com/a.txt"},
+        {"x@example.com", "mailto:x@example.com"},
+        {"brindlewick-file://abc/a.txt", ""},
+    };
+    MessageListView* view = controller->mainWindow().transcript().view();
+    int id = 0;
+    for (const auto& [text, opened] : cases) {
+        SCOPED_TRACE(text.toStdString());
+        const QString msgId = QString::number(++id);
+        wire::ChatMessage message;
+        message.room = "room";
+        message.sender = "01099998888";
+        message.text = text.toStdString();
+        message.msgId = msgId.toStdString();
+        controller->events().frameReceived(wire::ChatMessage::kType, message.encode());
+        const QPoint at = clickPointOf(*controller, msgId);
+        if (opened.isEmpty()) {
+            EXPECT_TRUE(at.isNull()); // no place of it is a link
+            continue;
+        }
+        ASSERT_FALSE(at.isNull());
+        platform.clear();
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+        EXPECT_EQ(platform.calls, QStringList{"openUrl"});
+        EXPECT_EQ(platform.openedUrls, QList<QUrl>{QUrl(opened)});
+    }
+    EXPECT_EQ(platform.count("savePanel"), 0);
 }
 
 TEST_F(FilesTest, AClickOnAFileEntryOpensOneSavePanel) {
     controller->room().open("room", "방");
-    wire::FileMessage file;
-    file.room = "room";
-    file.sender = "01099998888";
-    file.fileId = "abc";
-    file.name = "사진 1.png";
-    file.size = "3";
-    file.msgId = "m1";
-    controller->events().frameReceived(wire::FileMessage::kType, file.encode());
+    receiveFile(*controller, "사진 1.png", "abc", "m1");
     const TranscriptView& transcript = controller->mainWindow().transcript();
     ASSERT_TRUE(waitUntil([&] { return transcript.chatItems().size() == 1; }));
     ASSERT_TRUE(transcript.chatItems()[0].isFile);
-    // The browser reports the click once; only the transcript view may act on it.
-    emit widget<QTextBrowser>("chatView")->anchorClicked(QUrl(*buildFileLink("abc", "사진 1.png")));
+    // One click, one panel, whatever else hears of it.
+    const QPoint at = clickPointOf(*controller, "m1");
+    ASSERT_FALSE(at.isNull());
+    QTest::mouseClick(transcript.view()->viewport(), Qt::LeftButton, {}, at);
     EXPECT_EQ(platform.count("savePanel"), 1);
     EXPECT_EQ(platform.suggestedNames, QStringList{"사진 1.png"});
 }
