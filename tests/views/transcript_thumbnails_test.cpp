@@ -1,20 +1,14 @@
-// Thumbnails below the links of picture files: written at once when at hand, put in later when
-// they come, clickable like the link, one resource per file, released when entries leave.
+// Thumbnails of picture files inside their bubbles: asked for when a row comes, put in later when
+// they arrive, clickable like the name, one per file, released when rows go.
 
-#include "event_loop.h"
-#include "transcript_view.h"
+#include "transcript_fixture.h"
 
-#include <QAbstractTextDocumentLayout>
-#include <QScrollBar>
 #include <QSignalSpy>
-#include <QTest>
-#include <QTextBlock>
-#include <QTextBrowser>
-#include <QTextDocument>
-#include <QTextImageFormat>
 #include <gtest/gtest.h>
 
 using namespace brindlewick;
+using brindlewick::test::fileEntry;
+using brindlewick::test::Shown;
 
 namespace {
 
@@ -24,219 +18,184 @@ QImage thumb(QColor color, int width = 240, int height = 120) {
     return image;
 }
 
-TranscriptEntry fileEntry(const QString& msgId, const QString& fileId, const QString& name) {
-    TranscriptEntry e;
-    e.msgId = msgId;
-    e.sender = "보낸이";
-    e.text = name;
-    e.time = "2026-12-10T10:00:00";
-    e.dayTime = e.time;
-    e.isFile = true;
-    e.fileId = fileId;
-    return e;
-}
-
 class ThumbnailTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        browser.resize(600, 300);
-        browser.show();
         transcript.setThumbnailProvider([this](const QString& fileId) {
             asked.append(fileId);
             return atHand.value(fileId);
         });
     }
 
-    struct Shown {
-        int position;
-        QTextImageFormat format;
-        QImage image;
-    };
-    // The thumbnails in the document (entry pictures in front of headers are 16 px: left out).
-    QList<Shown> thumbnails() {
-        transcript.flush();
-        QList<Shown> out;
-        for (QTextBlock b = browser.document()->begin(); b.isValid(); b = b.next())
-            for (auto it = b.begin(); !it.atEnd(); ++it) {
-                const QTextCharFormat f = it.fragment().charFormat();
-                if (!f.isImageFormat() || f.toImageFormat().width() <= 16)
-                    continue;
-                const QTextImageFormat image = f.toImageFormat();
-                out.append({it.fragment().position(), image,
-                            browser.document()
-                                ->resource(QTextDocument::ImageResource, QUrl(image.name()))
-                                .value<QImage>()});
-            }
-        return out;
+    // The colour in the middle of the row's thumbnail as drawn, invalid when it has none.
+    QColor thumbnailColour(const QString& msgId, QSize size = {240, 120}) {
+        const int row = shown.rowOf(msgId);
+        const auto layout = shown.layoutOf(row, size);
+        if (!layout || layout->thumbnail.isEmpty())
+            return {};
+        return shown.grab().pixelColor(layout->thumbnail.center() +
+                                       QPoint(0, shown.rectOf(msgId).top()));
     }
+    int heightOf(const QString& msgId) { return shown.rectOf(msgId).height(); }
 
-    QTextBrowser browser;
-    TranscriptView transcript{&browser};
+    Shown shown{{600, 700}};
+    TranscriptView& transcript = shown.transcript;
     QHash<QString, QImage> atHand;
     QStringList asked;
 };
 
-TEST_F(ThumbnailTest, OnlyPictureNamesGetAThumbnailBelowTheirLink) {
-    struct Case {
+TEST_F(ThumbnailTest, OnlyPictureNamesAskForAThumbnail) {
+    const struct {
         const char* name;
+        const char* fileId;
         bool picture;
+    } cases[] = {
+        {"사진.png", "f0", true},
+        {"A.JPG", "f1", true},
+        {"b.jpeg", "f2", true},
+        {"c.gif", "f3", true},
+        {"d.webp", "f4", true},
+        {"e.bmp", "f5", true},
+        {"notes.txt", "f6", false},
+        {"png", "f7", false},
+        {".png", "f8", false},
+        {"x.svg", "f9", false},
+        {"archive.png.zip", "fa", false},
+        {"a.png", "bad id/with slash", false}, // no file to save: nothing to show
     };
-    const Case cases[] = {
-        {"사진.png", true},   {"A.JPG", true},
-        {"b.jpeg", true},     {"c.gif", true},
-        {"d.webp", true},     {"e.bmp", true},
-        {"notes.txt", false}, {"png", false},
-        {".png", false},      {"archive.png.zip", false},
-        {"x.svg", false},
-    };
-    int n = 0;
-    for (const Case& c : cases) {
+    int expected = 0;
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const QString fileId = QStringLiteral("f%1").arg(n++);
-        atHand.insert(fileId, thumb(Qt::red));
+        transcript.clearChat();
+        atHand.insert(c.fileId, thumb(Qt::red));
         asked.clear();
-        const int before = int(thumbnails().size());
-        transcript.appendEntry(fileEntry(fileId, fileId, c.name));
-        EXPECT_EQ(asked, c.picture ? QStringList{fileId} : QStringList{});
-        EXPECT_EQ(thumbnails().size(), before + (c.picture ? 1 : 0));
+        transcript.appendEntry(fileEntry("1", c.name, c.fileId));
+        EXPECT_EQ(asked, c.picture ? QStringList{c.fileId} : QStringList{});
+        EXPECT_EQ(transcript.thumbnailResourceCount(), c.picture ? 1 : 0);
+        EXPECT_EQ(thumbnailColour("1"), c.picture ? QColor(Qt::red) : QColor());
+        expected += c.picture;
     }
-    // Below the link, in the entry's own block, and the link still reads as before.
-    EXPECT_TRUE(transcript.plainText().startsWith("\uFFFC 보낸이  "));
-    EXPECT_TRUE(transcript.plainText().contains("[파일] 사진.png (클릭하여 저장)\n\uFFFC"));
-    const QTextImageFormat first = thumbnails().first().format;
-    EXPECT_EQ(first.width(), 240);
-    EXPECT_EQ(first.height(), 120);
-    EXPECT_TRUE(first.isAnchor());
-    EXPECT_EQ(first.anchorHref(), "brindlewick-file://f0/%EC%82%AC%EC%A7%84.png");
+    EXPECT_EQ(expected, 6);
 }
 
-TEST_F(ThumbnailTest, AThumbnailThatComesLaterGoesIntoEveryEntryWaitingForIt) {
-    transcript.appendEntry(fileEntry("1", "pic", "a.png"));
-    transcript.appendEntry(fileEntry("2", "other", "b.png"));
-    transcript.appendEntry(fileEntry("3", "pic", "again.png"));
-    transcript.appendEntry(fileEntry("4", "pic", "deleted.png"));
+TEST_F(ThumbnailTest, AThumbnailThatComesLaterGoesIntoEveryRowWaitingForIt) {
+    transcript.appendEntry(fileEntry("1", "a.png", "pic"));
+    transcript.appendEntry(fileEntry("2", "b.png", "other"));
+    transcript.appendEntry(fileEntry("3", "again.png", "pic"));
+    transcript.appendEntry(fileEntry("4", "deleted.png", "pic"));
     transcript.markDeleted("4");
-    EXPECT_TRUE(thumbnails().isEmpty());
+    EXPECT_EQ(asked, QStringList({"pic", "other"})); // once per file
+    const int plain = heightOf("1");
+    const int deleted = heightOf("4");
 
     transcript.showThumbnail("unknown", thumb(Qt::blue)); // nobody waits: nothing happens
-    transcript.showThumbnail("pic", thumb(Qt::green, 200, 100));
-    const QList<Shown> shown = thumbnails();
-    ASSERT_EQ(shown.size(), 2);
-    // One resource for the file, each entry with its own link.
-    EXPECT_EQ(shown[0].format.name(), shown[1].format.name());
+    EXPECT_EQ(transcript.thumbnailResourceCount(), 0);
+    transcript.showThumbnail("pic", thumb(Qt::green));
     EXPECT_EQ(transcript.thumbnailResourceCount(), 1);
-    EXPECT_EQ(shown[0].image.pixelColor(5, 5), QColor(Qt::green));
-    EXPECT_TRUE(shown[0].format.anchorHref().endsWith("/a.png"));
-    EXPECT_TRUE(shown[1].format.anchorHref().endsWith("/again.png"));
+    EXPECT_GT(heightOf("1"), plain + 100);
+    EXPECT_EQ(heightOf("3"), heightOf("1"));
+    EXPECT_EQ(thumbnailColour("1"), QColor(Qt::green));
+    EXPECT_EQ(thumbnailColour("3"), QColor(Qt::green));
+    EXPECT_EQ(thumbnailColour("2"), QColor());
+    EXPECT_EQ(heightOf("4"), deleted);
     // Coming again changes nothing.
-    transcript.showThumbnail("pic", thumb(Qt::green, 200, 100));
-    EXPECT_EQ(thumbnails().size(), 2);
+    const QImage before = shown.grab();
+    transcript.showThumbnail("pic", thumb(Qt::green));
+    EXPECT_TRUE(shown.grab() == before);
 
-    // The thumbnail is part of the entry: deleting it takes the picture too, and the entries
-    // after it are still found where they are.
+    // Deleting a row takes its picture; the last row showing a file lets the file go.
     EXPECT_TRUE(transcript.markDeleted("1"));
-    EXPECT_EQ(thumbnails().size(), 1);
-    EXPECT_FALSE(transcript.plainText().contains("a.png"));
-    transcript.findSearchChanged("again.png");
-    EXPECT_EQ(transcript.search().counterText(), "1 / 1");
-    const TextRange match = transcript.search().matches().first();
-    EXPECT_EQ(transcript.plainText().mid(match.location, match.length), "again.png");
+    EXPECT_LT(heightOf("1"), plain + 20);
+    EXPECT_EQ(transcript.thumbnailResourceCount(), 1);
+    EXPECT_TRUE(transcript.markDeleted("3"));
+    EXPECT_EQ(transcript.thumbnailResourceCount(), 0);
 }
 
-TEST_F(ThumbnailTest, ClickingTheThumbnailSavesLikeTheLink) {
+TEST_F(ThumbnailTest, ClickingTheThumbnailSavesLikeTheName) {
     atHand.insert("Pic-7", thumb(Qt::red, 240, 160));
-    transcript.appendEntry(fileEntry("1", "Pic-7", "휴가 사진.jpg"));
-    const QList<Shown> shown = thumbnails();
-    ASSERT_EQ(shown.size(), 1);
+    transcript.appendEntry(fileEntry("1", "휴가 사진.jpg", "Pic-7"));
+    transcript.flush();
+    const auto layout = shown.layoutOf(shown.rowOf("1"), {240, 160});
+    ASSERT_TRUE(layout);
+    ASSERT_FALSE(layout->thumbnail.isEmpty());
     QSignalSpy clicked(&transcript, &TranscriptView::fileLinkClicked);
-    QTextCursor cursor(browser.document());
-    cursor.setPosition(shown[0].position);
-    const QRect left = browser.cursorRect(cursor);
-    const QPoint inside(left.x() + 120, left.bottom() - 40); // inside the picture
-    QTest::mouseClick(browser.viewport(), Qt::LeftButton, Qt::NoModifier, inside);
+    shown.click(layout->thumbnail.center() + QPoint(0, shown.rectOf("1").top()));
     ASSERT_EQ(clicked.count(), 1);
     EXPECT_EQ(clicked[0][0].toString(), "Pic-7"); // the id's case kept
     EXPECT_EQ(clicked[0][1].toString(), "휴가 사진.jpg");
 }
 
-TEST_F(ThumbnailTest, EntriesOfHistoryPagesGetThumbnailsTheSameWay) {
-    transcript.appendEntry(fileEntry("10", "live", "live.png"));
+TEST_F(ThumbnailTest, RowsOfHistoryPagesGetThumbnailsTheSameWay) {
+    transcript.appendEntry(fileEntry("10", "live.png", "live"));
     atHand.insert("old-1", thumb(Qt::red));
-    transcript.prependEntries({fileEntry("1", "old-1", "one.png"),
-                               fileEntry("2", "old-2", "two.gif"),
-                               fileEntry("3", "old-3", "three.txt")},
+    transcript.prependEntries({fileEntry("1", "one.png", "old-1"),
+                               fileEntry("2", "two.gif", "old-2"),
+                               fileEntry("3", "three.txt", "old-3")},
                               {});
     EXPECT_EQ(asked, (QStringList{"live", "old-1", "old-2"}));
-    EXPECT_EQ(thumbnails().size(), 1);
+    EXPECT_EQ(thumbnailColour("1"), QColor(Qt::red));
     transcript.showThumbnail("old-2", thumb(Qt::blue));
     transcript.showThumbnail("live", thumb(Qt::green));
-    const QList<Shown> shown = thumbnails();
-    ASSERT_EQ(shown.size(), 3);
-    EXPECT_TRUE(shown[0].format.anchorHref().endsWith("/one.png"));
-    EXPECT_TRUE(shown[1].format.anchorHref().endsWith("/two.gif"));
-    EXPECT_TRUE(shown[2].format.anchorHref().endsWith("/live.png"));
+    EXPECT_EQ(thumbnailColour("2"), QColor(Qt::blue));
+    EXPECT_EQ(thumbnailColour("10"), QColor(Qt::green));
+    EXPECT_EQ(thumbnailColour("3"), QColor());
+    EXPECT_EQ(transcript.thumbnailResourceCount(), 3);
 }
 
+// A thumbnail arriving in a row above what the reader looks at moves nothing they see; at the
+// bottom, the newest row stays in view as it grows.
 TEST_F(ThumbnailTest, AThumbnailComingAboveTheReaderKeepsTheirPlace) {
     for (int i = 0; i < 60; ++i)
-        transcript.appendEntry(fileEntry(QString::number(i), QStringLiteral("f%1").arg(i),
+        transcript.appendEntry(fileEntry(QString::number(i),
                                          i < 2 ? QStringLiteral("pic-%1.png").arg(i)
-                                               : QStringLiteral("text-%1.txt").arg(i)));
-    transcript.flush();
-    QScrollBar* bar = browser.verticalScrollBar();
-    bar->setValue(bar->maximum() / 2);
-    // Where the reader sees one entry in the middle.
-    const auto shownAt = [&](const QString& name) {
-        QTextCursor cursor(browser.document());
-        cursor.setPosition(int(transcript.plainText().indexOf(name)));
-        return browser.cursorRect(cursor).top();
-    };
-    const int before = shownAt("text-40.txt");
-    ASSERT_GT(before, -400);
+                                               : QStringLiteral("text-%1.txt").arg(i),
+                                         QStringLiteral("f%1").arg(i)));
+    shown.view.scrollToTop(shown.rowOf("30"));
+    const auto [first, last] = shown.view.shownRows();
+    QList<QRect> before;
+    for (int row = first; row <= last; ++row)
+        before << shown.view.visualRect(row);
     transcript.showThumbnail("f1", thumb(Qt::red, 240, 200));
     transcript.flush();
-    EXPECT_EQ(thumbnails().size(), 1);
-    EXPECT_NEAR(shownAt("text-40.txt"), before, 1);
+    for (int row = first; row <= last; ++row)
+        EXPECT_EQ(shown.view.visualRect(row), before[row - first]) << row;
 
-    // At the bottom, the newest text stays in view instead.
-    bar->setValue(bar->maximum());
-    transcript.appendEntry(fileEntry("60", "f60", "pic-60.png"));
-    transcript.flush();
+    shown.view.scrollToBottom();
+    transcript.appendEntry(fileEntry("60", "pic-60.png", "f60"));
     transcript.showThumbnail("f60", thumb(Qt::red, 240, 200));
-    transcript.flush();
-    EXPECT_EQ(bar->value(), bar->maximum());
+    const QRect newest = shown.rectOf("60");
+    EXPECT_GT(newest.height(), 200);
+    EXPECT_EQ(newest.bottom(), shown.view.viewport()->height() - 1);
+    EXPECT_TRUE(shown.view.followsBottom());
 }
 
-TEST_F(ThumbnailTest, ResourcesOfEntriesThatLeaveGoWithThem) {
+TEST_F(ThumbnailTest, ThumbnailsOfRowsThatLeaveGoWithThem) {
     transcript.setEntryCap(10);
     for (int i = 0; i < 10; ++i) {
-        atHand.insert(QStringLiteral("f%1").arg(i), thumb(Qt::red));
+        atHand.insert(QStringLiteral("f%1").arg(i), thumb(Qt::red, 60, 30));
         transcript.appendEntry(
-            fileEntry(QString::number(i), QStringLiteral("f%1").arg(i), "pic.png"));
+            fileEntry(QString::number(i), "pic.png", QStringLiteral("f%1").arg(i)));
     }
-    // Entry 12 waits for its thumbnail; entry 11 shows f9's again.
-    transcript.appendEntry(fileEntry("11", "f9", "same.png"));
-    transcript.appendEntry(fileEntry("12", "late", "late.png"));
+    // Row 10 shows f9's again; row 11 waits for its thumbnail.
+    transcript.appendEntry(fileEntry("10", "same.png", "f9"));
+    transcript.appendEntry(fileEntry("11", "late.png", "late"));
     transcript.flush();
-    EXPECT_EQ(transcript.chatItems().size(), TranscriptView::keptAfterTrim(10));
     const int kept = TranscriptView::keptAfterTrim(10);
-    // f0..f9 are shown by entries 0..9; after the cut only the newest `kept` entries remain.
-    QSet<QString> stillShown;
-    for (const ChatItem& item : transcript.chatItems())
-        if (item.fileId != "late")
-            stillShown.insert(item.fileId);
-    EXPECT_EQ(transcript.thumbnailResourceCount(), stillShown.size());
-    EXPECT_LT(transcript.thumbnailResourceCount(), 10);
-    EXPECT_EQ(thumbnails().size(), kept - 1);
-    for (const Shown& s : thumbnails())
-        EXPECT_FALSE(s.image.isNull());
-    transcript.showThumbnail("late", thumb(Qt::blue));
-    EXPECT_EQ(thumbnails().size(), kept);
+    ASSERT_EQ(transcript.chatItems().size(), kept);
+    // f6..f9 are shown by rows 6..10; "late" has none yet.
+    EXPECT_EQ(transcript.thumbnailResourceCount(), 4);
+    for (const char* id : {"8", "9", "10"}) // the rows in view
+        EXPECT_EQ(thumbnailColour(id, {60, 30}), QColor(Qt::red)) << id;
+    transcript.showThumbnail("f0", thumb(Qt::blue, 60, 30)); // its row left: nobody waits
+    EXPECT_EQ(transcript.thumbnailResourceCount(), 4);
+    transcript.showThumbnail("late", thumb(Qt::blue, 60, 30));
+    EXPECT_EQ(thumbnailColour("11", {60, 30}), QColor(Qt::blue));
+    EXPECT_EQ(transcript.thumbnailResourceCount(), 5);
 
     transcript.clearChat();
     EXPECT_EQ(transcript.thumbnailResourceCount(), 0);
-    transcript.showThumbnail("f9", thumb(Qt::blue)); // no entry waits any more
-    EXPECT_TRUE(thumbnails().isEmpty());
+    transcript.showThumbnail("f9", thumb(Qt::blue, 60, 30));
+    EXPECT_EQ(transcript.thumbnailResourceCount(), 0);
 }
 
 } // namespace
