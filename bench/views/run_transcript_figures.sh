@@ -6,7 +6,7 @@
 #
 # A *_BENCH_DIR is a build's bench folder (chat/, views/, app/ inside). A benchmark missing
 # from either side is reported and left out. Each benchmark's own report goes to stderr, the
-# table of figures to stdout. Takes about three minutes.
+# table of figures to stdout. Takes about ten minutes (the server takes its time to fill a room).
 set -u
 if [ $# -ne 2 ]; then
     echo "usage: $0 OLD_BENCH_DIR NEW_BENCH_DIR" >&2
