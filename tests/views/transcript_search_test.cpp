@@ -1,12 +1,13 @@
-#include "event_loop.h"
 #include "transcript_search.h"
 #include "transcript_view.h"
 
+#include "transcript_fixture.h"
 #include <QSignalSpy>
-#include <QTextBrowser>
 #include <gtest/gtest.h>
 
 using namespace brindlewick;
+using brindlewick::test::chat;
+using brindlewick::test::Shown;
 
 namespace {
 
@@ -123,34 +124,73 @@ TEST(TranscriptSearchTest, OneMatchStaysAndNoMatchesChangeNothing) {
     EXPECT_FALSE(s.currentMatch());
 }
 
+// The find bar over a shown transcript: messages' text is searched (lines are not), the current
+// match is brought into view and marked inside its row.
 class TranscriptFindTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        browser.resize(600, 200);
-        browser.show();
         transcript.appendChat("[시스템] Word 시작");
         for (int i = 0; i < 20; ++i)
             transcript.appendChatMsgId(QString::number(i), "민수",
                                        i % 10 == 0 ? "the WORD here" : "filler", "", false, "");
+        transcript.flush();
     }
-    QTextBrowser browser;
-    TranscriptView transcript{&browser};
+    // Pixels of the find marks in a row as drawn: {current, other}.
+    std::pair<int, int> marksIn(const QString& msgId) {
+        const QRect rect = shown.rectOf(msgId);
+        if (rect.isEmpty())
+            return {-1, -1};
+        const QImage image = shown.grab();
+        return {test::pixelsOf(image, colors.findCurrent, rect),
+                test::pixelsOf(image, colors.find, rect)};
+    }
+    QString currentText() {
+        const auto match = transcript.search().currentMatch();
+        if (!match)
+            return QString();
+        const auto place = transcript.placeOf(*match);
+        const ChatItem* item = transcript.messageAt(place.row);
+        return item ? shownBody(*item).mid(place.start, place.length) : QString();
+    }
+
+    Shown shown{{600, 300}};
+    TranscriptView& transcript = shown.transcript;
+    TranscriptColors colors = TranscriptColors::forPalette(shown.view.palette(), 0);
     QSignalSpy counter{&transcript, &TranscriptView::findCounterChanged};
 };
 
-TEST_F(TranscriptFindTest, SelectsMatchesInTheDocument) {
+TEST_F(TranscriptFindTest, StepsThroughMatchesMarkingThemInTheirRows) {
+    ASSERT_FALSE(shown.onScreen(shown.rowOf("0")));
     transcript.findSearchChanged("word");
-    ASSERT_EQ(transcript.search().matches().size(), 3);
-    EXPECT_EQ(counter.last().at(0).toString(), "1 / 3");
-    EXPECT_EQ(browser.textCursor().selectedText(), "Word");
-    EXPECT_EQ(browser.extraSelections().size(), 1);
+    ASSERT_EQ(transcript.search().matches().size(), 2);
+    EXPECT_EQ(counter.last().at(0).toString(), "1 / 2");
+    EXPECT_EQ(currentText(), "WORD");
+    EXPECT_EQ(transcript.placeOf(*transcript.search().currentMatch()).row, shown.rowOf("0"));
+    // Brought into view and marked as the current one.
+    EXPECT_TRUE(shown.onScreen(shown.rowOf("0")));
+    EXPECT_GT(marksIn("0").first, 10);
+    EXPECT_EQ(marksIn("0").second, 0);
+    EXPECT_EQ(marksIn("1"), std::make_pair(0, 0));
+
     transcript.findNext();
-    EXPECT_EQ(browser.textCursor().selectedText(), "WORD");
-    EXPECT_EQ(counter.last().at(0).toString(), "2 / 3");
+    EXPECT_EQ(counter.last().at(0).toString(), "2 / 2");
+    EXPECT_TRUE(shown.onScreen(shown.rowOf("10")));
+    EXPECT_GT(marksIn("10").first, 10);
+    if (shown.onScreen(shown.rowOf("0"))) {
+        EXPECT_EQ(marksIn("0").first, 0);
+        EXPECT_GT(marksIn("0").second, 10);
+    }
     transcript.findPrev();
     transcript.findPrev();
-    EXPECT_EQ(counter.last().at(0).toString(), "3 / 3");
-    EXPECT_TRUE(test::waitUntil([&] { return browser.extraSelections().isEmpty(); }));
+    EXPECT_EQ(counter.last().at(0).toString(), "2 / 2");
+    transcript.highlightMatchAtIndex(0);
+    EXPECT_EQ(counter.last().at(0).toString(), "1 / 2");
+
+    transcript.closeFind();
+    EXPECT_EQ(counter.last().at(0).toString(), "");
+    EXPECT_EQ(transcript.search().currentFindIndex(), -1);
+    EXPECT_EQ(test::pixelsOf(shown.grab(), colors.findCurrent), 0);
+    EXPECT_EQ(test::pixelsOf(shown.grab(), colors.find), 0);
 }
 
 TEST_F(TranscriptFindTest, TextAppendedAfterASearchIsFoundOnlyByTheNextSearch) {
@@ -161,36 +201,86 @@ TEST_F(TranscriptFindTest, TextAppendedAfterASearchIsFoundOnlyByTheNextSearch) {
     transcript.findNext();
     transcript.findNext();
     EXPECT_EQ(transcript.search().matches(), before);
-    EXPECT_EQ(counter.last().at(0).toString(), "1 / 3");
+    EXPECT_EQ(counter.last().at(0).toString(), "2 / 2");
+    // Searched again, the current match stays the one the reader was on.
     transcript.findSearchChanged("word");
-    EXPECT_EQ(transcript.search().matches().size(), 4);
-    EXPECT_EQ(counter.last().at(0).toString(), "1 / 4");
+    EXPECT_EQ(transcript.search().matches().size(), 3);
+    EXPECT_EQ(counter.last().at(0).toString(), "2 / 3");
+    transcript.findSearchChanged("wor");
+    EXPECT_EQ(counter.last().at(0).toString(), "1 / 3");
 }
 
-TEST_F(TranscriptFindTest, EmptyFindTextAndCloseKeepTheSelection) {
+TEST_F(TranscriptFindTest, EmptyTextAndAnEmptyTranscript) {
     transcript.findSearchChanged("word");
-    transcript.findNext();
-    const QTextCursor selected = browser.textCursor();
     transcript.findSearchChanged("");
     EXPECT_EQ(counter.last().at(0).toString(), "");
     EXPECT_TRUE(transcript.search().matches().isEmpty());
-    EXPECT_EQ(browser.textCursor(), selected);
-    transcript.findSearchChanged("word");
-    transcript.closeFind();
-    EXPECT_EQ(counter.last().at(0).toString(), "");
-    EXPECT_EQ(transcript.search().currentFindIndex(), -1);
-}
-
-TEST_F(TranscriptFindTest, DecomposedTranscriptTextIsSelectedWhole) {
-    transcript.appendChatMsgId("d", nfd("지영"), "x", "", false, "");
-    transcript.findSearchChanged("지영");
-    ASSERT_EQ(transcript.search().matches().size(), 1);
-    EXPECT_EQ(browser.textCursor().selectedText(), nfd("지영"));
-}
-
-TEST_F(TranscriptFindTest, EmptyTranscriptSaysNoResults) {
+    EXPECT_EQ(test::pixelsOf(shown.grab(), colors.findCurrent), 0);
+    transcript.findSearchChanged("시스템"); // a line, not a message
+    EXPECT_EQ(counter.last().at(0).toString(), "결과 없음");
     transcript.clearChat();
     transcript.findSearchChanged("x");
+    EXPECT_EQ(counter.last().at(0).toString(), "결과 없음");
+}
+
+// Each match's place is the stretch of its row's text that reads as the searched text, however
+// the text was written (decomposed syllables, line breaks of any kind, file names, edits).
+TEST_F(TranscriptFindTest, PlacesCoverTheFoundText) {
+    transcript.clearChat();
+    transcript.appendFileChatFrom(nfd("민수"), nfd("자료 word.hwp"), "F1", "f", "", false);
+    transcript.appendChatMsgId("r", "a", "line\nword\r\nx\u0301 word " + nfd("지영"), "", true,
+                               "word");
+    transcript.appendChat("word " + nfd("끝"));
+    transcript.appendChatMsgId("e", "a", "옛 글", "", false, "");
+    transcript.markEdited("e", "Word " + nfd("끝") + "\r\n지영");
+    for (const QString& w : {QString("word"), QString("자료"), QString("끝"), QString("지영"),
+                             QString("x\u0301"), QString("hwp")}) {
+        SCOPED_TRACE(w.toStdString());
+        transcript.findSearchChanged(w);
+        int expected = 0;
+        for (const ChatItem& item : transcript.chatItems())
+            expected += int(findAllMatches(shownBody(item), w).size());
+        ASSERT_EQ(transcript.search().matches().size(), expected);
+        ASSERT_GT(expected, 0);
+        for (const TextRange& match : transcript.search().matches()) {
+            const auto place = transcript.placeOf(match);
+            const ChatItem* item = transcript.messageAt(place.row);
+            ASSERT_TRUE(item);
+            EXPECT_EQ(shownBody(*item)
+                          .mid(place.start, place.length)
+                          .normalized(QString::NormalizationForm_C)
+                          .compare(w.normalized(QString::NormalizationForm_C), Qt::CaseInsensitive),
+                      0);
+        }
+    }
+}
+
+// A running find follows edits, deletions and pages, keeping its current match where it was.
+TEST_F(TranscriptFindTest, EditsAndPagesDuringAFindKeepTheCurrentMatch) {
+    transcript.clearChat();
+    transcript.appendEntry(chat("1", "사과 하나"));
+    transcript.appendEntry(chat("2", "배"));
+    transcript.appendEntry(chat("3", "사과 둘"));
+    transcript.findSearchChanged("사과");
+    transcript.findNext();
+    EXPECT_EQ(counter.last().at(0).toString(), "2 / 2");
+    ASSERT_TRUE(transcript.markEdited("2", "사과 셋"));
+    EXPECT_EQ(counter.last().at(0).toString(), "3 / 3");
+    EXPECT_EQ(transcript.placeOf(*transcript.search().currentMatch()).row, shown.rowOf("3"));
+    EXPECT_GT(marksIn("2").second, 10); // the edited row is marked too
+    EXPECT_GT(marksIn("3").first, 10);
+    ASSERT_TRUE(transcript.markDeleted("1"));
+    EXPECT_EQ(counter.last().at(0).toString(), "2 / 2");
+    EXPECT_EQ(marksIn("1"), std::make_pair(0, 0));
+    transcript.prependEntries({chat("0", "사과")}, {});
+    EXPECT_EQ(counter.last().at(0).toString(), "3 / 3");
+    EXPECT_GT(marksIn("3").first, 10);
+    EXPECT_GT(marksIn("0").second, 10);
+    // The current match's own message changed: the find starts over.
+    ASSERT_TRUE(transcript.markEdited("3", "포도"));
+    EXPECT_EQ(counter.last().at(0).toString(), "1 / 2");
+    ASSERT_TRUE(transcript.markEdited("0", "포도"));
+    ASSERT_TRUE(transcript.markEdited("2", "포도"));
     EXPECT_EQ(counter.last().at(0).toString(), "결과 없음");
 }
 
@@ -222,20 +312,4 @@ TEST(NormalizedTextTest, PiecewiseEqualsWholeAndMapsBack) {
             << word.toStdString();
         EXPECT_EQ(findAllMatches(grown, word), found);
     }
-}
-
-TEST_F(TranscriptFindTest, KeptSearchTextMatchesTheDocument) {
-    transcript.appendFileChatFrom(nfd("민수"), nfd("자료 word.hwp"), "F1", "", "", false);
-    transcript.appendChatMsgId("r", "a", "line\nword\r\nx\u0301 word", "", true, "word");
-    transcript.appendChat("word " + nfd("끝"));
-    for (const QString& w : {QString("word"), QString("민수"), QString("자료"), QString("끝")}) {
-        transcript.findSearchChanged(w);
-        EXPECT_EQ(transcript.search().matches(), findAllMatches(transcript.plainText(), w))
-            << w.toStdString();
-    }
-    // Text put into the document by someone else is still searched.
-    QTextCursor(browser.document()).insertText("word ");
-    transcript.findSearchChanged("word");
-    EXPECT_EQ(transcript.search().matches(), findAllMatches(transcript.plainText(), "word"));
-    EXPECT_EQ(transcript.search().matches().first().location, 0);
 }
