@@ -12,6 +12,7 @@
 #include "main_window.h"
 #include "segmented_control.h"
 #include "sidebar_controller.h"
+#include "transcript_view.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -27,7 +28,6 @@
 #include <QSplitterHandle>
 #include <QTableView>
 #include <QTest>
-#include <QTextBrowser>
 #include <gtest/gtest.h>
 
 using namespace brindlewick;
@@ -66,7 +66,7 @@ protected:
         EXPECT_NE(found, nullptr) << name;
         return found;
     }
-    QTextBrowser* chatView() const { return named<QTextBrowser>("chatView"); }
+    MessageListView* chatView() const { return named<MessageListView>("chatView"); }
     QSplitter* rightSplit() const { return named<QSplitter>("rightSplit"); }
     // The transcript's context menu is a window of its own, not a child of the main window.
     static QMenu* chatMenu() {
@@ -121,9 +121,8 @@ TEST_F(MainWindow, InitialState) {
     EXPECT_EQ(named<QLabel>("roomLabel")->text(), "방을 선택하세요");
     EXPECT_FALSE(named("findBar")->isVisible());
     EXPECT_FALSE(named("replyBar")->isVisible());
-    EXPECT_TRUE(chatView()->document()->isEmpty());
-    EXPECT_TRUE(chatView()->isReadOnly());
-    EXPECT_FALSE(chatView()->openLinks());
+    EXPECT_EQ(ui().transcript().model().size(), 0);
+    EXPECT_EQ(chatView()->model(), &ui().transcript().model());
     EXPECT_TRUE(ui().composer()->document()->isEmpty());
     EXPECT_FALSE(ui().composer()->isReadOnly());
     EXPECT_EQ(ui().composer()->lineWrapMode(), QPlainTextEdit::WidgetWidth);
@@ -142,7 +141,8 @@ TEST_F(MainWindow, InitialState) {
     QTableView* table = ui().sideTable();
     EXPECT_FALSE(table->horizontalHeader()->isVisible());
     EXPECT_FALSE(table->verticalHeader()->isVisible());
-    EXPECT_EQ(table->verticalHeader()->defaultSectionSize(), 26);
+    // Two lines a row: the name, then the last message.
+    EXPECT_EQ(table->verticalHeader()->defaultSectionSize(), 44);
     EXPECT_EQ(table->editTriggers(), QAbstractItemView::NoEditTriggers);
 }
 
@@ -237,8 +237,6 @@ TEST_F(MainWindow, FontsAndColours) {
     const QColor darkGray = QColor::fromRgbF(1.0f / 3, 1.0f / 3, 1.0f / 3);
     EXPECT_TRUE(named<QLabel>("roomLabel")->font().bold());
     EXPECT_EQ(named<QLabel>("roomLabel")->font().pixelSize(), 13);
-    // The transcript view sets its default: the size of its system lines and bodies.
-    EXPECT_EQ(chatView()->font().pixelSize(), 12);
     EXPECT_EQ(ui().composer()->font().pixelSize(), 12);
     for (QLabel* label : {named<QLabel>("findResultLabel"), named<QLabel>("replyPreviewLabel")}) {
         EXPECT_EQ(label->font().pixelSize(), 11) << label->objectName().toStdString();
@@ -247,8 +245,6 @@ TEST_F(MainWindow, FontsAndColours) {
     EXPECT_EQ(named<QLabel>("statusLabel")->palette().color(QPalette::WindowText), darkGray);
     EXPECT_EQ(named<QLabel>("statusLabel")->font(),
               QApplication::font(named<QLabel>("statusLabel")));
-    EXPECT_EQ(chatView()->palette().color(QPalette::Link),
-              QColor::fromRgbF(0.1f, 0.4f, 0.8f, 1.0f));
 }
 
 TEST_F(MainWindow, ContextMenus) {
@@ -262,7 +258,7 @@ TEST_F(MainWindow, ContextMenus) {
     EXPECT_EQ(titles(controller->sidebar().contextMenu()),
               QStringList({"프로필 보기", "대화 열기", "방 나가기"}));
     EXPECT_EQ(chatMenu()->title(), "ChatMenu");
-    EXPECT_EQ(titles(chatMenu()), QStringList({"답장하기", "수정하기", "삭제하기"}));
+    EXPECT_EQ(titles(chatMenu()), QStringList({"답장하기", "수정하기", "삭제하기", "복사"}));
     for (QMenu* menu : {controller->sidebar().contextMenu(), chatMenu()})
         for (QAction* action : menu->actions()) {
             EXPECT_TRUE(action->isEnabled());
@@ -380,7 +376,7 @@ TEST_F(MainWindow, EveryControlIsWiredAndNothingCrashes) {
             action->trigger();
     QTest::keyClicks(ui().composer(), QStringLiteral("hello"));
     QTest::keyClick(ui().composer(), Qt::Key_Return);
-    emit chatView()->anchorClicked(QUrl(QStringLiteral("brindlewick-file://f1/a.txt")));
+    QTest::mouseClick(chatView()->viewport(), Qt::LeftButton);
 
     // Logout asks first; "취소" leaves the window as it was.
     platform.alertAnswers = {Platform::kFirstButton + 1};
