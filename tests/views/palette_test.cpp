@@ -1,24 +1,20 @@
 // Text colours against light, dark and high-contrast palettes, and text already shown following a
 // palette change.
 
+#include "message_layout.h"
 #include "readable_color.h"
-#include "transcript_format.h"
-#include "transcript_view.h"
+#include "transcript_fixture.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QStyle>
 #include <QStyleFactory>
-#include <QTextBlock>
-#include <QTextBrowser>
-#include <QTextDocument>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
-#include <set>
 
 using namespace brindlewick;
-using namespace brindlewick::transcript;
 
 namespace {
 
@@ -65,24 +61,6 @@ const struct {
     {"paper", paper},
 };
 
-// The level each role must reach against the base; the grey lines' reasons are in
-// transcript_format.cpp.
-double minimumFor(TextRole role) {
-    switch (role) {
-    case TextRole::Reply:
-    case TextRole::Note:
-    case TextRole::Marker:
-    case TextRole::ReadLine:
-        return kSecondaryContrast;
-    default:
-        return kTextContrast;
-    }
-}
-
-constexpr TextRole kRoles[] = {TextRole::Body,        TextRole::Reply, TextRole::OwnHeader,
-                               TextRole::OtherHeader, TextRole::Note,  TextRole::Marker,
-                               TextRole::ReadLine,    TextRole::Link};
-
 // Widgets learn of it from the event loop.
 void setAppPalette(const QPalette& palette) {
     QApplication::setPalette(palette);
@@ -92,10 +70,7 @@ void setAppPalette(const QPalette& palette) {
 // Leaves the application's palette as it found it.
 class PaletteTest : public ::testing::Test {
 protected:
-    void TearDown() override {
-        setAppPalette(saved);
-        useColorsOf(saved);
-    }
+    void TearDown() override { setAppPalette(saved); }
     QPalette saved = QApplication::palette();
 };
 
@@ -136,54 +111,53 @@ TEST(ReadableColor, KeepsWhatIsReadableAndMovesTheRestJustEnough) {
     EXPECT_GE(contrastRatio(best, QColor(119, 119, 119)), 4.5);
 }
 
-TEST_F(PaletteTest, EveryTranscriptColourReadableOnTheBase) {
+// Every text of the transcript against what it is drawn on: the bubbles for what is inside them,
+// the base for names, times and lines, the find marks for found text.
+TEST(TranscriptColours, EveryTextIsReadableOnWhatItIsDrawnOn) {
     for (const auto& p : kPalettes) {
+        SCOPED_TRACE(p.name);
         const QPalette palette = p.palette();
-        useColorsOf(palette);
-        const QColor base = palette.color(QPalette::Base);
-        const Formats& now = formats();
-        for (const TextRole role : kRoles)
-            EXPECT_GE(contrastRatio(now.colors[int(role)], base), minimumFor(role))
-                << p.name << " role " << int(role);
-        // The formats carry them.
-        EXPECT_EQ(now.body.foreground().color(), now.colors[int(TextRole::Body)]) << p.name;
-        EXPECT_EQ(now.marker.foreground().color(), now.colors[int(TextRole::Marker)]) << p.name;
-        EXPECT_EQ(asLink(now.body, "https://a.example").foreground().color(),
-                  now.colors[int(TextRole::Link)])
-            << p.name;
-        // System lines take the view's own text colour.
-        EXPECT_FALSE(now.system.hasProperty(QTextFormat::ForegroundBrush)) << p.name;
-        // A found match: its text on the highlight.
-        const QTextCharFormat found = findHighlight();
-        const QColor text = found.hasProperty(QTextFormat::ForegroundBrush)
-                                ? found.foreground().color()
-                                : now.colors[int(TextRole::Body)];
-        EXPECT_GE(contrastRatio(text, found.background().color()), kTextContrast) << p.name;
+        const TranscriptColors c = TranscriptColors::forPalette(palette, 1);
+        EXPECT_EQ(c.base, palette.color(QPalette::Base));
+        const struct {
+            const char* what;
+            QColor text;
+            QColor background;
+            double minimum;
+        } pairs[] = {
+            {"own body", c.ownText, c.ownBubble, kTextContrast},
+            {"other body", c.otherText, c.otherBubble, kTextContrast},
+            {"own link", c.ownLink, c.ownBubble, kTextContrast},
+            {"other link", c.otherLink, c.otherBubble, kTextContrast},
+            {"own note", c.ownNote, c.ownBubble, kSecondaryContrast},
+            {"other note", c.otherNote, c.otherBubble, kSecondaryContrast},
+            {"name", c.name, c.base, kTextContrast},
+            {"time and lines", c.secondary, c.base, kSecondaryContrast},
+            {"read line", c.readLine, c.base, kSecondaryContrast},
+            {"found text", c.findText, c.find, kTextContrast},
+            {"current found text", c.findText, c.findCurrent, kTextContrast},
+        };
+        for (const auto& pair : pairs)
+            EXPECT_GE(contrastRatio(pair.text, pair.background), pair.minimum) << pair.what;
+        // The bubbles stand apart from the base, one's own from the others'.
+        EXPECT_NE(c.ownBubble, c.base);
+        EXPECT_NE(c.otherBubble, c.base);
+        EXPECT_NE(c.ownBubble, c.otherBubble);
     }
 }
 
-// The light design stays exactly as it was.
-TEST_F(PaletteTest, LightPaletteKeepsTheDesignColours) {
-    useColorsOf(fusionLight());
-    const Formats& now = formats();
-    const QColor grey = QColor::fromRgbF(0.5f, 0.5f, 0.5f);
-    const struct {
-        TextRole role;
-        QColor color;
-    } cases[] = {
-        {TextRole::Body, Qt::black},
-        {TextRole::Reply, grey},
-        {TextRole::Note, grey},
-        {TextRole::Marker, grey},
-        {TextRole::OwnHeader, QColor::fromRgbF(0.2f, 0.5f, 0.2f)},
-        {TextRole::OtherHeader, QColor::fromRgbF(0.2f, 0.2f, 0.8f)},
-        {TextRole::ReadLine, QColor::fromRgbF(0.85f, 0.4f, 0.1f)},
-        {TextRole::Link, QColor::fromRgbF(0.1f, 0.4f, 0.8f)},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(now.colors[int(c.role)], c.color) << int(c.role);
-    EXPECT_EQ(findHighlight().background().color(), QColor(255, 221, 0));
-    EXPECT_FALSE(findHighlight().hasProperty(QTextFormat::ForegroundBrush));
+// On the light palette the designed colours are used as they are.
+TEST(TranscriptColours, TheLightPaletteKeepsTheDesignColours) {
+    const QPalette palette = fusionLight();
+    const TranscriptColors c = TranscriptColors::forPalette(palette, 1);
+    const QColor text = palette.color(QPalette::Text);
+    EXPECT_EQ(c.ownText, text);
+    EXPECT_EQ(c.otherText, text);
+    EXPECT_EQ(c.name, text);
+    EXPECT_EQ(c.otherLink, QColor::fromRgbF(0.1f, 0.4f, 0.8f));
+    EXPECT_EQ(c.secondary, QColor::fromRgbF(0.5f, 0.5f, 0.5f));
+    EXPECT_EQ(c.readLine, QColor::fromRgbF(0.85f, 0.4f, 0.1f));
+    EXPECT_GT(c.ownBubble.red(), c.ownBubble.blue() + 60) << "one's own bubble is yellow";
 }
 
 // Labels with dimmed text (status line, hints) on the window and on lists.
@@ -204,71 +178,41 @@ TEST_F(PaletteTest, DimLabelsFollowTheApplicationPalette) {
     EXPECT_EQ(label.palette().color(QPalette::WindowText), dim) << "back to the design colour";
 }
 
-class ShownTranscript : public PaletteTest {
-protected:
-    void SetUp() override {
-        setAppPalette(fusionLight());
-        browser.resize(600, 400);
-        browser.show();
-        TranscriptEntry old;
-        old.msgId = "1";
-        old.sender = "하은";
-        old.text = "지난 글";
-        old.time = old.dayTime = "2026-12-09T20:02:11+09:00";
-        transcript.prependEntries({old}, {true, 1});
-        transcript.appendChatMsgId("2", "서준", "보세요 https://a.example/x", "", false, "1");
-        transcript.appendChatMsgId("3", "민지", "고칠 글", "", true, "");
-        transcript.appendChatMsgId("4", "서준", "지울 글", "", false, "");
-        transcript.appendFileChatFrom("서준", "지도.png", "9a1c", "5", "", false);
-        transcript.appendChat("알림");
-        transcript.markEdited("3", "고친 글");
-        transcript.markDeleted("4");
-        transcript.flush();
-    }
+// Painted colours are 8 bits a channel; the chosen ones may lie between.
+::testing::AssertionResult paintedAs(QColor painted, QColor chosen) {
+    const QColor c = chosen.toRgb();
+    if (std::abs(painted.red() - c.red()) <= 1 && std::abs(painted.green() - c.green()) <= 1 &&
+        std::abs(painted.blue() - c.blue()) <= 1)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << painted.name().toStdString() << " is not " << c.name().toStdString();
+}
 
-    // Every run of text with a colour role, and the roles seen.
-    std::set<TextRole> checkColours(const QPalette& palette, const char* name) {
-        std::set<TextRole> seen;
-        const QColor base = palette.color(QPalette::Base);
-        for (QTextBlock b = browser.document()->begin(); b.isValid(); b = b.next())
-            for (auto it = b.begin(); !it.atEnd(); ++it) {
-                const QTextCharFormat f = it.fragment().charFormat();
-                if (!f.hasProperty(kRoleProperty))
-                    continue;
-                const auto role = TextRole(f.intProperty(kRoleProperty));
-                seen.insert(role);
-                EXPECT_EQ(f.foreground().color(), formats().colors[int(role)])
-                    << name << " " << it.fragment().text().toStdString();
-                EXPECT_GE(contrastRatio(f.foreground().color(), base), minimumFor(role))
-                    << name << " " << it.fragment().text().toStdString();
-            }
-        return seen;
-    }
-
-    QTextBrowser browser;
-    TranscriptView transcript{&browser};
-};
-
-TEST_F(ShownTranscript, PaletteSwitchRecoloursTextAlreadyShown) {
-    const QString before = transcript.plainText();
-    EXPECT_EQ(checkColours(fusionLight(), "light").size(), std::size(kRoles))
-        << "the sample shows every role";
-    const QColor lightBody = formats().colors[int(TextRole::Body)];
-    for (const auto& p : kPalettes) {
-        setAppPalette(p.palette());
-        checkColours(p.palette(), p.name);
-        EXPECT_EQ(browser.palette().color(QPalette::Link), formats().colors[int(TextRole::Link)])
-            << p.name;
-    }
-    // Written after the switch: the new colours.
-    transcript.appendChatMsgId("6", "하은", "새 글", "", false, "");
-    transcript.flush();
-    checkColours(paper(), "paper, then appended");
+// A shown transcript takes the colours of each palette it is given, bubbles and base alike.
+TEST_F(PaletteTest, AShownTranscriptFollowsThePalette) {
     setAppPalette(fusionLight());
-    checkColours(fusionLight(), "light again");
-    EXPECT_EQ(formats().colors[int(TextRole::Body)], lightBody);
-    EXPECT_EQ(transcript.plainText(),
-              before + "\n" + QString(QChar::ObjectReplacementCharacter) + " 하은  \n새 글\n");
+    test::Shown shown;
+    shown.transcript.appendChatMsgId("1", "서준", "보세요 https://a.example/x", "", false, "");
+    shown.transcript.appendChatMsgId("2", "민지", "내 글", "", true, "1");
+    const auto bubbleColour = [&](const char* id) {
+        const auto layout = shown.layoutOf(shown.rowOf(id));
+        EXPECT_TRUE(layout) << id;
+        if (!layout)
+            return QColor();
+        const QRect bubble = layout->bubble.translated(0, shown.rectOf(id).top());
+        return shown.grab().pixelColor(bubble.left() + 4, bubble.bottom() - 3);
+    };
+    for (const auto& p : kPalettes) {
+        SCOPED_TRACE(p.name);
+        setAppPalette(p.palette());
+        const TranscriptColors expected = TranscriptColors::forPalette(p.palette(), 1);
+        EXPECT_TRUE(paintedAs(bubbleColour("1"), expected.otherBubble));
+        EXPECT_TRUE(paintedAs(bubbleColour("2"), expected.ownBubble));
+        EXPECT_TRUE(paintedAs(shown.grab().pixelColor(2, 2), expected.base));
+    }
+    // Written after a switch, rows take the colours of now.
+    shown.transcript.appendChatMsgId("3", "하은", "새 글", "", false, "");
+    EXPECT_TRUE(paintedAs(bubbleColour("3"), TranscriptColors::forPalette(paper(), 1).otherBubble));
 }
 
 } // namespace
