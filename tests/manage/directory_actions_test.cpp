@@ -18,7 +18,8 @@ class DirectoryActionsTest : public ManageWindow {
 protected:
     void openTeamRoom() {
         room().open(QStringLiteral("r-1"), QStringLiteral("팀"));
-        transcript().appendChat(QStringLiteral("[시스템] 팀 방 기록"));
+        transcript().appendChatMsgId(QStringLiteral("1"), QStringLiteral("준호"),
+                                     QStringLiteral("팀 방 기록"), QString(), false, QString());
         http.clearRequests();
         platform.clear();
     }
@@ -437,7 +438,7 @@ TEST_F(DirectoryActionsTest, LeavingFromTheSidebarClearsOnlyTheOpenRoom) {
         } else {
             EXPECT_EQ(room().room(), "r-1");
             EXPECT_EQ(header(), "팀");
-            EXPECT_EQ(transcriptText(), "[시스템] 팀 방 기록");
+            EXPECT_EQ(transcriptText(), "준호: 팀 방 기록");
         }
         EXPECT_EQ(status(), "친구 1 · 채팅 2");
     }

@@ -20,7 +20,6 @@
 #include <QMainWindow>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTextBrowser>
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -66,7 +65,7 @@ protected:
     template <typename T> T* widget(const char* name) const {
         return controller->window()->findChild<T*>(QString::fromLatin1(name));
     }
-    QTextBrowser* chatView() const { return widget<QTextBrowser>("chatView"); }
+    MessageListView* chatView() const { return widget<MessageListView>("chatView"); }
     QLineEdit* findField() const { return widget<QLineEdit>("findSearchField"); }
     TranscriptView& transcript() const { return controller->mainWindow().transcript(); }
 
@@ -94,10 +93,16 @@ protected:
     QString status() const { return controller->mainWindow().statusText(); }
     QString header() const { return controller->mainWindow().headerText(); }
     QString counter() const { return widget<QLabel>("findResultLabel")->text(); }
+    // The text of the message a match covers, as the user sees it marked.
+    QString matchText(TextRange match) const {
+        const TranscriptView::Place place = transcript().placeOf(match);
+        const ChatItem* item = transcript().messageAt(place.row);
+        return item ? item->text.mid(place.start, place.length) : QStringLiteral("<no row>");
+    }
+    // The current match's text, "" when there is none.
     QString selectedText() const {
-        // The document's paragraph separators read back as "\n", as the search sees them.
-        return chatView()->textCursor().selectedText().replace(QChar::ParagraphSeparator,
-                                                               QLatin1Char('\n'));
+        const std::optional<TextRange> current = transcript().search().currentMatch();
+        return current ? matchText(*current) : QString();
     }
     // The row of the sidebar showing `room` (chats list), -1 when not shown.
     int rowOfRoom(const QString& room) const {
