@@ -2,13 +2,15 @@
 // drawn isolated, their own direction controls closed inside the isolate.
 
 #include "bidi_isolate.h"
+#include "message_layout.h"
+#include "message_list_view.h"
 #include "side_rows.h"
 #include "transcript_view.h"
 
-#include <QTextBrowser>
 #include <QTextLayout>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <iterator>
 #include <vector>
 
@@ -22,6 +24,7 @@ const QString LRI = QString(QChar(0x2066));
 const QString RLI = QString(QChar(0x2067));
 const QString RLO = QString(QChar(0x202E));
 const QString LRE = QString(QChar(0x202A));
+const QString RLE = QString(QChar(0x202B));
 const QString PDF = QString(QChar(0x202C));
 const QString ZWSP = QString(QChar(0x200B));
 const QString kHebrew = QString::fromUtf8("שלום");
@@ -173,42 +176,56 @@ TEST(Isolated, SidebarRowsIsolateNamesAndStatus) {
     EXPECT_EQ(brindlewick::roomRow(r).title, QString::fromUtf8("팀 [3]"));
 }
 
-TEST(Isolated, TranscriptHeadersRepliesAndFileNames) {
-    QTextBrowser browser;
-    TranscriptView view(&browser);
+// The transcript draws each name on its own; what screen readers read of a row holds no
+// direction controls at all, while the messages keep the names as sent.
+TEST(TranscriptBidi, RowsReadWithoutDirectionControls) {
+    MessageListView list;
+    TranscriptView view(&list);
     const QString sender = RLO + QString::fromUtf8("관리자");
-    view.appendChatMsgId("1", sender, "hi", "", false, QString());
-    view.appendChatMsgId("2", QString::fromUtf8("준호"), "ok", "", false, "1");
+    view.appendChatMsgId("1", sender, "hi" + RLO, "", false, QString());
+    view.appendChatMsgId("2", QString::fromUtf8("준호"), kHebrew + LRE, "", false, "1");
     view.appendFileChatFrom(QString::fromUtf8("준호"), "invoice" + RLO + "fdp.exe", "f1", "3", "",
                             false);
-    view.flush();
-    const QString text = view.plainText();
-    EXPECT_TRUE(text.contains(isolated(sender) + "  ")) << visible(text).toStdString();
-    EXPECT_TRUE(text.contains(isolated(sender) + ": hi")) << visible(text).toStdString();
-    EXPECT_TRUE(text.contains("[파일] " + FSI + "invoice" + RLO + "fdp.exe" + PDF + PDI +
-                              " (클릭하여 저장)"))
-        << visible(text).toStdString();
-    EXPECT_TRUE(nestedWell(text));
-    // What the transcript keeps is the name as sent.
+    view.appendChat(RLI + "공지" + PDF);
+    for (int row = 0; row < view.model().size(); ++row) {
+        const QString spoken = view.model().spokenText(row);
+        for (const QChar c : spoken)
+            EXPECT_NE(c.category(), QChar::Other_Format) << visible(spoken).toStdString();
+    }
+    EXPECT_EQ(view.model().spokenText(2), QString::fromUtf8("준호: 파일 invoice fdp.exe"));
     EXPECT_EQ(view.chatItems().at(0).sender, sender);
+    EXPECT_EQ(view.chatItems().at(2).fileName, "invoice" + RLO + "fdp.exe");
 }
 
-// A reply whose message comes later, with an older page, gets the same isolated line.
-TEST(Isolated, ARepliesLineFilledInByAPage) {
-    QTextBrowser browser;
-    TranscriptView view(&browser);
-    view.appendChatMsgId("9", QString::fromUtf8("준호"), "ok", "", false, "8");
-    TranscriptEntry answered;
-    answered.msgId = "8";
-    answered.sender = RLO + QString::fromUtf8("관리자");
-    answered.text = "hi" + RLO;
-    ASSERT_EQ(view.prependEntries({answered}, PageMarks{}), 1);
-    view.flush();
-    const QString text = view.plainText();
-    // The whole line, closed before the replying entry's own header.
-    EXPECT_TRUE(
-        text.contains("↳ " + isolated(answered.sender) + ": " + isolated(answered.text) + "\n"))
-        << visible(text).toStdString();
+// The edit note after a message's text stays after it, whatever the text leaves open.
+TEST(TranscriptBidi, TheEditNoteKeepsItsPlaceAfterTheText) {
+    const QString texts[] = {"abc" + RLO + "xyz",
+                             "abc" + RLE + "xyz",
+                             "abc" + RLI + "xyz",
+                             "abc" + LRI + RLO + "xyz",
+                             "abc" + PDI + RLO + "x" + PDF + RLO,
+                             "abc " + kHebrew};
+    const TranscriptFonts fonts = TranscriptFonts::fromApplication();
+    for (const QString& text : texts) {
+        SCOPED_TRACE(visible(text).toStdString());
+        TranscriptRow row;
+        row.item.msgId = "1";
+        row.item.sender = "a";
+        row.item.text = text;
+        row.item.edited = true;
+        const auto layout = layoutRow(row, {}, 600, fonts);
+        ASSERT_TRUE(layout->body);
+        const QTextLine line = layout->body->lineAt(0);
+        ASSERT_EQ(layout->body->lineCount(), 1);
+        qreal textRight = 0;
+        for (int i = 0; i <= layout->bodyLength; ++i)
+            textRight = std::max(textRight, line.cursorToX(i));
+        const QString shown = layout->body->text();
+        const int note = int(shown.lastIndexOf(QStringLiteral("(수정됨)")));
+        ASSERT_GT(note, layout->bodyLength - 1);
+        for (int i = note; i <= int(shown.size()); ++i)
+            EXPECT_GE(line.cursorToX(i), textRight - 0.5) << i;
+    }
 }
 
 } // namespace

@@ -47,10 +47,12 @@ template <typename Each> void forEachCodePoint(QStringView text, Each each) {
 
 } // namespace
 
-QString balancedBidi(QStringView text) {
-    QString out;
+namespace {
+
+// Writes `text` balanced into `out`; returns what it leaves open, innermost last: true for an
+// isolate, false for an embedding or override.
+std::vector<bool> balance(QStringView text, QString& out) {
     out.reserve(text.size() + 2);
-    // What is open, innermost last: true for an isolate, false for an embedding or override.
     std::vector<bool> open;
     const auto closeEmbeddingsAbove = [&out, &open](std::vector<bool>::size_type level) {
         while (open.size() > level && !open.back()) {
@@ -95,11 +97,29 @@ QString balancedBidi(QStringView text) {
         }
         out.append(text.mid(at, length));
     });
+    return open;
+}
+
+QString closers(std::vector<bool> open) {
+    QString out;
     while (!open.empty()) {
         out.append(QChar(open.back() ? kPopDirectionalIsolate : kPopDirectionalFormatting));
         open.pop_back();
     }
     return out;
+}
+
+} // namespace
+
+QString balancedBidi(QStringView text) {
+    QString out;
+    const std::vector<bool> open = balance(text, out);
+    return out + closers(open);
+}
+
+QString bidiClosers(QStringView text) {
+    QString scratch;
+    return closers(balance(text, scratch));
 }
 
 QString isolated(const QString& name) {

@@ -18,5 +18,8 @@ QString isolated(const QString& name);
 // `text` with closers that close nothing dropped, what it leaves open closed at its end, and
 // paragraph separators (which would end an isolate early) made spaces. For text cut short.
 QString balancedBidi(QStringView text);
+// The closers of what `text` leaves open, innermost first: written after it, what follows keeps
+// its own direction.
+QString bidiClosers(QStringView text);
 
 } // namespace brindlewick

@@ -1,5 +1,6 @@
 #include "message_layout.h"
 
+#include "bidi_isolate.h"
 #include "file_link.h"
 #include "message_links.h"
 #include "readable_color.h"
@@ -105,6 +106,12 @@ QString shownBody(const ChatItem& item) {
         }
     }
     return out;
+}
+
+QString editNote(const ChatItem& item) {
+    if (!item.edited || item.deleted)
+        return QString();
+    return bidiClosers(shownBody(item)) + QStringLiteral(" (수정됨)");
 }
 
 namespace {
@@ -213,8 +220,7 @@ std::unique_ptr<MessageLayout> layoutRow(const TranscriptRow& r, const RowContex
     QString text = shownBody(item);
     out->bodyLength = int(text.size());
     QList<QTextLayout::FormatRange> formats;
-    if (item.edited && !item.deleted)
-        text += QStringLiteral(" (수정됨)");
+    text += editNote(item);
     QFont bodyFont = fonts.body;
     if (item.deleted)
         bodyFont.setItalic(true);

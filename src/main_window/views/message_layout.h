@@ -83,6 +83,9 @@ struct RowContext {
 
 // The text a message shows in its body (line breaks as the layout wants them, the edit note).
 QString shownBody(const ChatItem& item);
+// What follows the body of an edited message: " (수정됨)", after closers of any direction
+// override the text leaves open; "" for others.
+QString editNote(const ChatItem& item);
 // Lays out row `r` for `width`.
 std::unique_ptr<MessageLayout> layoutRow(const TranscriptRow& r, const RowContext& context,
                                          int width, const TranscriptFonts& fonts);

@@ -924,9 +924,7 @@ QString MessageListView::selectedText() const {
     const ChatItem* item = model_->message(row);
     if (!item)
         return QString();
-    const QString shown =
-        shownBody(*item) +
-        (item->edited && !item->deleted ? QStringLiteral(" (수정됨)") : QString());
+    const QString shown = shownBody(*item) + editNote(*item);
     const int from = std::clamp(std::min(selectionAnchor_, selectionEnd_), 0, int(shown.size()));
     const int to = std::clamp(std::max(selectionAnchor_, selectionEnd_), 0, int(shown.size()));
     QString out = shown.mid(from, to - from);

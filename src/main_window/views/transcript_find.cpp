@@ -14,8 +14,7 @@ void TranscriptView::addSearchText(int row) {
     searchStarts_.push_back(searchText_.originalSize());
     searchSeqs_.push_back(model_->seqOf(row));
     // Each message ends in a line break, where normalization cannot reach across.
-    searchText_.append(shownBody(*item) +
-                       (item->edited ? QStringLiteral(" (수정됨)\n") : QStringLiteral("\n")));
+    searchText_.append(shownBody(*item) + editNote(*item) + QLatin1Char('\n'));
 }
 
 void TranscriptView::refreshSearchText() {
