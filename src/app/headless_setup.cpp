@@ -53,12 +53,14 @@ QString showSampleConversation(MainController& main) {
         record.status = QString::fromUtf8(status);
         return record;
     };
-    auto roomRecord = [](const char* id, const char* title, const char* peer, qint64 unread) {
+    auto roomRecord = [](const char* id, const char* title, const char* peer, qint64 unread,
+                         LastMessage last = {}) {
         RoomRecord record;
         record.room = QString::fromUtf8(id);
         record.title = QString::fromUtf8(title);
         record.peer = QString::fromUtf8(peer);
         record.unread = unread;
+        record.last = std::move(last);
         return record;
     };
     const std::string room = "dm:01012345678:01098765432";
@@ -67,10 +69,19 @@ QString showSampleConversation(MainController& main) {
                                friendRecord("01055512345", "하은", ""),
                                friendRecord("01077788899", "도윤", "주말엔 연락 주세요")},
                               {roomRecord(room.c_str(), "서준", "01098765432", 0),
-                               roomRecord("g-3f9a", "주말 등산 모임", "", 2),
-                               roomRecord("dm:01012345678:01077788899", "도윤", "01077788899", 0),
-                               roomRecord("memo-01012345678", "나의 메모", "", 0),
-                               roomRecord("dm:01012345678:01055512345", "하은", "01055512345", 0)});
+                               roomRecord("g-3f9a", "주말 등산 모임", "", 2,
+                                          {QStringLiteral("토요일 7시 정문 앞에서 만나요, 늦으면 "
+                                                          "단톡에 남겨 주세요 ⛰️"),
+                                           QString(), QStringLiteral("2026-12-10T08:47:00+09:00")}),
+                               roomRecord("dm:01012345678:01077788899", "도윤", "01077788899", 0,
+                                          {QString(), QStringLiteral("산행.jpg"),
+                                           QStringLiteral("2026-12-09T21:05:00+09:00")}),
+                               roomRecord("memo-01012345678", "나의 메모", "", 0,
+                                          {QString(), QStringLiteral("견적서.xlsx"),
+                                           QStringLiteral("2026-12-08T18:30:00+09:00")}),
+                               roomRecord("dm:01012345678:01055512345", "하은", "01055512345", 0,
+                                          {QStringLiteral("고마워요 😊"), QString(),
+                                           QStringLiteral("2026-11-28T12:00:00+09:00")})});
     main.room().open(QString::fromStdString(room), QStringLiteral("서준"));
     ChatEvents& events = main.events();
     events.frameReceived(MessageType::Chat,
@@ -84,8 +95,8 @@ QString showSampleConversation(MainController& main) {
                              .encode());
     events.frameReceived(MessageType::FileMeta,
                          wire::FileMessage{room, "서준", "5f2c9a0e4b7d41c3a8e6d2b190f7c345",
-                                           "회의자료 v2.pdf", "1048576", "2026-12-10T09:14:02+09:00", "43",
-                                           "01098765432"}
+                                           "회의자료 v2.pdf", "1048576",
+                                           "2026-12-10T09:14:02+09:00", "43", "01098765432"}
                              .encode());
     events.frameReceived(MessageType::Chat,
                          wire::ChatMessage{room, "서준", "표 2도 숫자 확인 부탁드려요",

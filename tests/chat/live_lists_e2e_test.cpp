@@ -10,6 +10,7 @@
 #include "fake_platform.h"
 #include "main_controller.h"
 #include "main_window.h"
+#include "room_history.h"
 #include "room_session.h"
 #include "server_harness.h"
 #include "sidebar_controller.h"
@@ -19,6 +20,7 @@
 #include <QFont>
 #include <QMainWindow>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTableView>
 #include <gtest/gtest.h>
@@ -153,6 +155,71 @@ TEST_F(LiveListsEndToEnd, TheChatsListFollowsTheConversation) {
     EXPECT_EQ(shown(), QStringList({"씨 [3]*", "에이", "나의 메모"}));
     EXPECT_EQ(title(), "Brindlewick (3)");
     EXPECT_EQ(controller_->mainWindow().statusText(), "새 메시지 · 씨: 연락 주세요");
+}
+
+// Each row shows its room's last message and time, from the server's list and live after it.
+TEST_F(LiveListsEndToEnd, RowsShowTheLastMessageAndItsTime) {
+    { Writer once(server_->chatPort, kB, "비"); }
+    Writer a(server_->chatPort, kA, "에이");
+    const std::string withA = a.room(kB);
+    ASSERT_TRUE(a.write(withA, "하나"));
+    // Braces and a key's name are only text, on the server's list as live.
+    ASSERT_TRUE(a.write(withA, "{\"room_name\":\"가짜\"}\n둘째 줄"));
+
+    signInB();
+    const auto cell = [&](int role) {
+        return controller_->sidebar().model()->index(0, SidebarModel::NameColumn).data(role);
+    };
+    ASSERT_TRUE(waitUntil([&] { return shown() == QStringList({"에이 [2]*"}); }))
+        << shown().join(", ").toStdString();
+    EXPECT_EQ(cell(SidebarModel::SecondLineRole).toString(), "{\"room_name\":\"가짜\"} 둘째 줄");
+    // Written a moment ago: today's clock (or the date, should midnight have passed meanwhile).
+    const QRegularExpression shownTime(QStringLiteral("^(\\d\\d:\\d\\d|\\d+월 \\d+일)$"));
+    EXPECT_TRUE(shownTime.match(cell(SidebarModel::TimeRole).toString()).hasMatch())
+        << cell(SidebarModel::TimeRole).toString().toStdString();
+    EXPECT_EQ(cell(SidebarModel::UnreadRole).toLongLong(), 2);
+    const QString spoken = cell(Qt::AccessibleTextRole).toString();
+    EXPECT_TRUE(spoken.startsWith("에이, {\"room_name\":\"가짜\"} 둘째 줄, "))
+        << spoken.toStdString();
+    EXPECT_TRUE(spoken.endsWith(", 안 읽은 메시지 2개")) << spoken.toStdString();
+
+    // A message that arrives changes the row at once, without asking the server.
+    ASSERT_TRUE(idle());
+    QSignalSpy listed(&directory(), &Directory::listsChanged);
+    ASSERT_TRUE(a.write(withA, "셋"));
+    ASSERT_TRUE(waitUntil([&] { return cell(SidebarModel::SecondLineRole).toString() == "셋"; }));
+    EXPECT_EQ(cell(SidebarModel::UnreadRole).toLongLong(), 3);
+    EXPECT_EQ(listed.count(), 0);
+    // The server's list says the same.
+    ASSERT_TRUE(refresh());
+    EXPECT_EQ(cell(SidebarModel::SecondLineRole).toString(), "셋");
+    EXPECT_EQ(shown(), QStringList({"에이 [3]*"}));
+}
+
+// The room remembered from the last run opens before the lists come; it is read all the same.
+TEST_F(LiveListsEndToEnd, TheRoomReopenedAtStartCountsAsRead) {
+    { Writer once(server_->chatPort, kB, "비"); }
+    Writer a(server_->chatPort, kA, "에이");
+    const std::string withA = a.room(kB);
+    for (const char* text : {"하나", "둘", "셋"})
+        ASSERT_TRUE(a.write(withA, text));
+
+    controller_ = std::make_unique<MainController>(QString::fromStdString(kB), QStringLiteral("비"),
+                                                   QString(), config_, platform_);
+    QSignalSpy listed(&directory(), &Directory::listsChanged);
+    QSignalSpy pages(&controller_->history(), &RoomHistory::pageArrived);
+    controller_->showMain();
+    controller_->room().open(QString::fromStdString(withA), QStringLiteral("에이"));
+    controller_->sidebar().setMode(SidebarController::Mode::Chats);
+    ASSERT_TRUE(waitUntil([&] { return listed.count() > 0; }));
+    EXPECT_EQ(shown(), QStringList({"에이"}));
+    EXPECT_EQ(title(), "Brindlewick");
+    EXPECT_EQ(directory().unreadTotal(), 0);
+    // The server learns it from the room's first page, and its lists agree once it has.
+    ASSERT_TRUE(waitUntil([&] { return pages.count() > 0; }));
+    controller_->room().close();
+    EXPECT_TRUE(waitUntil([&] { return refresh() && shown() == QStringList({"에이"}); }))
+        << shown().join(", ").toStdString();
 }
 
 } // namespace

@@ -184,7 +184,7 @@ TEST_F(ManageEndToEnd, MemoRoomOpensAndIsSearchable) {
     ASSERT_TRUE(alice.actAndRefresh([&] { alice.actions().createMemoRoom(); }));
     const QString memo = alice.openRoom();
     ASSERT_TRUE(memo.startsWith(QLatin1String("memo:"))) << memo.toStdString();
-    EXPECT_EQ(alice.header(), "나의 메모  (" + memo + ")");
+    EXPECT_EQ(alice.header(), "나의 메모"); // its name, never its id
     EXPECT_EQ(alice.roomIds(), QStringList({memo}));
     EXPECT_TRUE(alice.platform.alerts.isEmpty());
 
@@ -203,6 +203,33 @@ TEST_F(ManageEndToEnd, MemoRoomOpensAndIsSearchable) {
     EXPECT_EQ(counter->text(), "1 / 1");
     EXPECT_EQ(window->findChild<QTextBrowser*>("chatView")->textCursor().selectedText(),
               QStringLiteral("한글 메모").normalized(QString::NormalizationForm_D));
+}
+
+// The name typed for a memo room is the room's title on the server: the lists, the header and
+// the chats list carry it, and a second memo room keeps its own.
+TEST_F(ManageEndToEnd, MemoRoomsCarryTheNameGiven) {
+    alice.platform.textAnswers = {QStringLiteral("여행 계획")};
+    ASSERT_TRUE(alice.actAndRefresh([&] { alice.actions().createMemoRoom(); }));
+    ASSERT_TRUE(waitUntil([&] { return !alice.openRoom().isEmpty(); }));
+    const QString trip = alice.openRoom();
+    EXPECT_EQ(alice.header(), "여행 계획");
+    EXPECT_EQ(alice.status(), "방 참가: 여행 계획");
+    ASSERT_NE(alice.directory().room(trip), nullptr);
+    EXPECT_EQ(alice.directory().room(trip)->title, "여행 계획");
+
+    alice.platform.textAnswers = {std::nullopt}; // cancelled: nothing is made
+    alice.actions().createMemoRoom();
+    spin(100);
+    EXPECT_EQ(alice.roomIds(), QStringList({trip}));
+
+    ASSERT_TRUE(alice.actAndRefresh([&] { alice.actions().createMemoRoom(); })); // the default
+    ASSERT_TRUE(waitUntil([&] { return alice.openRoom() != trip; }));
+    const QString mine = alice.openRoom();
+    EXPECT_EQ(alice.header(), "나의 메모");
+    ASSERT_NE(alice.directory().room(mine), nullptr);
+    EXPECT_EQ(alice.directory().room(mine)->title, "나의 메모");
+    EXPECT_EQ(alice.directory().room(trip)->title, "여행 계획");
+    EXPECT_TRUE(alice.platform.alerts.isEmpty());
 }
 
 TEST_F(ManageEndToEnd, LeavingRooms) {
