@@ -3,6 +3,7 @@
 
 #include "main_controller.h"
 #include "main_window.h"
+#include "sidebar_controller.h"
 #include "signed_in_window.h"
 
 #include <QAccessible>
@@ -58,6 +59,30 @@ TEST(MainWindowAccessibility, EveryControlHasAName) {
     ASSERT_EQ(table->tableInterface()->columnCount(), 2);
     EXPECT_EQ(table->tableInterface()->columnDescription(0), "사진");
     EXPECT_EQ(table->tableInterface()->columnDescription(1), "이름");
+}
+
+// A chats list row reads the room's name, its last message and how many are unread.
+TEST(MainWindowAccessibility, ChatsRowsReadNameLastMessageAndCount) {
+    SignedInWindow signedIn;
+    ASSERT_TRUE(
+        signedIn.start("[]", R"([{"room_name":"r-1","title":"개발팀","unread_count":4,)"
+                             R"("last_message":"배포\n끝났어요","last_file_name":"",)"
+                             R"("last_time":"2020-03-01T09:30:00"},)"
+                             R"({"room_name":"r-2","title":"가족",)"
+                             R"("last_file_name":"여행.png","last_time":"2020-03-02T10:00:00"}])"));
+    MainController& controller = *signedIn.controller;
+    controller.sidebar().setMode(SidebarController::Mode::Chats);
+    QAccessibleInterface* table = QAccessible::queryAccessibleInterface(
+        controller.window()->findChild<QTableView*>("sideTable"));
+    ASSERT_NE(table, nullptr);
+    ASSERT_NE(table->tableInterface(), nullptr);
+    const QString names[] = {"개발팀, 배포 끝났어요, 3월 1일, 안 읽은 메시지 4개",
+                             "가족, 사진, 3월 2일"};
+    for (int row = 0; row < 2; ++row) {
+        QAccessibleInterface* cell = table->tableInterface()->cellAt(row, 1);
+        ASSERT_NE(cell, nullptr) << row;
+        EXPECT_EQ(cell->text(QAccessible::Name), names[row]);
+    }
 }
 
 } // namespace
