@@ -1,0 +1,376 @@
+// The outbox against a scripted server: what waits goes out in order after each sign-in and
+// again after a lost connection until its echo comes; refusals land on the requests that got
+// no echo; what is kept survives a restart, an age beyond the limit and a write cut short.
+
+#include "chat_client.h"
+#include "chat_events.h"
+#include "event_loop.h"
+#include "fake_chat_server.h"
+#include "outbox.h"
+#include "outbox_store.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace brindlewick;
+using namespace brindlewick::test;
+
+namespace {
+
+const QString kRoom = QStringLiteral("dm:01011112222:01033334444");
+
+// A signed-in client whose server is the test.
+struct Session {
+    explicit Session(const QString& path = QString()) : client(config()), events(client) {
+        client.setPhone(QStringLiteral("01011112222"));
+        client.setNick(QStringLiteral("민지"));
+        events.setReconnectDelay(20);
+        outbox = std::make_unique<Outbox>(client, events, path);
+    }
+    ServerConfig config() {
+        ServerConfig c;
+        c.chatPort = server.port();
+        return c;
+    }
+    // Connects (again) and signs in; true once the outbox knows.
+    bool signIn() {
+        const int before = server.connectionCount();
+        const std::size_t framesBefore = server.frames().size();
+        if (!client.connected())
+            client.connect();
+        if (!server.waitForConnection(before + 1)) {
+            ADD_FAILURE() << "no connection " << before;
+            return false;
+        }
+        if (!server.waitForFrames(framesBefore + 1)) {
+            ADD_FAILURE() << "no auth " << server.frames().size();
+            return false;
+        }
+        server.sendFrame(MessageType::AuthOk, {});
+        return waitUntil([&] { return outbox->signedIn(); });
+    }
+    // True once a frame sent now has arrived, so everything sent before it has too.
+    bool everythingArrived() {
+        client.joinRoom(QStringLiteral("probe"));
+        return waitUntil([&] { return !server.framesOfType(MessageType::JoinRoom).empty(); });
+    }
+    // Ends the connection; the client reconnects by itself.
+    bool drop() {
+        server.resetConnection();
+        return waitUntil([&] { return !outbox->signedIn(); });
+    }
+    // Client ids of the requests of `type` received since the last clear, in order.
+    std::vector<std::string> sent(std::uint8_t type, std::size_t idField) {
+        std::vector<std::string> ids;
+        for (const ReceivedFrame& f : server.framesOfType(type))
+            ids.push_back(f.fields.size() > idField ? f.fields[idField] : "");
+        return ids;
+    }
+    wire::ChatMessage echo(const QString& clientId, const std::string& msgId) {
+        return wire::ChatMessage{
+            kRoom.toStdString(),   "민지", "글", "2026-12-11T09:00:00", msgId, "01011112222", "",
+            clientId.toStdString()};
+    }
+
+    FakeChatServer server;
+    ChatClient client;
+    ChatEvents events;
+    std::unique_ptr<Outbox> outbox;
+};
+
+std::vector<std::string> ids(std::initializer_list<QString> list) {
+    std::vector<std::string> out;
+    for (const QString& id : list)
+        out.push_back(id.toStdString());
+    return out;
+}
+
+} // namespace
+
+TEST(Outbox, WaitsUntilSignedInThenSendsInOrderAndAgainAfterALostConnection) {
+    Session s;
+    const QString first = s.outbox->sendChat(kRoom, "하나", "");
+    const QString edit = s.outbox->sendEdit(kRoom, "7", "고친 말");
+    const QString second = s.outbox->sendChat(kRoom, "둘", "7");
+    const QString deletion = s.outbox->sendDelete(kRoom, "5");
+    EXPECT_EQ(s.outbox->waitingCount(kRoom), 4);
+    EXPECT_TRUE(wire::isClientId(first.toStdString()));
+
+    ASSERT_TRUE(s.signIn());
+    ASSERT_TRUE(s.server.waitForFrames(5)); // Auth and the four
+    std::vector<std::uint8_t> types;
+    for (const ReceivedFrame& f : s.server.frames())
+        types.push_back(f.type);
+    EXPECT_EQ(types, (std::vector<std::uint8_t>{MessageType::Auth, MessageType::Chat,
+                                                MessageType::ChatEdit, MessageType::Chat,
+                                                MessageType::ChatDelete}));
+    EXPECT_EQ(s.sent(MessageType::Chat, 3), ids({first, second}));
+    EXPECT_EQ(s.server.framesOfType(MessageType::Chat)[1].fields[2], "7"); // the reply stays
+    EXPECT_EQ(s.sent(MessageType::ChatEdit, 3), ids({edit}));
+    EXPECT_EQ(s.sent(MessageType::ChatDelete, 2), ids({deletion}));
+
+    // Only the first is confirmed before the connection goes: the rest goes again, in order.
+    EXPECT_EQ(s.outbox->settleChat(s.echo(first, "8"), true), first);
+    EXPECT_EQ(s.outbox->settleChat(s.echo(first, "8"), true), ""); // a second echo: nothing
+    ASSERT_TRUE(s.drop());
+    s.server.clearFrames();
+    const QString offline = s.outbox->sendChat(kRoom, "셋", "");
+    ASSERT_TRUE(s.signIn());
+    ASSERT_TRUE(s.server.waitForFrames(5));
+    EXPECT_EQ(s.sent(MessageType::Chat, 3), ids({second, offline}));
+    EXPECT_EQ(s.sent(MessageType::ChatEdit, 3), ids({edit}));
+
+    // Taken while signed in: out at once.
+    const QString now = s.outbox->sendChat(kRoom, "넷", "");
+    ASSERT_TRUE(s.server.waitForFrames(6));
+    EXPECT_EQ(s.sent(MessageType::Chat, 3).back(), now.toStdString());
+    wire::Edit editEcho{kRoom.toStdString(), "7", "고친 말", edit.toStdString()};
+    EXPECT_EQ(s.outbox->settleEdit(editEcho), edit);
+    EXPECT_EQ(s.outbox->settleDelete(wire::Delete{kRoom.toStdString(), "5", ""}), "");
+    EXPECT_EQ(s.outbox->waitingCount(kRoom), 4);
+}
+
+TEST(Outbox, AnEchoWithoutClientIdSettlesTheOldestOwnMessageOfItsRoom) {
+    Session s;
+    ASSERT_TRUE(s.signIn());
+    const QString first = s.outbox->sendChat(kRoom, "하나", "");
+    const QString other = s.outbox->sendChat("g:other", "딴 방", "");
+    s.outbox->sendChat(kRoom, "둘", "");
+    // Someone else's message without an id settles nothing.
+    EXPECT_EQ(s.outbox->settleChat(s.echo("", "1"), false), "");
+    EXPECT_EQ(s.outbox->settleChat(s.echo("", "2"), true), first);
+    wire::ChatMessage inOther = s.echo("", "3");
+    inOther.room = "g:other";
+    EXPECT_EQ(s.outbox->settleChat(inOther, true), other);
+    EXPECT_EQ(s.outbox->size(), 1);
+}
+
+// A refusal names only the type it refuses and may overtake echoes of earlier requests; once
+// every request has its answer, exactly the ones without an echo are failed.
+TEST(Outbox, RefusalsEndOnTheRequestsThatGotNoEcho) {
+    struct Case {
+        const char* name;
+        int sent;
+        // "e<n>": the echo of request n; "x": a refusal.
+        std::vector<std::string> answers;
+        std::vector<int> failed;
+    };
+    const std::vector<Case> cases = {
+        {"in order", 3, {"e0", "x", "e2"}, {1}},
+        {"refusal first, its echo later", 2, {"x", "e0"}, {1}},
+        {"overtaking two echoes", 3, {"x", "e0", "e1"}, {2}},
+        {"two refusals", 3, {"x", "e1", "x"}, {0, 2}},
+        {"all refused", 2, {"x", "x"}, {0, 1}},
+        {"a refusal for nothing sent", 1, {"e0", "x"}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Session s;
+        ASSERT_TRUE(s.signIn());
+        std::vector<QString> cids;
+        for (int i = 0; i < c.sent; ++i)
+            cids.push_back(s.outbox->sendChat(kRoom, QStringLiteral("글 %1").arg(i), ""));
+        for (const std::string& answer : c.answers) {
+            if (answer == "x")
+                s.outbox->refused(wire::ServerError{"5", "방의 멤버가 아닙니다"});
+            else
+                s.outbox->settleChat(
+                    s.echo(cids[std::size_t(std::stoi(answer.substr(1)))], answer.substr(1)), true);
+        }
+        std::vector<int> failed;
+        for (int i = 0; i < c.sent; ++i)
+            if (const OutboxEntry* e = s.outbox->entry(cids[std::size_t(i)]); e && e->failed) {
+                failed.push_back(i);
+                EXPECT_EQ(e->reason, "방의 멤버가 아닙니다");
+            }
+        EXPECT_EQ(failed, c.failed);
+        EXPECT_EQ(s.outbox->failedCount(kRoom), int(c.failed.size()));
+    }
+    // Refusals of other requests (a history page, an edit with none waiting) touch nothing.
+    Session s;
+    ASSERT_TRUE(s.signIn());
+    const QString id = s.outbox->sendChat(kRoom, "글", "");
+    EXPECT_EQ(s.outbox->refused(wire::ServerError{"20", "방의 멤버가 아닙니다"}), "");
+    EXPECT_EQ(s.outbox->refused(wire::ServerError{"10", "없는 메시지입니다"}), "");
+    EXPECT_EQ(s.outbox->refused(wire::ServerError{"x", "?"}), "");
+    EXPECT_FALSE(s.outbox->entry(id)->failed);
+}
+
+TEST(Outbox, AFailedRequestGoesAgainOnlyWhenRetriedAndCanBeRemoved) {
+    Session s;
+    ASSERT_TRUE(s.signIn());
+    const QString id = s.outbox->sendChat(kRoom, "글", "");
+    const QString gone = s.outbox->sendChat(kRoom, "지울 글", "");
+    s.outbox->refused(wire::ServerError{"5", "가입하지 않은 사용자와는 대화할 수 없습니다"});
+    s.outbox->refused(wire::ServerError{"5", "가입하지 않은 사용자와는 대화할 수 없습니다"});
+    ASSERT_TRUE(s.drop());
+    s.server.clearFrames();
+    ASSERT_TRUE(s.signIn());
+    ASSERT_TRUE(s.everythingArrived());
+    EXPECT_TRUE(s.sent(MessageType::Chat, 3).empty()); // failed ones wait for the user
+
+    EXPECT_TRUE(s.outbox->retry(id));
+    EXPECT_FALSE(s.outbox->retry(id));      // waiting again, not failed
+    ASSERT_TRUE(s.server.waitForFrames(3)); // Auth, the probe's JoinRoom, the retry
+    EXPECT_EQ(s.sent(MessageType::Chat, 3), ids({id}));
+    EXPECT_TRUE(s.outbox->remove(gone));
+    EXPECT_FALSE(s.outbox->remove(gone));
+    EXPECT_EQ(s.outbox->failedCount(kRoom), 0);
+    EXPECT_EQ(s.outbox->waitingCount(kRoom), 1);
+}
+
+TEST(Outbox, WhatWaitedTooLongFailsInsteadOfGoing) {
+    qint64 now = 1'000'000'000'000;
+    Session s;
+    s.outbox->setClock([&] { return now; });
+    const QString old = s.outbox->sendChat(kRoom, "어제 글", "");
+    now += Outbox::kDefaultMaxAgeMs - 1000;
+    const QString recent = s.outbox->sendChat(kRoom, "오늘 글", "");
+    now += 2000;
+    QString failedId;
+    QObject::connect(s.outbox.get(), &Outbox::failed,
+                     [&](const QString& id, const QString&, const QString&) { failedId = id; });
+    ASSERT_TRUE(s.signIn());
+    ASSERT_TRUE(s.server.waitForFrames(2));
+    EXPECT_EQ(s.sent(MessageType::Chat, 3), ids({recent}));
+    EXPECT_EQ(failedId, old);
+    EXPECT_EQ(s.outbox->entry(old)->reason, Outbox::kTooOldText);
+    // Retried, its age starts again.
+    EXPECT_TRUE(s.outbox->retry(old));
+    ASSERT_TRUE(s.server.waitForFrames(3));
+    EXPECT_EQ(s.sent(MessageType::Chat, 3), ids({recent, old}));
+}
+
+TEST(Outbox, WhatIsKeptSurvivesARestartInOrderWithItsState) {
+    QTemporaryDir dir;
+    const QString path = Outbox::pathFor(dir.path(), QStringLiteral("010-1111-2222"));
+    EXPECT_EQ(path, Outbox::pathFor(dir.path(), QStringLiteral("01011112222")));
+    QString a, b, c, file;
+    {
+        Session s(path);
+        a = s.outbox->sendChat(kRoom, "하나\n둘째 줄", "3");
+        b = s.outbox->sendChat(kRoom, "안녕 😀", "");
+        c = s.outbox->sendDelete(kRoom, "4");
+        file = s.outbox->sendFile(kRoom, "ab12", "사진.png", 2048);
+        ASSERT_TRUE(s.signIn());
+        s.outbox->refused(wire::ServerError{"11", "없는 메시지입니다"});
+        EXPECT_EQ(s.outbox->settleChat(s.echo(b, "9"), true), b);
+    }
+    {
+        Session s(path);
+        const QList<OutboxEntry> kept = s.outbox->entries();
+        ASSERT_EQ(kept.size(), 3);
+        EXPECT_EQ(kept[0].clientId, a);
+        EXPECT_EQ(kept[0].text, "하나\n둘째 줄");
+        EXPECT_EQ(kept[0].replyTo, "3");
+        EXPECT_EQ(kept[1].clientId, c);
+        EXPECT_EQ(kept[1].kind, OutboxEntry::Kind::Delete);
+        EXPECT_TRUE(kept[1].failed);
+        EXPECT_EQ(kept[1].reason, "없는 메시지입니다");
+        EXPECT_EQ(kept[2].kind, OutboxEntry::Kind::File);
+        EXPECT_EQ(kept[2].fileName, "사진.png");
+        EXPECT_EQ(kept[2].fileSize, 2048);
+        EXPECT_EQ(s.outbox->waitingCount(kRoom), 2);
+        EXPECT_EQ(s.outbox->failedCount(kRoom), 1);
+        // What a session took before the file was attached joins what the file keeps, after it.
+        Session memory;
+        const QString early = memory.outbox->sendChat(kRoom, "먼저", "");
+        memory.outbox->attach(path);
+        const QList<OutboxEntry> joined = memory.outbox->entries();
+        ASSERT_EQ(joined.size(), 4);
+        EXPECT_EQ(joined[3].clientId, early);
+    }
+}
+
+// A write cut short by a kill, a log torn at any byte, or a file that is no database at all:
+// the outbox opens, keeps every request committed whole, and takes new ones.
+TEST(OutboxStore, AWriteCutShortLeavesAReadableOutbox) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("outbox.db");
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(ready[0]);
+        OutboxStore store(path);
+        for (int i = 0;; ++i) {
+            OutboxEntry e;
+            e.clientId = QStringLiteral("%1").arg(i, 32, 10, QChar(u'0'));
+            e.room = kRoom;
+            e.text = QString(200, QChar(u'가')) + QString::number(i);
+            store.add(e);
+            if (i == 50 && write(ready[1], "r", 1) != 1)
+                _exit(1);
+        }
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    ::close(ready[0]);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+
+    auto readsInOrder = [&](int atLeast) {
+        OutboxStore store(path);
+        EXPECT_TRUE(store.isOpen());
+        const QList<OutboxEntry> kept = store.load();
+        EXPECT_GE(kept.size(), atLeast);
+        for (int i = 0; i < kept.size(); ++i) {
+            EXPECT_EQ(kept[i].clientId.toInt(), i);
+            EXPECT_EQ(kept[i].text, QString(200, QChar(u'가')) + QString::number(i));
+        }
+        return int(kept.size());
+    };
+    const int committed = readsInOrder(51);
+
+    // The log torn mid-frame, as a power cut may leave it: the frames before stay.
+    {
+        OutboxStore store(path);
+        OutboxEntry e;
+        e.room = kRoom;
+        for (int i = committed; i < committed + 20; ++i) {
+            e.clientId = QStringLiteral("%1").arg(i, 32, 10, QChar(u'0'));
+            e.text = QString(200, QChar(u'가')) + QString::number(i);
+            ASSERT_TRUE(store.add(e));
+        }
+        // Copied while open: the log holds the last commits, as a crash leaves it.
+        QFile::copy(path + "-wal", dir.filePath("torn-wal"));
+        QFile::copy(path, dir.filePath("torn"));
+    }
+    QFile wal(dir.filePath("torn-wal"));
+    if (wal.size() > 1000) {
+        ASSERT_TRUE(wal.resize(wal.size() - 777));
+        QFile::remove(path);
+        QFile::remove(path + "-wal");
+        QFile::remove(path + "-shm");
+        ASSERT_TRUE(QFile::copy(dir.filePath("torn"), path));
+        ASSERT_TRUE(QFile::copy(dir.filePath("torn-wal"), path + "-wal"));
+    }
+    const int afterTear = readsInOrder(committed);
+    EXPECT_LE(afterTear, committed + 20);
+
+    // Not a database at all: put aside, and a new outbox works.
+    QFile::remove(path + "-wal");
+    QFile::remove(path + "-shm");
+    {
+        QFile junk(path);
+        ASSERT_TRUE(junk.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        junk.write(QByteArray(5000, '\x5a'));
+    }
+    OutboxStore fresh(path);
+    ASSERT_TRUE(fresh.isOpen());
+    EXPECT_TRUE(fresh.load().isEmpty());
+    OutboxEntry e;
+    e.clientId = QStringLiteral("1");
+    e.room = kRoom;
+    EXPECT_TRUE(fresh.add(e));
+    EXPECT_EQ(fresh.load().size(), 1);
+    EXPECT_TRUE(QFile::exists(path + ".unreadable"));
+}
