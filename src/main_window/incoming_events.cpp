@@ -59,9 +59,11 @@ IncomingEvents::IncomingEvents(ChatClient& client, ChatEvents& events, RoomSessi
     });
     // An entry in view changes in place; a marker line stands in for one that is not.
     connect(&events, &ChatEvents::edited, this, [this](const wire::Edit& edit) {
+        const QString text = shownMessage(edit.text);
+        // The chats list shows the new text when it was the room's last message.
+        directory_.noteEdit(qt(edit.room), qt(edit.msgId), text);
         if (!inOpenRoom(edit.room))
             return;
-        const QString text = shownMessage(edit.text);
         if (!window_.transcript().markEdited(qt(edit.msgId), text))
             conversation_.appendSystemLine(
                 QStringLiteral("[수정 #%1] %2")

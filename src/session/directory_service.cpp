@@ -224,6 +224,17 @@ void Directory::noteMessage(const QString& room, const QString& msgId, bool unre
         emit roomUpdated(room, from > 0);
 }
 
+void Directory::noteEdit(const QString& room, const QString& msgId, const QString& text) {
+    const int at = roomOrder_.position(room);
+    if (at < 0 || msgId.isEmpty() || lastMessageIds_.value(room) != msgId)
+        return;
+    RoomRecord& record = rooms_[at];
+    if (!record.last.fileName.isEmpty() || record.last.text == text)
+        return;
+    record.last.text = text;
+    emit roomUpdated(room, false);
+}
+
 qint64 Directory::markRead(const QString& room) {
     reading_ = room;
     const int at = roomOrder_.position(room);

@@ -76,6 +76,9 @@ public:
     // arrive before they come.
     void noteMessage(const QString& room, const QString& msgId, bool unread,
                      const LastMessage& last = {});
+    // Message `msgId` of `room` now reads `text`: when it is the room's last message, its row
+    // shows the new text.
+    void noteEdit(const QString& room, const QString& msgId, const QString& text);
     // The user opened `room` (empty: closed it): its count is 0 here at once, and stays 0 in
     // lists that come while it is open, as it is being read. Only read marks tell the server.
     // Returns the count it had.

@@ -366,3 +366,34 @@ TEST(DirectoryLive, RoomsAreNamedNeverByTheirIds) {
                   QString::fromUtf8(c.name))
             << c.room << " / " << c.title;
 }
+
+// An edit of a room's last message shows in its row; an edit of an older one changes nothing.
+TEST(DirectoryLive, AnEditedLastMessageShowsItsNewText) {
+    Directory directory(ServerConfig{}, me());
+    directory.setLists({}, {roomOf("r-1", 0), roomOf("r-2", 0)});
+    directory.noteMessage("r-1", "4", false, {"처음 말", "", "2026-12-10T10:00:00+09:00"});
+    directory.noteMessage("r-1", "5", false, {"틀린 말", "", "2026-12-10T10:01:00+09:00"});
+    directory.noteMessage("r-2", "9", false, {"", "사진.png", "2026-12-10T10:02:00+09:00"});
+    QSignalSpy updates(&directory, &Directory::roomUpdated);
+    const struct {
+        const char* room;
+        const char* msgId;
+        const char* text;
+        bool shown;
+    } cases[] = {
+        {"r-1", "4", "처음 말 고침", false},                                     // not the last one
+        {"r-1", "5", "고친 말", true},           {"r-1", "5", "고친 말", false}, // nothing new
+        {"r-2", "9", "파일은 글이 아님", false}, {"r-9", "5", "모르는 방", false},
+        {"r-1", "", "번호 없음", false},
+    };
+    for (const auto& c : cases) {
+        const int before = updates.count();
+        directory.noteEdit(QString::fromUtf8(c.room), QString::fromUtf8(c.msgId),
+                           QString::fromUtf8(c.text));
+        EXPECT_EQ(updates.count() - before, c.shown ? 1 : 0) << c.room << "/" << c.msgId;
+    }
+    EXPECT_EQ(directory.room("r-1")->last.text, "고친 말");
+    EXPECT_EQ(directory.room("r-1")->last.time, "2026-12-10T10:01:00+09:00");
+    EXPECT_EQ(directory.room("r-2")->last.fileName, "사진.png");
+    EXPECT_TRUE(directory.room("r-2")->last.text.isEmpty());
+}
