@@ -11,6 +11,7 @@
 
 #include <QGuiApplication>
 #include <QMainWindow>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QSettings>
 #include <QSplitter>
@@ -163,6 +164,32 @@ TEST_F(Restart, LastRoomIsPerPhoneAndForgottenWhenLeft) {
     EXPECT_EQ(other.mainWindow().placement().composerHeight, 90);
     EXPECT_TRUE(other.window()->isVisible());
     EXPECT_FALSE(other.window()->isMaximized());
+}
+
+// What was being written in each room waits there after a restart; another phone has its own.
+TEST_F(Restart, DraftsComeBackPerPhone) {
+    {
+        MainController& main = start();
+        main.room().open("r-1", "팀");
+        main.mainWindow().composer()->setPlainText("팀에 쓰던 말");
+        main.room().open("r-2", "가족");
+        main.mainWindow().composer()->setPlainText("닫을 때 쓰던 말");
+        quit(); // the open room's text too
+    }
+    {
+        MainController& main = start();
+        EXPECT_EQ(main.room().room(), "r-2");
+        EXPECT_EQ(main.mainWindow().composer()->toPlainText(), "닫을 때 쓰던 말");
+        main.room().open("r-1", "팀");
+        EXPECT_EQ(main.mainWindow().composer()->toPlainText(), "팀에 쓰던 말");
+        quit();
+    }
+    QSettings stored = settings();
+    stored.setValue("phone", "01099990000");
+    stored.sync();
+    MainController& other = start();
+    other.room().open("r-1", "팀");
+    EXPECT_EQ(other.mainWindow().composer()->toPlainText(), "");
 }
 
 } // namespace
