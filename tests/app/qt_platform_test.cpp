@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -136,6 +137,25 @@ TEST(QtPlatform, AddFriendDialog) {
     // The close box ends it like the cancel button.
     whenModal([](QWidget* modal) { modal->close(); });
     EXPECT_NE(platform.runAddFriendDialog(nullptr).result, 1);
+}
+
+// The memo room's name question: the text filled in, what the user typed, and cancelling.
+TEST(QtPlatform, TextQuestionAnswersTheLineOrNothing) {
+    QtPlatform platform;
+    whenModal([](QWidget* modal) {
+        EXPECT_EQ(modal->windowTitle(), "메모방 생성");
+        auto* dialog = qobject_cast<QInputDialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->labelText(), "메모방 이름:");
+        EXPECT_EQ(dialog->textValue(), "나의 메모");
+        dialog->setTextValue("여행 계획");
+        dialog->accept();
+    });
+    EXPECT_EQ(platform.runTextQuestion(nullptr, "메모방 생성", "메모방 이름:", "나의 메모"),
+              std::optional<QString>("여행 계획"));
+    whenModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+    EXPECT_EQ(platform.runTextQuestion(nullptr, "메모방 생성", "메모방 이름:", "나의 메모"),
+              std::nullopt);
 }
 
 // Without a notification service (no session bus here) nothing fails.
