@@ -82,6 +82,9 @@ Figures measure(QApplication& app, int rooms, int messages) {
         room.room = QStringLiteral("r-") + n;
         room.title = QStringLiteral("방 ") + n;
         room.unread = i % 3;
+        // Rows draw their last message and its time, as the server lists them.
+        room.last = {QStringLiteral("마지막 메시지 ") + n, QString(),
+                     QStringLiteral("2026-12-10T09:00:00+09:00")};
         roomList.append(room);
     }
     Directory& directory = controller.directory();
@@ -95,19 +98,24 @@ Figures measure(QApplication& app, int rooms, int messages) {
     for (int i = 0; i < messages; ++i)
         targets << QStringLiteral("r-%1").arg(pick(random));
 
+    // Each message brings its text and time to the row.
+    const LastMessage last{QStringLiteral("새 메시지가 왔습니다"), QString(),
+                           QStringLiteral("2026-12-10T09:30:00+09:00")};
     Figures f{};
     f.randomRoomUs = perCallUs(app, messages, [&](int i) {
-        directory.noteMessage(targets[i], QString::number(i + 1), true);
+        directory.noteMessage(targets[i], QString::number(i + 1), true, last);
     });
     // The friends list shown: the chats list's model is left alone.
     controller.sidebar().setMode(SidebarController::Mode::Friends);
     f.directoryOnlyUs = perCallUs(app, messages, [&](int i) {
-        directory.noteMessage(targets[(i + messages / 2) % messages], QString::number(i + 1), true);
+        directory.noteMessage(targets[(i + messages / 2) % messages], QString::number(i + 1), true,
+                              last);
     });
     controller.sidebar().setMode(SidebarController::Mode::Chats);
     const QString top = directory.rooms().first().room;
-    f.topRoomUs = perCallUs(
-        app, messages, [&](int i) { directory.noteMessage(top, QString::number(i + 1), true); });
+    f.topRoomUs = perCallUs(app, messages, [&](int i) {
+        directory.noteMessage(top, QString::number(i + 1), true, last);
+    });
     // A refresh's share on the main thread, without the request and the parsing.
     const int rebuilds = std::max(10, messages / 20);
     f.rebuildUs = perCallUs(app, rebuilds, [&](int) { directory.setLists(friendList, roomList); });
