@@ -88,7 +88,8 @@ CREATE TABLE claim_releases(
 )sql";
 
 // Version 4: the client ids of each sender's requests, unique per sender, kept for a while so a
-// resent request is stored once.
+// resent request is stored once. The id leads the key: ids begin with their time, so the key
+// grows at one end whoever sends, instead of at each sender's own place.
 const char* const kSchemaV4 = R"sql(
 CREATE TABLE client_ids(
     sender TEXT NOT NULL,
@@ -97,7 +98,7 @@ CREATE TABLE client_ids(
     room TEXT NOT NULL,
     msg_id BIGINT NOT NULL,
     created BIGINT NOT NULL,
-    PRIMARY KEY(sender, client_id));
+    PRIMARY KEY(client_id, sender));
 CREATE INDEX client_ids_by_created ON client_ids(created);
 ALTER TABLE messages ADD COLUMN client_id TEXT NOT NULL DEFAULT '';
 )sql";

@@ -61,6 +61,7 @@ CREATE TABLE IF NOT EXISTS claims(
     phone TEXT PRIMARY KEY,
     secret_sha256 TEXT NOT NULL UNIQUE,
     claimed INTEGER NOT NULL);
+-- The id leads the key: ids begin with their time, so inserts land at one end.
 CREATE TABLE IF NOT EXISTS client_ids(
     sender TEXT NOT NULL,
     client_id TEXT NOT NULL,
@@ -68,7 +69,7 @@ CREATE TABLE IF NOT EXISTS client_ids(
     room TEXT NOT NULL,
     msg_id INTEGER NOT NULL,
     created INTEGER NOT NULL,
-    PRIMARY KEY(sender, client_id)) WITHOUT ROWID;
+    PRIMARY KEY(client_id, sender)) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS client_ids_by_created ON client_ids(created);
 CREATE TABLE IF NOT EXISTS claim_releases(
     seq INTEGER PRIMARY KEY AUTOINCREMENT,

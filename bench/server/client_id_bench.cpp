@@ -2,11 +2,13 @@
 // on PostgreSQL, the database backend's) for messages stored through the room rules in batches
 // of 100 (a transaction each, a savepoint per message, as the worker commits them), without a
 // client id, with a new one each, and for repeats of ids already kept (answered, not stored).
+// The messages come from --senders users in turn, each in a room of their own.
 // SQLite in WAL with full syncs as the server opens it; PostgreSQL on a throw-away cluster that
 // flushes like a production server. Rounds alternate the kinds so load from elsewhere on the
 // machine hits each alike; the medians over the rounds are printed.
 //
-//   server_client_id_bench [--messages 20000] [--rounds 5] [--setups sqlite,postgres]
+//   server_client_id_bench [--messages 20000] [--rounds 5] [--senders 100]
+//                          [--setups sqlite,postgres]
 
 #include "load_figures.h"
 #include "pg_connection.h"
@@ -31,8 +33,15 @@ using namespace brindlewick::server;
 
 namespace {
 
-const std::string kRoom = "memo:bench";
 constexpr int kBatch = 100;
+int senders = 100;
+
+std::string sender(int k) {
+    return "0107" + std::to_string(1000000 + k % senders);
+}
+std::string roomOf(int k) {
+    return "memo:" + sender(k);
+}
 
 double threadCpuSeconds() {
     timespec t{};
@@ -53,22 +62,27 @@ struct Round {
 // ones are recorded there for a later repeat round).
 Round run(Storage& storage, Kind kind, int messages, std::vector<std::string>& ids, pid_t backend) {
     std::vector<std::string> use;
-    if (kind == Kind::New) {
-        for (int i = 0; i < messages; ++i)
-            use.push_back(wire::newClientId());
-    } else if (kind == Kind::Repeat) {
+    if (kind == Kind::New)
+        use.resize(messages);
+    else if (kind == Kind::Repeat)
         use.assign(ids.end() - messages, ids.end());
-    }
+    double making = 0; // a client's work, not the server's
     const double worker0 = threadCpuSeconds();
     const double backend0 = backend > 0 ? bench::processCpuSeconds(backend) : 0;
     for (int i = 0; i < messages; i += kBatch) {
         storage.begin();
         for (int k = i; k < std::min(messages, i + kBatch); ++k) {
+            if (kind == Kind::New) {
+                // Made as the message is sent, as a client does: ids come in time order.
+                const double made0 = threadCpuSeconds();
+                use[k] = wire::newClientId();
+                making += threadCpuSeconds() - made0;
+            }
             storage.savepoint();
             const RoomResult r =
-                RoomLogic::handleFrame(storage, "111", MessageType::Chat,
-                                       wire::ChatRequest{kRoom, "메시지 " + std::to_string(k), "",
-                                                         use.empty() ? std::string() : use[k]}
+                RoomLogic::handleFrame(storage, sender(k), MessageType::Chat,
+                                       wire::ChatRequest{roomOf(k), "메시지 " + std::to_string(k),
+                                                         "", use.empty() ? std::string() : use[k]}
                                            .encode());
             if (!r.error.empty() || (kind == Kind::Repeat) != bool(r.reply)) {
                 std::fprintf(stderr, "unexpected answer: %s\n", r.error.c_str());
@@ -79,7 +93,7 @@ Round run(Storage& storage, Kind kind, int messages, std::vector<std::string>& i
         storage.commit();
     }
     Round round;
-    round.workerUs = (threadCpuSeconds() - worker0) * 1e6 / messages;
+    round.workerUs = (threadCpuSeconds() - worker0 - making) * 1e6 / messages;
     if (backend > 0)
         round.backendUs = (bench::processCpuSeconds(backend) - backend0) * 1e6 / messages;
     if (kind == Kind::New)
@@ -94,9 +108,11 @@ double median(std::vector<double> values) {
 
 void measure(const char* name, Storage& storage, pid_t backend, int messages, int rounds) {
     storage.begin();
-    storage.upsertUser({"111", "벤치", "", ""}, false);
-    storage.createRoom(kRoom, "memo", "벤치", "111");
-    storage.addMember(kRoom, "111");
+    for (int k = 0; k < senders; ++k) {
+        storage.upsertUser({sender(k), "벤치", "", ""}, false);
+        storage.createRoom(roomOf(k), "memo", "벤치", sender(k));
+        storage.addMember(roomOf(k), sender(k));
+    }
     storage.commit();
     std::vector<std::string> ids;
     // Unmeasured: statements prepared, caches and tables warm.
@@ -109,8 +125,9 @@ void measure(const char* name, Storage& storage, pid_t backend, int messages, in
             worker[int(kind)].push_back(round.workerUs);
             db[int(kind)].push_back(round.backendUs);
         }
-    std::printf("%s, %d messages per round, median of %d rounds (CPU µs per message):\n", name,
-                messages, rounds);
+    std::printf("%s, %d messages per round from %d senders, median of %d rounds (CPU µs per "
+                "message):\n",
+                name, messages, senders, rounds);
     for (Kind kind : {Kind::None, Kind::New, Kind::Repeat}) {
         const int k = int(kind);
         if (backend > 0)
@@ -136,6 +153,8 @@ int main(int argc, char** argv) {
             messages = std::max(kBatch, std::stoi(value));
         else if (name == "--rounds")
             rounds = std::max(1, std::stoi(value));
+        else if (name == "--senders")
+            senders = std::max(1, std::stoi(value));
         else if (name == "--setups")
             setups = value;
     }
