@@ -341,6 +341,12 @@ TEST(SidebarModelLive, RoomsWithUnreadMessagesAreBold) {
 }
 
 // What the chats list shows of a room's last message, table by table.
+TEST(SideRowsTest, AMemoRoomWithoutTitleIsNotNamedByItsId) {
+    EXPECT_EQ(roomRow(roomOf("memo:4e03ab", "")).name, "나의 메모");
+    EXPECT_EQ(roomRow(roomOf("memo:4e03ab", "장보기")).name, "장보기");
+    EXPECT_EQ(roomRow(roomOf("group:x", "")).name, "group:x");
+}
+
 TEST(SideRowsPreview, LastMessageOnOneLine) {
     const QString longText(300, QChar(u'가'));
     struct Case {

@@ -24,7 +24,10 @@ QString displayName(const FriendRecord& f) {
 }
 
 QString displayName(const RoomRecord& r) {
-    return firstNonEmpty(r.title, r.peer, r.room);
+    // A memo room without a title is still the user's memo room, not its id.
+    static const QString memo = QStringLiteral("나의 메모");
+    return firstNonEmpty(r.title, r.peer,
+                         r.room.startsWith(QLatin1String("memo:")) ? memo : r.room);
 }
 
 SideRow friendRow(const FriendRecord& f) {

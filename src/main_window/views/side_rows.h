@@ -34,7 +34,8 @@ Q_DECLARE_TYPEINFO(brindlewick::SideRow, Q_RELOCATABLE_TYPE);
 
 namespace brindlewick {
 
-// Display names: the first non-empty of alias, nick, phone / title, peer, room.
+// Display names: the first non-empty of alias, nick, phone / title, peer, room ("나의 메모" for
+// a memo room's id).
 QString displayName(const FriendRecord& f);
 QString displayName(const RoomRecord& r);
 
