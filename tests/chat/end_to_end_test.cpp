@@ -34,9 +34,7 @@ struct User {
     }
     QString status() const { return controller.mainWindow().statusText(); }
     QString text() const { return controller.mainWindow().transcript().plainText(); }
-    const QList<ChatItem>& items() const {
-        return controller.mainWindow().transcript().chatItems();
-    }
+    QList<ChatItem> items() const { return controller.mainWindow().transcript().chatItems(); }
     QString openRoom() const { return controller.room().room(); }
     void send(const QString& message) {
         QPlainTextEdit* composer = controller.mainWindow().composer();
@@ -125,10 +123,17 @@ TEST(EndToEnd, TwoUsersTalkAndSurviveAServerRestart) {
     a.send(QStringLiteral("답장입니다"));
     // A has the answered message in view and quotes it; so does B, whose newest page on opening
     // brought it.
-    const QString marker = QStringLiteral("  ↳ 에이: 안녕하세요\n");
-    ASSERT_TRUE(waitUntil([&] { return b.text().contains(marker + QChar(0xFFFC) + " 에이  "); }));
-    EXPECT_EQ(b.text().count("안녕하세요\n"), 2); // the message once, and its quote
-    ASSERT_TRUE(waitUntil([&] { return a.text().contains("  ↳ 에이: 안녕하세요\n"); }));
+    const auto quotes = [&](const auto& side) {
+        const QList<ChatItem> items = side.items();
+        if (items.isEmpty() || items.last().text != "답장입니다" || items.last().replyTo != firstId)
+            return false;
+        const ChatItem* answered =
+            side.controller.mainWindow().transcript().model().answered(items.last());
+        return answered && answered->sender == "에이" && answered->text == "안녕하세요";
+    };
+    ASSERT_TRUE(waitUntil([&] { return quotes(b); }));
+    EXPECT_EQ(b.text().count("안녕하세요"), 1); // the quote is drawn in the reply, not a row
+    ASSERT_TRUE(waitUntil([&] { return quotes(a); }));
     EXPECT_FALSE(b.items().last().mine);
     // B read it: the unread count falls.
     ASSERT_TRUE(waitUntil([&] { return b.unreadOf(room) == 0; }));
@@ -138,7 +143,7 @@ TEST(EndToEnd, TwoUsersTalkAndSurviveAServerRestart) {
     a.controller.conversation().deleteEntry(replyId);
     ASSERT_EQ(a.platform.alerts.last().message, "이 메시지를 삭제할까요?");
     const auto gone = [&](const auto& side) {
-        return side.items().last().deleted && side.text().contains("삭제된 메시지입니다\n");
+        return side.items().last().deleted && side.text().endsWith(": 삭제된 메시지입니다");
     };
     ASSERT_TRUE(waitUntil([&] { return gone(b); }));
     ASSERT_TRUE(waitUntil([&] { return gone(a); }));
@@ -163,7 +168,7 @@ TEST(EndToEnd, TwoUsersTalkAndSurviveAServerRestart) {
     // Both rejoined the open room: a new message arrives without opening anything.
     spin(100);
     a.send(QStringLiteral("다시 왔어요"));
-    ASSERT_TRUE(waitUntil([&] { return b.text().endsWith("다시 왔어요\n"); }));
+    ASSERT_TRUE(waitUntil([&] { return b.text().endsWith(": 다시 왔어요"); }));
     EXPECT_TRUE(a.controller.mainWindow().composer()->toPlainText().isEmpty());
     server.reset();
     std::filesystem::remove_all(dataDir);

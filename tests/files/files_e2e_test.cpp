@@ -15,6 +15,7 @@
 #include "picture_cache.h"
 #include "room_session.h"
 #include "server_harness.h"
+#include "transcript_points.h"
 #include "transcript_view.h"
 
 #include <QBuffer>
@@ -26,10 +27,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextBlock>
-#include <QTextBrowser>
-#include <QTextDocument>
-#include <QTextImageFormat>
 #include <QtEndian>
 #include <gtest/gtest.h>
 
@@ -72,21 +69,18 @@ protected:
     QTemporaryDir dir;
 };
 
-// Clicks the first link of the transcript the way a user would.
-bool clickFirstLink(QTextBrowser* view) {
-    for (QTextBlock block = view->document()->begin(); block.isValid(); block = block.next()) {
-        for (auto it = block.begin(); !it.atEnd(); ++it) {
-            const QTextFragment fragment = it.fragment();
-            if (!fragment.charFormat().isAnchor())
-                continue;
-            QTextCursor cursor(view->document());
-            cursor.setPosition(fragment.position() + 1);
-            const QPoint at = view->cursorRect(cursor).center();
-            QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, at);
-            return true;
-        }
-    }
-    return false;
+// Clicks the newest message's file name the way a user would.
+bool clickNewestFile(TranscriptView& transcript) {
+    transcript.flush();
+    const ChatItem* newest = transcript.lastMessage();
+    if (!newest || !newest->isFile)
+        return false;
+    MessageListView* view = transcript.view();
+    const QPoint at = linkPointIn(view, transcript.rowOfMsgId(newest->msgId));
+    if (at.isNull())
+        return false;
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    return true;
 }
 
 TEST_F(FilesEndToEnd, AFileSentByOneIsSavedByTheOtherByteForByte) {
@@ -119,7 +113,7 @@ TEST_F(FilesEndToEnd, AFileSentByOneIsSavedByTheOtherByteForByte) {
     platformB.savePanelAnswers = {saved};
     b->window()->resize(840, 600);
     b->mainWindow().transcript().flush();
-    ASSERT_TRUE(clickFirstLink(b->window()->findChild<QTextBrowser*>("chatView")));
+    ASSERT_TRUE(clickNewestFile(b->mainWindow().transcript()));
     ASSERT_TRUE(waitUntil([&] { return !platformB.openedFiles.isEmpty(); }, 30000))
         << b->mainWindow().statusText().toStdString();
     EXPECT_EQ(platformB.suggestedNames, QStringList{"사진 모음 100%.bin"});
@@ -160,19 +154,30 @@ TEST_F(FilesEndToEnd, AFriendsPictureSetOnTheServerShowsInTheSidebarAndHeader) {
     EXPECT_EQ(header.pixelColor(header.width() / 2, header.height() / 2), QColor(Qt::red));
 }
 
-// The thumbnails in a transcript's document (the 16-pixel pictures before headers left out).
-QList<QImage> thumbnailsIn(QTextBrowser* view) {
-    QList<QImage> out;
-    QTextDocument* doc = view->document();
-    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next())
-        for (auto it = b.begin(); !it.atEnd(); ++it) {
-            const QTextCharFormat f = it.fragment().charFormat();
-            if (f.isImageFormat() && f.toImageFormat().width() > 16)
-                out.append(
-                    doc->resource(QTextDocument::ImageResource, QUrl(f.toImageFormat().name()))
-                        .value<QImage>());
-        }
-    return out;
+// Where pixels of `color` are drawn in the row of `msgId`, brought into view: their bounding box
+// in the viewport, empty when there are none.
+QRect drawnBoxOf(TranscriptView& transcript, const QString& msgId, const QColor& color) {
+    transcript.flush();
+    MessageListView* view = transcript.view();
+    view->ensureVisible(transcript.rowOfMsgId(msgId));
+    view->settle();
+    const QImage shot = view->viewport()->grab().toImage();
+    const QRect row = view->visualRect(transcript.rowOfMsgId(msgId)) & shot.rect();
+    QRect box;
+    for (int y = row.top(); y <= row.bottom(); ++y)
+        for (int x = row.left(); x <= row.right(); ++x)
+            if (shot.pixelColor(x, y) == color)
+                box |= QRect(x, y, 1, 1);
+    return box;
+}
+
+// The picture's thumbnail is drawn in its row at the thumbnail's size (its rounded corners
+// aside).
+void expectThumbnailDrawn(TranscriptView& transcript, const QString& msgId, const QColor& color) {
+    const QRect box = drawnBoxOf(transcript, msgId, color);
+    ASSERT_FALSE(box.isEmpty());
+    EXPECT_NEAR(box.width(), 240, 4);
+    EXPECT_NEAR(box.height(), 120, 4);
 }
 
 quint32 crc32Of(const QByteArray& bytes) {
@@ -222,30 +227,36 @@ TEST_F(FilesEndToEnd, PicturesSentAsFilesShowThumbnailsLiveAndInHistory) {
     }
 
     // A sees its own messages come back: the picture gets its thumbnail, the others none.
-    auto* viewA = a->window()->findChild<QTextBrowser*>("chatView");
+    const QColor sea(30, 90, 200);
+    TranscriptView& transcriptA = a->mainWindow().transcript();
     ASSERT_TRUE(waitUntil(
-        [&] { return !thumbnailsIn(viewA).isEmpty() && a->pictures().thumbnailRefused(ids[2]); },
+        [&] {
+            return transcriptA.thumbnailResourceCount() == 1 &&
+                   a->pictures().thumbnailRefused(ids[2]);
+        },
         15000));
-    a->mainWindow().transcript().flush();
-    ASSERT_EQ(a->mainWindow().transcript().chatItems().size(), 3);
-    QList<QImage> shown = thumbnailsIn(viewA);
-    ASSERT_EQ(shown.size(), 1);
-    EXPECT_EQ(shown[0].size(), QSize(240, 120));
-    EXPECT_EQ(shown[0].pixelColor(120, 60), QColor(30, 90, 200));
+    transcriptA.flush();
+    const QList<ChatItem> itemsA = transcriptA.chatItems();
+    ASSERT_EQ(itemsA.size(), 3);
+    expectThumbnailDrawn(transcriptA, itemsA[0].msgId, sea);
+    for (const int other : {1, 2})
+        EXPECT_TRUE(drawnBoxOf(transcriptA, itemsA[other].msgId, sea).isEmpty()) << other;
     EXPECT_FALSE(a->pictures().thumbnailRefused(ids[0]));
-    EXPECT_TRUE(
-        a->mainWindow().transcript().plainText().contains("[파일] 폭탄.png (클릭하여 저장)"));
+    EXPECT_TRUE(transcriptA.plainText().contains(": 파일 폭탄.png " +
+                                                 TranscriptModel::sizeText(bomb.size())));
 
     // B opens the room afterwards: the same from the history page.
     b->room().open(room, "에이");
-    auto* viewB = b->window()->findChild<QTextBrowser*>("chatView");
+    TranscriptView& transcriptB = b->mainWindow().transcript();
     ASSERT_TRUE(waitUntil(
-        [&] { return !thumbnailsIn(viewB).isEmpty() && b->pictures().thumbnailRefused(ids[2]); },
+        [&] {
+            return transcriptB.thumbnailResourceCount() == 1 &&
+                   b->pictures().thumbnailRefused(ids[2]);
+        },
         15000));
-    EXPECT_EQ(b->mainWindow().transcript().chatItems().size(), 3);
-    shown = thumbnailsIn(viewB);
-    ASSERT_EQ(shown.size(), 1);
-    EXPECT_EQ(shown[0].size(), QSize(240, 120));
+    const QList<ChatItem> itemsB = transcriptB.chatItems();
+    ASSERT_EQ(itemsB.size(), 3);
+    expectThumbnailDrawn(transcriptB, itemsB[0].msgId, sea);
     // The text file was never fetched as a picture.
     EXPECT_FALSE(b->pictures().thumbnailRequests().running(ids[1]));
     EXPECT_FALSE(b->pictures().thumbnailRefused(ids[1]));
