@@ -9,12 +9,14 @@
 #include "login_controller.h"
 #include "main_controller.h"
 #include "main_window.h"
+#include "outbox.h"
 #include "platform.h"
 #include "room_session.h"
 #include "stored_sign_in.h"
 #include "window_memory.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QMainWindow>
 
 namespace brindlewick {
@@ -87,6 +89,9 @@ void AppDelegate::loginCallback(const QString& phone, const QString& nick,
     connect(&mainCtl_->desktop(), &DesktopIntegration::quitRequested, qApp,
             &QCoreApplication::quit);
     mainCtl_->setMenuBar(buildMenuBar());
+    // What this phone left unsent waits again, before the first sign-in sends it.
+    mainCtl_->outbox().attach(
+        Outbox::pathFor(QFileInfo(settings->fileName()).absolutePath(), phone));
     mainCtl_->showMain();
     mainCtl_->drafts().load(*settings, phone);
     // Joined once signed in, like any room opened before the connection is up.

@@ -138,6 +138,10 @@ bool canDelete(const ChatItem& item) {
 } // namespace
 
 void Conversation::showEntryMenu(int entryIndex, const QPoint& globalPos) {
+    // An unsent message has a menu of its own (UnsentRows).
+    if (const ChatItem* item = window_.transcript().messageAt(entryIndex);
+        item && item->sendState != SendState::Sent)
+        return;
     window_.showEntryMenu(globalPos, replyTarget(entryIndex), editTarget(entryIndex),
                           deleteTarget(entryIndex));
 }
@@ -166,8 +170,11 @@ void Conversation::editEntry(const QString& msgId) {
 // `row` is a transcript row; -1 stands for the newest message that qualifies.
 QString Conversation::replyTarget(int row) const {
     const TranscriptModel& model = window_.transcript().model();
+    // The newest message the server has: an unsent one is not an answer's target yet.
     if (row < 0)
-        for (row = model.size() - 1; row >= 0 && !model.message(row); --row) {
+        for (row = model.size() - 1;
+             row >= 0 && (!model.message(row) || model.message(row)->sendState != SendState::Sent);
+             --row) {
         }
     const ChatItem* item = model.message(row);
     return item && !item->deleted ? item->msgId : QString();
@@ -211,7 +218,7 @@ void Conversation::deleteEntry(const QString& msgId) {
     // The alert's loop may have seen the room change; the request belongs to the room asked about.
     if (answer != Platform::kFirstButton || !session_.isOpen() || session_.room() != room)
         return;
-    client_.sendChatDeleteToRoom(room, msgId);
+    session_.sendDelete(msgId);
     window_.setStatus(QStringLiteral("메시지 삭제 요청을 보냈습니다."));
 }
 

@@ -8,6 +8,7 @@
 #include "directory_service.h"
 #include "display_text.h"
 #include "main_window.h"
+#include "outbox.h"
 #include "room_session.h"
 #include "transcript_view.h"
 
@@ -23,9 +24,9 @@ QString qt(const std::string& text) {
 
 IncomingEvents::IncomingEvents(ChatClient& client, ChatEvents& events, RoomSession& session,
                                Directory& directory, Conversation& conversation, MainWindow& window,
-                               Platform& platform, QObject* parent)
+                               Platform& platform, Outbox& outbox, QObject* parent)
     : QObject(parent), client_(client), session_(session), directory_(directory),
-      conversation_(conversation), window_(window), platform_(platform) {
+      conversation_(conversation), window_(window), platform_(platform), outbox_(outbox) {
     connect(&events, &ChatEvents::connectionChanged, this,
             [this](ChatEvents::Connection state, const QString& reason) {
                 switch (state) {
@@ -59,6 +60,7 @@ IncomingEvents::IncomingEvents(ChatClient& client, ChatEvents& events, RoomSessi
     });
     // An entry in view changes in place; a marker line stands in for one that is not.
     connect(&events, &ChatEvents::edited, this, [this](const wire::Edit& edit) {
+        outbox_.settleEdit(edit);
         const QString text = shownMessage(edit.text);
         // The chats list shows the new text when it was the room's last message.
         directory_.noteEdit(qt(edit.room), qt(edit.msgId), text);
@@ -70,12 +72,16 @@ IncomingEvents::IncomingEvents(ChatClient& client, ChatEvents& events, RoomSessi
                     .arg(isolated(shownText(edit.msgId, kSummaryChars)), text));
     });
     connect(&events, &ChatEvents::deleted, this, [this](const wire::Delete& deletion) {
+        outbox_.settleDelete(deletion);
         if (inOpenRoom(deletion.room) && !window_.transcript().markDeleted(qt(deletion.msgId)))
             conversation_.appendSystemLine(
                 QStringLiteral("[메시지 삭제됨 #%1]")
                     .arg(isolated(shownText(deletion.msgId, kSummaryChars))));
     });
     connect(&events, &ChatEvents::serverError, this, [this](const wire::ServerError& error) {
+        // A request of the outbox refused: its row says so and the status line why.
+        if (!outbox_.refused(error).isEmpty())
+            return;
         conversation_.appendSystemLine(QStringLiteral("[오류] %1").arg(shownText(error.text)));
     });
 }
@@ -120,10 +126,16 @@ void IncomingEvents::chatReceived(const wire::ChatMessage& message) {
     const bool inView = session_.isOpen() && room == session_.room();
     // The room goes to the top of the chats list; what nobody has seen yet counts as unread.
     directory_.noteMessage(room, msgId, !mine && !inView, {text, QString(), qt(message.time)});
+    const QString settled = outbox_.settleChat(message, mine);
     if (inView) {
-        window_.transcript().appendChatMsgId(msgId, sender, text, qt(message.time), mine,
-                                             shownText(message.replyTo, kSummaryChars),
-                                             conversation_.pictureForSender(sender));
+        TranscriptEntry sent;
+        sent.msgId = msgId;
+        sent.time = qt(message.time);
+        // The row that waited for it becomes the message, in its place.
+        if (settled.isEmpty() || !window_.transcript().settleUnsent(settled, sent))
+            window_.transcript().appendChatMsgId(msgId, sender, text, qt(message.time), mine,
+                                                 shownText(message.replyTo, kSummaryChars),
+                                                 conversation_.pictureForSender(sender));
         if (!msgId.isEmpty())
             client_.sendReadWatermarkToRoom(room, msgId);
     } else if (!mine) {
@@ -143,14 +155,21 @@ void IncomingEvents::fileReceived(const wire::FileMessage& message) {
     const bool inView = session_.isOpen() && room == session_.room();
     // The room goes to the top of the chats list; what nobody has seen yet counts as unread.
     directory_.noteMessage(room, msgId, !mine && !inView, {QString(), name, qt(message.time)});
+    const QString settled = outbox_.settleFile(message, mine);
     if (inView) {
         // Without a file id the entry has nothing to save and needs no picture.
         bool sized = false;
         const qint64 size = qt(message.size).toLongLong(&sized);
-        window_.transcript().appendFileChatFrom(
-            sender, name, fileId, msgId, qt(message.time), mine,
-            fileId.isEmpty() ? EntryPicture{} : conversation_.pictureForSender(sender),
-            qt(message.time), sized && size >= 0 ? size : -1);
+        TranscriptEntry sent;
+        sent.msgId = msgId;
+        sent.time = qt(message.time);
+        sent.isFile = true;
+        sent.fileId = fileId;
+        if (settled.isEmpty() || !window_.transcript().settleUnsent(settled, sent))
+            window_.transcript().appendFileChatFrom(
+                sender, name, fileId, msgId, qt(message.time), mine,
+                fileId.isEmpty() ? EntryPicture{} : conversation_.pictureForSender(sender),
+                qt(message.time), sized && size >= 0 ? size : -1);
         if (!msgId.isEmpty())
             client_.sendReadWatermarkToRoom(room, msgId);
     } else if (!mine) {

@@ -15,15 +15,17 @@ class ChatEvents;
 class Conversation;
 class Directory;
 class MainWindow;
+class Outbox;
 class Platform;
 class RoomSession;
 
 class IncomingEvents : public QObject {
     Q_OBJECT
 public:
+    // The outbox learns of the echoes and refusals of what it sent.
     IncomingEvents(ChatClient& client, ChatEvents& events, RoomSession& session,
                    Directory& directory, Conversation& conversation, MainWindow& window,
-                   Platform& platform, QObject* parent = nullptr);
+                   Platform& platform, Outbox& outbox, QObject* parent = nullptr);
 
     // A sender is the user when it is the user's nickname or phone.
     bool isMine(const QString& sender) const;
@@ -46,6 +48,7 @@ private:
     Conversation& conversation_;
     MainWindow& window_;
     Platform& platform_;
+    Outbox& outbox_;
 };
 
 } // namespace brindlewick

@@ -11,12 +11,14 @@
 #include "history_pages.h"
 #include "incoming_events.h"
 #include "main_window.h"
+#include "outbox.h"
 #include "picture_cache.h"
 #include "platform.h"
 #include "room_history.h"
 #include "room_session.h"
 #include "sidebar_controller.h"
 #include "transfers.h"
+#include "unsent_rows.h"
 
 #include <QMainWindow>
 
@@ -35,7 +37,9 @@ MainController::MainController(const QString& phone, const QString& nick, const 
     client_->setProfilePic(QStringLiteral(""));
 
     events_ = std::make_unique<ChatEvents>(*client_);
+    outbox_ = std::make_unique<Outbox>(*client_, *events_);
     room_ = std::make_unique<RoomSession>(*client_);
+    room_->setOutbox(outbox_.get());
     history_ = std::make_unique<RoomHistory>(*client_, *events_);
     directory_ =
         std::make_unique<Directory>(config_, Directory::Self{phone, nick, client_->profilePic()});
@@ -48,7 +52,11 @@ MainController::MainController(const QString& phone, const QString& nick, const 
     conversation_ = std::make_unique<Conversation>(*client_, *room_, *history_, *directory_,
                                                    *pictures_, *window_, platform_, *drafts_);
     incoming_ = std::make_unique<IncomingEvents>(*client_, *events_, *room_, *directory_,
-                                                 *conversation_, *window_, platform_);
+                                                 *conversation_, *window_, platform_, *outbox_);
+    unsentRows_ =
+        std::make_unique<UnsentRows>(*client_, *outbox_, *room_, *conversation_, *window_);
+    connect(window_.get(), &MainWindow::entryMenuRequested, unsentRows_.get(),
+            [this](int row, const QPoint& globalPos) { unsentRows_->showMenu(row, globalPos); });
     historyPages_ = std::make_unique<HistoryPages>(*client_, *room_, *history_, *incoming_,
                                                    *conversation_, *window_);
     files_ = std::make_unique<FileActions>(*client_, *room_, *transfers_, *window_, platform_);

@@ -26,12 +26,14 @@ class FileActions;
 class HistoryPages;
 class IncomingEvents;
 class MainWindow;
+class Outbox;
 class PictureCache;
 class Platform;
 class RoomHistory;
 class RoomSession;
 class SidebarController;
 class Transfers;
+class UnsentRows;
 
 class MainController : public QObject {
     Q_OBJECT
@@ -55,6 +57,10 @@ public:
     const ServerConfig& config() const { return config_; }
     ChatClient& client() const { return *client_; }
     ChatEvents& events() const { return *events_; }
+    // What the user sent that the server has not confirmed; in memory until the application
+    // attaches the phone's file (Outbox::attach) before showMain.
+    Outbox& outbox() const { return *outbox_; }
+    UnsentRows& unsentRows() const { return *unsentRows_; }
     RoomSession& room() const { return *room_; }
     RoomHistory& history() const { return *history_; }
     Directory& directory() const { return *directory_; }
@@ -80,6 +86,8 @@ private:
     // Declared in construction order; they go in reverse.
     std::unique_ptr<ChatClient> client_;
     std::unique_ptr<ChatEvents> events_;
+    // Before everything that reacts to a sign-in: what waited goes out before anything else.
+    std::unique_ptr<Outbox> outbox_;
     std::unique_ptr<RoomSession> room_;
     std::unique_ptr<RoomHistory> history_;
     std::unique_ptr<Directory> directory_;
@@ -90,6 +98,7 @@ private:
     std::unique_ptr<Drafts> drafts_;
     std::unique_ptr<Conversation> conversation_;
     std::unique_ptr<IncomingEvents> incoming_;
+    std::unique_ptr<UnsentRows> unsentRows_;
     std::unique_ptr<HistoryPages> historyPages_;
     std::unique_ptr<FileActions> files_;
     std::unique_ptr<DirectoryActions> directoryActions_;

@@ -166,6 +166,9 @@ void Outbox::transmit(Pending& pending) {
         markFailed(pending, kTooOldText);
         return;
     }
+    // A connection closed on purpose (logging out) reports nothing: the request stays unsent.
+    if (!client_.connected())
+        return;
     const std::string id = std8(e.clientId);
     switch (e.kind) {
     case OutboxEntry::Kind::Chat:

@@ -1,6 +1,7 @@
 #include "room_session.h"
 
 #include "chat_client.h"
+#include "outbox.h"
 
 namespace brindlewick {
 
@@ -36,11 +37,24 @@ void RoomSession::rejoin() {
         client_.joinRoom(room_);
 }
 
-RoomSession::SendResult RoomSession::send(const QString& text) {
+RoomSession::SendResult RoomSession::send(const QString& text, QString* clientId) {
     // White space and line breaks at both ends go; inner line breaks stay.
     const QString message = text.trimmed();
     if (message.isEmpty() || room_.isEmpty())
         return SendResult::NothingToSend;
+    if (outbox_) {
+        // Taken whatever the connection: it waits in the outbox until the server has it.
+        if (!editing_.isEmpty()) {
+            outbox_->sendEdit(room_, editing_, message);
+            cancelEdit();
+            return SendResult::Sent;
+        }
+        const QString id = outbox_->sendChat(room_, message, reply_.msgId);
+        if (clientId)
+            *clientId = id;
+        cancelReply();
+        return SendResult::Sent;
+    }
     // A message handed to a closed connection would be lost with the composer emptied.
     if (!client_.connected())
         return SendResult::NotConnected;
@@ -52,6 +66,15 @@ RoomSession::SendResult RoomSession::send(const QString& text) {
     client_.sendChatToRoom(room_, message, reply_.msgId);
     cancelReply();
     return SendResult::Sent;
+}
+
+void RoomSession::sendDelete(const QString& msgId) {
+    if (room_.isEmpty() || msgId.isEmpty())
+        return;
+    if (outbox_)
+        outbox_->sendDelete(room_, msgId);
+    else
+        client_.sendChatDeleteToRoom(room_, msgId);
 }
 
 void RoomSession::setReply(const QString& msgId, const QString& sender, const QString& preview) {

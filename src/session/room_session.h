@@ -10,6 +10,7 @@
 namespace brindlewick {
 
 class ChatClient;
+class Outbox;
 
 struct PendingReply {
     QString msgId; // empty: no reply pending
@@ -23,6 +24,8 @@ public:
     enum class SendResult { Sent, NothingToSend, NotConnected };
 
     explicit RoomSession(ChatClient& client, QObject* parent = nullptr);
+    // With an outbox, send takes every message, connected or not, and it waits there.
+    void setOutbox(Outbox* outbox) { outbox_ = outbox; }
 
     const QString& room() const { return room_; } // empty: no room open
     const QString& title() const { return title_; }
@@ -41,8 +44,12 @@ public:
     void rejoin();
 
     // Sends `text` (trimmed) to the open room: as the new text of the message being edited,
-    // else as a reply when one is pending, else as a new message.
-    SendResult send(const QString& text);
+    // else as a reply when one is pending, else as a new message. A new message's client id
+    // goes to `clientId` when given ("" without an outbox).
+    SendResult send(const QString& text, QString* clientId = nullptr);
+    // Asks the server to delete the own message `msgId` of the open room (through the outbox
+    // when there is one).
+    void sendDelete(const QString& msgId);
     void setReply(const QString& msgId, const QString& sender, const QString& preview);
     void cancelReply();
     // A reply and an edit exclude each other; starting one ends the other.
@@ -57,6 +64,7 @@ signals:
 
 private:
     ChatClient& client_;
+    Outbox* outbox_ = nullptr;
     QString room_;
     QString title_;
     PendingReply reply_;

@@ -89,6 +89,9 @@ QString TranscriptModel::spokenText(int index) const {
     QString out = spoken(m.sender);
     if (!m.time.isEmpty())
         out += QStringLiteral(", ") + m.time;
+    if (m.sendState != SendState::Sent)
+        out += m.sendState == SendState::Waiting ? QStringLiteral(", 전송 중")
+                                                 : QStringLiteral(", 전송 실패");
     out += QStringLiteral(": ");
     if (m.deleted)
         return out + kDeletedText;
@@ -114,6 +117,74 @@ int TranscriptModel::indexOfMsgId(const QString& msgId) const {
         return -1;
     const auto it = seqById_.constFind(msgId);
     return it == seqById_.cend() ? -1 : indexOfSeq(*it);
+}
+
+int TranscriptModel::indexOfClientId(const QString& clientId) const {
+    if (clientId.isEmpty())
+        return -1;
+    const auto it = seqByClientId_.constFind(clientId);
+    return it == seqByClientId_.cend() ? -1 : indexOfSeq(*it);
+}
+
+bool TranscriptModel::settle(const QString& clientId, const ChatItem& sent) {
+    const int index = indexOfClientId(clientId);
+    if (index < 0)
+        return false;
+    if (indexOfMsgId(sent.msgId) >= 0)
+        return removeUnsent(clientId);
+    seqByClientId_.remove(clientId);
+    TranscriptRow& r = rows_[std::size_t(index)];
+    r.item.msgId = sent.msgId;
+    r.item.time = sent.time;
+    r.item.day = sent.day;
+    r.item.minuteOfDay = sent.minuteOfDay;
+    if (r.item.isFile && !sent.fileId.isEmpty())
+        r.item.fileId = sent.fileId;
+    r.item.clientId.clear();
+    r.item.sendState = SendState::Sent;
+    share(r.item);
+    if (!sent.msgId.isEmpty())
+        seqById_.insert(sent.msgId, seqOf(index));
+    r.layoutWidth = -1;
+    emit messageChanged(index);
+    emit dataChanged(this->index(index), this->index(index));
+    return true;
+}
+
+bool TranscriptModel::setSendState(const QString& clientId, SendState state) {
+    const int index = indexOfClientId(clientId);
+    if (index < 0 || state == SendState::Sent)
+        return false;
+    TranscriptRow& r = rows_[std::size_t(index)];
+    if (r.item.sendState != state) {
+        r.item.sendState = state;
+        r.layoutWidth = -1;
+        emit messageChanged(index);
+        emit dataChanged(this->index(index), this->index(index));
+    }
+    return true;
+}
+
+bool TranscriptModel::removeUnsent(const QString& clientId) {
+    const int index = indexOfClientId(clientId);
+    if (index < 0)
+        return false;
+    // Rows below move up one: their numbers follow.
+    beginRemoveRows({}, index, index);
+    const int seq = seqOf(index);
+    forgetRow(rows_[std::size_t(index)], seq);
+    rows_.erase(rows_.begin() + index);
+    // Views keep layouts by number: the rows that took new numbers lay out again.
+    for (std::size_t i = std::size_t(index); i < rows_.size(); ++i)
+        rows_[i].layoutWidth = -1;
+    if (readLineSeq_ > seq)
+        --readLineSeq_;
+    for (auto* table : {&seqById_, &seqByClientId_})
+        for (auto it = table->begin(); it != table->end(); ++it)
+            if (*it > seq)
+                --*it;
+    endRemoveRows();
+    return true;
 }
 
 const ChatItem* TranscriptModel::answered(const ChatItem& reply) const {
@@ -152,6 +223,8 @@ void TranscriptModel::append(const ChatItem& item) {
     ++messages_;
     if (!item.msgId.isEmpty())
         seqById_.insert(item.msgId, seqOf(size() - 1));
+    if (!item.clientId.isEmpty() && item.sendState != SendState::Sent)
+        seqByClientId_.insert(item.clientId, seqOf(size() - 1));
     endInsertRows();
 }
 
@@ -284,6 +357,9 @@ void TranscriptModel::forgetRow(const TranscriptRow& r, int seq) {
         const auto it = seqById_.find(r.item.msgId);
         if (it != seqById_.end() && *it == seq)
             seqById_.erase(it);
+        const auto unsent = seqByClientId_.find(r.item.clientId);
+        if (unsent != seqByClientId_.end() && *unsent == seq)
+            seqByClientId_.erase(unsent);
     } else if (r.kind == RowKind::Beginning) {
         showsBeginning_ = false;
     }
@@ -310,6 +386,7 @@ void TranscriptModel::clear() {
     front_ = 1 << 30;
     messages_ = 0;
     seqById_.clear();
+    seqByClientId_.clear();
     shared_.clear();
     lastDay_ = QDate();
     readLineSeq_ = -1;

@@ -16,6 +16,9 @@
 
 namespace brindlewick {
 
+// The user's own message before the server confirmed it: waiting in the outbox, or refused.
+enum class SendState : quint8 { Sent, Waiting, Failed };
+
 // One message as rows keep it.
 struct ChatItem {
     QString msgId;  // "" when none
@@ -33,6 +36,8 @@ struct ChatItem {
     QString pictureKey;   // the sender's picture (a file id), "" for the neutral one
     QDate day;            // local calendar day, invalid when unknown
     int minuteOfDay = -1; // local minutes since midnight, -1 unknown
+    QString clientId;     // the outbox's id while not yet sent, else ""
+    SendState sendState = SendState::Sent;
 };
 
 enum class RowKind : quint8 { Message, DateLine, ReadLine, Beginning, Notice };
@@ -87,6 +92,8 @@ public:
     int indexOfSeq(int seq) const;
     // The newest message with this id, -1 when there is none (or the id is empty).
     int indexOfMsgId(const QString& msgId) const;
+    // The row of the unsent message with this client id, -1 when there is none.
+    int indexOfClientId(const QString& clientId) const;
     // The loaded message a reply answers, null when it is not loaded.
     const ChatItem* answered(const ChatItem& reply) const;
 
@@ -100,6 +107,13 @@ public:
     // The newest message with this id changed in place; false when no row has it.
     bool markDeleted(const QString& msgId);
     bool markEdited(const QString& msgId, const QString& text);
+    // The unsent message becomes `sent` (its id, time and day) in place; when a row already
+    // shows that id (a page brought it first), the unsent row leaves instead. False when no row
+    // has the client id.
+    bool settle(const QString& clientId, const ChatItem& sent);
+    bool setSendState(const QString& clientId, SendState state);
+    // The unsent message leaves; false when no row has the client id.
+    bool removeUnsent(const QString& clientId);
     // The top `count` rows leave (lines above what stays go with them).
     void removeFront(int count);
     void clear();
@@ -124,6 +138,7 @@ private:
     int front_ = 1 << 30; // seq of rows_[0]; both ends have room
     int messages_ = 0;
     QHash<QString, int> seqById_;
+    QHash<QString, int> seqByClientId_; // unsent messages only
     QSet<QString> shared_;
     static constexpr qsizetype kSharedStrings = 4096;
     QDate lastDay_; // the newest dated message's day

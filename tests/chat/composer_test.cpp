@@ -87,8 +87,15 @@ TEST_F(Composer, ReturnSendsTrimmedTextAndShiftReturnBreaksTheLine) {
     QTest::keyClick(composer(), Qt::Key_Enter, Qt::KeypadModifier);
     ASSERT_TRUE(chat.waitForFrames(3));
     EXPECT_EQ(sent(5), QList<QStringList>({{"r-1", "첫 줄\n둘째 줄"}, {"r-1", "둘"}}));
-    // Nothing is shown before the server delivers it back.
-    EXPECT_EQ(transcriptText(), "");
+    // Shown at once as the user's own, waiting until the server delivers them back.
+    const QList<ChatItem> items = chatItems();
+    ASSERT_EQ(items.size(), 2);
+    for (const ChatItem& item : items) {
+        EXPECT_TRUE(item.mine);
+        EXPECT_EQ(item.sendState, SendState::Waiting);
+        EXPECT_TRUE(item.msgId.isEmpty());
+    }
+    EXPECT_EQ(items[1].text, "둘");
 
     // Return in the transcript is not the composer's.
     MessageListView* transcript = named<MessageListView>("chatView");
@@ -107,7 +114,6 @@ TEST_F(Composer, RefusedSendsKeepTheText) {
     const Case cases[] = {
         {"r-1", " \n\t\n ", false, nullptr},
         {"r-1", "", false, nullptr},
-        {"r-1", "안녕", true, "연결되지 않아 보내지 못했습니다"},
     };
     for (const Case& c : cases) {
         if (*c.room)
@@ -123,6 +129,41 @@ TEST_F(Composer, RefusedSendsKeepTheText) {
         EXPECT_EQ(status(), c.status ? QString::fromUtf8(c.status) : before);
     }
     EXPECT_TRUE(sent(MessageType::Chat).isEmpty());
+}
+
+// Without a connection Return still takes the message: it waits, shown, and goes once signed in.
+TEST_F(Composer, OfflineReturnTakesTheMessageAndItGoesAfterTheSignIn) {
+    controller->room().open("r-1", "x");
+    controller->events().setReconnectDelay(20);
+    chat.resetConnection();
+    ASSERT_TRUE(waitUntil([&] { return !controller->outbox().signedIn(); }));
+    type("  안녕 ");
+    named<QPushButton>("sendBtn")->click();
+    EXPECT_EQ(composer()->toPlainText(), "");
+    EXPECT_TRUE(platform.calls.isEmpty());
+    ASSERT_EQ(chatItems().size(), 1);
+    EXPECT_EQ(chatItems()[0].text, "안녕");
+    EXPECT_EQ(chatItems()[0].sendState, SendState::Waiting);
+    EXPECT_EQ(controller->outbox().waitingCount("r-1"), 1);
+    settle();
+    EXPECT_TRUE(sent(MessageType::Chat).isEmpty());
+
+    // The client comes back by itself; the server has not answered its sign-in yet.
+    ASSERT_TRUE(chat.waitForConnection(2));
+    ASSERT_TRUE(waitUntil([&] { return !chat.framesOfType(MessageType::Auth).empty(); }));
+    settle();
+    EXPECT_TRUE(sent(MessageType::Chat).isEmpty());
+    chat.sendFrame(MessageType::AuthOk, {});
+    ASSERT_TRUE(waitUntil([&] { return !sent(MessageType::Chat).isEmpty(); }));
+    EXPECT_EQ(sent(MessageType::Chat), QList<QStringList>({{"r-1", "안녕"}}));
+    // The echo, with the request's client id, turns the row into the message in its place.
+    const std::string clientId = chat.framesOfType(MessageType::Chat)[0].fields.at(3);
+    receive(MessageType::Chat, {"r-1", QString::fromUtf8(kMyNick), "안녕", kTime, "31",
+                                QString::fromUtf8(kMyPhone), "", QString::fromStdString(clientId)});
+    ASSERT_TRUE(waitUntil([&] { return chatItems().value(0).msgId == "31"; }));
+    EXPECT_EQ(chatItems().size(), 1);
+    EXPECT_EQ(chatItems()[0].sendState, SendState::Sent);
+    EXPECT_EQ(controller->outbox().size(), 0);
 }
 
 TEST_F(Composer, WithoutARoomNothingCanBeTypedOrSent) {

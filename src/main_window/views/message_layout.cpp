@@ -64,6 +64,7 @@ TranscriptColors TranscriptColors::forPalette(const QPalette& palette, int gener
     c.otherNote = readableOn(grey, c.otherBubble, kSecondaryContrast);
     c.name = readableOn(text, c.base);
     c.secondary = readableOn(grey, c.base, kSecondaryContrast);
+    c.failed = readableOn(QColor::fromRgbF(0.85f, 0.1f, 0.1f, 1.0f), c.base, kSecondaryContrast);
     c.readLine = readableOn(QColor::fromRgbF(0.85f, 0.4f, 0.1f, 1.0f), c.base, kSecondaryContrast);
     c.quoteBar = readableOn(QColor::fromRgbF(0.55f, 0.55f, 0.55f, 1.0f), c.otherBubble, 1.5);
     c.selection = palette.color(QPalette::Highlight);
@@ -241,7 +242,8 @@ std::unique_ptr<MessageLayout> layoutRow(const TranscriptRow& r, const RowContex
             const int length = int(address.href.size());
             if (item.text.left(start + length).contains(QLatin1Char('\r')))
                 continue;
-            out->links.append({start, length, address.target.isEmpty() ? address.href : address.target});
+            out->links.append(
+                {start, length, address.target.isEmpty() ? address.href : address.target});
             QTextLayout::FormatRange link;
             link.start = start;
             link.length = length;

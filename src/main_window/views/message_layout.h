@@ -27,6 +27,7 @@ struct TranscriptColors {
     QColor ownNote, otherNote; // "(수정됨)", deleted, file sizes
     QColor name;               // sender names
     QColor secondary;          // times, date and beginning lines, notices
+    QColor failed;             // "전송 실패"
     QColor readLine;
     QColor quoteBar;
     QColor selection, selectionText;

@@ -18,6 +18,9 @@
 
 namespace brindlewick {
 
+const QString MessageListView::kWaitingText = QStringLiteral("전송 중");
+const QString MessageListView::kFailedText = QStringLiteral("전송 실패");
+
 namespace {
 
 constexpr int kUnitsPerRow = 16; // scroll bar steps per row
@@ -667,13 +670,21 @@ void MessageListView::paintMessage(QPainter& painter, int row, const MessageLayo
         painter.setPen(note);
         painter.drawText(layout.sizeRect, Qt::AlignLeft | Qt::AlignVCenter, layout.sizeText);
     }
-    if (showsTime(row)) {
+    // An unsent message says so where its time goes.
+    QString stamp;
+    if (item.sendState == SendState::Waiting)
+        stamp = kWaitingText;
+    else if (item.sendState == SendState::Failed)
+        stamp = kFailedText;
+    else if (showsTime(row))
+        stamp = item.time;
+    if (!stamp.isEmpty()) {
         painter.setFont(fonts_.small);
-        painter.setPen(colors_.secondary);
+        painter.setPen(item.sendState == SendState::Failed ? colors_.failed : colors_.secondary);
         const QFontMetrics metrics(fonts_.small);
-        const int w = metrics.horizontalAdvance(item.time);
+        const int w = metrics.horizontalAdvance(stamp);
         const int x = mine ? layout.bubble.left() - 5 - w : layout.bubble.right() + 6;
-        painter.drawText(QPoint(x, layout.bubble.bottom() - metrics.descent() - 1), item.time);
+        painter.drawText(QPoint(x, layout.bubble.bottom() - metrics.descent() - 1), stamp);
     }
     painter.restore();
 }

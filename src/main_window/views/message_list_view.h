@@ -47,6 +47,10 @@ public:
 class MessageListView : public QAbstractScrollArea {
     Q_OBJECT
 public:
+    // Shown where the time goes on the user's unsent messages.
+    static const QString kWaitingText; // "전송 중"
+    static const QString kFailedText;  // "전송 실패"
+
     explicit MessageListView(QWidget* parent = nullptr);
     ~MessageListView() override;
 

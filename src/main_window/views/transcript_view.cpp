@@ -126,6 +126,10 @@ ChatItem TranscriptView::itemFor(const TranscriptEntry& entry) {
         keepPicture(entry.picture);
         item.pictureKey = entry.picture.key;
     }
+    if (entry.sendState != SendState::Sent && !entry.clientId.isEmpty()) {
+        item.clientId = entry.clientId;
+        item.sendState = entry.sendState;
+    }
     return item;
 }
 
@@ -301,6 +305,28 @@ bool TranscriptView::markDeleted(const QString& msgId) {
 
 bool TranscriptView::markEdited(const QString& msgId, const QString& text) {
     return model_->markEdited(msgId, text);
+}
+
+bool TranscriptView::settleUnsent(const QString& clientId, const TranscriptEntry& sent) {
+    flush();
+    TranscriptEntry plain = sent;
+    plain.picture = {};
+    if (!model_->settle(clientId, itemFor(plain)))
+        return false;
+    scheduleFlush();
+    return true;
+}
+
+bool TranscriptView::setSendState(const QString& clientId, SendState state) {
+    return model_->setSendState(clientId, state);
+}
+
+bool TranscriptView::removeUnsent(const QString& clientId) {
+    flush();
+    if (!model_->removeUnsent(clientId))
+        return false;
+    scheduleFlush();
+    return true;
 }
 
 // ---- rows out ------------------------------------------------------------------------------

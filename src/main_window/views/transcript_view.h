@@ -48,6 +48,9 @@ struct TranscriptEntry {
     bool edited = false;
     bool deleted = false;
     EntryPicture picture;
+    // The user's message not yet confirmed: the outbox's id and whether it waits or failed.
+    QString clientId;
+    SendState sendState = SendState::Sent;
 };
 
 class TranscriptView : public QObject, private RowDecorations {
@@ -95,6 +98,12 @@ public:
     bool showsBeginning() const { return model_->showsBeginning(); }
     bool hasReadLine() const { return model_->readLineIndex() >= 0; }
     bool nearTop() const { return view_ && view_->nearTop(); }
+
+    // The unsent message with this client id becomes `sent` in place (or leaves, when a row
+    // already shows its id), changes its state, or leaves. False when no row has the client id.
+    bool settleUnsent(const QString& clientId, const TranscriptEntry& sent);
+    bool setSendState(const QString& clientId, SendState state);
+    bool removeUnsent(const QString& clientId);
 
     // The newest message with this id changed in place. False when no row has the id.
     bool markDeleted(const QString& msgId);
