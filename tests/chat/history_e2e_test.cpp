@@ -67,6 +67,11 @@ struct User {
         composer->setPlainText(message);
         QTest::keyClick(composer, Qt::Key_Return);
     }
+    // More than `before` messages are shown and the newest came back from the server, stored.
+    bool stored(qsizetype before) {
+        const QList<ChatItem> items = transcript().chatItems();
+        return items.size() > before && !items.constLast().msgId.isEmpty();
+    }
     // The room's unread count as freshly fetched lists give it; -1 when unknown.
     qint64 unreadOf(const QString& room) {
         Directory& directory = controller.directory();
@@ -217,7 +222,7 @@ TEST_F(HistoryEndToEnd, WhatWasSaidWhileSignedOutShowsAfterTheReadLineAndStays) 
         for (const char* text : {"하나", "둘", "셋"}) {
             const qsizetype before = a.transcript().chatItems().size();
             a.send(QString::fromUtf8(text));
-            ASSERT_TRUE(waitUntil([&] { return a.transcript().chatItems().size() > before; }));
+            ASSERT_TRUE(waitUntil([&] { return a.stored(before); }));
         }
     }
     const QStringList expected = {"에이: 하나", "에이: 둘", "에이: 셋"};
@@ -404,7 +409,7 @@ TEST_F(HistoryEndToEnd, AMemoRoomKeepsItsNotes) {
         for (const char* note : {"우유 사기", "은행 가기"}) {
             const qsizetype before = a.transcript().chatItems().size();
             a.send(QString::fromUtf8(note));
-            ASSERT_TRUE(waitUntil([&] { return a.transcript().chatItems().size() > before; }));
+            ASSERT_TRUE(waitUntil([&] { return a.stored(before); }));
         }
         a.controller.room().close();
         ASSERT_TRUE(a.open(memo));
