@@ -20,7 +20,6 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTextBrowser>
 #include <gtest/gtest.h>
 
 using namespace brindlewick;
@@ -201,7 +200,12 @@ TEST_F(ManageEndToEnd, MemoRoomOpensAndIsSearchable) {
     EXPECT_EQ(counter->text(), "1 / 2");
     field->setText(QStringLiteral("한글 메모"));
     EXPECT_EQ(counter->text(), "1 / 1");
-    EXPECT_EQ(window->findChild<QTextBrowser*>("chatView")->textCursor().selectedText(),
+    // The match marked is the text as written, decomposed.
+    const TranscriptView& transcript = alice.controller->mainWindow().transcript();
+    ASSERT_TRUE(transcript.search().currentMatch());
+    const TranscriptView::Place place = transcript.placeOf(*transcript.search().currentMatch());
+    ASSERT_NE(transcript.messageAt(place.row), nullptr);
+    EXPECT_EQ(transcript.messageAt(place.row)->text.mid(place.start, place.length),
               QStringLiteral("한글 메모").normalized(QString::NormalizationForm_D));
 }
 
