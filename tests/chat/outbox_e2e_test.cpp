@@ -1,0 +1,305 @@
+// The outbox through the real server: messages typed while it is down go out once it is up,
+// an echo lost with the connection and a client killed after sending leave each message stored
+// and shown once, and a refused message is sent by "다시 보내기" once it can be.
+
+#include "chat_events.h"
+#include "event_loop.h"
+#include "fake_platform.h"
+#include "main_controller.h"
+#include "main_window.h"
+#include "outbox.h"
+#include "room_session.h"
+#include "server_harness.h"
+#include "transcript_view.h"
+#include "unsent_rows.h"
+
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+using namespace brindlewick;
+using namespace brindlewick::test;
+
+namespace {
+
+const QString kPhoneA = QStringLiteral("01000000001");
+const QString kPhoneB = QStringLiteral("01000000002");
+const QString kRoom = QStringLiteral("dm:01000000001:01000000002");
+
+// Passes chat connections to a server that may change; cut, it ends them and turns new ones
+// away; swallowing, it drops what the server says (echoes lost on the way).
+class Relay : public QObject {
+public:
+    Relay() {
+        server_.listen(QHostAddress::LocalHost);
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* client = server_.nextPendingConnection()) {
+                if (cut_ || target_ == 0) {
+                    client->abort();
+                    client->deleteLater();
+                    continue;
+                }
+                auto* upstream = new QTcpSocket(this);
+                client->setParent(this);
+                pipe(client, upstream, false);
+                pipe(upstream, client, true);
+                pairs_.append(
+                    std::make_pair(QPointer<QTcpSocket>(client), QPointer<QTcpSocket>(upstream)));
+                upstream->connectToHost(QHostAddress::LocalHost, target_);
+            }
+        });
+    }
+    std::uint16_t port() const { return server_.serverPort(); }
+    void setTarget(std::uint16_t port) { target_ = port; }
+    void swallow(bool on) { swallow_ = on; }
+    void cut(bool cut) {
+        cut_ = cut;
+        if (!cut)
+            return;
+        for (const auto& [client, upstream] : std::as_const(pairs_))
+            for (QTcpSocket* socket : {client, upstream})
+                if (socket)
+                    socket->abort();
+        pairs_.clear();
+    }
+
+private:
+    void pipe(QTcpSocket* from, QTcpSocket* to, bool fromServer) {
+        QPointer<QTcpSocket> target = to;
+        auto forward = [this, from, target, fromServer] {
+            const QByteArray bytes = from->readAll();
+            if (fromServer && swallow_)
+                return;
+            if (target && target->state() == QAbstractSocket::ConnectedState)
+                target->write(bytes);
+        };
+        connect(from, &QTcpSocket::readyRead, this, forward);
+        connect(to, &QTcpSocket::connected, this, forward);
+        connect(from, &QTcpSocket::disconnected, this, [target] {
+            if (target)
+                target->disconnectFromHost();
+        });
+    }
+
+    QTcpServer server_;
+    std::uint16_t target_ = 0;
+    bool cut_ = false;
+    bool swallow_ = false;
+    QList<std::pair<QPointer<QTcpSocket>, QPointer<QTcpSocket>>> pairs_;
+};
+
+// User A's client with its outbox in `outboxPath`, reaching the chat port through `chatPort`.
+struct Client {
+    Client(const QString& outboxPath, std::uint16_t chatPort) {
+        ServerConfig config;
+        config.chatPort = chatPort;
+        config.httpPort = 1; // the lists are not needed here
+        controller = std::make_unique<MainController>(kPhoneA, QStringLiteral("에이"),
+                                                      QStringLiteral(""), config, platform);
+        controller->events().setReconnectDelay(50);
+        controller->outbox().attach(outboxPath);
+        controller->showMain();
+        controller->room().open(kRoom, QStringLiteral("대화"));
+    }
+    bool signedIn() {
+        return waitUntil([&] { return controller->outbox().signedIn(); }, 10000);
+    }
+    void type(const QString& text) {
+        QPlainTextEdit* composer = controller->mainWindow().composer();
+        composer->setPlainText(text);
+        QTest::keyClick(composer, Qt::Key_Return);
+    }
+    QList<ChatItem> items() { return controller->mainWindow().transcript().chatItems(); }
+    // "<id>:<text>" per message, with "?" for one not sent and "!" for one failed.
+    QStringList shown() {
+        QStringList out;
+        for (const ChatItem& item : items())
+            out << (item.sendState == SendState::Waiting  ? QStringLiteral("?")
+                    : item.sendState == SendState::Failed ? QStringLiteral("!")
+                                                          : item.msgId) +
+                       ":" + item.text;
+        return out;
+    }
+    bool allSent() {
+        return waitUntil(
+            [&] {
+                const QList<ChatItem> all = items();
+                return controller->outbox().size() == 0 &&
+                       std::all_of(all.begin(), all.end(), [](const ChatItem& i) {
+                           return i.sendState == SendState::Sent;
+                       });
+            },
+            10000);
+    }
+    // The transcript row of the newest message not sent, -1 when none.
+    int unsentRow() {
+        const TranscriptModel& model = controller->mainWindow().transcript().model();
+        for (int row = model.size() - 1; row >= 0; --row)
+            if (const ChatItem* item = model.message(row);
+                item && item->sendState != SendState::Sent)
+                return row;
+        return -1;
+    }
+
+    FakePlatform platform;
+    std::unique_ptr<MainController> controller;
+};
+
+class OutboxEndToEnd : public ::testing::Test {
+protected:
+    void TearDown() override {
+        server.reset();
+        std::filesystem::remove_all(dataDir);
+    }
+    void startServer() {
+        server = std::make_unique<ServerProcess>(dataDir);
+        relay.setTarget(server->chatPort);
+    }
+    void registerB() {
+        ChatConnection b(server->chatPort);
+        ASSERT_TRUE(b.signIn(kPhoneB.toStdString(), "비"));
+    }
+    // The room's messages as the server keeps them, read by B: "<id>:<text>".
+    QStringList stored() {
+        ChatConnection b(server->chatPort);
+        EXPECT_TRUE(b.signIn(kPhoneB.toStdString(), "비"));
+        b.send(wire::HistoryRequest{kRoom.toStdString(), "", "100"});
+        const std::optional<wire::HistoryPage> page = b.nextMessage<wire::HistoryPage>();
+        QStringList out;
+        if (page)
+            for (const wire::HistoryEntry& e : page->entries)
+                out << QString::fromStdString(e.msgId + ":" + e.text);
+        return out;
+    }
+
+    std::string dataDir = makeTempDir();
+    QTemporaryDir outboxDir;
+    QString outboxPath = outboxDir.filePath("outbox.db");
+    std::unique_ptr<ServerProcess> server;
+    Relay relay;
+};
+
+} // namespace
+
+TEST_F(OutboxEndToEnd, TypedWhileTheServerIsDownGoOutOnceInOrderWhenItIsUp) {
+    startServer();
+    registerB();
+    server.reset();
+    relay.setTarget(0);
+    Client a(outboxPath, relay.port());
+    a.type("하나");
+    a.type("둘");
+    EXPECT_EQ(a.shown(), QStringList({"?:하나", "?:둘"}));
+    EXPECT_EQ(a.controller->mainWindow().composer()->toPlainText(), "");
+
+    startServer();
+    ASSERT_TRUE(a.allSent()) << a.shown().join(" | ").toStdString();
+    EXPECT_EQ(a.shown(), QStringList({"1:하나", "2:둘"}));
+    EXPECT_EQ(stored(), QStringList({"1:하나", "2:둘"}));
+}
+
+TEST_F(OutboxEndToEnd, AnEchoLostWithTheConnectionLeavesTheMessageStoredAndShownOnce) {
+    startServer();
+    registerB();
+    Client a(outboxPath, relay.port());
+    ASSERT_TRUE(a.signedIn());
+    a.type("먼저");
+    ASSERT_TRUE(a.allSent());
+
+    relay.swallow(true);
+    a.type("셋");
+    ASSERT_TRUE(waitUntil([&] { return stored().size() == 2; }, 10000));
+    EXPECT_EQ(a.shown(), QStringList({"1:먼저", "?:셋"}));
+    relay.cut(true);
+    ASSERT_TRUE(waitUntil([&] { return !a.controller->outbox().signedIn(); }));
+    relay.swallow(false);
+    relay.cut(false);
+    ASSERT_TRUE(a.allSent()) << a.shown().join(" | ").toStdString();
+    // The newest page asked after the sign-in comes too; the message stays one row.
+    ASSERT_TRUE(
+        waitUntil([&] { return a.controller->mainWindow().transcript().showsBeginning(); }));
+    EXPECT_EQ(a.shown(), QStringList({"1:먼저", "2:셋"}));
+    EXPECT_EQ(stored(), QStringList({"1:먼저", "2:셋"}));
+}
+
+TEST_F(OutboxEndToEnd, AClientKilledAfterSendingSendsAgainAfterItsRestartAndItIsStoredOnce) {
+    startServer();
+    registerB();
+    QProcess probe;
+    probe.start(
+        QStringLiteral(BRINDLEWICK_OUTBOX_PROBE),
+        {outboxPath, kPhoneA, kRoom, QStringLiteral("죽기 전에"), QString::number(relay.port())});
+    QByteArray said;
+    auto saw = [&](const char* line) {
+        return waitUntil(
+            [&] {
+                said += probe.readAllStandardOutput();
+                return said.contains(line);
+            },
+            10000);
+    };
+    ASSERT_TRUE(saw("signed in"));
+    relay.swallow(true); // stored, but the echo never reaches the client
+    probe.write("send\n");
+    ASSERT_TRUE(saw("taken"));
+    ASSERT_TRUE(waitUntil([&] { return stored().size() == 1; }, 10000));
+    probe.kill();
+    ASSERT_TRUE(probe.waitForFinished(5000));
+    relay.cut(true);
+
+    // Started again, before the server can be reached: the message waits, shown as waiting.
+    Client a(outboxPath, relay.port());
+    EXPECT_EQ(a.shown(), QStringList({"?:죽기 전에"}));
+    relay.swallow(false);
+    relay.cut(false);
+    ASSERT_TRUE(a.allSent()) << a.shown().join(" | ").toStdString();
+    EXPECT_EQ(stored(), QStringList({"1:죽기 전에"}));
+    ASSERT_TRUE(
+        waitUntil([&] { return a.controller->mainWindow().transcript().showsBeginning(); }));
+    EXPECT_EQ(a.shown(), QStringList({"1:죽기 전에"}));
+}
+
+TEST_F(OutboxEndToEnd, ARefusedMessageFailsAndGoesWithRetryOnceItCan) {
+    startServer();
+    Client a(outboxPath, relay.port());
+    ASSERT_TRUE(a.signedIn());
+    // B has never signed in: the server refuses a direct room with them.
+    a.type("안녕");
+    ASSERT_TRUE(waitUntil([&] { return a.shown() == QStringList({"!:안녕"}); }))
+        << a.shown().join(" | ").toStdString();
+    EXPECT_TRUE(a.controller->mainWindow().statusText().startsWith("전송 실패: "))
+        << a.controller->mainWindow().statusText().toStdString();
+    EXPECT_EQ(a.controller->outbox().failedCount(kRoom), 1);
+
+    registerB();
+    UnsentRows& rows = a.controller->unsentRows();
+    ASSERT_TRUE(rows.showMenu(a.unsentRow(), QPoint(10, 10)));
+    QMenu* menu = rows.menu();
+    ASSERT_EQ(menu->actions().size(), 2);
+    EXPECT_EQ(menu->actions()[0]->text(), "다시 보내기");
+    EXPECT_EQ(menu->actions()[1]->text(), "삭제");
+    ASSERT_TRUE(menu->actions()[0]->isEnabled());
+    menu->actions()[0]->trigger();
+    menu->hide();
+    ASSERT_TRUE(a.allSent()) << a.shown().join(" | ").toStdString();
+    EXPECT_EQ(a.shown(), QStringList({"1:안녕"}));
+    EXPECT_EQ(stored(), QStringList({"1:안녕"}));
+
+    // A failed message removed is gone for good, from the row and the outbox file.
+    registerB();
+    a.controller->room().open(QStringLiteral("dm:01000000001:01000000099"), QString());
+    a.type("없는 사람");
+    ASSERT_TRUE(waitUntil([&] { return a.shown() == QStringList({"!:없는 사람"}); }));
+    ASSERT_TRUE(rows.showMenu(a.unsentRow(), QPoint(10, 10)));
+    menu->actions()[1]->trigger();
+    menu->hide();
+    EXPECT_TRUE(a.shown().isEmpty());
+    EXPECT_EQ(a.controller->outbox().size(), 0);
+}

@@ -1,0 +1,54 @@
+// A client process that sends one message through its outbox and then waits to be killed:
+// `outbox_probe <outbox file> <phone> <room> <text> <chat port>`. It prints "signed in" once
+// the server took its sign-in, sends the message when a line comes on its input and prints
+// "taken" once the message is in the outbox file; the test looks at the server.
+
+#include "chat_events.h"
+#include "fake_platform.h"
+#include "main_controller.h"
+#include "outbox.h"
+#include "room_session.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cstdio>
+
+using namespace brindlewick;
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() != 6)
+        return 2;
+    ServerConfig config;
+    config.chatPort = std::uint16_t(args[5].toUInt());
+    config.httpPort = 1; // nothing listens: the lists are not needed
+    test::FakePlatform platform;
+    MainController controller(args[2], QStringLiteral("프로브"), QStringLiteral(""), config,
+                              platform);
+    controller.outbox().attach(args[1]);
+    controller.showMain();
+    controller.room().open(args[3], QStringLiteral("대화"));
+    QObject::connect(&controller.events(), &ChatEvents::connectionChanged,
+                     [](ChatEvents::Connection state) {
+                         if (state == ChatEvents::Connection::SignedIn) {
+                             std::printf("signed in\n");
+                             std::fflush(stdout);
+                         }
+                     });
+    QSocketNotifier input(0, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        input.setEnabled(false);
+        char line[16];
+        if (!std::fgets(line, sizeof line, stdin))
+            return;
+        // The outbox file has it from this call on.
+        controller.room().send(args[4]);
+        std::printf("taken\n");
+        std::fflush(stdout);
+    });
+    return app.exec();
+}
