@@ -93,7 +93,12 @@ protected:
         QPlainTextEdit* composer = w.controller->mainWindow().composer();
         composer->setPlainText(text);
         QTest::keyClick(composer, Qt::Key_Return);
-        ASSERT_TRUE(waitUntil([&] { return w.transcript().contains(text); }));
+        // Back from the server with its id: stored.
+        const TranscriptView& shown = w.controller->mainWindow().transcript();
+        ASSERT_TRUE(waitUntil([&] {
+            const ChatItem* newest = shown.lastMessage();
+            return newest && newest->text == text && !newest->msgId.isEmpty();
+        }));
     }
     static int rowOfRoom(const Window& w, const QString& room) {
         const QList<SideRow>& rows = w.controller->sidebar().rows();
