@@ -101,7 +101,9 @@ TEST(EndToEnd, TwoUsersTalkAndSurviveAServerRestart) {
     a.open(SidebarController::Mode::Friends, kPhoneB);
     ASSERT_EQ(a.openRoom(), room);
     a.send(QStringLiteral("안녕하세요"));
-    ASSERT_TRUE(waitUntil([&] { return a.text().contains("안녕하세요"); }));
+    // Back from the server with its id.
+    ASSERT_TRUE(waitUntil(
+        [&] { return a.text().contains("안녕하세요") && !a.items().last().msgId.isEmpty(); }));
     EXPECT_TRUE(a.items().last().mine);
 
     // B has no room open: status line and a notification.
