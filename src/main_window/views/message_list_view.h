@@ -112,7 +112,6 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
-    bool viewportEvent(QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
