@@ -3,6 +3,7 @@
 #include "chat_client.h"
 #include "directory_service.h"
 #include "main_window.h"
+#include "outbox.h"
 #include "phone_number.h"
 #include "picture_cache.h"
 #include "platform.h"
@@ -139,8 +140,13 @@ void DirectoryActions::leaveRow(const SideRow& row) {
 }
 
 void DirectoryActions::confirmAndLeave(const QString& room, const QString& question) {
-    const int answer = platform_.runAlert(window_.window(), question, QStringLiteral(""),
-                                          {QStringLiteral("나가기"), QStringLiteral("취소")});
+    // What still waits to be sent there is asked about first: leaving makes the server refuse it.
+    const Outbox* outbox = session_.outbox();
+    const int unsent = outbox ? outbox->waitingCount(room) + outbox->failedCount(room) : 0;
+    const int answer =
+        platform_.runAlert(window_.window(), unsent > 0 ? Outbox::unsentQuestion(unsent) : question,
+                           unsent > 0 ? question : QStringLiteral(""),
+                           {QStringLiteral("나가기"), QStringLiteral("취소")});
     if (answer == Platform::kFirstButton)
         directory_.leave(room);
 }

@@ -17,6 +17,7 @@
 #include "room_history.h"
 #include "room_session.h"
 #include "sidebar_controller.h"
+#include "sidebar_model.h"
 #include "transfers.h"
 #include "unsent_rows.h"
 
@@ -55,6 +56,13 @@ MainController::MainController(const QString& phone, const QString& nick, const 
                                                  *conversation_, *window_, platform_, *outbox_);
     unsentRows_ =
         std::make_unique<UnsentRows>(*client_, *outbox_, *room_, *conversation_, *window_);
+    // The chats list marks rooms with unsent messages.
+    sidebar_->model()->setUnsentProvider([outbox = outbox_.get()](const QString& room) {
+        return outbox->failedCount(room) > 0    ? SidebarModel::FailedUnsent
+               : outbox->waitingCount(room) > 0 ? SidebarModel::WaitingUnsent
+                                                : SidebarModel::NoneUnsent;
+    });
+    connect(outbox_.get(), &Outbox::roomChanged, sidebar_->model(), &SidebarModel::refreshUnsent);
     connect(window_.get(), &MainWindow::entryMenuRequested, unsentRows_.get(),
             [this](int row, const QPoint& globalPos) { unsentRows_->showMenu(row, globalPos); });
     historyPages_ = std::make_unique<HistoryPages>(*client_, *room_, *history_, *incoming_,
@@ -116,8 +124,11 @@ QMainWindow* MainController::window() const {
 }
 
 void MainController::logout() {
+    // Unsent messages stay for the next sign-in of this phone, but the user is told first.
+    const int unsent = outbox_->waitingCount() + outbox_->failedCount();
     const int answer = platform_.runAlert(
-        window_->window(), QStringLiteral("로그아웃 하시겠습니까?"),
+        window_->window(),
+        unsent > 0 ? Outbox::unsentQuestion(unsent) : QStringLiteral("로그아웃 하시겠습니까?"),
         QStringLiteral("로그아웃 시 저장된 로그인 정보가 삭제되고 로그인 창이 표시됩니다."),
         {QStringLiteral("로그아웃"), QStringLiteral("취소")});
     if (answer != Platform::kFirstButton)

@@ -37,6 +37,10 @@ bool answersType(const std::string& type) {
 
 } // namespace
 
+QString Outbox::unsentQuestion(int count) {
+    return QStringLiteral("보내지 않은 메시지 %1개가 있습니다. 나갈까요?").arg(count);
+}
+
 QString Outbox::pathFor(const QString& folder, const QString& phone) {
     // One spelling per phone, as hex: a file name never holds a separator.
     const QByteArray key = QByteArray::fromStdString(normalizePhone(phone.toStdString())).toHex();
@@ -356,12 +360,13 @@ QList<OutboxEntry> Outbox::entries(const QString& room) const {
 }
 
 void Outbox::count(const OutboxEntry& entry, int delta) {
-    Counts& room = counts_[entry.room];
-    Counts& all = counts_[QString()];
-    (entry.failed ? room.failed : room.waiting) += delta;
-    (entry.failed ? all.failed : all.waiting) += delta;
-    if (room.waiting == 0 && room.failed == 0)
-        counts_.remove(entry.room);
+    // One key at a time: a reference into the hash does not outlive an insertion.
+    for (const QString& key : {entry.room, QString()}) {
+        Counts& counts = counts_[key];
+        (entry.failed ? counts.failed : counts.waiting) += delta;
+        if (!key.isEmpty() && counts.waiting == 0 && counts.failed == 0)
+            counts_.remove(key);
+    }
 }
 
 int Outbox::waitingCount(const QString& room) const {

@@ -29,6 +29,9 @@ public:
     // The reason given to a request that waited too long.
     static const QString kTooOldText; // "24시간 동안 보내지 못했습니다"
 
+    // "보내지 않은 메시지 N개가 있습니다. 나갈까요?", asked before leaving a room or logging out.
+    static QString unsentQuestion(int count);
+
     // The outbox of `phone` in `folder` (the user's data folder).
     static QString pathFor(const QString& folder, const QString& phone);
 

@@ -26,6 +26,7 @@ public:
     explicit RoomSession(ChatClient& client, QObject* parent = nullptr);
     // With an outbox, send takes every message, connected or not, and it waits there.
     void setOutbox(Outbox* outbox) { outbox_ = outbox; }
+    Outbox* outbox() const { return outbox_; }
 
     const QString& room() const { return room_; } // empty: no room open
     const QString& title() const { return title_; }

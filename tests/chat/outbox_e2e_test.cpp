@@ -3,6 +3,7 @@
 // and shown once, and a refused message is sent by "다시 보내기" once it can be.
 
 #include "chat_events.h"
+#include "directory_actions.h"
 #include "event_loop.h"
 #include "fake_platform.h"
 #include "main_controller.h"
@@ -10,6 +11,8 @@
 #include "outbox.h"
 #include "room_session.h"
 #include "server_harness.h"
+#include "sidebar_controller.h"
+#include "sidebar_model.h"
 #include "transcript_view.h"
 #include "unsent_rows.h"
 
@@ -278,6 +281,23 @@ TEST_F(OutboxEndToEnd, ARefusedMessageFailsAndGoesWithRetryOnceItCan) {
         << a.controller->mainWindow().statusText().toStdString();
     EXPECT_EQ(a.controller->outbox().failedCount(kRoom), 1);
 
+    // The chats list marks the room; leaving it or logging out asks first (both cancelled).
+    SideRow row;
+    row.kind = SideRow::Kind::Room;
+    row.room = kRoom;
+    SidebarModel& sidebar = *a.controller->sidebar().model();
+    sidebar.setRows({row});
+    const QModelIndex name = sidebar.index(0, SidebarModel::NameColumn);
+    EXPECT_EQ(name.data(SidebarModel::UnsentRole).toInt(), SidebarModel::FailedUnsent);
+    const QString question = QStringLiteral("보내지 않은 메시지 1개가 있습니다. 나갈까요?");
+    a.platform.alertAnswers = {Platform::kFirstButton + 1, Platform::kFirstButton + 1};
+    a.controller->directoryActions().leaveOpenRoom();
+    emit a.controller->mainWindow().logoutRequested();
+    ASSERT_EQ(a.platform.alerts.size(), 2);
+    EXPECT_EQ(a.platform.alerts[0].message, question);
+    EXPECT_EQ(a.platform.alerts[1].message, question);
+    EXPECT_EQ(a.controller->room().room(), kRoom);
+
     registerB();
     UnsentRows& rows = a.controller->unsentRows();
     ASSERT_TRUE(rows.showMenu(a.unsentRow(), QPoint(10, 10)));
@@ -291,6 +311,7 @@ TEST_F(OutboxEndToEnd, ARefusedMessageFailsAndGoesWithRetryOnceItCan) {
     ASSERT_TRUE(a.allSent()) << a.shown().join(" | ").toStdString();
     EXPECT_EQ(a.shown(), QStringList({"1:안녕"}));
     EXPECT_EQ(stored(), QStringList({"1:안녕"}));
+    EXPECT_EQ(name.data(SidebarModel::UnsentRole).toInt(), SidebarModel::NoneUnsent);
 
     // A failed message removed is gone for good, from the row and the outbox file.
     registerB();

@@ -16,6 +16,9 @@ constexpr int kGap = 6;
 
 } // namespace
 
+const QString SideRowDelegate::kWaitingMark = QStringLiteral("전송 중");
+const QString SideRowDelegate::kFailedMark = QStringLiteral("전송 실패");
+
 QString SideRowDelegate::badgeText(qint64 unread) {
     if (unread <= 0)
         return QString();
@@ -114,10 +117,26 @@ void SideRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
         painter->drawText(pill, Qt::AlignCenter, badge);
         secondRight = pill.left() - kGap;
     }
-    if (!second.isEmpty()) {
+    // A room with the user's messages still unsent says so before its last message.
+    int secondLeft = secondLine.left();
+    if (const int unsent = index.data(SidebarModel::UnsentRole).toInt();
+        unsent != SidebarModel::NoneUnsent) {
+        const bool failed = unsent == SidebarModel::FailedUnsent;
+        const QString mark = failed ? kFailedMark : kWaitingMark;
+        painter->setFont(fonts.small);
+        painter->setPen(selected ? text
+                        : failed
+                            ? readableOn(QColor(0xc6, 0x28, 0x28), background, kSecondaryContrast)
+                            : dim);
+        const int width = fonts.smallMetrics.horizontalAdvance(mark);
+        painter->drawText(QRect(secondLeft, secondLine.top(), width, secondLine.height()),
+                          Qt::AlignLeft | Qt::AlignVCenter, mark);
+        secondLeft += width + kGap;
+    }
+    if (!second.isEmpty() && secondRight > secondLeft) {
         painter->setFont(fonts.small);
         painter->setPen(selected ? text : dim);
-        const QRect rect(secondLine.left(), secondLine.top(), secondRight - secondLine.left() + 1,
+        const QRect rect(secondLeft, secondLine.top(), secondRight - secondLeft + 1,
                          secondLine.height());
         painter->drawText(rect, Qt::AlignLeft | Qt::AlignVCenter,
                           fonts.smallMetrics.elidedText(second, Qt::ElideRight, rect.width()));

@@ -19,6 +19,9 @@ public:
 
     // The badge's text: the count, "999+" beyond; "" for none.
     static QString badgeText(qint64 unread);
+    // Before a room's last message while the user's messages there wait or failed.
+    static const QString kWaitingMark; // "전송 중"
+    static const QString kFailedMark;  // "전송 실패"
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;

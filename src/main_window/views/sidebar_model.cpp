@@ -57,6 +57,11 @@ void SidebarModel::refreshIcons() {
                      {Qt::DecorationRole});
 }
 
+void SidebarModel::refreshUnsent(const QString& room) {
+    if (const int at = rowOfRoom(room); at >= 0)
+        emit dataChanged(index(at, NameColumn), index(at, NameColumn), {UnsentRole});
+}
+
 int SidebarModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : int(rows_.size());
 }
@@ -91,6 +96,9 @@ QVariant SidebarModel::data(const QModelIndex& index, int role) const {
         return row.unread;
     case IsRoomRole:
         return row.kind == SideRow::Kind::Room;
+    case UnsentRole:
+        return row.kind == SideRow::Kind::Room && unsent_ ? int(unsent_(row.room))
+                                                          : int(NoneUnsent);
     default:
         break;
     }

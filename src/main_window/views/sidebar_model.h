@@ -27,7 +27,11 @@ public:
         TimeRole,
         UnreadRole,
         IsRoomRole,
+        UnsentRole, // an Unsent value: what the user sent there that the server has not
     };
+    enum Unsent { NoneUnsent = 0, WaitingUnsent = 1, FailedUnsent = 2 };
+    // Tells how a room stands with the user's unsent messages.
+    using UnsentProvider = std::function<Unsent(const QString& room)>;
 
     // Answers a picture file id from the picture cache, or nothing (it may start a download).
     using PictureProvider = std::function<std::optional<QImage>(const QString& fileId)>;
@@ -39,6 +43,9 @@ public:
     static QPixmap placeholderIcon();
 
     void setPictureProvider(PictureProvider provider) { provider_ = std::move(provider); }
+    void setUnsentProvider(UnsentProvider provider) { unsent_ = std::move(provider); }
+    // The room's unsent mark changed: its row is drawn again.
+    void refreshUnsent(const QString& room);
     void setRows(QList<SideRow> rows);
     const QList<SideRow>& rows() const { return rows_; }
     // The row at `index`, or nothing when out of range.
@@ -65,6 +72,7 @@ private:
     QList<SideRow> rows_;
     FrontOrder roomRows_; // room id -> its first row
     PictureProvider provider_;
+    UnsentProvider unsent_;
     struct Scaled {
         qint64 sourceKey;
         QPixmap pixmap;
