@@ -77,7 +77,7 @@ bool OutboxStore::open() {
     }
     sqlite3_busy_timeout(db_, 2000);
     // WAL: a commit is appended and checksummed, so a torn write is rolled back on the next open.
-    const bool ok = exec("PRAGMA journal_mode=WAL") && exec("PRAGMA synchronous=FULL") &&
+    const bool ok = exec("PRAGMA journal_mode=WAL") && exec("PRAGMA synchronous=NORMAL") &&
                     exec("CREATE TABLE IF NOT EXISTS outbox ("
                          " seq INTEGER PRIMARY KEY AUTOINCREMENT,"
                          " client_id TEXT NOT NULL UNIQUE, kind INTEGER NOT NULL,"

@@ -1,7 +1,9 @@
 #pragma once
 // The outbox on disk: one SQLite database per phone in the user's data folder. Every change is
-// one transaction in WAL mode with full syncs, so a crash or a write cut short leaves the last
-// committed state readable. Plain SQLite through its C API; nothing here knows Qt's event loop.
+// one transaction in WAL mode, so a crash or a write cut short leaves the last committed state
+// readable. The log is synced at checkpoints rather than at every commit (Return stays fast): a
+// process crash loses nothing, a power cut at most the last moments. Plain SQLite through its C
+// API; nothing here knows Qt's event loop.
 
 #include <QList>
 #include <QString>
