@@ -31,7 +31,7 @@ namespace {
 
 // Runs the event loop as the application does (blocking until something happens) until `done`
 // holds; `done` is checked whenever `document` changes and on a slow timer.
-bool runUntil(QTextDocument* document, const std::function<bool()>& done, int timeoutMs = 10000) {
+bool runUntil(QAbstractItemModel* model, const std::function<bool()>& done, int timeoutMs = 10000) {
     if (done())
         return true;
     QEventLoop loop;
@@ -42,7 +42,7 @@ bool runUntil(QTextDocument* document, const std::function<bool()>& done, int ti
             loop.quit();
     };
     const QMetaObject::Connection changed =
-        QObject::connect(document, &QTextDocument::contentsChanged, &loop, check);
+        QObject::connect(model, &QAbstractItemModel::rowsInserted, &loop, check);
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, check);
     poll.start(20);
@@ -78,49 +78,50 @@ int main(int argc, char** argv) {
         a.showMain();
         b.showMain();
         const QString room = QStringLiteral("dm:01000000001:01000000002");
-        if (!runUntil(b.mainWindow().transcript().view()->document(),
+        if (!runUntil(b.mainWindow().transcript().view()->model(),
                       [&] { return a.client().connected() && b.client().connected(); }))
             return 1;
         // The first message creates the room on the server; B joins after it.
         a.room().open(room, QStringLiteral("비"));
         a.mainWindow().composer()->setPlainText(QStringLiteral("준비"));
         QTest::keyClick(a.mainWindow().composer(), Qt::Key_Return);
-        if (!runUntil(a.mainWindow().transcript().view()->document(),
-                      [&] { return !a.mainWindow().transcript().chatItems().isEmpty(); }))
+        if (!runUntil(a.mainWindow().transcript().view()->model(),
+                      [&] { return a.mainWindow().transcript().model().messageCount() > 0; }))
             return 1;
         b.room().open(room, QStringLiteral("에이"));
         // Warm up until B sees a message.
-        for (int tries = 0; b.mainWindow().transcript().chatItems().isEmpty() && tries < 50;
+        for (int tries = 0; b.mainWindow().transcript().model().messageCount() == 0 && tries < 50;
              ++tries) {
             a.mainWindow().composer()->setPlainText(QStringLiteral("준비"));
             QTest::keyClick(a.mainWindow().composer(), Qt::Key_Return);
             runUntil(
-                b.mainWindow().transcript().view()->document(),
-                [&] { return !b.mainWindow().transcript().chatItems().isEmpty(); }, 200);
+                b.mainWindow().transcript().view()->model(),
+                [&] { return !b.mainWindow().transcript().model().messageCount() == 0; }, 200);
         }
-        if (b.mainWindow().transcript().chatItems().isEmpty()) {
+        if (b.mainWindow().transcript().model().messageCount() == 0) {
             std::printf("no delivery; B shows: %s\n",
                         qPrintable(b.mainWindow().transcript().plainText()));
             return 1;
         }
         runUntil(
-            b.mainWindow().transcript().view()->document(), [] { return false; },
+            b.mainWindow().transcript().view()->model(), [] { return false; },
             300); // warm-up echoes settle
 
         QElapsedTimer clock;
         for (int i = 0; i < count; ++i) {
-            const qsizetype before = b.mainWindow().transcript().chatItems().size();
+            const qsizetype before = b.mainWindow().transcript().model().messageCount();
             a.mainWindow().composer()->setPlainText(QStringLiteral("지연 측정 메시지 %1").arg(i));
             clock.start();
             QTest::keyClick(a.mainWindow().composer(), Qt::Key_Return);
-            if (!runUntil(b.mainWindow().transcript().view()->document(),
-                          [&] { return b.mainWindow().transcript().chatItems().size() > before; }))
+            if (!runUntil(b.mainWindow().transcript().view()->model(), [&] {
+                    return b.mainWindow().transcript().model().messageCount() > before;
+                }))
                 return 1;
             windowMs.push_back(clock.nsecsElapsed() / 1e6);
         }
         std::printf("transcripts: A %lld entries, B %lld entries\n",
                     static_cast<long long>(a.mainWindow().transcript().chatItems().size()),
-                    static_cast<long long>(b.mainWindow().transcript().chatItems().size()));
+                    static_cast<long long>(b.mainWindow().transcript().model().messageCount()));
 
         // Baseline: two plain connections through the same server.
         test::ChatConnection sa(server.chatPort), sb(server.chatPort);

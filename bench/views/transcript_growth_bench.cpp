@@ -1,4 +1,4 @@
-// Appends 100,000 chat entries through TranscriptView into a shown QTextBrowser and compares:
+// Appends 100,000 chat entries through TranscriptView into a shown list view and compares:
 // late vs early cost per entry, the total vs the same texts appended to a bare QTextDocument, and
 // the resident memory afterwards.
 //
@@ -6,8 +6,8 @@
 
 #include "bench_corpus.h"
 
+#include "message_list_view.h"
 #include <QScrollBar>
-#include <QTextBrowser>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
     QElapsedTimer clock;
     qint64 firstNs = 0, lastNs = 0, totalNs = 0;
     {
-        QTextBrowser browser;
+        brindlewick::MessageListView browser;
         browser.resize(640, 480);
         browser.show();
         brindlewick::TranscriptView view(&browser);
@@ -46,8 +46,8 @@ int main(int argc, char** argv) {
         const long rss = bench::statusKiB("VmRSS:");
         const long hwm = bench::statusKiB("VmHWM:");
         QScrollBar* bar = browser.verticalScrollBar();
-        std::printf("transcript: %d entries, %d blocks, %d pictures, scrolled to end: %s\n", count,
-                    browser.document()->blockCount(), view.pictureResourceCount(),
+        std::printf("transcript: %d entries, %d rows, %d pictures, scrolled to end: %s\n", count,
+                    view.model().size(), view.pictureResourceCount(),
                     bar->value() == bar->maximum() ? "yes" : "no");
         std::printf(
             "memory: VmRSS %.1f MiB, VmHWM %.1f MiB (%.1f MiB before appending; aim < 200)\n",

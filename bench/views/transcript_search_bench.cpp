@@ -6,7 +6,7 @@
 #include "bench_corpus.h"
 #include "search_baseline.h"
 
-#include <QTextBrowser>
+#include "message_list_view.h"
 #include <algorithm>
 
 using brindlewick::bench::bestMs;
@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     const QString word = QStringLiteral("Kickoff회의");
     const int rounds = 5;
 
-    QTextBrowser browser;
+    brindlewick::MessageListView browser;
     browser.resize(640, 480);
     browser.show();
     brindlewick::TranscriptView view(&browser);
