@@ -1,10 +1,13 @@
 #include "history_pages.h"
 
+#include "message_list_view.h"
+
 #include "chat_client.h"
 #include "conversation.h"
 #include "display_text.h"
 #include "incoming_events.h"
 #include "main_window.h"
+#include "message_list_view.h"
 #include "room_history.h"
 #include "room_session.h"
 #include "transcript_view.h"
@@ -49,8 +52,10 @@ HistoryPages::HistoryPages(ChatClient& client, RoomSession& session, RoomHistory
     connect(&transcript, &TranscriptView::nearTopReached, this, &HistoryPages::loadOlderIfNearTop);
     connect(&transcript, &TranscriptView::trimmed, &history_, &RoomHistory::olderDropped);
     connect(&session_, &RoomSession::roomChanged, this, [this] { landing_ = false; });
-    // Scrolling by wheel, bar or page keys comes as a slider action; setValue from code does not.
-    QAbstractScrollArea* view = transcript.view();
+    // The reader's own scrolling (wheel, bar actions, keys) ends a landing; the view's moves
+    // from code do not count.
+    MessageListView* view = transcript.view();
+    connect(view, &MessageListView::readerScrolled, this, [this] { landing_ = false; });
     connect(view->verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
             [this] { landing_ = false; });
     view->installEventFilter(this);

@@ -79,8 +79,9 @@ TEST_F(TranscriptEndToEnd, ReadingUpIsNotYankedAndTheButtonBringsTheReaderDown) 
     ASSERT_TRUE(waitUntil([&] { return b.history().opened(); }));
     TranscriptView& transcript = b.mainWindow().transcript();
     MessageListView* view = transcript.view();
+    // All of it is unread: the room lands on its first message, after the older page.
+    ASSERT_TRUE(waitUntil([&] { return transcript.showsBeginning() && !b.history().loading(); }));
     transcript.flush();
-    // All of it is unread, so the room opened at its top; the reader goes to the bottom first.
     view->scrollToBottom();
     ASSERT_TRUE(view->atBottom());
 

@@ -493,7 +493,6 @@ void MessageListView::scrollContentsBy(int, int) {
     QScrollBar* bar = verticalScrollBar();
     const int value = bar->value();
     if (value >= bar->maximum()) {
-        emit readerScrolled();
         const bool wasFollowing = followBottom_;
         followBottom_ = true;
         unseen_ = 0;
@@ -502,7 +501,6 @@ void MessageListView::scrollContentsBy(int, int) {
             updateButton();
         return;
     }
-    emit readerScrolled();
     const int row = std::clamp(value / kUnitsPerRow, 0, model_->size() - 1);
     anchorSeq_ = model_->seqOf(row);
     anchorOffset_ = (value % kUnitsPerRow) * heightOf(row) / kUnitsPerRow;

@@ -96,7 +96,7 @@ public:
 
 signals:
     void nearTopReached();
-    // The reader moved the view (wheel, keys, the scroll bar), not the program.
+    // The reader turned the wheel over the view (the scroll bar reports its own actions).
     void readerScrolled();
     void fileClicked(int row);
     void linkClicked(const QString& href);
