@@ -75,16 +75,18 @@ void HistoryPages::land(bool hasOlder) {
     } else if (!hasOlder || transcript.showsBeginning()) {
         landing_ = false;
         transcript.view()->verticalScrollBar()->setValue(0); // no read line: all is unread
-    } else if (!transcript.chatItems().isEmpty()) {
+    } else if (const ChatItem* oldest = transcript.firstMessage()) {
         // Without a connection nothing goes out; signing in again catches up and goes on.
-        history_.requestOlder(transcript.chatItems().constFirst().msgId);
+        history_.requestOlder(oldest->msgId);
     }
 }
 
 void HistoryPages::loadOlderIfNearTop() {
     const TranscriptView& transcript = window_.transcript();
-    if (transcript.nearTop() && !transcript.chatItems().isEmpty())
-        history_.requestOlder(transcript.chatItems().constFirst().msgId);
+    if (!transcript.nearTop())
+        return;
+    if (const ChatItem* oldest = transcript.firstMessage())
+        history_.requestOlder(oldest->msgId);
 }
 
 TranscriptEntry HistoryPages::entryFor(const wire::HistoryEntry& e) const {
@@ -113,11 +115,10 @@ void HistoryPages::pageArrived(const wire::HistoryPage& page, bool newest) {
     if (!session_.isOpen() || session_.room() != room)
         return;
     TranscriptView& transcript = window_.transcript();
-    const QList<ChatItem>& loaded = transcript.chatItems();
+    const ChatItem* first = transcript.firstMessage();
     // Only what is older than everything shown goes above it; live entries that came while the
     // page travelled are newer, and those it repeats are shown already.
-    const std::optional<qint64> oldest =
-        loaded.isEmpty() ? std::nullopt : idNumber(loaded.constFirst().msgId);
+    const std::optional<qint64> oldest = first ? idNumber(first->msgId) : std::nullopt;
     const qint64 mark = idNumber(history_.readMark()).value_or(0);
 
     // Newest first, up to the page's share of text; what is older waits for the next page.
@@ -159,8 +160,7 @@ void HistoryPages::pageArrived(const wire::HistoryPage& page, bool newest) {
     if (!transcript.hasReadLine() && !history_.readMark().isEmpty()) {
         if (firstUnread > 0 || (firstUnread == 0 && !hasOlder))
             marks.readLineBefore = firstUnread;
-        else if (firstUnread < 0 && !newest && !loaded.isEmpty() &&
-                 idNumber(loaded.constFirst().msgId).value_or(0) > mark)
+        else if (firstUnread < 0 && !newest && first && idNumber(first->msgId).value_or(0) > mark)
             marks.readLineBefore = int(entries.size());
     }
     const int added = transcript.prependEntries(entries, marks);
@@ -178,12 +178,11 @@ void HistoryPages::pageArrived(const wire::HistoryPage& page, bool newest) {
         else
             transcript.scrollToReadLine();
         // One read mark for the newest message, when the page brought it.
-        const QList<ChatItem>& items = transcript.chatItems();
-        if (!items.isEmpty() && !page.entries.empty() &&
-            items.constLast().msgId == qt(page.entries.back().msgId)) {
-            const std::optional<qint64> newestId = idNumber(items.constLast().msgId);
+        const ChatItem* last = transcript.lastMessage();
+        if (last && !page.entries.empty() && last->msgId == qt(page.entries.back().msgId)) {
+            const std::optional<qint64> newestId = idNumber(last->msgId);
             if (!newestId || *newestId > mark)
-                client_.sendReadWatermarkToRoom(room, items.constLast().msgId);
+                client_.sendReadWatermarkToRoom(room, last->msgId);
         }
     }
     if (landing_)

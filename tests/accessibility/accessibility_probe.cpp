@@ -46,7 +46,8 @@ void fillConversation(MainController& main) {
         entry.msgId = QString::number(i);
         entry.sender = QStringLiteral("하은");
         entry.text = QStringLiteral("지난 이야기 %1").arg(i);
-        entry.time = entry.dayTime = QStringLiteral("2026-12-10T08:%1:00+09:00").arg(i, 2, 10, QLatin1Char('0'));
+        entry.time = entry.dayTime =
+            QStringLiteral("2026-12-10T08:%1:00+09:00").arg(i, 2, 10, QLatin1Char('0'));
         older.append(entry);
     }
     main.mainWindow().transcript().prependEntries(older, PageMarks{});

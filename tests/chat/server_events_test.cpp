@@ -38,8 +38,9 @@ TEST_P(FieldCounts, ShowExactlyWhatTheMinimumAllows) {
     openRoom();
     receive(GetParam().type, GetParam().fields);
     EXPECT_EQ(transcriptText(), GetParam().transcript);
-    if (!chatItems().isEmpty())
+    if (!chatItems().isEmpty()) {
         EXPECT_EQ(chatItems().last().replyTo, GetParam().replyTo);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -196,7 +196,6 @@ void MessageListView::dropReplyLayouts(const QString* answered) {
 void MessageListView::relayoutAll() {
     cache_.clear();
     cacheBySeq_.clear();
-    ++contentWidth_; // every row's remembered height was for another width
     contentWidth_ = viewport()->width();
     if (model_)
         for (int i = 0; i < model_->size(); ++i)
