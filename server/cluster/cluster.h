@@ -10,8 +10,8 @@
 // brindlewick.room.*), brindlewick.instance for each instance's heartbeat.
 // nats.c calls back on its own threads; everything is posted to the io thread from there.
 
+#include "delivery.h"
 #include "log.h"
-#include "room_logic.h"
 #include "room_sequencer.h"
 
 #include <boost/asio/io_context.hpp>

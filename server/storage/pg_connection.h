@@ -1,6 +1,6 @@
 #pragma once
-// Thin RAII layer over one libpq connection, as database.h is over SQLite: statements prepared
-// once per connection, errors thrown as DatabaseError, and a lost connection reopened on
+// Thin RAII layer over one libpq connection, as sqlite_connection.h is over SQLite: statements
+// prepared once per connection, errors thrown as DatabaseError, and a lost connection reopened on
 // request. Locks another transaction held come back as LockConflict.
 
 #include "storage.h"

@@ -1,4 +1,4 @@
-#include "database.h"
+#include "sqlite_connection.h"
 
 #include <sqlite3.h>
 
@@ -61,7 +61,7 @@ void Statement::reset() {
     sqlite3_clear_bindings(stmt_);
 }
 
-Database::Database(const std::string& path) {
+SqliteConnection::SqliteConnection(const std::string& path) {
     if (sqlite3_open_v2(path.c_str(), &db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
@@ -73,12 +73,12 @@ Database::Database(const std::string& path) {
     sqlite3_busy_timeout(db_, 5000);
 }
 
-Database::~Database() {
+SqliteConnection::~SqliteConnection() {
     cache_.clear(); // finalizes before the close
     sqlite3_close(db_);
 }
 
-void Database::exec(const std::string& sql) {
+void SqliteConnection::exec(const std::string& sql) {
     char* error = nullptr;
     if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
         const std::string message = error ? error : "unknown error";
@@ -87,7 +87,7 @@ void Database::exec(const std::string& sql) {
     }
 }
 
-Statement& Database::prepare(std::string_view sql) {
+Statement& SqliteConnection::prepare(std::string_view sql) {
     auto it = cache_.find(sql);
     if (it != cache_.end()) {
         it->second->reset();
@@ -103,7 +103,7 @@ Statement& Database::prepare(std::string_view sql) {
     return ref;
 }
 
-std::int64_t Database::changes() const {
+std::int64_t SqliteConnection::changes() const {
     return sqlite3_changes(db_);
 }
 

@@ -4,6 +4,7 @@
 #include "hub.h"
 #include "ids.h"
 #include "log.h"
+#include "room_logic.h"
 
 #include <nats/nats.h>
 

@@ -5,7 +5,7 @@
 // database worker's writes, or one reader of the ReadPool (opened with `reader`).
 // Every method may throw DatabaseError; the worker then rolls back the job that called it.
 
-#include "database.h"
+#include "database_error.h"
 
 #include <cstdint>
 #include <memory>

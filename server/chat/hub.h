@@ -3,7 +3,7 @@
 // The hub never owns a connection: it holds weak references, and a connection takes itself
 // out when it closes and, at the latest, in its destructor.
 
-#include "room_logic.h"
+#include "delivery.h"
 
 #include <functional>
 #include <memory>

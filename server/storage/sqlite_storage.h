@@ -1,7 +1,7 @@
 #pragma once
 // The embedded back end: one SQLite file in WAL mode, the default.
 
-#include "database.h"
+#include "sqlite_connection.h"
 #include "storage.h"
 
 #include <unordered_map>
@@ -14,7 +14,7 @@ public:
     // database for queries only: in WAL mode it reads beside the writer, neither waiting.
     explicit SqliteStorage(const std::string& path, bool reader = false);
 
-    Database& db() { return db_; }
+    SqliteConnection& db() { return db_; }
 
     // Prepared once rather than parsed for every job of every batch. A reader's transaction
     // is a snapshot that takes no write lock.
@@ -97,7 +97,7 @@ private:
     // Bounded (a few MiB) so that many rooms, or large ones, cannot grow it without end.
     static constexpr std::size_t kMaxCachedPhones = 100000;
 
-    Database db_;
+    SqliteConnection db_;
     const bool reader_;
     std::unordered_map<std::string, MemberList> memberCache_;
     std::size_t cachedPhones_ = 0; // in the lists of memberCache_

@@ -2,6 +2,7 @@
 // Who may do what in a room, and what each request announces. Runs on the database worker
 // inside the batch transaction; the results are handed to the io thread for delivery.
 
+#include "delivery.h"
 #include "storage.h"
 
 #include <messages.h>
@@ -26,17 +27,6 @@ inline const char* const kUnknownPeer = "가입하지 않은 사용자와는 대
 inline const char* const kTooManyRooms =
     "방을 너무 빨리 만들고 있습니다. 잠시 후 다시 시도해 주세요";
 } // namespace ErrorText
-
-// One encoded frame for every connection of the listed users. The list is shared with every
-// other delivery into the room and never changes.
-// `id` is the message's id for a new message, 0 for anything else (an edit, a notice): what
-// the instances of a cluster put back in order by.
-struct Delivery {
-    Storage::MemberList recipients;
-    std::shared_ptr<const std::string> frame;
-    std::string room;
-    std::int64_t id = 0;
-};
 
 struct RoomResult {
     std::string error; // non-empty: a ServerError for the requester, nothing delivered

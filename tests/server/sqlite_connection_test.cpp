@@ -1,6 +1,6 @@
 // The SQLite layer's statement cache.
 
-#include "database.h"
+#include "sqlite_connection.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@ using namespace brindlewick::server;
 
 namespace {
 
-TEST(Database, StatementsAreCachedByTextNotByAddress) {
-    Database db(":memory:");
+TEST(SqliteConnection, StatementsAreCachedByTextNotByAddress) {
+    SqliteConnection db(":memory:");
     db.exec("CREATE TABLE t(k INTEGER PRIMARY KEY, v TEXT NOT NULL)");
     db.exec("INSERT INTO t(k, v) VALUES(1, 'one'), (2, 'two'), (3, 'three')");
 

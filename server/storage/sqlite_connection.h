@@ -2,10 +2,11 @@
 // Thin RAII layer over the SQLite C API: one connection, cached prepared statements.
 // Errors throw DatabaseError so a job can be rolled back as a whole.
 
+#include "database_error.h"
+
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -13,11 +14,6 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 namespace brindlewick::server {
-
-class DatabaseError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 class Statement {
 public:
@@ -41,12 +37,12 @@ private:
     sqlite3_stmt* stmt_;
 };
 
-class Database {
+class SqliteConnection {
 public:
-    explicit Database(const std::string& path);
-    ~Database();
-    Database(const Database&) = delete;
-    Database& operator=(const Database&) = delete;
+    explicit SqliteConnection(const std::string& path);
+    ~SqliteConnection();
+    SqliteConnection(const SqliteConnection&) = delete;
+    SqliteConnection& operator=(const SqliteConnection&) = delete;
 
     void exec(const std::string& sql);
     // Prepared once per connection and SQL text, and reset on every call; bind from 1.

@@ -9,7 +9,7 @@
 // below the last delivered is a duplicate and dropped. Deliveries without an id (edits,
 // deletions, notices) keep their place behind every message that arrived before them.
 
-#include "room_logic.h"
+#include "delivery.h"
 
 #include <chrono>
 #include <cstdint>
