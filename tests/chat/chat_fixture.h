@@ -123,8 +123,12 @@ protected:
         }
         return out;
     }
-    // Runs the loop long enough for queued frames to reach the fake server.
-    void settle() { spin(60); }
+    // Runs the loop a moment for the client's timers and queued work, and until what it sent
+    // has reached the fake server.
+    void settle() {
+        spin(60);
+        chat.drain();
+    }
 
     QByteArray friendsJson = R"([{"phone":"01033334444","nick":"준호","StatusMessage":"바빠요"},)"
                              R"({"PhoneNumber":"01055556666","Nickname":"서연","Alias":"연"},)"

@@ -112,7 +112,7 @@ struct Client {
         controller->room().open(kRoom, QStringLiteral("대화"));
     }
     bool signedIn() {
-        return waitUntil([&] { return controller->outbox().signedIn(); }, 10000);
+        return waitUntil([&] { return controller->outbox().signedIn(); });
     }
     void type(const QString& text) {
         QPlainTextEdit* composer = controller->mainWindow().composer();
@@ -218,7 +218,7 @@ TEST_F(OutboxEndToEnd, AnEchoLostWithTheConnectionLeavesTheMessageStoredAndShown
 
     relay.swallow(true);
     a.type("셋");
-    ASSERT_TRUE(waitUntil([&] { return stored().size() == 2; }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return stored().size() == 2; }));
     EXPECT_EQ(a.shown(), QStringList({"1:먼저", "?:셋"}));
     relay.cut(true);
     ASSERT_TRUE(waitUntil([&] { return !a.controller->outbox().signedIn(); }));
@@ -252,7 +252,7 @@ TEST_F(OutboxEndToEnd, AClientKilledAfterSendingSendsAgainAfterItsRestartAndItIs
     relay.swallow(true); // stored, but the echo never reaches the client
     probe.write("send\n");
     ASSERT_TRUE(saw("taken"));
-    ASSERT_TRUE(waitUntil([&] { return stored().size() == 1; }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return stored().size() == 1; }));
     probe.kill();
     ASSERT_TRUE(probe.waitForFinished(5000));
     relay.cut(true);

@@ -76,7 +76,7 @@ TEST_F(OneInstance, SecondStartRaisesTheFirstAndEnds) {
 
     QProcess second;
     startClient(second);
-    ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }, 15000));
+    ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
     EXPECT_TRUE(window->isVisible());
@@ -103,7 +103,7 @@ TEST_F(OneInstance, ACrashedFirstLeavesNothingInTheWay) {
     QObject::connect(&next, &SingleInstance::raiseRequested, [&] { ++raised; });
     QProcess second;
     startClient(second);
-    ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }, 15000));
+    ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }));
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_EQ(raised, 1);
 }
@@ -126,7 +126,7 @@ TEST_F(OneInstance, OnlyTheRequestRaises) {
     EXPECT_EQ(raised, 0);
     QProcess second;
     startClient(second);
-    ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }, 15000));
+    ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }));
     EXPECT_EQ(raised, 1);
 }
 

@@ -34,7 +34,7 @@ protected:
         trayer.start("trayer", {"--SetDockType", "false", "--expand", "false", "--widthtype",
                                 "pixel", "--width", "120", "--height", "24"});
         ASSERT_TRUE(trayer.waitForStarted());
-        ASSERT_TRUE(waitUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10000));
+        ASSERT_TRUE(waitUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }));
     }
     void TearDown() override {
         if (trayer.state() != QProcess::NotRunning) {
@@ -57,7 +57,7 @@ TEST_F(TrayHost, IconDocksAndItsMenuQuits) {
     TrayIcon* tray = platform.trayIcon();
     ASSERT_NE(tray, nullptr);
     // Docked: the tray gave it a place.
-    ASSERT_TRUE(waitUntil([&] { return !tray->icon().geometry().isEmpty(); }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return !tray->icon().geometry().isEmpty(); }));
     EXPECT_TRUE(tray->icon().isVisible());
     EXPECT_EQ(tray->icon().toolTip(), "Brindlewick — 읽지 않은 메시지 7개");
 
@@ -76,7 +76,7 @@ TEST_F(TrayHost, IconDocksAndItsMenuQuits) {
     // The tray goes away (its panel quit): closing must quit again.
     trayer.kill();
     trayer.waitForFinished();
-    EXPECT_TRUE(waitUntil([] { return !QSystemTrayIcon::isSystemTrayAvailable(); }, 10000));
+    EXPECT_TRUE(waitUntil([] { return !QSystemTrayIcon::isSystemTrayAvailable(); }));
     EXPECT_FALSE(platform.isTrayAvailable());
     platform.removeTrayIcon();
     EXPECT_EQ(platform.trayIcon(), nullptr);

@@ -134,7 +134,7 @@ TEST_F(CancelTransfers, CancellingAllEndsBothWithTheCancelledError) {
     // Both end in either order, each leaving its own status.
     StatusRecorder recorder(controller->window()->findChild<QLabel*>("statusLabel"));
     controller->transfers().cancelAll();
-    ASSERT_TRUE(waitUntil([&] { return controller->transfers().running() == 0; }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return controller->transfers().running() == 0; }));
 
     EXPECT_FALSE(controller->files().uploading());
     EXPECT_TRUE(recorder.texts.contains("업로드 실패: 취소됨"))

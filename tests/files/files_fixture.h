@@ -78,7 +78,7 @@ protected:
     void serveLists(const QList<QByteArray>& friends, const QList<QByteArray>& rooms = {});
     // Runs until no upload runs.
     bool waitForUpload() {
-        return waitUntil([&] { return !controller->files().uploading(); }, 10000);
+        return waitUntil([&] { return !controller->files().uploading(); });
     }
     template <typename T> T* widget(const char* name) const {
         return controller->window()->findChild<T*>(QString::fromLatin1(name));

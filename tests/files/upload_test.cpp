@@ -126,7 +126,7 @@ TEST_F(FilesTest, EveryFailureShowsItsLineAndStatusAndFreesTheButton) {
         const QString path = c.fileExists ? writeFile("up.bin", "data") : dir.filePath("missing");
         platform.openPanelAnswers = {path};
         local.files().attachFile();
-        ASSERT_TRUE(waitUntil([&] { return !local.files().uploading(); }, 10000));
+        ASSERT_TRUE(waitUntil([&] { return !local.files().uploading(); }));
         const QString transcript = local.mainWindow().transcript().plainText();
         EXPECT_EQ(local.mainWindow().statusText(), "업로드 실패: " + c.expectedError);
         EXPECT_FALSE(transcript.contains("업로드")) << transcript.toStdString();

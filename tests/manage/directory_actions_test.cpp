@@ -284,7 +284,7 @@ TEST(DirectoryActionsOffline, TransportFailureTextReachesTheAlert) {
     platform.addFriendAnswers = {{1, "011", ""}};
     controller.directoryActions().addFriend();
     controller.directoryActions().createMemoRoom();
-    ASSERT_TRUE(waitUntil([&] { return platform.alerts.size() == 2; }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return platform.alerts.size() == 2; }));
     EXPECT_EQ(platform.alerts[0].message, "친구 추가 실패");
     EXPECT_EQ(platform.alerts[1].message, "메모방 생성 실패");
     for (const FakePlatform::Alert& alert : platform.alerts) {

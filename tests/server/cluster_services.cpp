@@ -42,9 +42,11 @@ std::uint16_t freePort() {
     return ntohs(addr.sin_port);
 }
 
-bool accepting(std::uint16_t port, int timeoutMs) {
+bool accepting(std::uint16_t port, int timeoutMs, const Child* child) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     do {
+        if (child && !child->alive())
+            return false;
         const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in addr = loopback(port);
         const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
@@ -78,6 +80,14 @@ Child::~Child() {
     stop();
 }
 
+bool Child::alive() const {
+    // Looked at without reaping it, so stop() still waits for the right process.
+    siginfo_t info{};
+    return pid_ > 0 &&
+           ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == 0;
+}
+
 Child::Child(Child&& other) noexcept : pid_(other.pid_) {
     other.pid_ = -1;
 }
@@ -100,18 +110,42 @@ void Child::stop() {
     pid_ = -1;
 }
 
-NatsServer::NatsServer() : port_(freePort()) {
-    start();
+NatsServer::NatsServer() {
+    // A port lost to another process between freePort() and the listen: try another.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        port_ = freePort();
+        if (launch())
+            return;
+    }
+    throw std::runtime_error("nats-server did not start on port " + std::to_string(port_));
 }
 
 void NatsServer::start() {
-    process_ = Child({"nats-server", "-a", "127.0.0.1", "-p", std::to_string(port_)});
-    if (!accepting(port_, 5000))
+    if (!launch())
         throw std::runtime_error("nats-server did not start on port " + std::to_string(port_));
 }
 
-Haproxy::Haproxy(const std::string& dir, const std::vector<Backend>& backends)
-    : chatPort_(freePort()), httpPort_(freePort()) {
+bool NatsServer::launch() {
+    process_ = Child({"nats-server", "-a", "127.0.0.1", "-p", std::to_string(port_)});
+    // Generous: a loaded machine may take a while to start it.
+    if (accepting(port_, 30000, &process_))
+        return true;
+    process_.stop();
+    return false;
+}
+
+Haproxy::Haproxy(const std::string& dir, const std::vector<Backend>& backends) {
+    // A port lost to another process between freePort() and the listen: try others.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        chatPort_ = freePort();
+        httpPort_ = freePort();
+        if (launch(dir, backends))
+            return;
+    }
+    throw std::runtime_error("haproxy did not start; see " + dir + "/haproxy.log");
+}
+
+bool Haproxy::launch(const std::string& dir, const std::vector<Backend>& backends) {
     const std::string config = dir + "/haproxy.cfg";
     std::ofstream out(config);
     // Both backends are checked through the instance's /healthz, which answers only while its
@@ -139,8 +173,11 @@ Haproxy::Haproxy(const std::string& dir, const std::vector<Backend>& backends)
             << " check inter 300 fall 2 rise 2 on-marked-down shutdown-sessions send-proxy-v2\n";
     out.close();
     process_ = Child({"haproxy", "-db", "-f", config}, dir + "/haproxy.log");
-    if (!accepting(chatPort_, 5000) || !accepting(httpPort_, 5000))
-        throw std::runtime_error("haproxy did not start; see " + dir + "/haproxy.log");
+    // Generous: a loaded machine may take a while to start it.
+    if (accepting(chatPort_, 30000, &process_) && accepting(httpPort_, 30000, &process_))
+        return true;
+    process_.stop();
+    return false;
 }
 
 } // namespace brindlewick::test

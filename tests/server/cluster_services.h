@@ -10,11 +10,13 @@
 
 namespace brindlewick::test {
 
-// A port nothing listens on right now (bound and released: another process could take it in
-// between, which on a test machine does not happen in practice).
+// A port nothing listens on right now (bound and released: another process, such as a test
+// running beside this one, could take it in between; the services below then try another).
 std::uint16_t freePort();
-// Whether something accepts connections on 127.0.0.1:`port` within `timeoutMs`.
-bool accepting(std::uint16_t port, int timeoutMs);
+class Child;
+// Whether something accepts connections on 127.0.0.1:`port` within `timeoutMs`; false at once
+// when `child` is given and has exited (it could not listen there).
+bool accepting(std::uint16_t port, int timeoutMs, const Child* child = nullptr);
 
 // A child process in the foreground; stopped with SIGTERM (and waited for) when destroyed.
 class Child {
@@ -28,6 +30,8 @@ public:
     Child& operator=(Child&& other) noexcept;
     void stop();
     bool running() const { return pid_ > 0; }
+    // Started and not exited yet.
+    bool alive() const;
 
 private:
     pid_t pid_ = -1;
@@ -44,7 +48,8 @@ public:
     void start();
 
 private:
-    std::uint16_t port_;
+    bool launch();
+    std::uint16_t port_ = 0;
     Child process_;
 };
 
@@ -63,8 +68,9 @@ public:
     std::uint16_t httpPort() const { return httpPort_; }
 
 private:
-    std::uint16_t chatPort_;
-    std::uint16_t httpPort_;
+    bool launch(const std::string& dir, const std::vector<Backend>& backends);
+    std::uint16_t chatPort_ = 0;
+    std::uint16_t httpPort_ = 0;
     Child process_;
 };
 

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -100,7 +101,7 @@ protected:
 };
 
 // The ids of the next `count` messages of the room, in arrival order.
-std::vector<std::int64_t> messageIds(ChatConnection& c, std::size_t count, int timeoutMs = 8000) {
+std::vector<std::int64_t> messageIds(ChatConnection& c, std::size_t count, int timeoutMs = 30000) {
     std::vector<std::int64_t> ids;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (ids.size() < count && std::chrono::steady_clock::now() < deadline) {
@@ -109,6 +110,25 @@ std::vector<std::int64_t> messageIds(ChatConnection& c, std::size_t count, int t
             ids.push_back(std::stoll(m->msgId));
     }
     return ids;
+}
+
+// The id of the room's newest stored message as `c` is told by a history page; 0 when none
+// or no answer.
+std::int64_t newestStored(ChatConnection& c) {
+    c.send(wire::HistoryRequest{kDm, "", "1"});
+    const auto page = c.nextMessage<wire::HistoryPage>();
+    return page && !page->entries.empty() ? std::stoll(page->entries.back().msgId) : 0;
+}
+
+// Waits until the room's newest stored message has id `id` at least.
+bool storedUpTo(ChatConnection& c, std::int64_t id) {
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (newestStored(c) < id) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
 }
 
 std::vector<std::int64_t> oneTo(std::int64_t n) {
@@ -210,7 +230,11 @@ TEST_F(ClusterTest, UsersOnDifferentInstancesChatShareFilesAndSeeTheSameLists) {
     const auto last = bobThere->nextMessage<wire::ChatMessage>();
     ASSERT_TRUE(last);
     EXPECT_EQ(last->text, "둘");
-    EXPECT_FALSE(alice->nextMessage<wire::ChatMessage>(500));
+    // A message in a room she is still in, sent after: the next she gets.
+    bobThere->send(wire::ChatRequest{kDm, "그다음", ""});
+    const auto next = alice->nextMessage<wire::ChatMessage>();
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->text, "그다음");
 }
 
 TEST_F(ClusterTest, ConcurrentSendersOnBothInstancesGiveEveryConnectionTheSameGapFreeOrder) {
@@ -249,12 +273,15 @@ TEST_F(ClusterTest, ReadersCatchUpAfterNatsWasDown) {
     // Wait for the first six everywhere, so the outage starts from a known point.
     for (auto& r : readers)
         ASSERT_EQ(messageIds(*r, 6), oneTo(6));
+    // Asks the database how far the room is stored, on a connection of its own.
+    ChatConnection check(instances[1]->chatPort);
+    ASSERT_TRUE(check.signIn("111"));
     nats->stop();
     send(0, 4);
     send(3, 4);
-    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(storedUpTo(check, 14));
     send(3, 2); // the last ones only the second instance has seen
-    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(storedUpTo(check, 16));
     nats->start();
     for (std::size_t r = 0; r < readers.size(); ++r) {
         std::vector<std::int64_t> expected = oneTo(16);
@@ -287,7 +314,8 @@ public:
                 continue;
             }
             // The room opens with its newest page, after a reconnect as at the start.
-            reconnects += again ? 1 : 0;
+            if (again)
+                ++reconnects;
             c->send(wire::HistoryRequest{kDm, "", "100"});
             const std::int64_t had = seen.empty() ? 0 : *seen.rbegin();
             sessions.emplace_back();
@@ -303,14 +331,14 @@ public:
                 if (frame->type == MessageType::Chat) {
                     if (const auto m = wire::ChatMessage::decode(frame->fields)) {
                         sessions.back().push_back(std::stoll(m->msgId));
-                        seen.insert(std::stoll(m->msgId));
+                        see(std::stoll(m->msgId));
                     }
                 } else if (frame->type == MessageType::HistoryPage) {
                     const auto page = wire::HistoryPage::decode(frame->fields);
                     if (!page || page->entries.empty())
                         continue;
                     for (const auto& e : page->entries)
-                        seen.insert(std::stoll(e.msgId));
+                        see(std::stoll(e.msgId));
                     const std::string oldest = page->entries.front().msgId;
                     if (page->hasOlder && std::stoll(oldest) > had + 1)
                         c->send(wire::HistoryRequest{kDm, oldest, "100"});
@@ -324,9 +352,19 @@ public:
     static constexpr auto kReconnect = 3s;
     std::set<std::int64_t> seen;
     std::vector<std::vector<std::int64_t>> sessions; // live ids per connection
-    int reconnects = 0;
+    std::atomic<int> reconnects{0};
+    // For the test to watch while it runs: how many ids were seen and the newest.
+    std::atomic<std::size_t> seenCount{0};
+    std::atomic<std::int64_t> newest{0};
 
 private:
+    void see(std::int64_t id) {
+        seen.insert(id);
+        seenCount = seen.size();
+        if (id > newest)
+            newest = id;
+    }
+
     std::uint16_t port_;
     std::string phone_;
     bool sends_;
@@ -340,21 +378,57 @@ TEST_F(ClusterTest, SigkillOfOneInstanceUnderTrafficLosesNothingCommitted) {
             std::make_unique<Client>(proxy->chatPort(), i % 2 ? "222" : "111", i < 2));
     std::atomic<bool> sending{true}, stop{false};
     std::vector<std::thread> threads;
+    struct Stop {
+        std::atomic<bool>& stop;
+        std::vector<std::thread>& threads;
+        ~Stop() {
+            stop = true;
+            for (auto& t : threads)
+                t.join();
+        }
+    } joined{stop, threads};
     for (auto& c : clients)
         threads.emplace_back([&, client = c.get()] { client->run(sending, stop); });
-    std::this_thread::sleep_for(1500ms);
+    const auto deadline = std::chrono::steady_clock::now() + 120s;
+    const auto waitFor = [&](const std::function<bool()>& done) {
+        while (!done() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(20ms);
+        return done();
+    };
+    const auto everyClient = [&](const std::function<bool(const Client&)>& holds) {
+        for (const auto& c : clients)
+            if (!holds(*c))
+                return false;
+        return true;
+    };
+    // Traffic under way: every client has seen some messages.
+    ASSERT_TRUE(
+        waitFor([&] { return everyClient([](const Client& c) { return c.newest >= 40; }); }));
+    std::int64_t atKill = 0;
+    for (const auto& c : clients)
+        atKill = std::max<std::int64_t>(atKill, c->newest);
     instances[0]->kill();
-    std::this_thread::sleep_for(5000ms); // the reconnect time and a few more messages
+    // The reconnect time and a few more messages: every client, wherever it was, sees messages
+    // sent after the kill.
+    ASSERT_TRUE(waitFor(
+        [&] { return everyClient([&](const Client& c) { return c.newest >= atKill + 20; }); }));
     sending = false;
-    // The survivor notices the silence and reads what the dead one committed unpublished.
-    std::this_thread::sleep_for(4000ms);
+    // The survivor notices the silence and reads what the dead one committed unpublished: every
+    // client ends with all the stored ids, 1 to the newest.
+    ChatConnection check(instances[1]->chatPort);
+    ASSERT_TRUE(check.signIn("111"));
+    EXPECT_TRUE(waitFor([&] {
+        const std::int64_t stored = newestStored(check);
+        return everyClient([&](const Client& c) {
+            return c.newest == stored && c.seenCount == std::size_t(stored);
+        });
+    }));
     stop = true;
     for (auto& t : threads)
         t.join();
+    threads.clear();
 
     // Everything committed, from the survivor's database.
-    ChatConnection check(instances[1]->chatPort);
-    ASSERT_TRUE(check.signIn("111"));
     std::set<std::int64_t> committed;
     std::string before;
     do {

@@ -166,6 +166,11 @@ TEST_P(CrowdingTest, FloodOfLargeRoomListsDoesNotHoldBackOthersMessages) {
     ASSERT_TRUE(bob->nextMessage<wire::ChatMessage>());
     const std::size_t listed = roomCount(flooder);
     ASSERT_EQ(listed, std::size_t(kRooms));
+    // What one list takes on this machine as loaded as it is now: a message held behind the
+    // lists waits at least that long.
+    const auto listStart = Clock::now();
+    ASSERT_EQ(http(server->httpPort, "GET", "/v1/rooms?phone=" + flooder).status, 200);
+    const double listSeconds = std::chrono::duration<double>(Clock::now() - listStart).count();
 
     std::atomic<bool> stop{false};
     std::atomic<int> lists{0};
@@ -201,12 +206,14 @@ TEST_P(CrowdingTest, FloodOfLargeRoomListsDoesNotHoldBackOthersMessages) {
     }
     const int listsDuring = lists.load();
     std::sort(seconds.begin(), seconds.end());
-    std::printf("message latency beside %d lists of %d rooms: median %.3f s, slowest %.3f s\n",
-                listsDuring, kRooms, seconds[seconds.size() / 2], seconds.back());
+    std::printf("message latency beside %d lists of %d rooms: median %.3f s, slowest %.3f s; "
+                "one list alone %.3f s\n",
+                listsDuring, kRooms, seconds[seconds.size() / 2], seconds.back(), listSeconds);
     // Generous for a loaded machine (unloaded: a few milliseconds), well below the second and
-    // more each message waited while the lists were read where the messages are written.
-    EXPECT_LT(seconds[seconds.size() / 2], 0.3);
-    EXPECT_LT(seconds.back(), 5.0);
+    // more each message waited while the lists were read where the messages are written; on a
+    // machine slow enough that one list takes longer, the bounds grow with it.
+    EXPECT_LT(seconds[seconds.size() / 2], std::max(0.3, listSeconds / 2));
+    EXPECT_LT(seconds.back(), std::max(5.0, 5 * listSeconds));
 }
 
 INSTANTIATE_TEST_SUITE_P(Storage, CrowdingTest, kBackends, backendName);

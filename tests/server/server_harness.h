@@ -48,6 +48,7 @@ struct Frame {
 
 class ChatConnection {
 public:
+    static constexpr int kAnswerMs = 20000;
     // `from`: the local address to connect from (any of 127.0.0.0/8 works on Linux).
     // `tlsCaFile`: speak TLS, trusting only that CA and checking the name 127.0.0.1; throws
     // when the handshake fails.
@@ -63,12 +64,13 @@ public:
     template <typename Message> void send(const Message& message) {
         sendRaw(wire::encodeFrame(message));
     }
-    // Next frame within five seconds, skipping none.
-    std::optional<Frame> next(int timeoutMs = 5000);
+    // Next frame, skipping none. The default wait is far beyond any answer's time on a loaded
+    // machine; it only bounds how long a missing answer takes to fail.
+    std::optional<Frame> next(int timeoutMs = kAnswerMs);
     // Next frame of `type`, dropping others.
-    std::optional<Frame> nextOf(std::uint8_t type, int timeoutMs = 5000);
+    std::optional<Frame> nextOf(std::uint8_t type, int timeoutMs = kAnswerMs);
     // Next frame of the message's type, decoded; nothing on timeout or a short layout.
-    template <typename Message> std::optional<Message> nextMessage(int timeoutMs = 5000) {
+    template <typename Message> std::optional<Message> nextMessage(int timeoutMs = kAnswerMs) {
         const auto frame = nextOf(Message::kType, timeoutMs);
         return frame ? Message::decode(frame->fields) : std::nullopt;
     }
@@ -77,7 +79,7 @@ public:
     // Sends a frame of `payloadBytes` in one go without building it twice in memory.
     void sendLarge(std::uint8_t type, const std::string& payload);
     // True when the server closed the connection within the time.
-    bool closedByServer(int timeoutMs = 5000);
+    bool closedByServer(int timeoutMs = kAnswerMs);
     // No frame arrives within the time (for refusals that must deliver nothing).
     bool quiet(int timeoutMs = 300);
     // The server closed the connection (seen by a read).

@@ -146,7 +146,7 @@ TEST_F(TlsServerTest, WhatDoesNotSpeakTlsIsDroppedAndTheServerGoesOn) {
         ChatConnection plain(server->chatPort);
         if (!c.bytes.empty())
             plain.sendRaw(c.bytes);
-        EXPECT_TRUE(plain.closedByServer(4000));
+        EXPECT_TRUE(plain.closedByServer());
         EXPECT_FALSE(plain.next(10)); // no frame came back
     }
     EXPECT_EQ(http(server->httpPort, "POST", "/v1/friends/add", "{}").status, 0);

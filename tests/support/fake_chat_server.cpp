@@ -2,8 +2,11 @@
 
 #include "event_loop.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QHostAddress>
 
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 namespace brindlewick::test {
@@ -32,6 +35,33 @@ FakeChatServer::~FakeChatServer() {
     for (auto& socket : connections_)
         if (socket)
             socket->abort();
+}
+
+void FakeChatServer::drain() {
+    // A client's write reaches the kernel within a pass or two (its socket's write notifier),
+    // and the kernel's loopback hands it over at once.
+    constexpr int kQuietPasses = 20;
+    QElapsedTimer timer;
+    timer.start();
+    for (int quiet = 0; quiet < kQuietPasses && timer.elapsed() < kEventWaitMs;) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        quiet = bytesWaiting() ? 0 : quiet + 1;
+    }
+}
+
+bool FakeChatServer::bytesWaiting() const {
+    if (server_.hasPendingConnections())
+        return true;
+    for (const auto& socket : connections_) {
+        if (!socket)
+            continue;
+        int queued = 0;
+        if (socket->bytesAvailable() > 0 ||
+            (::ioctl(static_cast<int>(socket->socketDescriptor()), FIONREAD, &queued) == 0 &&
+             queued > 0))
+            return true;
+    }
+    return false;
 }
 
 bool FakeChatServer::waitForConnection(int count, int timeoutMs) {

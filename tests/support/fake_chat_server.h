@@ -3,6 +3,7 @@
 // receives and sends any bytes, whole or in pieces; closes or resets at will.
 
 #include "chat_protocol.h"
+#include "event_loop.h"
 
 #include <QByteArray>
 #include <QList>
@@ -31,8 +32,12 @@ public:
 
     // Connections accepted so far (closed ones stay, as null).
     int connectionCount() const { return static_cast<int>(connections_.size()); }
-    bool waitForConnection(int count = 1, int timeoutMs = 5000);
-    bool waitForFrames(std::size_t count, int timeoutMs = 5000);
+    bool waitForConnection(int count = 1, int timeoutMs = kEventWaitMs);
+    bool waitForFrames(std::size_t count, int timeoutMs = kEventWaitMs);
+    // Runs the event loop until what the client wrote has been read here: for many passes of
+    // the loop in a row no byte waits, in the kernel or in a socket. Counted in passes, not in
+    // time, so a slow machine takes longer but never cuts it short.
+    void drain();
 
     const std::vector<ReceivedFrame>& frames() const { return frames_; }
     // Frames of one type, in order.
@@ -47,6 +52,7 @@ public:
     bool hasOpenConnection() const;
 
 private:
+    bool bytesWaiting() const;
     QTcpServer server_;
     std::vector<QPointer<QTcpSocket>> connections_;
     std::string buffer_;
