@@ -3,8 +3,8 @@
 
 #include "server_harness.h"
 
-#include <database.h>
 #include <http_guard.h>
+#include <sqlite_connection.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -503,7 +503,7 @@ TEST_F(HttpHardeningTest, OlderDatabaseIsUpgradedAndItsFilesStayServed) {
     const std::string id = "0123456789abcdef0123456789abcdef";
     ::mkdir((dir + "/files").c_str(), 0700);
     {
-        brindlewick::server::Database db(dir + "/brindlewick.db");
+        brindlewick::server::SqliteConnection db(dir + "/brindlewick.db");
         db.exec("CREATE TABLE files(id TEXT PRIMARY KEY, name TEXT NOT NULL DEFAULT '', "
                 "declared_size INTEGER NOT NULL, received INTEGER NOT NULL DEFAULT 0, "
                 "chunks INTEGER NOT NULL DEFAULT 0, complete INTEGER NOT NULL DEFAULT 0, "
