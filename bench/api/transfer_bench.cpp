@@ -1,6 +1,6 @@
-// Upload and download of a large file through FileTransfer, as a throughput ratio to the curl
-// command-line tool moving the same bytes to the same local server in the same run, plus the
-// peak resident memory of the process that does our transfer.
+// Upload and download of a large file (transfer::upload, transfer::download), as a throughput
+// ratio to the curl command-line tool moving the same bytes to the same local server in the same
+// run, plus the peak resident memory of the process that does our transfer.
 //
 //   api_transfer_bench [--mib 256] [--rounds 3]
 //
@@ -22,7 +22,7 @@
 #include <algorithm>
 #include <cstdio>
 
-using brindlewick::FileTransfer;
+namespace transfer = brindlewick::transfer;
 using brindlewick::ServerConfig;
 
 namespace {
@@ -43,9 +43,9 @@ int runClient(const QString& mode, quint16 port, const QString& path) {
     timer.start();
     bool ok = false;
     if (mode == "upload")
-        ok = !FileTransfer::uploadPath(config, path, nullptr, &error).isEmpty();
+        ok = !transfer::upload(config, path, nullptr, &error).isEmpty();
     else
-        ok = FileTransfer::downloadFileId(config, "bench", path, &error);
+        ok = transfer::download(config, "bench", path, &error);
     const double seconds = timer.nsecsElapsed() / 1e9;
     if (!ok) {
         std::fprintf(stderr, "%s failed: %s\n", qPrintable(mode), qPrintable(error));

@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
         if (!picture.save(path, "PNG"))
             return 1;
         QString error;
-        const QString id = FileTransfer::uploadPath(config, path, nullptr, &error);
+        const QString id = transfer::upload(config, path, nullptr, &error);
         if (id.isEmpty()) {
             std::printf("upload failed: %s\n", qPrintable(error));
             return 1;

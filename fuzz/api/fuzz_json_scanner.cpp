@@ -1,12 +1,12 @@
 // The JSON scanner on any text, and the escape/scan round trip: whatever a body carries
 // between quotes must read back unchanged.
 
-#include "file_transfer.h"
+#include "json_scan.h"
 
 #include <cstdint>
 #include <cstdlib>
 
-using brindlewick::FileTransfer;
+namespace json = brindlewick::json;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2)
@@ -22,12 +22,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QString key = text(rest, keyBytes);
     const QString blob = text(rest + keyBytes, size - 2 - keyBytes);
 
-    (void)FileTransfer::jsonStringValue(key, blob);
-    if (FileTransfer::jsonIntValue(key, blob) < 0)
+    (void)json::stringValue(key, blob);
+    if (json::intValue(key, blob) < 0)
         std::abort();
 
-    const QString doc = "{\"k\":\"" + FileTransfer::jsonEscape(blob) + "\"}";
-    if (FileTransfer::jsonStringValue(u"k", doc) != blob)
+    const QString doc = "{\"k\":\"" + json::escape(blob) + "\"}";
+    if (json::stringValue(u"k", doc) != blob)
         std::abort();
     return 0;
 }

@@ -1,5 +1,5 @@
 #include "directory.h"
-#include "file_transfer.h"
+#include "json_scan.h"
 #include "url_value.h"
 
 #include <QHash>
@@ -39,11 +39,11 @@ public:
         const auto at = keys_.constFind(key.toString());
         if (at == keys_.constEnd())
             return std::nullopt;
-        return FileTransfer::jsonStringValue(key, part_.mid(*at));
+        return json::stringValue(key, part_.mid(*at));
     }
     qint64 integer(QStringView key) const {
         const auto at = keys_.constFind(key.toString());
-        return at == keys_.constEnd() ? 0 : FileTransfer::jsonIntValue(key, part_.mid(*at));
+        return at == keys_.constEnd() ? 0 : json::intValue(key, part_.mid(*at));
     }
     // The first of `keys` whose string value is non-empty, else the empty text.
     QString firstNonEmpty(std::initializer_list<QStringView> keys) const {
@@ -94,7 +94,7 @@ template <typename F> void forEachPart(const QString& json, F each) {
 }
 
 QString q(const QString& value) {
-    return u'"' + FileTransfer::jsonEscape(value) + u'"';
+    return u'"' + json::escape(value) + u'"';
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "file_transfer.h"
 #include "http_transport.h"
+#include "json_scan.h"
 #include "url_value.h"
 
 #include <QFile>
@@ -9,7 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace brindlewick {
+namespace brindlewick::transfer {
 namespace {
 
 // A temporary file is private to its owner; the saved file is an ordinary one.
@@ -24,17 +25,16 @@ void fail(QString* error, const QString& requestError, const char* fallback) {
 
 } // namespace
 
-QString FileTransfer::lastPathComponent(const QString& path) {
+QString lastPathComponent(const QString& path) {
     QString p = path;
     while (p.size() > 1 && p.endsWith(u'/'))
         p.chop(1);
     return p.mid(p.lastIndexOf(u'/') + 1);
 }
 
-QString FileTransfer::uploadPath(const ServerConfig& config, const QString& path,
-                                 const Progress& progress, QString* error,
-                                 const std::atomic<bool>* cancelled) {
-    const RequestLimits limits{0, cancelled};
+QString upload(const ServerConfig& config, const QString& path, const Progress& progress,
+               QString* error, const std::atomic<bool>* cancelled) {
+    const api::Limits limits{0, cancelled};
     if (error)
         error->clear();
     if (path.isEmpty()) {
@@ -45,25 +45,25 @@ QString FileTransfer::uploadPath(const ServerConfig& config, const QString& path
     const quint64 size = info.exists() ? quint64(std::max<qint64>(0, info.size())) : 0;
 
     const QString createBody =
-        QStringLiteral("{\"name\":\"") + jsonEscape(lastPathComponent(path)) +
+        QStringLiteral("{\"name\":\"") + json::escape(lastPathComponent(path)) +
         QStringLiteral("\",\"size\":") + QString::number(size) +
         QStringLiteral(",\"content_type\":\"application/octet-stream\",\"sha256\":\"\"}");
-    const QString json = QStringLiteral("application/json");
+    const QString jsonType = QStringLiteral("application/json");
     QString requestError;
     const std::optional<QByteArray> created =
-        httpRequest(config, QStringLiteral("POST"), QStringLiteral("/v1/files"),
-                    createBody.toUtf8(), json, &requestError, limits);
+        api::request(config, QStringLiteral("POST"), QStringLiteral("/v1/files"),
+                     createBody.toUtf8(), jsonType, &requestError, limits);
     if (!created) {
         fail(error, requestError, "create 실패");
         return QString();
     }
     const QString fileId =
-        jsonStringValue(u"id", decodeUtf8(*created).value_or(QString())).value_or(QString());
+        json::stringValue(u"id", api::decodeUtf8(*created).value_or(QString())).value_or(QString());
     if (fileId.isEmpty()) {
         fail(error, QString(), "file id 없음");
         return QString();
     }
-    const QString fileUrlPath = filePath(fileId);
+    const QString fileUrl = fileUrlPath(fileId);
 
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -82,9 +82,9 @@ QString FileTransfer::uploadPath(const ServerConfig& config, const QString& path
             break; // the file became shorter: complete with what was sent
         chunk.resize(got);
         requestError.clear();
-        const QString chunkPath = fileUrlPath + QStringLiteral("/chunks/%1").arg(chunkNumber);
-        if (!httpRequest(config, QStringLiteral("PUT"), chunkPath, chunk,
-                         QStringLiteral("application/octet-stream"), &requestError, limits)) {
+        const QString chunkPath = fileUrl + QStringLiteral("/chunks/%1").arg(chunkNumber);
+        if (!api::request(config, QStringLiteral("PUT"), chunkPath, chunk,
+                          QStringLiteral("application/octet-stream"), &requestError, limits)) {
             fail(error, requestError, "청크 실패");
             return QString();
         }
@@ -96,8 +96,8 @@ QString FileTransfer::uploadPath(const ServerConfig& config, const QString& path
     file.close();
 
     requestError.clear();
-    if (!httpRequest(config, QStringLiteral("POST"), fileUrlPath + QStringLiteral("/complete"),
-                     QByteArray("{}"), json, &requestError, limits)) {
+    if (!api::request(config, QStringLiteral("POST"), fileUrl + QStringLiteral("/complete"),
+                      QByteArray("{}"), jsonType, &requestError, limits)) {
         fail(error, requestError, "complete 실패");
         return QString();
     }
@@ -106,9 +106,8 @@ QString FileTransfer::uploadPath(const ServerConfig& config, const QString& path
     return fileId;
 }
 
-bool FileTransfer::downloadFileId(const ServerConfig& config, const QString& fileId,
-                                  const QString& toPath, QString* error,
-                                  const std::atomic<bool>* cancelled) {
+bool download(const ServerConfig& config, const QString& fileId, const QString& toPath,
+              QString* error, const std::atomic<bool>* cancelled) {
     if (error)
         error->clear();
     if (fileId.isEmpty() || toPath.isEmpty()) {
@@ -122,22 +121,22 @@ bool FileTransfer::downloadFileId(const ServerConfig& config, const QString& fil
         fail(error, QString(), "저장 실패");
         return false;
     }
-    const detail::BodySink sink = [&out](const char* data, std::size_t size) {
+    const api::detail::BodySink sink = [&out](const char* data, std::size_t size) {
         return out.write(data, qint64(size)) == qint64(size);
     };
-    const detail::HttpResult r =
-        detail::performHttp(config, QStringLiteral("GET"), filePath(fileId), std::nullopt,
-                            QString(), sink, RequestLimits{0, cancelled});
+    const api::detail::Result r =
+        api::detail::perform(config, QStringLiteral("GET"), fileUrlPath(fileId), std::nullopt,
+                             QString(), sink, api::Limits{0, cancelled});
     switch (r.outcome) {
-    case detail::HttpOutcome::Success:
+    case api::detail::Outcome::Success:
         break;
-    case detail::HttpOutcome::HttpStatus:
-        fail(error, detail::httpStatusText(r.status, r.errorBody), "다운로드 실패");
+    case api::detail::Outcome::HttpStatus:
+        fail(error, api::detail::statusText(r.status, r.errorBody), "다운로드 실패");
         return false;
-    case detail::HttpOutcome::Transport:
+    case api::detail::Outcome::Transport:
         fail(error, r.transportError, "다운로드 실패");
         return false;
-    case detail::HttpOutcome::SinkFailed:
+    case api::detail::Outcome::SinkFailed:
         fail(error, QString(), "저장 실패");
         return false;
     }
@@ -158,8 +157,8 @@ bool FileTransfer::downloadFileId(const ServerConfig& config, const QString& fil
     return true;
 }
 
-QString FileTransfer::filePath(const QString& fileId) {
+QString fileUrlPath(const QString& fileId) {
     return QStringLiteral("/v1/files/") + urlValue(fileId);
 }
 
-} // namespace brindlewick
+} // namespace brindlewick::transfer

@@ -1,28 +1,27 @@
 #pragma once
-// The libcurl exchange behind httpRequest and the streaming download.
+// The libcurl exchange behind api::request and the streaming download.
 
-#include "file_transfer.h"
+#include "http_request.h"
 #include "server_config.h"
 
 #include <QByteArray>
 #include <QString>
 
-#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <optional>
 
-namespace brindlewick::detail {
+namespace brindlewick::api::detail {
 
-enum class HttpOutcome {
+enum class Outcome {
     Success,    // 2xx; the body went to the sink
     HttpStatus, // a status outside 2xx; the body is in errorBody
     Transport,  // no usable answer; transportError says why (kTooLargeText past a cap)
     SinkFailed, // the sink refused a piece
 };
 
-struct HttpResult {
-    HttpOutcome outcome = HttpOutcome::Transport;
+struct Result {
+    Outcome outcome = Outcome::Transport;
     long status = 0;
     QByteArray errorBody;
     QString transportError;
@@ -32,12 +31,12 @@ struct HttpResult {
 // libcurl: an exception it throws counts as false.
 using BodySink = std::function<bool(const char* data, std::size_t size)>;
 
-// A non-2xx body is kept up to RequestLimits::kErrorTextBytes; a longer one stops the transfer.
-HttpResult performHttp(const ServerConfig& config, const QString& method, const QString& path,
-                       const std::optional<QByteArray>& body, const QString& contentType,
-                       const BodySink& sink, const RequestLimits& limits = {});
+// A non-2xx body is kept up to Limits::kErrorTextBytes; a longer one stops the transfer.
+Result perform(const ServerConfig& config, const QString& method, const QString& path,
+               const std::optional<QByteArray>& body, const QString& contentType,
+               const BodySink& sink, const Limits& limits = {});
 
 // "HTTP <code> <body as UTF-8, or nothing>"
-QString httpStatusText(long status, const QByteArray& body);
+QString statusText(long status, const QByteArray& body);
 
-} // namespace brindlewick::detail
+} // namespace brindlewick::api::detail

@@ -79,7 +79,7 @@ namespace {
 // "name (size)" for the confirmation.
 QString describeFile(const QString& path) {
     return QStringLiteral("%1 (%2)").arg(
-        isolated(FileTransfer::lastPathComponent(path)),
+        isolated(transfer::lastPathComponent(path)),
         QLocale().formattedDataSize(std::max<qint64>(0, QFileInfo(path).size()), 1,
                                     QLocale::DataSizeTraditionalFormat));
 }
@@ -136,7 +136,7 @@ void FileActions::attachPastedImage(const QImage& image) {
 
 void FileActions::startUpload(const QString& path) {
     const QFileInfo info(path);
-    uploadInfo_ = Upload{session_.room(), FileTransfer::lastPathComponent(path),
+    uploadInfo_ = Upload{session_.room(), transfer::lastPathComponent(path),
                          info.exists() ? quint64(std::max<qint64>(0, info.size())) : 0};
     window_.setUploading(true);
     // Where an upload is belongs to the status line; the transcript holds the conversation.

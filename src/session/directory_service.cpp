@@ -1,6 +1,7 @@
 #include "directory_service.h"
 
-#include "file_transfer.h"
+#include "http_request.h"
+#include "json_scan.h"
 #include "off_thread.h"
 
 #include <QStringList>
@@ -24,23 +25,23 @@ qint64 addCounts(qint64 a, qint64 b) {
 } // namespace
 
 Directory::ListAnswer Directory::fetchList(const ServerConfig& config, const QString& path,
-                                           const RequestLimits& limits) {
+                                           const api::Limits& limits) {
     ListAnswer answer;
     QString error;
-    const std::optional<QByteArray> body = FileTransfer::httpRequest(
-        config, QStringLiteral("GET"), path, std::nullopt, QString(), &error, limits);
+    const std::optional<QByteArray> body =
+        api::request(config, QStringLiteral("GET"), path, std::nullopt, QString(), &error, limits);
     if (!body) {
         answer.error = error;
         return answer;
     }
-    answer.text = decodeUtf8(*body);
+    answer.text = api::decodeUtf8(*body);
     if (!answer.text)
         answer.error = QStringLiteral("응답이 UTF-8 텍스트가 아닙니다");
     return answer;
 }
 
 Directory::Lists Directory::fetchLists(const ServerConfig& config, const QString& phone,
-                                       const RequestLimits& limits) {
+                                       const api::Limits& limits) {
     // Both requests go out before either list changes.
     const ListAnswer friends = fetchList(config, friendsListPath(phone), limits);
     const ListAnswer rooms = fetchList(config, roomsListPath(phone), limits);
@@ -92,8 +93,8 @@ void Directory::startRefresh() {
     runOffThread(
         pool_, this,
         [config, phone, cancelled] {
-            RequestLimits limits;
-            limits.totalSeconds = RequestLimits::kTotalSeconds;
+            api::Limits limits;
+            limits.totalSeconds = api::Limits::kTotalSeconds;
             limits.cancelled = cancelled.get();
             limits.maxBodyBytes = kMaxListBytes;
             return fetchLists(config, phone, limits);
@@ -263,9 +264,9 @@ void Directory::post(const char* path, QByteArray body, Action action,
         pool_, this,
         [config, pathText, body = std::move(body), cancelled] {
             Outcome outcome;
-            const std::optional<QByteArray> answer = FileTransfer::httpRequest(
+            const std::optional<QByteArray> answer = api::request(
                 config, QStringLiteral("POST"), pathText, body, kJsonContentType, &outcome.error,
-                RequestLimits{RequestLimits::kTotalSeconds, cancelled.get()});
+                api::Limits{api::Limits::kTotalSeconds, cancelled.get()});
             outcome.ok = answer.has_value();
             if (answer)
                 outcome.answer = *answer;
@@ -293,9 +294,8 @@ void Directory::createMemoRoom(const QString& title) {
     post(kCreateRoomPath, createMemoRoomBody(self_.phone, title), Action::CreateMemoRoom,
          [title](Directory& directory, const Outcome& outcome) {
              // An answer that is not UTF-8 names no room.
-             const QString text = decodeUtf8(outcome.answer).value_or(QString());
-             const QString room =
-                 FileTransfer::jsonStringValue(u"room_name", text).value_or(QString());
+             const QString text = api::decodeUtf8(outcome.answer).value_or(QString());
+             const QString room = json::stringValue(u"room_name", text).value_or(QString());
              if (!room.isEmpty())
                  directory.createdRooms_.append({room, title});
              // The requests run in order, so the next lists answered come after the room.

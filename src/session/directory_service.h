@@ -4,8 +4,8 @@
 // order they were asked for; the window keeps painting meanwhile.
 
 #include "directory.h"
-#include "file_transfer.h"
 #include "front_order.h"
+#include "http_request.h"
 #include "server_config.h"
 
 #include <QElapsedTimer>
@@ -36,7 +36,7 @@ public:
     // The most friends, and the most rooms, taken from an answer; the rest are dropped (counted
     // in friendsDropped, roomsDropped), so a list of millions costs the window no more.
     static constexpr qsizetype kMaxListRows = 10'000;
-    // A list's answer larger than this is refused (FileTransfer::kTooLargeText) before it is all
+    // A list's answer larger than this is refused (api::kTooLargeText) before it is all
     // read: far more than kMaxListRows rows take.
     static constexpr qint64 kMaxListBytes = 8 * 1024 * 1024;
 
@@ -119,7 +119,7 @@ private:
         QString error;
     };
     static ListAnswer fetchList(const ServerConfig& config, const QString& path,
-                                const RequestLimits& limits);
+                                const api::Limits& limits);
     // Both lists as read on the worker: decoded there, so the main thread only takes them.
     struct Lists {
         std::optional<QList<FriendRecord>> friends;
@@ -130,7 +130,7 @@ private:
         QString roomsError;
     };
     static Lists fetchLists(const ServerConfig& config, const QString& phone,
-                            const RequestLimits& limits);
+                            const api::Limits& limits);
     void takeLists(Lists lists);
     void startRefresh();
     // The lookups below follow the lists; called whenever a list is replaced.

@@ -1,6 +1,7 @@
 #include "picture_cache.h"
 
 #include "file_transfer.h"
+#include "http_request.h"
 #include "off_thread.h"
 #include "thumbnail.h"
 
@@ -35,9 +36,9 @@ void PictureCache::download(const QString& fileId) {
     runOffThread(
         pool_, this,
         [config, fileId, cancelled] {
-            const std::optional<QByteArray> body = FileTransfer::httpRequest(
-                config, QStringLiteral("GET"), FileTransfer::filePath(fileId), std::nullopt,
-                QString(), nullptr, RequestLimits{RequestLimits::kTotalSeconds, cancelled.get()});
+            const std::optional<QByteArray> body = api::request(
+                config, QStringLiteral("GET"), transfer::fileUrlPath(fileId), std::nullopt,
+                QString(), nullptr, api::Limits{api::Limits::kTotalSeconds, cancelled.get()});
             QImage image;
             if (body && !body->isEmpty())
                 image.loadFromData(*body);
@@ -73,17 +74,17 @@ void PictureCache::downloadThumbnail(const QString& fileId) {
     runOffThread(
         pool_, this,
         [config, fileId, cancelled] {
-            RequestLimits limits{RequestLimits::kTotalSeconds, cancelled.get()};
+            api::Limits limits{api::Limits::kTotalSeconds, cancelled.get()};
             limits.maxBodyBytes = ThumbnailLimits::kMaxFileBytes;
             QString error;
-            const std::optional<QByteArray> body = FileTransfer::httpRequest(
-                config, QStringLiteral("GET"), FileTransfer::filePath(fileId), std::nullopt,
-                QString(), &error, limits);
+            const std::optional<QByteArray> body =
+                api::request(config, QStringLiteral("GET"), transfer::fileUrlPath(fileId),
+                             std::nullopt, QString(), &error, limits);
             Result result;
             if (body) {
                 result.transferred = true;
                 result.thumbnail = decodeThumbnail(*body);
-            } else if (error == FileTransfer::kTooLargeText) {
+            } else if (error == api::kTooLargeText) {
                 result.transferred = true; // the answer is final: the file is too large
                 result.thumbnail.outcome = Thumbnail::Outcome::TooLarge;
             }

@@ -40,7 +40,7 @@ Transfers::Id Transfers::upload(const QString& path) {
         pool_, this,
         [self, id, config, path, cancelled] {
             int lastPercent = -1;
-            const FileTransfer::Progress progress = [&lastPercent, self, id](int percent) {
+            const transfer::Progress progress = [&lastPercent, self, id](int percent) {
                 if (percent == lastPercent)
                     return;
                 lastPercent = percent;
@@ -48,7 +48,7 @@ Transfers::Id Transfers::upload(const QString& path) {
             };
             Result result;
             result.fileId =
-                FileTransfer::uploadPath(config, path, progress, &result.error, cancelled.get());
+                transfer::upload(config, path, progress, &result.error, cancelled.get());
             return result;
         },
         [id](Transfers& transfers, Result result) {
@@ -70,8 +70,8 @@ Transfers::Id Transfers::download(const QString& fileId, const QString& destinat
         pool_, this,
         [config, fileId, destination, cancelled] {
             Result result;
-            result.ok = FileTransfer::downloadFileId(config, fileId, destination, &result.error,
-                                                     cancelled.get());
+            result.ok =
+                transfer::download(config, fileId, destination, &result.error, cancelled.get());
             return result;
         },
         [id](Transfers& transfers, Result result) {

@@ -15,7 +15,7 @@ using test::FakeHttpServer;
 using test::HttpReply;
 using test::RecordedRequest;
 
-constexpr qint64 kMiB = FileTransfer::kChunkSize;
+constexpr qint64 kMiB = transfer::kChunkSize;
 
 QByteArray pattern(qint64 size) {
     QByteArray bytes(size, '\0');
@@ -44,10 +44,10 @@ protected:
     }
 
     QString upload(const QString& path, QString* error, QList<int>* progress = nullptr) {
-        FileTransfer::Progress cb;
+        transfer::Progress cb;
         if (progress)
             cb = [progress](int p) { progress->append(p); };
-        return FileTransfer::uploadPath(server.config(), path, cb, error);
+        return transfer::upload(server.config(), path, cb, error);
     }
 
     QByteArray fileContent(const QString& path) {
@@ -147,7 +147,7 @@ TEST_F(FileTransferTest, FileIdIsEncodedInPaths) {
         EXPECT_EQ(requests[2].path, c.base + "/complete");
 
         const QString to = dir.filePath("got");
-        EXPECT_TRUE(FileTransfer::downloadFileId(server.config(), c.fileId, to, nullptr));
+        EXPECT_TRUE(transfer::download(server.config(), c.fileId, to, nullptr));
         EXPECT_EQ(fileContent(to), "content");
     }
 }
@@ -215,9 +215,9 @@ TEST_F(FileTransferTest, UploadToAClosedPortGivesTheTransportText) {
     ServerConfig config = server.config();
     config.httpPort = closedPort;
     QString error;
-    EXPECT_TRUE(FileTransfer::uploadPath(config, writeFile("a", "1"), nullptr, &error).isEmpty());
+    EXPECT_TRUE(transfer::upload(config, writeFile("a", "1"), nullptr, &error).isEmpty());
     EXPECT_FALSE(error.isEmpty());
-    EXPECT_FALSE(FileTransfer::downloadFileId(config, "f1", dir.filePath("b"), &error));
+    EXPECT_FALSE(transfer::download(config, "f1", dir.filePath("b"), &error));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_FALSE(QFile::exists(dir.filePath("b")));
 }
@@ -227,13 +227,13 @@ TEST_F(FileTransferTest, DownloadWritesTheWholeBody) {
     server.setReply("GET", "/v1/files/abc", ok(content));
     const QString to = writeFile("dest", "old");
     QString error = "stale";
-    EXPECT_TRUE(FileTransfer::downloadFileId(server.config(), "abc", to, &error));
+    EXPECT_TRUE(transfer::download(server.config(), "abc", to, &error));
     EXPECT_TRUE(error.isNull());
     EXPECT_EQ(fileContent(to), content);
     EXPECT_EQ(filesInDir(), QStringList{"dest"});
 
     server.setReply("GET", "/v1/files/empty", ok({}));
-    EXPECT_TRUE(FileTransfer::downloadFileId(server.config(), "empty", to, &error));
+    EXPECT_TRUE(transfer::download(server.config(), "empty", to, &error));
     EXPECT_EQ(fileContent(to), "");
 }
 
@@ -261,7 +261,7 @@ TEST_F(FileTransferTest, DownloadFailuresLeaveTheDestinationAlone) {
         const QString dest = writeFile("dest", "precious");
         const QString to = c.to.isEmpty() ? QString() : dir.filePath(c.to);
         QString error;
-        EXPECT_FALSE(FileTransfer::downloadFileId(server.config(), c.fileId, to, &error));
+        EXPECT_FALSE(transfer::download(server.config(), c.fileId, to, &error));
         if (c.error.isEmpty()) {
             EXPECT_FALSE(error.isEmpty());
             EXPECT_FALSE(error.startsWith("HTTP"));

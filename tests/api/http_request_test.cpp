@@ -1,5 +1,6 @@
 #include "fake_http_server.h"
 #include "file_transfer.h"
+#include "http_request.h"
 
 #include <QFile>
 #include <QTcpServer>
@@ -20,8 +21,7 @@ using test::HttpReply;
 class HttpRequestTest : public ::testing::Test {
 protected:
     std::optional<QByteArray> get(const QString& path, QString* error) {
-        return FileTransfer::httpRequest(server.config(), "GET", path, std::nullopt, QString(),
-                                         error);
+        return api::request(server.config(), "GET", path, std::nullopt, QString(), error);
     }
     FakeHttpServer server;
 };
@@ -65,10 +65,10 @@ TEST_F(HttpRequestTest, HeadersOfBodyAndBodylessRequests) {
     server.setReply("GET", "/v1/friends", HttpReply{200, "[]", std::nullopt});
 
     const QByteArray json = QString::fromUtf8(R"({"title":"메모"})").toUtf8();
-    ASSERT_TRUE(FileTransfer::httpRequest(server.config(), "POST", "/v1/rooms", json,
-                                          "application/json", nullptr));
-    ASSERT_TRUE(FileTransfer::httpRequest(server.config(), "PUT", "/v1/files/f/chunks/0",
-                                          QByteArray(""), QString(), nullptr));
+    ASSERT_TRUE(
+        api::request(server.config(), "POST", "/v1/rooms", json, "application/json", nullptr));
+    ASSERT_TRUE(api::request(server.config(), "PUT", "/v1/files/f/chunks/0", QByteArray(""),
+                             QString(), nullptr));
     ASSERT_TRUE(get("/v1/friends?phone=010", nullptr));
 
     const auto requests = server.requests();
@@ -98,11 +98,11 @@ TEST_F(HttpRequestTest, HeadersOfBodyAndBodylessRequests) {
 
 TEST_F(HttpRequestTest, ChunkSizedBodyArrivesWhole) {
     server.setReply("PUT", "/big", HttpReply{200, {}, std::nullopt});
-    QByteArray body(FileTransfer::kChunkSize, '\0');
+    QByteArray body(transfer::kChunkSize, '\0');
     for (qsizetype i = 0; i < body.size(); ++i)
         body[i] = char(i * 7);
-    ASSERT_TRUE(FileTransfer::httpRequest(server.config(), "PUT", "/big", body,
-                                          "application/octet-stream", nullptr));
+    ASSERT_TRUE(
+        api::request(server.config(), "PUT", "/big", body, "application/octet-stream", nullptr));
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].body, body);
@@ -119,15 +119,14 @@ TEST(HttpRequestTransport, RefusedConnectionAndBadAddressGiveATransportText) {
     config.host = "127.0.0.1";
     config.httpPort = closedPort;
     QString error;
-    EXPECT_FALSE(
-        FileTransfer::httpRequest(config, "GET", "/v1/x", std::nullopt, QString(), &error));
+    EXPECT_FALSE(api::request(config, "GET", "/v1/x", std::nullopt, QString(), &error));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_FALSE(error.startsWith("HTTP "));
 
     FakeHttpServer server;
     error.clear();
-    EXPECT_FALSE(FileTransfer::httpRequest(server.config(), "GET", "/v1/a b\r\nX: y", std::nullopt,
-                                           QString(), &error));
+    EXPECT_FALSE(
+        api::request(server.config(), "GET", "/v1/a b\r\nX: y", std::nullopt, QString(), &error));
     EXPECT_FALSE(error.isEmpty());
 }
 
@@ -146,15 +145,15 @@ TEST_F(HttpRequestTest, ManyThreadsAtOnce) {
     EXPECT_EQ(okCount, 80);
 }
 
-TEST_F(HttpRequestTest, GetPathDecodesUtf8OrGivesNothing) {
+TEST_F(HttpRequestTest, GetTextDecodesUtf8OrGivesNothing) {
     server.setReply("GET", "/text", HttpReply{200, "친구", std::nullopt});
     server.setReply("GET", "/empty", HttpReply{204, {}, std::nullopt});
     server.setReply("GET", "/binary", HttpReply{200, "\xc3\x28", std::nullopt});
     server.setReply("GET", "/gone", HttpReply{410, "gone", std::nullopt});
-    EXPECT_EQ(httpGetPath(server.config(), "/text"), QString::fromUtf8("친구"));
-    EXPECT_EQ(httpGetPath(server.config(), "/empty"), QString(""));
-    EXPECT_EQ(httpGetPath(server.config(), "/binary"), std::nullopt);
-    EXPECT_EQ(httpGetPath(server.config(), "/gone"), std::nullopt);
+    EXPECT_EQ(api::getText(server.config(), "/text"), QString::fromUtf8("친구"));
+    EXPECT_EQ(api::getText(server.config(), "/empty"), QString(""));
+    EXPECT_EQ(api::getText(server.config(), "/binary"), std::nullopt);
+    EXPECT_EQ(api::getText(server.config(), "/gone"), std::nullopt);
 }
 
 } // namespace
@@ -164,10 +163,9 @@ namespace brindlewick {
 namespace {
 
 std::optional<QByteArray> getCapped(const ServerConfig& config, qint64 cap, QString* error) {
-    RequestLimits limits;
+    api::Limits limits;
     limits.maxBodyBytes = cap;
-    return FileTransfer::httpRequest(config, "GET", "/v1/x", std::nullopt, QString(), error,
-                                     limits);
+    return api::request(config, "GET", "/v1/x", std::nullopt, QString(), error, limits);
 }
 
 TEST_F(HttpRequestTest, ABodyAnnouncedAboveTheCapIsRefused) {
@@ -181,7 +179,7 @@ TEST_F(HttpRequestTest, ABodyAnnouncedAboveTheCapIsRefused) {
         QString error;
         const std::optional<QByteArray> got = getCapped(server.config(), c.cap, &error);
         EXPECT_EQ(got.has_value(), c.ok);
-        EXPECT_EQ(error, c.ok ? QString() : FileTransfer::kTooLargeText);
+        EXPECT_EQ(error, c.ok ? QString() : api::kTooLargeText);
     }
 }
 
@@ -197,7 +195,7 @@ TEST(HttpRequestBodyCap, ABodyWithoutALengthIsCutOffWhenItGrowsPastTheCap) {
         QString error;
         const std::optional<QByteArray> got = getCapped(config, 64 * 1024, &error);
         EXPECT_FALSE(got.has_value());
-        EXPECT_EQ(error, FileTransfer::kTooLargeText);
+        EXPECT_EQ(error, api::kTooLargeText);
         done = true;
     });
     ASSERT_TRUE(listener.waitForNewConnection(10000));
@@ -221,51 +219,48 @@ namespace brindlewick {
 namespace {
 
 // Every answer has a cap by its kind, however much the server would send: kept lists and JSON
-// RequestLimits::kAnswerBytes unless the caller says otherwise, an error's text kErrorTextBytes.
+// api::Limits::kAnswerBytes unless the caller says otherwise, an error's text kErrorTextBytes.
 TEST(HttpAnswerCaps, NoAnswerIsReadPastItsCap) {
-    const QByteArray errorText(RequestLimits::kErrorTextBytes, 'e');
+    const QByteArray errorText(api::Limits::kErrorTextBytes, 'e');
     const struct {
         const char* name;
         HttpReply reply;
         qint64 maxBodyBytes;
         QString error; // empty: the answer arrives
     } cases[] = {
-        {"list without end", {200, {}, std::nullopt, true}, 0, FileTransfer::kTooLargeText},
-        {"error without end", {500, {}, std::nullopt, true}, 0, FileTransfer::kTooLargeText},
+        {"list without end", {200, {}, std::nullopt, true}, 0, api::kTooLargeText},
+        {"error without end", {500, {}, std::nullopt, true}, 0, api::kTooLargeText},
         {"error without end, small cap",
          {503, "busy ", std::nullopt, true},
          64 * 1024,
-         FileTransfer::kTooLargeText},
+         api::kTooLargeText},
         {"answer without end, own cap",
          {200, {}, std::nullopt, true},
          64 * 1024,
-         FileTransfer::kTooLargeText},
+         api::kTooLargeText},
         {"error text at its cap",
          {500, errorText, std::nullopt},
          0,
          "HTTP 500 " + QString::fromLatin1(errorText)},
-        {"error text past its cap",
-         {500, errorText + 'e', std::nullopt},
-         0,
-         FileTransfer::kTooLargeText},
+        {"error text past its cap", {500, errorText + 'e', std::nullopt}, 0, api::kTooLargeText},
         {"answer at the default cap",
-         {200, QByteArray(RequestLimits::kAnswerBytes, 'a'), std::nullopt},
+         {200, QByteArray(api::Limits::kAnswerBytes, 'a'), std::nullopt},
          0,
          {}},
         {"answer past the default cap",
-         {200, QByteArray(RequestLimits::kAnswerBytes + 1, 'a'), std::nullopt},
+         {200, QByteArray(api::Limits::kAnswerBytes + 1, 'a'), std::nullopt},
          0,
-         FileTransfer::kTooLargeText},
+         api::kTooLargeText},
     };
     FakeHttpServer server;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         server.setReply("GET", "/v1/x", c.reply);
-        RequestLimits limits{RequestLimits::kTotalSeconds};
+        api::Limits limits{api::Limits::kTotalSeconds};
         limits.maxBodyBytes = c.maxBodyBytes;
         QString error;
-        const std::optional<QByteArray> got = FileTransfer::httpRequest(
-            server.config(), "GET", "/v1/x", std::nullopt, QString(), &error, limits);
+        const std::optional<QByteArray> got =
+            api::request(server.config(), "GET", "/v1/x", std::nullopt, QString(), &error, limits);
         EXPECT_EQ(got.has_value(), c.error.isEmpty());
         EXPECT_EQ(error, c.error);
     }
@@ -279,8 +274,8 @@ TEST(HttpAnswerCaps, ADownloadsErrorTextStopsAtItsCap) {
     ASSERT_TRUE(dir.isValid());
     const QString target = dir.filePath("saved.bin");
     QString error;
-    EXPECT_FALSE(FileTransfer::downloadFileId(server.config(), "f1", target, &error));
-    EXPECT_EQ(error, FileTransfer::kTooLargeText);
+    EXPECT_FALSE(transfer::download(server.config(), "f1", target, &error));
+    EXPECT_EQ(error, api::kTooLargeText);
     EXPECT_FALSE(QFile::exists(target));
 }
 

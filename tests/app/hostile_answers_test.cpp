@@ -5,7 +5,7 @@
 #include "event_loop.h"
 #include "fake_chat_server.h"
 #include "fake_http_server.h"
-#include "file_transfer.h"
+#include "http_request.h"
 
 #include <QDir>
 #include <QFile>
@@ -81,7 +81,7 @@ TEST(HostileAnswers, ListsThatNeverEndLeaveTheClientAliveWithAStatus) {
                   QString::number(chat.port()), "--http-port", QString::number(http.port())});
     ASSERT_TRUE(client.waitForStarted());
     const QByteArray expected =
-        "status 목록을 불러오지 못했습니다: " + FileTransfer::kTooLargeText.toUtf8() + "\n";
+        "status 목록을 불러오지 못했습니다: " + api::kTooLargeText.toUtf8() + "\n";
     QByteArray out;
     const bool shown = waitUntil(
         [&] {

@@ -6,6 +6,7 @@
 #include "chat_fixture.h"
 #include "display_text.h"
 #include "history_pages.h"
+#include "http_request.h"
 #include "room_history.h"
 #include "sidebar_controller.h"
 #include "stall_meter.h"
@@ -251,7 +252,7 @@ TEST_F(Freeze, ListsOfAMillionRows) {
         if (refused) {
             EXPECT_EQ(listed, before);
             EXPECT_EQ(controller->sidebar().rows().size(), before);
-            EXPECT_EQ(status(), "목록을 불러오지 못했습니다: " + FileTransfer::kTooLargeText);
+            EXPECT_EQ(status(), "목록을 불러오지 못했습니다: " + api::kTooLargeText);
         } else {
             EXPECT_EQ(listed, Directory::kMaxListRows);
             EXPECT_EQ(dropped, c.rows - Directory::kMaxListRows);

@@ -4,7 +4,7 @@
 #include "directory_service.h"
 #include "event_loop.h"
 #include "fake_platform.h"
-#include "file_transfer.h"
+#include "http_request.h"
 #include "main_controller.h"
 #include "main_window.h"
 #include "room_session.h"
@@ -74,7 +74,7 @@ TEST_F(TlsEndToEnd, TwoWindowsTalkOverTlsAndReadTheirListsOverHttps) {
 
     // The client's own https request, through the private CA.
     QString error;
-    const auto added = FileTransfer::httpRequest(
+    const auto added = api::request(
         config, QStringLiteral("POST"), QStringLiteral("/v1/friends/add"),
         QByteArray(R"({"my_phone":"01000000001","friend_phone":"01000000002","alias":""})"),
         QStringLiteral("application/json"), &error);
@@ -102,9 +102,9 @@ TEST_F(TlsEndToEnd, UntrustedServerAndPlainClientAreRefusedWithAClearText) {
         << refused.status().toStdString();
     EXPECT_TRUE(refused.status().startsWith(QStringLiteral("끊김: ")));
     QString error;
-    EXPECT_FALSE(FileTransfer::httpRequest(untrusted, QStringLiteral("GET"),
-                                           QStringLiteral("/v1/friends?phone=01000000003"),
-                                           std::nullopt, QString(), &error));
+    EXPECT_FALSE(api::request(untrusted, QStringLiteral("GET"),
+                              QStringLiteral("/v1/friends?phone=01000000003"), std::nullopt,
+                              QString(), &error));
     EXPECT_TRUE(error.startsWith(kTlsFailed)) << error.toStdString();
 
     // A CA file that holds no certificate is said so, not taken as "trust everything".
@@ -136,9 +136,9 @@ TEST_F(TlsEndToEnd, TlsClientAtAPlainServerIsRefused) {
         ASSERT_TRUE(waitUntil([&] { return w.status().startsWith("끊김: "); }))
             << w.status().toStdString();
         QString error;
-        EXPECT_FALSE(FileTransfer::httpRequest(tlsToPlain, QStringLiteral("GET"),
-                                               QStringLiteral("/v1/friends?phone=01000000006"),
-                                               std::nullopt, QString(), &error));
+        EXPECT_FALSE(api::request(tlsToPlain, QStringLiteral("GET"),
+                                  QStringLiteral("/v1/friends?phone=01000000006"), std::nullopt,
+                                  QString(), &error));
         EXPECT_TRUE(error.startsWith(kTlsFailed)) << error.toStdString();
         EXPECT_TRUE(plainServer.alive());
     }

@@ -129,7 +129,7 @@ TEST_F(FilesEndToEnd, AFriendsPictureSetOnTheServerShowsInTheSidebarAndHeader) {
     const QString png = dir.filePath("me.png");
     ASSERT_TRUE(image.save(png, "PNG"));
     QString error;
-    const QString pictureId = FileTransfer::uploadPath(config, png, nullptr, &error);
+    const QString pictureId = transfer::upload(config, png, nullptr, &error);
     ASSERT_FALSE(pictureId.isEmpty()) << error.toStdString();
     const std::string setPicture = "{\"phone\":\"" + kPhoneB.toStdString() +
                                    "\",\"profile_pic\":\"" + pictureId.toStdString() + "\"}";
@@ -219,7 +219,7 @@ TEST_F(FilesEndToEnd, PicturesSentAsFilesShowThumbnailsLiveAndInHistory) {
     QStringList ids;
     for (const QString& path : {png, txt, bombPath}) {
         QString error;
-        const QString id = FileTransfer::uploadPath(config, path, nullptr, &error);
+        const QString id = transfer::upload(config, path, nullptr, &error);
         ASSERT_FALSE(id.isEmpty()) << error.toStdString();
         ids.append(id);
         a->client().sendFileMetaToRoom(room, id, QFileInfo(path).fileName(),

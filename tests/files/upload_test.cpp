@@ -27,8 +27,7 @@ namespace {
 
 TEST_F(FilesTest, UploadReportsEachPercentOnceAndAnnouncesTheFile) {
     // Two and a half chunks: 40, 80, 100 after the chunks, then 100 again at the end.
-    const QString path =
-        writeFile("보고서 v2.pdf", QByteArray(5 * FileTransfer::kChunkSize / 2, 'x'));
+    const QString path = writeFile("보고서 v2.pdf", QByteArray(5 * transfer::kChunkSize / 2, 'x'));
     scriptUpload("f1", 3);
     controller->room().open("room-1", "방");
     platform.openPanelAnswers = {path};

@@ -1,14 +1,10 @@
-// The system's own JSON handling: bodies are filled templates, answers are scanned one key at
-// a time. A lookup takes the first textual occurrence of the quoted key, at any depth and
-// even where it stands as a value; callers narrow the blob they pass.
-
-#include "file_transfer.h"
+#include "json_scan.h"
 
 #include <QChar>
 
 #include <limits>
 
-namespace brindlewick {
+namespace brindlewick::json {
 namespace {
 
 bool isSpaceOrLineBreak(QChar c) {
@@ -71,7 +67,7 @@ int hex4(QStringView s, qsizetype at) {
 
 } // namespace
 
-QString FileTransfer::jsonEscape(const QString& text) {
+QString escape(const QString& text) {
     static const char kHex[] = "0123456789abcdef";
     QString out(QLatin1String(""));
     out.reserve(text.size() + 8);
@@ -106,7 +102,7 @@ QString FileTransfer::jsonEscape(const QString& text) {
     return out;
 }
 
-std::optional<QString> FileTransfer::jsonStringValue(QStringView key, QStringView blob) {
+std::optional<QString> stringValue(QStringView key, QStringView blob) {
     const std::optional<qsizetype> start = valueStart(key, blob);
     if (!start || *start >= blob.size() || blob[*start] != u'"')
         return std::nullopt;
@@ -162,7 +158,7 @@ std::optional<QString> FileTransfer::jsonStringValue(QStringView key, QStringVie
     return result;
 }
 
-qint64 FileTransfer::jsonIntValue(QStringView key, QStringView blob) {
+qint64 intValue(QStringView key, QStringView blob) {
     const std::optional<qsizetype> start = valueStart(key, blob);
     if (!start)
         return 0;
@@ -178,4 +174,4 @@ qint64 FileTransfer::jsonIntValue(QStringView key, QStringView blob) {
     return value;
 }
 
-} // namespace brindlewick
+} // namespace brindlewick::json

@@ -1,4 +1,4 @@
-#include "file_transfer.h"
+#include "json_scan.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -15,7 +15,7 @@ QString u16(const char16_t* s) {
 }
 
 TEST(JsonEscape, NullGivesEmptyNonNullText) {
-    const QString out = FileTransfer::jsonEscape(QString());
+    const QString out = json::escape(QString());
     EXPECT_TRUE(out.isEmpty());
     EXPECT_FALSE(out.isNull());
 }
@@ -38,7 +38,7 @@ TEST(JsonEscape, Table) {
         {u16(u"\u007F\u0085\u2028"), u16(u"\u007F\u0085\u2028")},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(FileTransfer::jsonEscape(c.in), c.out) << c.in.toStdString();
+        EXPECT_EQ(json::escape(c.in), c.out) << c.in.toStdString();
 }
 
 // Whatever the text, the escaped form inside quotes is valid JSON that reads back as the text,
@@ -48,13 +48,13 @@ TEST(JsonEscape, EveryAsciiUnitRoundTrips) {
     for (char16_t u = 0; u < 0x80; ++u)
         all.append(QChar(u));
     all += u16(u"한글 \U0001F600 \u2028");
-    const QString doc = "{\"k\":\"" + FileTransfer::jsonEscape(all) + "\"}";
+    const QString doc = "{\"k\":\"" + json::escape(all) + "\"}";
 
     QJsonParseError err;
     const QJsonDocument parsed = QJsonDocument::fromJson(doc.toUtf8(), &err);
     ASSERT_EQ(err.error, QJsonParseError::NoError) << err.errorString().toStdString();
     EXPECT_EQ(parsed.object().value("k").toString(), all);
-    EXPECT_EQ(FileTransfer::jsonStringValue(u"k", doc), all);
+    EXPECT_EQ(json::stringValue(u"k", doc), all);
 }
 
 struct StringCase {
@@ -106,7 +106,7 @@ TEST(JsonStringValue, Table) {
     };
     for (const StringCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::optional<QString> got = FileTransfer::jsonStringValue(c.key, c.blob);
+        const std::optional<QString> got = json::stringValue(c.key, c.blob);
         ASSERT_EQ(got.has_value(), c.expected.has_value());
         if (got) {
             EXPECT_EQ(*got, *c.expected);
@@ -115,8 +115,8 @@ TEST(JsonStringValue, Table) {
 }
 
 TEST(JsonStringValue, NullKeyOrBlobGivesNothing) {
-    EXPECT_EQ(FileTransfer::jsonStringValue(QString(), QString(R"({"":"x"})")), std::nullopt);
-    EXPECT_EQ(FileTransfer::jsonStringValue(u"a", QString()), std::nullopt);
+    EXPECT_EQ(json::stringValue(QString(), QString(R"({"":"x"})")), std::nullopt);
+    EXPECT_EQ(json::stringValue(u"a", QString()), std::nullopt);
 }
 
 TEST(JsonIntValue, Table) {
@@ -143,7 +143,7 @@ TEST(JsonIntValue, Table) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(FileTransfer::jsonIntValue(u"n", c.blob), c.expected);
+        EXPECT_EQ(json::intValue(u"n", c.blob), c.expected);
     }
 }
 
