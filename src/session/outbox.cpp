@@ -272,6 +272,11 @@ QString Outbox::settle(const QString& clientId) {
     return clientId;
 }
 
+void Outbox::flush() {
+    flushRemovals();
+    store_->flush();
+}
+
 void Outbox::flushRemovals() {
     if (removals_.isEmpty())
         return;

@@ -81,6 +81,10 @@ public:
     int size() const { return int(entries_.size()); }
     bool signedIn() const { return signedIn_; }
     const QString& path() const { return store_->path(); }
+    // Waits until everything taken so far is on disk (the store writes on a thread of its own).
+    void flush();
+    // Transactions the store committed, for benchmarks.
+    qint64 diskCommits() const { return store_->commits(); }
 
 signals:
     // A request was taken (not one loaded from disk).

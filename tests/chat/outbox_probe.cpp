@@ -45,8 +45,9 @@ int main(int argc, char** argv) {
         char line[16];
         if (!std::fgets(line, sizeof line, stdin))
             return;
-        // The outbox file has it from this call on.
         controller.room().send(args[4]);
+        // Written off this thread: "taken" once the outbox file has it.
+        controller.outbox().flush();
         std::printf("taken\n");
         std::fflush(stdout);
     });

@@ -12,7 +12,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include <atomic>
 #include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -305,7 +307,10 @@ TEST(OutboxStore, AWriteCutShortLeavesAReadableOutbox) {
             e.room = kRoom;
             e.text = QString(200, QChar(u'가')) + QString::number(i);
             store.add(e);
-            if (i == 50 && write(ready[1], "r", 1) != 1)
+            // Written a few at a time, so the kill may land inside a transaction of several.
+            if (i % 4 == 3 && !store.flush())
+                _exit(1);
+            if (i == 51 && write(ready[1], "r", 1) != 1)
                 _exit(1);
         }
     }
@@ -340,6 +345,7 @@ TEST(OutboxStore, AWriteCutShortLeavesAReadableOutbox) {
             e.text = QString(200, QChar(u'가')) + QString::number(i);
             ASSERT_TRUE(store.add(e));
         }
+        ASSERT_TRUE(store.flush());
         // Copied while open: the log holds the last commits, as a crash leaves it.
         QFile::copy(path + "-wal", dir.filePath("torn-wal"));
         QFile::copy(path, dir.filePath("torn"));
@@ -373,4 +379,152 @@ TEST(OutboxStore, AWriteCutShortLeavesAReadableOutbox) {
     EXPECT_TRUE(fresh.add(e));
     EXPECT_EQ(fresh.load().size(), 1);
     EXPECT_TRUE(QFile::exists(path + ".unreadable"));
+}
+
+namespace {
+
+// What a store keeps, one entry a word: its client id, "!" when failed.
+QString keptOf(OutboxStore& store) {
+    QStringList words;
+    for (const OutboxEntry& e : store.load())
+        words << e.clientId + (e.failed ? QStringLiteral("!") : QString());
+    return words.join(u' ');
+}
+
+OutboxEntry entryFor(const QString& clientId) {
+    OutboxEntry e;
+    e.clientId = clientId;
+    e.room = kRoom;
+    e.text = QStringLiteral("글 ") + clientId;
+    return e;
+}
+
+// Runs a script of writes, each "+id" (add), "!id" (failed), "?id" (waiting again) or "-id"
+// (remove; "-a,b" removes both at once), queued without waiting.
+void play(OutboxStore& store, const QStringList& script) {
+    for (const QString& step : script) {
+        const QString rest = step.mid(1);
+        if (step.startsWith(u'+'))
+            EXPECT_TRUE(store.add(entryFor(rest)));
+        else if (step.startsWith(u'!'))
+            EXPECT_TRUE(store.setFailed(rest, true, QStringLiteral("거절")));
+        else if (step.startsWith(u'?'))
+            EXPECT_TRUE(store.setFailed(rest, false, QString()));
+        else
+            EXPECT_TRUE(store.remove(rest.split(u',')));
+    }
+}
+
+} // namespace
+
+// The writes run on the store's thread in the order made, whatever batches they fall into; what
+// was queued before the store closed is there when it opens again.
+TEST(OutboxStore, WritesLandInTheOrderMadeAndAllBeforeItCloses) {
+    struct Case {
+        const char* name;
+        QStringList script;
+        QString kept;
+    };
+    const std::vector<Case> cases = {
+        {"added then removed", {"+a", "+b", "-a"}, "b"},
+        {"removed before it was added", {"-a", "+a"}, "a"},
+        {"failed, then removed", {"+a", "!a", "+b", "-a"}, "b"},
+        {"removed, then failed: nothing", {"+a", "-a", "!a"}, ""},
+        {"failed then waiting again", {"+a", "!a", "+b", "?a", "!b"}, "a b!"},
+        {"one removal of several", {"+a", "+b", "+c", "-a,c"}, "b"},
+        {"added again after removal goes last", {"+a", "+b", "-a", "+a"}, "b a"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("outbox.db");
+        {
+            OutboxStore store(path);
+            play(store, c.script);
+        } // closed at once: it writes what was queued first
+        OutboxStore reopened(path);
+        EXPECT_EQ(keptOf(reopened), c.kept);
+        // And the same without closing, read back by the store that queued them.
+        OutboxStore memory((QString()));
+        play(memory, c.script);
+        EXPECT_EQ(keptOf(memory), c.kept);
+    }
+
+    // A burst with every kind of write mixed in, closed while the thread is still behind.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("outbox.db");
+    QStringList expected;
+    {
+        OutboxStore store(path);
+        for (int i = 0; i < 3000; ++i) {
+            const QString id = QString::number(i);
+            ASSERT_TRUE(store.add(entryFor(id)));
+            if (i % 3 == 1) { // settled soon after, as echoes come
+                ASSERT_TRUE(store.remove({QString::number(i - 1), id}));
+                expected.removeLast();
+                continue;
+            }
+            if (i % 7 == 0) {
+                ASSERT_TRUE(store.setFailed(id, true, QStringLiteral("거절")));
+            }
+            expected << id + (i % 7 == 0 ? QStringLiteral("!") : QString());
+        }
+    }
+    OutboxStore reopened(path);
+    EXPECT_EQ(keptOf(reopened), expected.join(u' '));
+}
+
+// A write the disk refuses is logged once, reported by flush, and the store goes on: once
+// writes succeed again, a new failure is logged again.
+TEST(OutboxStore, AFailedWriteIsLoggedOnceAndReported) {
+    static std::atomic<int> warnings{0};
+    warnings = 0;
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+            if (type == QtWarningMsg && text.contains(QStringLiteral("outbox")))
+                ++warnings;
+        });
+    QTemporaryDir dir;
+    const QString path = dir.filePath("outbox.db");
+    OutboxStore store(path);
+    ASSERT_TRUE(store.add(entryFor("a")));
+    ASSERT_TRUE(store.flush());
+
+    // Another hand takes the table away: every write fails.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &other), SQLITE_OK);
+    auto run = [&](const char* sql) {
+        return sqlite3_exec(other, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    };
+    const std::string schema = [&] {
+        sqlite3_stmt* stmt = nullptr;
+        sqlite3_prepare_v2(other, "SELECT sql FROM sqlite_master WHERE name = 'outbox'", -1, &stmt,
+                           nullptr);
+        std::string sql;
+        if (sqlite3_step(stmt) == SQLITE_ROW)
+            sql = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+        sqlite3_finalize(stmt);
+        return sql;
+    }();
+    ASSERT_FALSE(schema.empty());
+    ASSERT_TRUE(run("DROP TABLE outbox"));
+    play(store, {"+b", "!a", "-a", "+c"});
+    EXPECT_FALSE(store.flush());
+    play(store, {"+d"});
+    EXPECT_FALSE(store.flush());
+    EXPECT_TRUE(store.flush()); // reported once
+    EXPECT_EQ(warnings, 1);
+    EXPECT_TRUE(store.load().isEmpty());
+
+    // The table back: writes go through, and the next failure is news again.
+    ASSERT_TRUE(run(schema.c_str()));
+    play(store, {"+e"});
+    EXPECT_TRUE(store.flush());
+    EXPECT_EQ(keptOf(store), "e");
+    ASSERT_TRUE(run("DROP TABLE outbox"));
+    play(store, {"+f"});
+    EXPECT_FALSE(store.flush());
+    EXPECT_EQ(warnings, 2);
+    sqlite3_close(other);
+    qInstallMessageHandler(previous);
 }
