@@ -1,6 +1,7 @@
-// Return in A's composer to the entry in B's transcript, two windows in one process talking
-// through the real server on loopback. Baseline from the same run: the same message between two
-// bare sockets through the same server (its own delivery time, no window on either side).
+// Return in A's composer to A's own message shown as sent (its echo came back) and to the entry
+// in B's transcript, two windows in one process talking through the real server on loopback.
+// Baseline from the same run: the same message between two bare sockets through the same server
+// (its own delivery time, no window on either side).
 //
 //   chat_latency_bench [messages]
 //   BENCH_READ_MARKS=1 also sends the read marks the windows send, on the bare sockets
@@ -9,6 +10,7 @@
 #include "chat_client.h"
 #include "main_controller.h"
 #include "main_window.h"
+#include "outbox.h"
 #include "room_session.h"
 #include "transcript_view.h"
 
@@ -30,8 +32,9 @@ using namespace brindlewick;
 namespace {
 
 // Runs the event loop as the application does (blocking until something happens) until `done`
-// holds; `done` is checked whenever `document` changes and on a slow timer.
-bool runUntil(QAbstractItemModel* model, const std::function<bool()>& done, int timeoutMs = 10000) {
+// holds; `done` is checked whenever a row of `models` comes or changes and on a slow timer.
+bool runUntil(std::initializer_list<QAbstractItemModel*> models, const std::function<bool()>& done,
+              int timeoutMs = 10000) {
     if (done())
         return true;
     QEventLoop loop;
@@ -41,13 +44,14 @@ bool runUntil(QAbstractItemModel* model, const std::function<bool()>& done, int 
         if (done() || t.elapsed() > timeoutMs)
             loop.quit();
     };
-    const QMetaObject::Connection changed =
+    for (QAbstractItemModel* model : models) {
         QObject::connect(model, &QAbstractItemModel::rowsInserted, &loop, check);
+        QObject::connect(model, &QAbstractItemModel::dataChanged, &loop, check);
+    }
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, check);
     poll.start(20);
     loop.exec();
-    QObject::disconnect(changed);
     return done();
 }
 
@@ -64,7 +68,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const int count = argc > 1 ? std::max(20, atoi(argv[1])) : 1000;
     const std::string dataDir = test::makeTempDir();
-    std::vector<double> windowMs, bareMs;
+    std::vector<double> ownMs, windowMs, bareMs;
     {
         test::ServerProcess server(dataDir);
         ServerConfig config;
@@ -78,14 +82,15 @@ int main(int argc, char** argv) {
         a.showMain();
         b.showMain();
         const QString room = QStringLiteral("dm:01000000001:01000000002");
-        if (!runUntil(b.mainWindow().transcript().view()->model(),
-                      [&] { return a.client().connected() && b.client().connected(); }))
+        // The server takes a direct room only with a phone that signed in once.
+        if (!runUntil({b.mainWindow().transcript().view()->model()},
+                      [&] { return a.outbox().signedIn() && b.outbox().signedIn(); }))
             return 1;
         // The first message creates the room on the server; B joins after it.
         a.room().open(room, QStringLiteral("비"));
         a.mainWindow().composer()->setPlainText(QStringLiteral("준비"));
         QTest::keyClick(a.mainWindow().composer(), Qt::Key_Return);
-        if (!runUntil(a.mainWindow().transcript().view()->model(),
+        if (!runUntil({a.mainWindow().transcript().view()->model()},
                       [&] { return a.mainWindow().transcript().model().messageCount() > 0; }))
             return 1;
         b.room().open(room, QStringLiteral("에이"));
@@ -95,8 +100,8 @@ int main(int argc, char** argv) {
             a.mainWindow().composer()->setPlainText(QStringLiteral("준비"));
             QTest::keyClick(a.mainWindow().composer(), Qt::Key_Return);
             runUntil(
-                b.mainWindow().transcript().view()->model(),
-                [&] { return !b.mainWindow().transcript().model().messageCount() == 0; }, 200);
+                {b.mainWindow().transcript().view()->model()},
+                [&] { return b.mainWindow().transcript().model().messageCount() != 0; }, 200);
         }
         if (b.mainWindow().transcript().model().messageCount() == 0) {
             std::printf("no delivery; B shows: %s\n",
@@ -104,20 +109,41 @@ int main(int argc, char** argv) {
             return 1;
         }
         runUntil(
-            b.mainWindow().transcript().view()->model(), [] { return false; },
+            {b.mainWindow().transcript().view()->model()}, [] { return false; },
             300); // warm-up echoes settle
 
+        const TranscriptModel& modelA = a.mainWindow().transcript().model();
+        const TranscriptModel& modelB = b.mainWindow().transcript().model();
+        auto ownSent = [&](int before) {
+            if (modelA.messageCount() <= before)
+                return false;
+            for (int row = modelA.size() - 1; row >= 0; --row)
+                if (const ChatItem* item = modelA.message(row))
+                    return item->sendState == SendState::Sent;
+            return false;
+        };
         QElapsedTimer clock;
         for (int i = 0; i < count; ++i) {
-            const qsizetype before = b.mainWindow().transcript().model().messageCount();
+            const int beforeA = modelA.messageCount();
+            const int beforeB = modelB.messageCount();
             a.mainWindow().composer()->setPlainText(QStringLiteral("지연 측정 메시지 %1").arg(i));
+            bool sent = false, shown = false;
             clock.start();
             QTest::keyClick(a.mainWindow().composer(), Qt::Key_Return);
-            if (!runUntil(b.mainWindow().transcript().view()->model(), [&] {
-                    return b.mainWindow().transcript().model().messageCount() > before;
-                }))
+            if (!runUntil({a.mainWindow().transcript().view()->model(),
+                           b.mainWindow().transcript().view()->model()},
+                          [&] {
+                              if (!sent && ownSent(beforeA)) {
+                                  sent = true;
+                                  ownMs.push_back(clock.nsecsElapsed() / 1e6);
+                              }
+                              if (!shown && modelB.messageCount() > beforeB) {
+                                  shown = true;
+                                  windowMs.push_back(clock.nsecsElapsed() / 1e6);
+                              }
+                              return sent && shown;
+                          }))
                 return 1;
-            windowMs.push_back(clock.nsecsElapsed() / 1e6);
         }
         std::printf("transcripts: A %lld entries, B %lld entries\n",
                     static_cast<long long>(a.mainWindow().transcript().chatItems().size()),
@@ -146,6 +172,7 @@ int main(int argc, char** argv) {
         }
     }
     std::filesystem::remove_all(dataDir);
+    report("window A Return -> own message shown as sent", ownMs);
     report("window A Return -> window B entry", windowMs);
     report("baseline, bare socket -> bare socket", bareMs);
     std::printf("median ratio window / bare: %.2fx (aim: window median < 5 ms)\n",

@@ -93,6 +93,7 @@ int main(int argc, char** argv) {
         runUntil([] { return false; }, 300);
 
         std::vector<double> sentMs, shownMs;
+        const qint64 commitsBefore = a.outbox().diskCommits();
         QElapsedTimer clock;
         for (int i = 0; i < count; ++i) {
             const int before = b.mainWindow().transcript().model().messageCount();
@@ -115,6 +116,9 @@ int main(int argc, char** argv) {
                 return 1;
         }
         report("Return to own row sent (echo settled)", sentMs);
+        a.outbox().flush();
+        std::printf("outbox file: %lld transactions for %d messages taken and settled\n",
+                    static_cast<long long>(a.outbox().diskCommits() - commitsBefore), count);
         report("Return to the message shown in B's window", shownMs);
     }
     {
@@ -141,6 +145,10 @@ int main(int argc, char** argv) {
             a.room().send(QStringLiteral("오프라인 %1").arg(i));
         std::printf("burst: %d messages taken offline in %.0f ms (outbox file and rows)\n", burst,
                     clock.nsecsElapsed() / 1e6);
+        a.outbox().flush();
+        const qint64 takenCommits = a.outbox().diskCommits();
+        std::printf("burst: written to the outbox file in %lld transactions (one sync each)\n",
+                    static_cast<long long>(takenCommits));
         runUntil([] { return false; }, 200);
         test::StallMeter stalls;
         clock.start();
@@ -162,6 +170,9 @@ int main(int argc, char** argv) {
                     done ? "all" : "NOT all", burst, total, stalls.longestMs());
         if (!done)
             return 1;
+        a.outbox().flush();
+        std::printf("burst: settled ones removed from the outbox file in %lld transactions\n",
+                    static_cast<long long>(a.outbox().diskCommits() - takenCommits));
     }
     std::filesystem::remove_all(dataDir);
     return 0;
