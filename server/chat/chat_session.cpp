@@ -1,6 +1,7 @@
 #include "chat_session.h"
 
 #include "db_worker.h"
+#include "directory_logic.h"
 #include "field_limits.h"
 #include "hub.h"
 #include "phone_claims.h"
@@ -236,14 +237,8 @@ void ChatSession::handleAuth(const FieldList& fields) {
             PhoneClaims::SignIn claim;
             if (self->claimPhones_)
                 claim = PhoneClaims::signIn(storage, phone, presented, fresh);
-            if (!claim.refused) {
-                bool keepPicture = true;
-                if (!user.profilePic.empty()) {
-                    const auto file = storage.file(user.profilePic);
-                    keepPicture = !(file && file->complete);
-                }
-                storage.upsertUser(user, keepPicture);
-            }
+            if (!claim.refused)
+                DirectoryLogic::signIn(storage, user);
             return [self, phone, claim](bool committed) {
                 self->finishSignIn(phone, committed, claim.refused, claim.issued);
                 self->jobDone();

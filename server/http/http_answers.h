@@ -21,10 +21,7 @@ inline const char* const kNotFound = "찾을 수 없습니다";
 inline const char* const kBadMethod = "허용되지 않는 요청 방식입니다";
 inline const char* const kBadJson = "잘못된 JSON입니다";
 inline const char* const kNeedPhone = "전화번호가 필요합니다";
-inline const char* const kUnknownUser = "가입하지 않은 사용자입니다";
-inline const char* const kSelfFriend = "자기 자신은 친구로 추가할 수 없습니다";
 inline const char* const kBadField = "요청 항목이 잘못되었습니다";
-inline const char* const kBadRoomType = "지원하지 않는 방 종류입니다";
 inline const char* const kBadChunk = "잘못된 조각 번호입니다";
 inline const char* const kUnhealthy = "데이터베이스가 응답하지 않습니다";
 } // namespace HttpText

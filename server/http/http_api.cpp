@@ -3,6 +3,7 @@
 #include "http_answers.h"
 
 #include "db_worker.h"
+#include "directory_logic.h"
 #include "file_store.h"
 #include "hub.h"
 #include "ids.h"
@@ -14,7 +15,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -36,6 +36,22 @@ void fetchFileChunk(DbWorker& worker, const std::string& who, const std::string&
             return [chunk, ready](bool) { ready(std::move(*chunk)); };
         },
         [ready](bool) { ready(std::nullopt); });
+}
+
+// A rule's refusal as its status: 400 for the request itself, 404 for a user or file that is
+// not there, 429 for a creator over the rate.
+HttpReply refusal(const DirectoryResult& result) {
+    switch (result.refusal) {
+    case Refusal::UnknownUser:
+    case Refusal::NoFile:
+        return text(404, result.error);
+    case Refusal::TooFast:
+        return text(429, result.error);
+    case Refusal::Invalid:
+    case Refusal::None:
+        break;
+    }
+    return text(400, result.error);
 }
 
 } // namespace
@@ -211,21 +227,17 @@ void HttpApi::addFriend(const std::string& body, const BearerHash& bearer, Reply
     if (refusedAsTooLong({{Field::Phone, &me}, {Field::Phone, &other}, {Field::Alias, &alias}},
                          reply))
         return;
-    if (me == other) {
-        reply(text(400, HttpText::kSelfFriend));
+    if (const DirectoryResult refused = DirectoryLogic::checkFriend(me, other); !refused.ok()) {
+        reply(refusal(refused));
         return;
     }
     postFor(
         me, bearer,
         [me, other, alias, reply](Storage& storage) -> Completion {
-            auto answer = std::make_shared<HttpReply>();
-            if (!storage.user(other) || !storage.user(me)) {
-                *answer = text(404, HttpText::kUnknownUser);
-            } else {
-                storage.addFriend(me, other, alias);
-                *answer = jsonReply({{"ok", true}});
-            }
-            return replyLater(reply, answer);
+            const DirectoryResult result = DirectoryLogic::addFriend(storage, me, other, alias);
+            return replyLater(reply,
+                              std::make_shared<HttpReply>(result.ok() ? jsonReply({{"ok", true}})
+                                                                      : refusal(result)));
         },
         reply);
 }
@@ -234,24 +246,22 @@ void HttpApi::createRoom(const std::string& body, const BearerHash& bearer, Repl
     const auto request = parseObject(body, reply);
     if (!request)
         return;
-    std::string phone, title, type;
-    if (!stringMember(*request, "phone", phone) || !stringMember(*request, "title", title) ||
-        !stringMember(*request, "type", type)) {
+    RoomRequest room;
+    if (!stringMember(*request, "phone", room.creator) ||
+        !stringMember(*request, "title", room.title) ||
+        !stringMember(*request, "type", room.type)) {
         reply(text(400, HttpText::kBadField));
         return;
     }
-    if (!normalized(phone)) {
+    if (!normalized(room.creator)) {
         reply(text(400, HttpText::kNeedPhone));
         return;
     }
-    if (refusedAsTooLong({{Field::Phone, &phone}, {Field::Title, &title}}, reply))
+    if (refusedAsTooLong({{Field::Phone, &room.creator}, {Field::Title, &room.title}}, reply))
         return;
-    if (type.empty())
-        type = "memo";
     // "group" is the server's own addition for load tests and admin scripts: creator plus
     // the listed existing users.
-    std::vector<std::string> members;
-    if (type == "group") {
+    if (room.type == "group") {
         auto it = request->find("members");
         if (it == request->end() || !it->is_array()) {
             reply(text(400, HttpText::kBadField));
@@ -265,47 +275,24 @@ void HttpApi::createRoom(const std::string& body, const BearerHash& bearer, Repl
             }
             if (refusedAsTooLong({{Field::Phone, &memberPhone}}, reply))
                 return;
-            members.push_back(memberPhone);
+            room.members.push_back(std::move(memberPhone));
         }
-        // The creator is a member whether listed or not; a phone listed twice counts once.
-        members.push_back(phone);
-        std::sort(members.begin(), members.end());
-        members.erase(std::unique(members.begin(), members.end()), members.end());
-        members.erase(std::find(members.begin(), members.end(), phone));
-        if (members.size() + 1 > maxRoomMembers_) {
-            reply(text(400,
-                       "방 인원이 너무 많습니다 (최대 " + std::to_string(maxRoomMembers_) + "명)"));
-            return;
-        }
-    } else if (type != "memo") {
-        reply(text(400, HttpText::kBadRoomType));
+    }
+    if (const DirectoryResult refused = DirectoryLogic::checkRoom(room, maxRoomMembers_);
+        !refused.ok()) {
+        reply(refusal(refused));
         return;
     }
+    const std::string phone = room.creator;
     postFor(
         phone, bearer,
-        [phone, title, type, members, reply](Storage& storage) -> Completion {
-            auto answer = std::make_shared<HttpReply>();
-            for (const std::string& member : members)
-                if (!storage.user(member)) {
-                    *answer = text(404, HttpText::kUnknownUser);
-                    return replyLater(reply, answer);
-                }
-            if (!storage.user(phone)) {
-                *answer = text(404, HttpText::kUnknownUser);
-                return replyLater(reply, answer);
-            }
-            if (std::string refused = RoomLogic::roomCreationRefused(storage, phone);
-                !refused.empty()) {
-                *answer = text(429, refused);
-                return replyLater(reply, answer);
-            }
-            const std::string room = type + ":" + randomHex128();
-            storage.createRoom(room, type, title, phone);
-            storage.addMember(room, phone);
-            for (const std::string& member : members)
-                storage.addMember(room, member);
-            *answer = jsonReply({{"room_name", room}, {"title", title}, {"type", type}});
-            return replyLater(reply, answer);
+        [room, reply](Storage& storage) -> Completion {
+            const DirectoryResult result = DirectoryLogic::createRoom(storage, room);
+            return replyLater(reply, std::make_shared<HttpReply>(
+                                         result.ok() ? jsonReply({{"room_name", result.room},
+                                                                  {"title", room.title},
+                                                                  {"type", room.type}})
+                                                     : refusal(result)));
         },
         reply);
 }
@@ -370,17 +357,10 @@ void HttpApi::setProfile(const std::string& body, const BearerHash& bearer, Repl
     postFor(
         phone, bearer,
         [phone, picture, reply](Storage& storage) -> Completion {
-            auto answer = std::make_shared<HttpReply>();
-            const auto file = picture.empty() ? std::nullopt : storage.file(picture);
-            if (!storage.user(phone)) {
-                *answer = text(404, HttpText::kUnknownUser);
-            } else if (!picture.empty() && !(file && file->complete)) {
-                *answer = text(404, FileText::kNotFound);
-            } else {
-                storage.setProfilePic(phone, picture);
-                *answer = jsonReply({{"ok", true}});
-            }
-            return replyLater(reply, answer);
+            const DirectoryResult result = DirectoryLogic::setProfilePic(storage, phone, picture);
+            return replyLater(reply,
+                              std::make_shared<HttpReply>(result.ok() ? jsonReply({{"ok", true}})
+                                                                      : refusal(result)));
         },
         reply);
 }
