@@ -2,12 +2,12 @@
 // user's transfers are cancelled or the window goes, and a cancelled save leaves nothing behind.
 
 #include "chat_protocol.h"
+#include "client_under_test.h"
 #include "event_loop.h"
 #include "fake_chat_server.h"
 #include "fake_platform.h"
 #include "file_actions.h"
 #include "files_fixture.h"
-#include "main_controller.h"
 #include "main_window.h"
 #include "room_session.h"
 #include "transcript_view.h"
@@ -80,10 +80,14 @@ protected:
         config.host = "127.0.0.1";
         config.httpPort = stalling.port();
         config.chatPort = chat.port();
-        controller = std::make_unique<MainController>("01011112222", "민지", "", config, platform);
+        controller = std::make_unique<ClientUnderTest>("01011112222", "민지", "", config, platform);
         controller->showMain();
         ASSERT_TRUE(chat.waitForConnection());
-        controller->room().open("room", "방");
+        // Files wait for the sign-in before their upload starts.
+        ASSERT_TRUE(waitUntil([&] { return !chat.framesOfType(MessageType::Auth).empty(); }));
+        chat.sendFrame(MessageType::AuthOk, {});
+        ASSERT_TRUE(controller->waitSignedIn());
+        controller->openRoom("room", "방");
         QFile old(destination());
         ASSERT_TRUE(old.open(QIODevice::WriteOnly));
         old.write("old contents");
@@ -106,8 +110,8 @@ protected:
         file.close();
         platform.openPanelAnswers = {source};
         platform.savePanelAnswers = {destination()};
-        controller->files().attachFile();
-        controller->files().saveFile("s2", "받을 파일.bin");
+        controller->attachFile();
+        controller->session().files->saveFile("s2", "받을 파일.bin");
         ASSERT_TRUE(waitUntil(
             [&] {
                 return stalling.requests.contains("PUT /v1/files/s1/chunks/0") &&
@@ -117,15 +121,15 @@ protected:
             << stalling.requests.join(", ").toStdString();
         // The first bytes of the download are written.
         spin(50);
-        ASSERT_TRUE(controller->files().uploading());
-        ASSERT_EQ(controller->transfers().running(), 2);
+        ASSERT_TRUE(controller->uploading());
+        ASSERT_EQ(controller->session().transfers->running(), 2);
     }
 
     StallingServer stalling;
     FakeChatServer chat;
     FakePlatform platform;
     QTemporaryDir dir;
-    std::unique_ptr<MainController> controller;
+    std::unique_ptr<ClientUnderTest> controller;
 };
 
 TEST_F(CancelTransfers, CancellingAllEndsBothWithTheCancelledError) {
@@ -133,13 +137,13 @@ TEST_F(CancelTransfers, CancellingAllEndsBothWithTheCancelledError) {
     platform.clear();
     // Both end in either order, each leaving its own status.
     StatusRecorder recorder(controller->window()->findChild<QLabel*>("statusLabel"));
-    controller->transfers().cancelAll();
-    ASSERT_TRUE(waitUntil([&] { return controller->transfers().running() == 0; }));
+    controller->session().transfers->cancelAll();
+    ASSERT_TRUE(waitUntil([&] { return controller->session().transfers->running() == 0; }));
 
-    EXPECT_FALSE(controller->files().uploading());
+    EXPECT_FALSE(controller->uploading());
     EXPECT_TRUE(recorder.texts.contains("업로드 실패: 취소됨"))
         << recorder.texts.join(" | ").toStdString();
-    EXPECT_FALSE(controller->mainWindow().transcript().plainText().contains("업로드"));
+    EXPECT_FALSE(controller->transcript().plainText().contains("업로드"));
     ASSERT_EQ(platform.alerts.size(), 1);
     EXPECT_EQ(platform.alerts[0].message, "다운로드 실패");
     EXPECT_EQ(platform.alerts[0].informativeText, "취소됨");

@@ -4,13 +4,13 @@
 
 #include "chat_client.h"
 #include "chat_protocol.h"
+#include "client_under_test.h"
 #include "directory.h"
 #include "directory_service.h"
 #include "event_loop.h"
 #include "fake_platform.h"
 #include "file_actions.h"
 #include "file_transfer.h"
-#include "main_controller.h"
 #include "main_window.h"
 #include "picture_cache.h"
 #include "room_session.h"
@@ -48,8 +48,8 @@ protected:
             ChatConnection once(server.chatPort);
             ASSERT_TRUE(once.signIn(phone.toStdString()));
         }
-        a = std::make_unique<MainController>(kPhoneA, "에이", "", config, platformA);
-        b = std::make_unique<MainController>(kPhoneB, "비", "", config, platformB);
+        a = std::make_unique<ClientUnderTest>(kPhoneA, "에이", "", config, platformA);
+        b = std::make_unique<ClientUnderTest>(kPhoneB, "비", "", config, platformB);
         a->showMain();
         b->showMain();
         room = QString::fromStdString(
@@ -64,7 +64,7 @@ protected:
     ServerProcess server{makeTempDir()};
     ServerConfig config;
     FakePlatform platformA, platformB;
-    std::unique_ptr<MainController> a, b;
+    std::unique_ptr<ClientUnderTest> a, b;
     QString room;
     QTemporaryDir dir;
 };
@@ -84,8 +84,8 @@ bool clickNewestFile(TranscriptView& transcript) {
 }
 
 TEST_F(FilesEndToEnd, AFileSentByOneIsSavedByTheOtherByteForByte) {
-    a->room().open(room, "비");
-    b->room().open(room, "에이");
+    a->openRoom(room, "비");
+    b->openRoom(room, "에이");
 
     QByteArray original(3 * 1024 * 1024 + 123, '\0');
     QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(original.data()), original.size() / 4);
@@ -96,26 +96,28 @@ TEST_F(FilesEndToEnd, AFileSentByOneIsSavedByTheOtherByteForByte) {
         file.write(original);
     }
     platformA.openPanelAnswers = {source};
-    a->files().attachFile();
-    ASSERT_TRUE(waitUntil([&] { return !a->files().uploading(); }, 30000));
-    EXPECT_EQ(a->mainWindow().statusText(), "업로드 완료: 사진 모음 100%.bin");
+    // A file chosen before the sign-in would wait for it: this one goes at once.
+    ASSERT_TRUE(a->waitSignedIn());
+    a->attachFile();
+    ASSERT_TRUE(waitUntil([&] { return !a->uploading(); }, 30000));
+    EXPECT_EQ(a->statusText(), "업로드 완료: 사진 모음 100%.bin");
 
     // The server hands the file message to both; B shows it as a link.
     ASSERT_TRUE(waitUntil(
         [&] {
-            const QList<ChatItem>& items = b->mainWindow().transcript().chatItems();
+            const QList<ChatItem>& items = b->transcript().chatItems();
             return !items.isEmpty() && items.last().isFile;
         },
         10000));
-    EXPECT_EQ(b->mainWindow().transcript().chatItems().last().fileName, "사진 모음 100%.bin");
+    EXPECT_EQ(b->transcript().chatItems().last().fileName, "사진 모음 100%.bin");
 
     const QString saved = dir.filePath("받은 파일.bin");
     platformB.savePanelAnswers = {saved};
     b->window()->resize(840, 600);
-    b->mainWindow().transcript().flush();
-    ASSERT_TRUE(clickNewestFile(b->mainWindow().transcript()));
+    b->transcript().flush();
+    ASSERT_TRUE(clickNewestFile(b->transcript()));
     ASSERT_TRUE(waitUntil([&] { return !platformB.openedFiles.isEmpty(); }, 30000))
-        << b->mainWindow().statusText().toStdString();
+        << b->statusText().toStdString();
     EXPECT_EQ(platformB.suggestedNames, QStringList{"사진 모음 100%.bin"});
     EXPECT_EQ(platformB.openedFiles, QStringList{saved});
     QFile file(saved);
@@ -141,15 +143,15 @@ TEST_F(FilesEndToEnd, AFriendsPictureSetOnTheServerShowsInTheSidebarAndHeader) {
     ASSERT_EQ(http(server.httpPort, "POST", "/v1/profile", setPicture).status, 200);
 
     // The refresh started by showMain may still run: wait for it, then ask again.
-    Directory& directory = a->directory();
+    Directory& directory = *a->session().directory;
     ASSERT_TRUE(waitUntil([&] { return !directory.refreshing(); }));
     QSignalSpy listed(&directory, &Directory::listsChanged);
     directory.refresh();
     ASSERT_TRUE(waitUntil([&] { return listed.count() > 0; }));
     ASSERT_EQ(directory.friends().size(), 1);
     EXPECT_EQ(directory.friends()[0].profilePic, pictureId);
-    a->room().open(room, "비"); // the header asks for the picture too
-    ASSERT_TRUE(waitUntil([&] { return a->pictures().contains(pictureId); }, 10000));
+    a->openRoom(room, "비"); // the header asks for the picture too
+    ASSERT_TRUE(waitUntil([&] { return a->session().pictures->contains(pictureId); }));
     const QImage header = a->window()->findChild<QLabel*>("roomAvatarView")->pixmap().toImage();
     EXPECT_EQ(header.pixelColor(header.width() / 2, header.height() / 2), QColor(Qt::red));
 }
@@ -191,7 +193,7 @@ quint32 crc32Of(const QByteArray& bytes) {
 }
 
 TEST_F(FilesEndToEnd, PicturesSentAsFilesShowThumbnailsLiveAndInHistory) {
-    a->room().open(room, "비");
+    a->openRoom(room, "비");
     QImage picture(600, 300, QImage::Format_RGB32);
     picture.fill(QColor(30, 90, 200));
     const QString png = dir.filePath("바다.png");
@@ -222,17 +224,17 @@ TEST_F(FilesEndToEnd, PicturesSentAsFilesShowThumbnailsLiveAndInHistory) {
         const QString id = transfer::upload(config, path, nullptr, &error);
         ASSERT_FALSE(id.isEmpty()) << error.toStdString();
         ids.append(id);
-        a->client().sendFileMetaToRoom(room, id, QFileInfo(path).fileName(),
-                                       QString::number(QFileInfo(path).size()));
+        a->session().client->sendFileMetaToRoom(room, id, QFileInfo(path).fileName(),
+                                                QString::number(QFileInfo(path).size()));
     }
 
     // A sees its own messages come back: the picture gets its thumbnail, the others none.
     const QColor sea(30, 90, 200);
-    TranscriptView& transcriptA = a->mainWindow().transcript();
+    TranscriptView& transcriptA = a->transcript();
     ASSERT_TRUE(waitUntil(
         [&] {
             return transcriptA.thumbnailResourceCount() == 1 &&
-                   a->pictures().thumbnailRefused(ids[2]);
+                   a->session().pictures->thumbnailRefused(ids[2]);
         },
         15000));
     transcriptA.flush();
@@ -241,25 +243,25 @@ TEST_F(FilesEndToEnd, PicturesSentAsFilesShowThumbnailsLiveAndInHistory) {
     expectThumbnailDrawn(transcriptA, itemsA[0].msgId, sea);
     for (const int other : {1, 2})
         EXPECT_TRUE(drawnBoxOf(transcriptA, itemsA[other].msgId, sea).isEmpty()) << other;
-    EXPECT_FALSE(a->pictures().thumbnailRefused(ids[0]));
+    EXPECT_FALSE(a->session().pictures->thumbnailRefused(ids[0]));
     EXPECT_TRUE(transcriptA.plainText().contains(": 파일 폭탄.png " +
                                                  TranscriptModel::sizeText(bomb.size())));
 
     // B opens the room afterwards: the same from the history page.
-    b->room().open(room, "에이");
-    TranscriptView& transcriptB = b->mainWindow().transcript();
+    b->openRoom(room, "에이");
+    TranscriptView& transcriptB = b->transcript();
     ASSERT_TRUE(waitUntil(
         [&] {
             return transcriptB.thumbnailResourceCount() == 1 &&
-                   b->pictures().thumbnailRefused(ids[2]);
+                   b->session().pictures->thumbnailRefused(ids[2]);
         },
         15000));
     const QList<ChatItem> itemsB = transcriptB.chatItems();
     ASSERT_EQ(itemsB.size(), 3);
     expectThumbnailDrawn(transcriptB, itemsB[0].msgId, sea);
     // The text file was never fetched as a picture.
-    EXPECT_FALSE(b->pictures().thumbnailRequests().running(ids[1]));
-    EXPECT_FALSE(b->pictures().thumbnailRefused(ids[1]));
+    EXPECT_FALSE(b->session().pictures->thumbnailRequests().running(ids[1]));
+    EXPECT_FALSE(b->session().pictures->thumbnailRefused(ids[1]));
 }
 
 } // namespace

@@ -66,14 +66,24 @@ void FilesTest::SetUp() {
     ASSERT_TRUE(dir.isValid());
     ServerConfig config = http.config();
     config.chatPort = chat.port();
-    controller = std::make_unique<MainController>(
+    controller = std::make_unique<ClientUnderTest>(
         QString::fromUtf8(kMyPhone), QString::fromUtf8(kMyNick), QString(), config, platform);
     controller->showMain();
-    ASSERT_TRUE(chat.waitForConnection());
+    ASSERT_TRUE(signIn(*controller, 1));
     // The first refresh (empty lists) is over before a test serves its own.
-    ASSERT_TRUE(waitUntil([&] { return !controller->directory().refreshing(); }));
+    ASSERT_TRUE(controller->waitForLists());
     http.clearRequests();
     platform.clear();
+}
+
+bool FilesTest::signIn(ClientUnderTest& c, int connection) {
+    if (!chat.waitForConnection(connection))
+        return false;
+    const auto auths = [&] { return chat.framesOfType(MessageType::Auth).size(); };
+    if (!waitUntil([&] { return auths() >= std::size_t(connection); }))
+        return false;
+    chat.sendFrame(MessageType::AuthOk, {});
+    return c.waitSignedIn();
 }
 
 void FilesTest::TearDown() {
@@ -108,7 +118,7 @@ void FilesTest::serveLists(const QList<QByteArray>& friends, const QList<QByteAr
     http.setReply("GET", QStringLiteral("/v1/friends"), answer(200, "[" + friends.join(',') + "]"));
     http.setReply("GET", QStringLiteral("/v1/rooms"),
                   answer(200, "{\"rooms\":[" + rooms.join(',') + "]}"));
-    Directory& directory = controller->directory();
+    Directory& directory = *controller->session().directory;
     ASSERT_TRUE(waitUntil([&] { return !directory.refreshing(); }));
     QSignalSpy changed(&directory, &Directory::listsChanged);
     directory.refresh();
@@ -116,7 +126,7 @@ void FilesTest::serveLists(const QList<QByteArray>& friends, const QList<QByteAr
 }
 
 QString FilesTest::transcriptText() const {
-    return controller->mainWindow().transcript().plainText();
+    return controller->transcript().plainText();
 }
 
 } // namespace brindlewick::test

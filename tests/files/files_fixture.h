@@ -2,12 +2,12 @@
 // A signed-in controller with its window, talking to a fake chat server and a fake HTTP server,
 // with a recording platform.
 
+#include "client_under_test.h"
 #include "event_loop.h"
 #include "fake_chat_server.h"
 #include "fake_http_server.h"
 #include "fake_platform.h"
 #include "file_actions.h"
-#include "main_controller.h"
 
 #include <QImage>
 #include <QLabel>
@@ -76,9 +76,12 @@ protected:
     int requestCount(const QString& method, const QString& path) const;
     // Serves these lists and waits until the directory has fetched them.
     void serveLists(const QList<QByteArray>& friends, const QList<QByteArray>& rooms = {});
+    // Answers the sign-in of `c`'s newest connection (the `connection`th) and waits until its
+    // outbox knows: files wait for their upload until then.
+    bool signIn(ClientUnderTest& c, int connection);
     // Runs until no upload runs.
     bool waitForUpload() {
-        return waitUntil([&] { return !controller->files().uploading(); });
+        return waitUntil([&] { return !controller->uploading(); });
     }
     template <typename T> T* widget(const char* name) const {
         return controller->window()->findChild<T*>(QString::fromLatin1(name));
@@ -90,7 +93,7 @@ protected:
     FakeHttpServer http;
     FakePlatform platform;
     QTemporaryDir dir;
-    std::unique_ptr<MainController> controller;
+    std::unique_ptr<ClientUnderTest> controller;
 };
 
 } // namespace brindlewick::test

@@ -8,6 +8,7 @@
 #include "room_session.h"
 
 #include <QClipboard>
+#include <QDir>
 #include <QGuiApplication>
 #include <QLocale>
 #include <QMimeData>
@@ -42,7 +43,7 @@ protected:
 
 TEST_F(PasteTest, APastedPictureIsSentAsAPngFileOnceConfirmed) {
     scriptUpload("p1", 1);
-    controller->room().open("room", "방");
+    controller->openRoom("room", "방");
     auto* mime = new QMimeData;
     mime->setImageData(picture());
     paste(mime);
@@ -53,7 +54,7 @@ TEST_F(PasteTest, APastedPictureIsSentAsAPngFileOnceConfirmed) {
     ASSERT_EQ(platform.alertPictures.size(), 1);
     EXPECT_EQ(platform.alertPictures[0].size(), picture().size());
     EXPECT_TRUE(composerText().isEmpty());
-    ASSERT_TRUE(controller->files().uploading());
+    ASSERT_TRUE(controller->uploading());
     ASSERT_TRUE(waitForUpload());
 
     ASSERT_TRUE(waitUntil([&] { return !chat.framesOfType(MessageType::FileMeta).empty(); }));
@@ -73,21 +74,31 @@ TEST_F(PasteTest, APastedPictureIsSentAsAPngFileOnceConfirmed) {
     EXPECT_TRUE(sent.startsWith("\x89PNG"));
     EXPECT_EQ(QImage::fromData(sent, "PNG").convertToFormat(QImage::Format_RGB32), picture());
     EXPECT_EQ(meta.at(3), QString::number(sent.size()));
+
+    // The PNG waits beside the outbox until the server has the file, then goes.
+    const QDir kept(controller->session().outbox->filesFolder());
+    EXPECT_EQ(kept.entryList(QDir::Files).size(), 1);
+    chat.sendFrame(MessageType::FileMeta,
+                   wire::FileMessage{"room", kMyNick, "p1", fields.at(2), fields.at(3),
+                                     "2026-12-11T09:00:00", "3", kMyPhone, fields.at(5)}
+                       .encode());
+    ASSERT_TRUE(waitUntil([&] { return controller->session().outbox->size() == 0; }));
+    EXPECT_TRUE(kept.entryList(QDir::Files).isEmpty());
 }
 
 TEST_F(PasteTest, NothingLeavesWhenThePictureIsRefusedOrNoRoomIsOpen) {
-    controller->room().open("room", "방");
+    controller->openRoom("room", "방");
     platform.alertAnswers = {Platform::kFirstButton + 1};
     auto* mime = new QMimeData;
     mime->setImageData(picture());
     paste(mime);
     EXPECT_EQ(platform.alerts.size(), 1);
-    EXPECT_FALSE(controller->files().uploading());
+    EXPECT_FALSE(controller->uploading());
 
     // The composer is off without a room; the action itself still refuses.
-    controller->room().close();
+    controller->closeRoom();
     platform.clear();
-    controller->files().attachPastedImage(picture());
+    controller->session().files->attachPastedImage(picture());
     ASSERT_EQ(platform.alerts.size(), 1);
     EXPECT_EQ(platform.alerts[0].message, "먼저 채팅방을 열어주세요.");
     EXPECT_TRUE(platform.alertPictures.isEmpty());
@@ -97,7 +108,7 @@ TEST_F(PasteTest, NothingLeavesWhenThePictureIsRefusedOrNoRoomIsOpen) {
 
 TEST_F(PasteTest, PastedFilesAreConfirmedOnceAndSentOneAfterAnother) {
     scriptUpload("f1", 1);
-    controller->room().open("room", "방");
+    controller->openRoom("room", "방");
     const QString first = writeFile("첫째.txt", "one");
     const QString second = writeFile("둘째.pdf", QByteArray(2048, 'x'));
     auto* mime = new QMimeData;
@@ -124,25 +135,28 @@ TEST_F(PasteTest, PastedFilesAreConfirmedOnceAndSentOneAfterAnother) {
     EXPECT_EQ(requestCount("POST", "/v1/files"), 2);
 }
 
-TEST_F(PasteTest, TheRestOfAPasteStaysBehindWhenTheRoomChanges) {
+TEST_F(PasteTest, EveryFileOfAPasteGoesToItsRoomWhenAnotherOpens) {
     scriptUpload("f1", 1);
-    controller->room().open("room", "방");
+    controller->openRoom("room", "방");
     auto* mime = new QMimeData;
     mime->setUrls({QUrl::fromLocalFile(writeFile("a.txt", "a")),
                    QUrl::fromLocalFile(writeFile("b.txt", "b"))});
     paste(mime);
-    ASSERT_TRUE(controller->files().uploading());
-    controller->room().open("other", "다른 방");
+    ASSERT_TRUE(controller->uploading());
+    // Both wait in the outbox for the room they were pasted into.
+    controller->openRoom("other", "다른 방");
+    ASSERT_TRUE(waitUntil([&] { return chat.framesOfType(MessageType::FileMeta).size() == 2; }));
     ASSERT_TRUE(waitForUpload());
-    QTest::qWait(50);
-    EXPECT_FALSE(controller->files().uploading());
-    ASSERT_TRUE(waitUntil([&] { return chat.framesOfType(MessageType::FileMeta).size() == 1; }));
-    EXPECT_EQ(chat.framesOfType(MessageType::FileMeta).front().fields.at(0), "room");
-    EXPECT_EQ(requestCount("POST", "/v1/files"), 1);
+    const auto frames = chat.framesOfType(MessageType::FileMeta);
+    EXPECT_EQ(frames[0].fields.at(0), "room");
+    EXPECT_EQ(frames[0].fields.at(2), "a.txt");
+    EXPECT_EQ(frames[1].fields.at(0), "room");
+    EXPECT_EQ(frames[1].fields.at(2), "b.txt");
+    EXPECT_EQ(requestCount("POST", "/v1/files"), 2);
 }
 
 TEST_F(PasteTest, TextIsPastedAsPlainTextWithoutAnyQuestion) {
-    controller->room().open("room", "방");
+    controller->openRoom("room", "방");
     struct Case {
         const char* name;
         std::function<QMimeData*()> make;
@@ -181,7 +195,7 @@ TEST_F(PasteTest, TextIsPastedAsPlainTextWithoutAnyQuestion) {
         paste(c.make());
         EXPECT_EQ(composerText(), c.expected);
         EXPECT_TRUE(platform.alerts.isEmpty());
-        EXPECT_FALSE(controller->files().uploading());
+        EXPECT_FALSE(controller->uploading());
     }
 }
 

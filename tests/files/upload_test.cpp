@@ -29,7 +29,7 @@ TEST_F(FilesTest, UploadReportsEachPercentOnceAndAnnouncesTheFile) {
     // Two and a half chunks: 40, 80, 100 after the chunks, then 100 again at the end.
     const QString path = writeFile("보고서 v2.pdf", QByteArray(5 * transfer::kChunkSize / 2, 'x'));
     scriptUpload("f1", 3);
-    controller->room().open("room-1", "방");
+    controller->openRoom("room-1", "방");
     platform.openPanelAnswers = {path};
     StatusRecorder recorder(statusLabel());
     auto* attach = widget<QPushButton>("attachBtn");
@@ -37,7 +37,7 @@ TEST_F(FilesTest, UploadReportsEachPercentOnceAndAnnouncesTheFile) {
 
     attach->click();
     EXPECT_EQ(platform.panelTitles, QStringList{"보낼 파일 선택"});
-    EXPECT_TRUE(controller->files().uploading());
+    EXPECT_TRUE(controller->uploading());
     EXPECT_FALSE(attach->isEnabled());
     EXPECT_TRUE(progress->isVisibleTo(controller->window()));
     EXPECT_EQ(statusLabel()->text(), "업로드 시작: 보고서 v2.pdf");
@@ -47,20 +47,41 @@ TEST_F(FilesTest, UploadReportsEachPercentOnceAndAnnouncesTheFile) {
                                            "업로드 완료: 보고서 v2.pdf"}));
     EXPECT_TRUE(attach->isEnabled());
     EXPECT_FALSE(progress->isVisibleTo(controller->window()));
-    // Where the upload is shows in the status line only; the transcript holds the conversation.
-    EXPECT_EQ(transcriptText(), "");
+    // Where the upload is shows in the status line only; the transcript holds the file, waiting
+    // for the server's echo.
+    QList<ChatItem> items = controller->transcript().chatItems();
+    ASSERT_EQ(items.size(), 1);
+    EXPECT_TRUE(items[0].isFile);
+    EXPECT_EQ(items[0].text, "보고서 v2.pdf");
+    EXPECT_EQ(items[0].fileSize, 2621440);
+    EXPECT_EQ(items[0].sendState, SendState::Waiting);
 
     ASSERT_TRUE(waitUntil([&] { return !chat.framesOfType(MessageType::FileMeta).empty(); }));
     const FieldList meta = chat.framesOfType(MessageType::FileMeta).front().fields;
-    EXPECT_EQ(meta, (FieldList{"room-1", "f1", "보고서 v2.pdf", "2621440", ""}));
+    ASSERT_EQ(meta.size(), 6u);
+    EXPECT_EQ(FieldList(meta.begin(), meta.begin() + 5),
+              (FieldList{"room-1", "f1", "보고서 v2.pdf", "2621440", ""}));
+    EXPECT_TRUE(wire::isClientId(meta[5]));
+
+    // The echo turns the row into the sent file.
+    chat.sendFrame(MessageType::FileMeta,
+                   wire::FileMessage{"room-1", kMyNick, "f1", "보고서 v2.pdf", "2621440",
+                                     "2026-12-11T09:00:00", "7", kMyPhone, meta[5]}
+                       .encode());
+    ASSERT_TRUE(waitUntil([&] { return controller->session().outbox->size() == 0; }));
+    items = controller->transcript().chatItems();
+    ASSERT_EQ(items.size(), 1);
+    EXPECT_EQ(items[0].sendState, SendState::Sent);
+    EXPECT_EQ(items[0].fileId, "f1");
+    EXPECT_EQ(items[0].msgId, "7");
 }
 
 TEST_F(FilesTest, TheAnnouncementGoesToTheRoomOpenWhenTheUploadStarted) {
     scriptUpload("f2", 1);
-    controller->room().open("first", "첫째");
+    controller->openRoom("first", "첫째");
     platform.openPanelAnswers = {writeFile("a.txt", "abc")};
-    controller->files().attachFile();
-    controller->room().open("second", "둘째");
+    controller->attachFile();
+    controller->openRoom("second", "둘째");
     ASSERT_TRUE(waitForUpload());
     ASSERT_TRUE(waitUntil([&] { return !chat.framesOfType(MessageType::FileMeta).empty(); }));
     EXPECT_EQ(chat.framesOfType(MessageType::FileMeta).front().fields.at(0), "first");
@@ -70,10 +91,10 @@ TEST_F(FilesTest, TheAnnouncementGoesToTheRoomOpenWhenTheUploadStarted) {
 
 TEST_F(FilesTest, AnEmptyFileReportsOnlyTheFinalPercent) {
     scriptUpload("f0", 0);
-    controller->room().open("room", "방");
+    controller->openRoom("room", "방");
     platform.openPanelAnswers = {writeFile("empty", "")};
     StatusRecorder recorder(statusLabel());
-    controller->files().attachFile();
+    controller->attachFile();
     ASSERT_TRUE(waitForUpload());
     EXPECT_EQ(recorder.texts, (QStringList{"업로드 100%", "업로드 완료: empty"}));
     ASSERT_TRUE(waitUntil([&] { return !chat.framesOfType(MessageType::FileMeta).empty(); }));
@@ -117,17 +138,19 @@ TEST_F(FilesTest, EveryFailureShowsItsLineAndStatusAndFreesTheButton) {
         // A fresh controller per case, pointed at this case's server.
         ServerConfig config = http.config();
         config.chatPort = chat.port();
-        MainController local(kMyPhone, kMyNick, QString(), config, platform);
+        ClientUnderTest local(kMyPhone, kMyNick, QString(), config, platform);
+        const int connection = chat.connectionCount() + 1;
         local.showMain();
+        ASSERT_TRUE(signIn(local, connection));
         // The lists' counts would replace the failure's status.
-        ASSERT_TRUE(waitUntil([&] { return !local.directory().refreshing(); }));
-        local.room().open("room", "방");
+        ASSERT_TRUE(local.waitForLists());
+        local.openRoom("room", "방");
         const QString path = c.fileExists ? writeFile("up.bin", "data") : dir.filePath("missing");
         platform.openPanelAnswers = {path};
-        local.files().attachFile();
-        ASSERT_TRUE(waitUntil([&] { return !local.files().uploading(); }));
-        const QString transcript = local.mainWindow().transcript().plainText();
-        EXPECT_EQ(local.mainWindow().statusText(), "업로드 실패: " + c.expectedError);
+        local.attachFile();
+        ASSERT_TRUE(waitUntil([&] { return !local.uploading(); }));
+        const QString transcript = local.transcript().plainText();
+        EXPECT_EQ(local.statusText(), "업로드 실패: " + c.expectedError);
         EXPECT_FALSE(transcript.contains("업로드")) << transcript.toStdString();
         EXPECT_TRUE(local.window()->findChild<QPushButton*>("attachBtn")->isEnabled());
         EXPECT_FALSE(local.window()
@@ -139,12 +162,12 @@ TEST_F(FilesTest, EveryFailureShowsItsLineAndStatusAndFreesTheButton) {
 
 TEST_F(FilesTest, AskingAgainDuringAnUploadOnlyBeeps) {
     scriptUpload("f3", 1);
-    controller->room().open("room", "방");
+    controller->openRoom("room", "방");
     platform.openPanelAnswers = {writeFile("a", "1"), writeFile("b", "2")};
-    controller->files().attachFile();
-    controller->files().attachFile();
+    controller->attachFile();
+    controller->attachFile();
     // A drop too: the same one upload at a time.
-    controller->files().attachDroppedFile(writeFile("c", "3"));
+    controller->session().files->attachDroppedFile(writeFile("c", "3"));
     EXPECT_EQ(platform.count("beep"), 2);
     EXPECT_EQ(platform.count("openPanel"), 1);
     ASSERT_TRUE(waitForUpload());
@@ -156,16 +179,16 @@ TEST_F(FilesTest, AskingAgainDuringAnUploadOnlyBeeps) {
 TEST_F(FilesTest, WithoutARoomOnlyTheAlertAndACancelledPanelChangesNothing) {
     // "파일" is off without a room; asked another way, the action still refuses.
     EXPECT_FALSE(widget<QPushButton>("attachBtn")->isEnabled());
-    controller->files().attachFile();
+    controller->attachFile();
     ASSERT_EQ(platform.alerts.size(), 1);
     EXPECT_EQ(platform.alerts[0].message, "먼저 채팅방을 열어주세요.");
     EXPECT_EQ(platform.count("openPanel"), 0);
 
-    controller->room().open("room", "방");
+    controller->openRoom("room", "방");
     const QString status = statusLabel()->text();
-    controller->files().attachFile(); // no answer scripted: cancelled
+    controller->attachFile(); // no answer scripted: cancelled
     EXPECT_EQ(platform.count("openPanel"), 1);
-    EXPECT_FALSE(controller->files().uploading());
+    EXPECT_FALSE(controller->uploading());
     EXPECT_TRUE(widget<QPushButton>("attachBtn")->isEnabled());
     EXPECT_EQ(statusLabel()->text(), status);
     EXPECT_EQ(transcriptText(), "");
@@ -191,7 +214,7 @@ bool drop(QWidget* target, QMimeData* mime) {
 
 TEST_F(FilesTest, ADroppedFileIsSentLikeAChosenOne) {
     scriptUpload("d1", 1);
-    controller->room().open("room", "방");
+    controller->openRoom("room", "방");
     const QString path = writeFile("끌어놓기.txt", "dropped");
     std::unique_ptr<QMimeData> mime(urlsOf({QUrl::fromLocalFile(path)}));
     auto* composer = widget<QPlainTextEdit>("composeView");
@@ -206,7 +229,7 @@ TEST_F(FilesTest, ADroppedFileIsSentLikeAChosenOne) {
         ASSERT_TRUE(
             waitUntil([&] { return chat.framesOfType(MessageType::FileMeta).size() == sent + 1; }));
         ++sent;
-        EXPECT_FALSE(controller->files().uploading());
+        EXPECT_FALSE(controller->uploading());
         EXPECT_EQ(composer->toPlainText(), "");
         EXPECT_EQ(chat.framesOfType(MessageType::FileMeta).back().fields.at(2), "끌어놓기.txt");
     }
@@ -216,7 +239,7 @@ TEST_F(FilesTest, ADroppedFileIsSentLikeAChosenOne) {
 
     // While no room is open: the same alert as the button, and no question.
     platform.clear();
-    controller->room().close();
+    controller->closeRoom();
     EXPECT_TRUE(drop(controller->window(), mime.get()));
     ASSERT_TRUE(waitUntil([&] { return platform.alerts.size() == 1; }));
     EXPECT_EQ(platform.alerts[0].message, "먼저 채팅방을 열어주세요.");
@@ -224,7 +247,7 @@ TEST_F(FilesTest, ADroppedFileIsSentLikeAChosenOne) {
 
 TEST_F(FilesTest, ADropAsksBeforeSending) {
     scriptUpload("d2", 1);
-    controller->room().open("room", "방");
+    controller->openRoom("room", "방");
     const QString path = writeFile("발표 자료.txt", QByteArray(1536, 'x'));
     struct Case {
         const char* name;
@@ -236,16 +259,16 @@ TEST_F(FilesTest, ADropAsksBeforeSending) {
         {"cancelled", Platform::kFirstButton + 1, {}, false},
         // The question ran the event loop: the room it was dropped on has gone.
         {"room changed meanwhile", Platform::kFirstButton,
-         [this] { controller->room().open("other", "다른 방"); }, false},
+         [this] { controller->openRoom("other", "다른 방"); }, false},
         {"confirmed", Platform::kFirstButton, {}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         platform.clear();
-        controller->room().open("room", "방");
+        controller->openRoom("room", "방");
         platform.alertAnswers = {c.answer};
         platform.duringAlert = c.duringAlert;
-        controller->files().attachDroppedFile(path);
+        controller->session().files->attachDroppedFile(path);
         platform.duringAlert = nullptr;
         ASSERT_EQ(platform.alerts.size(), 1);
         EXPECT_EQ(platform.alerts[0].message, "파일을 보낼까요?");
@@ -254,7 +277,7 @@ TEST_F(FilesTest, ADropAsksBeforeSending) {
                       QLocale().formattedDataSize(1536, 1, QLocale::DataSizeTraditionalFormat) +
                       ")");
         EXPECT_EQ(platform.alerts[0].buttons, QStringList({"보내기", "취소"}));
-        EXPECT_EQ(controller->files().uploading(), c.sent);
+        EXPECT_EQ(controller->uploading(), c.sent);
     }
     ASSERT_TRUE(waitForUpload());
     ASSERT_TRUE(waitUntil([&] { return chat.framesOfType(MessageType::FileMeta).size() == 1; }));
@@ -263,7 +286,7 @@ TEST_F(FilesTest, ADropAsksBeforeSending) {
 }
 
 TEST_F(FilesTest, TheWindowIsHighlightedWhileAFileIsDraggedOverIt) {
-    controller->room().open("room", "방");
+    controller->openRoom("room", "방");
     platform.alertAnswers = {Platform::kFirstButton + 1};
     std::unique_ptr<QMimeData> file(urlsOf({QUrl::fromLocalFile(writeFile("a.txt", "1"))}));
     std::unique_ptr<QMimeData> folder(urlsOf({QUrl::fromLocalFile(dir.path())}));
@@ -295,17 +318,17 @@ TEST_F(FilesTest, TheWindowIsHighlightedWhileAFileIsDraggedOverIt) {
     EXPECT_TRUE(drop(window, file.get()));
     EXPECT_FALSE(highlight->isVisible());
     ASSERT_TRUE(waitUntil([&] { return platform.alerts.size() == 1; }));
-    EXPECT_FALSE(controller->files().uploading());
+    EXPECT_FALSE(controller->uploading());
 }
 
 TEST_F(FilesTest, FoldersAndRemoteAddressesAreNotTakenAsFiles) {
-    controller->room().open("room", "방");
+    controller->openRoom("room", "방");
     std::unique_ptr<QMimeData> folder(urlsOf({QUrl::fromLocalFile(dir.path())}));
     std::unique_ptr<QMimeData> remote(urlsOf({QUrl("https://example.com/a.txt")}));
     EXPECT_FALSE(drop(controller->window(), folder.get()));
     EXPECT_FALSE(drop(controller->window(), remote.get()));
     spin(50);
-    EXPECT_FALSE(controller->files().uploading());
+    EXPECT_FALSE(controller->uploading());
     EXPECT_TRUE(platform.calls.isEmpty());
     EXPECT_TRUE(http.requests().empty());
 }
