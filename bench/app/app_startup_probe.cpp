@@ -6,6 +6,7 @@
 #include "chat_client.h"
 #include "main_controller.h"
 #include "probe_common.h"
+#include "user_session.h"
 
 #include <QMainWindow>
 #include <cstdio>
@@ -13,11 +14,12 @@
 int main(int argc, char** argv) {
     return brindlewick::runBrindlewick(argc, argv, [](brindlewick::AppDelegate& delegate) {
         brindlewick::MainController* main = delegate.mainController();
-        if (!main) {
+        brindlewick::UserSession* session = delegate.session();
+        if (!main || !session) {
             std::fprintf(stderr, "no stored sign-in: the login window opened instead\n");
             std::exit(1);
         }
         new brindlewick::bench::FirstPaintProbe(main->window(),
-                                                [main] { return main->client().connected(); });
+                                                [session] { return session->client->connected(); });
     });
 }

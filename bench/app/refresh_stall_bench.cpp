@@ -4,8 +4,8 @@
 //   QT_QPA_PLATFORM=offscreen refresh_stall_bench [DELAY_MS]
 
 #include "../chat/bench_support.h"
+#include "client_under_test.h"
 #include "directory_service.h"
-#include "main_controller.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -108,10 +108,10 @@ int main(int argc, char** argv) {
     config.httpPort = server.port();
     config.chatPort = 1; // nothing listens: the chat connection fails and retries
     bench::QuietPlatform platform;
-    brindlewick::MainController controller(QStringLiteral("01000000000"), QStringLiteral("나"),
-                                           QStringLiteral(""), config, platform);
+    brindlewick::test::ClientUnderTest controller(
+        QStringLiteral("01000000000"), QStringLiteral("나"), QStringLiteral(""), config, platform);
     bool listed = false;
-    QObject::connect(&controller.directory(), &brindlewick::Directory::listsChanged,
+    QObject::connect(controller.session().directory.get(), &brindlewick::Directory::listsChanged,
                      [&] { listed = true; });
     // The first refresh comes with the window's first paint, which is measured elsewhere.
     controller.showMain();
@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
     listed = false;
     QElapsedTimer refreshClock;
     refreshClock.start();
-    controller.directory().refresh();
+    controller.session().directory->refresh();
     const double refreshGap = longestGapMs([&] { return listed; });
     const double refreshMs = refreshClock.nsecsElapsed() / 1e6;
 

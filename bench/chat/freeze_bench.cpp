@@ -10,11 +10,11 @@
 //                                               [only the cases whose name holds this]
 
 #include "bench_support.h"
+#include "client_under_test.h"
 #include "directory_service.h"
 #include "event_loop.h"
 #include "fake_chat_server.h"
 #include "fake_http_server.h"
-#include "main_controller.h"
 #include "main_window.h"
 #include "room_history.h"
 #include "room_session.h"
@@ -45,8 +45,8 @@ struct Window {
         ServerConfig config = http.config();
         config.chatPort = chat.port();
         controller =
-            std::make_unique<MainController>(QStringLiteral("01011112222"), QStringLiteral("민지"),
-                                             QStringLiteral(""), config, platform);
+            std::make_unique<ClientUnderTest>(QStringLiteral("01011112222"), QStringLiteral("민지"),
+                                              QStringLiteral(""), config, platform);
         controller->showMain();
         chat.waitForConnection();
         chat.waitForFrames(1); // Auth
@@ -55,14 +55,14 @@ struct Window {
     // Opens the room and waits for its request for the newest page.
     bool openRoom() {
         chat.clearFrames();
-        controller->room().open(kRoom, QStringLiteral("팀"));
+        controller->openRoom(kRoom, QStringLiteral("팀"));
         return waitUntil([&] { return !chat.framesOfType(MessageType::HistoryRequest).empty(); });
     }
 
     FakeChatServer chat;
     FakeHttpServer http;
     bench::QuietPlatform platform;
-    std::unique_ptr<MainController> controller;
+    std::unique_ptr<ClientUnderTest> controller;
 };
 
 struct Figures {
@@ -127,8 +127,8 @@ Figures historyPage(std::size_t entries, double idleMs, const char* what) {
         page.entries.push_back(entry(int(1000 + i), bigText(each, char('a' + i % 26))));
     StallMeter meter;
     w.chat.sendBytes(bytesOf(wire::encodeFrame(page)));
-    const Figures f = measure(meter, [&] { return w.controller->history().opened(); });
-    const TranscriptView& t = w.controller->mainWindow().transcript();
+    const Figures f = measure(meter, [&] { return w.controller->session().history->opened(); });
+    const TranscriptView& t = w.controller->transcript();
     qsizetype longest = 0;
     for (const ChatItem& item : t.chatItems())
         longest = std::max(longest, item.text.size());
@@ -154,14 +154,14 @@ Figures flood(int count, bool openRoom, double idleMs, const char* what) {
     const QString last = QString::number(count);
     const Figures f = measure(meter, [&] {
         if (!openRoom)
-            return w.controller->directory().lastMessageId(QStringLiteral("r-2")) == last;
-        const QList<ChatItem>& items = w.controller->mainWindow().transcript().chatItems();
+            return w.controller->session().directory->lastMessageId(QStringLiteral("r-2")) == last;
+        const QList<ChatItem>& items = w.controller->transcript().chatItems();
         return !items.isEmpty() && items.constLast().msgId == last;
     });
     report(what, f,
            QStringLiteral("%1 MiB; status %2 characters")
                .arg(count)
-               .arg(w.controller->mainWindow().statusText().size()),
+               .arg(w.controller->statusText().size()),
            idleMs);
     return f;
 }
@@ -187,18 +187,19 @@ Figures bigList(int rows, bool rooms, double idleMs, const char* what) {
     json.clear();
     json.squeeze();
     bool listed = false;
-    QObject::connect(&w.controller->directory(), &Directory::listsChanged, [&] { listed = true; });
-    w.controller->sidebar().setMode(rooms ? SidebarController::Mode::Chats
-                                          : SidebarController::Mode::Friends);
+    QObject::connect(w.controller->session().directory.get(), &Directory::listsChanged,
+                     [&] { listed = true; });
+    w.controller->showSidebar(rooms ? SidebarController::Mode::Chats
+                                    : SidebarController::Mode::Friends);
     const Figures f = measure(meter, [&] { return listed; });
     const long rssPeak = bench::statusKiB("VmHWM:");
     report(what, f,
            QStringLiteral("%1 rows shown, peak VmHWM %2 MiB (VmRSS %3 before, the answer's text "
                           "included); status \"%4\"")
-               .arg(w.controller->sidebar().rows().size())
+               .arg(w.controller->sidebarRows().size())
                .arg(rssPeak / 1024)
                .arg(rssBefore / 1024)
-               .arg(w.controller->mainWindow().statusText()),
+               .arg(w.controller->statusText()),
            idleMs);
     return f;
 }

@@ -9,7 +9,7 @@
 
 #include "bench_support.h"
 #include "chat_events.h"
-#include "main_controller.h"
+#include "client_under_test.h"
 #include "main_window.h"
 #include "room_history.h"
 #include "room_session.h"
@@ -25,6 +25,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+
+using brindlewick::test::ClientUnderTest;
 
 using namespace brindlewick;
 
@@ -133,15 +135,15 @@ int main(int argc, char** argv) {
         config.chatPort = server.chatPort;
         config.httpPort = server.httpPort;
         bench::QuietPlatform platform;
-        MainController b(QStringLiteral("01000000002"), QStringLiteral("비"), QStringLiteral(""),
-                         config, platform);
+        ClientUnderTest b(QStringLiteral("01000000002"), QStringLiteral("비"), QStringLiteral(""),
+                          config, platform);
         b.showMain();
-        TranscriptView& transcript = b.mainWindow().transcript();
+        TranscriptView& transcript = b.transcript();
         QAbstractScrollArea* view = transcript.view();
-        RoomHistory& history = b.history();
+        RoomHistory& history = *b.session().history;
         Beat beat;
-        if (beat.runUntil([&] { return b.mainWindow().statusText().startsWith("친구"); }) < 0) {
-            std::printf("no sign-in: %s\n", qPrintable(b.mainWindow().statusText()));
+        if (beat.runUntil([&] { return b.statusText().startsWith("친구"); }) < 0) {
+            std::printf("no sign-in: %s\n", qPrintable(b.statusText()));
             return 1;
         }
         const long rssBefore = bench::statusKiB("VmRSS:");
@@ -153,10 +155,10 @@ int main(int argc, char** argv) {
         std::vector<double> openMs, bareMs;
         QElapsedTimer clock;
         for (int i = -3; i < opens; ++i) { // three to warm up
-            b.room().close();
+            b.closeRoom();
             app.processEvents();
             clock.start();
-            b.room().open(QString::fromStdString(kRoom), QStringLiteral("에이"));
+            b.openRoom(QString::fromStdString(kRoom), QStringLiteral("에이"));
             if (beat.runUntil(
                     [&] { return history.opened() && !transcript.chatItems().isEmpty(); }) < 0) {
                 std::printf("no newest page\n");

@@ -7,7 +7,7 @@
 
 #include "bench_support.h"
 #include "chat_protocol.h"
-#include "main_controller.h"
+#include "client_under_test.h"
 #include "main_window.h"
 #include "room_session.h"
 #include "transcript_view.h"
@@ -29,6 +29,8 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+
+using brindlewick::test::ClientUnderTest;
 
 using namespace brindlewick;
 
@@ -132,10 +134,10 @@ int main(int argc, char** argv) {
     ServerConfig config;
     config.chatPort = server.port;
     config.httpPort = closedPort(); // the lists fail fast and stay empty
-    MainController controller(QStringLiteral("01000000000"), QStringLiteral("벤치"),
-                              QStringLiteral(""), config, platform);
+    ClientUnderTest controller(QStringLiteral("01000000000"), QStringLiteral("벤치"),
+                               QStringLiteral(""), config, platform);
     controller.showMain();
-    controller.room().open(room, QStringLiteral("벤치"));
+    controller.openRoom(room, QStringLiteral("벤치"));
     app.processEvents();
     const long rssBefore = bench::statusKiB("VmRSS:");
 
@@ -162,18 +164,16 @@ int main(int argc, char** argv) {
     // The transcript keeps its cap of entries; the newest one tells when all were shown.
     const QString lastId = QString::number(count);
     // An id lookup, cheap in every version of the transcript (its list of items is not).
-    const auto shownLast = [&] {
-        return controller.mainWindow().transcript().indexOfMsgId(lastId) >= 0;
-    };
+    const auto shownLast = [&] { return controller.transcript().indexOfMsgId(lastId) >= 0; };
     while (!shownLast() && deadline.elapsed() < 300000)
         app.processEvents(QEventLoop::AllEvents, 50);
-    controller.mainWindow().transcript().flush();
+    controller.transcript().flush();
     const double seconds = clock.nsecsElapsed() / 1e9;
     beating = false;
     // The stretch still running when the last message was shown counts as well.
     longestGap = std::max(longestGap, clock.nsecsElapsed() - lastBeat);
     const long rssAfter = bench::statusKiB("VmRSS:");
-    const qsizetype kept = controller.mainWindow().transcript().chatItems().size();
+    const qsizetype kept = controller.transcript().chatItems().size();
     const int shown = shownLast() ? count : 0;
 
     // Baseline: the same texts into a bare document, one insertText per message.
@@ -191,7 +191,7 @@ int main(int argc, char** argv) {
     std::printf("ingest: %d of %d messages shown in %.2f s: %.0f messages/s; %lld entries kept "
                 "(cap %d)\n",
                 shown, count, seconds, shown / seconds, static_cast<long long>(kept),
-                controller.mainWindow().transcript().entryCap());
+                controller.transcript().entryCap());
     std::printf("longest stretch away from the event loop: %.1f ms (aim < 100), %d turns\n",
                 longestGap / 1e6, beats);
     std::printf("baseline, bare QTextDocument with the same texts: %.2f s (%.0f messages/s); "

@@ -8,9 +8,8 @@
 
 #include "bench_support.h"
 #include "chat_client.h"
-#include "main_controller.h"
+#include "client_under_test.h"
 #include "main_window.h"
-#include "outbox.h"
 #include "room_session.h"
 #include "transcript_view.h"
 
@@ -26,6 +25,8 @@
 
 #include <cstdio>
 #include <filesystem>
+
+using brindlewick::test::ClientUnderTest;
 
 using namespace brindlewick;
 
@@ -75,45 +76,44 @@ int main(int argc, char** argv) {
         config.chatPort = server.chatPort;
         config.httpPort = server.httpPort;
         bench::QuietPlatform platformA, platformB;
-        MainController a(QStringLiteral("01000000001"), QStringLiteral("에이"), QStringLiteral(""),
-                         config, platformA);
-        MainController b(QStringLiteral("01000000002"), QStringLiteral("비"), QStringLiteral(""),
-                         config, platformB);
+        ClientUnderTest a(QStringLiteral("01000000001"), QStringLiteral("에이"), QStringLiteral(""),
+                          config, platformA);
+        ClientUnderTest b(QStringLiteral("01000000002"), QStringLiteral("비"), QStringLiteral(""),
+                          config, platformB);
         a.showMain();
         b.showMain();
         const QString room = QStringLiteral("dm:01000000001:01000000002");
         // The server takes a direct room only with a phone that signed in once.
-        if (!runUntil({b.mainWindow().transcript().view()->model()},
-                      [&] { return a.outbox().signedIn() && b.outbox().signedIn(); }))
+        if (!runUntil({b.transcript().view()->model()}, [&] {
+                return a.session().outbox->signedIn() && b.session().outbox->signedIn();
+            }))
             return 1;
         // The first message creates the room on the server; B joins after it.
-        a.room().open(room, QStringLiteral("비"));
-        a.mainWindow().composer()->setPlainText(QStringLiteral("준비"));
-        QTest::keyClick(a.mainWindow().composer(), Qt::Key_Return);
-        if (!runUntil({a.mainWindow().transcript().view()->model()},
-                      [&] { return a.mainWindow().transcript().model().messageCount() > 0; }))
+        a.openRoom(room, QStringLiteral("비"));
+        a.composer()->setPlainText(QStringLiteral("준비"));
+        QTest::keyClick(a.composer(), Qt::Key_Return);
+        if (!runUntil({a.transcript().view()->model()},
+                      [&] { return a.transcript().model().messageCount() > 0; }))
             return 1;
-        b.room().open(room, QStringLiteral("에이"));
+        b.openRoom(room, QStringLiteral("에이"));
         // Warm up until B sees a message.
-        for (int tries = 0; b.mainWindow().transcript().model().messageCount() == 0 && tries < 50;
-             ++tries) {
-            a.mainWindow().composer()->setPlainText(QStringLiteral("준비"));
-            QTest::keyClick(a.mainWindow().composer(), Qt::Key_Return);
+        for (int tries = 0; b.transcript().model().messageCount() == 0 && tries < 50; ++tries) {
+            a.composer()->setPlainText(QStringLiteral("준비"));
+            QTest::keyClick(a.composer(), Qt::Key_Return);
             runUntil(
-                {b.mainWindow().transcript().view()->model()},
-                [&] { return b.mainWindow().transcript().model().messageCount() != 0; }, 200);
+                {b.transcript().view()->model()},
+                [&] { return b.transcript().model().messageCount() != 0; }, 200);
         }
-        if (b.mainWindow().transcript().model().messageCount() == 0) {
-            std::printf("no delivery; B shows: %s\n",
-                        qPrintable(b.mainWindow().transcript().plainText()));
+        if (b.transcript().model().messageCount() == 0) {
+            std::printf("no delivery; B shows: %s\n", qPrintable(b.transcript().plainText()));
             return 1;
         }
         runUntil(
-            {b.mainWindow().transcript().view()->model()}, [] { return false; },
+            {b.transcript().view()->model()}, [] { return false; },
             300); // warm-up echoes settle
 
-        const TranscriptModel& modelA = a.mainWindow().transcript().model();
-        const TranscriptModel& modelB = b.mainWindow().transcript().model();
+        const TranscriptModel& modelA = a.transcript().model();
+        const TranscriptModel& modelB = b.transcript().model();
         auto ownSent = [&](int before) {
             if (modelA.messageCount() <= before)
                 return false;
@@ -126,28 +126,26 @@ int main(int argc, char** argv) {
         for (int i = 0; i < count; ++i) {
             const int beforeA = modelA.messageCount();
             const int beforeB = modelB.messageCount();
-            a.mainWindow().composer()->setPlainText(QStringLiteral("지연 측정 메시지 %1").arg(i));
+            a.composer()->setPlainText(QStringLiteral("지연 측정 메시지 %1").arg(i));
             bool sent = false, shown = false;
             clock.start();
-            QTest::keyClick(a.mainWindow().composer(), Qt::Key_Return);
-            if (!runUntil({a.mainWindow().transcript().view()->model(),
-                           b.mainWindow().transcript().view()->model()},
-                          [&] {
-                              if (!sent && ownSent(beforeA)) {
-                                  sent = true;
-                                  ownMs.push_back(clock.nsecsElapsed() / 1e6);
-                              }
-                              if (!shown && modelB.messageCount() > beforeB) {
-                                  shown = true;
-                                  windowMs.push_back(clock.nsecsElapsed() / 1e6);
-                              }
-                              return sent && shown;
-                          }))
+            QTest::keyClick(a.composer(), Qt::Key_Return);
+            if (!runUntil({a.transcript().view()->model(), b.transcript().view()->model()}, [&] {
+                    if (!sent && ownSent(beforeA)) {
+                        sent = true;
+                        ownMs.push_back(clock.nsecsElapsed() / 1e6);
+                    }
+                    if (!shown && modelB.messageCount() > beforeB) {
+                        shown = true;
+                        windowMs.push_back(clock.nsecsElapsed() / 1e6);
+                    }
+                    return sent && shown;
+                }))
                 return 1;
         }
         std::printf("transcripts: A %lld entries, B %lld entries\n",
-                    static_cast<long long>(a.mainWindow().transcript().chatItems().size()),
-                    static_cast<long long>(b.mainWindow().transcript().model().messageCount()));
+                    static_cast<long long>(a.transcript().chatItems().size()),
+                    static_cast<long long>(b.transcript().model().messageCount()));
 
         // Baseline: two plain connections through the same server.
         test::ChatConnection sa(server.chatPort), sb(server.chatPort);

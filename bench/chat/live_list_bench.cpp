@@ -6,8 +6,8 @@
 //   live_list_bench [messages]
 
 #include "bench_support.h"
+#include "client_under_test.h"
 #include "directory_service.h"
-#include "main_controller.h"
 #include "main_window.h"
 #include "sidebar_controller.h"
 
@@ -18,6 +18,8 @@
 
 #include <cstdio>
 #include <random>
+
+using brindlewick::test::ClientUnderTest;
 
 using namespace brindlewick;
 
@@ -68,9 +70,9 @@ Figures measure(QApplication& app, int rooms, int messages) {
     ServerConfig config;
     config.chatPort = closedPort();
     config.httpPort = closedPort();
-    MainController controller(QStringLiteral("01000000000"), QStringLiteral("벤치"),
-                              QStringLiteral(""), config, platform);
-    controller.mainWindow().window()->show();
+    ClientUnderTest controller(QStringLiteral("01000000000"), QStringLiteral("벤치"),
+                               QStringLiteral(""), config, platform);
+    controller.session().window->window()->show();
     QList<FriendRecord> friendList;
     QList<RoomRecord> roomList;
     for (int i = 0; i < rooms; ++i) {
@@ -87,9 +89,9 @@ Figures measure(QApplication& app, int rooms, int messages) {
                      QStringLiteral("2026-12-10T09:00:00+09:00")};
         roomList.append(room);
     }
-    Directory& directory = controller.directory();
+    Directory& directory = *controller.session().directory;
     directory.setLists(friendList, roomList);
-    controller.sidebar().setMode(SidebarController::Mode::Chats);
+    controller.showSidebar(SidebarController::Mode::Chats);
     app.processEvents();
 
     std::mt19937 random(7);
@@ -106,12 +108,12 @@ Figures measure(QApplication& app, int rooms, int messages) {
         directory.noteMessage(targets[i], QString::number(i + 1), true, last);
     });
     // The friends list shown: the chats list's model is left alone.
-    controller.sidebar().setMode(SidebarController::Mode::Friends);
+    controller.showSidebar(SidebarController::Mode::Friends);
     f.directoryOnlyUs = perCallUs(app, messages, [&](int i) {
         directory.noteMessage(targets[(i + messages / 2) % messages], QString::number(i + 1), true,
                               last);
     });
-    controller.sidebar().setMode(SidebarController::Mode::Chats);
+    controller.showSidebar(SidebarController::Mode::Chats);
     const QString top = directory.rooms().first().room;
     f.topRoomUs = perCallUs(app, messages, [&](int i) {
         directory.noteMessage(top, QString::number(i + 1), true, last);

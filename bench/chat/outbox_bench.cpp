@@ -9,7 +9,7 @@
 //   chat_outbox_bench [messages] [burst]
 
 #include "bench_support.h"
-#include "main_controller.h"
+#include "client_under_test.h"
 #include "main_window.h"
 #include "outbox.h"
 #include "room_session.h"
@@ -25,6 +25,8 @@
 
 #include <cstdio>
 #include <filesystem>
+
+using brindlewick::test::ClientUnderTest;
 
 using namespace brindlewick;
 
@@ -48,8 +50,8 @@ void report(const char* what, const std::vector<double>& ms) {
                 *std::max_element(ms.begin(), ms.end()));
 }
 
-const ChatItem* lastOf(MainController& c) {
-    const TranscriptModel& model = c.mainWindow().transcript().model();
+const ChatItem* lastOf(ClientUnderTest& c) {
+    const TranscriptModel& model = c.transcript().model();
     for (int row = model.size() - 1; row >= 0; --row)
         if (const ChatItem* item = model.message(row))
             return item;
@@ -72,42 +74,44 @@ int main(int argc, char** argv) {
         config.chatPort = server.chatPort;
         config.httpPort = server.httpPort;
         bench::QuietPlatform platformA, platformB;
-        MainController a(QStringLiteral("01000000001"), QStringLiteral("에이"), QStringLiteral(""),
-                         config, platformA);
-        MainController b(QStringLiteral("01000000002"), QStringLiteral("비"), QStringLiteral(""),
-                         config, platformB);
-        a.outbox().attach(outboxes.filePath("a.db"));
+        ClientUnderTest a(QStringLiteral("01000000001"), QStringLiteral("에이"), QStringLiteral(""),
+                          config, platformA);
+        ClientUnderTest b(QStringLiteral("01000000002"), QStringLiteral("비"), QStringLiteral(""),
+                          config, platformB);
+        a.session().outbox->attach(outboxes.filePath("a.db"));
         a.showMain();
         b.showMain();
-        if (!runUntil([&] { return a.outbox().signedIn() && b.outbox().signedIn(); }))
+        if (!runUntil(
+                [&] { return a.session().outbox->signedIn() && b.session().outbox->signedIn(); }))
             return 1;
-        a.room().open(room, QStringLiteral("비"));
-        b.room().open(room, QStringLiteral("에이"));
-        QPlainTextEdit* composer = a.mainWindow().composer();
+        a.openRoom(room, QStringLiteral("비"));
+        b.openRoom(room, QStringLiteral("에이"));
+        QPlainTextEdit* composer = a.composer();
         for (int i = 0; i < 20; ++i) { // warm up
             composer->setPlainText(QStringLiteral("준비"));
             QTest::keyClick(composer, Qt::Key_Return);
         }
-        if (!runUntil([&] { return a.outbox().size() == 0 && b.room().isOpen(); }))
+        if (!runUntil(
+                [&] { return a.session().outbox->size() == 0 && b.session().room->isOpen(); }))
             return 1;
         runUntil([] { return false; }, 300);
 
         std::vector<double> sentMs, shownMs;
-        const qint64 commitsBefore = a.outbox().diskCommits();
+        const qint64 commitsBefore = a.session().outbox->diskCommits();
         QElapsedTimer clock;
         for (int i = 0; i < count; ++i) {
-            const int before = b.mainWindow().transcript().model().messageCount();
+            const int before = b.transcript().model().messageCount();
             composer->setPlainText(QStringLiteral("지연 측정 메시지 %1").arg(i));
             clock.start();
             QTest::keyClick(composer, Qt::Key_Return);
             bool sent = false, shown = false;
             if (!runUntil([&] {
-                    if (!sent && a.outbox().size() == 0 && lastOf(a) &&
+                    if (!sent && a.session().outbox->size() == 0 && lastOf(a) &&
                         lastOf(a)->sendState == SendState::Sent) {
                         sent = true;
                         sentMs.push_back(clock.nsecsElapsed() / 1e6);
                     }
-                    if (!shown && b.mainWindow().transcript().model().messageCount() > before) {
+                    if (!shown && b.transcript().model().messageCount() > before) {
                         shown = true;
                         shownMs.push_back(clock.nsecsElapsed() / 1e6);
                     }
@@ -116,9 +120,10 @@ int main(int argc, char** argv) {
                 return 1;
         }
         report("Return to own row sent (echo settled)", sentMs);
-        a.outbox().flush();
+        a.session().outbox->flush();
         std::printf("outbox file: %lld transactions for %d messages taken and settled\n",
-                    static_cast<long long>(a.outbox().diskCommits() - commitsBefore), count);
+                    static_cast<long long>(a.session().outbox->diskCommits() - commitsBefore),
+                    count);
         report("Return to the message shown in B's window", shownMs);
     }
     {
@@ -135,18 +140,18 @@ int main(int argc, char** argv) {
         config.chatPort = server.chatPort;
         config.httpPort = server.httpPort;
         bench::QuietPlatform platform;
-        MainController a(QStringLiteral("01000000001"), QStringLiteral("에이"), QStringLiteral(""),
-                         config, platform);
-        a.outbox().attach(outboxes.filePath("burst.db"));
-        a.room().open(room, QStringLiteral("비"));
+        ClientUnderTest a(QStringLiteral("01000000001"), QStringLiteral("에이"), QStringLiteral(""),
+                          config, platform);
+        a.session().outbox->attach(outboxes.filePath("burst.db"));
+        a.openRoom(room, QStringLiteral("비"));
         QElapsedTimer clock;
         clock.start();
         for (int i = 0; i < burst; ++i)
-            a.room().send(QStringLiteral("오프라인 %1").arg(i));
+            a.session().room->send(QStringLiteral("오프라인 %1").arg(i));
         std::printf("burst: %d messages taken offline in %.0f ms (outbox file and rows)\n", burst,
                     clock.nsecsElapsed() / 1e6);
-        a.outbox().flush();
-        const qint64 takenCommits = a.outbox().diskCommits();
+        a.session().outbox->flush();
+        const qint64 takenCommits = a.session().outbox->diskCommits();
         std::printf("burst: written to the outbox file in %lld transactions (one sync each)\n",
                     static_cast<long long>(takenCommits));
         runUntil([] { return false; }, 200);
@@ -156,9 +161,9 @@ int main(int argc, char** argv) {
         a.showMain();
         const bool done = runUntil(
             [&] {
-                if (a.outbox().size() != 0)
+                if (a.session().outbox->size() != 0)
                     return false;
-                const QList<ChatItem> items = a.mainWindow().transcript().chatItems();
+                const QList<ChatItem> items = a.transcript().chatItems();
                 return std::all_of(items.begin(), items.end(), [](const ChatItem& item) {
                     return item.sendState == SendState::Sent;
                 });
@@ -170,9 +175,9 @@ int main(int argc, char** argv) {
                     done ? "all" : "NOT all", burst, total, stalls.longestMs());
         if (!done)
             return 1;
-        a.outbox().flush();
+        a.session().outbox->flush();
         std::printf("burst: settled ones removed from the outbox file in %lld transactions\n",
-                    static_cast<long long>(a.outbox().diskCommits() - takenCommits));
+                    static_cast<long long>(a.session().outbox->diskCommits() - takenCommits));
     }
     std::filesystem::remove_all(dataDir);
     return 0;

@@ -10,8 +10,8 @@
 // Each round starts a fresh server with an empty data folder. The client runs in its own
 // process (this program with --client) so the memory figure belongs to it alone.
 
+#include "client_under_test.h"
 #include "file_actions.h"
-#include "main_controller.h"
 #include "main_window.h"
 #include "platform.h"
 #include "room_session.h"
@@ -31,6 +31,8 @@
 
 #include <algorithm>
 #include <cstdio>
+
+using brindlewick::test::ClientUnderTest;
 
 using namespace brindlewick;
 
@@ -77,9 +79,9 @@ int runClient(int argc, char** argv, quint16 chatPort, quint16 httpPort, const Q
     config.chatPort = chatPort;
     config.httpPort = httpPort;
     BenchPlatform platform(path);
-    MainController controller("01099990000", "bench", "", config, platform);
+    ClientUnderTest controller("01099990000", "bench", "", config, platform);
     controller.showMain();
-    controller.room().open("memo:bench", "bench");
+    controller.openRoom("memo:bench", "bench");
     // Let the window settle and the connection sign in before measuring.
     QElapsedTimer settle;
     settle.start();
@@ -99,22 +101,21 @@ int runClient(int argc, char** argv, quint16 chatPort, quint16 httpPort, const Q
         if (lastTick >= 0)
             longestGapNs = std::max(longestGapNs, now - lastTick);
         lastTick = now;
-        if (started && !controller.files().uploading())
+        if (started && !controller.uploading())
             app.quit();
     });
     QElapsedTimer upload;
     QTimer::singleShot(5, [&] {
         upload.start();
-        controller.files().attachFile();
+        controller.session().files->attachFile();
         started = true;
     });
     clock.start();
     heartbeat.start();
     app.exec();
     const double seconds = upload.nsecsElapsed() / 1e9;
-    if (!controller.mainWindow().statusText().startsWith(QStringLiteral("업로드 완료: "))) {
-        std::fprintf(stderr, "upload failed: %s\n",
-                     qPrintable(controller.mainWindow().statusText()));
+    if (!controller.statusText().startsWith(QStringLiteral("업로드 완료: "))) {
+        std::fprintf(stderr, "upload failed: %s\n", qPrintable(controller.statusText()));
         return 1;
     }
     std::printf("%.6f %.3f %ld %ld\n", seconds, longestGapNs / 1e6, peakRssKiB(), before);

@@ -6,7 +6,7 @@
 //   QT_QPA_PLATFORM=offscreen manage_find_bar_bench [entries]
 
 #include "chat_client.h"
-#include "main_controller.h"
+#include "client_under_test.h"
 #include "main_window.h"
 #include "transcript_view.h"
 
@@ -70,10 +70,10 @@ Figures measure(int count, const QString& word, int rounds) {
     config.chatPort = config.httpPort = probe.serverPort();
     probe.close();
     QuietPlatform platform;
-    brindlewick::MainController controller(QStringLiteral("01000000000"), QStringLiteral("나"),
-                                           QStringLiteral(""), config, platform);
+    brindlewick::test::ClientUnderTest controller(
+        QStringLiteral("01000000000"), QStringLiteral("나"), QStringLiteral(""), config, platform);
     controller.showMain();
-    controller.client().disconnect();
+    controller.session().client->disconnect();
 
     const int markEvery = std::max(1, count / 1000);
     for (int i = 0; i < count; ++i) {
@@ -83,16 +83,16 @@ Figures measure(int count, const QString& word, int rounds) {
         const QString time = QStringLiteral("2024-05-06T%1:%2:00Z")
                                  .arg((i / 60) % 24, 2, 10, QChar('0'))
                                  .arg(i % 60, 2, 10, QChar('0'));
-        controller.mainWindow().transcript().appendChatMsgId(QString::number(1000000 + i),
-                                                             kSenders[(i * 7) % kSenders.size()],
-                                                             text, time, false, QString());
+        controller.transcript().appendChatMsgId(QString::number(1000000 + i),
+                                                kSenders[(i * 7) % kSenders.size()], text, time,
+                                                false, QString());
         if (i % 500 == 499)
             QApplication::processEvents();
     }
     QApplication::processEvents();
 
     Figures f;
-    const QString text = controller.mainWindow().transcript().plainText();
+    const QString text = controller.transcript().plainText();
     f.units = text.size();
     f.baseline = bestMs(rounds, [&] { f.baselineMatches = indexOfLoop(text, word); });
 
@@ -102,15 +102,15 @@ Figures measure(int count, const QString& word, int rounds) {
         const QSignalBlocker quiet(findField); // set the text without searching
         findField->setText(word);
     }
-    f.search = bestMs(
-        rounds, [&] { controller.mainWindow().transcript().findSearchChanged(findField->text()); });
-    f.matches = controller.mainWindow().transcript().search().matches().size();
+    f.search =
+        bestMs(rounds, [&] { controller.transcript().findSearchChanged(findField->text()); });
+    f.matches = controller.transcript().search().matches().size();
 
     const int steps = 1000;
     f.step = bestMs(rounds,
                     [&] {
                         for (int i = 0; i < steps; ++i)
-                            controller.mainWindow().transcript().findNext();
+                            controller.transcript().findNext();
                     }) /
              steps;
     return f;

@@ -10,7 +10,7 @@
 // page_last10_ms, page_growth, rss_loaded_mib, scroll_median_ms, scroll_p95_ms.
 
 #include "chat/bench_support.h"
-#include "main_controller.h"
+#include "client_under_test.h"
 #include "main_window.h"
 #include "room_session.h"
 #include "transcript_view.h"
@@ -26,6 +26,8 @@
 
 #include <cstdio>
 #include <vector>
+
+using brindlewick::test::ClientUnderTest;
 
 using namespace brindlewick;
 
@@ -123,12 +125,12 @@ int main(int argc, char** argv) {
     ServerConfig config;
     config.chatPort = closedPort();
     config.httpPort = closedPort();
-    MainController controller(QStringLiteral("01000000000"), QStringLiteral("나"),
-                              QStringLiteral(""), config, platform);
+    ClientUnderTest controller(QStringLiteral("01000000000"), QStringLiteral("나"),
+                               QStringLiteral(""), config, platform);
     controller.showMain();
     controller.window()->resize(1000, 760);
     app.processEvents();
-    TranscriptView& transcript = controller.mainWindow().transcript();
+    TranscriptView& transcript = controller.transcript();
     QAbstractScrollArea* view = transcript.view();
     QScrollBar* bar = view->verticalScrollBar();
     const auto paint = [&] {
@@ -145,7 +147,7 @@ int main(int argc, char** argv) {
         const QList<TranscriptEntry> first = page(newest - kPageSize + 1, newest, pictures);
         QElapsedTimer clock;
         clock.start();
-        controller.room().open(room, QStringLiteral("벤치"));
+        controller.openRoom(room, QStringLiteral("벤치"));
         transcript.prependEntries(first, PageMarks{});
         transcript.scrollToReadLine();
         paint();
@@ -154,7 +156,7 @@ int main(int argc, char** argv) {
     }
 
     // Paging up: the reader at the top, a page put in above, the view painted.
-    controller.room().open(QStringLiteral("room-paged"), QStringLiteral("벤치"));
+    controller.openRoom(QStringLiteral("room-paged"), QStringLiteral("벤치"));
     app.processEvents();
     const long rssEmpty = bench::statusKiB("VmRSS:");
     std::vector<double> pageMs;

@@ -13,6 +13,7 @@
 #include "platform.h"
 #include "room_session.h"
 #include "stored_sign_in.h"
+#include "user_session.h"
 #include "window_memory.h"
 
 #include <QApplication>
@@ -27,8 +28,8 @@ AppDelegate::AppDelegate(const ServerConfig& config, std::unique_ptr<Platform> p
 
 AppDelegate::~AppDelegate() {
     rememberWindow();
-    // The main controller first: its teardown disconnects while the platform still exists.
-    mainCtl_.reset();
+    // The sign-in first: its teardown disconnects while the platform still exists.
+    endSignIn();
     login_.reset();
 }
 
@@ -63,8 +64,8 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::bringToFront() {
-    if (mainCtl_) {
-        mainCtl_->desktop().bringWindow();
+    if (session_) {
+        session_->desktop->bringWindow();
     } else if (QMainWindow* window = login_ ? login_->window() : nullptr) {
         window->show();
         window->raise();
@@ -74,44 +75,50 @@ void AppDelegate::bringToFront() {
 
 void AppDelegate::loginCallback(const QString& phone, const QString& nick,
                                 const QString& statusMsg) {
-    mainCtl_.reset();
+    endSignIn();
     const std::unique_ptr<QSettings> settings = openUserSettings();
     ServerConfig config = config_;
     config.deviceSecret =
         std::make_shared<DeviceSecret>(loadDeviceSecret(*settings, phone).toStdString());
-    mainCtl_ = std::make_unique<MainController>(phone, nick, statusMsg, config, *platform_);
+    session_ = std::make_unique<UserSession>(phone, nick, statusMsg, config, *platform_);
+    mainCtl_ = std::make_unique<MainController>(*session_, *platform_);
     mainCtl_->setOnLogout([this] { logoutCallback(); });
     connect(
-        &mainCtl_->events(), &ChatEvents::deviceSecretIssued, this,
+        session_->events.get(), &ChatEvents::deviceSecretIssued, this,
         [phone](const QString& secret) { saveDeviceSecret(*openUserSettings(), phone, secret); });
-    mainCtl_->mainWindow().setRememberedPlacement(loadPlacement(*settings));
+    session_->window->setRememberedPlacement(loadPlacement(*settings));
     const RememberedRoom last = loadLastRoom(*settings, phone);
-    connect(&mainCtl_->desktop(), &DesktopIntegration::quitRequested, qApp,
+    connect(session_->desktop.get(), &DesktopIntegration::quitRequested, qApp,
             &QCoreApplication::quit);
     mainCtl_->setMenuBar(buildMenuBar());
     // What this phone left unsent waits again, before the first sign-in sends it.
-    mainCtl_->outbox().attach(
+    session_->outbox->attach(
         Outbox::pathFor(QFileInfo(settings->fileName()).absolutePath(), phone));
     mainCtl_->showMain();
-    mainCtl_->drafts().load(*settings, phone);
+    session_->drafts->load(*settings, phone);
     // Joined once signed in, like any room opened before the connection is up.
-    mainCtl_->room().open(last.room, last.title);
-    connect(&mainCtl_->room(), &RoomSession::roomChanged, this,
+    session_->room->open(last.room, last.title);
+    connect(session_->room.get(), &RoomSession::roomChanged, this,
             [this, phone](const QString& room, const QString& title) {
                 const std::unique_ptr<QSettings> settings = openUserSettings();
                 saveLastRoom(*settings, phone, {room, title});
-                if (mainCtl_)
-                    mainCtl_->drafts().save(*settings, phone);
+                if (session_)
+                    session_->drafts->save(*settings, phone);
             });
 }
 
 void AppDelegate::rememberWindow() {
-    if (!mainCtl_)
+    if (!session_)
         return;
     const std::unique_ptr<QSettings> settings = openUserSettings();
-    savePlacement(*settings, mainCtl_->mainWindow().placement());
-    mainCtl_->conversation().keepDraft();
-    mainCtl_->drafts().save(*settings, mainCtl_->client().phone());
+    savePlacement(*settings, session_->window->placement());
+    session_->conversation->keepDraft();
+    session_->drafts->save(*settings, session_->client->phone());
+}
+
+void AppDelegate::endSignIn() {
+    mainCtl_.reset();
+    session_.reset();
 }
 
 void AppDelegate::logoutCallback() {
@@ -126,10 +133,13 @@ void AppDelegate::logoutCallback() {
     if (mainCtl_) {
         rememberWindow();
         mainCtl_->close();
-        // This runs inside the controller's own logout action: it goes once that returns.
-        MainController* old = mainCtl_.release();
-        old->setParent(this);
-        old->deleteLater();
+        // This runs inside the controller's own logout action: both go once that returns, the
+        // controller first.
+        for (QObject* old : {static_cast<QObject*>(mainCtl_.release()),
+                             static_cast<QObject*>(session_.release())}) {
+            old->setParent(this);
+            old->deleteLater();
+        }
     }
     login_->showLogin();
     QApplication::setQuitOnLastWindowClosed(quitOnLast);

@@ -1,6 +1,6 @@
 #pragma once
-// The application's owner object: the menu bar, the login window and the main controller
-// of the current sign-in.
+// The application's owner object: the menu bar, the login window, and the user's session and
+// main controller of the current sign-in.
 
 #include "server_config.h"
 
@@ -16,6 +16,7 @@ namespace brindlewick {
 class LoginController;
 class MainController;
 class Platform;
+class UserSession;
 
 class AppDelegate : public QObject {
     Q_OBJECT
@@ -30,6 +31,8 @@ public:
     bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
 
     LoginController* login() const { return login_.get(); }
+    // The current sign-in, none while the login window shows.
+    UserSession* session() const { return session_.get(); }
     MainController* mainController() const { return mainCtl_.get(); }
     Platform& platform() const { return *platform_; }
 
@@ -41,10 +44,14 @@ private:
     // The window's place, for the next start.
     void rememberWindow();
     void logoutCallback();
+    // The controller, then its session.
+    void endSignIn();
 
     ServerConfig config_;
     std::unique_ptr<Platform> platform_;
     std::unique_ptr<LoginController> login_;
+    // The controller goes before the session it runs over.
+    std::unique_ptr<UserSession> session_;
     std::unique_ptr<MainController> mainCtl_;
 };
 

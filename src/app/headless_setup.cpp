@@ -2,9 +2,9 @@
 
 #include "chat_events.h"
 #include "directory_service.h"
-#include "main_controller.h"
 #include "platform.h"
 #include "room_session.h"
+#include "user_session.h"
 
 #include <QApplication>
 #include <QFont>
@@ -45,7 +45,7 @@ ServerConfig OfflineClient::privateSettings(const QTemporaryDir& folder) {
     return config;
 }
 
-QString showSampleConversation(MainController& main) {
+QString showSampleConversation(UserSession& session) {
     auto friendRecord = [](const char* phone, const char* nick, const char* status) {
         FriendRecord record;
         record.phone = QString::fromUtf8(phone);
@@ -65,25 +65,25 @@ QString showSampleConversation(MainController& main) {
     };
     const std::string room = "dm:01012345678:01098765432";
     // Rooms the lists know: a message for an unknown one would ask the missing server for them.
-    main.directory().setLists({friendRecord("01098765432", "서준", "회의 중"),
-                               friendRecord("01055512345", "하은", ""),
-                               friendRecord("01077788899", "도윤", "주말엔 연락 주세요")},
-                              {roomRecord(room.c_str(), "서준", "01098765432", 0),
-                               roomRecord("g-3f9a", "주말 등산 모임", "", 2,
-                                          {QStringLiteral("토요일 7시 정문 앞에서 만나요, 늦으면 "
-                                                          "단톡에 남겨 주세요 ⛰️"),
-                                           QString(), QStringLiteral("2026-12-10T08:47:00+09:00")}),
-                               roomRecord("dm:01012345678:01077788899", "도윤", "01077788899", 0,
-                                          {QString(), QStringLiteral("산행.jpg"),
-                                           QStringLiteral("2026-12-09T21:05:00+09:00")}),
-                               roomRecord("memo-01012345678", "나의 메모", "", 0,
-                                          {QString(), QStringLiteral("견적서.xlsx"),
-                                           QStringLiteral("2026-12-08T18:30:00+09:00")}),
-                               roomRecord("dm:01012345678:01055512345", "하은", "01055512345", 0,
-                                          {QStringLiteral("고마워요 😊"), QString(),
-                                           QStringLiteral("2026-11-28T12:00:00+09:00")})});
-    main.room().open(QString::fromStdString(room), QStringLiteral("서준"));
-    ChatEvents& events = main.events();
+    session.directory->setLists(
+        {friendRecord("01098765432", "서준", "회의 중"), friendRecord("01055512345", "하은", ""),
+         friendRecord("01077788899", "도윤", "주말엔 연락 주세요")},
+        {roomRecord(room.c_str(), "서준", "01098765432", 0),
+         roomRecord("g-3f9a", "주말 등산 모임", "", 2,
+                    {QStringLiteral("토요일 7시 정문 앞에서 만나요, 늦으면 "
+                                    "단톡에 남겨 주세요 ⛰️"),
+                     QString(), QStringLiteral("2026-12-10T08:47:00+09:00")}),
+         roomRecord(
+             "dm:01012345678:01077788899", "도윤", "01077788899", 0,
+             {QString(), QStringLiteral("산행.jpg"), QStringLiteral("2026-12-09T21:05:00+09:00")}),
+         roomRecord("memo-01012345678", "나의 메모", "", 0,
+                    {QString(), QStringLiteral("견적서.xlsx"),
+                     QStringLiteral("2026-12-08T18:30:00+09:00")}),
+         roomRecord("dm:01012345678:01055512345", "하은", "01055512345", 0,
+                    {QStringLiteral("고마워요 😊"), QString(),
+                     QStringLiteral("2026-11-28T12:00:00+09:00")})});
+    session.room->open(QString::fromStdString(room), QStringLiteral("서준"));
+    ChatEvents& events = *session.events;
     events.frameReceived(MessageType::Chat,
                          wire::ChatMessage{room, "서준", "안녕하세요! 오늘 회의 자료 보셨어요?",
                                            "2026-12-10T09:12:04+09:00", "41", "01098765432", ""}

@@ -12,7 +12,7 @@
 
 namespace brindlewick {
 
-class MainController;
+class UserSession;
 class Platform;
 
 // Korean needs a CJK face, and such platforms take no cue from a desktop.
@@ -37,6 +37,6 @@ private:
 // The signed-in window as a new user would see it in use, filled in locally: friends and rooms
 // in the lists, and the conversation with 서준 open, holding messages, a file and an edited
 // reply, as the server would deliver them. Returns the room's id.
-QString showSampleConversation(MainController& main);
+QString showSampleConversation(UserSession& session);
 
 } // namespace brindlewick

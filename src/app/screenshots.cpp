@@ -12,6 +12,7 @@
 #include "qt_platform.h"
 #include "room_session.h"
 #include "sidebar_controller.h"
+#include "user_session.h"
 
 #include <QApplication>
 #include <QDir>
@@ -105,27 +106,28 @@ int main(int argc, char** argv) {
 
     login->doLogin();
     MainController* main = delegate.mainController();
-    if (!main)
+    UserSession* session = delegate.session();
+    if (!main || !session)
         return 1;
     settle(200);
     // The moment right after the window opened, before the missing server is noticed.
-    main->mainWindow().setStatus(QStringLiteral("연결 중…"));
+    session->window->setStatus(QStringLiteral("연결 중…"));
     ok = save(main->window(), out.filePath(QStringLiteral("main.png"))) && ok;
     ok = saveDark(main->window(), out.filePath(QStringLiteral("main-dark.png"))) && ok;
 
     // A conversation as the user sees it, filled in locally since no server runs.
-    showSampleConversation(*main);
-    ChatEvents& events = main->events();
-    main->room().setReply(QStringLiteral("47"), QStringLiteral("서준"),
-                          QStringLiteral("고친 버전 올렸습니다!"));
-    main->mainWindow().composer()->setPlainText(QStringLiteral("고마워요, 확인할게요"));
-    main->mainWindow().setStatus(QStringLiteral("로그인 완료"));
+    showSampleConversation(*session);
+    ChatEvents& events = *session->events;
+    session->room->setReply(QStringLiteral("47"), QStringLiteral("서준"),
+                            QStringLiteral("고친 버전 올렸습니다!"));
+    session->window->composer()->setPlainText(QStringLiteral("고마워요, 확인할게요"));
+    session->window->setStatus(QStringLiteral("로그인 완료"));
     settle(200);
     ok = save(main->window(), out.filePath(QStringLiteral("conversation.png"))) && ok;
     ok = saveDark(main->window(), out.filePath(QStringLiteral("conversation-dark.png"))) && ok;
 
     // The chats list as messages for other rooms arrive: counts, bold rows, the newest on top.
-    main->sidebar().setMode(SidebarController::Mode::Chats);
+    session->sidebar->setMode(SidebarController::Mode::Chats);
     events.frameReceived(MessageType::Chat,
                          wire::ChatMessage{"dm:01012345678:01055512345", "하은",
                                            "오늘 저녁 같이 먹을래요?", "2026-12-10T09:24:10+09:00",
@@ -138,14 +140,14 @@ int main(int argc, char** argv) {
     settle(200);
     ok = save(main->window(), out.filePath(QStringLiteral("chats.png"))) && ok;
     // A room reopened: its past comes as one page, read up to yesterday's last message.
-    main->room().cancelReply();
-    main->mainWindow().clearComposer();
+    session->room->cancelReply();
+    session->window->clearComposer();
     const std::string group = "group:hike";
     // A connection attempt under way, so the page below answers a request (pages that answer
     // none are dropped); settle() keeps its failure from being noticed.
-    if (!main->client().connected())
-        main->client().connect();
-    main->room().open(QString::fromStdString(group), QStringLiteral("주말 등산"));
+    if (!session->client->connected())
+        session->client->connect();
+    session->room->open(QString::fromStdString(group), QStringLiteral("주말 등산"));
     auto entry = [](const char* id, const char* sender, const char* phone, const char* time,
                     const char* text) {
         wire::HistoryEntry e;
@@ -178,7 +180,7 @@ int main(int argc, char** argv) {
     page.entries.push_back(map);
     events.frameReceived(MessageType::HistoryPage, page.encode());
     settle(200);
-    main->mainWindow().setStatus(QStringLiteral("로그인 완료"));
+    session->window->setStatus(QStringLiteral("로그인 완료"));
     ok = save(main->window(), out.filePath(QStringLiteral("history.png"))) && ok;
     ok = saveDark(main->window(), out.filePath(QStringLiteral("history-dark.png"))) && ok;
     return ok ? 0 : 1;

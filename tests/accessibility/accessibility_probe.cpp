@@ -7,9 +7,9 @@
 #include "app_delegate.h"
 #include "headless_setup.h"
 #include "login_controller.h"
-#include "main_controller.h"
 #include "main_window.h"
 #include "qt_platform.h"
+#include "user_session.h"
 
 #include "main_window.h"
 #include "transcript_view.h"
@@ -37,8 +37,8 @@ public:
     void requestAttention() override {}
 };
 
-void fillConversation(MainController& main) {
-    showSampleConversation(main);
+void fillConversation(UserSession& session) {
+    showSampleConversation(session);
     // Older messages above, more than the view holds: the oldest rows are off screen.
     QList<TranscriptEntry> older;
     for (int i = 1; i <= 40; ++i) {
@@ -50,8 +50,8 @@ void fillConversation(MainController& main) {
             QStringLiteral("2026-12-10T08:%1:00+09:00").arg(i, 2, 10, QLatin1Char('0'));
         older.append(entry);
     }
-    main.mainWindow().transcript().prependEntries(older, PageMarks{});
-    main.mainWindow().setStatus(QStringLiteral("로그인 완료"));
+    session.window->transcript().prependEntries(older, PageMarks{});
+    session.window->setStatus(QStringLiteral("로그인 완료"));
     std::fprintf(stderr, "accessibility_probe: main window ready\n");
 }
 
@@ -67,13 +67,13 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     // The sign-in happens from outside; the conversation goes in once the main window exists.
-    MainController* filled = nullptr;
+    UserSession* filled = nullptr;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        MainController* main = delegate.mainController();
-        if (main && main != filled) {
-            filled = main;
-            fillConversation(*main);
+        UserSession* session = delegate.session();
+        if (session && session != filled) {
+            filled = session;
+            fillConversation(*session);
         }
     });
     watch.start(50);

@@ -1,12 +1,12 @@
 #include "app_delegate.h"
 #include "chat_client.h"
-#include "directory_service.h"
 #include "event_loop.h"
 #include "fake_chat_server.h"
 #include "fake_http_server.h"
 #include "fake_platform.h"
 #include "login_controller.h"
 #include "main_controller.h"
+#include "user_session.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -204,7 +204,7 @@ TEST_F(LoginFlow, PhoneIsKeptAsItsDigits) {
         // The nickname left empty falls back to the number as kept, not as typed.
         EXPECT_EQ(stored("nick").toString(), c.kept);
         ASSERT_NE(delegate->mainController(), nullptr);
-        EXPECT_EQ(delegate->mainController()->client().phone(), c.kept);
+        EXPECT_EQ(delegate->session()->client->phone(), c.kept);
         ASSERT_TRUE(chatServer.waitForConnection(signIns));
         ASSERT_TRUE(chatServer.waitForFrames(std::size_t(signIns)));
         EXPECT_EQ(fieldsOf(chatServer.framesOfType(MessageType::Auth).back()).value(0), c.kept);
@@ -240,8 +240,8 @@ TEST_F(LoginFlow, StoredSignInSkipsTheLoginWindow) {
     ASSERT_NE(main, nullptr);
     EXPECT_TRUE(main->window()->isVisible());
     // No "nick": the phone stands in; no "statusMsg": the empty text.
-    EXPECT_EQ(main->client().nick(), "777");
-    EXPECT_EQ(main->client().statusMsg(), "");
+    EXPECT_EQ(delegate->session()->client->nick(), "777");
+    EXPECT_EQ(delegate->session()->client->statusMsg(), "");
     ASSERT_TRUE(chatServer.waitForConnection());
     EXPECT_EQ(authFields(), QStringList({"777", "777", "", ""}));
 }
@@ -281,7 +281,9 @@ TEST_F(LoginFlow, LogoutConfirmedRemovesOnlyThePhoneAndSignsInAgainFresh) {
     store("statusMsg", QStringLiteral(" 바빠요 "));
     launch();
     QPointer<MainController> first = delegate->mainController();
+    QPointer<UserSession> firstSession = delegate->session();
     ASSERT_TRUE(first);
+    ASSERT_TRUE(firstSession);
     ASSERT_TRUE(chatServer.waitForConnection());
     QPointer<QMainWindow> firstWindow = first->window();
 
@@ -292,6 +294,7 @@ TEST_F(LoginFlow, LogoutConfirmedRemovesOnlyThePhoneAndSignsInAgainFresh) {
     EXPECT_EQ(stored("nick").toString(), "민지");
     EXPECT_EQ(stored("statusMsg").toString(), " 바빠요 ");
     EXPECT_EQ(delegate->mainController(), nullptr);
+    EXPECT_EQ(delegate->session(), nullptr);
     EXPECT_TRUE(!firstWindow || !firstWindow->isVisible());
     ASSERT_TRUE(loginShown());
     EXPECT_EQ(delegate->login()->phoneField->text(), "");
@@ -302,6 +305,7 @@ TEST_F(LoginFlow, LogoutConfirmedRemovesOnlyThePhoneAndSignsInAgainFresh) {
     // The old controller goes once its action has returned, and its connection with it.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(first.isNull());
+    EXPECT_TRUE(firstSession.isNull());
     EXPECT_TRUE(firstWindow.isNull());
     EXPECT_TRUE(waitUntil([&] { return !chatServer.hasOpenConnection(); }));
 
@@ -309,7 +313,7 @@ TEST_F(LoginFlow, LogoutConfirmedRemovesOnlyThePhoneAndSignsInAgainFresh) {
     delegate->login()->doLogin();
     ASSERT_NE(delegate->mainController(), nullptr);
     EXPECT_TRUE(chatServer.waitForConnection(2));
-    EXPECT_EQ(delegate->mainController()->client().statusMsg(), " 바빠요 ");
+    EXPECT_EQ(delegate->session()->client->statusMsg(), " 바빠요 ");
 }
 
 // A secret handed out at sign-in is kept per phone, outlives logging out, and goes with every
@@ -324,8 +328,6 @@ TEST_F(LoginFlow, DeviceSecretIsKeptPerPhoneAndSentWithSignInAndRequests) {
     ASSERT_TRUE(waitUntil([&] { return http.requests().size() >= 2; }));
     for (const RecordedRequest& request : http.requests())
         EXPECT_TRUE(request.headerValues("Authorization").isEmpty()) << request.path.toStdString();
-    // The lists asked for at start have come: a refresh asked for while one runs is not started.
-    ASSERT_TRUE(waitUntil([&] { return !delegate->mainController()->directory().refreshing(); }));
     http.clearRequests();
 
     chatServer.sendFrame(MessageType::AuthOk, {"010555", "s3cr3t"});

@@ -1,7 +1,7 @@
 #include "chat_notifier.h"
+#include "client_under_test.h"
 #include "fake_platform.h"
 #include "incoming_events.h"
-#include "main_controller.h"
 #include "room_session.h"
 
 #include <gtest/gtest.h>
@@ -123,11 +123,11 @@ TEST_P(NotifyGate, Table) {
     FakePlatform platform;
     platform.active = c.active;
     ServerConfig config;
-    MainController controller(QStringLiteral("01011112222"), QStringLiteral("민지"),
-                              QStringLiteral(""), config, platform);
-    controller.room().open(c.currentRoom, QStringLiteral("팀"));
-    ASSERT_EQ(controller.room().room(), c.currentRoom);
-    controller.incoming().maybeNotify(c.room, c.sender, QStringLiteral("[파일] a.txt"));
+    ClientUnderTest controller(QStringLiteral("01011112222"), QStringLiteral("민지"),
+                               QStringLiteral(""), config, platform);
+    controller.openRoom(c.currentRoom, QStringLiteral("팀"));
+    ASSERT_EQ(controller.openRoomId(), c.currentRoom);
+    controller.session().incoming->maybeNotify(c.room, c.sender, QStringLiteral("[파일] a.txt"));
     if (c.notified) {
         EXPECT_EQ(platform.calls, QStringList({"beep", "attention", "notify"}));
         ASSERT_EQ(platform.notifications.size(), 1);

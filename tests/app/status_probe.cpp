@@ -5,6 +5,7 @@
 #include "app_main.h"
 #include "main_controller.h"
 #include "main_window.h"
+#include "user_session.h"
 
 #include <QTimer>
 
@@ -15,13 +16,14 @@ int main(int argc, char** argv) {
     using namespace brindlewick;
     return runBrindlewick(argc, argv, [](AppDelegate& delegate) {
         MainController* main = delegate.mainController();
-        if (!main) {
+        UserSession* session = delegate.session();
+        if (!main || !session) {
             std::fprintf(stderr, "status_probe: no stored sign-in\n");
             std::exit(1);
         }
         auto* watch = new QTimer(main);
-        QObject::connect(watch, &QTimer::timeout, main, [main, shown = QString()]() mutable {
-            const QString text = main->mainWindow().statusText();
+        QObject::connect(watch, &QTimer::timeout, main, [session, shown = QString()]() mutable {
+            const QString text = session->window->statusText();
             if (text == shown)
                 return;
             shown = text;

@@ -2,12 +2,12 @@
 // A signed-in main window against the fake chat and HTTP servers, for the chat tests.
 
 #include "chat_events.h"
+#include "client_under_test.h"
 #include "directory_service.h"
 #include "event_loop.h"
 #include "fake_chat_server.h"
 #include "fake_http_server.h"
 #include "fake_platform.h"
-#include "main_controller.h"
 #include "main_window.h"
 #include "outbox.h"
 #include "room_session.h"
@@ -40,24 +40,24 @@ protected:
         http.setReply("GET", "/v1/rooms", {200, roomsJson, std::nullopt});
         ServerConfig config = http.config();
         config.chatPort = chat.port();
-        controller = std::make_unique<MainController>(QString::fromUtf8(kMyPhone),
-                                                      QString::fromUtf8(kMyNick),
-                                                      QStringLiteral(""), config, platform);
+        controller = std::make_unique<ClientUnderTest>(QString::fromUtf8(kMyPhone),
+                                                       QString::fromUtf8(kMyNick),
+                                                       QStringLiteral(""), config, platform);
         controller->showMain();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
         ASSERT_TRUE(chat.waitForConnection());
         ASSERT_TRUE(chat.waitForFrames(1)); // Auth
         // Signed in, as a server answers: the outbox sends from then on.
         chat.sendFrame(MessageType::AuthOk, {});
-        ASSERT_TRUE(waitUntil([&] { return controller->outbox().signedIn(); }));
+        ASSERT_TRUE(controller->waitSignedIn());
         // The lists arrive on their own; the tests start from them.
-        ASSERT_TRUE(waitUntil([&] { return !controller->directory().refreshing(); }));
-        ASSERT_EQ(controller->directory().friends().size(), 3);
+        ASSERT_TRUE(controller->waitForLists());
+        ASSERT_EQ(controller->session().directory->friends().size(), 3);
         chat.clearFrames();
         platform.clear();
     }
 
-    MainWindow& ui() const { return controller->mainWindow(); }
+    MainWindow& ui() const { return *controller->session().window; }
     template <typename T = QWidget> T* named(const char* name) const {
         T* found = controller->window()->findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(found, nullptr) << name;
@@ -100,7 +100,7 @@ protected:
 
     // A frame from the server, handled as the connection would hand it over.
     void receive(quint8 type, const QStringList& fields) {
-        controller->events().frameReceived(type, toFields(fields));
+        controller->receiveFrame(type, toFields(fields));
     }
     QList<ChatItem> chatItems() const { return ui().transcript().chatItems(); }
     QString transcriptText() const { return ui().transcript().plainText(); }
@@ -140,7 +140,7 @@ protected:
     FakeChatServer chat;
     FakeHttpServer http;
     FakePlatform platform;
-    std::unique_ptr<MainController> controller;
+    std::unique_ptr<ClientUnderTest> controller;
 };
 
 } // namespace brindlewick::test

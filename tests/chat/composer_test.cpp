@@ -40,31 +40,31 @@ protected:
 };
 
 TEST_F(Composer, OpeningARoomInOrder) {
-    controller->room().open("r-1", "팀");
+    controller->openRoom("r-1", "팀");
     type("남은 글");
-    controller->room().setReply("5", "준호", "x");
+    controller->session().room->setReply("5", "준호", "x");
     receive(MessageType::Chat, {"r-1", "준호", "안녕", kTime, "1"});
     ASSERT_FALSE(chatItems().isEmpty());
 
-    controller->room().open("r-2", QString());
-    EXPECT_EQ(controller->room().room(), "r-2");
+    controller->openRoom("r-2", QString());
+    EXPECT_EQ(controller->openRoomId(), "r-2");
     // Named by the other person, as the lists know the room, never by its id.
     EXPECT_EQ(ui().headerText(), "준호");
     EXPECT_TRUE(named("roomAvatarView")->isVisible());
     EXPECT_EQ(status(), "방 참가: 준호");
     EXPECT_TRUE(chatItems().isEmpty());
     EXPECT_EQ(transcriptText(), "");
-    EXPECT_TRUE(controller->room().reply().msgId.isNull());
+    EXPECT_TRUE(controller->session().room->reply().msgId.isNull());
     EXPECT_FALSE(named("replyBar")->isVisible());
     EXPECT_EQ(composer()->toPlainText(), ""); // what was written stays with r-1
 
     // The same room again: cleared and joined again, not left. An empty title is no name.
-    controller->room().open("r-2", "");
+    controller->openRoom("r-2", "");
     EXPECT_EQ(ui().headerText(), "준호");
     // No room id: nothing at all.
-    controller->room().open("", "x");
-    controller->room().open(QString(), "x");
-    EXPECT_EQ(controller->room().room(), "r-2");
+    controller->openRoom("", "x");
+    controller->openRoom(QString(), "x");
+    EXPECT_EQ(controller->openRoomId(), "r-2");
 
     QStringList order;
     for (const ReceivedFrame& f : framesAfterSettle())
@@ -74,7 +74,7 @@ TEST_F(Composer, OpeningARoomInOrder) {
 }
 
 TEST_F(Composer, ReturnSendsTrimmedTextAndShiftReturnBreaksTheLine) {
-    controller->room().open("r-1", "팀");
+    controller->openRoom("r-1", "팀");
     type("\n  첫 줄");
     pressReturn(Qt::ShiftModifier);
     composer()->insertPlainText("둘째 줄");
@@ -117,9 +117,9 @@ TEST_F(Composer, RefusedSendsKeepTheText) {
     };
     for (const Case& c : cases) {
         if (*c.room)
-            controller->room().open(c.room, "x");
+            controller->openRoom(c.room, "x");
         if (c.disconnect)
-            controller->client().disconnect();
+            controller->session().client->disconnect();
         const QString before = status();
         platform.clear();
         type(QString::fromUtf8(c.text));
@@ -133,10 +133,10 @@ TEST_F(Composer, RefusedSendsKeepTheText) {
 
 // Without a connection Return still takes the message: it waits, shown, and goes once signed in.
 TEST_F(Composer, OfflineReturnTakesTheMessageAndItGoesAfterTheSignIn) {
-    controller->room().open("r-1", "x");
-    controller->events().setReconnectDelay(20);
+    controller->openRoom("r-1", "x");
+    controller->session().events->setReconnectDelay(20);
     chat.resetConnection();
-    ASSERT_TRUE(waitUntil([&] { return !controller->outbox().signedIn(); }));
+    ASSERT_TRUE(waitUntil([&] { return !controller->session().outbox->signedIn(); }));
     type("  안녕 ");
     named<QPushButton>("sendBtn")->click();
     EXPECT_EQ(composer()->toPlainText(), "");
@@ -144,7 +144,7 @@ TEST_F(Composer, OfflineReturnTakesTheMessageAndItGoesAfterTheSignIn) {
     ASSERT_EQ(chatItems().size(), 1);
     EXPECT_EQ(chatItems()[0].text, "안녕");
     EXPECT_EQ(chatItems()[0].sendState, SendState::Waiting);
-    EXPECT_EQ(controller->outbox().waitingCount("r-1"), 1);
+    EXPECT_EQ(controller->session().outbox->waitingCount("r-1"), 1);
     settle();
     EXPECT_TRUE(sent(MessageType::Chat).isEmpty());
 
@@ -163,18 +163,18 @@ TEST_F(Composer, OfflineReturnTakesTheMessageAndItGoesAfterTheSignIn) {
     ASSERT_TRUE(waitUntil([&] { return chatItems().value(0).msgId == "31"; }));
     EXPECT_EQ(chatItems().size(), 1);
     EXPECT_EQ(chatItems()[0].sendState, SendState::Sent);
-    EXPECT_EQ(controller->outbox().size(), 0);
+    EXPECT_EQ(controller->session().outbox->size(), 0);
 }
 
 TEST_F(Composer, WithoutARoomNothingCanBeTypedOrSent) {
-    ASSERT_FALSE(controller->room().isOpen());
+    ASSERT_FALSE(controller->session().room->isOpen());
     EXPECT_FALSE(composer()->isEnabled());
     EXPECT_FALSE(named<QPushButton>("sendBtn")->isEnabled());
     QTest::keyClicks(composer(), "hi");
     QTest::keyClick(composer(), Qt::Key_Return);
     EXPECT_EQ(composer()->toPlainText(), "");
     // The send request itself still refuses, should it come another way.
-    controller->conversation().send("안녕");
+    controller->session().conversation->send("안녕");
     EXPECT_EQ(platform.calls, QStringList({"beep"}));
     settle();
     EXPECT_TRUE(sent(MessageType::Chat).isEmpty());
@@ -184,13 +184,13 @@ TEST_F(Composer, ReplyBarGeometryAndSending) {
     QWidget* bottom = named("bottomContainer");
     const int w = bottom->width();
     const int h = bottom->height();
-    controller->room().open("r-1", "팀");
+    controller->openRoom("r-1", "팀");
     EXPECT_EQ(frameOf(named("composeScroll")), QRect(0, 0, w - 156, h));
 
     receive(MessageType::Chat, {"r-1", "준호", "질문", kTime, "17"});
     chooseInChatMenu(kReply);
-    EXPECT_EQ(controller->room().reply().msgId, "17");
-    EXPECT_EQ(controller->room().reply().sender, "준호");
+    EXPECT_EQ(controller->session().room->reply().msgId, "17");
+    EXPECT_EQ(controller->session().room->reply().sender, "준호");
     EXPECT_TRUE(named("replyBar")->isVisible());
     EXPECT_EQ(named<QLabel>("replyPreviewLabel")->text(), "준호 님에게 답장: 질문");
     const QLabel* preview = named<QLabel>("replyPreviewLabel");
@@ -203,7 +203,7 @@ TEST_F(Composer, ReplyBarGeometryAndSending) {
     type("답");
     pressReturn();
     EXPECT_FALSE(named("replyBar")->isVisible());
-    EXPECT_TRUE(controller->room().reply().msgId.isNull());
+    EXPECT_TRUE(controller->session().room->reply().msgId.isNull());
     EXPECT_EQ(frameOf(named("composeScroll")), QRect(0, 0, w - 156, h));
     type("그냥");
     pressReturn();
@@ -215,41 +215,41 @@ TEST_F(Composer, ReplyBarGeometryAndSending) {
     ASSERT_TRUE(named("replyBar")->isVisible());
     named<QAbstractButton>("replyCancelButton")->click();
     EXPECT_FALSE(named("replyBar")->isVisible());
-    EXPECT_TRUE(controller->room().reply().sender.isNull());
+    EXPECT_TRUE(controller->session().room->reply().sender.isNull());
 }
 
 TEST_F(Composer, ReplyTargetsTheClickedEntryOrTheNewest) {
-    controller->room().open("r-1", "팀");
+    controller->openRoom("r-1", "팀");
     EXPECT_FALSE(chooseInChatMenu(kReply)); // nothing yet
     receive(MessageType::Chat, {"r-1", "준호", "하나", kTime, "1"});
     receive(MessageType::Chat, {"r-1", "서연", "둘", kTime, "2"});
     receive(MessageType::RoomNotice, {"r-1", "공지"});
     EXPECT_TRUE(chooseInChatMenu(kReply)); // off any entry: the newest entry
-    EXPECT_EQ(controller->room().reply().msgId, "2");
+    EXPECT_EQ(controller->session().room->reply().msgId, "2");
     EXPECT_TRUE(chooseInChatMenu(kReply, pointAt("하나"))); // on an entry: that one
-    EXPECT_EQ(controller->room().reply().msgId, "1");
-    EXPECT_EQ(controller->room().reply().sender, "준호");
+    EXPECT_EQ(controller->session().room->reply().msgId, "1");
+    EXPECT_EQ(controller->session().room->reply().sender, "준호");
     EXPECT_TRUE(chooseInChatMenu(kReply, pointAt("공지"))); // a system line: the newest
-    EXPECT_EQ(controller->room().reply().msgId, "2");
-    controller->room().cancelReply();
+    EXPECT_EQ(controller->session().room->reply().msgId, "2");
+    controller->session().room->cancelReply();
 
     // Entries without an id cannot be answered, clicked or newest.
     receive(MessageType::Chat, {"r-1", "준호", "id 없음"});
     EXPECT_FALSE(chooseInChatMenu(kReply));
     EXPECT_FALSE(chooseInChatMenu(kReply, pointAt("id 없음")));
-    EXPECT_TRUE(controller->room().reply().msgId.isNull());
+    EXPECT_TRUE(controller->session().room->reply().msgId.isNull());
     EXPECT_FALSE(named("replyBar")->isVisible());
 
     // The menu keeps the entry it was opened for, even when the transcript changes under it.
     emit ui().transcript().view()->customContextMenuRequested(pointAt("하나"));
-    controller->room().open("r-2", QString());
+    controller->openRoom("r-2", QString());
     chatMenu()->actions().at(kReply)->trigger();
     chatMenu()->hide();
-    EXPECT_TRUE(controller->room().reply().msgId.isNull());
+    EXPECT_TRUE(controller->session().room->reply().msgId.isNull());
 }
 
 TEST_F(Composer, EditingAnOwnMessageSendsItsNewText) {
-    controller->room().open("r-1", "팀");
+    controller->openRoom("r-1", "팀");
     receive(MessageType::Chat, {"r-1", "준호", "남의 글", kTime, "1"});
     receive(MessageType::Chat, {"r-1", "민지", "내 글", kTime, "2"});
     receive(MessageType::FileMeta, {"r-1", "민지", "f1", "내 파일.txt", "3", kTime, "3"});
@@ -263,7 +263,7 @@ TEST_F(Composer, EditingAnOwnMessageSendsItsNewText) {
 
     // Escape gives up the edit and its text.
     QTest::keyClick(composer(), Qt::Key_Escape);
-    EXPECT_TRUE(controller->room().editing().isEmpty());
+    EXPECT_TRUE(controller->session().room->editing().isEmpty());
     EXPECT_FALSE(named("replyBar")->isVisible());
     EXPECT_EQ(composer()->toPlainText(), "");
 
@@ -280,24 +280,24 @@ TEST_F(Composer, EditingAnOwnMessageSendsItsNewText) {
     // A reply ends an edit, and opening another room too.
     ASSERT_TRUE(chooseInChatMenu(kEdit, pointAt("내 글")));
     ASSERT_TRUE(chooseInChatMenu(kReply, pointAt("남의 글")));
-    EXPECT_TRUE(controller->room().editing().isEmpty());
-    EXPECT_EQ(controller->room().reply().msgId, "1");
+    EXPECT_TRUE(controller->session().room->editing().isEmpty());
+    EXPECT_EQ(controller->session().room->reply().msgId, "1");
     ASSERT_TRUE(chooseInChatMenu(kEdit, pointAt("내 글")));
-    controller->room().open("r-2", "가족");
-    EXPECT_TRUE(controller->room().editing().isEmpty());
+    controller->openRoom("r-2", "가족");
+    EXPECT_TRUE(controller->session().room->editing().isEmpty());
     EXPECT_FALSE(named("replyBar")->isVisible());
 }
 
 TEST_F(Composer, DeleteAsksForTheClickedOwnMessage) {
     EXPECT_FALSE(chooseInChatMenu(kDelete)); // no room open
     // Asked for without a target: the old answer.
-    controller->conversation().deleteEntry(QString());
+    controller->session().conversation->deleteEntry(QString());
     ASSERT_EQ(platform.alerts.size(), 1);
     EXPECT_EQ(platform.alerts[0].message, "삭제할 본인 메시지가 없습니다.");
     EXPECT_TRUE(platform.alerts[0].buttons.isEmpty());
     platform.clear();
 
-    controller->room().open("r-1", "팀");
+    controller->openRoom("r-1", "팀");
     receive(MessageType::Chat, {"r-1", "준호", "남의 글", kTime, "1"});
     EXPECT_FALSE(chooseInChatMenu(kDelete));
     EXPECT_FALSE(chooseInChatMenu(kDelete, pointAt("남의 글")));
@@ -337,7 +337,7 @@ TEST_F(Composer, DeleteAsksForTheClickedOwnMessage) {
 
     // A room change while the question is up drops the request.
     platform.alertAnswers = {Platform::kFirstButton};
-    platform.duringAlert = [&] { controller->room().open("r-2", QString()); };
+    platform.duringAlert = [&] { controller->openRoom("r-2", QString()); };
     EXPECT_TRUE(chooseInChatMenu(kDelete, pointAt(longText)));
     settle();
     EXPECT_EQ(sent(11).size(), 2);
@@ -346,7 +346,7 @@ TEST_F(Composer, DeleteAsksForTheClickedOwnMessage) {
 // "복사" and Ctrl+C copy the message the pointer chose: its whole text, line breaks kept, or a
 // file's name; lines and empty space offer nothing to copy.
 TEST_F(Composer, CopyTakesTheChosenMessage) {
-    controller->room().open("r-1", "팀");
+    controller->openRoom("r-1", "팀");
     receive(MessageType::Chat, {"r-1", "준호", "첫 줄\n둘째 줄", kTime, "1"});
     receive(MessageType::FileMeta, {"r-1", "준호", "f1", "보고서.pdf", "3", kTime, "2"});
     receive(MessageType::RoomNotice, {"r-1", "공지"});

@@ -2,11 +2,11 @@
 // restart on the same ports and data.
 
 #include "chat_events.h"
+#include "client_under_test.h"
 #include "conversation.h"
 #include "directory_service.h"
 #include "event_loop.h"
 #include "fake_platform.h"
-#include "main_controller.h"
 #include "main_window.h"
 #include "room_session.h"
 #include "server_harness.h"
@@ -32,18 +32,18 @@ struct User {
         : controller(phone, nick, QStringLiteral(""), config, platform) {
         controller.showMain();
     }
-    QString status() const { return controller.mainWindow().statusText(); }
-    QString text() const { return controller.mainWindow().transcript().plainText(); }
-    QList<ChatItem> items() const { return controller.mainWindow().transcript().chatItems(); }
-    QString openRoom() const { return controller.room().room(); }
+    QString status() const { return controller.statusText(); }
+    QString text() const { return controller.transcript().plainText(); }
+    QList<ChatItem> items() const { return controller.transcript().chatItems(); }
+    QString openRoom() const { return controller.openRoomId(); }
     void send(const QString& message) {
-        QPlainTextEdit* composer = controller.mainWindow().composer();
+        QPlainTextEdit* composer = controller.composer();
         composer->setPlainText(message);
         QTest::keyClick(composer, Qt::Key_Return);
     }
     // Index of the sidebar row for `room` / friend `phone`, -1 when not listed.
     int rowOf(const QString& key) const {
-        const QList<SideRow>& rows = controller.sidebar().rows();
+        const QList<SideRow>& rows = controller.sidebarRows();
         for (int i = 0; i < rows.size(); ++i)
             if (rows[i].room == key ||
                 (rows[i].kind == SideRow::Kind::Friend && rows[i].phone == key))
@@ -51,12 +51,12 @@ struct User {
         return -1;
     }
     void open(SidebarController::Mode mode, const QString& key) {
-        controller.sidebar().setMode(mode);
-        controller.sidebar().activateRow(rowOf(key));
+        controller.showSidebar(mode);
+        controller.session().sidebar->activateRow(rowOf(key));
     }
     // Fetches the lists anew and waits for them.
     bool refreshLists() {
-        Directory& directory = controller.directory();
+        Directory& directory = *controller.session().directory;
         if (!waitUntil([&] { return !directory.refreshing(); }))
             return false;
         QSignalSpy arrived(&directory, &Directory::listsChanged);
@@ -66,14 +66,14 @@ struct User {
     qint64 unreadOf(const QString& room) {
         if (!refreshLists())
             return -2;
-        for (const RoomRecord& r : controller.directory().rooms())
+        for (const RoomRecord& r : controller.session().directory->rooms())
             if (r.room == room)
                 return r.unread;
         return -1;
     }
 
     FakePlatform platform;
-    MainController controller;
+    ClientUnderTest controller;
 };
 
 TEST(EndToEnd, TwoUsersTalkAndSurviveAServerRestart) {
@@ -120,8 +120,8 @@ TEST(EndToEnd, TwoUsersTalkAndSurviveAServerRestart) {
     ASSERT_TRUE(waitUntil([&] { return b.text().contains(QStringLiteral("안녕하세요")); }));
 
     // A replies to its own message: the marker shows on both sides.
-    a.controller.conversation().replyTo(a.items().last().msgId);
-    const QString firstId = a.controller.room().reply().msgId;
+    a.controller.session().conversation->replyTo(a.items().last().msgId);
+    const QString firstId = a.controller.session().room->reply().msgId;
     ASSERT_FALSE(firstId.isEmpty());
     a.send(QStringLiteral("답장입니다"));
     // A has the answered message in view and quotes it; so does B, whose newest page on opening
@@ -130,8 +130,7 @@ TEST(EndToEnd, TwoUsersTalkAndSurviveAServerRestart) {
         const QList<ChatItem> items = side.items();
         if (items.isEmpty() || items.last().text != "답장입니다" || items.last().replyTo != firstId)
             return false;
-        const ChatItem* answered =
-            side.controller.mainWindow().transcript().model().answered(items.last());
+        const ChatItem* answered = side.controller.transcript().model().answered(items.last());
         return answered && answered->sender == "에이" && answered->text == "안녕하세요";
     };
     ASSERT_TRUE(waitUntil([&] { return quotes(b); }));
@@ -143,7 +142,7 @@ TEST(EndToEnd, TwoUsersTalkAndSurviveAServerRestart) {
 
     // A deletes its newest message (confirming): both sides show the note in its place.
     const QString replyId = a.items().last().msgId;
-    a.controller.conversation().deleteEntry(replyId);
+    a.controller.session().conversation->deleteEntry(replyId);
     ASSERT_EQ(a.platform.alerts.last().message, "이 메시지를 삭제할까요?");
     const auto gone = [&](const auto& side) {
         return side.items().last().deleted && side.text().endsWith(": 삭제된 메시지입니다");
@@ -165,14 +164,14 @@ TEST(EndToEnd, TwoUsersTalkAndSurviveAServerRestart) {
                           ChatEvents::kReconnectDelayMs + 3000));
     ASSERT_TRUE(waitUntil([&] { return a.status().startsWith("친구"); },
                           ChatEvents::kReconnectDelayMs + 3000));
-    EXPECT_FALSE(b.controller.events().reconnectPending());
+    EXPECT_FALSE(b.controller.session().events->reconnectPending());
     EXPECT_EQ(b.openRoom(), room);
 
     // Both are back with the room open: a new message arrives without opening anything (the
     // server delivers to every member's connection, whatever room it has open).
     a.send(QStringLiteral("다시 왔어요"));
     ASSERT_TRUE(waitUntil([&] { return b.text().endsWith(": 다시 왔어요"); }));
-    EXPECT_TRUE(a.controller.mainWindow().composer()->toPlainText().isEmpty());
+    EXPECT_TRUE(a.controller.composer()->toPlainText().isEmpty());
     server.reset();
     std::filesystem::remove_all(dataDir);
 }
@@ -193,7 +192,7 @@ TEST(EndToEnd, AClaimedPhoneSignsInOnlyFromTheDeviceHoldingItsSecret) {
     QString secret;
     {
         User first(kPhoneA, QStringLiteral("에이"), config);
-        QSignalSpy issued(&first.controller.events(), &ChatEvents::deviceSecretIssued);
+        QSignalSpy issued(first.controller.session().events.get(), &ChatEvents::deviceSecretIssued);
         // Fetched with the bearer only after the sign-in, the lists arrive.
         ASSERT_TRUE(waitUntil([&] { return first.status().startsWith("친구 0"); }))
             << first.status().toStdString();

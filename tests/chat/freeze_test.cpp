@@ -80,7 +80,7 @@ class Freeze : public ChatWindow {
 protected:
     void openRoom() {
         chat.clearFrames();
-        controller->room().open("r-1", "팀");
+        controller->openRoom("r-1", "팀");
         ASSERT_TRUE(waitUntil([&] { return requests().size() == 1; }));
     }
     std::vector<ReceivedFrame> requests() const {
@@ -128,7 +128,8 @@ TEST_F(Freeze, AHistoryPageOfSixteenMegabytes) {
         chat.sendBytes(bytesOf(frame));
 
         StallMeter meter;
-        const double longest = takeIn(meter, [&] { return controller->history().opened(); });
+        const double longest =
+            takeIn(meter, [&] { return controller->session().history->opened(); });
         report(c.name, longest);
         EXPECT_LT(longest, kPageStallBoundMs);
 
@@ -149,12 +150,12 @@ TEST_F(Freeze, AHistoryPageOfSixteenMegabytes) {
         if (c.entries > 1) {
             // Left out, and said so; the next request goes on from the oldest entry shown.
             EXPECT_TRUE(status().startsWith("대화 기록이 너무 커서")) << status().toStdString();
-            EXPECT_TRUE(controller->history().hasOlder());
+            EXPECT_TRUE(controller->session().history->hasOlder());
             ASSERT_TRUE(waitUntil([&] { return requests().size() == 2; }));
             EXPECT_EQ(QString::fromStdString(requests().back().fields.at(1)),
                       chatItems().constFirst().msgId);
         }
-        controller->room().close();
+        controller->closeRoom();
     }
 }
 
@@ -180,13 +181,14 @@ TEST_F(Freeze, AFloodOfOneMegabyteMessages) {
         std::size_t mostBacklog = 0;
         const QString last = QString::number(kMessages);
         const double longest = takeIn(meter, [&] {
-            mostBacklog = std::max(mostBacklog, controller->events().backlogBytes());
-            return controller->directory().lastMessageId(QString::fromStdString(room)) == last;
+            mostBacklog = std::max(mostBacklog, controller->session().events->backlogBytes());
+            return controller->session().directory->lastMessageId(QString::fromStdString(room)) ==
+                   last;
         });
         report(inView ? "1 MiB messages, open room" : "1 MiB messages, another room", longest);
         EXPECT_LT(longest, kStallBoundMs);
         EXPECT_LE(mostBacklog, ChatEvents::kMaxBacklogBytes + ChatClient::kReadBufferBytes);
-        EXPECT_FALSE(controller->client().readingPaused());
+        EXPECT_FALSE(controller->session().client->readingPaused());
 
         if (inView) {
             ASSERT_EQ(chatItems().size(), kMessages);
@@ -194,11 +196,11 @@ TEST_F(Freeze, AFloodOfOneMegabyteMessages) {
                 EXPECT_TRUE(item.text.endsWith(kCutNote));
                 EXPECT_LE(item.text.size(), kShownTextChars + kCutNote.size());
             }
-            controller->room().close();
+            controller->closeRoom();
         } else {
             EXPECT_TRUE(status().startsWith("새 메시지 · 준호: 가나다라"));
             EXPECT_LE(status().size(), kSummaryChars + 1);
-            EXPECT_EQ(controller->directory().room("r-2")->unread, kMessages);
+            EXPECT_EQ(controller->session().directory->room("r-2")->unread, kMessages);
             ASSERT_FALSE(platform.notifications.isEmpty());
             for (const auto& n : platform.notifications)
                 EXPECT_LE(n.body.size(), kSummaryChars + 1);
@@ -235,10 +237,10 @@ TEST_F(Freeze, ListsOfAMillionRows) {
         const char* path = c.rooms ? "/v1/rooms" : "/v1/friends";
         http.setReply("GET", path, {200, json, std::nullopt});
         json = QByteArray();
-        controller->sidebar().setMode(c.rooms ? SidebarController::Mode::Chats
-                                              : SidebarController::Mode::Friends);
-        Directory& directory = controller->directory();
-        const qsizetype before = controller->sidebar().rows().size();
+        controller->showSidebar(c.rooms ? SidebarController::Mode::Chats
+                                        : SidebarController::Mode::Friends);
+        Directory& directory = *controller->session().directory;
+        const qsizetype before = controller->sidebarRows().size();
 
         StallMeter meter;
         directory.refresh();
@@ -251,14 +253,14 @@ TEST_F(Freeze, ListsOfAMillionRows) {
         const qsizetype dropped = c.rooms ? directory.roomsDropped() : directory.friendsDropped();
         if (refused) {
             EXPECT_EQ(listed, before);
-            EXPECT_EQ(controller->sidebar().rows().size(), before);
+            EXPECT_EQ(controller->sidebarRows().size(), before);
             EXPECT_EQ(status(), "목록을 불러오지 못했습니다: " + api::kTooLargeText);
         } else {
             EXPECT_EQ(listed, Directory::kMaxListRows);
             EXPECT_EQ(dropped, c.rows - Directory::kMaxListRows);
-            EXPECT_EQ(controller->sidebar().rows().size(), Directory::kMaxListRows);
+            EXPECT_EQ(controller->sidebarRows().size(), Directory::kMaxListRows);
             // The answer's order holds: its first rows are the ones kept.
-            EXPECT_EQ(controller->sidebar().rows().constFirst().name, c.rooms ? "방 0" : "친구 0");
+            EXPECT_EQ(controller->sidebarRows().constFirst().name, c.rooms ? "방 0" : "친구 0");
             EXPECT_TRUE(status().endsWith(QStringLiteral("목록이 너무 길어 %1개는 표시하지 "
                                                          "않았습니다")
                                               .arg(c.rows - Directory::kMaxListRows)))

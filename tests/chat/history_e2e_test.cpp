@@ -2,10 +2,10 @@
 // restarting, paging a long room to its beginning, live messages meeting a page, the cap.
 
 #include "chat_events.h"
+#include "client_under_test.h"
 #include "directory_service.h"
 #include "event_loop.h"
 #include "fake_platform.h"
-#include "main_controller.h"
 #include "main_window.h"
 #include "on_screen.h"
 #include "room_history.h"
@@ -41,9 +41,9 @@ struct User {
         controller.showMain();
     }
     bool signedIn() {
-        return waitUntil([&] { return controller.mainWindow().statusText().startsWith("친구"); });
+        return waitUntil([&] { return controller.statusText().startsWith("친구"); });
     }
-    TranscriptView& transcript() { return controller.mainWindow().transcript(); }
+    TranscriptView& transcript() { return controller.transcript(); }
     QString text() { return transcript().plainText(); }
     QStringList ids() {
         QStringList out;
@@ -59,11 +59,11 @@ struct User {
     }
     // Opens the room and waits for its newest page.
     bool open(const QString& room = kRoom) {
-        controller.room().open(room, QStringLiteral("대화"));
-        return waitUntil([&] { return controller.history().opened(); });
+        controller.openRoom(room, QStringLiteral("대화"));
+        return waitUntil([&] { return controller.session().history->opened(); });
     }
     void send(const QString& message) {
-        QPlainTextEdit* composer = controller.mainWindow().composer();
+        QPlainTextEdit* composer = controller.composer();
         composer->setPlainText(message);
         QTest::keyClick(composer, Qt::Key_Return);
     }
@@ -74,7 +74,7 @@ struct User {
     }
     // The room's unread count as freshly fetched lists give it; -1 when unknown.
     qint64 unreadOf(const QString& room) {
-        Directory& directory = controller.directory();
+        Directory& directory = *controller.session().directory;
         if (!waitUntil([&] { return !directory.refreshing(); }))
             return -1;
         QSignalSpy arrived(&directory, &Directory::listsChanged);
@@ -93,14 +93,14 @@ struct User {
         for (int i = 0; i < maxPages && !transcript().showsBeginning(); ++i) {
             transcript().flush();
             bar->triggerAction(QAbstractSlider::SliderToMinimum);
-            if (!waitUntil([&] { return !controller.history().loading(); }))
+            if (!waitUntil([&] { return !controller.session().history->loading(); }))
                 return false;
         }
         return transcript().showsBeginning();
     }
 
     FakePlatform platform;
-    MainController controller;
+    ClientUnderTest controller;
 };
 
 QStringList range(int from, int to) {
@@ -246,7 +246,7 @@ TEST_F(HistoryEndToEnd, WhatWasSaidWhileSignedOutShowsAfterTheReadLineAndStays) 
         ASSERT_TRUE(waitUntil([&] { return b.unreadOf(kRoom) == 0; }));
 
         // Reopening shows the same conversation, now without unread messages.
-        b.controller.room().close();
+        b.controller.closeRoom();
         ASSERT_TRUE(b.open());
         EXPECT_EQ(b.texts(), expected);
         EXPECT_FALSE(b.text().contains(kRead));
@@ -276,8 +276,7 @@ TEST_F(HistoryEndToEnd, AReconnectedReaderCatchesUpTheOpenRoom) {
     ASSERT_EQ(b.ids(), range(1, 3));
 
     relay.cut(true);
-    ASSERT_TRUE(
-        waitUntil([&] { return b.controller.mainWindow().statusText().startsWith("끊김"); }));
+    ASSERT_TRUE(waitUntil([&] { return b.controller.statusText().startsWith("끊김"); }));
     {
         ChatConnection a(server->chatPort);
         ASSERT_TRUE(a.signIn(kPhoneA.toStdString(), "에이"));
@@ -307,8 +306,9 @@ TEST_F(HistoryEndToEnd, EightyUnreadOpenOnTheReadLine) {
     User b(kPhoneB, QStringLiteral("비"), config);
     ASSERT_TRUE(b.signedIn());
     ASSERT_TRUE(b.open());
-    ASSERT_TRUE(waitUntil(
-        [&] { return b.transcript().hasReadLine() && !b.controller.history().loading(); }));
+    ASSERT_TRUE(waitUntil([&] {
+        return b.transcript().hasReadLine() && !b.controller.session().history->loading();
+    }));
     b.transcript().flush();
     const QStringList ids = b.ids();
     EXPECT_EQ(ids, range(ids.first().toInt(), 200));
@@ -332,7 +332,7 @@ TEST_F(HistoryEndToEnd, PagingALongRoomShowsEveryMessageOnceInOrder) {
     ASSERT_TRUE(b.open());
     // The newest page, and older ones for as long as what is shown does not reach well above
     // the view's top: how many depends on the window's height, never on how fast pages come.
-    ASSERT_TRUE(waitUntil([&] { return !b.controller.history().loading(); }));
+    ASSERT_TRUE(waitUntil([&] { return !b.controller.session().history->loading(); }));
     const QStringList opened = b.ids();
     ASSERT_FALSE(opened.isEmpty());
     EXPECT_EQ(opened, range(opened.first().toInt(), 500));
@@ -358,16 +358,16 @@ TEST_F(HistoryEndToEnd, ALiveMessageWhileAPageLoadsShowsOnceInOrder) {
     ChatConnection a(server->chatPort);
     ASSERT_TRUE(a.signIn(kPhoneA.toStdString(), "에이"));
     // The newest page and a live message race each other.
-    b.controller.room().open(kRoom, QStringLiteral("대화"));
+    b.controller.openRoom(kRoom, QStringLiteral("대화"));
     a.send(wire::ChatRequest{kRoom.toStdString(), "그 사이", ""});
     ASSERT_TRUE(waitUntil([&] { return b.ids().contains("121"); }));
     // An older page and another live message.
-    ASSERT_TRUE(waitUntil([&] { return b.controller.history().opened(); }));
+    ASSERT_TRUE(waitUntil([&] { return b.controller.session().history->opened(); }));
     b.transcript().flush();
     b.transcript().view()->verticalScrollBar()->setValue(0);
     a.send(wire::ChatRequest{kRoom.toStdString(), "또 그 사이", ""});
     ASSERT_TRUE(waitUntil([&] { return b.ids().contains("122"); }));
-    ASSERT_TRUE(waitUntil([&] { return !b.controller.history().loading(); }));
+    ASSERT_TRUE(waitUntil([&] { return !b.controller.session().history->loading(); }));
     const QStringList ids = b.ids();
     ASSERT_GE(ids.size(), 72);
     EXPECT_EQ(ids, range(ids.first().toInt(), 122));
@@ -383,7 +383,7 @@ TEST_F(HistoryEndToEnd, TheCapTrimsAtTheBottomAndPagingBringsItBack) {
     b.transcript().setEntryCap(80);
     ASSERT_TRUE(b.open());
     // Nothing was read: the view opens at the top of what is unread; the reader goes down.
-    ASSERT_TRUE(waitUntil([&] { return !b.controller.history().loading(); }));
+    ASSERT_TRUE(waitUntil([&] { return !b.controller.session().history->loading(); }));
     b.transcript().flush();
     QScrollBar* bar = b.transcript().view()->verticalScrollBar();
     bar->setValue(bar->maximum());
@@ -395,7 +395,7 @@ TEST_F(HistoryEndToEnd, TheCapTrimsAtTheBottomAndPagingBringsItBack) {
     ASSERT_LE(kept.size(), 80);
     EXPECT_GE(kept.size(), TranscriptView::keptAfterTrim(80));
     EXPECT_EQ(kept, range(121 - int(kept.size()), 120));
-    EXPECT_TRUE(b.controller.history().hasOlder());
+    EXPECT_TRUE(b.controller.session().history->hasOlder());
     ASSERT_TRUE(b.pageToTheBeginning());
     EXPECT_EQ(b.ids(), range(1, 120));
 }
@@ -405,18 +405,18 @@ TEST_F(HistoryEndToEnd, AMemoRoomKeepsItsNotes) {
     {
         User a(kPhoneA, QStringLiteral("에이"), config);
         ASSERT_TRUE(a.signedIn());
-        QSignalSpy created(&a.controller.directory(), &Directory::memoRoomCreated);
-        a.controller.directory().createMemoRoom(QStringLiteral("할 일"));
+        QSignalSpy created(a.controller.session().directory.get(), &Directory::memoRoomCreated);
+        a.controller.session().directory->createMemoRoom(QStringLiteral("할 일"));
         ASSERT_TRUE(waitUntil([&] { return created.count() > 0; }));
         memo = created.first().at(0).toString();
-        ASSERT_TRUE(waitUntil([&] { return a.controller.room().room() == memo; }) || a.open(memo));
-        ASSERT_TRUE(waitUntil([&] { return a.controller.history().opened(); }));
+        ASSERT_TRUE(waitUntil([&] { return a.controller.openRoomId() == memo; }) || a.open(memo));
+        ASSERT_TRUE(waitUntil([&] { return a.controller.session().history->opened(); }));
         for (const char* note : {"우유 사기", "은행 가기"}) {
             const qsizetype before = a.transcript().chatItems().size();
             a.send(QString::fromUtf8(note));
             ASSERT_TRUE(waitUntil([&] { return a.stored(before); }));
         }
-        a.controller.room().close();
+        a.controller.closeRoom();
         ASSERT_TRUE(a.open(memo));
         EXPECT_EQ(a.texts(), QStringList({"에이: 우유 사기", "에이: 은행 가기"}));
     }

@@ -23,7 +23,7 @@ const QString kRead = QStringLiteral("여기까지 읽었습니다");
 class History : public ChatWindow {
 protected:
     void open(const QString& room = QStringLiteral("r-1")) {
-        controller->room().open(room, QStringLiteral("팀"));
+        controller->openRoom(room, QStringLiteral("팀"));
         settle();
     }
     // A page as the server writes it: entries "id" from `from` to `to` by 준호, every fifth the
@@ -46,7 +46,7 @@ protected:
         return p;
     }
     void deliver(const wire::HistoryPage& p) {
-        controller->events().frameReceived(MessageType::HistoryPage, p.encode());
+        controller->receiveFrame(MessageType::HistoryPage, p.encode());
         settle();
     }
     QStringList ids() const {
@@ -61,7 +61,7 @@ protected:
             out << QString::number(i);
         return out;
     }
-    RoomHistory& history() const { return controller->history(); }
+    RoomHistory& history() const { return *controller->session().history; }
 };
 
 } // namespace
@@ -190,7 +190,7 @@ TEST_F(History, ARefusalOrALostConnectionEndsTheWait) {
     // A lost connection forgets the request; signing in again asks anew.
     open("r-2");
     ASSERT_TRUE(history().loading());
-    controller->events().chatDisconnected(QStringLiteral("서버 연결 종료"));
+    controller->session().events->chatDisconnected(QStringLiteral("서버 연결 종료"));
     settle();
     EXPECT_FALSE(history().loading());
     chat.clearFrames();
@@ -206,7 +206,7 @@ TEST_F(History, SigningInAgainCatchesUpTheOpenRoom) {
     deliver(page("r-1", "", 1, 10, false, "10"));
     ASSERT_EQ(ids(), range(1, 10));
     auto reconnect = [this] {
-        controller->events().chatDisconnected(QStringLiteral("서버 연결 종료"));
+        controller->session().events->chatDisconnected(QStringLiteral("서버 연결 종료"));
         settle();
         chat.clearFrames();
         receive(MessageType::AuthOk, {kMyPhone});
@@ -422,7 +422,7 @@ TEST_F(Landing, ALostConnectionOnTheWayResumesAfterSigningIn) {
     open();
     deliver(page("r-1", "", 151, 200, true, "120"));
     ASSERT_TRUE(asksBefore("r-1", 151));
-    controller->events().chatDisconnected(QStringLiteral("서버 연결 종료"));
+    controller->session().events->chatDisconnected(QStringLiteral("서버 연결 종료"));
     settle();
     chat.clearFrames();
     receive(MessageType::AuthOk, {kMyPhone});

@@ -4,11 +4,11 @@
 
 #include "chat_events.h"
 #include "chat_protocol.h"
+#include "client_under_test.h"
 #include "directory_actions.h"
 #include "directory_service.h"
 #include "event_loop.h"
 #include "fake_platform.h"
-#include "main_controller.h"
 #include "main_window.h"
 #include "outbox.h"
 #include "room_history.h"
@@ -69,18 +69,18 @@ protected:
     }
 
     void signInB() {
-        controller_ = std::make_unique<MainController>(
+        controller_ = std::make_unique<ClientUnderTest>(
             QString::fromStdString(kB), QStringLiteral("비"), QString(), config_, platform_);
         controller_->showMain();
-        controller_->sidebar().setMode(SidebarController::Mode::Chats);
+        controller_->showSidebar(SidebarController::Mode::Chats);
         // Signed in: the lists asked for then are on their way, after those asked for at start.
-        ASSERT_TRUE(waitUntil([&] { return controller_->outbox().signedIn(); }));
+        ASSERT_TRUE(controller_->waitSignedIn());
     }
-    Directory& directory() const { return controller_->directory(); }
+    Directory& directory() const { return *controller_->session().directory; }
     // The chats list as shown: titles, with "*" after bold ones.
     QStringList shown() const {
         QStringList out;
-        const QAbstractItemModel* model = controller_->sidebar().model();
+        const QAbstractItemModel* model = controller_->session().sidebar->model();
         for (int row = 0; row < model->rowCount(); ++row) {
             const QModelIndex index = model->index(row, SidebarModel::NameColumn);
             out << index.data().toString() +
@@ -105,7 +105,7 @@ protected:
     std::unique_ptr<ServerProcess> server_;
     ServerConfig config_;
     FakePlatform platform_;
-    std::unique_ptr<MainController> controller_;
+    std::unique_ptr<ClientUnderTest> controller_;
 };
 
 TEST_F(LiveListsEndToEnd, TheChatsListFollowsTheConversation) {
@@ -123,8 +123,8 @@ TEST_F(LiveListsEndToEnd, TheChatsListFollowsTheConversation) {
     EXPECT_EQ(title(), "Brindlewick (3)");
 
     // B has its memo room open when A writes again.
-    controller_->directoryActions().createMemoRoom();
-    ASSERT_TRUE(waitUntil([&] { return controller_->room().title() == "나의 메모"; }));
+    controller_->session().directoryActions->createMemoRoom();
+    ASSERT_TRUE(waitUntil([&] { return controller_->session().room->title() == "나의 메모"; }));
     ASSERT_TRUE(idle());
     ASSERT_EQ(shown(), QStringList({"나의 메모", "에이 [3]*"}));
     ASSERT_TRUE(a.write(withA, "넷"));
@@ -135,8 +135,8 @@ TEST_F(LiveListsEndToEnd, TheChatsListFollowsTheConversation) {
     EXPECT_FALSE(directory().refreshing());
 
     // Opening it clears the count here at once, and at the server.
-    controller_->sidebar().activateRow(0);
-    ASSERT_EQ(controller_->room().room(), QString::fromStdString(withA));
+    controller_->session().sidebar->activateRow(0);
+    ASSERT_EQ(controller_->openRoomId(), QString::fromStdString(withA));
     EXPECT_EQ(shown(), QStringList({"에이", "나의 메모"}));
     EXPECT_EQ(title(), "Brindlewick");
     // The read mark goes on the chat connection, the lists come over HTTP: asked again until the
@@ -158,7 +158,7 @@ TEST_F(LiveListsEndToEnd, TheChatsListFollowsTheConversation) {
     EXPECT_EQ(listed.count(), 1);
     EXPECT_EQ(shown(), QStringList({"씨 [3]*", "에이", "나의 메모"}));
     EXPECT_EQ(title(), "Brindlewick (3)");
-    EXPECT_EQ(controller_->mainWindow().statusText(), "새 메시지 · 씨: 연락 주세요");
+    EXPECT_EQ(controller_->statusText(), "새 메시지 · 씨: 연락 주세요");
 }
 
 // Each row shows its room's last message and time, from the server's list and live after it.
@@ -172,7 +172,10 @@ TEST_F(LiveListsEndToEnd, RowsShowTheLastMessageAndItsTime) {
 
     signInB();
     const auto cell = [&](int role) {
-        return controller_->sidebar().model()->index(0, SidebarModel::NameColumn).data(role);
+        return controller_->session()
+            .sidebar->model()
+            ->index(0, SidebarModel::NameColumn)
+            .data(role);
     };
     ASSERT_TRUE(waitUntil([&] { return shown() == QStringList({"에이 [2]*"}); }))
         << shown().join(", ").toStdString();
@@ -208,20 +211,20 @@ TEST_F(LiveListsEndToEnd, TheRoomReopenedAtStartCountsAsRead) {
     for (const char* text : {"하나", "둘", "셋"})
         ASSERT_TRUE(a.write(withA, text));
 
-    controller_ = std::make_unique<MainController>(QString::fromStdString(kB), QStringLiteral("비"),
-                                                   QString(), config_, platform_);
+    controller_ = std::make_unique<ClientUnderTest>(
+        QString::fromStdString(kB), QStringLiteral("비"), QString(), config_, platform_);
     QSignalSpy listed(&directory(), &Directory::listsChanged);
-    QSignalSpy pages(&controller_->history(), &RoomHistory::pageArrived);
+    QSignalSpy pages(controller_->session().history.get(), &RoomHistory::pageArrived);
     controller_->showMain();
-    controller_->room().open(QString::fromStdString(withA), QStringLiteral("에이"));
-    controller_->sidebar().setMode(SidebarController::Mode::Chats);
+    controller_->openRoom(QString::fromStdString(withA), QStringLiteral("에이"));
+    controller_->showSidebar(SidebarController::Mode::Chats);
     ASSERT_TRUE(waitUntil([&] { return listed.count() > 0; }));
     EXPECT_EQ(shown(), QStringList({"에이"}));
     EXPECT_EQ(title(), "Brindlewick");
     EXPECT_EQ(directory().unreadTotal(), 0);
     // The server learns it from the room's first page, and its lists agree once it has.
     ASSERT_TRUE(waitUntil([&] { return pages.count() > 0; }));
-    controller_->room().close();
+    controller_->closeRoom();
     EXPECT_TRUE(waitUntil([&] { return refresh() && shown() == QStringList({"에이"}); }))
         << shown().join(", ").toStdString();
 }

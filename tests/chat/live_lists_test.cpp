@@ -28,7 +28,7 @@ protected:
         sidebar().setMode(SidebarController::Mode::Chats);
         http.clearRequests();
     }
-    SidebarController& sidebar() const { return controller->sidebar(); }
+    SidebarController& sidebar() const { return *controller->session().sidebar; }
     QTableView* table() const { return ui().sideTable(); }
     QStringList shownTitles() const {
         QStringList titles;
@@ -111,7 +111,7 @@ TEST_F(LiveLists, MessagesElsewhereCountAndComeToTheTopWithoutAsking) {
     settle();
     EXPECT_TRUE(http.requests().empty());
     // What a refresh would say about the order holds meanwhile.
-    EXPECT_EQ(controller->directory().rooms().at(0).room, "r-3");
+    EXPECT_EQ(controller->session().directory->rooms().at(0).room, "r-3");
 }
 
 TEST_F(LiveLists, OpeningARoomClearsItsCountAndMarksItsNewestMessageRead) {
@@ -121,7 +121,7 @@ TEST_F(LiveLists, OpeningARoomClearsItsCountAndMarksItsNewestMessageRead) {
     ASSERT_EQ(windowTitle(), "Brindlewick (5)");
 
     sidebar().activateRow(rowOf("r-3"));
-    EXPECT_EQ(controller->room().room(), "r-3");
+    EXPECT_EQ(controller->openRoomId(), "r-3");
     EXPECT_EQ(shownTitles(), QStringList({"r-3", "팀 [3]", "01033334444"}));
     EXPECT_EQ(boldTitles(), QStringList({"팀 [3]"}));
     EXPECT_EQ(windowTitle(), "Brindlewick (3)");
@@ -154,7 +154,7 @@ TEST_F(LiveLists, SelectionFilterAndTheClickedRowHoldWhileRowsMove) {
     EXPECT_EQ(selectedRoom(), "r-1");
     // Return opens the selected room where it is now.
     QTest::keyClick(table(), Qt::Key_Return);
-    EXPECT_EQ(controller->room().room(), "r-1");
+    EXPECT_EQ(controller->openRoomId(), "r-1");
 
     // A filtered list shows what it showed; the counts are there once the filter goes.
     ui().searchField()->setText(QStringLiteral("팀"));

@@ -17,7 +17,7 @@ const QString kTime = QStringLiteral("2024-05-06T07:08:09");
 class ServerEvents : public ChatWindow {
 protected:
     void openRoom(const QString& room = QStringLiteral("r-1")) {
-        controller->room().open(room, QStringLiteral("팀"));
+        controller->openRoom(room, QStringLiteral("팀"));
         settle();
         chat.clearFrames();
         platform.clear();
@@ -104,14 +104,14 @@ TEST_F(ServerEvents, ABurstKeepsItsOrderAcrossTurnsAndTheLossComesLast) {
         receive(MessageType::Chat,
                 {"r-1", "준호", QString::number(i), kTime, QString::number(i + 1)});
     // A loss reported behind the burst is shown after it.
-    controller->events().chatDisconnected("서버 연결 종료");
+    controller->session().events->chatDisconnected("서버 연결 종료");
     EXPECT_LT(chatItems().size(), burst);
     EXPECT_FALSE(status().startsWith("끊김"));
     ASSERT_TRUE(waitUntil([&] { return chatItems().size() == burst; }));
     for (int i = 0; i < burst; ++i)
         ASSERT_EQ(chatItems().at(i).text, QString::number(i));
     ASSERT_TRUE(waitUntil([&] { return status() == "끊김: 서버 연결 종료 — 재연결 예정"; }));
-    EXPECT_TRUE(controller->events().reconnectPending());
+    EXPECT_TRUE(controller->session().events->reconnectPending());
 }
 
 // A flood from the socket waits in the network while the window catches up: the decoded backlog
@@ -129,7 +129,7 @@ TEST_F(ServerEvents, AFloodWaitsInTheNetworkNotInMemory) {
     bool ordered = true;
     ASSERT_TRUE(waitUntil(
         [&] {
-            most = std::max(most, controller->events().backlogSize());
+            most = std::max(most, controller->session().events->backlogSize());
             const QList<ChatItem>& items = chatItems();
             for (int i = 1; i < items.size() && ordered; i += 97)
                 ordered = items[i - 1].msgId.toInt() + 1 == items[i].msgId.toInt();
@@ -140,7 +140,7 @@ TEST_F(ServerEvents, AFloodWaitsInTheNetworkNotInMemory) {
     // What one read of the socket's buffer can hold comes on top of the limit.
     EXPECT_LT(most, ChatEvents::kMaxBacklog + ChatClient::kReadBufferBytes / 30);
     EXPECT_LT(most, std::size_t(flood / 2));
-    EXPECT_FALSE(controller->client().readingPaused());
+    EXPECT_FALSE(controller->session().client->readingPaused());
 }
 
 TEST_F(ServerEvents, NetworkTextIsNeverMarkup) {
@@ -335,13 +335,13 @@ TEST_F(ServerEvents, AuthOkRejoinsTheOpenRoomAndRefreshes) {
     receive(MessageType::AuthOk, {});
     ASSERT_TRUE(chat.waitForFrames(1));
     EXPECT_EQ(sent(3), QList<QStringList>({{"r-1"}}));
-    ASSERT_TRUE(waitUntil([&] { return !controller->directory().refreshing(); }));
+    ASSERT_TRUE(controller->waitForLists());
     EXPECT_EQ(http.requests().size(), 2u);
 }
 
 TEST_F(ServerEvents, LossRetriesUntilTheServerAnswers) {
     openRoom();
-    ChatEvents& events = controller->events();
+    ChatEvents& events = *controller->session().events;
     chat.resetConnection();
     ASSERT_TRUE(waitUntil([&] { return events.reconnectPending(); }));
     EXPECT_TRUE(status().startsWith("끊김: "));

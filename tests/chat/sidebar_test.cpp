@@ -29,7 +29,7 @@ protected:
         ui().sideSegments()->findChildren<QPushButton*>()[segment]->click();
     }
     QTableView* table() const { return ui().sideTable(); }
-    SidebarController& sidebar() const { return controller->sidebar(); }
+    SidebarController& sidebar() const { return *controller->session().sidebar; }
     // What a cell shows; invalid for rows out of range.
     QVariant cell(int row, int column, int role = Qt::DisplayRole) const {
         const QAbstractItemModel* model = table()->model();
@@ -107,23 +107,23 @@ TEST_F(Sidebar, CellValuesAndRowsOutOfRange) {
     sidebar().actOnRow(-1, SidebarController::RowAction::Open);
     settle();
     EXPECT_TRUE(sent(3).isEmpty());
-    EXPECT_FALSE(controller->room().isOpen());
+    EXPECT_FALSE(controller->session().room->isOpen());
 }
 
 TEST_F(Sidebar, DoubleClickOpensTheConversation) {
     doubleClickRow(0);
-    EXPECT_EQ(controller->room().room(), "dm:01011112222:01033334444");
+    EXPECT_EQ(controller->openRoomId(), "dm:01011112222:01033334444");
     EXPECT_EQ(ui().headerText(), "준호");
 
     // A room row passes its name: the sidebar's unread suffix is no part of the header.
     chooseList(1);
     doubleClickRow(0);
-    EXPECT_EQ(controller->room().room(), "r-1");
+    EXPECT_EQ(controller->openRoomId(), "r-1");
     EXPECT_EQ(ui().headerText(), "팀");
 
     // "대화 열기" opens the right-clicked row.
     sidebar().actOnRow(2, SidebarController::RowAction::Open);
-    EXPECT_EQ(controller->room().room(), "r-3");
+    EXPECT_EQ(controller->openRoomId(), "r-3");
     EXPECT_EQ(ui().headerText(), "대화방"); // a room without a name is still not its id
     ASSERT_TRUE(chat.waitForFrames(5));
     EXPECT_EQ(sent(3), QList<QStringList>({{"dm:01011112222:01033334444"}, {"r-1"}, {"r-3"}}));

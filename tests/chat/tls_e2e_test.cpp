@@ -1,11 +1,11 @@
 // The Qt client against the real server over TLS: chat on QSslSocket, the lists and files over
 // https, and the clear refusals when the server cannot be trusted or speaks the other way.
 
+#include "client_under_test.h"
 #include "directory_service.h"
 #include "event_loop.h"
 #include "fake_platform.h"
 #include "http_request.h"
-#include "main_controller.h"
 #include "main_window.h"
 #include "room_session.h"
 #include "server_harness.h"
@@ -31,9 +31,9 @@ struct Window {
         : controller(phone, nick, QStringLiteral(""), config, platform) {
         controller.showMain();
     }
-    QString status() const { return controller.mainWindow().statusText(); }
+    QString status() const { return controller.statusText(); }
     bool refreshLists() {
-        Directory& directory = controller.directory();
+        Directory& directory = *controller.session().directory;
         if (!waitUntil([&] { return !directory.refreshing(); }))
             return false;
         QSignalSpy arrived(&directory, &Directory::listsChanged);
@@ -42,7 +42,7 @@ struct Window {
     }
 
     FakePlatform platform;
-    MainController controller;
+    ClientUnderTest controller;
 };
 
 class TlsEndToEnd : public ::testing::Test {
@@ -80,13 +80,13 @@ TEST_F(TlsEndToEnd, TwoWindowsTalkOverTlsAndReadTheirListsOverHttps) {
         QStringLiteral("application/json"), &error);
     ASSERT_TRUE(added) << error.toStdString();
     ASSERT_TRUE(a.refreshLists());
-    ASSERT_EQ(a.controller.directory().friends().size(), 1);
-    EXPECT_EQ(a.controller.directory().friends()[0].phone, "01000000002");
+    ASSERT_EQ(a.controller.session().directory->friends().size(), 1);
+    EXPECT_EQ(a.controller.session().directory->friends()[0].phone, "01000000002");
 
-    a.controller.sidebar().setMode(SidebarController::Mode::Friends);
-    a.controller.sidebar().activateRow(0);
-    ASSERT_EQ(a.controller.room().room(), "dm:01000000001:01000000002");
-    QPlainTextEdit* composer = a.controller.mainWindow().composer();
+    a.controller.showSidebar(SidebarController::Mode::Friends);
+    a.controller.session().sidebar->activateRow(0);
+    ASSERT_EQ(a.controller.openRoomId(), "dm:01000000001:01000000002");
+    QPlainTextEdit* composer = a.controller.composer();
     composer->setPlainText(QStringLiteral("안녕하세요"));
     QTest::keyClick(composer, Qt::Key_Return);
     ASSERT_TRUE(waitUntil([&] { return b.status() == "새 메시지 · 에이: 안녕하세요"; }))

@@ -1,9 +1,9 @@
 // The transcript against the real server as a reader meets it: reading further up is never
 // disturbed by what arrives, and the button for new messages takes the reader down.
 
+#include "client_under_test.h"
 #include "event_loop.h"
 #include "fake_platform.h"
-#include "main_controller.h"
 #include "main_window.h"
 #include "message_list_view.h"
 #include "room_history.h"
@@ -70,17 +70,18 @@ TEST_F(TranscriptEndToEnd, ReadingUpIsNotYankedAndTheButtonBringsTheReaderDown) 
     for (int i = 1; i <= 60; ++i)
         say("글 " + std::to_string(i));
     FakePlatform platform;
-    MainController b(QStringLiteral("01000000002"), QStringLiteral("비"), QStringLiteral(""),
-                     config, platform);
+    ClientUnderTest b(QStringLiteral("01000000002"), QStringLiteral("비"), QStringLiteral(""),
+                      config, platform);
     b.showMain();
-    b.mainWindow().window()->resize(900, 600);
-    ASSERT_TRUE(waitUntil([&] { return b.mainWindow().statusText().startsWith("친구"); }));
-    b.room().open(kRoom, QStringLiteral("에이"));
-    ASSERT_TRUE(waitUntil([&] { return b.history().opened(); }));
-    TranscriptView& transcript = b.mainWindow().transcript();
+    b.window()->resize(900, 600);
+    ASSERT_TRUE(waitUntil([&] { return b.statusText().startsWith("친구"); }));
+    b.openRoom(kRoom, QStringLiteral("에이"));
+    ASSERT_TRUE(waitUntil([&] { return b.session().history->opened(); }));
+    TranscriptView& transcript = b.transcript();
     MessageListView* view = transcript.view();
     // All of it is unread: the room lands on its first message, after the older page.
-    ASSERT_TRUE(waitUntil([&] { return transcript.showsBeginning() && !b.history().loading(); }));
+    ASSERT_TRUE(
+        waitUntil([&] { return transcript.showsBeginning() && !b.session().history->loading(); }));
     transcript.flush();
     view->scrollToBottom();
     ASSERT_TRUE(view->atBottom());

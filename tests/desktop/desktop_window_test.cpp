@@ -37,16 +37,16 @@ TEST_F(WithoutTray, NotificationLeadsToItsRoomAndRaisesTheWindow) {
     controller->window()->showMinimized();
     ASSERT_TRUE(platform.notificationActivated);
     platform.notificationActivated("r-1");
-    EXPECT_EQ(controller->room().room(), "r-1");
+    EXPECT_EQ(controller->openRoomId(), "r-1");
     // As its row would open it: by the room's name, and its count read.
-    EXPECT_EQ(controller->room().title(), "팀");
-    EXPECT_EQ(controller->directory().room("r-1")->unread, 0);
+    EXPECT_EQ(controller->session().room->title(), "팀");
+    EXPECT_EQ(controller->session().directory->room("r-1")->unread, 0);
     EXPECT_TRUE(controller->window()->isVisible());
     EXPECT_FALSE(controller->window()->isMinimized());
 
     // A room the lists have not seen yet opens under its id.
     platform.notificationActivated("r-77");
-    EXPECT_EQ(controller->room().room(), "r-77");
+    EXPECT_EQ(controller->openRoomId(), "r-77");
 }
 
 // A name that would reorder what stands around it is drawn isolated wherever the window puts it
@@ -63,7 +63,7 @@ TEST_F(WithoutTray, NamesThatLieStayInTheirPlace) {
     EXPECT_EQ(status(), "파일 · " + isolated(liar) + ": " + isolated(file));
     EXPECT_EQ(platform.notifications.last().body, "[파일] " + isolated(file));
     EXPECT_NE(isolated(file), file);
-    controller->room().open("r-9", liar);
+    controller->openRoom("r-9", liar);
     EXPECT_EQ(ui().headerText(), isolated(liar));
 }
 
@@ -81,14 +81,14 @@ TEST_F(WithTray, CountFollowsTheUnreadTotal) {
     receive(MessageType::Chat, {"r-3", "준호", "하나", kTime, "7"});
     receive(MessageType::Chat, {"r-3", "준호", "둘", kTime, "8"});
     EXPECT_EQ(platform.trayCount, 5);
-    controller->directoryActions().openRoom("r-1");
+    controller->session().directoryActions->openRoom("r-1");
     EXPECT_EQ(platform.trayCount, 2);
-    controller->directoryActions().openRoom("r-3");
+    controller->session().directoryActions->openRoom("r-3");
     EXPECT_EQ(platform.trayCount, 0);
 }
 
 TEST_F(WithTray, ClosingHidesToTheTrayWithAHintOnce) {
-    QSignalSpy quit(&controller->desktop(), &DesktopIntegration::quitRequested);
+    QSignalSpy quit(controller->session().desktop.get(), &DesktopIntegration::quitRequested);
     for (int i = 0; i < 2; ++i) {
         EXPECT_FALSE(controller->window()->close());
         EXPECT_FALSE(controller->window()->isVisible());

@@ -5,9 +5,9 @@
 #include "fake_chat_server.h"
 #include "fake_http_server.h"
 #include "fake_platform.h"
-#include "main_controller.h"
 #include "main_window.h"
 #include "room_session.h"
+#include "user_session.h"
 
 #include <QGuiApplication>
 #include <QMainWindow>
@@ -41,17 +41,17 @@ protected:
         return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Brindlewick",
                          "Brindlewick");
     }
-    MainController& start() {
+    UserSession& start() {
         delegate = std::make_unique<AppDelegate>(config, std::make_unique<FakePlatform>());
         delegate->applicationDidFinishLaunching();
-        return *delegate->mainController();
+        return *delegate->session();
     }
     void quit() {
         delegate.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
-    static QSplitter* divider(MainController& main) {
-        return main.window()->findChild<QSplitter*>("rightSplit");
+    static QSplitter* divider(UserSession& main) {
+        return main.window->window()->findChild<QSplitter*>("rightSplit");
     }
 
     QTemporaryDir settingsDir;
@@ -64,21 +64,21 @@ protected:
 TEST_F(Restart, WindowDividerAndRoomComeBack) {
     QPoint framePosition;
     {
-        MainController& main = start();
-        EXPECT_FALSE(main.room().isOpen());
-        main.window()->setGeometry(120, 90, 1000, 700);
-        framePosition = main.window()->pos();
+        UserSession& main = start();
+        EXPECT_FALSE(main.room->isOpen());
+        main.window->window()->setGeometry(120, 90, 1000, 700);
+        framePosition = main.window->window()->pos();
         QSplitter* split = divider(main);
         split->setSizes({split->height() - 150 - 1, 150});
-        main.room().open("r-1", "팀");
+        main.room->open("r-1", "팀");
         quit();
     }
-    MainController& main = start();
-    EXPECT_EQ(main.window()->pos(), framePosition);
-    EXPECT_EQ(main.window()->geometry(), QRect(120, 90, 1000, 700));
+    UserSession& main = start();
+    EXPECT_EQ(main.window->window()->pos(), framePosition);
+    EXPECT_EQ(main.window->window()->geometry(), QRect(120, 90, 1000, 700));
     EXPECT_EQ(divider(main)->sizes().value(1), 150);
-    EXPECT_EQ(main.room().room(), "r-1");
-    EXPECT_EQ(main.room().title(), "팀");
+    EXPECT_EQ(main.room->room(), "r-1");
+    EXPECT_EQ(main.room->title(), "팀");
     // Joined once signed in.
     ASSERT_TRUE(chat.waitForFrames(2));
 }
@@ -95,36 +95,38 @@ TEST_F(Restart, MaximisedComesBackMaximisedWithItsNormalPlace) {
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
     for (const auto& c : cases) {
         {
-            MainController& main = start();
-            main.window()->setGeometry(120, 90, 1000, 700);
-            (main.window()->*c.enlarge)();
+            UserSession& main = start();
+            main.window->window()->setGeometry(120, 90, 1000, 700);
+            (main.window->window()->*c.enlarge)();
             ASSERT_TRUE(waitUntil([&] {
-                return main.window()->geometry() != QRect(120, 90, 1000, 700);
+                return main.window->window()->geometry() != QRect(120, 90, 1000, 700);
             })) << c.name;
             quit();
         }
         {
-            MainController& main = start();
-            EXPECT_TRUE(main.window()->isMaximized()) << c.name;
-            EXPECT_FALSE(main.window()->isFullScreen()) << c.name;
-            EXPECT_TRUE(waitUntil([&] { return main.window()->frameGeometry() == available; }))
-                << c.name << " fills the screen";
-            EXPECT_EQ(main.window()->normalGeometry(), QRect(120, 90, 1000, 700)) << c.name;
+            UserSession& main = start();
+            EXPECT_TRUE(main.window->window()->isMaximized()) << c.name;
+            EXPECT_FALSE(main.window->window()->isFullScreen()) << c.name;
+            EXPECT_TRUE(waitUntil([&] {
+                return main.window->window()->frameGeometry() == available;
+            })) << c.name
+                << " fills the screen";
+            EXPECT_EQ(main.window->window()->normalGeometry(), QRect(120, 90, 1000, 700)) << c.name;
             // Quitting while still maximised keeps the normal place, not the screen's size.
             quit();
         }
-        MainController& main = start();
-        ASSERT_TRUE(main.window()->isMaximized()) << c.name;
-        main.window()->showNormal();
+        UserSession& main = start();
+        ASSERT_TRUE(main.window->window()->isMaximized()) << c.name;
+        main.window->window()->showNormal();
         EXPECT_TRUE(waitUntil([&] {
-            return main.window()->geometry() == QRect(120, 90, 1000, 700);
+            return main.window->window()->geometry() == QRect(120, 90, 1000, 700);
         })) << c.name
-            << " restored: " << main.window()->geometry().x() << ","
-            << main.window()->geometry().y() << " " << main.window()->width() << "x"
-            << main.window()->height();
+            << " restored: " << main.window->window()->geometry().x() << ","
+            << main.window->window()->geometry().y() << " " << main.window->window()->width() << "x"
+            << main.window->window()->height();
         // Restored, then quit: a normal window next time.
         quit();
-        EXPECT_FALSE(start().window()->isMaximized()) << c.name;
+        EXPECT_FALSE(start().window->window()->isMaximized()) << c.name;
         quit();
     }
 }
@@ -135,23 +137,25 @@ TEST_F(Restart, OffScreenOpensCentred) {
     stored.setValue("window/position", QPoint(4000, 3000));
     stored.setValue("window/size", QSize(900, 600));
     stored.sync();
-    MainController& main = start();
+    UserSession& main = start();
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-    EXPECT_EQ(main.window()->size(), QSize(900, 600)) << "the size is kept";
-    EXPECT_LE(std::abs(main.window()->frameGeometry().center().x() - available.center().x()), 1);
-    EXPECT_LE(std::abs(main.window()->frameGeometry().center().y() - available.center().y()), 1);
+    EXPECT_EQ(main.window->window()->size(), QSize(900, 600)) << "the size is kept";
+    EXPECT_LE(
+        std::abs(main.window->window()->frameGeometry().center().x() - available.center().x()), 1);
+    EXPECT_LE(
+        std::abs(main.window->window()->frameGeometry().center().y() - available.center().y()), 1);
 }
 
 // Leaving the room forgets it; another phone has its own; a broken settings file is nothing.
 TEST_F(Restart, LastRoomIsPerPhoneAndForgottenWhenLeft) {
     {
-        MainController& main = start();
-        main.room().open("r-1", "팀");
-        main.room().close();
+        UserSession& main = start();
+        main.room->open("r-1", "팀");
+        main.room->close();
         quit();
     }
-    EXPECT_FALSE(start().room().isOpen());
-    start().room().open("r-1", "팀");
+    EXPECT_FALSE(start().room->isOpen());
+    start().room->open("r-1", "팀");
     quit();
     QSettings stored = settings();
     stored.setValue("phone", "01099990000");
@@ -159,37 +163,37 @@ TEST_F(Restart, LastRoomIsPerPhoneAndForgottenWhenLeft) {
     stored.setValue("window/composerHeight", -40);
     stored.setValue("window/maximized", "넓게");
     stored.sync();
-    MainController& other = start();
-    EXPECT_FALSE(other.room().isOpen());
-    EXPECT_EQ(other.mainWindow().placement().composerHeight, 90);
-    EXPECT_TRUE(other.window()->isVisible());
-    EXPECT_FALSE(other.window()->isMaximized());
+    UserSession& other = start();
+    EXPECT_FALSE(other.room->isOpen());
+    EXPECT_EQ(other.window->placement().composerHeight, 90);
+    EXPECT_TRUE(other.window->window()->isVisible());
+    EXPECT_FALSE(other.window->window()->isMaximized());
 }
 
 // What was being written in each room waits there after a restart; another phone has its own.
 TEST_F(Restart, DraftsComeBackPerPhone) {
     {
-        MainController& main = start();
-        main.room().open("r-1", "팀");
-        main.mainWindow().composer()->setPlainText("팀에 쓰던 말");
-        main.room().open("r-2", "가족");
-        main.mainWindow().composer()->setPlainText("닫을 때 쓰던 말");
+        UserSession& main = start();
+        main.room->open("r-1", "팀");
+        main.window->composer()->setPlainText("팀에 쓰던 말");
+        main.room->open("r-2", "가족");
+        main.window->composer()->setPlainText("닫을 때 쓰던 말");
         quit(); // the open room's text too
     }
     {
-        MainController& main = start();
-        EXPECT_EQ(main.room().room(), "r-2");
-        EXPECT_EQ(main.mainWindow().composer()->toPlainText(), "닫을 때 쓰던 말");
-        main.room().open("r-1", "팀");
-        EXPECT_EQ(main.mainWindow().composer()->toPlainText(), "팀에 쓰던 말");
+        UserSession& main = start();
+        EXPECT_EQ(main.room->room(), "r-2");
+        EXPECT_EQ(main.window->composer()->toPlainText(), "닫을 때 쓰던 말");
+        main.room->open("r-1", "팀");
+        EXPECT_EQ(main.window->composer()->toPlainText(), "팀에 쓰던 말");
         quit();
     }
     QSettings stored = settings();
     stored.setValue("phone", "01099990000");
     stored.sync();
-    MainController& other = start();
-    other.room().open("r-1", "팀");
-    EXPECT_EQ(other.mainWindow().composer()->toPlainText(), "");
+    UserSession& other = start();
+    other.room->open("r-1", "팀");
+    EXPECT_EQ(other.window->composer()->toPlainText(), "");
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "main_window.h"
 #include "qt_platform.h"
 #include "tray_icon.h"
+#include "user_session.h"
 
 #include <QAction>
 #include <QApplication>
@@ -47,6 +48,7 @@ QWidget* dockedIconWidget() {
 int main(int argc, char** argv) {
     return runBrindlewick(argc, argv, [](AppDelegate& delegate) {
         MainController* main = delegate.mainController();
+        UserSession* session = delegate.session();
         auto* platform = dynamic_cast<QtPlatform*>(&delegate.platform());
         if (!main || !platform)
             giveUp("no stored sign-in, or not the Qt platform");
@@ -56,7 +58,7 @@ int main(int argc, char** argv) {
         started.start();
         QObject::connect(
             step, &QTimer::timeout, main,
-            [main, platform, started, step, opened = false]() mutable {
+            [session, platform, started, step, opened = false]() mutable {
                 if (started.elapsed() > kGiveUpMs)
                     giveUp(opened ? "the tray's menu never showed" : "the tray icon never docked");
                 TrayIcon* tray = platform->trayIcon();
@@ -76,7 +78,7 @@ int main(int argc, char** argv) {
                 QAction* quit = menu.findChild<QAction*>(QStringLiteral("trayQuitAction"));
                 if (!quit)
                     giveUp("no quit item in the tray's menu");
-                const WindowPlacement placement = main->mainWindow().placement();
+                const WindowPlacement placement = session->window->placement();
                 std::printf("placement %d %d %d %d\n", placement.position.x(),
                             placement.position.y(), placement.size.width(),
                             placement.size.height());

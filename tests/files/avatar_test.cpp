@@ -47,13 +47,13 @@ TEST_F(FilesTest, PictureLookupTriesSelfThenFriendsThenRoomsFirstMatchWins) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.key.toStdString());
-        EXPECT_EQ(controller->directory().pictureFor(c.key), c.expected);
+        EXPECT_EQ(controller->session().directory->pictureFor(c.key), c.expected);
     }
 }
 
 TEST_F(FilesTest, ACachedPictureIsAnsweredWithoutARequest) {
     http.setReply("GET", "/v1/files/cached", answer(200, pngOf(Qt::green)));
-    PictureCache& pictures = controller->pictures();
+    PictureCache& pictures = *controller->session().pictures;
     QSignalSpy arrived(&pictures, &PictureCache::pictureArrived);
     EXPECT_TRUE(pictures.image("cached").isNull());
     ASSERT_TRUE(waitUntil([&] { return arrived.count() == 1; }));
@@ -67,7 +67,7 @@ TEST_F(FilesTest, ACachedPictureIsAnsweredWithoutARequest) {
 
 TEST_F(FilesTest, OneRequestPerPictureWhileItIsOnItsWay) {
     http.setReply("GET", "/v1/files/p1", answer(200, pngOf(Qt::red)));
-    PictureCache& pictures = controller->pictures();
+    PictureCache& pictures = *controller->session().pictures;
     EXPECT_TRUE(pictures.image("p1").isNull());
     EXPECT_TRUE(pictures.image("p1").isNull());
     ASSERT_TRUE(waitUntil([&] { return pictures.contains("p1"); }));
@@ -77,7 +77,7 @@ TEST_F(FilesTest, OneRequestPerPictureWhileItIsOnItsWay) {
 }
 
 TEST_F(FilesTest, AFailedPictureIsNotAskedForAgainForAMinute) {
-    PictureCache& pictures = controller->pictures();
+    PictureCache& pictures = *controller->session().pictures;
     qint64 now = 1000;
     pictures.requests().setClock([&] { return now; });
     http.setReply("GET", "/v1/files/broken", answer(200, "not a picture"));
@@ -127,12 +127,12 @@ TEST(AvatarRequests, RunningAndPausedIdsWait) {
 TEST_F(FilesTest, AnArrivingPictureReloadsTheSidebarIcons) {
     http.setReply("GET", "/v1/files/pf", answer(200, pngOf(Qt::red)));
     serveLists({friendJson("010A", "철수", "", "", "pf")});
-    SidebarModel* model = controller->sidebar().model();
+    SidebarModel* model = controller->session().sidebar->model();
     ASSERT_EQ(model->rowCount(), 1);
     QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
     const QModelIndex icon = model->index(0, SidebarModel::IconColumn);
     model->data(icon, Qt::DecorationRole); // a miss starts the download
-    ASSERT_TRUE(waitUntil([&] { return controller->pictures().contains("pf"); }));
+    ASSERT_TRUE(waitUntil([&] { return controller->session().pictures->contains("pf"); }));
     EXPECT_GE(changed.count(), 1);
     const QPixmap shown = model->data(icon, Qt::DecorationRole).value<QPixmap>();
     ASSERT_FALSE(shown.isNull());
@@ -175,18 +175,18 @@ TEST_F(FilesTest, TheRoomHeaderShowsTheRoomsOwnPictureOnOpenAndOnArrival) {
 
         // Arrival: the room opens before its picture is here.
         if (!c.room.isEmpty())
-            controller->room().open(c.room, "방");
+            controller->openRoom(c.room, "방");
         EXPECT_NE(centreColor(header), QColor(Qt::red));
-        controller->pictures().image(id);
-        ASSERT_TRUE(waitUntil([&] { return controller->pictures().contains(id); }));
+        controller->session().pictures->image(id);
+        ASSERT_TRUE(waitUntil([&] { return controller->session().pictures->contains(id); }));
         EXPECT_EQ(centreColor(header) == QColor(Qt::red), c.header);
 
         // Open: the same room again with the picture cached.
-        controller->room().close();
+        controller->closeRoom();
         if (!c.room.isEmpty())
-            controller->room().open(c.room, "방");
+            controller->openRoom(c.room, "방");
         EXPECT_EQ(centreColor(header) == QColor(Qt::red), c.header);
-        controller->room().close();
+        controller->closeRoom();
     }
 }
 

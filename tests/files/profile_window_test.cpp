@@ -60,7 +60,7 @@ TEST_F(FilesTest, ProfileShowsWhatTheRowHas) {
         {"friend without status", friendRow("영희", "010B", ""), "영희", "010B", "<none>", true},
         {"group room", group, "스터디 모임 (3)", "", "<none>", false},
     };
-    DirectoryActions& actions = controller->directoryActions();
+    DirectoryActions& actions = *controller->session().directoryActions;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         actions.showProfile(c.row);
@@ -83,21 +83,21 @@ TEST_F(FilesTest, ProfileShowsWhatTheRowHas) {
         EXPECT_EQ(visibleProfileWindows(), 1);
     }
     // "프로필 보기" on no row changes nothing.
-    controller->sidebar().actOnRow(-1, RowAction::ViewProfile);
+    controller->actOnSidebarRow(-1, RowAction::ViewProfile);
     EXPECT_EQ(visibleProfileWindows(), 1);
 }
 
 TEST_F(FilesTest, ProfileFromTheSidebarShowsItsPictureOnceItArrives) {
     http.setReply("GET", "/v1/files/pic", answer(200, pngOf(Qt::red, {40, 20})));
     serveLists({friendJson("010A", "철수", "", "상태", "pic")});
-    DirectoryActions& actions = controller->directoryActions();
-    controller->sidebar().actOnRow(5, RowAction::ViewProfile); // out of range: nothing
+    DirectoryActions& actions = *controller->session().directoryActions;
+    controller->actOnSidebarRow(5, RowAction::ViewProfile); // out of range: nothing
     EXPECT_EQ(actions.profileWindow(), nullptr);
-    controller->sidebar().actOnRow(0, RowAction::ViewProfile);
+    controller->actOnSidebarRow(0, RowAction::ViewProfile);
     ASSERT_NE(actions.profileWindow(), nullptr);
     EXPECT_EQ(labelText(actions.profileWindow(), "profileStatus"), "상태");
     auto* picture = actions.profileWindow()->findChild<QLabel*>("profilePicture");
-    ASSERT_TRUE(waitUntil([&] { return controller->pictures().contains("pic"); }));
+    ASSERT_TRUE(waitUntil([&] { return controller->session().pictures->contains("pic"); }));
     EXPECT_EQ(centreColor(picture), QColor(Qt::red));
     // Scaled to fit, keeping its proportions.
     EXPECT_EQ(picture->pixmap().width(), 2 * picture->pixmap().height());
@@ -105,25 +105,25 @@ TEST_F(FilesTest, ProfileFromTheSidebarShowsItsPictureOnceItArrives) {
 
 TEST_F(FilesTest, TheButtonOpensTheConversationOfTheRowThatWasClicked) {
     serveLists({friendJson("010A", "철수"), friendJson("010B", "영희")});
-    DirectoryActions& actions = controller->directoryActions();
-    controller->sidebar().actOnRow(0, RowAction::ViewProfile);
+    DirectoryActions& actions = *controller->session().directoryActions;
+    controller->actOnSidebarRow(0, RowAction::ViewProfile);
     ASSERT_NE(actions.profileWindow(), nullptr);
     QPointer<QWidget> window = actions.profileWindow();
 
     // The sidebar moves on meanwhile: a new order from the server, then a filter.
     serveLists({friendJson("010B", "영희"), friendJson("010A", "철수")});
     widget<QLineEdit>("searchField")->setText("영희");
-    ASSERT_EQ(controller->sidebar().rows().size(), 1);
+    ASSERT_EQ(controller->sidebarRows().size(), 1);
     window->findChild<QPushButton*>("profileChatButton")->click();
     EXPECT_EQ(actions.profileWindow(), nullptr);
-    EXPECT_EQ(controller->room().room(), dmWith("010A"));
-    EXPECT_EQ(controller->room().title(), "철수");
+    EXPECT_EQ(controller->openRoomId(), dmWith("010A"));
+    EXPECT_EQ(controller->session().room->title(), "철수");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(window.isNull());
 }
 
 TEST_F(FilesTest, ASecondProfileReplacesTheFirst) {
-    DirectoryActions& actions = controller->directoryActions();
+    DirectoryActions& actions = *controller->session().directoryActions;
     SideRow row;
     row.name = "하나";
     actions.showProfile(row);

@@ -23,13 +23,13 @@ QByteArray contentsOf(const QString& path) {
 }
 
 // A message's row as the transcript shows it, and the point where a click acts on it.
-QPoint clickPointOf(MainController& controller, const QString& msgId) {
-    TranscriptView& transcript = controller.mainWindow().transcript();
+QPoint clickPointOf(ClientUnderTest& controller, const QString& msgId) {
+    TranscriptView& transcript = controller.transcript();
     transcript.flush();
     return linkPointIn(transcript.view(), transcript.rowOfMsgId(msgId));
 }
 
-void receiveFile(MainController& controller, const QString& name, const QString& fileId,
+void receiveFile(ClientUnderTest& controller, const QString& name, const QString& fileId,
                  const QString& msgId) {
     wire::FileMessage file;
     file.room = "room";
@@ -38,11 +38,11 @@ void receiveFile(MainController& controller, const QString& name, const QString&
     file.name = name.toStdString();
     file.size = "3";
     file.msgId = msgId.toStdString();
-    controller.events().frameReceived(wire::FileMessage::kType, file.encode());
+    controller.receiveFrame(wire::FileMessage::kType, file.encode());
 }
 
 TEST_F(FilesTest, FilesOfferThemselvesUnderAPlainName) {
-    controller->room().open("room", "방");
+    controller->openRoom("room", "방");
     struct Case {
         QString name;       // as the sender wrote it
         QString suggestion; // what the save panel offers
@@ -60,7 +60,7 @@ TEST_F(FilesTest, FilesOfferThemselvesUnderAPlainName) {
         // Nor reads otherwise than it is.
         {QStringLiteral("fdp\u202E.exe"), "fdp.exe"},
     };
-    MessageListView* view = controller->mainWindow().transcript().view();
+    MessageListView* view = controller->transcript().view();
     int id = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name.toStdString());
@@ -82,13 +82,13 @@ TEST_F(FilesTest, FilesOfferThemselvesUnderAPlainName) {
 // Addresses in a message's text go to the desktop, never to a save panel; text written like
 // a file's link is only text.
 TEST_F(FilesTest, AddressesInTextAreNeverFiles) {
-    controller->room().open("room", "방");
+    controller->openRoom("room", "방");
     const std::pair<QString, QString> cases[] = {
         {"http://example.com/a.txt", "http://example.com/a.txt"},
         {"x@example.com", "mailto:x@example.com"},
         {"brindlewick-file://abc/a.txt", ""},
     };
-    MessageListView* view = controller->mainWindow().transcript().view();
+    MessageListView* view = controller->transcript().view();
     int id = 0;
     for (const auto& [text, opened] : cases) {
         SCOPED_TRACE(text.toStdString());
@@ -98,7 +98,7 @@ TEST_F(FilesTest, AddressesInTextAreNeverFiles) {
         message.sender = "01099998888";
         message.text = text.toStdString();
         message.msgId = msgId.toStdString();
-        controller->events().frameReceived(wire::ChatMessage::kType, message.encode());
+        controller->receiveFrame(wire::ChatMessage::kType, message.encode());
         const QPoint at = clickPointOf(*controller, msgId);
         if (opened.isEmpty()) {
             EXPECT_TRUE(at.isNull()); // no place of it is a link
@@ -114,9 +114,9 @@ TEST_F(FilesTest, AddressesInTextAreNeverFiles) {
 }
 
 TEST_F(FilesTest, AClickOnAFileEntryOpensOneSavePanel) {
-    controller->room().open("room", "방");
+    controller->openRoom("room", "방");
     receiveFile(*controller, "사진 1.png", "abc", "m1");
-    const TranscriptView& transcript = controller->mainWindow().transcript();
+    const TranscriptView& transcript = controller->transcript();
     ASSERT_TRUE(waitUntil([&] { return transcript.chatItems().size() == 1; }));
     ASSERT_TRUE(transcript.chatItems()[0].isFile);
     // One click, one panel, whatever else hears of it.
@@ -131,7 +131,7 @@ TEST_F(FilesTest, ASavedFileIsWrittenAndOpened) {
     http.setReply("GET", "/v1/files/abc", answer(200, "파일 내용"));
     const QString dest = dir.filePath("저장.txt");
     platform.savePanelAnswers = {dest};
-    controller->files().saveFile("abc", "a.txt");
+    controller->session().files->saveFile("abc", "a.txt");
     EXPECT_EQ(statusLabel()->text(), "다운로드 중…");
     ASSERT_TRUE(waitUntil([&] { return !platform.openedFiles.isEmpty(); }));
     EXPECT_EQ(platform.openedFiles, QStringList{dest});
@@ -155,7 +155,7 @@ TEST_F(FilesTest, ASavedFileThatCouldRunIsKeptButNotOpened) {
         http.setReply("GET", "/v1/files/run", answer(200, content));
         const QString dest = dir.filePath(QString::fromUtf8(name));
         platform.savePanelAnswers = {dest};
-        controller->files().saveFile("run", QString::fromUtf8(name));
+        controller->session().files->saveFile("run", QString::fromUtf8(name));
         ASSERT_TRUE(waitUntil([&] { return statusLabel()->text() == "저장됨: " + dest; }));
         EXPECT_EQ(contentsOf(dest), content);
         EXPECT_TRUE(platform.openedFiles.isEmpty());
@@ -167,7 +167,7 @@ TEST_F(FilesTest, AFailedDownloadShowsStatusAndAlertAndKeepsTheOldFile) {
     http.setReply("GET", "/v1/files/gone", answer(410, "만료됨"));
     const QString dest = writeFile("old.txt", "keep me");
     platform.savePanelAnswers = {dest};
-    controller->files().saveFile("gone", QString());
+    controller->session().files->saveFile("gone", QString());
     EXPECT_EQ(platform.suggestedNames, QStringList{""});
     ASSERT_TRUE(waitUntil([&] { return !platform.alerts.isEmpty(); }));
     EXPECT_EQ(statusLabel()->text(), "다운로드 실패: HTTP 410 만료됨");
@@ -179,7 +179,7 @@ TEST_F(FilesTest, AFailedDownloadShowsStatusAndAlertAndKeepsTheOldFile) {
     // Into a folder that does not exist.
     http.setReply("GET", "/v1/files/abc", answer(200, "x"));
     platform.savePanelAnswers = {dir.filePath("no/such/folder/x.txt")};
-    controller->files().saveFile("abc", "x.txt");
+    controller->session().files->saveFile("abc", "x.txt");
     ASSERT_TRUE(waitUntil([&] { return platform.alerts.size() == 2; }));
     EXPECT_EQ(statusLabel()->text(), "다운로드 실패: 저장 실패");
 }
@@ -190,8 +190,8 @@ TEST_F(FilesTest, TwoDownloadsRunSideBySideAndEachReportsItself) {
     const QString first = dir.filePath("1.txt");
     const QString second = dir.filePath("2.txt");
     platform.savePanelAnswers = {first, second};
-    controller->files().saveFile("one", "1.txt");
-    controller->files().saveFile("two", "2.txt");
+    controller->session().files->saveFile("one", "1.txt");
+    controller->session().files->saveFile("two", "2.txt");
     ASSERT_TRUE(waitUntil([&] { return platform.openedFiles.size() == 2; }));
     EXPECT_TRUE(platform.openedFiles.contains(first));
     EXPECT_TRUE(platform.openedFiles.contains(second));
@@ -200,7 +200,7 @@ TEST_F(FilesTest, TwoDownloadsRunSideBySideAndEachReportsItself) {
 }
 
 TEST_F(FilesTest, NoFileIdNoPanel) {
-    controller->files().saveFile(QString(), "a.txt");
+    controller->session().files->saveFile(QString(), "a.txt");
     EXPECT_TRUE(platform.calls.isEmpty());
 }
 

@@ -1,7 +1,7 @@
 // What a screen reader hears for each control of the main window (through Qt's accessibility
 // interfaces, in process).
 
-#include "main_controller.h"
+#include "client_under_test.h"
 #include "main_window.h"
 #include "sidebar_controller.h"
 #include "signed_in_window.h"
@@ -25,7 +25,7 @@ QString accessibleName(QWidget* widget) {
 TEST(MainWindowAccessibility, EveryControlHasAName) {
     SignedInWindow signedIn;
     ASSERT_TRUE(signedIn.start());
-    MainController& controller = *signedIn.controller;
+    ClientUnderTest& controller = *signedIn.controller;
     QMainWindow* window = controller.window();
 
     const std::pair<const char*, QString> expected[] = {
@@ -70,8 +70,8 @@ TEST(MainWindowAccessibility, ChatsRowsReadNameLastMessageAndCount) {
                              R"("last_time":"2020-03-01T09:30:00"},)"
                              R"({"room_name":"r-2","title":"가족",)"
                              R"("last_file_name":"여행.png","last_time":"2020-03-02T10:00:00"}])"));
-    MainController& controller = *signedIn.controller;
-    controller.sidebar().setMode(SidebarController::Mode::Chats);
+    ClientUnderTest& controller = *signedIn.controller;
+    controller.showSidebar(SidebarController::Mode::Chats);
     QAccessibleInterface* table = QAccessible::queryAccessibleInterface(
         controller.window()->findChild<QTableView*>("sideTable"));
     ASSERT_NE(table, nullptr);

@@ -2,13 +2,13 @@
 // resizing, the divider limits and the wiring of every control.
 
 #include "chat_events.h"
+#include "client_under_test.h"
 #include "directory_service.h"
 #include "divider_splitter.h"
 #include "event_loop.h"
 #include "fake_chat_server.h"
 #include "fake_http_server.h"
 #include "fake_platform.h"
-#include "main_controller.h"
 #include "main_window.h"
 #include "segmented_control.h"
 #include "sidebar_controller.h"
@@ -46,19 +46,20 @@ protected:
         http.setReply("GET", "/v1/rooms", {200, kRooms, std::nullopt});
         ServerConfig config = http.config();
         config.chatPort = chat.port();
-        controller = std::make_unique<MainController>(
+        controller = std::make_unique<ClientUnderTest>(
             QStringLiteral("01011112222"), QStringLiteral("민지"), QString(""), config, platform);
         // The status line as each list update and connection event left it.
         const auto record = [this] { statusHistory << ui().statusText(); };
-        QObject::connect(&controller->directory(), &Directory::listsChanged, record);
-        QObject::connect(&controller->events(), &ChatEvents::connectionChanged, record);
+        QObject::connect(controller->session().directory.get(), &Directory::listsChanged, record);
+        QObject::connect(controller->session().events.get(), &ChatEvents::connectionChanged,
+                         record);
         controller->showMain();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window()));
         // The lists arrive on their own; the tests start from them.
-        ASSERT_TRUE(waitUntil([&] { return !controller->directory().refreshing(); }));
+        ASSERT_TRUE(controller->waitForLists());
     }
 
-    brindlewick::MainWindow& ui() const { return controller->mainWindow(); }
+    brindlewick::MainWindow& ui() const { return *controller->session().window; }
     QMainWindow* window() const { return controller->window(); }
     QWidget* content() const { return window()->centralWidget(); }
     template <typename T = QWidget> T* named(const char* name) const {
@@ -87,7 +88,7 @@ protected:
     FakeChatServer chat;
     FakeHttpServer http;
     FakePlatform platform;
-    std::unique_ptr<MainController> controller;
+    std::unique_ptr<ClientUnderTest> controller;
     QStringList statusHistory;
 };
 
@@ -103,8 +104,8 @@ TEST_F(MainWindow, InitialState) {
     EXPECT_EQ(requests[0].path, "/v1/friends");
     EXPECT_EQ(requests[0].query, "phone=01011112222");
     EXPECT_EQ(requests[1].path, "/v1/rooms");
-    EXPECT_EQ(controller->directory().friends().size(), 2);
-    EXPECT_EQ(controller->directory().rooms().size(), 1);
+    EXPECT_EQ(controller->session().directory->friends().size(), 2);
+    EXPECT_EQ(controller->session().directory->rooms().size(), 1);
     EXPECT_TRUE(statusHistory.contains("친구 2 · 채팅 1"));
     // The connection opened too, after the window was shown.
     EXPECT_TRUE(chat.waitForConnection());
@@ -254,12 +255,12 @@ TEST_F(MainWindow, ContextMenus) {
             out << action->text();
         return out;
     };
-    EXPECT_EQ(controller->sidebar().contextMenu()->title(), "SideMenu");
-    EXPECT_EQ(titles(controller->sidebar().contextMenu()),
+    EXPECT_EQ(controller->session().sidebar->contextMenu()->title(), "SideMenu");
+    EXPECT_EQ(titles(controller->session().sidebar->contextMenu()),
               QStringList({"프로필 보기", "대화 열기", "방 나가기"}));
     EXPECT_EQ(chatMenu()->title(), "ChatMenu");
     EXPECT_EQ(titles(chatMenu()), QStringList({"답장하기", "수정하기", "삭제하기", "복사"}));
-    for (QMenu* menu : {controller->sidebar().contextMenu(), chatMenu()})
+    for (QMenu* menu : {controller->session().sidebar->contextMenu(), chatMenu()})
         for (QAction* action : menu->actions()) {
             EXPECT_TRUE(action->isEnabled());
             EXPECT_TRUE(action->shortcut().isEmpty());
@@ -351,9 +352,9 @@ TEST_F(MainWindow, DividerLimits) {
 
 TEST_F(MainWindow, EveryControlIsWiredAndNothingCrashes) {
     ui().sideSegments()->findChildren<QPushButton*>()[1]->click();
-    EXPECT_EQ(controller->sidebar().mode(), SidebarController::Mode::Chats);
+    EXPECT_EQ(controller->sidebarMode(), SidebarController::Mode::Chats);
     ui().sideSegments()->findChildren<QPushButton*>()[0]->click();
-    EXPECT_EQ(controller->sidebar().mode(), SidebarController::Mode::Friends);
+    EXPECT_EQ(controller->sidebarMode(), SidebarController::Mode::Friends);
     ui().searchField()->setText(QStringLiteral("준"));
 
     named<QPushButton>("findButton")->click();
@@ -371,7 +372,7 @@ TEST_F(MainWindow, EveryControlIsWiredAndNothingCrashes) {
             continue;
         button->click();
     }
-    for (QMenu* menu : {controller->sidebar().contextMenu(), chatMenu()})
+    for (QMenu* menu : {controller->session().sidebar->contextMenu(), chatMenu()})
         for (QAction* action : menu->actions())
             action->trigger();
     QTest::keyClicks(ui().composer(), QStringLiteral("hello"));

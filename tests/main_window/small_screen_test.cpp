@@ -1,7 +1,7 @@
 // The main window on a 1280 x 900 screen at scale factor 2 (run with QT_SCALE_FACTOR=2 and an
 // offscreen screen of that size): it opens whole on the screen.
 
-#include "main_controller.h"
+#include "client_under_test.h"
 #include "signed_in_window.h"
 
 #include <QGuiApplication>
@@ -22,7 +22,7 @@ TEST(SmallScreen, TheMainWindowOpensWholeOnTheScreen) {
         GTEST_SKIP() << "needs a 1280 x 900 screen at QT_SCALE_FACTOR=2 (see CMakeLists.txt)";
     SignedInWindow signedIn;
     ASSERT_TRUE(signedIn.start());
-    MainController& controller = *signedIn.controller;
+    ClientUnderTest& controller = *signedIn.controller;
     QMainWindow* window = controller.window();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     const QRect available = screen->availableGeometry();

@@ -29,7 +29,7 @@ protected:
         button->click();
     }
     // "방 나가기" in the menu opened on row `index`.
-    void sideLeave(int index) { controller->sidebar().actOnRow(index, RowAction::Leave); }
+    void sideLeave(int index) { controller->actOnSidebarRow(index, RowAction::Leave); }
 };
 
 // Every way of saying no, and every action that has nothing to act on, sends no request.
@@ -74,7 +74,7 @@ TEST_F(DirectoryActionsTest, NothingIsSentWithoutConsent) {
         // The button is off without a room; the action itself still refuses.
         {"leave with no open room",
          [] {},
-         [&] { controller->directoryActions().leaveOpenRoom(); },
+         [&] { controller->session().directoryActions->leaveOpenRoom(); },
          {"beep"},
          {}},
         {"leave cancelled",
@@ -96,7 +96,7 @@ TEST_F(DirectoryActionsTest, NothingIsSentWithoutConsent) {
         {"side leave on no row", [] {}, [&] { sideLeave(-1); }, {}, {}},
         {"side leave past the last row", [] {}, [&] { sideLeave(99); }, {}, {}},
         {"side leave from the friends list",
-         [&] { controller->sidebar().setMode(SidebarController::Mode::Friends); },
+         [&] { controller->showSidebar(SidebarController::Mode::Friends); },
          [&] { sideLeave(0); },
          {"alert"},
          {"친구 목록에서는 방 나가기를 할 수 없습니다."}},
@@ -173,7 +173,7 @@ TEST_F(DirectoryActionsTest, AddFriendSendsTheTrimmedFieldsAndRefreshes) {
 
 TEST_F(DirectoryActionsTest, AddFriendWithoutDigitsSaysWhy) {
     platform.addFriendAnswers = {{1, " 준호 ", ""}};
-    controller->directoryActions().addFriend();
+    controller->session().directoryActions->addFriend();
     ASSERT_EQ(platform.alerts.size(), 1);
     EXPECT_EQ(platform.alerts[0].message, "친구 추가 실패");
     EXPECT_EQ(platform.alerts[0].informativeText, "전화번호에 숫자가 없습니다: 준호");
@@ -189,9 +189,9 @@ TEST_F(DirectoryActionsTest, AFailedRefreshKeepsTheSidebarAndSaysWhy) {
     ASSERT_TRUE(waitUntil([&] { return !directory().refreshing(); }));
     // The friends list that could be read shows; the rooms stay as they were.
     EXPECT_EQ(status(), "목록을 불러오지 못했습니다: HTTP 500 boom");
-    EXPECT_EQ(controller->sidebar().rows().size(), 2);
+    EXPECT_EQ(controller->sidebarRows().size(), 2);
     showChats();
-    ASSERT_EQ(controller->sidebar().rows().size(), 2);
+    ASSERT_EQ(controller->sidebarRows().size(), 2);
     EXPECT_GE(rowOfRoom("r-2"), 0);
     EXPECT_TRUE(platform.alerts.isEmpty());
 
@@ -224,7 +224,7 @@ TEST_F(DirectoryActionsTest, FailuresAlertWithTheErrorTextAndChangeNothing) {
          "HTTP 404 가입하지 않은 사용자입니다"},
         {"memo room",
          "/v1/rooms",
-         [&] { controller->directoryActions().createMemoRoom(); },
+         [&] { controller->session().directoryActions->createMemoRoom(); },
          "메모방 생성 실패",
          {500, "boom", std::nullopt},
          "HTTP 500 boom"},
@@ -279,11 +279,11 @@ TEST(DirectoryActionsOffline, TransportFailureTextReachesTheAlert) {
     config.chatPort = probe.serverPort();
     probe.close();
     FakePlatform platform;
-    MainController controller(QStringLiteral("010"), QStringLiteral("n"), QStringLiteral(""),
-                              config, platform);
+    ClientUnderTest controller(QStringLiteral("010"), QStringLiteral("n"), QStringLiteral(""),
+                               config, platform);
     platform.addFriendAnswers = {{1, "011", ""}};
-    controller.directoryActions().addFriend();
-    controller.directoryActions().createMemoRoom();
+    controller.session().directoryActions->addFriend();
+    controller.session().directoryActions->createMemoRoom();
     ASSERT_TRUE(waitUntil([&] { return platform.alerts.size() == 2; }));
     EXPECT_EQ(platform.alerts[0].message, "친구 추가 실패");
     EXPECT_EQ(platform.alerts[1].message, "메모방 생성 실패");
@@ -314,7 +314,7 @@ TEST_F(DirectoryActionsTest, MemoRoomRefreshesThenOpensTheNamedRoom) {
         http.clearRequests();
         chat.clearFrames();
         QSignalSpy listed(&directory(), &Directory::listsChanged);
-        controller->directoryActions().createMemoRoom();
+        controller->session().directoryActions->createMemoRoom();
         ASSERT_TRUE(waitUntil([&] { return listed.count() == 1; }));
         ASSERT_EQ(requestLines(), QStringList({"POST /v1/rooms"}) + kRefresh);
         EXPECT_EQ(posts().at(0).body,
@@ -357,7 +357,7 @@ TEST_F(DirectoryActionsTest, MemoRoomNameIsAskedFor) {
         http.clearRequests();
         platform.clear();
         platform.textAnswers = {c.answer};
-        controller->directoryActions().createMemoRoom();
+        controller->session().directoryActions->createMemoRoom();
         EXPECT_EQ(platform.textQuestions, QStringList({"메모방 이름:"}));
         if (c.title.isEmpty()) {
             spin(50);

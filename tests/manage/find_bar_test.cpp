@@ -240,7 +240,7 @@ TEST_F(FindBar, TextAppendedAfterASearchWaitsForTheNextSearch) {
     message.time = "2024-01-02T10:20:30Z";
     message.msgId = "m1";
     const qsizetype entries = transcript().chatItems().size();
-    controller->events().frameReceived(wire::ChatMessage::kType, message.encode());
+    controller->receiveFrame(wire::ChatMessage::kType, message.encode());
     ASSERT_TRUE(waitUntil([&] { return transcript().chatItems().size() == entries + 1; }));
     EXPECT_EQ(matches(), before);
     clickNamed("findNextBtn");

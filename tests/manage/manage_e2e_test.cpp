@@ -1,11 +1,11 @@
 // Friends, memo rooms, leaving and search with two signed-in windows against the real server.
 
 #include "chat_events.h"
+#include "client_under_test.h"
 #include "directory_actions.h"
 #include "directory_service.h"
 #include "event_loop.h"
 #include "fake_platform.h"
-#include "main_controller.h"
 #include "main_window.h"
 #include "room_session.h"
 #include "server_harness.h"
@@ -31,15 +31,15 @@ constexpr int kFirst = Platform::kFirstButton;
 
 struct Window {
     FakePlatform platform;
-    std::unique_ptr<MainController> controller;
+    std::unique_ptr<ClientUnderTest> controller;
     bool signedIn = false;
 
-    QString transcript() const { return controller->mainWindow().transcript().plainText(); }
-    QString header() const { return controller->mainWindow().headerText(); }
-    QString status() const { return controller->mainWindow().statusText(); }
-    QString openRoom() const { return controller->room().room(); }
-    Directory& directory() const { return controller->directory(); }
-    DirectoryActions& actions() const { return controller->directoryActions(); }
+    QString transcript() const { return controller->transcript().plainText(); }
+    QString header() const { return controller->headerText(); }
+    QString status() const { return controller->statusText(); }
+    QString openRoom() const { return controller->openRoomId(); }
+    Directory& directory() const { return *controller->session().directory; }
+    DirectoryActions& actions() const { return *controller->session().directoryActions; }
     QStringList roomIds() const {
         QStringList out;
         for (const RoomRecord& r : directory().rooms())
@@ -75,9 +75,9 @@ protected:
 
     void signIn(Window& w, const char* phone, const char* nick, const char* status = "") {
         w.controller =
-            std::make_unique<MainController>(QString::fromUtf8(phone), QString::fromUtf8(nick),
-                                             QString::fromUtf8(status), config_, w.platform);
-        QObject::connect(&w.controller->events(), &ChatEvents::connectionChanged,
+            std::make_unique<ClientUnderTest>(QString::fromUtf8(phone), QString::fromUtf8(nick),
+                                              QString::fromUtf8(status), config_, w.platform);
+        QObject::connect(w.controller->session().events.get(), &ChatEvents::connectionChanged,
                          [&w](ChatEvents::Connection state, const QString&) {
                              if (state == ChatEvents::Connection::SignedIn)
                                  w.signedIn = true;
@@ -90,18 +90,18 @@ protected:
     }
     // Types into the composer and sends; waits until the server delivered it back.
     void say(Window& w, const QString& text) {
-        QPlainTextEdit* composer = w.controller->mainWindow().composer();
+        QPlainTextEdit* composer = w.controller->composer();
         composer->setPlainText(text);
         QTest::keyClick(composer, Qt::Key_Return);
         // Back from the server with its id: stored.
-        const TranscriptView& shown = w.controller->mainWindow().transcript();
+        const TranscriptView& shown = w.controller->transcript();
         ASSERT_TRUE(waitUntil([&] {
             const ChatItem* newest = shown.lastMessage();
             return newest && newest->text == text && !newest->msgId.isEmpty();
         }));
     }
     static int rowOfRoom(const Window& w, const QString& room) {
-        const QList<SideRow>& rows = w.controller->sidebar().rows();
+        const QList<SideRow>& rows = w.controller->sidebarRows();
         for (int i = 0; i < rows.size(); ++i)
             if (rows.at(i).room == room)
                 return i;
@@ -133,12 +133,12 @@ TEST_F(ManageEndToEnd, AddingFriends) {
     EXPECT_EQ(alice.directory().friends()[0].phone, "01020000002");
     EXPECT_EQ(alice.directory().friends()[0].alias, "밥이");
     EXPECT_EQ(alice.status(), "친구 1 · 채팅 0");
-    const QList<SideRow>& rows = alice.controller->sidebar().rows();
+    const QList<SideRow>& rows = alice.controller->sidebarRows();
     ASSERT_EQ(rows.size(), 1);
     EXPECT_EQ(rows[0].name, "밥이");
 
     // The friends list refuses to leave.
-    alice.controller->sidebar().actOnRow(0, SidebarController::RowAction::Leave);
+    alice.controller->actOnSidebarRow(0, SidebarController::RowAction::Leave);
     ASSERT_EQ(alice.platform.alerts.size(), 2);
     EXPECT_EQ(alice.platform.alerts[1].message, "친구 목록에서는 방 나가기를 할 수 없습니다.");
     EXPECT_EQ(alice.directory().friends().size(), 1);
@@ -158,8 +158,8 @@ TEST_F(ManageEndToEnd, BracesAndSpelledNumbersReachTheLists) {
     EXPECT_EQ(f.alias, "{캐럴}");
     EXPECT_EQ(f.nick, "캐럴 {x}");
     EXPECT_EQ(f.status, "hi {^_^}");
-    ASSERT_EQ(alice.controller->sidebar().rows().size(), 1);
-    const SideRow row = alice.controller->sidebar().rows()[0];
+    ASSERT_EQ(alice.controller->sidebarRows().size(), 1);
+    const SideRow row = alice.controller->sidebarRows()[0];
     EXPECT_EQ(row.name, "{캐럴}");
     EXPECT_EQ(row.status, "hi {^_^}");
 
@@ -173,9 +173,9 @@ TEST_F(ManageEndToEnd, BracesAndSpelledNumbersReachTheLists) {
     EXPECT_EQ(room.room, "dm:01020000001:01020000003");
     EXPECT_EQ(room.title, "{캐럴}");
     EXPECT_EQ(room.peer, "01020000003");
-    alice.controller->sidebar().setMode(SidebarController::Mode::Chats);
-    ASSERT_EQ(alice.controller->sidebar().rows().size(), 1);
-    EXPECT_EQ(alice.controller->sidebar().rows()[0].title.left(4), "{캐럴}");
+    alice.controller->showSidebar(SidebarController::Mode::Chats);
+    ASSERT_EQ(alice.controller->sidebarRows().size(), 1);
+    EXPECT_EQ(alice.controller->sidebarRows()[0].title.left(4), "{캐럴}");
 
     // Carol, who added nobody, sees Alice's nickname.
     ASSERT_TRUE(carol.actAndRefresh([&] { carol.directory().refresh(); }));
@@ -206,7 +206,7 @@ TEST_F(ManageEndToEnd, MemoRoomOpensAndIsSearchable) {
     field->setText(QStringLiteral("한글 메모"));
     EXPECT_EQ(counter->text(), "1 / 1");
     // The match marked is the text as written, decomposed.
-    const TranscriptView& transcript = alice.controller->mainWindow().transcript();
+    const TranscriptView& transcript = alice.controller->transcript();
     ASSERT_TRUE(transcript.search().currentMatch());
     const TranscriptView::Place place = transcript.placeOf(*transcript.search().currentMatch());
     ASSERT_NE(transcript.messageAt(place.row), nullptr);
@@ -253,13 +253,13 @@ TEST_F(ManageEndToEnd, LeavingRooms) {
     ASSERT_EQ(alice.roomIds().size(), 2);
 
     // Another room, from the sidebar: the open one stays as it is.
-    alice.controller->sidebar().setMode(SidebarController::Mode::Chats);
+    alice.controller->showSidebar(SidebarController::Mode::Chats);
     const int row = rowOfRoom(alice, first);
     ASSERT_GE(row, 0);
-    const SideRow firstRow = alice.controller->sidebar().rows().at(row);
+    const SideRow firstRow = alice.controller->sidebarRows().at(row);
     alice.platform.alertAnswers = {kFirst};
     ASSERT_TRUE(alice.actAndRefresh(
-        [&] { alice.controller->sidebar().actOnRow(row, SidebarController::RowAction::Leave); }));
+        [&] { alice.controller->actOnSidebarRow(row, SidebarController::RowAction::Leave); }));
     EXPECT_EQ(alice.roomIds(), QStringList({second}));
     EXPECT_EQ(alice.openRoom(), second);
     EXPECT_TRUE(alice.transcript().contains(QStringLiteral("두 번째 방")));

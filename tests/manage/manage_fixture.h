@@ -3,13 +3,13 @@
 // gives it, for the friend, room and find tests.
 
 #include "app_menu.h"
+#include "client_under_test.h"
 #include "directory_actions.h"
 #include "directory_service.h"
 #include "event_loop.h"
 #include "fake_chat_server.h"
 #include "fake_http_server.h"
 #include "fake_platform.h"
-#include "main_controller.h"
 #include "main_window.h"
 #include "room_session.h"
 #include "sidebar_controller.h"
@@ -42,8 +42,8 @@ protected:
         ServerConfig config = http.config();
         config.chatPort = chat.port();
         controller =
-            std::make_unique<MainController>(QString::fromUtf8(kMyPhone), QStringLiteral("민지"),
-                                             QStringLiteral(""), config, platform);
+            std::make_unique<ClientUnderTest>(QString::fromUtf8(kMyPhone), QStringLiteral("민지"),
+                                              QStringLiteral(""), config, platform);
         AppMenuActions actions;
         actions.quit = [] {};
         actions.find = [this] { controller->openFindBar(); };
@@ -60,14 +60,14 @@ protected:
         platform.clear();
     }
 
-    Directory& directory() const { return controller->directory(); }
-    RoomSession& room() const { return controller->room(); }
+    Directory& directory() const { return *controller->session().directory; }
+    RoomSession& room() const { return *controller->session().room; }
     template <typename T> T* widget(const char* name) const {
         return controller->window()->findChild<T*>(QString::fromLatin1(name));
     }
     MessageListView* chatView() const { return widget<MessageListView>("chatView"); }
     QLineEdit* findField() const { return widget<QLineEdit>("findSearchField"); }
-    TranscriptView& transcript() const { return controller->mainWindow().transcript(); }
+    TranscriptView& transcript() const { return controller->transcript(); }
 
     std::vector<RecordedRequest> posts() const {
         std::vector<RecordedRequest> out;
@@ -90,8 +90,8 @@ protected:
         return out;
     }
     QString transcriptText() const { return transcript().plainText(); }
-    QString status() const { return controller->mainWindow().statusText(); }
-    QString header() const { return controller->mainWindow().headerText(); }
+    QString status() const { return controller->statusText(); }
+    QString header() const { return controller->headerText(); }
     QString counter() const { return widget<QLabel>("findResultLabel")->text(); }
     // The text of the message a match covers, as the user sees it marked.
     QString matchText(TextRange match) const {
@@ -106,13 +106,13 @@ protected:
     }
     // The row of the sidebar showing `room` (chats list), -1 when not shown.
     int rowOfRoom(const QString& room) const {
-        const QList<SideRow>& rows = controller->sidebar().rows();
+        const QList<SideRow>& rows = controller->sidebarRows();
         for (int i = 0; i < rows.size(); ++i)
             if (rows.at(i).room == room)
                 return i;
         return -1;
     }
-    void showChats() { controller->sidebar().setMode(SidebarController::Mode::Chats); }
+    void showChats() { controller->showSidebar(SidebarController::Mode::Chats); }
 
     QByteArray friendsJson = R"([{"phone":"01033334444","nick":"준호"}])";
     QByteArray roomsJson = R"({"rooms":[{"room_name":"r-1","title":"팀","unread_count":2},)"
@@ -121,7 +121,7 @@ protected:
     FakeChatServer chat;
     FakeHttpServer http;
     FakePlatform platform;
-    std::unique_ptr<MainController> controller;
+    std::unique_ptr<ClientUnderTest> controller;
 };
 
 } // namespace brindlewick::test

@@ -3,13 +3,13 @@
 // server that never answers leaves the window alive.
 
 #include "chat_events.h"
+#include "client_under_test.h"
 #include "directory_actions.h"
 #include "directory_service.h"
 #include "event_loop.h"
 #include "fake_chat_server.h"
 #include "fake_http_server.h"
 #include "fake_platform.h"
-#include "main_controller.h"
 #include "main_window.h"
 #include "messages.h"
 #include "off_thread.h"
@@ -69,10 +69,11 @@ protected:
         http.setReply("POST", "/v1/rooms/leave", {200, "{}", std::nullopt});
         ServerConfig config = http.config();
         config.chatPort = chat.port();
-        controller = std::make_unique<MainController>("01011112222", "민지", "", config, platform);
+        controller = std::make_unique<ClientUnderTest>("01011112222", "민지", "", config, platform);
         controller->showMain();
         ASSERT_TRUE(chat.waitForConnection());
-        ASSERT_TRUE(waitUntil([&] { return controller->directory().rooms().size() == 2; }));
+        ASSERT_TRUE(
+            waitUntil([&] { return controller->session().directory->rooms().size() == 2; }));
     }
 
     template <typename T> T* widget(const char* name) const {
@@ -83,9 +84,10 @@ protected:
         http.setReply("GET", "/v1/friends", {200, friends, std::nullopt});
         http.setReply("GET", "/v1/rooms", {200, rooms, std::nullopt});
         bool changed = false;
-        const QMetaObject::Connection c = QObject::connect(
-            &controller->directory(), &Directory::listsChanged, [&] { changed = true; });
-        controller->directory().refresh();
+        const QMetaObject::Connection c =
+            QObject::connect(controller->session().directory.get(), &Directory::listsChanged,
+                             [&] { changed = true; });
+        controller->session().directory->refresh();
         waitUntil([&] { return changed; });
         QObject::disconnect(c);
     }
@@ -100,27 +102,27 @@ protected:
     FakeChatServer chat;
     FakeHttpServer http;
     FakePlatform platform;
-    std::unique_ptr<MainController> controller;
+    std::unique_ptr<ClientUnderTest> controller;
 };
 
 TEST_F(Ownership, LeavingTheOpenRoomResetsWhatOpeningSet) {
-    RoomSession& room = controller->room();
+    RoomSession& room = *controller->session().room;
     room.open("r-1", "팀");
     // The group room's own picture, on open or when it arrives.
-    ASSERT_TRUE(waitUntil([&] { return controller->pictures().contains("pg"); }));
+    ASSERT_TRUE(waitUntil([&] { return controller->session().pictures->contains("pg"); }));
     auto* avatar = widget<QLabel>("roomAvatarView");
     EXPECT_TRUE(avatar->isVisible());
     EXPECT_EQ(avatar->pixmap().toImage().pixelColor(4, 4), QColor(Qt::red));
-    controller->events().frameReceived(
+    controller->receiveFrame(
         wire::ChatMessage::kType,
         wire::ChatMessage{"r-1", "준호", "안녕 모두", "2026-12-10T10:00:00", "5", "", ""}.encode());
     room.setReply("5", "준호", "안녕 모두");
-    controller->mainWindow().openFindBar();
+    controller->openFindBar();
     widget<QLineEdit>("findSearchField")->setText("안녕");
-    ASSERT_EQ(controller->mainWindow().transcript().search().matches().size(), 1);
+    ASSERT_EQ(controller->transcript().search().matches().size(), 1);
     ASSERT_TRUE(widget<QWidget>("replyBar")->isVisible());
 
-    controller->directoryActions().leaveOpenRoom();
+    controller->session().directoryActions->leaveOpenRoom();
     ASSERT_TRUE(waitUntil([&] { return !room.isOpen(); }));
     EXPECT_EQ(leaveBodies().size(), 1);
     EXPECT_TRUE(room.title().isEmpty());
@@ -128,57 +130,57 @@ TEST_F(Ownership, LeavingTheOpenRoomResetsWhatOpeningSet) {
     EXPECT_EQ(widget<QLabel>("roomLabel")->text(), "방을 선택하세요");
     EXPECT_FALSE(avatar->isVisible());
     EXPECT_FALSE(widget<QWidget>("replyBar")->isVisible());
-    EXPECT_TRUE(controller->mainWindow().transcript().chatItems().isEmpty());
-    EXPECT_TRUE(controller->mainWindow().transcript().search().matches().isEmpty());
+    EXPECT_TRUE(controller->transcript().chatItems().isEmpty());
+    EXPECT_TRUE(controller->transcript().search().matches().isEmpty());
     EXPECT_EQ(widget<QLabel>("findResultLabel")->text(), "");
 }
 
 TEST_F(Ownership, SidebarLeaveActsOnTheClickedRowWhileTheListMoves) {
-    controller->sidebar().setMode(SidebarController::Mode::Chats);
-    ASSERT_EQ(controller->sidebar().rows().at(0).room, "r-1");
+    controller->showSidebar(SidebarController::Mode::Chats);
+    ASSERT_EQ(controller->sidebarRows().at(0).room, "r-1");
     // The confirmation is up while a refresh puts another room at that row.
     platform.duringAlert = [&] { reorderLists(kFriends, kRoomsReordered); };
-    controller->sidebar().actOnRow(0, SidebarController::RowAction::Leave);
-    ASSERT_EQ(controller->sidebar().rows().at(0).room, "r-2");
+    controller->actOnSidebarRow(0, SidebarController::RowAction::Leave);
+    ASSERT_EQ(controller->sidebarRows().at(0).room, "r-2");
     ASSERT_TRUE(waitUntil([&] { return leaveBodies().size() == 1; }));
     EXPECT_TRUE(leaveBodies().at(0).contains("\"r-1\"")) << leaveBodies().at(0).toStdString();
     EXPECT_EQ(platform.alerts.at(0).message, "'팀' 방을 나가시겠습니까?");
 }
 
 TEST_F(Ownership, SidebarMenuActsOnTheRowItWasOpenedOn) {
-    controller->sidebar().setMode(SidebarController::Mode::Chats);
-    QTableView* table = controller->mainWindow().sideTable();
+    controller->showSidebar(SidebarController::Mode::Chats);
+    QTableView* table = controller->session().window->sideTable();
     const QPoint onFirstRow = table->visualRect(table->model()->index(0, 1)).center();
     // While the menu is open a refresh moves another room to that row; then "방 나가기".
     QTimer::singleShot(0, [&] {
         reorderLists(kFriends, kRoomsReordered);
-        QMenu* menu = controller->sidebar().contextMenu();
+        QMenu* menu = controller->session().sidebar->contextMenu();
         menu->actions().at(2)->trigger();
         menu->close();
     });
     emit table->customContextMenuRequested(onFirstRow);
-    ASSERT_EQ(controller->sidebar().rows().at(0).room, "r-2");
+    ASSERT_EQ(controller->sidebarRows().at(0).room, "r-2");
     ASSERT_TRUE(waitUntil([&] { return leaveBodies().size() == 1; }));
     EXPECT_TRUE(leaveBodies().at(0).contains("\"r-1\"")) << leaveBodies().at(0).toStdString();
 }
 
 TEST_F(Ownership, ProfileChatOpensThePersonShownEvenAfterTheListMoved) {
-    ASSERT_EQ(controller->sidebar().rows().at(0).phone, "01033334444");
-    controller->sidebar().actOnRow(0, SidebarController::RowAction::ViewProfile);
-    ProfileWindow* profile = controller->directoryActions().profileWindow();
+    ASSERT_EQ(controller->sidebarRows().at(0).phone, "01033334444");
+    controller->actOnSidebarRow(0, SidebarController::RowAction::ViewProfile);
+    ProfileWindow* profile = controller->session().directoryActions->profileWindow();
     ASSERT_NE(profile, nullptr);
     reorderLists(kFriendsReordered, kRooms);
-    ASSERT_EQ(controller->sidebar().rows().at(0).phone, "01055556666");
+    ASSERT_EQ(controller->sidebarRows().at(0).phone, "01055556666");
     QTest::mouseClick(profile->chatButton(), Qt::LeftButton);
-    EXPECT_EQ(controller->room().room(), "dm:01011112222:01033334444");
-    EXPECT_EQ(controller->room().title(), "준호");
+    EXPECT_EQ(controller->openRoomId(), "dm:01011112222:01033334444");
+    EXPECT_EQ(controller->session().room->title(), "준호");
 }
 
 TEST_F(Ownership, ABadFrameHeaderIsAConnectionErrorAndARetry) {
-    controller->events().setReconnectDelay(100);
+    controller->session().events->setReconnectDelay(100);
     chat.sendBytes("not a frame at all");
-    ASSERT_TRUE(waitUntil(
-        [&] { return controller->mainWindow().statusText() == "끊김: 연결 오류 — 재연결 예정"; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return controller->statusText() == "끊김: 연결 오류 — 재연결 예정"; }));
     EXPECT_TRUE(chat.waitForConnection(2));
 }
 
@@ -189,10 +191,11 @@ TEST(SilentListServer, TheWindowKeepsTimeAndShowsMessages) {
     ServerConfig config;
     config.httpPort = silent.port();
     config.chatPort = chat.port();
-    auto controller = std::make_unique<MainController>("01011112222", "민지", "", config, platform);
+    auto controller =
+        std::make_unique<ClientUnderTest>("01011112222", "민지", "", config, platform);
     controller->showMain();
     ASSERT_TRUE(chat.waitForConnection());
-    controller->room().open("r-1", "팀");
+    controller->openRoom("r-1", "팀");
     int ticks = 0;
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
@@ -200,10 +203,10 @@ TEST(SilentListServer, TheWindowKeepsTimeAndShowsMessages) {
     chat.sendFrame(
         wire::ChatMessage::kType,
         wire::ChatMessage{"r-1", "준호", "들리나요", "2026-12-10T10:00:00", "9", "", ""}.encode());
-    ASSERT_TRUE(waitUntil(
-        [&] { return controller->mainWindow().transcript().plainText().contains("들리나요"); }));
+    ASSERT_TRUE(
+        waitUntil([&] { return controller->transcript().plainText().contains("들리나요"); }));
     ASSERT_TRUE(waitUntil([&] { return ticks >= 5; }));
-    EXPECT_TRUE(controller->directory().refreshing());
+    EXPECT_TRUE(controller->session().directory->refreshing());
     // Going away cancels the hung request instead of waiting out its limit.
     controller.reset();
 }

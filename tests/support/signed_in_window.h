@@ -2,12 +2,12 @@
 // A signed-in main window against the fake chat and HTTP servers, serving the lists given.
 // Header-only: only tests that link the main window include it.
 
+#include "client_under_test.h"
 #include "directory_service.h"
 #include "event_loop.h"
 #include "fake_chat_server.h"
 #include "fake_http_server.h"
 #include "fake_platform.h"
-#include "main_controller.h"
 
 #include <QByteArray>
 
@@ -22,9 +22,9 @@ struct SignedInWindow {
         http.setReply("GET", "/v1/rooms", {200, rooms, std::nullopt});
         ServerConfig config = http.config();
         config.chatPort = chat.port();
-        controller = std::make_unique<MainController>("01011112222", "민지", "", config, platform);
+        controller = std::make_unique<ClientUnderTest>("01011112222", "민지", "", config, platform);
         bool listed = false;
-        QObject::connect(&controller->directory(), &Directory::listsChanged,
+        QObject::connect(controller->session().directory.get(), &Directory::listsChanged,
                          [&listed] { listed = true; });
         controller->showMain();
         return waitUntil([&listed] { return listed; });
@@ -33,7 +33,7 @@ struct SignedInWindow {
     FakeChatServer chat;
     FakeHttpServer http;
     FakePlatform platform;
-    std::unique_ptr<MainController> controller;
+    std::unique_ptr<ClientUnderTest> controller;
 };
 
 } // namespace brindlewick::test

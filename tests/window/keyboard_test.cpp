@@ -1,7 +1,7 @@
 // The main window from the keyboard.
 
+#include "client_under_test.h"
 #include "directory_actions.h"
-#include "main_controller.h"
 #include "main_window.h"
 #include "profile_window.h"
 #include "room_session.h"
@@ -34,11 +34,11 @@ protected:
     template <typename T> T* widget(const char* name) const {
         return controller->window()->findChild<T*>(QString::fromLatin1(name));
     }
-    MainWindow& ui() const { return controller->mainWindow(); }
+    MainWindow& ui() const { return *controller->session().window; }
 };
 
 TEST_F(WindowKeys, TabLeavesTheComposerAndTheList) {
-    controller->room().open("r-1", "팀");
+    controller->openRoom("r-1", "팀");
     QPlainTextEdit* composer = ui().composer();
     composer->setFocus();
     ASSERT_TRUE(waitUntil([&] { return composer->hasFocus(); }));
@@ -59,18 +59,18 @@ TEST_F(WindowKeys, TabLeavesTheComposerAndTheList) {
 TEST_F(WindowKeys, ReturnOnARowOpensItsConversation) {
     const struct { Qt::Key key; } keys[] = {{Qt::Key_Return}, {Qt::Key_Enter}};
     for (const auto& k : keys) {
-        controller->room().close();
+        controller->closeRoom();
         QTableView* table = ui().sideTable();
         table->setFocus();
         table->setCurrentIndex(table->model()->index(0, 1));
         QTest::keyClick(table, k.key);
-        EXPECT_EQ(controller->room().room(), "dm:01011112222:01033334444") << k.key;
+        EXPECT_EQ(controller->openRoomId(), "dm:01011112222:01033334444") << k.key;
     }
     // Without a current row nothing opens.
-    controller->room().close();
+    controller->closeRoom();
     ui().sideTable()->setCurrentIndex(QModelIndex());
     QTest::keyClick(ui().sideTable(), Qt::Key_Return);
-    EXPECT_FALSE(controller->room().isOpen());
+    EXPECT_FALSE(controller->session().room->isOpen());
 }
 
 TEST_F(WindowKeys, EscapeClosesTheFindBarAndTheProfile) {
@@ -80,8 +80,8 @@ TEST_F(WindowKeys, EscapeClosesTheFindBarAndTheProfile) {
     QTest::keyClick(find, Qt::Key_Escape);
     EXPECT_FALSE(widget<QWidget>("findBar")->isVisible());
 
-    controller->sidebar().actOnRow(0, SidebarController::RowAction::ViewProfile);
-    ProfileWindow* profile = controller->directoryActions().profileWindow();
+    controller->actOnSidebarRow(0, SidebarController::RowAction::ViewProfile);
+    ProfileWindow* profile = controller->session().directoryActions->profileWindow();
     ASSERT_NE(profile, nullptr);
     QApplication::setActiveWindow(profile);
     ASSERT_TRUE(QTest::qWaitForWindowActive(profile));

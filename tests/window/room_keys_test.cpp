@@ -2,8 +2,8 @@
 
 #include "chat_events.h"
 #include "chat_protocol.h"
+#include "client_under_test.h"
 #include "conversation.h"
-#include "main_controller.h"
 #include "main_window.h"
 #include "room_session.h"
 #include "segmented_control.h"
@@ -35,10 +35,10 @@ protected:
         QApplication::setActiveWindow(controller->window());
         ASSERT_TRUE(QTest::qWaitForWindowActive(controller->window()));
     }
-    MainWindow& ui() const { return controller->mainWindow(); }
+    MainWindow& ui() const { return *controller->session().window; }
     QPlainTextEdit* composer() const { return ui().composer(); }
-    QString openRoom() const { return controller->room().room(); }
-    void showChats() { controller->sidebar().setMode(SidebarController::Mode::Chats); }
+    QString openRoom() const { return controller->openRoomId(); }
+    void showChats() { controller->showSidebar(SidebarController::Mode::Chats); }
     QPoint rowCentre(int row) const {
         QTableView* table = ui().sideTable();
         return table->visualRect(table->model()->index(row, SidebarModel::NameColumn)).center();
@@ -52,9 +52,9 @@ protected:
     }
     // The user's own message `msgId` as the server echoes it, shown in the open room.
     void ownMessage(const QString& msgId, const QString& text) {
-        controller->events().frameReceived(
-            MessageType::Chat, {openRoom().toStdString(), "민지", text.toStdString(),
-                                "2026-12-10T07:08:00Z", msgId.toStdString(), "01011112222"});
+        controller->receiveFrame(MessageType::Chat,
+                                 {openRoom().toStdString(), "민지", text.toStdString(),
+                                  "2026-12-10T07:08:00Z", msgId.toStdString(), "01011112222"});
         ASSERT_TRUE(waitUntil([&] { return ui().transcript().rowOfMsgId(msgId) >= 0; }));
     }
 };
@@ -89,14 +89,14 @@ TEST_F(RoomKeys, OpeningARoomPutsTheCursorInTheComposer) {
          "r-1"},
         {"double click on a friend",
          [&] {
-             controller->sidebar().setMode(SidebarController::Mode::Friends);
+             controller->showSidebar(SidebarController::Mode::Friends);
              doubleClickRow(0);
          },
          "dm:01011112222:01033334444"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.how);
-        controller->room().close();
+        controller->closeRoom();
         table->setFocus();
         ASSERT_TRUE(waitUntil([&] { return table->hasFocus(); }));
         c.open();
@@ -104,14 +104,14 @@ TEST_F(RoomKeys, OpeningARoomPutsTheCursorInTheComposer) {
         EXPECT_TRUE(waitUntil([&] { return composer()->hasFocus(); }));
     }
     // A single click on a friend opens nothing: two open the conversation, as with a profile.
-    controller->room().close();
+    controller->closeRoom();
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, rowCentre(0));
-    EXPECT_FALSE(controller->room().isOpen());
+    EXPECT_FALSE(controller->session().room->isOpen());
 }
 
 TEST_F(RoomKeys, TheClickBeforeADoubleClickOpensTheRoomOnce) {
     showChats();
-    QSignalSpy opened(&controller->room(), &RoomSession::roomChanged);
+    QSignalSpy opened(controller->session().room.get(), &RoomSession::roomChanged);
     doubleClickRow(1);
     EXPECT_EQ(openRoom(), "r-2");
     EXPECT_EQ(opened.count(), 1);
@@ -119,14 +119,14 @@ TEST_F(RoomKeys, TheClickBeforeADoubleClickOpensTheRoomOnce) {
 }
 
 TEST_F(RoomKeys, EscapeCancelsAReplyAsItCancelsAnEdit) {
-    controller->room().open("r-1", "팀");
+    controller->openRoom("r-1", "팀");
     composer()->setFocus();
     ASSERT_TRUE(waitUntil([&] { return composer()->hasFocus(); }));
     type("쓰던 말");
-    controller->room().setReply("5", "준호", "원래 말");
+    controller->session().room->setReply("5", "준호", "원래 말");
     ASSERT_TRUE(ui().window()->findChild<QWidget*>("replyBar")->isVisible());
     QTest::keyClick(composer(), Qt::Key_Escape);
-    EXPECT_TRUE(controller->room().reply().msgId.isEmpty());
+    EXPECT_TRUE(controller->session().room->reply().msgId.isEmpty());
     EXPECT_FALSE(ui().window()->findChild<QWidget*>("replyBar")->isVisible());
     EXPECT_EQ(composer()->toPlainText(), "쓰던 말"); // only the reply goes
     // With nothing pending, Escape changes nothing.
@@ -139,7 +139,7 @@ TEST_F(RoomKeys, AltUpAndDownStepThroughTheChatsList) {
     // From the friends list: the chats list comes first, and with no room open Down starts at
     // the top.
     QTest::keyClick(ui().window(), Qt::Key_Down, Qt::AltModifier);
-    EXPECT_EQ(controller->sidebar().mode(), SidebarController::Mode::Chats);
+    EXPECT_EQ(controller->sidebarMode(), SidebarController::Mode::Chats);
     EXPECT_EQ(openRoom(), "r-1");
     EXPECT_TRUE(waitUntil([&] { return composer()->hasFocus(); }));
     const struct {
@@ -153,10 +153,10 @@ TEST_F(RoomKeys, AltUpAndDownStepThroughTheChatsList) {
         QTest::keyClick(composer(), step.key, Qt::AltModifier);
         EXPECT_EQ(openRoom(), step.room);
         EXPECT_EQ(ui().sideTable()->currentIndex().row(),
-                  controller->sidebar().model()->rowOfRoom(step.room));
+                  controller->session().sidebar->model()->rowOfRoom(step.room));
     }
     // Counted from the open room, wherever the list's cursor was left.
-    controller->room().open("r-3", "동아리");
+    controller->openRoom("r-3", "동아리");
     ui().sideTable()->setCurrentIndex(QModelIndex());
     QTest::keyClick(composer(), Qt::Key_Up, Qt::AltModifier);
     EXPECT_EQ(openRoom(), "r-2");
@@ -175,14 +175,14 @@ TEST_F(RoomKeys, TheListSwitchIsOneTabStopWithArrowKeys) {
     friends->setFocus(Qt::TabFocusReason);
     ASSERT_TRUE(waitUntil([&] { return friends->hasFocus(); }));
     QTest::keyClick(friends, Qt::Key_Right);
-    EXPECT_EQ(controller->sidebar().mode(), SidebarController::Mode::Chats);
+    EXPECT_EQ(controller->sidebarMode(), SidebarController::Mode::Chats);
     EXPECT_TRUE(chats->hasFocus());
     EXPECT_EQ(chats->focusPolicy(), Qt::TabFocus);
     EXPECT_EQ(friends->focusPolicy(), Qt::NoFocus);
     QTest::keyClick(chats, Qt::Key_Right); // the last side: nothing further
-    EXPECT_EQ(controller->sidebar().mode(), SidebarController::Mode::Chats);
+    EXPECT_EQ(controller->sidebarMode(), SidebarController::Mode::Chats);
     QTest::keyClick(chats, Qt::Key_Left);
-    EXPECT_EQ(controller->sidebar().mode(), SidebarController::Mode::Friends);
+    EXPECT_EQ(controller->sidebarMode(), SidebarController::Mode::Friends);
     EXPECT_TRUE(friends->hasFocus());
     // Tab goes on past the switch in one step.
     QTest::keyClick(friends, Qt::Key_Tab);
@@ -191,45 +191,45 @@ TEST_F(RoomKeys, TheListSwitchIsOneTabStopWithArrowKeys) {
 }
 
 TEST_F(RoomKeys, EachRoomKeepsItsDraft) {
-    controller->room().open("r-1", "팀");
+    controller->openRoom("r-1", "팀");
     type("첫 방의 초안");
-    controller->room().open("r-2", "가족");
+    controller->openRoom("r-2", "가족");
     EXPECT_EQ(composer()->toPlainText(), "");
     type("둘째 방");
-    controller->room().open("r-1", "팀");
+    controller->openRoom("r-1", "팀");
     EXPECT_EQ(composer()->toPlainText(), "첫 방의 초안");
-    controller->room().open("r-2", "가족");
+    controller->openRoom("r-2", "가족");
     EXPECT_EQ(composer()->toPlainText(), "둘째 방");
 
     // An edit borrows the composer and gives the draft back when it ends, cancelled or sent.
     ownMessage("7", "고칠 말");
-    controller->conversation().editEntry("7");
+    controller->session().conversation->editEntry("7");
     EXPECT_EQ(composer()->toPlainText(), "고칠 말");
     QTest::keyClick(composer(), Qt::Key_Escape);
-    EXPECT_TRUE(controller->room().editing().isEmpty());
+    EXPECT_TRUE(controller->session().room->editing().isEmpty());
     EXPECT_EQ(composer()->toPlainText(), "둘째 방");
-    controller->conversation().editEntry("7");
+    controller->session().conversation->editEntry("7");
     composer()->setPlainText("고친 말");
-    ASSERT_TRUE(waitUntil([&] { return controller->client().connected(); }));
-    controller->conversation().send(composer()->toPlainText());
+    ASSERT_TRUE(waitUntil([&] { return controller->session().client->connected(); }));
+    controller->session().conversation->send(composer()->toPlainText());
     EXPECT_EQ(composer()->toPlainText(), "둘째 방");
     // Switching rooms mid-edit keeps the draft, not the edit.
-    controller->conversation().editEntry("7");
-    controller->room().open("r-3", "동아리");
-    controller->room().open("r-2", "가족");
+    controller->session().conversation->editEntry("7");
+    controller->openRoom("r-3", "동아리");
+    controller->openRoom("r-2", "가족");
     EXPECT_EQ(composer()->toPlainText(), "둘째 방");
 
     // A sent message leaves nothing behind.
-    controller->conversation().send(composer()->toPlainText());
+    controller->session().conversation->send(composer()->toPlainText());
     EXPECT_EQ(composer()->toPlainText(), "");
-    controller->room().open("r-1", "팀");
-    controller->room().open("r-2", "가족");
+    controller->openRoom("r-1", "팀");
+    controller->openRoom("r-2", "가족");
     EXPECT_EQ(composer()->toPlainText(), "");
     // A room left (closed) takes its draft with it.
-    controller->room().open("r-1", "팀");
-    controller->room().close();
+    controller->openRoom("r-1", "팀");
+    controller->closeRoom();
     EXPECT_EQ(composer()->toPlainText(), "");
-    controller->room().open("r-1", "팀");
+    controller->openRoom("r-1", "팀");
     EXPECT_EQ(composer()->toPlainText(), "");
 }
 

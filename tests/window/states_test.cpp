@@ -1,6 +1,6 @@
 // What the main window shows where a control or a list would otherwise look dead.
 
-#include "main_controller.h"
+#include "client_under_test.h"
 #include "main_window.h"
 #include "room_session.h"
 #include "sidebar_controller.h"
@@ -20,7 +20,7 @@ namespace {
 TEST(RoomControls, WorkOnlyWithARoomOpen) {
     SignedInWindow signedIn;
     ASSERT_TRUE(signedIn.start());
-    MainController& controller = *signedIn.controller;
+    ClientUnderTest& controller = *signedIn.controller;
     QMainWindow* window = controller.window();
     const char* names[] = {"composeView", "sendBtn", "attachBtn", "leaveButton"};
     auto enabled = [&] {
@@ -32,15 +32,15 @@ TEST(RoomControls, WorkOnlyWithARoomOpen) {
     };
     const QStringList all{"composeView", "sendBtn", "attachBtn", "leaveButton"};
     EXPECT_EQ(enabled(), QStringList());
-    controller.room().open("r-1", "팀");
+    controller.openRoom("r-1", "팀");
     EXPECT_EQ(enabled(), all);
     // An upload holds "파일" until it ends, also across a room change.
-    controller.mainWindow().setUploading(true);
-    controller.room().open("r-2", "가족");
+    controller.session().window->setUploading(true);
+    controller.openRoom("r-2", "가족");
     EXPECT_EQ(enabled(), QStringList({"composeView", "sendBtn", "leaveButton"}));
-    controller.mainWindow().setUploading(false);
+    controller.session().window->setUploading(false);
     EXPECT_EQ(enabled(), all);
-    controller.room().close();
+    controller.closeRoom();
     EXPECT_EQ(enabled(), QStringList());
     // The buttons that work anywhere stay on.
     for (const char* name : {"addBtn", "refreshButton", "findButton", "logoutButton"})
@@ -72,9 +72,9 @@ TEST(SidebarHints, SayWhyTheListIsEmpty) {
         SCOPED_TRACE(c.name);
         SignedInWindow signedIn;
         ASSERT_TRUE(signedIn.start(c.friends, c.rooms));
-        MainController& controller = *signedIn.controller;
-        controller.sidebar().setMode(c.mode);
-        controller.mainWindow().searchField()->setText(c.filter);
+        ClientUnderTest& controller = *signedIn.controller;
+        controller.showSidebar(c.mode);
+        controller.session().window->searchField()->setText(c.filter);
         auto* label = controller.window()->findChild<QLabel*>("sideEmptyHint");
         EXPECT_EQ(label->isVisible() ? label->text() : QString(), c.hint);
     }
