@@ -1,31 +1,33 @@
 #include "file_actions.h"
 
 #include "bidi_isolate.h"
-#include "chat_client.h"
 #include "display_text.h"
 #include "file_link.h"
-#include "file_transfer.h"
 #include "main_window.h"
+#include "outbox.h"
 #include "platform.h"
 #include "room_session.h"
 #include "saved_file_policy.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QLocale>
 #include <QMainWindow>
-#include <QTemporaryDir>
+#include <QUuid>
 
 #include <algorithm>
 
 namespace brindlewick {
 
-FileActions::FileActions(ChatClient& client, RoomSession& session, Transfers& transfers,
+const QString FileActions::kUnreadableText = QStringLiteral("파일 열기 실패");
+
+FileActions::FileActions(ChatClient& /*client*/, RoomSession& session, Transfers& transfers,
                          MainWindow& window, Platform& platform, QObject* parent)
-    : QObject(parent), client_(client), session_(session), transfers_(transfers), window_(window),
-      platform_(platform) {
+    : QObject(parent), session_(session), outbox_(session.outbox()), transfers_(transfers),
+      window_(window), platform_(platform) {
     connect(&window_, &MainWindow::attachRequested, this, &FileActions::attachFile);
     connect(&window_, &MainWindow::fileDropped, this, &FileActions::attachDroppedFile);
     connect(&window_, &MainWindow::fileLinkClicked, this, &FileActions::saveFile);
@@ -42,16 +44,24 @@ FileActions::FileActions(ChatClient& client, RoomSession& session, Transfers& tr
     });
     connect(&transfers_, &Transfers::uploadFinished, this, &FileActions::uploadFinished);
     connect(&transfers_, &Transfers::downloadFinished, this, &FileActions::downloadFinished);
+    if (outbox_) {
+        connect(outbox_, &Outbox::uploadsWaiting, this, &FileActions::startNext);
+        // A file taken back while it uploads: what it sent is left to the server.
+        connect(outbox_, &Outbox::removed, this, [this](const QString& clientId) {
+            if (upload_ != 0 && clientId == uploadInfo_.clientId)
+                transfers_.cancel(upload_);
+        });
+    }
 }
 
 FileActions::~FileActions() = default;
 
-bool FileActions::mayStartUpload() {
+bool FileActions::mayAttach() {
     if (uploading()) {
         platform_.beep();
         return false;
     }
-    if (!session_.isOpen()) {
+    if (!session_.isOpen() || !outbox_) {
         platform_.runAlert(window_.window(), QStringLiteral("먼저 채팅방을 열어주세요."), QString(),
                            {});
         return false;
@@ -60,13 +70,13 @@ bool FileActions::mayStartUpload() {
 }
 
 void FileActions::attachFile() {
-    if (!mayStartUpload())
+    if (!mayAttach())
         return;
     const QString path = platform_.runOpenPanel(window_.window(), QStringLiteral("보낼 파일 선택"));
     // The panel ran the event loop: the room or another upload may have changed meanwhile.
-    if (path.isEmpty() || !mayStartUpload())
+    if (path.isEmpty() || !mayAttach())
         return;
-    startUpload(path);
+    take(path);
 }
 
 void FileActions::attachDroppedFile(const QString& path) {
@@ -76,18 +86,23 @@ void FileActions::attachDroppedFile(const QString& path) {
 
 namespace {
 
+qint64 sizeOf(const QString& path) {
+    const QFileInfo info(path);
+    return info.exists() ? std::max<qint64>(0, info.size()) : -1;
+}
+
 // "name (size)" for the confirmation.
 QString describeFile(const QString& path) {
     return QStringLiteral("%1 (%2)").arg(
-        isolated(transfer::lastPathComponent(path)),
-        QLocale().formattedDataSize(std::max<qint64>(0, QFileInfo(path).size()), 1,
+        isolated(QFileInfo(path).fileName()),
+        QLocale().formattedDataSize(std::max<qint64>(0, sizeOf(path)), 1,
                                     QLocale::DataSizeTraditionalFormat));
 }
 
 } // namespace
 
 void FileActions::attachFiles(const QStringList& paths) {
-    if (!mayStartUpload() || paths.isEmpty())
+    if (!mayAttach() || paths.isEmpty())
         return;
     // A drop or a paste can be an accident: nothing leaves before the user says so.
     constexpr int kListed = 10;
@@ -103,14 +118,14 @@ void FileActions::attachFiles(const QStringList& paths) {
     if (answer != Platform::kFirstButton)
         return;
     // The alert ran the event loop: the files were meant for the room open when they came.
-    if (!mayStartUpload() || session_.room() != room)
+    if (!mayAttach() || session_.room() != room)
         return;
-    startUpload(paths.first());
-    queued_ = paths.mid(1);
+    for (const QString& path : paths)
+        take(path);
 }
 
 void FileActions::attachPastedImage(const QImage& image) {
-    if (image.isNull() || !mayStartUpload())
+    if (image.isNull() || !mayAttach())
         return;
     const QString room = session_.room();
     const int answer =
@@ -118,31 +133,55 @@ void FileActions::attachPastedImage(const QImage& image) {
                                      {QStringLiteral("보내기"), QStringLiteral("취소")});
     if (answer != Platform::kFirstButton)
         return;
-    if (!mayStartUpload() || session_.room() != room)
+    if (!mayAttach() || session_.room() != room)
         return;
-    if (!pasteDir_)
-        pasteDir_ = std::make_unique<QTemporaryDir>();
     const QString name =
         QStringLiteral("붙여넣은 이미지 %1.png")
             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
-    const QString path = pasteDir_->isValid() ? pasteDir_->filePath(name) : QString();
+    // Kept beside the outbox until sent, under a name of its own: two pastes in one second
+    // share the shown name.
+    const QString folder = outbox_->filesFolder();
+    const QString path =
+        folder.isEmpty()
+            ? QString()
+            : QDir(folder).filePath(QUuid::createUuid().toString(QUuid::WithoutBraces) + ".png");
     if (path.isEmpty() || !image.save(path, "PNG")) {
+        QFile::remove(path);
         platform_.runAlert(window_.window(), QStringLiteral("이미지를 보내지 못했습니다"),
                            QStringLiteral("임시 파일을 쓸 수 없습니다."), {});
         return;
     }
-    startUpload(path);
+    // Its upload starts from the outbox's signal when signed in.
+    outbox_->sendLocalFile(room, path, name, sizeOf(path), true);
 }
 
-void FileActions::startUpload(const QString& path) {
-    const QFileInfo info(path);
-    uploadInfo_ = Upload{session_.room(), transfer::lastPathComponent(path),
-                         info.exists() ? quint64(std::max<qint64>(0, info.size())) : 0};
-    window_.setUploading(true);
-    // Where an upload is belongs to the status line; the transcript holds the conversation.
-    window_.setStatus(QStringLiteral("업로드 시작: %1").arg(isolated(uploadInfo_.name)));
-    uploadPath_ = path;
-    upload_ = transfers_.upload(path);
+void FileActions::take(const QString& path) {
+    // Its upload starts from the outbox's signal when signed in.
+    outbox_->sendLocalFile(session_.room(), path, QFileInfo(path).fileName(), sizeOf(path));
+}
+
+void FileActions::startNext() {
+    if (!outbox_ || uploading() || !outbox_->signedIn())
+        return;
+    while (const OutboxEntry* next = outbox_->nextUpload()) {
+        const QString clientId = next->clientId;
+        const QString path = next->localPath;
+        const QString name = next->fileName;
+        // Gone or unreadable since it was chosen: it fails here rather than half-way up.
+        QFile file(path);
+        if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+            outbox_->fail(clientId, kUnreadableText);
+            window_.setStatus(QStringLiteral("업로드 실패: %1").arg(kUnreadableText));
+            continue;
+        }
+        uploadInfo_ = Upload{clientId, name, std::max<qint64>(0, file.size())};
+        file.close();
+        window_.setUploading(true);
+        // Where an upload is belongs to the status line; the transcript holds the conversation.
+        window_.setStatus(QStringLiteral("업로드 시작: %1").arg(isolated(name)));
+        upload_ = transfers_.upload(path);
+        return;
+    }
 }
 
 void FileActions::uploadFinished(Transfers::Id id, const QString& fileId, const QString& error) {
@@ -150,24 +189,19 @@ void FileActions::uploadFinished(Transfers::Id id, const QString& fileId, const 
         return;
     upload_ = 0;
     window_.setUploading(false);
-    // A pasted picture's file was only the way to the server.
-    if (pasteDir_ && uploadPath_.startsWith(pasteDir_->path() + QLatin1Char('/')))
-        QFile::remove(uploadPath_);
-    uploadPath_.clear();
-    QStringList queued;
-    queued.swap(queued_);
-    if (fileId.isEmpty()) {
-        window_.setStatus(QStringLiteral("업로드 실패: %1").arg(summaryText(error)));
-        return;
+    const Upload done = uploadInfo_;
+    uploadInfo_ = Upload{};
+    // Removed meanwhile: the user no longer wants it, and nothing says so.
+    if (outbox_->entry(done.clientId)) {
+        if (fileId.isEmpty()) {
+            outbox_->fail(done.clientId, error);
+            window_.setStatus(QStringLiteral("업로드 실패: %1").arg(summaryText(error)));
+        } else {
+            outbox_->setFileId(done.clientId, fileId, done.size);
+            window_.setStatus(QStringLiteral("업로드 완료: %1").arg(isolated(done.name)));
+        }
     }
-    client_.sendFileMetaToRoom(uploadInfo_.room, fileId, uploadInfo_.name,
-                               QString::number(uploadInfo_.size));
-    window_.setStatus(QStringLiteral("업로드 완료: %1").arg(isolated(uploadInfo_.name)));
-    // The rest of a paste, while its room is still the open one.
-    if (!queued.isEmpty() && session_.room() == uploadInfo_.room) {
-        startUpload(queued.takeFirst());
-        queued_ = queued;
-    }
+    startNext();
 }
 
 void FileActions::saveFile(const QString& fileId, const QString& suggestedName) {

@@ -6,7 +6,10 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSet>
+#include <QTemporaryDir>
 
 namespace brindlewick {
 
@@ -26,6 +29,16 @@ OutboxEntry::Kind kindOfType(const std::string& type) {
     if (type == std::to_string(MessageType::ChatDelete))
         return OutboxEntry::Kind::Delete;
     return OutboxEntry::Kind::Chat;
+}
+
+// The folder of pasted pictures beside an outbox file: "outbox-….db" keeps "outbox-…-files".
+QString filesFolderOf(const QString& storePath) {
+    const QFileInfo file(storePath);
+    return file.dir().filePath(file.completeBaseName() + QStringLiteral("-files"));
+}
+
+bool inMemory(const QString& storePath) {
+    return storePath == QLatin1String(":memory:");
 }
 
 bool answersType(const std::string& type) {
@@ -52,6 +65,7 @@ Outbox::Outbox(ChatClient& client, ChatEvents& events, const QString& path, QObj
       nowMs_([] { return QDateTime::currentMSecsSinceEpoch(); }) {
     for (const OutboxEntry& kept : store_->load())
         keep(kept);
+    sweepFilesFolder();
     removalTimer_.setSingleShot(true);
     removalTimer_.setInterval(0);
     connect(&removalTimer_, &QTimer::timeout, this, &Outbox::flushRemovals);
@@ -99,6 +113,7 @@ void Outbox::attach(const QString& path) {
         }
     }
     store_ = std::move(store);
+    sweepFilesFolder();
     QSet<QString> rooms;
     for (const auto& pending : entries_)
         rooms.insert(pending->entry.room);
@@ -122,6 +137,8 @@ QString Outbox::take(OutboxEntry entry) {
     if (signedIn_)
         transmit(*pending);
     emit roomChanged(entry.room);
+    if (signedIn_ && entry.kind == OutboxEntry::Kind::File && entry.target.isEmpty())
+        announceUploads();
     return entry.clientId;
 }
 
@@ -162,6 +179,86 @@ QString Outbox::sendFile(const QString& room, const QString& fileId, const QStri
     return take(e);
 }
 
+QString Outbox::sendLocalFile(const QString& room, const QString& path, const QString& name,
+                              qint64 size, bool ownCopy) {
+    OutboxEntry e;
+    e.kind = OutboxEntry::Kind::File;
+    e.room = room;
+    e.fileName = name;
+    e.fileSize = size;
+    e.localPath = path;
+    e.ownCopy = ownCopy;
+    return take(e);
+}
+
+const OutboxEntry* Outbox::nextUpload() const {
+    for (const auto& pending : entries_)
+        if (pending->entry.kind == OutboxEntry::Kind::File && pending->entry.target.isEmpty() &&
+            !pending->entry.failed)
+            return &pending->entry;
+    return nullptr;
+}
+
+bool Outbox::setFileId(const QString& clientId, const QString& fileId, qint64 size) {
+    Pending* pending = find(clientId);
+    if (!pending || fileId.isEmpty() || pending->entry.kind != OutboxEntry::Kind::File ||
+        !pending->entry.target.isEmpty())
+        return false;
+    pending->entry.target = fileId;
+    pending->entry.fileSize = size;
+    // On disk before it goes: a restart sends the FileMeta without uploading again.
+    store_->add(pending->entry);
+    if (signedIn_)
+        transmit(*pending);
+    return true;
+}
+
+bool Outbox::fail(const QString& clientId, const QString& reason) {
+    Pending* pending = find(clientId);
+    if (!pending || pending->entry.failed)
+        return false;
+    markFailed(*pending, reason);
+    return true;
+}
+
+QString Outbox::filesFolder() {
+    QString folder;
+    if (inMemory(store_->path())) {
+        if (!memoryFiles_)
+            memoryFiles_ = std::make_unique<QTemporaryDir>();
+        folder = memoryFiles_->isValid() ? memoryFiles_->path() : QString();
+    } else {
+        folder = filesFolderOf(store_->path());
+    }
+    return !folder.isEmpty() && QDir().mkpath(folder) ? folder : QString();
+}
+
+void Outbox::sweepFilesFolder() {
+    // Copies whose entry went while the process did (a crash between the two) are no one's.
+    if (inMemory(store_->path()))
+        return;
+    QDir folder(filesFolderOf(store_->path()));
+    if (!folder.exists())
+        return;
+    QSet<QString> kept;
+    for (const auto& pending : std::as_const(entries_))
+        if (pending->entry.ownCopy)
+            kept.insert(QFileInfo(pending->entry.localPath).fileName());
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden))
+        if (!kept.contains(name))
+            folder.remove(name);
+}
+
+void Outbox::forget(const OutboxEntry& entry) {
+    if (entry.ownCopy && !entry.localPath.isEmpty())
+        QFile::remove(entry.localPath);
+}
+
+void Outbox::announceUploads() {
+    if (signedIn_ && nextUpload())
+        emit uploadsWaiting();
+}
+
 void Outbox::transmit(Pending& pending) {
     const OutboxEntry& e = pending.entry;
     if (e.failed)
@@ -172,6 +269,9 @@ void Outbox::transmit(Pending& pending) {
     }
     // A connection closed on purpose (logging out) reports nothing: the request stays unsent.
     if (!client_.connected())
+        return;
+    // A file goes once its upload gave it an id.
+    if (e.kind == OutboxEntry::Kind::File && e.target.isEmpty())
         return;
     const std::string id = std8(e.clientId);
     switch (e.kind) {
@@ -199,6 +299,8 @@ void Outbox::signedInNow() {
     for (const auto& pending : all)
         if (!pending->sent)
             transmit(*pending);
+    // After everyone else has heard of the sign-in: an upload's status comes after theirs.
+    QMetaObject::invokeMethod(this, &Outbox::announceUploads, Qt::QueuedConnection);
 }
 
 void Outbox::lost() {
@@ -267,6 +369,7 @@ QString Outbox::settle(const QString& clientId) {
     removals_.append(clientId);
     if (!removalTimer_.isActive())
         removalTimer_.start();
+    forget(pending->entry);
     emit settled(clientId, pending->entry.room);
     emit roomChanged(pending->entry.room);
     return clientId;
@@ -341,6 +444,7 @@ bool Outbox::retry(const QString& clientId) {
     if (signedIn_)
         transmit(*pending);
     emit roomChanged(pending->entry.room);
+    announceUploads();
     return true;
 }
 
@@ -352,6 +456,8 @@ bool Outbox::remove(const QString& clientId) {
     count(pending->entry, -1);
     removals_.append(clientId);
     flushRemovals();
+    forget(pending->entry);
+    emit removed(clientId, pending->entry.room);
     emit roomChanged(pending->entry.room);
     return true;
 }

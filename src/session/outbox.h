@@ -2,6 +2,8 @@
 // What the user sent that the server has not confirmed: messages, edits, deletions and files, in
 // the order they were made, kept on disk (OutboxStore) until their echo comes. Each carries a
 // client id, so a request resent after a lost echo or a restart is done once by the server.
+// A file chosen by the user waits for its upload first (done by FileActions, one at a time, in
+// the order chosen); its file id is kept, so the FileMeta alone goes again after a drop.
 // Everything waiting goes out, in order, right after each sign-in; an echo settles its request
 // by client id; a refusal or an age beyond the limit marks it failed until the user retries or
 // removes it.
@@ -16,6 +18,8 @@
 
 #include <functional>
 #include <memory>
+
+class QTemporaryDir;
 
 namespace brindlewick {
 
@@ -52,6 +56,21 @@ public:
     QString sendEdit(const QString& room, const QString& msgId, const QString& text);
     QString sendDelete(const QString& room, const QString& msgId);
     QString sendFile(const QString& room, const QString& fileId, const QString& name, qint64 size);
+    // A file still to upload from `path`; its FileMeta goes once setFileId gives its id. With
+    // `ownCopy` the file is the outbox's (in filesFolder()) and is removed with the entry.
+    QString sendLocalFile(const QString& room, const QString& path, const QString& name,
+                          qint64 size, bool ownCopy = false);
+
+    // The oldest file waiting for its upload (not failed, no id yet); null when none.
+    const OutboxEntry* nextUpload() const;
+    // The upload of `clientId` gave `fileId` for `size` bytes: kept on disk, and the FileMeta goes
+    // now when signed in, else after the next sign-in. False when the entry is gone or has an id.
+    bool setFileId(const QString& clientId, const QString& fileId, qint64 size);
+    // Marks a waiting request failed (a file that could not be uploaded); false when not kept.
+    bool fail(const QString& clientId, const QString& reason);
+    // Where pasted pictures wait, beside the outbox's file so they outlive a restart (a
+    // temporary folder for an outbox kept in memory); made on first use, "" when it cannot be.
+    QString filesFolder();
 
     // The server's answers, as the window receives them. Each returns the client id it settled,
     // "" when the frame answers nothing here. An echo without a client id (a server that does
@@ -93,6 +112,10 @@ signals:
     void failed(const QString& clientId, const QString& room, const QString& reason);
     // A room's waiting or failed counts changed.
     void roomChanged(const QString& room);
+    // Files wait for their upload (nextUpload) while signed in.
+    void uploadsWaiting();
+    // A request was forgotten before it was confirmed (remove).
+    void removed(const QString& clientId, const QString& room);
 
 private:
     struct Pending {
@@ -112,6 +135,9 @@ private:
     void flushRemovals();
     void keep(const OutboxEntry& entry);
     void count(const OutboxEntry& entry, int delta);
+    void forget(const OutboxEntry& entry);
+    void sweepFilesFolder();
+    void announceUploads();
 
     ChatClient& client_;
     std::unique_ptr<OutboxStore> store_;
@@ -128,6 +154,7 @@ private:
     std::function<qint64()> nowMs_;
     qint64 maxAgeMs_ = kDefaultMaxAgeMs;
     bool signedIn_ = false;
+    std::unique_ptr<QTemporaryDir> memoryFiles_; // filesFolder() of an outbox without a file
 };
 
 } // namespace brindlewick

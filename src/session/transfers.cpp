@@ -22,6 +22,11 @@ Transfers::Flag Transfers::track(Id id) {
     return flag;
 }
 
+void Transfers::cancel(Id id) {
+    if (const Flag flag = cancelFlags_.value(id))
+        flag->store(true);
+}
+
 void Transfers::cancelAll() {
     for (const Flag& flag : std::as_const(cancelFlags_))
         flag->store(true);

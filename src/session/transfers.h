@@ -26,6 +26,8 @@ public:
 
     Id upload(const QString& path);
     Id download(const QString& fileId, const QString& destination);
+    // Ends one transfer; its finished signal still comes, with the error "취소됨".
+    void cancel(Id id);
     void cancelAll();
     int running() const { return int(cancelFlags_.size()); }
 

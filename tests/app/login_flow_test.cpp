@@ -1,5 +1,6 @@
 #include "app_delegate.h"
 #include "chat_client.h"
+#include "directory_service.h"
 #include "event_loop.h"
 #include "fake_chat_server.h"
 #include "fake_http_server.h"
@@ -328,6 +329,8 @@ TEST_F(LoginFlow, DeviceSecretIsKeptPerPhoneAndSentWithSignInAndRequests) {
     ASSERT_TRUE(waitUntil([&] { return http.requests().size() >= 2; }));
     for (const RecordedRequest& request : http.requests())
         EXPECT_TRUE(request.headerValues("Authorization").isEmpty()) << request.path.toStdString();
+    // The lists asked for at start have come: a refresh asked for while one runs is not started.
+    ASSERT_TRUE(waitUntil([&] { return !delegate->session()->directory->refreshing(); }));
     http.clearRequests();
 
     chatServer.sendFrame(MessageType::AuthOk, {"010555", "s3cr3t"});

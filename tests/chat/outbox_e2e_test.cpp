@@ -9,6 +9,7 @@
 #include "fake_platform.h"
 #include "main_window.h"
 #include "outbox.h"
+#include "outbox_store.h"
 #include "room_session.h"
 #include "server_harness.h"
 #include "sidebar_controller.h"
@@ -16,6 +17,7 @@
 #include "transcript_view.h"
 #include "unsent_rows.h"
 
+#include <QFile>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -98,12 +100,13 @@ private:
     QList<std::pair<QPointer<QTcpSocket>, QPointer<QTcpSocket>>> pairs_;
 };
 
-// User A's client with its outbox in `outboxPath`, reaching the chat port through `chatPort`.
+// User A's client with its outbox in `outboxPath`, reaching the chat port through `chatPort`
+// and the HTTP port, for files, through `httpPort`.
 struct Client {
-    Client(const QString& outboxPath, std::uint16_t chatPort) {
+    Client(const QString& outboxPath, std::uint16_t chatPort, std::uint16_t httpPort = 1) {
         ServerConfig config;
         config.chatPort = chatPort;
-        config.httpPort = 1; // the lists are not needed here
+        config.httpPort = httpPort; // without files, 1: the lists are not needed here
         controller = std::make_unique<ClientUnderTest>(kPhoneA, QStringLiteral("에이"),
                                                        QStringLiteral(""), config, platform);
         controller->session().events->setReconnectDelay(50);
@@ -116,6 +119,11 @@ struct Client {
         QPlainTextEdit* composer = controller->composer();
         composer->setPlainText(text);
         QTest::keyClick(composer, Qt::Key_Return);
+    }
+    // The file at `path` chosen with the file button.
+    void choose(const QString& path) {
+        platform.openPanelAnswers = {path};
+        controller->attachFile();
     }
     QList<ChatItem> items() { return controller->transcript().chatItems(); }
     // "<id>:<text>" per message, with "?" for one not sent and "!" for one failed.
@@ -163,11 +171,18 @@ protected:
         server = std::make_unique<ServerProcess>(dataDir);
         relay.setTarget(server->chatPort);
     }
+    QString writeFile(const QString& name, const QByteArray& bytes) {
+        QFile file(filesDir.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return file.fileName();
+    }
     void registerB() {
         ChatConnection b(server->chatPort);
         ASSERT_TRUE(b.signIn(kPhoneB.toStdString(), "비"));
     }
-    // The room's messages as the server keeps them, read by B: "<id>:<text>".
+    // The room's messages as the server keeps them, read by B: "<id>:<text>", a file's name
+    // for its text.
     QStringList stored() {
         ChatConnection b(server->chatPort);
         EXPECT_TRUE(b.signIn(kPhoneB.toStdString(), "비"));
@@ -176,7 +191,8 @@ protected:
         QStringList out;
         if (page)
             for (const wire::HistoryEntry& e : page->entries)
-                out << QString::fromStdString(e.msgId + ":" + e.text);
+                out << QString::fromStdString(e.msgId + ":" +
+                                              (e.kind == "file" ? e.fileName : e.text));
         return out;
     }
 
@@ -185,6 +201,7 @@ protected:
     QString outboxPath = outboxDir.filePath("outbox.db");
     std::unique_ptr<ServerProcess> server;
     Relay relay;
+    QTemporaryDir filesDir;
 };
 
 } // namespace
@@ -319,4 +336,136 @@ TEST_F(OutboxEndToEnd, ARefusedMessageFailsAndGoesWithRetryOnceItCan) {
     menu->hide();
     EXPECT_TRUE(a.shown().isEmpty());
     EXPECT_EQ(a.controller->session().outbox->size(), 0);
+}
+
+TEST_F(OutboxEndToEnd, AFileChosenWhileTheServerIsDownWaitsThenIsUploadedAndStoredOnce) {
+    startServer();
+    registerB();
+    relay.cut(true); // the server cannot be reached
+    Client a(outboxPath, relay.port(), server->httpPort);
+    a.type("먼저");
+    a.choose(writeFile("보고서.pdf", QByteArray(300000, 'x')));
+    // Shown at once with its name and size, waiting behind the message typed before it.
+    EXPECT_EQ(a.shown(), QStringList({"?:먼저", "?:보고서.pdf"}));
+    const QList<ChatItem> waiting = a.items();
+    ASSERT_EQ(waiting.size(), 2);
+    EXPECT_TRUE(waiting[1].isFile);
+    EXPECT_EQ(waiting[1].fileSize, 300000);
+    EXPECT_FALSE(a.controller->uploading());
+
+    relay.cut(false);
+    ASSERT_TRUE(a.allSent()) << a.shown().join(" | ").toStdString() << " "
+                             << a.controller->statusText().toStdString();
+    EXPECT_EQ(stored(), QStringList({"1:먼저", "2:보고서.pdf"}));
+    // The newest page asked after the sign-in comes too; the file stays one row.
+    ASSERT_TRUE(waitUntil([&] { return a.controller->transcript().showsBeginning(); }));
+    EXPECT_EQ(a.shown(), QStringList({"1:먼저", "2:보고서.pdf"}));
+    const ChatItem file = a.items().at(1);
+    EXPECT_TRUE(file.isFile);
+    EXPECT_FALSE(file.fileId.isEmpty());
+    EXPECT_EQ(file.fileSize, 300000);
+}
+
+// A client killed with a file in its outbox, before the server could be reached or after the
+// upload with the FileMeta's echo lost, sends it once when started again; an upload done before
+// is not done again.
+TEST_F(OutboxEndToEnd, AClientKilledWithAFileInItsOutboxSendsItOnceAfterItsRestart) {
+    startServer();
+    registerB();
+    struct Case {
+        const char* name;
+        bool reachable; // the server took the sign-in and the upload before the kill
+        QStringList stored;
+    };
+    const Case cases[] = {
+        {"never reached", false, {"1:첫째.bin"}},
+        {"echo lost", true, {"1:첫째.bin", "2:둘째.bin"}},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString name = c.stored.last().section(':', 1);
+        const QString file = writeFile(name, QByteArray(1000 + n, 'f'));
+        const QString path = outboxDir.filePath(QStringLiteral("killed-%1.db").arg(n++));
+        relay.cut(!c.reachable);
+        QProcess probe;
+        probe.start(QStringLiteral(BRINDLEWICK_OUTBOX_PROBE),
+                    {path, kPhoneA, kRoom, file, QString::number(relay.port()),
+                     QString::number(server->httpPort)});
+        QByteArray said;
+        auto saw = [&](const char* line) {
+            return waitUntil([&] {
+                said += probe.readAllStandardOutput();
+                return said.contains(line);
+            });
+        };
+        if (c.reachable) {
+            ASSERT_TRUE(saw("signed in"));
+            relay.swallow(true); // stored, but the echo never reaches the client
+        }
+        probe.write("file\n");
+        ASSERT_TRUE(saw("taken"));
+        if (c.reachable) {
+            ASSERT_TRUE(waitUntil([&] { return stored().size() == c.stored.size(); }));
+            // The upload's id is on disk before the kill.
+            ASSERT_TRUE(waitUntil([&] {
+                const QList<OutboxEntry> kept = OutboxStore(path).load();
+                return kept.size() == 1 && !kept[0].target.isEmpty();
+            }));
+        }
+        probe.kill();
+        ASSERT_TRUE(probe.waitForFinished(5000));
+        relay.cut(true);
+
+        Client a(path, relay.port(), server->httpPort);
+        ASSERT_EQ(a.shown(), QStringList({"?:" + name}));
+        const QList<OutboxEntry> kept = a.controller->session().outbox->entries();
+        ASSERT_EQ(kept.size(), 1);
+        EXPECT_EQ(kept[0].target.isEmpty(), !c.reachable); // uploaded: not again
+        relay.swallow(false);
+        relay.cut(false);
+        ASSERT_TRUE(a.allSent()) << a.shown().join(" | ").toStdString();
+        EXPECT_EQ(stored(), c.stored);
+        ASSERT_TRUE(waitUntil([&] { return a.controller->transcript().showsBeginning(); }));
+        EXPECT_EQ(a.shown().filter(name).size(), 1) << a.shown().join(" | ").toStdString();
+    }
+}
+
+TEST_F(OutboxEndToEnd, AFileThatCannotBeReadFailsAndRetryOrRemoveEndIt) {
+    startServer();
+    registerB();
+    relay.cut(true); // the server cannot be reached
+    Client a(outboxPath, relay.port(), server->httpPort);
+    const QString kept = writeFile("돌아올.txt", "abc");
+    const QString gone = writeFile("지울.txt", "def");
+    a.choose(kept);
+    a.choose(gone);
+    ASSERT_TRUE(QFile::remove(kept));
+    ASSERT_TRUE(QFile::remove(gone));
+    relay.cut(false);
+    ASSERT_TRUE(waitUntil([&] {
+        return a.shown() == QStringList({"!:돌아올.txt", "!:지울.txt"});
+    })) << a.shown().join(" | ").toStdString();
+    for (const OutboxEntry& failed : a.controller->session().outbox->entries())
+        EXPECT_EQ(failed.reason, "파일 열기 실패");
+
+    UnsentRows& rows = *a.controller->session().unsentRows;
+    QMenu* menu = rows.menu();
+    // 삭제 forgets the newest.
+    ASSERT_TRUE(rows.showMenu(a.unsentRow(), QPoint(10, 10)));
+    ASSERT_EQ(menu->actions().size(), 2);
+    EXPECT_EQ(menu->actions()[1]->text(), "삭제");
+    menu->actions()[1]->trigger();
+    menu->hide();
+    EXPECT_EQ(a.shown(), QStringList({"!:돌아올.txt"}));
+    // The other back where it was: 다시 보내기 uploads it.
+    writeFile("돌아올.txt", "abc");
+    ASSERT_TRUE(rows.showMenu(a.unsentRow(), QPoint(10, 10)));
+    EXPECT_EQ(menu->actions()[0]->text(), "다시 보내기");
+    ASSERT_TRUE(menu->actions()[0]->isEnabled());
+    menu->actions()[0]->trigger();
+    menu->hide();
+    ASSERT_TRUE(a.allSent()) << a.shown().join(" | ").toStdString();
+    EXPECT_EQ(a.shown(), QStringList({"1:돌아올.txt"}));
+    EXPECT_EQ(stored(), QStringList({"1:돌아올.txt"}));
 }

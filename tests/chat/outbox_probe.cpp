@@ -1,7 +1,8 @@
 // A client process that sends one message through its outbox and then waits to be killed:
-// `outbox_probe <outbox file> <phone> <room> <text> <chat port>`. It prints "signed in" once
-// the server took its sign-in, sends the message when a line comes on its input and prints
-// "taken" once the message is in the outbox file; the test looks at the server.
+// `outbox_probe <outbox file> <phone> <room> <text> <chat port> [<http port>]`. It prints
+// "signed in" once the server took its sign-in, sends the message when a line comes on its
+// input (the file at <text> when the line is "file") and prints "taken" once the message is in
+// the outbox file; the test looks at the server.
 
 #include "chat_events.h"
 #include "client_under_test.h"
@@ -21,14 +22,15 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 6)
+    if (args.size() != 6 && args.size() != 7)
         return 2;
     ServerConfig config;
     config.chatPort = std::uint16_t(args[5].toUInt());
-    config.httpPort = 1; // nothing listens: the lists are not needed
+    // Without one nothing listens: the lists are not needed, and no file is sent.
+    config.httpPort = args.size() == 7 ? std::uint16_t(args[6].toUInt()) : 1;
     test::FakePlatform platform;
-    ClientUnderTest controller(args[2], QStringLiteral("프로브"), QStringLiteral(""), config,
-                               platform);
+    test::ClientUnderTest controller(args[2], QStringLiteral("프로브"), QStringLiteral(""), config,
+                                     platform);
     controller.session().outbox->attach(args[1]);
     controller.showMain();
     controller.openRoom(args[3], QStringLiteral("대화"));
@@ -45,7 +47,12 @@ int main(int argc, char** argv) {
         char line[16];
         if (!std::fgets(line, sizeof line, stdin))
             return;
-        controller.session().room->send(args[4]);
+        if (QByteArray(line).trimmed() == "file") {
+            platform.openPanelAnswers = {args[4]};
+            controller.attachFile();
+        } else {
+            controller.session().room->send(args[4]);
+        }
         // Written off this thread: "taken" once the outbox file has it.
         controller.session().outbox->flush();
         std::printf("taken\n");

@@ -83,6 +83,10 @@ protected:
         controller = std::make_unique<ClientUnderTest>("01011112222", "민지", "", config, platform);
         controller->showMain();
         ASSERT_TRUE(chat.waitForConnection());
+        // Files wait for the sign-in before their upload starts.
+        ASSERT_TRUE(waitUntil([&] { return !chat.framesOfType(MessageType::Auth).empty(); }));
+        chat.sendFrame(MessageType::AuthOk, {});
+        ASSERT_TRUE(controller->waitSignedIn());
         controller->openRoom("room", "방");
         QFile old(destination());
         ASSERT_TRUE(old.open(QIODevice::WriteOnly));

@@ -96,6 +96,8 @@ TEST_F(FilesEndToEnd, AFileSentByOneIsSavedByTheOtherByteForByte) {
         file.write(original);
     }
     platformA.openPanelAnswers = {source};
+    // A file chosen before the sign-in would wait for it: this one goes at once.
+    ASSERT_TRUE(a->waitSignedIn());
     a->attachFile();
     ASSERT_TRUE(waitUntil([&] { return !a->uploading(); }, 30000));
     EXPECT_EQ(a->statusText(), "업로드 완료: 사진 모음 100%.bin");
@@ -149,7 +151,7 @@ TEST_F(FilesEndToEnd, AFriendsPictureSetOnTheServerShowsInTheSidebarAndHeader) {
     ASSERT_EQ(directory.friends().size(), 1);
     EXPECT_EQ(directory.friends()[0].profilePic, pictureId);
     a->openRoom(room, "비"); // the header asks for the picture too
-    ASSERT_TRUE(waitUntil([&] { return a->session().pictures->contains(pictureId); }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return a->session().pictures->contains(pictureId); }));
     const QImage header = a->window()->findChild<QLabel*>("roomAvatarView")->pixmap().toImage();
     EXPECT_EQ(header.pixelColor(header.width() / 2, header.height() / 2), QColor(Qt::red));
 }

@@ -69,11 +69,21 @@ void FilesTest::SetUp() {
     controller = std::make_unique<ClientUnderTest>(
         QString::fromUtf8(kMyPhone), QString::fromUtf8(kMyNick), QString(), config, platform);
     controller->showMain();
-    ASSERT_TRUE(chat.waitForConnection());
+    ASSERT_TRUE(signIn(*controller, 1));
     // The first refresh (empty lists) is over before a test serves its own.
     ASSERT_TRUE(controller->waitForLists());
     http.clearRequests();
     platform.clear();
+}
+
+bool FilesTest::signIn(ClientUnderTest& c, int connection) {
+    if (!chat.waitForConnection(connection))
+        return false;
+    const auto auths = [&] { return chat.framesOfType(MessageType::Auth).size(); };
+    if (!waitUntil([&] { return auths() >= std::size_t(connection); }))
+        return false;
+    chat.sendFrame(MessageType::AuthOk, {});
+    return c.waitSignedIn();
 }
 
 void FilesTest::TearDown() {

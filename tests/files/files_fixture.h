@@ -76,6 +76,9 @@ protected:
     int requestCount(const QString& method, const QString& path) const;
     // Serves these lists and waits until the directory has fetched them.
     void serveLists(const QList<QByteArray>& friends, const QList<QByteArray>& rooms = {});
+    // Answers the sign-in of `c`'s newest connection (the `connection`th) and waits until its
+    // outbox knows: files wait for their upload until then.
+    bool signIn(ClientUnderTest& c, int connection);
     // Runs until no upload runs.
     bool waitForUpload() {
         return waitUntil([&] { return !controller->uploading(); });

@@ -8,6 +8,7 @@
 #include "room_session.h"
 
 #include <QClipboard>
+#include <QDir>
 #include <QGuiApplication>
 #include <QLocale>
 #include <QMimeData>
@@ -73,6 +74,16 @@ TEST_F(PasteTest, APastedPictureIsSentAsAPngFileOnceConfirmed) {
     EXPECT_TRUE(sent.startsWith("\x89PNG"));
     EXPECT_EQ(QImage::fromData(sent, "PNG").convertToFormat(QImage::Format_RGB32), picture());
     EXPECT_EQ(meta.at(3), QString::number(sent.size()));
+
+    // The PNG waits beside the outbox until the server has the file, then goes.
+    const QDir kept(controller->session().outbox->filesFolder());
+    EXPECT_EQ(kept.entryList(QDir::Files).size(), 1);
+    chat.sendFrame(MessageType::FileMeta,
+                   wire::FileMessage{"room", kMyNick, "p1", fields.at(2), fields.at(3),
+                                     "2026-12-11T09:00:00", "3", kMyPhone, fields.at(5)}
+                       .encode());
+    ASSERT_TRUE(waitUntil([&] { return controller->session().outbox->size() == 0; }));
+    EXPECT_TRUE(kept.entryList(QDir::Files).isEmpty());
 }
 
 TEST_F(PasteTest, NothingLeavesWhenThePictureIsRefusedOrNoRoomIsOpen) {
@@ -124,7 +135,7 @@ TEST_F(PasteTest, PastedFilesAreConfirmedOnceAndSentOneAfterAnother) {
     EXPECT_EQ(requestCount("POST", "/v1/files"), 2);
 }
 
-TEST_F(PasteTest, TheRestOfAPasteStaysBehindWhenTheRoomChanges) {
+TEST_F(PasteTest, EveryFileOfAPasteGoesToItsRoomWhenAnotherOpens) {
     scriptUpload("f1", 1);
     controller->openRoom("room", "방");
     auto* mime = new QMimeData;
@@ -132,13 +143,16 @@ TEST_F(PasteTest, TheRestOfAPasteStaysBehindWhenTheRoomChanges) {
                    QUrl::fromLocalFile(writeFile("b.txt", "b"))});
     paste(mime);
     ASSERT_TRUE(controller->uploading());
+    // Both wait in the outbox for the room they were pasted into.
     controller->openRoom("other", "다른 방");
+    ASSERT_TRUE(waitUntil([&] { return chat.framesOfType(MessageType::FileMeta).size() == 2; }));
     ASSERT_TRUE(waitForUpload());
-    QTest::qWait(50);
-    EXPECT_FALSE(controller->uploading());
-    ASSERT_TRUE(waitUntil([&] { return chat.framesOfType(MessageType::FileMeta).size() == 1; }));
-    EXPECT_EQ(chat.framesOfType(MessageType::FileMeta).front().fields.at(0), "room");
-    EXPECT_EQ(requestCount("POST", "/v1/files"), 1);
+    const auto frames = chat.framesOfType(MessageType::FileMeta);
+    EXPECT_EQ(frames[0].fields.at(0), "room");
+    EXPECT_EQ(frames[0].fields.at(2), "a.txt");
+    EXPECT_EQ(frames[1].fields.at(0), "room");
+    EXPECT_EQ(frames[1].fields.at(2), "b.txt");
+    EXPECT_EQ(requestCount("POST", "/v1/files"), 2);
 }
 
 TEST_F(PasteTest, TextIsPastedAsPlainTextWithoutAnyQuestion) {

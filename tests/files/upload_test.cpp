@@ -47,12 +47,33 @@ TEST_F(FilesTest, UploadReportsEachPercentOnceAndAnnouncesTheFile) {
                                            "업로드 완료: 보고서 v2.pdf"}));
     EXPECT_TRUE(attach->isEnabled());
     EXPECT_FALSE(progress->isVisibleTo(controller->window()));
-    // Where the upload is shows in the status line only; the transcript holds the conversation.
-    EXPECT_EQ(transcriptText(), "");
+    // Where the upload is shows in the status line only; the transcript holds the file, waiting
+    // for the server's echo.
+    QList<ChatItem> items = controller->transcript().chatItems();
+    ASSERT_EQ(items.size(), 1);
+    EXPECT_TRUE(items[0].isFile);
+    EXPECT_EQ(items[0].text, "보고서 v2.pdf");
+    EXPECT_EQ(items[0].fileSize, 2621440);
+    EXPECT_EQ(items[0].sendState, SendState::Waiting);
 
     ASSERT_TRUE(waitUntil([&] { return !chat.framesOfType(MessageType::FileMeta).empty(); }));
     const FieldList meta = chat.framesOfType(MessageType::FileMeta).front().fields;
-    EXPECT_EQ(meta, (FieldList{"room-1", "f1", "보고서 v2.pdf", "2621440", ""}));
+    ASSERT_EQ(meta.size(), 6u);
+    EXPECT_EQ(FieldList(meta.begin(), meta.begin() + 5),
+              (FieldList{"room-1", "f1", "보고서 v2.pdf", "2621440", ""}));
+    EXPECT_TRUE(wire::isClientId(meta[5]));
+
+    // The echo turns the row into the sent file.
+    chat.sendFrame(MessageType::FileMeta,
+                   wire::FileMessage{"room-1", kMyNick, "f1", "보고서 v2.pdf", "2621440",
+                                     "2026-12-11T09:00:00", "7", kMyPhone, meta[5]}
+                       .encode());
+    ASSERT_TRUE(waitUntil([&] { return controller->session().outbox->size() == 0; }));
+    items = controller->transcript().chatItems();
+    ASSERT_EQ(items.size(), 1);
+    EXPECT_EQ(items[0].sendState, SendState::Sent);
+    EXPECT_EQ(items[0].fileId, "f1");
+    EXPECT_EQ(items[0].msgId, "7");
 }
 
 TEST_F(FilesTest, TheAnnouncementGoesToTheRoomOpenWhenTheUploadStarted) {
@@ -118,7 +139,9 @@ TEST_F(FilesTest, EveryFailureShowsItsLineAndStatusAndFreesTheButton) {
         ServerConfig config = http.config();
         config.chatPort = chat.port();
         ClientUnderTest local(kMyPhone, kMyNick, QString(), config, platform);
+        const int connection = chat.connectionCount() + 1;
         local.showMain();
+        ASSERT_TRUE(signIn(local, connection));
         // The lists' counts would replace the failure's status.
         ASSERT_TRUE(local.waitForLists());
         local.openRoom("room", "방");

@@ -9,6 +9,7 @@
 #include "outbox.h"
 #include "outbox_store.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -527,4 +528,183 @@ TEST(OutboxStore, AFailedWriteIsLoggedOnceAndReported) {
     EXPECT_EQ(warnings, 2);
     sqlite3_close(other);
     qInstallMessageHandler(previous);
+}
+
+// An outbox file of the version before files waited for their upload: it loads, its rows take
+// the new fields' defaults, and the new fields are kept from then on. A row stored again keeps
+// its place.
+TEST(OutboxStore, AnOlderOutboxFileLoadsAndGainsTheFileColumns) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("outbox.db");
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+        const char* old =
+            "CREATE TABLE outbox (seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+            " client_id TEXT NOT NULL UNIQUE, kind INTEGER NOT NULL, room TEXT NOT NULL,"
+            " text TEXT NOT NULL, target TEXT NOT NULL, reply_to TEXT NOT NULL,"
+            " file_name TEXT NOT NULL, file_size INTEGER NOT NULL, created_ms INTEGER NOT NULL,"
+            " failed INTEGER NOT NULL, reason TEXT NOT NULL);"
+            "INSERT INTO outbox (client_id, kind, room, text, target, reply_to, file_name,"
+            " file_size, created_ms, failed, reason) VALUES"
+            " ('a', 3, 'r', '', 'f9', '', '사진.png', 2048, 5, 0, ''),"
+            " ('b', 0, 'r', '안녕', '', '', '', -1, 6, 1, '거절');";
+        EXPECT_EQ(sqlite3_exec(db, old, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    {
+        OutboxStore store(path);
+        ASSERT_TRUE(store.isOpen());
+        const QList<OutboxEntry> kept = store.load();
+        ASSERT_EQ(kept.size(), 2);
+        EXPECT_EQ(kept[0].kind, OutboxEntry::Kind::File);
+        EXPECT_EQ(kept[0].target, "f9");
+        EXPECT_EQ(kept[0].fileName, "사진.png");
+        EXPECT_EQ(kept[0].localPath, "");
+        EXPECT_FALSE(kept[0].ownCopy);
+        EXPECT_EQ(kept[1].text, "안녕");
+        EXPECT_TRUE(kept[1].failed);
+
+        OutboxEntry file;
+        file.clientId = "c";
+        file.kind = OutboxEntry::Kind::File;
+        file.room = "r";
+        file.fileName = "붙여넣은 이미지.png";
+        file.localPath = dir.filePath("copy.png");
+        file.ownCopy = true;
+        ASSERT_TRUE(store.add(file));
+        OutboxEntry retried = kept[0];
+        retried.createdMs = 99;
+        ASSERT_TRUE(store.add(retried));
+        ASSERT_TRUE(store.flush());
+    }
+    OutboxStore store(path);
+    const QList<OutboxEntry> kept = store.load();
+    ASSERT_EQ(kept.size(), 3);
+    EXPECT_EQ(kept[0].clientId, "a");
+    EXPECT_EQ(kept[0].createdMs, 99);
+    EXPECT_EQ(kept[2].clientId, "c");
+    EXPECT_EQ(kept[2].localPath, dir.filePath("copy.png"));
+    EXPECT_TRUE(kept[2].ownCopy);
+}
+
+// A file waits for its upload: messages around it go out at once, its FileMeta only once the
+// upload gave an id, with its client id; after a lost connection or a restart the FileMeta goes
+// again without another upload. A failed one is uploaded again when retried.
+TEST(Outbox, AFileGoesOutOnceItsUploadGaveItAnId) {
+    QTemporaryDir dir;
+    const QString path = Outbox::pathFor(dir.path(), QStringLiteral("01011112222"));
+    const QString local = dir.filePath("보고서.pdf");
+    QString before, file, after;
+    {
+        Session s(path);
+        int announced = 0;
+        QObject::connect(s.outbox.get(), &Outbox::uploadsWaiting, [&] { ++announced; });
+        before = s.outbox->sendChat(kRoom, "먼저", "");
+        file = s.outbox->sendLocalFile(kRoom, local, "보고서.pdf", 300);
+        EXPECT_EQ(s.outbox->waitingCount(kRoom), 2);
+        EXPECT_EQ(announced, 0); // not signed in
+        ASSERT_NE(s.outbox->nextUpload(), nullptr);
+        EXPECT_EQ(s.outbox->nextUpload()->clientId, file);
+
+        ASSERT_TRUE(s.signIn());
+        ASSERT_TRUE(waitUntil([&] { return announced == 1; }));
+        after = s.outbox->sendChat(kRoom, "나중", "");
+        ASSERT_TRUE(s.everythingArrived());
+        // Typed after the file, it does not wait for the upload.
+        EXPECT_EQ(s.sent(MessageType::Chat, 3), ids({before, after}));
+        EXPECT_TRUE(s.server.framesOfType(MessageType::FileMeta).empty());
+
+        EXPECT_FALSE(s.outbox->setFileId("없는 id", "f1", 300));
+        EXPECT_TRUE(s.outbox->setFileId(file, "f1", 321));
+        EXPECT_FALSE(s.outbox->setFileId(file, "f2", 321)); // uploaded once
+        EXPECT_EQ(s.outbox->nextUpload(), nullptr);
+        ASSERT_TRUE(s.server.waitForFrames(5));
+        const auto metas = s.server.framesOfType(MessageType::FileMeta);
+        ASSERT_EQ(metas.size(), 1u);
+        EXPECT_EQ(metas[0].fields, (FieldList{kRoom.toStdString(), "f1", "보고서.pdf", "321", "",
+                                              file.toStdString()}));
+
+        // The echo lost with the connection: the FileMeta goes again, nothing is uploaded.
+        ASSERT_TRUE(s.drop());
+        s.server.clearFrames();
+        ASSERT_TRUE(s.signIn());
+        ASSERT_TRUE(s.everythingArrived());
+        EXPECT_EQ(s.sent(MessageType::FileMeta, 5), ids({file}));
+        EXPECT_EQ(announced, 1);
+    }
+    {
+        // Started again: the id is kept, so the FileMeta alone goes.
+        Session s(path);
+        const OutboxEntry* kept = s.outbox->entry(file);
+        ASSERT_NE(kept, nullptr);
+        EXPECT_EQ(kept->target, "f1");
+        EXPECT_EQ(kept->localPath, local);
+        EXPECT_EQ(s.outbox->nextUpload(), nullptr);
+        ASSERT_TRUE(s.signIn());
+        ASSERT_TRUE(s.everythingArrived());
+        EXPECT_EQ(s.sent(MessageType::FileMeta, 5), ids({file}));
+
+        // A failed upload waits for the user; retried, it is to be uploaded again.
+        const QString second = s.outbox->sendLocalFile(kRoom, local, "보고서.pdf", 300);
+        EXPECT_TRUE(s.outbox->fail(second, "HTTP 413 too large"));
+        EXPECT_FALSE(s.outbox->fail(second, "again"));
+        EXPECT_EQ(s.outbox->nextUpload(), nullptr);
+        EXPECT_EQ(s.outbox->failedCount(kRoom), 1);
+        int announced = 0;
+        QObject::connect(s.outbox.get(), &Outbox::uploadsWaiting, [&] { ++announced; });
+        EXPECT_TRUE(s.outbox->retry(second));
+        EXPECT_EQ(announced, 1);
+        ASSERT_NE(s.outbox->nextUpload(), nullptr);
+        EXPECT_EQ(s.outbox->nextUpload()->clientId, second);
+    }
+}
+
+// A pasted picture's copy lives beside the outbox file while its entry does: removed once
+// settled or removed, and a copy no entry names is cleared when the outbox opens.
+TEST(Outbox, AKeptCopyGoesWithItsEntry) {
+    QTemporaryDir dir;
+    const QString path = Outbox::pathFor(dir.path(), QStringLiteral("01011112222"));
+    const auto copyIn = [](const QString& folder, const QString& name) {
+        QFile file(QDir(folder).filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("png");
+        return file.fileName();
+    };
+    QString settledCopy, removedCopy, keptCopy, folder;
+    QString settledId, removedId, keptId;
+    {
+        Session s(path);
+        folder = s.outbox->filesFolder();
+        ASSERT_FALSE(folder.isEmpty());
+        EXPECT_TRUE(folder.startsWith(dir.path()));
+        settledCopy = copyIn(folder, "1.png");
+        removedCopy = copyIn(folder, "2.png");
+        keptCopy = copyIn(folder, "3.png");
+        settledId = s.outbox->sendLocalFile(kRoom, settledCopy, "a.png", 3, true);
+        removedId = s.outbox->sendLocalFile(kRoom, removedCopy, "b.png", 3, true);
+        keptId = s.outbox->sendLocalFile(kRoom, keptCopy, "c.png", 3, true);
+        ASSERT_TRUE(s.signIn());
+        ASSERT_TRUE(s.outbox->setFileId(settledId, "f1", 3));
+        wire::FileMessage echo;
+        echo.room = kRoom.toStdString();
+        echo.fileId = "f1";
+        echo.name = "a.png";
+        echo.msgId = "8";
+        echo.clientId = settledId.toStdString();
+        EXPECT_EQ(s.outbox->settleFile(echo, true), settledId);
+        EXPECT_FALSE(QFile::exists(settledCopy));
+        QString removedSignal;
+        QObject::connect(s.outbox.get(), &Outbox::removed,
+                         [&](const QString& id) { removedSignal = id; });
+        EXPECT_TRUE(s.outbox->remove(removedId));
+        EXPECT_EQ(removedSignal, removedId);
+        EXPECT_FALSE(QFile::exists(removedCopy));
+        EXPECT_TRUE(QFile::exists(keptCopy));
+    }
+    const QString stray = copyIn(folder, "stray.png");
+    Session s(path);
+    EXPECT_EQ(s.outbox->size(), 1);
+    EXPECT_TRUE(QFile::exists(keptCopy));
+    EXPECT_FALSE(QFile::exists(stray));
 }

@@ -311,8 +311,12 @@ bool TranscriptView::settleUnsent(const QString& clientId, const TranscriptEntry
     flush();
     TranscriptEntry plain = sent;
     plain.picture = {};
+    const int row = model_->indexOfClientId(clientId);
     if (!model_->settle(clientId, itemFor(plain)))
         return false;
+    // A picture file sent from here: its thumbnail comes once the row has its file id.
+    if (const ChatItem* item = model_->message(row); item && item->msgId == sent.msgId)
+        wantThumbnail(*item);
     scheduleFlush();
     return true;
 }
