@@ -94,6 +94,10 @@ TEST(EndToEnd, TwoUsersTalkAndSurviveAServerRestart) {
         [&] { return http(httpPort, "POST", "/v1/friends/add", addBody).status == 200; }));
     ASSERT_TRUE(waitUntil([&] { return a.status() != "서버 연결됨 — 인증 중…"; }));
     ASSERT_TRUE(waitUntil([&] { return b.status().startsWith("친구"); }));
+    // B is signed in and has the lists asked for then: nothing rewrites its status line after
+    // the message below.
+    ASSERT_TRUE(b.controller.waitSignedIn());
+    ASSERT_TRUE(b.controller.waitForLists());
     ASSERT_TRUE(a.refreshLists());
 
     // A opens the direct room from the friends list and says hello.
