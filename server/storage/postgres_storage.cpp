@@ -1,4 +1,6 @@
 #include "postgres_storage.h"
+
+#include "history_page.h"
 #include "time_text.h"
 
 #include <algorithm>
@@ -457,21 +459,15 @@ std::int64_t PostgresStorage::messageCount() {
 
 HistorySlice PostgresStorage::history(const std::string& room, std::int64_t before, int limit,
                                       std::size_t maxBytes) {
-    HistorySlice slice;
-    if (limit <= 0)
-        return slice;
     // One row past the page tells whether anything older is left.
     Result r = db_.query("SELECT id, kind, sender, sender_name, text, time, reply_to, "
                          "file_id, file_name, file_size, edited, deleted, client_id FROM messages "
                          "WHERE room=$1 AND id<$2 ORDER BY id DESC LIMIT $3",
-                         {room, before, std::int64_t(limit) + 1});
-    std::size_t bytes = 0;
-    for (int i = 0; i < r.rows(); ++i) {
-        if (slice.rows.size() == static_cast<std::size_t>(limit)) {
-            slice.hasOlder = true;
-            break;
-        }
-        HistoryRow row;
+                         {room, before, std::int64_t(std::max(limit, 0)) + 1});
+    int i = 0;
+    return newestWithinBudget(limit, maxBytes, [&](HistoryRow& row) {
+        if (i == r.rows())
+            return false;
         MessageRecord& m = row.message;
         m.room = room;
         m.id = r.integer(i, 0);
@@ -490,18 +486,9 @@ HistorySlice PostgresStorage::history(const std::string& room, std::int64_t befo
             m.fileName = r.text(i, 8);
             m.fileSize = r.integer(i, 9);
         }
-        const std::size_t size = m.text.size() + m.fileName.size() + m.senderName.size() +
-                                 m.sender.size() + m.time.size() + m.replyTo.size() +
-                                 m.fileId.size() + 64;
-        if (!slice.rows.empty() && bytes + size > maxBytes) {
-            slice.hasOlder = true;
-            break;
-        }
-        bytes += size;
-        slice.rows.push_back(std::move(row));
-    }
-    std::reverse(slice.rows.begin(), slice.rows.end());
-    return slice;
+        ++i;
+        return true;
+    });
 }
 
 void PostgresStorage::createFile(const FileRecord& f) {

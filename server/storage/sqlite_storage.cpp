@@ -1,4 +1,6 @@
 #include "sqlite_storage.h"
+
+#include "history_page.h"
 #include "time_text.h"
 
 #include <algorithm>
@@ -466,9 +468,6 @@ std::int64_t SqliteStorage::messageCount() {
 
 HistorySlice SqliteStorage::history(const std::string& room, std::int64_t before, int limit,
                                     std::size_t maxBytes) {
-    HistorySlice slice;
-    if (limit <= 0)
-        return slice;
     // One row past the page tells whether anything older is left.
     Statement& s =
         db_.prepare("SELECT id, kind, sender, sender_name, text, time, reply_to, "
@@ -477,13 +476,9 @@ HistorySlice SqliteStorage::history(const std::string& room, std::int64_t before
             .bind(1, room)
             .bind(2, before)
             .bind(3, std::int64_t(limit) + 1);
-    std::size_t bytes = 0;
-    while (s.step()) {
-        if (slice.rows.size() == static_cast<std::size_t>(limit)) {
-            slice.hasOlder = true;
-            break;
-        }
-        HistoryRow row;
+    HistorySlice slice = newestWithinBudget(limit, maxBytes, [&](HistoryRow& row) {
+        if (!s.step())
+            return false;
         MessageRecord& m = row.message;
         m.room = room;
         m.id = s.integer(0);
@@ -502,18 +497,9 @@ HistorySlice SqliteStorage::history(const std::string& room, std::int64_t before
             m.fileName = s.text(8);
             m.fileSize = s.integer(9);
         }
-        const std::size_t size = m.text.size() + m.fileName.size() + m.senderName.size() +
-                                 m.sender.size() + m.time.size() + m.replyTo.size() +
-                                 m.fileId.size() + 64;
-        if (!slice.rows.empty() && bytes + size > maxBytes) {
-            slice.hasOlder = true;
-            break;
-        }
-        bytes += size;
-        slice.rows.push_back(std::move(row));
-    }
+        return true;
+    });
     s.reset();
-    std::reverse(slice.rows.begin(), slice.rows.end());
     return slice;
 }
 
