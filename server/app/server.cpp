@@ -3,7 +3,9 @@
 #include "chat_server.h"
 #include "cluster.h"
 #include "connection_gate.h"
+#include "database_content.h"
 #include "db_worker.h"
+#include "disk_content.h"
 #include "file_store.h"
 #include "http_api.h"
 #include "http_server.h"
@@ -73,7 +75,13 @@ bool Server::start(std::string& error) {
     uploads.maxUploadBytes = options_.maxUploadBytes;
     uploads.maxPendingPerOwner = options_.maxPendingUploads;
     uploads.expiry = std::chrono::seconds(options_.uploadExpirySeconds);
-    files_ = std::make_unique<FileStore>(options_.dataDir + "/files", uploads);
+    // Files live where the database can serve them to every process on it.
+    std::unique_ptr<FileContent> content;
+    if (options_.postgres.empty())
+        content = std::make_unique<DiskContent>(options_.dataDir + "/files");
+    else
+        content = std::make_unique<DatabaseContent>();
+    files_ = std::make_unique<FileStore>(std::move(content), uploads);
     if (!files_->prepare(error))
         return false;
     std::unique_ptr<Storage> storage;

@@ -10,6 +10,7 @@
 #include "json_text.h"
 #include "phone_claims.h"
 #include "room_logic.h"
+#include "verified_file.h"
 
 #include <phone_number.h>
 
@@ -24,19 +25,6 @@ namespace brindlewick::server {
 using nlohmann::json;
 
 namespace {
-
-// One chunk of a file kept in the database, read beside the writes.
-void fetchFileChunk(DbWorker& worker, const std::string& who, const std::string& id,
-                    std::int64_t index, HttpReply::ChunkReady ready) {
-    auto chunk = std::make_shared<std::optional<std::string>>();
-    worker.read(
-        who,
-        [id, index, chunk, ready](Storage& storage) -> Completion {
-            *chunk = storage.fileChunk(id, index);
-            return [chunk, ready](bool) { ready(std::move(*chunk)); };
-        },
-        [ready](bool) { ready(std::nullopt); });
-}
 
 // A rule's refusal as its status: 400 for the request itself, 404 for a user or file that is
 // not there, 429 for a creator over the rate.
@@ -451,17 +439,9 @@ void HttpApi::download(const std::string& id, const std::string& who, const Bear
             auto answer = std::make_shared<HttpReply>();
             if (result.status == 200) {
                 answer->contentType = "application/octet-stream";
-                answer->sha256 = result.sha256;
-                if (storage.keepsFileContent()) {
-                    answer->chunkCount = result.chunks;
-                    answer->fileSize = static_cast<std::uint64_t>(result.size);
-                    answer->fetchChunk = [worker, who, id](std::int64_t index,
-                                                           HttpReply::ChunkReady ready) {
-                        fetchFileChunk(*worker, who, id, index, std::move(ready));
-                    };
-                } else {
-                    answer->filePath = files->pathOf(id);
-                }
+                answer->file = std::make_shared<VerifiedFile>(
+                    files->content().reader(result, *worker, who), id,
+                    static_cast<std::uint64_t>(result.size), result.sha256);
             } else {
                 *answer = text(result.status, result.text);
             }

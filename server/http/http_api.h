@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -13,6 +14,7 @@ namespace brindlewick::server {
 
 class FileStore;
 class Hub;
+class VerifiedFile;
 
 struct HttpRequest {
     std::string method;
@@ -26,15 +28,8 @@ struct HttpReply {
     unsigned status = 200;
     std::string contentType = "application/json; charset=utf-8";
     std::string body;
-    std::string filePath; // non-empty: stream this file as the body
-    std::string sha256;   // the file's recorded checksum, which its bytes must match
-    // Instead of filePath, for content kept in the database: `chunkCount` chunks, `fileSize`
-    // bytes in all, each asked for in turn; `ready` runs on the io_context with the chunk, or
-    // with nothing when it cannot be read.
-    using ChunkReady = std::function<void(std::optional<std::string>)>;
-    std::function<void(std::int64_t index, ChunkReady ready)> fetchChunk;
-    std::int64_t chunkCount = 0;
-    std::uint64_t fileSize = 0;
+    // Non-null: a finished file as the body, read and checked piece by piece as it is sent.
+    std::shared_ptr<VerifiedFile> file;
     // A bearer that holds no claim it would need: the transport answers it late, so guessing
     // secrets is slow.
     bool wrongSecret = false;

@@ -5,7 +5,6 @@
 #include "http_api.h"
 #include "log.h"
 #include "open_failure.h"
-#include "sha256.h"
 #include "verified_file.h"
 
 #include <boost/asio/steady_timer.hpp>
@@ -224,12 +223,8 @@ private:
     void send(HttpReply reply) {
         if (closed_)
             return;
-        if (!reply.filePath.empty()) {
+        if (reply.file) {
             sendFile(std::move(reply));
-            return;
-        }
-        if (reply.fetchChunk) {
-            sendStoredFile(std::move(reply));
             return;
         }
         auto response = std::make_shared<http::response<http::string_body>>();
@@ -241,200 +236,110 @@ private:
         write(response);
     }
 
-    void sendNotFound() {
-        HttpReply failure;
-        failure.status = 404;
-        failure.contentType = "text/plain; charset=utf-8";
-        failure.body = FileText::kNotFound;
-        send(std::move(failure));
+    void sendText(unsigned status, const char* text) {
+        HttpReply reply;
+        reply.status = status;
+        reply.contentType = "text/plain; charset=utf-8";
+        reply.body = text;
+        send(std::move(reply));
     }
 
     struct Download {
-        VerifiedFile file;
-        std::string id;
-        std::string block;
-        std::size_t written = 0; // of `block`
+        std::shared_ptr<VerifiedFile> file;
+        std::string piece;
+        std::size_t written = 0; // of `piece`
         http::response<http::empty_body> header;
         std::optional<http::response_serializer<http::empty_body>> serializer;
     };
 
     void sendFile(HttpReply reply) {
         auto d = std::make_shared<Download>();
-        const std::size_t slash = reply.filePath.rfind('/');
-        d->id = reply.filePath.substr(slash == std::string::npos ? 0 : slash + 1);
-        if (!d->file.open(reply.filePath, reply.sha256)) {
+        d->file = std::move(reply.file);
+        if (!d->file->open()) {
             const int error = errno;
-            logLine("http: cannot open " + reply.filePath + ": " + std::strerror(error));
-            if (outOfDescriptors(error)) {
-                HttpReply busy;
-                busy.status = 503;
-                busy.contentType = "text/plain; charset=utf-8";
-                busy.body = kOutOfDescriptorsText;
-                send(std::move(busy));
-            } else {
-                sendNotFound();
-            }
+            logLine("http: cannot open " + d->file->id() + ": " + std::strerror(error));
+            if (outOfDescriptors(error))
+                sendText(503, kOutOfDescriptorsText);
+            else
+                sendText(404, FileText::kNotFound);
             return;
         }
-        // A file of one block is checked whole before anything is sent.
-        if (!d->file.next(d->block)) {
-            logLine("http: " + d->id + " does not match its record; not served");
-            sendNotFound();
-            return;
-        }
-        d->header.result(http::status::ok);
-        d->header.set(http::field::content_type, reply.contentType);
-        d->header.keep_alive(keepAlive_);
-        d->header.content_length(d->file.size());
-        d->serializer.emplace(d->header);
-        tcp().expires_after(writeIdle_);
-        http::async_write_header(
-            stream_, *d->serializer,
-            [self = this->shared_from_this(), d](beast::error_code ec, std::size_t) {
-                if (ec) {
-                    self->cutDownload(*d, ec.message());
-                    return;
-                }
-                self->sendBlock(d);
-            });
-    }
-
-    // Each write must make progress within the idle time; a slow reader of a large file is
-    // cut only when it stops reading.
-    void sendBlock(std::shared_ptr<Download> d) {
-        if (d->written == d->block.size()) {
-            if (d->file.done()) {
-                afterWrite();
-                return;
-            }
-            d->written = 0;
-            if (!d->file.next(d->block)) {
-                cutDownload(*d, "the file does not match its record");
-                return;
-            }
-        }
-        tcp().expires_after(writeIdle_);
-        stream_.async_write_some(
-            asio::buffer(d->block.data() + d->written, d->block.size() - d->written),
-            [self = this->shared_from_this(), d](beast::error_code ec, std::size_t n) {
-                d->written += n;
-                if (ec) {
-                    self->cutDownload(*d, ec.message());
-                    return;
-                }
-                self->sendBlock(d);
-            });
-    }
-
-    // A file kept in the database, chunk by chunk as stored, checked like VerifiedFile does:
-    // the last chunk is withheld when the bytes do not match the recorded size and checksum.
-    struct StoredDownload {
-        HttpReply reply;
-        std::int64_t next = 0; // chunk
-        std::uint64_t offset = 0;
-        Sha256 hash;
-        std::string chunk;
-        std::size_t written = 0; // of `chunk`
-        http::response<http::empty_body> header;
-        std::optional<http::response_serializer<http::empty_body>> serializer;
-    };
-
-    void sendStoredFile(HttpReply reply) {
-        auto d = std::make_shared<StoredDownload>();
-        d->reply = std::move(reply);
-        // The first chunk before the header, so a file of one chunk is checked whole first.
-        fetchStored(d, [self = this->shared_from_this(), d](bool ok) {
+        // The first piece before the header, so a file of one piece is checked whole first.
+        nextPiece(d, [self = this->shared_from_this(), d,
+                      contentType = std::move(reply.contentType)](bool ok) {
             if (!ok) {
-                logLine("http: a stored file does not match its record; not served");
-                self->sendNotFound();
+                logLine("http: " + d->file->id() + " does not match its record; not served");
+                self->sendText(404, FileText::kNotFound);
                 return;
             }
             d->header.result(http::status::ok);
-            d->header.set(http::field::content_type, d->reply.contentType);
+            d->header.set(http::field::content_type, contentType);
             d->header.keep_alive(self->keepAlive_);
-            d->header.content_length(d->reply.fileSize);
+            d->header.content_length(d->file->size());
             d->serializer.emplace(d->header);
             self->tcp().expires_after(self->writeIdle_);
             http::async_write_header(self->stream_, *d->serializer,
                                      [self, d](beast::error_code ec, std::size_t) {
                                          if (ec) {
-                                             self->cutStored(*d, ec.message());
+                                             self->cutDownload(*d, ec.message());
                                              return;
                                          }
-                                         self->sendStoredChunk(d);
+                                         self->sendPiece(d);
                                      });
         });
     }
 
-    // Reads the next chunk into d->chunk; false when it is missing or does not fit the record.
-    void fetchStored(std::shared_ptr<StoredDownload> d, std::function<void(bool)> then) {
-        if (d->next >= d->reply.chunkCount) {
-            // Only an empty file has no chunk at all.
-            d->chunk.clear();
-            then(d->reply.fileSize == 0 && d->hash.finish() == d->reply.sha256);
-            return;
-        }
-        const std::int64_t index = d->next++;
-        d->reply.fetchChunk(index, [self = this->shared_from_this(), d,
-                                    then = std::move(then)](std::optional<std::string> chunk) {
+    // Into d->piece; false when the file cannot be read or does not match its record. A piece
+    // read off the I/O thread may come after the connection closed: then nothing runs.
+    void nextPiece(const std::shared_ptr<Download>& d, std::function<void(bool)> then) {
+        d->file->next([self = this->shared_from_this(), d,
+                       then = std::move(then)](std::optional<std::string> piece) {
             if (self->closed_)
                 return;
-            if (!chunk || d->offset + chunk->size() > d->reply.fileSize) {
+            if (!piece) {
                 then(false);
                 return;
             }
-            d->chunk = std::move(*chunk);
+            d->piece = std::move(*piece);
             d->written = 0;
-            d->hash.add(d->chunk.data(), d->chunk.size());
-            d->offset += d->chunk.size();
-            if (d->next == d->reply.chunkCount &&
-                (d->offset != d->reply.fileSize || d->hash.finish() != d->reply.sha256)) {
-                then(false);
-                return;
-            }
             then(true);
         });
     }
 
-    void sendStoredChunk(std::shared_ptr<StoredDownload> d) {
-        if (d->written == d->chunk.size()) {
-            if (d->next >= d->reply.chunkCount) {
+    // Each write must make progress within the idle time; a slow reader of a large file is
+    // cut only when it stops reading.
+    void sendPiece(std::shared_ptr<Download> d) {
+        if (d->written == d->piece.size()) {
+            if (d->file->done()) {
                 afterWrite();
                 return;
             }
-            fetchStored(d, [self = this->shared_from_this(), d](bool ok) {
+            nextPiece(d, [self = this->shared_from_this(), d](bool ok) {
                 if (!ok) {
-                    self->cutStored(*d, "the file does not match its record");
+                    self->cutDownload(*d, "the file does not match its record");
                     return;
                 }
-                self->sendStoredChunk(d);
+                self->sendPiece(d);
             });
             return;
         }
         tcp().expires_after(writeIdle_);
         stream_.async_write_some(
-            asio::buffer(d->chunk.data() + d->written, d->chunk.size() - d->written),
+            asio::buffer(d->piece.data() + d->written, d->piece.size() - d->written),
             [self = this->shared_from_this(), d](beast::error_code ec, std::size_t n) {
                 d->written += n;
                 if (ec) {
-                    self->cutStored(*d, ec.message());
+                    self->cutDownload(*d, ec.message());
                     return;
                 }
-                self->sendStoredChunk(d);
+                self->sendPiece(d);
             });
     }
 
-    void cutStored(const StoredDownload& d, const std::string& why) {
-        const std::uint64_t sent = d.offset - d.chunk.size() + d.written;
-        logLine("http: " + peer_ + " download cut after " + std::to_string(sent) + " of " +
-                std::to_string(d.reply.fileSize) + " bytes: " + why);
-        close();
-    }
-
     void cutDownload(const Download& d, const std::string& why) {
-        const std::uint64_t sent = d.file.offset() - d.block.size() + d.written;
-        logLine("http: " + peer_ + " download of " + d.id + " cut after " + std::to_string(sent) +
-                " of " + std::to_string(d.file.size()) + " bytes: " + why);
+        const std::uint64_t sent = d.file->offset() - d.piece.size() + d.written;
+        logLine("http: " + peer_ + " download of " + d.file->id() + " cut after " +
+                std::to_string(sent) + " of " + std::to_string(d.file->size()) + " bytes: " + why);
         close();
     }
 

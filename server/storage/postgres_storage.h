@@ -84,7 +84,6 @@ public:
     std::int64_t lastRelease() override;
     std::vector<std::pair<std::int64_t, std::string>> releasesAfter(std::int64_t after) override;
 
-    bool keepsFileContent() const override { return true; }
     void putFileChunk(const std::string& id, std::int64_t index, const std::string& bytes) override;
     std::optional<std::string> fileChunk(const std::string& id, std::int64_t index) override;
 

@@ -180,7 +180,8 @@ public:
     virtual std::vector<std::pair<std::string, std::int64_t>> lastMessageIds() = 0;
     // The newest `limit` messages of `room` with ids below `before`, found by a range of the
     // (room, id) key, so a page deep in the past costs what the newest does. Stops early, with
-    // hasOlder set, where the rows' text would pass about `maxBytes`; the first row always fits.
+    // hasOlder set, where the rows' text would pass about `maxBytes`; the first row always fits
+    // (newestWithinBudget, history_page.h).
     virtual HistorySlice history(const std::string& room, std::int64_t before, int limit,
                                  std::size_t maxBytes) = 0;
 
@@ -212,9 +213,8 @@ public:
     // The releases numbered above `after`, oldest first, as (number, phone).
     virtual std::vector<std::pair<std::int64_t, std::string>> releasesAfter(std::int64_t after) = 0;
 
-    // Content kept in the database itself (shared by every process on it) rather than in
-    // files on this machine's disk.
-    virtual bool keepsFileContent() const { return false; }
+    // File content kept in the database itself, shared by every process on it (only where
+    // the back end does: DatabaseContent, chosen at start, is their one user).
     // Chunk `index` of an upload, stored in the same transaction as its record.
     virtual void putFileChunk(const std::string& /*id*/, std::int64_t /*index*/,
                               const std::string& /*bytes*/) {
