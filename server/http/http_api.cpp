@@ -170,24 +170,14 @@ void HttpApi::rooms(const std::string& phone, const BearerHash& bearer, ReplyFn 
         phone, bearer,
         [phone, reply](Storage& storage) -> Completion {
             json list = json::array();
-            for (const RoomRow& row : storage.roomsOf(phone)) {
-                std::string peer, peerAlias, peerNick, peerProfile;
-                if (row.kind == "dm") {
-                    peer = ChatProtocol::peerPhoneInDmRoom(row.id, phone);
-                    if (const auto user = storage.user(peer)) {
-                        peerNick = user->displayName();
-                        peerProfile = user->profilePic;
-                    } else {
-                        peerNick = peer;
-                    }
-                    peerAlias = storage.aliasOf(phone, peer);
-                }
+            for (const RoomListing& entry : DirectoryLogic::roomList(storage, phone)) {
+                const RoomRow& row = entry.room;
                 list.push_back({{"room_name", row.id},
                                 {"title", row.title},
-                                {"peer_phone", peer},
-                                {"peer_alias", peerAlias},
-                                {"peer_nick", peerNick},
-                                {"peer_profile", peerProfile},
+                                {"peer_phone", entry.peer},
+                                {"peer_alias", entry.peerAlias},
+                                {"peer_nick", entry.peerName},
+                                {"peer_profile", entry.peerPicture},
                                 {"unread_count", row.unread},
                                 {"last_message", row.lastKind == "file" ? "" : row.lastText},
                                 {"last_file_name", row.lastFileName},

@@ -4,6 +4,8 @@
 #include "ids.h"
 #include "room_logic.h"
 
+#include <chat_protocol.h>
+
 #include <algorithm>
 
 namespace brindlewick::server {
@@ -90,6 +92,26 @@ DirectoryResult DirectoryLogic::createRoom(Storage& storage, const RoomRequest& 
     for (const std::string& member : request.members)
         storage.addMember(result.room, member);
     return result;
+}
+
+std::vector<RoomListing> DirectoryLogic::roomList(Storage& storage, const std::string& phone) {
+    std::vector<RoomListing> list;
+    for (RoomRow& row : storage.roomsOf(phone)) {
+        RoomListing entry;
+        if (row.kind == "dm") {
+            entry.peer = ChatProtocol::peerPhoneInDmRoom(row.id, phone);
+            if (const auto user = storage.user(entry.peer)) {
+                entry.peerName = user->displayName();
+                entry.peerPicture = user->profilePic;
+            } else {
+                entry.peerName = entry.peer;
+            }
+            entry.peerAlias = storage.aliasOf(phone, entry.peer);
+        }
+        entry.room = std::move(row);
+        list.push_back(std::move(entry));
+    }
+    return list;
 }
 
 } // namespace brindlewick::server

@@ -43,6 +43,16 @@ struct RoomRequest {
     std::vector<std::string> members;
 };
 
+// A row of a user's room list: for a direct room also the other participant, named as the
+// user sees them.
+struct RoomListing {
+    RoomRow room;
+    std::string peer;        // direct rooms only
+    std::string peerAlias;   // the user's alias for the peer, or ""
+    std::string peerName;    // nickname, else the phone (also for a peer who never signed in)
+    std::string peerPicture; // the peer's profile picture, or ""
+};
+
 class DirectoryLogic {
 public:
     // Stores the user's name, status and picture; the stored picture stays unless the one
@@ -66,6 +76,9 @@ public:
     // A request checkRoom passed: the creator and every member must have signed in and the
     // creator be within RoomLogic::kRoomsPerWindow. The room gets a fresh "<kind>:<32 hex>" id.
     static DirectoryResult createRoom(Storage& storage, const RoomRequest& request);
+
+    // `phone`'s rooms as its room list shows them. Only reads.
+    static std::vector<RoomListing> roomList(Storage& storage, const std::string& phone);
 };
 
 } // namespace brindlewick::server

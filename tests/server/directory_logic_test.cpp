@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -261,6 +262,45 @@ TEST_P(DirectoryLogicTest, SigningInKeepsTheStoredPictureUnlessAFinishedOneIsNam
     }
     DirectoryLogic::signIn(w.storage, {"444", "", "", kDone});
     EXPECT_EQ(w.picture("444"), kDone) << "a new user starts with the finished picture named";
+}
+
+TEST_P(DirectoryLogicTest, ARoomListNamesTheOtherParticipantOfEachDirectRoom) {
+    World& w = *world_;
+    w.storage.upsertUser({"555", "", "", ""}, false); // signed in without a nickname
+    ASSERT_EQ(RoomLogic::ensureAccess(w.storage, "111", "dm:111:222"), "");
+    ASSERT_EQ(RoomLogic::ensureAccess(w.storage, "111", "dm:111:555"), "");
+    // A direct room with someone who never signed in (made before that was refused).
+    w.storage.createRoom("dm:111:333", "dm", "", "111");
+    w.storage.addMember("dm:111:333", "111");
+    w.storage.createRoom("memo:x", "memo", "메모", "111");
+    w.storage.addMember("memo:x", "111");
+    w.storage.setProfilePic("222", kDone);
+    ASSERT_TRUE(DirectoryLogic::addFriend(w.storage, "111", "222", "밥이").ok());
+
+    struct Expected {
+        std::string peer, alias, name, picture;
+    };
+    const std::map<std::string, Expected> expected = {
+        {"dm:111:222", {"222", "밥이", "밥", kDone}},
+        {"dm:111:555", {"555", "", "555", ""}},
+        {"dm:111:333", {"333", "", "333", ""}},
+        {"memo:x", {"", "", "", ""}},
+    };
+    const std::vector<RoomListing> list = DirectoryLogic::roomList(w.storage, "111");
+    ASSERT_EQ(list.size(), expected.size());
+    for (const RoomListing& entry : list) {
+        SCOPED_TRACE(entry.room.id);
+        const auto it = expected.find(entry.room.id);
+        ASSERT_NE(it, expected.end());
+        EXPECT_EQ(entry.peer, it->second.peer);
+        EXPECT_EQ(entry.peerAlias, it->second.alias);
+        EXPECT_EQ(entry.peerName, it->second.name);
+        EXPECT_EQ(entry.peerPicture, it->second.picture);
+    }
+    const std::vector<RoomListing> bobs = DirectoryLogic::roomList(w.storage, "222");
+    ASSERT_EQ(bobs.size(), 1u);
+    EXPECT_EQ(bobs[0].peerName, "앨리스") << "named from the reader's side";
+    EXPECT_EQ(bobs[0].peerAlias, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Storage, DirectoryLogicTest, test::kBackends, test::backendName);
