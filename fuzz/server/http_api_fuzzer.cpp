@@ -3,14 +3,17 @@
 // in-memory database and a scratch file folder, with a few users, a direct room, a finished
 // and an unfinished upload already there. Every request must get exactly one sane answer.
 #include "db_worker.h"
+#include "disk_content.h"
 #include "file_store.h"
 #include "http_api.h"
 #include "http_guard.h"
 #include "http_server.h"
 #include "hub.h"
+#include "ids.h"
 #include "room_logic.h"
 #include "sqlite_storage.h"
 #include "storage.h"
+#include "verified_file.h"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
@@ -83,10 +86,11 @@ std::shared_ptr<int> answer(boost::asio::io_context& io, HttpApi& api, const Htt
     check(reply->status >= 200 && reply->status <= 599);
     if (reply->status >= 400)
         check(!reply->body.empty());
-    if (!reply->filePath.empty()) {
+    if (reply->file) {
+        // Only ever one of ours, named by its id, in the files folder.
         check(reply->status == 200);
-        check(fs::path(reply->filePath).parent_path() == files);
-        check(fs::is_regular_file(reply->filePath));
+        check(isHex128(reply->file->id()));
+        check(fs::is_regular_file(files / reply->file->id()));
     } else if (reply->status == 200) {
         check(nlohmann::json::accept(reply->body));
     }
@@ -103,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto work = boost::asio::make_work_guard(io);
     UploadLimits limits;
     limits.maxUploadBytes = 3000000;
-    FileStore store(files.string(), limits);
+    FileStore store(std::make_unique<DiskContent>(files.string()), limits);
     std::string error;
     check(store.prepare(error));
     Hub hub;
