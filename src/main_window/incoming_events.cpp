@@ -116,67 +116,82 @@ void IncomingEvents::maybeNotify(const QString& room, const QString& sender, con
                                   room);
 }
 
+// A received message as the window takes it in. Chat messages and files differ only in these
+// values: the row, the chats list's line and the texts that tell of it.
+struct IncomingEvents::Arrival {
+    QString room;
+    TranscriptEntry entry; // sender, text or file, time, id, mine; as shown
+    LastMessage last;
+    // The status line for another room's message: %1 the sender, %2 the subject.
+    QString statusFormat;
+    QString subject;
+    QString notification;
+    // The outbox's waiting row this message is the echo of, if any.
+    QString settled;
+};
+
 void IncomingEvents::chatReceived(const wire::ChatMessage& message) {
-    const QString room = qt(message.room);
+    Arrival arrival;
+    TranscriptEntry& entry = arrival.entry;
+    arrival.room = qt(message.room);
     // Cut to what the window shows before anything else reads them.
-    const QString sender = shownText(message.sender);
-    const QString text = shownMessage(message.text);
-    const QString msgId = qt(message.msgId);
-    const bool mine = isMine(sender, qt(message.senderPhone));
-    const bool inView = session_.isOpen() && room == session_.room();
-    // The room goes to the top of the chats list; what nobody has seen yet counts as unread.
-    directory_.noteMessage(room, msgId, !mine && !inView, {text, QString(), qt(message.time)});
-    const QString settled = outbox_.settleChat(message, mine);
-    if (inView) {
-        TranscriptEntry sent;
-        sent.msgId = msgId;
-        sent.time = qt(message.time);
-        // The row that waited for it becomes the message, in its place.
-        if (settled.isEmpty() || !window_.transcript().settleUnsent(settled, sent))
-            window_.transcript().appendChatMsgId(msgId, sender, text, qt(message.time), mine,
-                                                 shownText(message.replyTo, kSummaryChars),
-                                                 conversation_.pictureForSender(sender));
-        if (!msgId.isEmpty())
-            client_.sendReadWatermarkToRoom(room, msgId);
-    } else if (!mine) {
-        window_.setStatus(
-            summaryText(QStringLiteral("새 메시지 · %1: %2").arg(isolated(sender), text)));
-    }
-    maybeNotify(room, sender, text, mine);
+    entry.sender = shownText(message.sender);
+    entry.text = shownMessage(message.text);
+    entry.msgId = qt(message.msgId);
+    entry.time = qt(message.time);
+    entry.mine = isMine(entry.sender, qt(message.senderPhone));
+    entry.replyTo = shownText(message.replyTo, kSummaryChars);
+    arrival.last = {entry.text, QString(), entry.time};
+    arrival.statusFormat = QStringLiteral("새 메시지 · %1: %2");
+    arrival.subject = entry.text;
+    arrival.notification = entry.text;
+    arrival.settled = outbox_.settleChat(message, entry.mine);
+    received(arrival);
 }
 
 void IncomingEvents::fileReceived(const wire::FileMessage& message) {
-    const QString room = qt(message.room);
-    const QString sender = shownText(message.sender);
-    const QString name = shownText(message.name);
-    const QString fileId = qt(message.fileId);
-    const QString msgId = qt(message.msgId);
-    const bool mine = isMine(sender, qt(message.senderPhone));
-    const bool inView = session_.isOpen() && room == session_.room();
+    Arrival arrival;
+    TranscriptEntry& entry = arrival.entry;
+    arrival.room = qt(message.room);
+    entry.sender = shownText(message.sender);
+    entry.text = shownText(message.name);
+    entry.msgId = qt(message.msgId);
+    entry.time = qt(message.time);
+    entry.mine = isMine(entry.sender, qt(message.senderPhone));
+    entry.isFile = true;
+    entry.fileId = qt(message.fileId);
+    bool sized = false;
+    const qint64 size = qt(message.size).toLongLong(&sized);
+    entry.fileSize = sized && size >= 0 ? size : -1;
+    arrival.last = {QString(), entry.text, entry.time};
+    arrival.statusFormat = QStringLiteral("파일 · %1: %2");
+    arrival.subject = isolated(entry.text);
+    arrival.notification = QStringLiteral("[파일] %1").arg(arrival.subject);
+    arrival.settled = outbox_.settleFile(message, entry.mine);
+    received(arrival);
+}
+
+void IncomingEvents::received(Arrival& arrival) {
+    TranscriptEntry& entry = arrival.entry;
+    const bool inView = session_.isOpen() && arrival.room == session_.room();
     // The room goes to the top of the chats list; what nobody has seen yet counts as unread.
-    directory_.noteMessage(room, msgId, !mine && !inView, {QString(), name, qt(message.time)});
-    const QString settled = outbox_.settleFile(message, mine);
+    directory_.noteMessage(arrival.room, entry.msgId, !entry.mine && !inView, arrival.last);
     if (inView) {
-        // Without a file id the entry has nothing to save and needs no picture.
-        bool sized = false;
-        const qint64 size = qt(message.size).toLongLong(&sized);
-        TranscriptEntry sent;
-        sent.msgId = msgId;
-        sent.time = qt(message.time);
-        sent.isFile = true;
-        sent.fileId = fileId;
-        if (settled.isEmpty() || !window_.transcript().settleUnsent(settled, sent))
-            window_.transcript().appendFileChatFrom(
-                sender, name, fileId, msgId, qt(message.time), mine,
-                fileId.isEmpty() ? EntryPicture{} : conversation_.pictureForSender(sender),
-                qt(message.time), sized && size >= 0 ? size : -1);
-        if (!msgId.isEmpty())
-            client_.sendReadWatermarkToRoom(room, msgId);
-    } else if (!mine) {
+        TranscriptView& transcript = window_.transcript();
+        // The row that waited for it becomes the message, in its place.
+        if (arrival.settled.isEmpty() || !transcript.settleUnsent(arrival.settled, entry)) {
+            // A file without an id has nothing to save and needs no picture.
+            if (!entry.isFile || !entry.fileId.isEmpty())
+                entry.picture = conversation_.pictureForSender(entry.sender);
+            transcript.appendEntry(entry);
+        }
+        if (!entry.msgId.isEmpty())
+            client_.sendReadWatermarkToRoom(arrival.room, entry.msgId);
+    } else if (!entry.mine) {
         window_.setStatus(
-            summaryText(QStringLiteral("파일 · %1: %2").arg(isolated(sender), isolated(name))));
+            summaryText(arrival.statusFormat.arg(isolated(entry.sender), arrival.subject)));
     }
-    maybeNotify(room, sender, QStringLiteral("[파일] %1").arg(isolated(name)), mine);
+    maybeNotify(arrival.room, entry.sender, arrival.notification, entry.mine);
 }
 
 void IncomingEvents::callInvite(const wire::CallInvite& invite) {

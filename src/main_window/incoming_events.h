@@ -37,8 +37,11 @@ public:
     void maybeNotify(const QString& room, const QString& sender, const QString& body, bool mine);
 
 private:
+    struct Arrival;
+    // Each kind of message is described as an Arrival and taken in by received.
     void chatReceived(const wire::ChatMessage& message);
     void fileReceived(const wire::FileMessage& message);
+    void received(Arrival& arrival);
     void callInvite(const wire::CallInvite& invite);
     bool inOpenRoom(const std::string& room) const;
 
