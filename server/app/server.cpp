@@ -75,7 +75,7 @@ bool Server::start(std::string& error) {
     uploads.maxUploadBytes = options_.maxUploadBytes;
     uploads.maxPendingPerOwner = options_.maxPendingUploads;
     uploads.expiry = std::chrono::seconds(options_.uploadExpirySeconds);
-    // Files live where the database can serve them to every process on it.
+    // A shared database keeps the bytes too, so every process on it can serve them.
     std::unique_ptr<FileContent> content;
     if (options_.postgres.empty())
         content = std::make_unique<DiskContent>(options_.dataDir + "/files");

@@ -213,8 +213,8 @@ public:
     // The releases numbered above `after`, oldest first, as (number, phone).
     virtual std::vector<std::pair<std::int64_t, std::string>> releasesAfter(std::int64_t after) = 0;
 
-    // File content kept in the database itself, shared by every process on it (only where
-    // the back end does: DatabaseContent, chosen at start, is their one user).
+    // File content in the database itself, shared by every process on it: PostgreSQL keeps
+    // it, for DatabaseContent; the other back ends refuse.
     // Chunk `index` of an upload, stored in the same transaction as its record.
     virtual void putFileChunk(const std::string& /*id*/, std::int64_t /*index*/,
                               const std::string& /*bytes*/) {
