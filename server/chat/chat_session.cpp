@@ -74,6 +74,17 @@ void ChatSession::readMore() {
         return;
     }
     reading_ = true;
+    // Starting a read allocates its handler; if that fails the connection would hang, neither
+    // reading nor closed, so it ends instead.
+    try {
+        startRead();
+    } catch (const std::bad_alloc&) {
+        reading_ = false;
+        close("out of memory");
+    }
+}
+
+void ChatSession::startRead() {
     withStream([this](auto& stream) {
         stream.async_read_some(
             asio::buffer(readChunk_),

@@ -82,6 +82,7 @@ private:
             op(socket_);
     }
     void readMore();
+    void startRead();
     void onRead(std::size_t bytes);
     // Cuts frames off the receive buffer while the in-flight limit allows; false when it closed.
     bool processInbox();
