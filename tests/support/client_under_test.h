@@ -21,6 +21,7 @@
 #include <QString>
 
 #include <functional>
+#include <utility>
 
 namespace brindlewick::test {
 
@@ -34,7 +35,9 @@ public:
     void showMain() { controller_.showMain(); }
     void close() { controller_.close(); }
     void setMenuBar(QMenuBar* menuBar) { controller_.setMenuBar(menuBar); }
-    void setOnLogout(std::function<void()> callback) { controller_.setOnLogout(callback); }
+    void setOnLogout(std::function<void()> callback) {
+        controller_.setOnLogout(std::move(callback));
+    }
     void openFindBar() { controller_.openFindBar(); }
     QMainWindow* window() const { return controller_.window(); }
 
