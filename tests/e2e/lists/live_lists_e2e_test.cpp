@@ -10,7 +10,6 @@
 #include "event_loop.h"
 #include "fake_platform.h"
 #include "main_window.h"
-#include "outbox.h"
 #include "room_history.h"
 #include "room_session.h"
 #include "server_harness.h"
