@@ -181,7 +181,8 @@ void HttpApi::rooms(const std::string& phone, const BearerHash& bearer, ReplyFn 
                                 {"unread_count", row.unread},
                                 {"last_message", row.lastKind == "file" ? "" : row.lastText},
                                 {"last_file_name", row.lastFileName},
-                                {"last_time", row.lastTime}});
+                                {"last_time", row.lastTime},
+                                {"last_id", row.lastId}});
             }
             return replyLater(reply, std::make_shared<HttpReply>(jsonReply(list)));
         },

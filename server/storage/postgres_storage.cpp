@@ -308,7 +308,8 @@ std::vector<RoomRow> PostgresStorage::roomsOf(const std::string& phone) {
     Result r = db_.query("SELECT r.id, r.kind, r.title, "
                          " (SELECT COUNT(*) FROM messages g WHERE g.room = r.id "
                          "  AND g.id > m.read_mark AND g.sender <> m.phone AND g.deleted = 0), "
-                         " l.kind, substr(l.text, 1, 200), l.file_name, l.time "
+                         " l.kind, substr(l.text, 1, 200), l.file_name, l.time, "
+                         " r.last_msg_id "
                          "FROM members m JOIN rooms r ON r.id = m.room "
                          // The newest message that is not deleted (see the SQLite back end).
                          "LEFT JOIN messages l ON l.room = r.id AND l.id = "
@@ -320,7 +321,7 @@ std::vector<RoomRow> PostgresStorage::roomsOf(const std::string& phone) {
     rows.reserve(static_cast<std::size_t>(r.rows()));
     for (int i = 0; i < r.rows(); ++i)
         rows.push_back({r.text(i, 0), r.text(i, 1), r.text(i, 2), r.integer(i, 3), r.text(i, 4),
-                        r.text(i, 5), r.text(i, 6), r.text(i, 7)});
+                        r.text(i, 5), r.text(i, 6), r.text(i, 7), r.integer(i, 8)});
     return rows;
 }
 

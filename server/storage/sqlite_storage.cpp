@@ -311,7 +311,7 @@ std::vector<RoomRow> SqliteStorage::roomsOf(const std::string& phone) {
         db_.prepare("SELECT r.id, r.kind, r.title, "
                     " (SELECT COUNT(*) FROM messages g WHERE g.room = r.id "
                     "  AND g.id > m.read_mark AND g.sender <> m.phone AND g.deleted = 0), "
-                    " l.kind, substr(l.text, 1, 200), l.file_name, l.time "
+                    " l.kind, substr(l.text, 1, 200), l.file_name, l.time, r.last_msg_id "
                     "FROM members m JOIN rooms r ON r.id = m.room "
                     // The newest message that is not deleted: a walk back along the key.
                     "LEFT JOIN messages l ON l.room = r.id AND l.id = "
@@ -321,7 +321,7 @@ std::vector<RoomRow> SqliteStorage::roomsOf(const std::string& phone) {
             .bind(1, phone);
     while (s.step())
         rows.push_back({s.text(0), s.text(1), s.text(2), s.integer(3), s.text(4), s.text(5),
-                        s.text(6), s.text(7)});
+                        s.text(6), s.text(7), s.integer(8)});
     return rows;
 }
 

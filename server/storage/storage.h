@@ -49,6 +49,9 @@ struct RoomRow {
     std::string lastText;
     std::string lastFileName;
     std::string lastTime;
+    // The newest message id the room has given, deleted or not: a list taken at this id
+    // counted every message up to it.
+    std::int64_t lastId = 0;
 };
 
 struct MessageRecord {

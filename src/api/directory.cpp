@@ -152,6 +152,7 @@ QList<RoomRecord> parseRoomObjects(const QString& json, qsizetype maxRecords, qs
             r.last.text = part.firstNonEmpty({u"last_message"});
             r.last.fileName = part.firstNonEmpty({u"last_file_name"});
             r.last.time = part.firstNonEmpty({u"last_time"});
+            r.lastId = part.integer(u"last_id");
             return r;
         });
 }

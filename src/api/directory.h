@@ -33,6 +33,9 @@ struct RoomRecord {
     QString profilePic; // file id
     qint64 unread = 0;
     LastMessage last;
+    // The newest message id the room had when the list was taken (0: not told): the count and
+    // the last message include every message up to it.
+    qint64 lastId = 0;
 };
 
 } // namespace brindlewick

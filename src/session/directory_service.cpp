@@ -215,6 +215,18 @@ void Directory::noteMessage(const QString& room, const QString& msgId, bool unre
         roomOrder_.moveToFront(room);
     }
     RoomRecord& record = rooms_.first();
+    // A list answered over HTTP can overtake messages still on their way over the chat
+    // connection: one the list already counted is not counted again.
+    bool ok = false;
+    const qint64 id = msgId.toLongLong(&ok);
+    if (ok && record.lastId > 0) {
+        if (id <= record.lastId) {
+            if (from > 0)
+                emit roomUpdated(room, true);
+            return;
+        }
+        record.lastId = id;
+    }
     if (unread) {
         record.unread = addCounts(record.unread, 1);
         setUnreadTotal(addCounts(unreadTotal_, 1));

@@ -336,6 +336,25 @@ TEST(DirectoryLive, MessagesBringTheirLastMessageToTheRecord) {
     EXPECT_EQ(updates.count(), 2);
 }
 
+// A list answered over HTTP may already hold messages whose frames are still on their way.
+TEST(DirectoryLive, AMessageTheListAlreadyCountedIsNotCountedAgain) {
+    Directory directory(ServerConfig{}, me());
+    RoomRecord counted = roomOf("r-1", 3);
+    counted.lastId = 7;
+    counted.last = {"셋째", "", "2026-12-10T10:00:00+09:00"};
+    directory.setLists({}, {roomOf("r-2", 0), counted});
+    for (const char* late : {"6", "7"})
+        directory.noteMessage("r-1", late, true, {"늦은 말", "", "2026-12-10T09:59:00+09:00"});
+    EXPECT_EQ(describe(directory.rooms()), "r-1:3 r-2:0");
+    EXPECT_EQ(directory.room("r-1")->last.text, "셋째");
+    EXPECT_EQ(directory.unreadTotal(), 3);
+    directory.noteMessage("r-1", "8", true, {"넷째", "", "2026-12-10T10:01:00+09:00"});
+    directory.noteMessage("r-1", "8", true); // the same frame twice counts once
+    EXPECT_EQ(describe(directory.rooms()), "r-1:4 r-2:0");
+    EXPECT_EQ(directory.room("r-1")->last.text, "넷째");
+    EXPECT_EQ(directory.unreadTotal(), 4);
+}
+
 // The header and status line name a room as people know it, never by its id.
 TEST(DirectoryLive, RoomsAreNamedNeverByTheirIds) {
     Directory directory(ServerConfig{}, me());
