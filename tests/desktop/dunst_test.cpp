@@ -22,7 +22,8 @@ namespace {
 QString dunstctl(const QStringList& arguments) {
     QProcess control;
     control.start(QStringLiteral("dunstctl"), arguments);
-    control.waitForFinished(5000);
+    // Generous: a dunstctl cut short by a loaded machine would never have acted.
+    control.waitForFinished(60000);
     return QString::fromUtf8(control.readAllStandardOutput()).trimmed();
 }
 
