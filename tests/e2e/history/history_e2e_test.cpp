@@ -2,6 +2,7 @@
 // restarting, paging a long room to its beginning, live messages meeting a page, the cap.
 
 #include "chat_events.h"
+#include "chat_relay.h"
 #include "client_under_test.h"
 #include "directory_service.h"
 #include "event_loop.h"
@@ -109,63 +110,6 @@ QStringList range(int from, int to) {
         out << QString::number(i);
     return out;
 }
-
-// Passes chat connections through to the server until cut: then it ends them and turns new
-// ones away, as a lost network would, while the server and other users go on.
-class ChatRelay : public QObject {
-public:
-    explicit ChatRelay(std::uint16_t target) : target_(target) {
-        server_.listen(QHostAddress::LocalHost);
-        connect(&server_, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* client = server_.nextPendingConnection()) {
-                if (cut_) {
-                    client->abort();
-                    client->deleteLater();
-                    continue;
-                }
-                auto* upstream = new QTcpSocket(this);
-                client->setParent(this);
-                pipe(client, upstream);
-                pipe(upstream, client);
-                pairs_.append(
-                    std::make_pair(QPointer<QTcpSocket>(client), QPointer<QTcpSocket>(upstream)));
-                upstream->connectToHost(QHostAddress::LocalHost, target_);
-            }
-        });
-    }
-    std::uint16_t port() const { return server_.serverPort(); }
-    void cut(bool cut) {
-        cut_ = cut;
-        if (!cut)
-            return;
-        for (const auto& [client, upstream] : std::as_const(pairs_))
-            for (QTcpSocket* socket : {client, upstream})
-                if (socket)
-                    socket->abort();
-        pairs_.clear();
-    }
-
-private:
-    void pipe(QTcpSocket* from, QTcpSocket* to) {
-        QPointer<QTcpSocket> target = to;
-        auto forward = [from, target] {
-            if (target && target->state() == QAbstractSocket::ConnectedState)
-                target->write(from->readAll());
-        };
-        connect(from, &QTcpSocket::readyRead, this, forward);
-        // Bytes the client wrote before the server side was up.
-        connect(to, &QTcpSocket::connected, this, forward);
-        connect(from, &QTcpSocket::disconnected, this, [target] {
-            if (target)
-                target->disconnectFromHost();
-        });
-    }
-
-    QTcpServer server_;
-    std::uint16_t target_;
-    bool cut_ = false;
-    QList<std::pair<QPointer<QTcpSocket>, QPointer<QTcpSocket>>> pairs_;
-};
 
 class HistoryEndToEnd : public ::testing::Test {
 protected:

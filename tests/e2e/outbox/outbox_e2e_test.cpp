@@ -3,6 +3,7 @@
 // and shown once, and a refused message is sent by "다시 보내기" once it can be.
 
 #include "chat_events.h"
+#include "chat_relay.h"
 #include "client_under_test.h"
 #include "directory_actions.h"
 #include "event_loop.h"
@@ -37,68 +38,6 @@ namespace {
 const QString kPhoneA = QStringLiteral("01000000001");
 const QString kPhoneB = QStringLiteral("01000000002");
 const QString kRoom = QStringLiteral("dm:01000000001:01000000002");
-
-// Passes chat connections to a server that may change; cut, it ends them and turns new ones
-// away; swallowing, it drops what the server says (echoes lost on the way).
-class Relay : public QObject {
-public:
-    Relay() {
-        server_.listen(QHostAddress::LocalHost);
-        connect(&server_, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* client = server_.nextPendingConnection()) {
-                if (cut_ || target_ == 0) {
-                    client->abort();
-                    client->deleteLater();
-                    continue;
-                }
-                auto* upstream = new QTcpSocket(this);
-                client->setParent(this);
-                pipe(client, upstream, false);
-                pipe(upstream, client, true);
-                pairs_.append(
-                    std::make_pair(QPointer<QTcpSocket>(client), QPointer<QTcpSocket>(upstream)));
-                upstream->connectToHost(QHostAddress::LocalHost, target_);
-            }
-        });
-    }
-    std::uint16_t port() const { return server_.serverPort(); }
-    void setTarget(std::uint16_t port) { target_ = port; }
-    void swallow(bool on) { swallow_ = on; }
-    void cut(bool cut) {
-        cut_ = cut;
-        if (!cut)
-            return;
-        for (const auto& [client, upstream] : std::as_const(pairs_))
-            for (QTcpSocket* socket : {client, upstream})
-                if (socket)
-                    socket->abort();
-        pairs_.clear();
-    }
-
-private:
-    void pipe(QTcpSocket* from, QTcpSocket* to, bool fromServer) {
-        QPointer<QTcpSocket> target = to;
-        auto forward = [this, from, target, fromServer] {
-            const QByteArray bytes = from->readAll();
-            if (fromServer && swallow_)
-                return;
-            if (target && target->state() == QAbstractSocket::ConnectedState)
-                target->write(bytes);
-        };
-        connect(from, &QTcpSocket::readyRead, this, forward);
-        connect(to, &QTcpSocket::connected, this, forward);
-        connect(from, &QTcpSocket::disconnected, this, [target] {
-            if (target)
-                target->disconnectFromHost();
-        });
-    }
-
-    QTcpServer server_;
-    std::uint16_t target_ = 0;
-    bool cut_ = false;
-    bool swallow_ = false;
-    QList<std::pair<QPointer<QTcpSocket>, QPointer<QTcpSocket>>> pairs_;
-};
 
 // User A's client with its outbox in `outboxPath`, reaching the chat port through `chatPort`
 // and the HTTP port, for files, through `httpPort`.
@@ -200,7 +139,7 @@ protected:
     QTemporaryDir outboxDir;
     QString outboxPath = outboxDir.filePath("outbox.db");
     std::unique_ptr<ServerProcess> server;
-    Relay relay;
+    ChatRelay relay;
     QTemporaryDir filesDir;
 };
 
