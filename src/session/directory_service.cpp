@@ -4,6 +4,7 @@
 #include "json_scan.h"
 #include "off_thread.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
@@ -20,6 +21,13 @@ qint64 addCounts(qint64 a, qint64 b) {
     a = std::max<qint64>(a, 0);
     b = std::max<qint64>(b, 0);
     return a > std::numeric_limits<qint64>::max() - b ? std::numeric_limits<qint64>::max() : a + b;
+}
+
+// Two failure texts that differ only in their numbers (a port, milliseconds) tell one cause.
+bool sameCause(const QString& a, const QString& b) {
+    static const QRegularExpression digits(QStringLiteral("[0-9]+"));
+    return QString(a).replace(digits, QStringLiteral("#")) ==
+           QString(b).replace(digits, QStringLiteral("#"));
 }
 
 } // namespace
@@ -136,7 +144,8 @@ void Directory::takeLists(Lists lists) {
     QStringList errors;
     if (!friendsRead)
         errors << lists.friendsError;
-    if (!roomsRead && !errors.contains(lists.roomsError))
+    // One cause (no server) is said once, though its texts may differ in a port or a time.
+    if (!roomsRead && (errors.isEmpty() || !sameCause(errors.first(), lists.roomsError)))
         errors << lists.roomsError;
     if (!errors.isEmpty())
         emit refreshFailed(errors.join(QStringLiteral(" / ")));
