@@ -18,9 +18,6 @@ public:
     PostgresStorage(const PostgresStorage&) = delete;
     PostgresStorage& operator=(const PostgresStorage&) = delete;
 
-    // The schema version this build writes.
-    static constexpr int kSchemaVersion = 4;
-
     void begin() override;
     void commit() override;
     void rollback() override;
@@ -90,7 +87,6 @@ public:
 private:
     using Param = PgConnection::Param;
     using Result = PgConnection::Result;
-    void createSchema();
 
     PgConnection db_;
     const bool reader_;

@@ -91,9 +91,6 @@ public:
     std::vector<std::pair<std::int64_t, std::string>> releasesAfter(std::int64_t after) override;
 
 private:
-    void upgradeFiles();
-    void upgradeRooms();
-    void upgradeMessages();
     // Bounded (a few MiB) so that many rooms, or large ones, cannot grow it without end.
     static constexpr std::size_t kMaxCachedPhones = 100000;
 
